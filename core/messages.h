@@ -1,0 +1,33 @@
+// The window messages between the program's own windows.
+#pragma once
+
+#include <windows.h>
+
+// Notification-area icon callback (icon id 128).
+#define WM_TRAYICON_NOTIFY (WM_USER + 1)
+// An install-flow page asks to move: wParam its dialog id, lParam nonzero next, 0 back.
+#define WM_PAGE_NAVIGATE (WM_USER + 2)
+// The restart worker asks for a backup choice: wParam 0 desktop, 1 documents,
+// 2 favorites; the result is the check box's state.
+#define WM_GET_BACKUP_CHOICE (WM_USER + 3)
+// Tab button control: wParam 2 USB tab (lParam 0 disable, 1 enable, 2 click),
+// wParam 3 backup/restore tab (lParam 0 disable, else enable).
+#define WM_TAB_BUTTON_CONTROL (WM_USER + 4)
+// Copy the program into the data folder when the copy is missing.
+#define WM_COPY_PROGRAM (WM_USER + 5)
+// Compare the configured versions with the program's own.
+#define WM_VERSION_UPDATE (WM_USER + 6)
+// Start device-change handling and refresh the USB disk list.
+#define WM_USB_REFRESH (WM_USER + 7)
+// Fill the picker and USB image lists.
+#define WM_LISTS_REFRESH (WM_USER + 8)
+// Set the application's restart flag and end the main window with OK.
+#define WM_REQUEST_REBOOT (WM_USER + 0x15)
+// A downloading page to itself: run the next queue step.
+#define WM_TASK_STEP (WM_USER + 200)
+// A skinned radio button to the other buttons of its group: uncheck yourself.
+#define WM_RADIO_UNCHECK (WM_USER + 0x100)
+
+// The registered message of the single-instance hand-shake; every unit that
+// handles it registers it under the single-instance name.
+UINT RegisterActivateInstanceMessage();

@@ -1,0 +1,214 @@
+#include "core/tarvel_app.h"
+
+#include <commctrl.h>
+#include <gdiplus.h>
+#include <shlwapi.h>
+
+#include "core/fixed_texts.h"
+#include "core/messages.h"
+#include "core/process_file_utils.h"
+#include "pages/tarvel_dlg.h"
+
+UINT RegisterActivateInstanceMessage() { return RegisterWindowMessageW(FixedText::kSingleInstanceName); }
+
+namespace {
+// The finder's copy of the hand-shake message id.
+const UINT s_activateInstanceMessage = RegisterActivateInstanceMessage();
+}  // namespace
+
+BEGIN_MESSAGE_MAP(CTarvelApp, CWinApp)
+END_MESSAGE_MAP()
+
+CTarvelApp* GetTarvelApp() { return static_cast<CTarvelApp*>(AfxGetApp()); }
+
+BOOL DetectWow64(const wchar_t* moduleName, const char* functionName) {
+    typedef BOOL(WINAPI * Wow64Query)(HANDLE, PBOOL);
+    HMODULE module = GetModuleHandleW(moduleName);
+    if (!module) return 0;
+    Wow64Query query = reinterpret_cast<Wow64Query>(reinterpret_cast<void*>(GetProcAddress(module, functionName)));
+    if (!query) return 0;
+    BOOL wow64 = 0;
+    query(GetCurrentProcess(), &wow64);
+    return wow64 ? 1 : 0;
+}
+
+CString SystemDriveFromWindowsFolder(const CString& windowsFolder) {
+    if (windowsFolder.CompareNoCase(FixedText::kBootEnvironmentWindowsFolder) == 0) return CString();
+    return windowsFolder.Left(2);
+}
+
+CString QueryModulePath(HMODULE module, ModuleFileNameFn getter) {
+    // Long paths reach 32767 characters; start with the classic size.
+    for (DWORD size = MAX_PATH; size <= 32768; size *= 2) {
+        CString path;
+        wchar_t* buffer = path.GetBufferSetLength((int)size);
+        memset(buffer, 0, size * sizeof(wchar_t));
+        DWORD n = getter(module, buffer, size);
+        if (n == 0) return CString();
+        if (n < size) {
+            path.ReleaseBuffer((int)n);
+            return path;
+        }
+        // n == size: the path was cut to fit the buffer.
+    }
+    return CString();
+}
+
+void SplitModulePath(const CString& path, CString& folder, CString& fileName) {
+    int slash = path.ReverseFind(L'\\');
+    int colon = path.ReverseFind(L':');
+    int cut = slash > colon ? slash : colon;
+    fileName = path.Mid(cut + 1);
+    if (slash < 0) {
+        folder = colon >= 0 ? path.Left(colon + 1) : CString();
+        return;
+    }
+    // "C:\name" keeps "C:\"; "\\server\share\name" keeps its share; "C:\a\name" gives "C:\a".
+    bool root = (slash == 2 && colon == 1) || slash == 0;
+    folder = path.Left(root ? slash + 1 : slash);
+}
+
+CTarvelApp::CTarvelApp()
+    : CWinApp(),
+      m_gdiplusToken(0),
+      m_stallLimit(20),
+      m_is64BitSystem(0),
+      m_diskInventory(nullptr),
+      m_referencePartition(-1),
+      m_selectedPeIndex(2),
+      m_usbPeIndex(2),
+      m_workFolder(FixedText::kInitialWorkFolder),
+      m_dataFolderName(FixedText::kDataFolderName),
+      m_dataFolder(FixedText::kInitialDataFolder),
+      m_backupFolder(FixedText::kInitialBackupFolder),
+      m_filePrefix(FixedText::kFilePrefix),
+      m_toolBaseName(FixedText::kToolBaseName),
+      m_usbToolFileName(FixedText::kUsbToolFileName),
+      m_usbVolumeLabel(FixedText::kUsbVolumeLabel),
+      m_usbVolumeLabelAlt(FixedText::kUsbVolumeLabelAlt),
+      m_headerLinkTarget(FixedText::kHeaderLinkTarget),
+      m_webLinkTarget(FixedText::kWebLinkTarget),
+      m_configMarker(FixedText::kConfigMarker),
+      m_iniPassword(FixedText::kIniPassword),
+      m_handOverPassword(FixedText::kHandOverPassword),
+      m_bootEntryTag(FixedText::kBootEntryTag),
+      m_handOverTextA(FixedText::kHandOverTextA),
+      m_handOverIniName(FixedText::kHandOverIniName),
+      m_restartIniName(FixedText::kRestartIniName),
+      m_bootFileTag(FixedText::kBootFileTag),
+      m_restartIniValue(FixedText::kRestartIniValue),
+      m_handOverTextB(FixedText::kHandOverTextB),
+      m_handOverTextC(FixedText::kHandOverTextC),
+      m_payloadKeyText(FixedText::kPayloadKeyText),
+      m_skinKeyText(FixedText::kSkinKeyText),
+      m_selectedImageIndex(-1),
+      m_bootModeFlag(0),
+      m_storagePass(1),
+      m_configLoaded(0),
+      m_usbOnlyMode(0),
+      m_selectedImageTab(1),
+      m_recommend1Start(0),
+      m_recommend2Start(0),
+      m_pickerListOrder(0),
+      m_pickerShowMain(1),
+      m_pickerShowRecommended(1),
+      m_usbListOrder(0),
+      m_usbShowMain(1),
+      m_usbShowRecommended(1),
+      m_downloadEngine(nullptr),
+      m_deviceWatchEnabled(0),
+      m_debugMode(0),
+      m_rebootAtExit(0),
+      m_instanceMutex(nullptr),
+      m_unpackThread(nullptr),
+      m_workFolderCreated(false) {
+    m_is64BitSystem = DetectWow64(FixedText::kWow64QueryModule, FixedText::kWow64QueryFunction);
+    InitModulePaths();
+    m_ownVersion = FixedText::kOwnVersion;
+
+    wchar_t windows[MAX_PATH + 1] = {};
+    UINT n = GetWindowsDirectoryW(windows, MAX_PATH);
+    m_systemDrive = SystemDriveFromWindowsFolder(n > 0 && n < MAX_PATH ? CString(windows) : CString());
+
+    m_mirrorUrls.Add(CString(FixedText::kBuiltInMirrorHead) + FixedText::kBuiltInMirrorTail);
+
+    m_configLoaded = 0;
+    m_selectedImageIndex = -1;
+    m_diskInventory = new CDiskInventory;
+}
+
+CTarvelApp::~CTarvelApp() {
+    if (m_diskInventory) {
+        delete m_diskInventory;  // removes the temporary drive letters
+        m_diskInventory = nullptr;
+    }
+    if (m_rebootAtExit) RebootMachine();
+}
+
+void CTarvelApp::InitModulePaths() {
+    m_modulePath = QueryModulePath(nullptr);
+    SplitModulePath(m_modulePath, m_moduleFolder, m_moduleFileName);
+}
+
+void CTarvelApp::PrepareWorkFolder() {
+    // The work folder and the payloads join here as they land.
+}
+
+BOOL CTarvelApp::InitInstance() {
+    m_instanceMutex = CreateMutexW(nullptr, TRUE, FixedText::kSingleInstanceName);
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(m_instanceMutex);
+        m_instanceMutex = nullptr;
+        HWND running = nullptr;
+        EnumWindows(FindRunningInstanceProc, reinterpret_cast<LPARAM>(&running));
+        if (running) return FALSE;
+        // Nobody answered: start as a normal copy, without the mutex.
+    }
+
+    Gdiplus::GdiplusStartupInput input;  // version 1, no debug callback, nothing suppressed
+    Gdiplus::GdiplusStartup(&m_gdiplusToken, &input, nullptr);
+
+    PrepareWorkFolder();
+
+    INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&icc);
+
+    CWinApp::InitInstance();
+    AfxEnableControlContainer();
+    SetRegistryKey(FixedText::kCompanyKey);
+
+    {
+        CTarvelDlg dlg;
+        m_pMainWnd = &dlg;
+        dlg.DoModal();
+        if (m_instanceMutex) CloseHandle(m_instanceMutex);
+        m_instanceMutex = nullptr;
+        m_pMainWnd = nullptr;
+    }
+    return FALSE;
+}
+
+int CTarvelApp::ExitInstance() {
+    if (m_gdiplusToken) {
+        Gdiplus::GdiplusShutdown(m_gdiplusToken);
+        m_gdiplusToken = 0;
+    }
+    if (m_downloadEngine) {
+        m_downloadEngine->Uninitialise();
+        delete m_downloadEngine;  // unloads the library
+        m_downloadEngine = nullptr;
+    }
+    if (!m_workFolder.IsEmpty() && m_workFolderCreated) DeleteFolderTree(m_workFolder);
+    return CWinApp::ExitInstance();
+}
+
+BOOL CALLBACK FindRunningInstanceProc(HWND hWnd, LPARAM lParam) {
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutW(hWnd, s_activateInstanceMessage, 0, 0, SMTO_BLOCK | SMTO_ABORTIFHUNG, 10000, &result))
+        return TRUE;
+    if (result == s_activateInstanceMessage) {
+        *reinterpret_cast<HWND*>(lParam) = hWnd;
+        return FALSE;
+    }
+    return TRUE;
+}

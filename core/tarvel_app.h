@@ -1,0 +1,127 @@
+// The application object: the run-wide state of the process, start-up and exit.
+#pragma once
+
+#include <windows.h>
+
+#include "core/catalogue.h"
+#include "core/down_wrapper.h"
+#include "core/resource_zip.h"
+#include "disk/disk_inventory.h"
+#include "winlib/winlib.h"
+
+class CTarvelApp : public CWinApp {
+public:
+    CTarvelApp();
+    ~CTarvelApp() override;
+
+    BOOL InitInstance() override;
+    int ExitInstance() override;
+
+    // Fills m_modulePath, m_moduleFolder and m_moduleFileName.
+    void InitModulePaths();
+    // Creates the work folder, starts the unpack thread and loads the skin archive.
+    void PrepareWorkFolder();
+
+    ULONG_PTR m_gdiplusToken;
+    int m_stallLimit;
+    CString m_modulePath;
+    CString m_moduleFolder;
+    CString m_moduleFileName;
+    BOOL m_is64BitSystem;
+    CDiskInventory* m_diskInventory;
+    CString m_systemDrive;
+    int m_referencePartition;
+    int m_selectedPeIndex;
+    int m_usbPeIndex;
+    CString m_workFolder;
+    CString m_dataFolderName;
+    CString m_dataFolder;
+    CString m_backupFolder;
+    CString m_filePrefix;
+    CString m_toolBaseName;
+    CStringArray m_mirrorUrls;
+    CString m_usbToolFileName;
+    CString m_usbVolumeLabel;
+    CString m_usbVolumeLabelAlt;
+    CString m_headerLinkTarget;
+    CString m_webLinkTarget;
+    CString m_configMarker;
+    CString m_iniPassword;
+    CString m_handOverPassword;
+    CString m_bootEntryTag;
+    CString m_handOverTextA;
+    CString m_handOverIniName;
+    CString m_restartIniName;
+    CString m_bootFileTag;
+    CString m_restartIniValue;
+    CString m_handOverTextB;
+    CString m_handOverTextC;
+    CString m_payloadKeyText;
+    CString m_skinKeyText;
+    CString m_ownVersion;
+    CString m_noticeVersion;
+    CString m_forcedUpdateVersion;
+    CString m_updateTarget;
+    int m_selectedImageIndex;
+    CResourceZip m_skinZip;
+    CString m_bootModeText;
+    int m_bootModeFlag;
+    int m_storagePass;
+    int m_configLoaded;
+    int m_usbOnlyMode;
+    int m_selectedImageTab;
+    CArray<COsCatInfo> m_osCategories;
+    CArray<COnlinefileinfo> m_recommendList1;
+    CArray<COnlinefileinfo> m_recommendList2;
+    CArray<COnlinefileinfo> m_osImages;
+    CArray<COnlinefileinfo> m_peImages;
+    CArray<COnlinefileinfo> m_linkedFiles;
+    COnlinefileinfo m_toolFile;
+    COnlinefileinfo m_extraFile1;
+    COnlinefileinfo m_extraFile2;
+    CArray<CFileLinkInfo> m_fileLinks;
+    int m_recommend1Start;
+    int m_recommend2Start;
+    int m_pickerListOrder;
+    int m_pickerShowMain;
+    int m_pickerShowRecommended;
+    int m_usbListOrder;
+    int m_usbShowMain;
+    int m_usbShowRecommended;
+    DownWrapper* m_downloadEngine;
+    int m_deviceWatchEnabled;
+    BYTE m_debugMode;
+    int m_rebootAtExit;
+    HANDLE m_instanceMutex;
+    HANDLE m_unpackThread;
+    // Set when this process created m_workFolder: ExitInstance deletes only
+    // such a folder, never one that merely carries the name.
+    bool m_workFolderCreated;
+
+protected:
+    DECLARE_MESSAGE_MAP()
+};
+
+// The one application object of the program.
+CTarvelApp* GetTarvelApp();
+
+// EnumWindows callback of the single-instance hand-shake; lParam points to an
+// HWND that receives the window that answered.
+BOOL CALLBACK FindRunningInstanceProc(HWND hWnd, LPARAM lParam);
+
+// 1 when the named query function exists and reports a 32-bit process on
+// 64-bit Windows; 0 when it is missing or says otherwise.
+BOOL DetectWow64(const wchar_t* moduleName, const char* functionName);
+
+// The system drive for a Windows folder: its first two characters, or empty
+// when the folder is the boot environment's own.
+CString SystemDriveFromWindowsFolder(const CString& windowsFolder);
+
+// The full path of a module. A result that fills the buffer is a truncated
+// path, so the buffer grows until the path fits; empty when it never does.
+typedef DWORD(WINAPI* ModuleFileNameFn)(HMODULE, LPWSTR, DWORD);
+CString QueryModulePath(HMODULE module, ModuleFileNameFn getter = GetModuleFileNameW);
+
+// Splits a full path as the shell's path calls do: the folder keeps the root
+// separator ("C:\"), the name is what follows the last separator.
+void SplitModulePath(const CString& path, CString& folder, CString& fileName);

@@ -1,0 +1,8 @@
+// Everything of winlib in one include.
+#pragma once
+
+#include "winlib/strings.h"
+#include "winlib/collections.h"
+#include "winlib/exception.h"
+#include "winlib/window.h"
+#include "winlib/app.h"
