@@ -18,11 +18,14 @@ export WINEDEBUG="${WINEDEBUG:--all}"
 # Debian's wine32 gives a 32-bit prefix, like the 32-bit Windows the program also runs on.
 
 # A display of our own, so that the windows the tests make never meet a
-# desktop's. The first free number from 90 on.
-display=90
-while [ -e "/tmp/.X${display}-lock" ] || [ -e "/tmp/.X11-unix/X${display}" ]; do display=$((display + 1)); done
-Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >"$build/xvfb.log" 2>&1 &
+# desktop's. Xvfb picks a free number itself and tells it through a pipe.
+fifo=$(mktemp -u)
+mkfifo "$fifo"
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >"$build/xvfb.log" 2>&1 &
 xvfb_pid=$!
+read -r display <"$fifo" || true
+rm -f "$fifo"
+[ -n "${display:-}" ] || { echo "Xvfb did not start (see $build/xvfb.log)"; exit 1; }
 export DISPLAY=":$display"
 
 cleanup() {
@@ -30,8 +33,6 @@ cleanup() {
   kill "$xvfb_pid" >/dev/null 2>&1 || true
 }
 trap cleanup EXIT
-
-for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display}" ] && break; sleep 0.1; done
 
 "$root/scripts/wine-prefix.sh" "$WINEPREFIX"
 
