@@ -71,4 +71,28 @@ constexpr const wchar_t* kSkinKeyText = L"Kavetta skin key 2026";
 constexpr const wchar_t* kBuiltInMirrorHead = L"";
 constexpr const wchar_t* kBuiltInMirrorTail = L"";
 
+// ---- Digests, hex cipher, text and process utilities, INI files ----
+
+// (end of section)
+
+// ---- Payloads, work folder, skin pictures ----
+
+// (end of section)
+
+// ---- Download engine, share links, catalogue records, TEA ciphers, built-in lists ----
+
+// (end of section)
+
+// ---- Online configuration and system facts ----
+
+// (end of section)
+
+// ---- Disks, data folder, boot setup ----
+
+// (end of section)
+
+// ---- Skinned controls and message box (user-visible texts are Simplified Chinese) ----
+
+// (end of section)
+
 }  // namespace FixedText
