@@ -73,6 +73,19 @@ constexpr const wchar_t* kBuiltInMirrorTail = L"";
 
 // ---- Digests, hex cipher, text and process utilities, INI files ----
 
+// MD5 digests. The expected digests of the catalogue are bare upper-case
+// digits, so the digits follow an empty initial text.
+constexpr const wchar_t* kMd5InitialSourceText = L"";
+constexpr const wchar_t* kMd5InitialFilePath = L"";
+constexpr const wchar_t* kMd5EmptyDigestText = L"";
+constexpr const wchar_t* kMd5FileInitialText = L"";
+// Results that can never equal a digest.
+constexpr const wchar_t* kMd5NoDigestText = L"no-digest";
+constexpr const wchar_t* kMd5NoFileText = L"no-file";
+constexpr const wchar_t* kMd5MissingFileText = L"file-missing";
+// Put after every pair of digits in the separated result forms.
+constexpr const wchar_t* kMd5ByteSeparator = L"-";
+
 // (end of section)
 
 // ---- Payloads, work folder, skin pictures ----
