@@ -86,6 +86,21 @@ constexpr const wchar_t* kMd5MissingFileText = L"file-missing";
 // Put after every pair of digits in the separated result forms.
 constexpr const wchar_t* kMd5ByteSeparator = L"-";
 
+// Hex cipher. With empty result texts a stored value is the bare digits, and
+// a failure gives an empty value, which every reader treats as missing.
+constexpr const wchar_t* kCipherResultText = L"";
+constexpr const wchar_t* kDecipherResultText = L"";
+// The debugger-output line of a failing CryptoAPI step: caption, step, system text.
+constexpr const wchar_t* kCipherDiagnosticCaption = L"Kavetta hex cipher";
+constexpr const wchar_t* kCipherDiagnosticFormat = L"%s: %s failed: %s\n";
+// One text per step, in the order the steps run.
+constexpr const wchar_t* kCipherEncipherSteps[] = {
+    L"encipher: acquire context", L"encipher: create hash", L"encipher: hash password",
+    L"encipher: derive key", L"encipher: encipher"};
+constexpr const wchar_t* kCipherDecipherSteps[] = {
+    L"decipher: acquire context", L"decipher: create hash", L"decipher: hash password",
+    L"decipher: derive key", L"decipher: decipher"};
+
 // (end of section)
 
 // ---- Payloads, work folder, skin pictures ----
