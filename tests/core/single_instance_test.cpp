@@ -7,6 +7,24 @@
 
 namespace {
 
+// Keeps the test program's own TMP and TEMP while a test points them elsewhere.
+struct SavedTempVariables {
+    CString tmp, temp;
+    SavedTempVariables() {
+        tmp = Read(L"TMP");
+        temp = Read(L"TEMP");
+    }
+    ~SavedTempVariables() {
+        SetEnvironmentVariableW(L"TMP", tmp.IsEmpty() ? nullptr : tmp.GetString());
+        SetEnvironmentVariableW(L"TEMP", temp.IsEmpty() ? nullptr : temp.GetString());
+    }
+    static CString Read(const wchar_t* name) {
+        wchar_t buffer[32768];
+        DWORD n = GetEnvironmentVariableW(name, buffer, 32768);
+        return n && n < 32768 ? CString(buffer) : CString();
+    }
+};
+
 struct Copy {
     PROCESS_INFORMATION pi = {};
     bool Start(const CString& exe, const CString& tempFolder) {
@@ -78,6 +96,7 @@ CString MakeFolder(const CString& name) {
 TEST(SingleInstance, SecondCopyActivatesTheFirstAndEnds) {
     CString exe = TestProgramFolder() + L"\\kavetta.exe";
     ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(exe)) << "the program is not built";
+    SavedTempVariables savedTemp;
     CString firstTemp = MakeFolder(L"instance-first-tmp");
     CString secondTemp = MakeFolder(L"instance-second-tmp");
     ASSERT_TRUE(FolderIsEmpty(secondTemp));
