@@ -42,7 +42,8 @@ BOOL PartitionKeyTarget(const CString& key, CString& target, CString& failure) {
     }
     CString diskPart = key.Left(colon);
     CString partitionPart = key.Mid(colon + 1);
-    if (!AllDigits(diskPart) || !AllDigits(partitionPart)) {
+    // An empty part names no disk or partition either.
+    if (diskPart.IsEmpty() || partitionPart.IsEmpty() || !AllDigits(diskPart) || !AllDigits(partitionPart)) {
         failure = FixedText::kKeyRejected;
         return FALSE;
     }
