@@ -71,8 +71,10 @@ int CDiskInventory::RunCommandList(const CString& letter, int partitionStyle, bo
     v.fileTag = app->m_bootFileTag;
 
     v.ramdisk = extra ? FixedText::kRamdiskFileExtra : FixedText::kRamdiskFile;
-    // The ramdisk image goes beside the file the entry starts.
-    m_host->CopyFileEnsureFolder(work + v.ramdisk, v.drive + sep + v.folder + sep, TRUE);
+    // The ramdisk image goes beside the file the entry starts. The destination
+    // names the file itself: "into this folder" (a trailing separator) with
+    // no-overwrite would be refused whenever the folder exists.
+    m_host->CopyFileEnsureFolder(work + v.ramdisk, JoinDrivePath(v.drive, v.folder, v.ramdisk), TRUE);
 
     SYSTEMTIME now = {};
     m_host->LocalTime(&now);

@@ -1,7 +1,5 @@
 // The boot setup: the target file, the staging copy, the boot files and INI
 // of the boot partitions, and the boot entries on each of them.
-#include <stdlib.h>
-
 #include "core/fixed_texts.h"
 #include "core/tarvel_app.h"
 #include "disk/disk_inventory.h"
@@ -14,10 +12,28 @@ namespace {
 
 const int kSplitBuffer = 256;
 
-// _wsplitpath into 256-character parts; false when a part does not fit.
-bool SplitPath(const CString& path, wchar_t* drive, wchar_t* dir, wchar_t* name, wchar_t* ext) {
+// Splits a path the way _wsplitpath does (drive, folder with its
+// separators, name, extension from the last dot of the name), but refuses a
+// path whose parts would not fit 256-character buffers instead of cutting them.
+bool SplitPath(const CString& path, CString& drive, CString& dir, CString& name, CString& ext) {
+    // The file helpers take paths of at most 259 characters.
     if (path.GetLength() >= MAX_PATH) return false;
-    return _wsplitpath_s(path, drive, kSplitBuffer, dir, kSplitBuffer, name, kSplitBuffer, ext, kSplitBuffer) == 0;
+    int at = 0;
+    drive.Empty();
+    if (path.GetLength() >= 2 && path[1] == L':') {
+        drive = path.Left(2);
+        at = 2;
+    }
+    CString rest = path.Mid(at);
+    int lastSep = -1;
+    for (int i = 0; i < rest.GetLength(); ++i)
+        if (rest[i] == L'\\' || rest[i] == L'/') lastSep = i;
+    dir = rest.Left(lastSep + 1);
+    CString file = rest.Mid(lastSep + 1);
+    int dot = file.ReverseFind(L'.');
+    name = dot >= 0 ? file.Left(dot) : file;
+    ext = dot >= 0 ? file.Mid(dot) : CString();
+    return dir.GetLength() < kSplitBuffer && name.GetLength() < kSplitBuffer && ext.GetLength() < kSplitBuffer;
 }
 
 const DWORD kSystemHiddenReadOnly = FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY;
@@ -25,10 +41,15 @@ const DWORD kSystemHidden = FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_HIDDEN;
 
 }  // namespace
 
+CString JoinDrivePath(const CString& drive, const CString& folder, const CString& file) {
+    const CString sep = FixedText::kPathSeparator;
+    return folder.IsEmpty() ? drive + sep + file : drive + sep + folder + sep + file;
+}
+
 BOOL SplitTargetPath(const CString& path) {
-    wchar_t drive[kSplitBuffer] = {}, dir[kSplitBuffer] = {}, name[kSplitBuffer] = {}, ext[kSplitBuffer] = {};
+    CString drive, dir, name, ext;
     bool ok = SplitPath(path, drive, dir, name, ext);
-    if (ok && drive[0] == 0) {
+    if (ok && drive.IsEmpty()) {
         CTarvelApp* app = GetTarvelApp();
         CString full = (app ? app->m_dataFolder : CString()) + FixedText::kPathSeparator + path;
         ok = SplitPath(full, drive, dir, name, ext);
@@ -46,7 +67,7 @@ BOOL SplitTargetPath(const CString& path) {
     folder.TrimLeft(L'\\');
     folder.TrimLeft(L'/');
     g_TargetDir = folder;
-    g_TargetFileName = CString(name) + ext;
+    g_TargetFileName = name + ext;
     return TRUE;
 }
 
@@ -56,11 +77,9 @@ int CDiskInventory::InstallBootEntries() {
     if (!app) return 0;
     // A refused target path leaves nothing to point the entries at.
     if (g_TargetFileName.IsEmpty()) return 0;
-    const CString sep = FixedText::kPathSeparator;
-
     bool staged = false;
     if (app->m_storagePass == 2) {
-        CString target = g_TargetDrive + sep + g_TargetDir + sep + g_TargetFileName;
+        CString target = JoinDrivePath(g_TargetDrive, g_TargetDir, g_TargetFileName);
         CString staging = app->m_systemDrive + FixedText::kStagingFolder + g_TargetFileName;
         m_host->CopyFileEnsureFolder(target, staging, TRUE);
         staged = m_host->PathExists(staging) != FALSE;

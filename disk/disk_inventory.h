@@ -161,6 +161,9 @@ BOOL PartitionKeyTarget(const CString& key, CString& target, CString& failure);
 extern CString g_TargetDrive;
 extern CString g_TargetDir;
 extern CString g_TargetFileName;
+// drive + separator + folder + separator + file, without a doubled
+// separator when the folder is empty.
+CString JoinDrivePath(const CString& drive, const CString& folder, const CString& file);
 // Sets the three target globals from a path (a path without a drive is
 // taken inside the data folder). A path whose parts do not fit the split
 // buffers is refused: FALSE, and the globals are emptied.
