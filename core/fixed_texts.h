@@ -205,7 +205,6 @@ constexpr const wchar_t* kMappingReportFormat = L"分区 %s 的临时盘符：%s
 
 // Data folder choice.
 constexpr const wchar_t* kRequiredFileSystem = L"NTFS";
-constexpr const wchar_t* kPathSeparator = L"\\";
 constexpr const wchar_t* kNoStorageFolder = L"<无数据文件夹>";
 
 // Boot setup: placeholders of the target globals and the staging folder.

@@ -3,10 +3,12 @@
 #include <windows.h>
 #include <initguid.h>
 #include <setupapi.h>
-#include <shlobj.h>
 #include <shlwapi.h>
 #include <winioctl.h>
 
+#include "core/fixed_texts.h"
+#include "core/process_file_utils.h"
+#include "core/text_utils.h"
 #include "disk/disk_calls.h"
 
 namespace {
@@ -114,70 +116,27 @@ IBootHost* SetBootHost(IBootHost* host) {
     return previous;
 }
 
-// Until the utilities land, these three stay thin wrappers over the same
-// platform calls the utilities make (the version resource, CopyFileW with the
-// destination folder rule, CreateProcessW with a five-minute wait).
 BOOL Win32Storage::ProductVersion(const wchar_t* path, CString& version) {
-    DWORD ignored = 0;
-    DWORD size = GetFileVersionInfoSizeW(path, &ignored);
-    if (size == 0) return FALSE;
-    BYTE* block = static_cast<BYTE*>(calloc(1, (size + 1) * 2));
-    if (!block) return FALSE;
-    BOOL ok = FALSE;
-    VS_FIXEDFILEINFO* info = nullptr;
-    UINT infoSize = 0;
-    if (GetFileVersionInfoW(path, 0, size, block) &&
-        VerQueryValueW(block, L"\\", reinterpret_cast<void**>(&info), &infoSize) && info &&
-        infoSize >= sizeof(VS_FIXEDFILEINFO)) {
-        version.Format(L"%u.%u.%u.%u", HIWORD(info->dwProductVersionMS), LOWORD(info->dwProductVersionMS),
-                       HIWORD(info->dwProductVersionLS), LOWORD(info->dwProductVersionLS));
-        ok = TRUE;
-    }
-    free(block);
-    return ok;
+    CString text = GetFileVersionText(path);
+    if (text == FixedText::kNoVersionText || text == FixedText::kNoVersionResourceText) return FALSE;
+    version = text;
+    return TRUE;
 }
 
 int Win32Host::CopyFileEnsureFolder(const wchar_t* source, const wchar_t* destination, BOOL failIfExists) {
-    if (!PathFileExistsW(source)) return -1;
-    if (PathIsDirectoryW(source)) return -2;
-    if (failIfExists && PathFileExistsW(destination)) return -3;
-    wchar_t folder[MAX_PATH] = {};
-    if (wcslen(destination) >= MAX_PATH) return -4;
-    wcscpy(folder, destination);
-    PathRemoveFileSpecW(folder);
-    if (folder[0] && !PathFileExistsW(folder)) {
-        SHCreateDirectoryExW(nullptr, folder, nullptr);
-        if (!PathFileExistsW(folder)) return -4;
-    }
-    CString target = destination;
-    if (PathIsDirectoryW(destination)) target = CString(folder) + L"\\" + PathFindFileNameW(source);
-    return CopyFileW(source, target, failIfExists);
+    return ::CopyFileEnsureFolder(source, destination, failIfExists);
 }
 
+// TODO: write through CIni once the INI class lands; it completes the path
+// the same way for the absolute paths used here.
 BOOL Win32Host::WriteIniString(const wchar_t* path, const wchar_t* section, const wchar_t* key,
                                const wchar_t* value) {
     return WritePrivateProfileStringW(section, key, value, path);
 }
 
 int Win32Host::RunProcessAndWait(const wchar_t* program, const wchar_t* arguments) {
-    CString line = program;
-    if (line.GetLength() && line[0] != L'"') line = L"\"" + line + L"\"";
-    if (arguments && *arguments) line += CString(L" ") + arguments;
-    STARTUPINFOW si = {};
-    si.cb = sizeof(si);
-    si.dwFlags = STARTF_USESHOWWINDOW;
-    si.wShowWindow = SW_HIDE;
-    PROCESS_INFORMATION pi = {};
-    wchar_t* buffer = line.GetBuffer();
-    BOOL started = CreateProcessW(nullptr, buffer, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
-    line.ReleaseBuffer();
-    if (!started) return -1;
-    WaitForSingleObject(pi.hProcess, 300000);
-    DWORD code = 0;
-    int result = GetExitCodeProcess(pi.hProcess, &code) ? (int)code : -2;
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return result;
+    return ::RunProcessAndWait(program, arguments);
 }
 
+// TODO: MyMessageBox (information icon, no auto-close) once the message box lands.
 void Win32Host::ShowDebugBox(const wchar_t* text) { MessageBoxW(nullptr, text, L"", MB_OK | MB_ICONINFORMATION); }
