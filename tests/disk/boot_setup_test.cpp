@@ -179,6 +179,23 @@ TEST_F(BootSetupTest, OldSystemModePreparesTheSystemDisksBootFiles) {
     EXPECT_EQ(machine.runs.size(), 31u);
 }
 
+TEST_F(BootSetupTest, OldSystemModeWritesTheBootPartitionIni) {
+    app.m_bootModeFlag = 1;
+    machine.AddFile(L"H:\\bootmgr");
+    machine.AddFile(L"H:\\Boot\\BCD");
+    EXPECT_EQ(inventory.InstallBootEntries(), 2);
+    EXPECT_EQ(machine.iniValues[L"H:\\KVTLDR.INI|kavetta|mode"], L"ramdisk");
+    EXPECT_EQ(machine.iniValues[L"H:\\KVTLDR.INI|kavetta|bootfile"], L"kvtboot");
+    EXPECT_EQ(machine.iniValues[L"H:\\KVTLDR.INI|entry|tag"], L"KavettaPE");
+    EXPECT_EQ(machine.iniValues.size(), 3u);
+    EXPECT_EQ(machine.AttributesOf(L"H:\\kvtmenu.lst"), 6u);
+    // The boot files come before the partition's commands.
+    auto ini = std::find(machine.log.begin(), machine.log.end(), L"ini H:\\kvtldr.ini [entry] tag=KavettaPE");
+    auto firstRun = std::find_if(machine.log.begin(), machine.log.end(),
+                                 [](const std::wstring& e) { return e.compare(0, 4, L"run ") == 0; });
+    EXPECT_LT(ini - machine.log.begin(), firstRun - machine.log.begin());
+}
+
 TEST_F(BootSetupTest, PrepareBootFilesWritesTheIniAndMarksTheFiles) {
     app.m_bootFileTag = L"tagfile";
     app.m_bootEntryTag = L"tagentry";

@@ -24,6 +24,20 @@ TEST(Win32Storage, SeesDriveC) {
     EXPECT_EQ(calls.DriveType(L"C:"), (UINT)DRIVE_FIXED);
 }
 
+TEST(Win32BootHost, FileTestsAndClock) {
+    IBootHost& host = Win32BootHost();
+    EXPECT_TRUE(host.PathExists(L"C:"));
+    EXPECT_TRUE(host.IsFolder(L"C:\\Windows"));
+    EXPECT_FALSE(host.IsFolder(L"C:\\no such folder here"));
+    SYSTEMTIME now = {};
+    host.LocalTime(&now);
+    EXPECT_GE(now.wYear, 2020);
+    CString version;
+    EXPECT_TRUE(Win32StorageCalls().ProductVersion(L"C:\\Windows\\System32\\kernel32.dll", version));
+    EXPECT_FALSE(version.IsEmpty());
+    EXPECT_FALSE(Win32StorageCalls().ProductVersion(L"C:\\no such file.dll", version));
+}
+
 TEST(Win32Storage, RefreshOfTheRealMachine) {
     CTarvelApp app;
     CDiskInventory inventory(&Win32StorageCalls(), &Win32BootHost());
