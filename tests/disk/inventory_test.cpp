@@ -242,7 +242,9 @@ TEST_F(DiskTest, MalformedAndFailedAnswersGiveDefaults) {
         EXPECT_EQ(d.size_bytes, c.size);
         EXPECT_STREQ(d.style_text, c.style);
         ASSERT_EQ(inventory.m_totalPartitions.GetSize(), c.partitions);
-        if (c.firstName) EXPECT_STREQ(inventory.m_totalPartitions[0].name_or_hidden, c.firstName);
+        if (c.firstName) {
+            EXPECT_STREQ(inventory.m_totalPartitions[0].name_or_hidden, c.firstName);
+        }
         EXPECT_EQ(m.openHandles, 0);
     }
 }

@@ -101,7 +101,9 @@ TEST_F(DiskTest, PickStorageFolderOverMachineStates) {
             EXPECT_TRUE(m.IsFolder(c.expected));
         }
         // An existing folder is used as it is.
-        if (!c.folders.empty() && c.expected && c.folders[0] == c.expected) EXPECT_TRUE(m.log.empty());
+        if (!c.folders.empty() && c.expected && c.folders[0] == c.expected) {
+            EXPECT_TRUE(m.log.empty());
+        }
     }
 }
 
