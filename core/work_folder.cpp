@@ -5,8 +5,6 @@
 #include <process.h>
 #include <shlobj.h>
 #include <shlwapi.h>
-#include <stdlib.h>
-#include <time.h>
 
 #include "core/fixed_texts.h"
 #include "core/md5.h"
@@ -17,36 +15,11 @@
 namespace {
 
 const int kWorkFolderTries = 5;
-const WCHAR kNameAlphabet[] = L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-const int kNameAlphabetSize = (int)(sizeof(kNameAlphabet) / sizeof(kNameAlphabet[0])) - 1;
 
-// TODO(lead): MakeRandomName (core/text_utils.h) has not landed on the utils
-// branch yet; this stand-in draws the same kind of name the same way. Replace
-// its one call below with MakeRandomName and delete it at the merge.
-void RandomNameStandIn(WCHAR* buffer) {
-    srand((unsigned)_time64(nullptr));
-    for (int i = 0; i < 10; ++i) {
-        int r = rand();
-        buffer[i] = r % 3 == 1 ? (WCHAR)(L'A' + rand() % 26) : r % 3 == 2 ? (WCHAR)(L'a' + rand() % 26) : (WCHAR)(L'0' + rand() % 10);
-    }
-    buffer[10] = 0;
-}
-
-// Ten letters and digits for try `attempt`. MakeRandomName seeds itself from
-// the time in seconds, so it repeats within a second, and two copies started
-// in the same second draw the same name: later tries mix this process's id
-// and the tick count in, so that a retry is a different name.
-CString FolderName(int attempt) {
+// Ten letters and digits; every call gives a new name.
+CString FolderName() {
     WCHAR name[11] = {};
-    RandomNameStandIn(name);
-    if (attempt > 0) {
-        DWORD mix = GetCurrentProcessId() * 2654435761u ^ GetTickCount() ^ ((DWORD)attempt * 40503u);
-        for (int i = 0; i < 10; ++i) {
-            mix = mix * 1103515245u + 12345u;
-            name[i] = kNameAlphabet[(mix >> 16) % (DWORD)kNameAlphabetSize];
-        }
-    }
-    name[10] = 0;
+    MakeRandomName(name);
     return CString(name);
 }
 
@@ -96,7 +69,7 @@ int LoadSkinPayload(CResourceFile& target, const CString& keyText, HMODULE modul
 
 BOOL CreateFreshFolder(const CString& parent, int tries, CString& folder) {
     for (int attempt = 0; attempt < tries; ++attempt) {
-        folder = parent + FolderName(attempt);
+        folder = parent + FolderName();
         // Only a folder this call created counts: an existing one may be
         // another copy's work folder.
         if (SHCreateDirectoryExW(nullptr, folder, nullptr) == ERROR_SUCCESS) return TRUE;

@@ -30,7 +30,7 @@ BOOL UnpackToolsThread(CTarvelApp* app);
 
 // A new folder below `parent` (which ends with a separator) whose name this
 // process made and created itself: a name that already exists is another try.
-// Up to `tries` names; the first comes from MakeRandomName. TRUE with `folder`
+// Up to `tries` names from MakeRandomName. TRUE with `folder`
 // set when one was created; otherwise `folder` holds the last name tried.
 BOOL CreateFreshFolder(const CString& parent, int tries, CString& folder);
 
