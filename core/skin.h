@@ -4,6 +4,7 @@
 #pragma once
 
 #include <windows.h>
+#include <objidl.h>  // GDI+ needs the COM types first
 #include <gdiplus.h>
 
 // A GDI+ image of the named picture, or null when the archive has no such
