@@ -20,7 +20,7 @@ const DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDE
 bool Is(REFIID iid, const GUID& known) { return IsEqualGUID(iid, known) != FALSE; }
 
 template <typename T>
-STDMETHODIMP_(ULONG) AddRefOf(T* self) {
+ULONG AddRefOf(T* self) {
     return (ULONG)InterlockedIncrement(&self->m_refCount);
 }
 
