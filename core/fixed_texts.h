@@ -136,6 +136,21 @@ constexpr const wchar_t* kIniDefaultExtension = L".ini";
 
 // ---- Payloads, work folder, skin pictures ----
 
+// The resource type of the three payloads.
+constexpr const wchar_t* kPayloadResourceType = L"BINARY";
+// Placed between the program folder and the name of a work folder made there
+// when the temporary folder cannot hold one.
+constexpr const wchar_t* kWorkFolderFallbackSeparator = L"\\";
+// File name of the 7-Zip library written into the work folder (begins with a
+// separator).
+constexpr const wchar_t* kSevenZipLibraryFileName = L"\\7z.dll";
+// The name rewrites of the skin pictures: callers may name a picture with
+// a backslash between folders; the entries of the skin archive use "/".
+constexpr const wchar_t* kSkinImageNameFrom = L"\\";
+constexpr const wchar_t* kSkinImageNameTo = L"/";
+constexpr const wchar_t* kSkinDataNameFrom = L"\\";
+constexpr const wchar_t* kSkinDataNameTo = L"/";
+
 // (end of section)
 
 // ---- Download engine, share links, catalogue records, TEA ciphers, built-in lists ----
