@@ -326,6 +326,9 @@ constexpr const wchar_t* kSysnativeFolder = L"Sysnative";
 constexpr const wchar_t* kBootEditorMissing = L"找不到系统的启动配置编辑器：%s\n";
 constexpr const wchar_t* kBootEditorStartFailed = L"无法启动系统的启动配置编辑器：%s（%s）\n";
 
+// How long the boot setup waits for the unpack thread to finish (ms).
+constexpr unsigned long kBootToolsWaitMs = 60000;
+
 // (end of section)
 
 // ---- Skinned controls and message box (user-visible texts are Simplified Chinese) ----

@@ -75,6 +75,10 @@ int CDiskInventory::InstallBootEntries() {
     AssignTemporaryLetters();
     CTarvelApp* app = GetTarvelApp();
     if (!app) return 0;
+    // The boot files come from the tools archive, which the unpack thread may
+    // still be extracting; give it a bounded while (the copies fail on their
+    // own when the files never arrive).
+    app->WaitForTools(FixedText::kBootToolsWaitMs);
     // A refused target path leaves nothing to point the entries at.
     if (g_TargetFileName.IsEmpty()) return 0;
     bool staged = false;

@@ -9,6 +9,7 @@
 #include "core/fixed_texts.h"
 #include "core/process_file_utils.h"
 #include "core/text_utils.h"
+#include "core/ini.h"
 #include "disk/disk_calls.h"
 
 namespace {
@@ -127,11 +128,12 @@ int Win32Host::CopyFileEnsureFolder(const wchar_t* source, const wchar_t* destin
     return ::CopyFileEnsureFolder(source, destination, failIfExists);
 }
 
-// TODO: write through CIni once the INI class lands; it completes the path
-// the same way for the absolute paths used here.
+// Through a CIni object for its path rules; the values are plain.
 BOOL Win32Host::WriteIniString(const wchar_t* path, const wchar_t* section, const wchar_t* key,
                                const wchar_t* value) {
-    return WritePrivateProfileStringW(section, key, value, path);
+    CIni ini(path);
+    ini.SetSection(section);
+    return ini.WriteString(key, value);
 }
 
 int Win32Host::RunProcessAndWait(const wchar_t* program, const wchar_t* arguments) {
