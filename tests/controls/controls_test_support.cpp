@@ -122,7 +122,8 @@ COLORREF MemSurface::At(int x, int y) const {
 }
 
 std::vector<BYTE> MakeGif(const std::vector<int>& frameColors, const std::vector<int>& delays, bool withDelays) {
-    std::vector<BYTE> g = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0xF1, 0, 0};
+    const int side = 8;
+    std::vector<BYTE> g = {'G', 'I', 'F', '8', '9', 'a', side, 0, side, 0, 0xF1, 0, 0};
     // Global colour table of four entries (size field 1 -> 2^(1+1)).
     const BYTE table[] = {255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255};
     g.insert(g.end(), table, table + sizeof(table));
@@ -137,14 +138,37 @@ std::vector<BYTE> MakeGif(const std::vector<int>& frameColors, const std::vector
             const BYTE gce[] = {0x21, 0xF9, 4, 0x04, (BYTE)(d & 0xFF), (BYTE)(d >> 8), 0, 0};
             g.insert(g.end(), gce, gce + sizeof(gce));
         }
-        const BYTE desc[] = {0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0};
+        const BYTE desc[] = {0x2C, 0, 0, 0, 0, side, 0, side, 0, 0};
         g.insert(g.end(), desc, desc + sizeof(desc));
-        // LZW, minimum code size 2: clear (4), the pixel's index, end (5),
-        // three-bit codes packed from the low bit.
-        int idx = frameColors[i] & 3;
-        unsigned bits = 4u | (unsigned)idx << 3 | 5u << 6;
-        const BYTE data[] = {2, 2, (BYTE)(bits & 0xFF), (BYTE)(bits >> 8), 0};
-        g.insert(g.end(), data, data + sizeof(data));
+        // LZW with minimum code size 2 and three-bit codes packed from the
+        // low bit: a clear code (4) before every two pixels keeps the code
+        // width at three bits; the end code (5) closes the data.
+        std::vector<int> codes;
+        for (int p = 0; p < side * side; ++p) {
+            if (p % 2 == 0) codes.push_back(4);
+            codes.push_back(frameColors[i] & 3);
+        }
+        codes.push_back(5);
+        std::vector<BYTE> packed;
+        unsigned acc = 0;
+        int nbits = 0;
+        for (int c : codes) {
+            acc |= (unsigned)c << nbits;
+            nbits += 3;
+            while (nbits >= 8) {
+                packed.push_back((BYTE)(acc & 0xFF));
+                acc >>= 8;
+                nbits -= 8;
+            }
+        }
+        if (nbits > 0) packed.push_back((BYTE)acc);
+        g.push_back(2);
+        for (size_t at = 0; at < packed.size(); at += 255) {
+            size_t n = packed.size() - at < 255 ? packed.size() - at : 255;
+            g.push_back((BYTE)n);
+            g.insert(g.end(), packed.begin() + at, packed.begin() + at + n);
+        }
+        g.push_back(0);
     }
     g.push_back(0x3B);
     return g;

@@ -70,7 +70,7 @@ private:
     DWORD* m_bits;
 };
 
-// A GIF of 1 x 1 frames, one colour index each (0 red, 1 green, 2 blue, 3
+// A GIF of 8 x 8 frames, one colour index each (0 red, 1 green, 2 blue, 3
 // white), with the given delays in hundredths of a second; no delays at all
 // (no graphic control blocks) when `withDelays` is false.
 std::vector<BYTE> MakeGif(const std::vector<int>& frameColors, const std::vector<int>& delays, bool withDelays = true);
