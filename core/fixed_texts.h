@@ -73,9 +73,76 @@ constexpr const wchar_t* kBuiltInMirrorTail = L"";
 
 // ---- Digests, hex cipher, text and process utilities, INI files ----
 
+// MD5 digests. The expected digests of the catalogue are bare upper-case
+// digits, so the digits follow an empty initial text.
+constexpr const wchar_t* kMd5InitialSourceText = L"";
+constexpr const wchar_t* kMd5InitialFilePath = L"";
+constexpr const wchar_t* kMd5EmptyDigestText = L"";
+constexpr const wchar_t* kMd5FileInitialText = L"";
+// Results that can never equal a digest.
+constexpr const wchar_t* kMd5NoDigestText = L"no-digest";
+constexpr const wchar_t* kMd5NoFileText = L"no-file";
+constexpr const wchar_t* kMd5MissingFileText = L"file-missing";
+// Put after every pair of digits in the separated result forms.
+constexpr const wchar_t* kMd5ByteSeparator = L"-";
+
+// Hex cipher. With empty result texts a stored value is the bare digits, and
+// a failure gives an empty value, which every reader treats as missing.
+constexpr const wchar_t* kCipherResultText = L"";
+constexpr const wchar_t* kDecipherResultText = L"";
+// The debugger-output line of a failing CryptoAPI step: caption, step, system text.
+constexpr const wchar_t* kCipherDiagnosticCaption = L"Kavetta hex cipher";
+constexpr const wchar_t* kCipherDiagnosticFormat = L"%s: %s failed: %s\n";
+// One text per step, in the order the steps run.
+constexpr const wchar_t* kCipherEncipherSteps[] = {
+    L"encipher: acquire context", L"encipher: create hash", L"encipher: hash password",
+    L"encipher: derive key", L"encipher: encipher"};
+constexpr const wchar_t* kCipherDecipherSteps[] = {
+    L"decipher: acquire context", L"decipher: create hash", L"decipher: hash password",
+    L"decipher: derive key", L"decipher: decipher"};
+
+// Versions: how the two texts of a comparison are read, and how a file's
+// product version is written. The configuration's and the program's own
+// version texts use this dotted form.
+constexpr const wchar_t* kVersionScanFirst = L"%d.%d.%d.%d";
+constexpr const wchar_t* kVersionScanSecond = L"%d.%d.%d.%d";
+constexpr const wchar_t* kVersionFormat = L"%u.%u.%u.%u";
+constexpr const wchar_t* kNoVersionText = L"(no file)";
+constexpr const wchar_t* kNoVersionResourceText = L"(no version)";
+// Size texts: a floating-point value, then the unit text.
+constexpr const wchar_t* kSizeTextSmallFormat = L"%.2f %s";
+constexpr const wchar_t* kSizeTextLargeFormat = L"%.2f %s";
+constexpr const wchar_t* kByteSizeSmallFormat = L"%.0f %s";
+constexpr const wchar_t* kByteSizeLargeFormat = L"%.0f %s";
+// Remaining time: hours, minutes, seconds.
+constexpr const wchar_t* kDurationFormat = L"%02d:%02d:%02d";
+
+// Paths and processes. The program path of a command line is quoted by
+// RunProcessAndWait; the arguments follow after one space.
+constexpr const wchar_t* kProcessArgumentFormat = L" %s";
+constexpr const wchar_t* kPathSeparator = L"\\";
+constexpr const wchar_t* kWildcard = L"*";
+constexpr const wchar_t* kCurrentFolderEntry = L".";
+constexpr const wchar_t* kParentFolderEntry = L"..";
+
 // (end of section)
 
 // ---- Payloads, work folder, skin pictures ----
+
+// The resource type of the three payloads.
+constexpr const wchar_t* kPayloadResourceType = L"BINARY";
+// Placed between the program folder and the name of a work folder made there
+// when the temporary folder cannot hold one.
+constexpr const wchar_t* kWorkFolderFallbackSeparator = L"\\";
+// File name of the 7-Zip library written into the work folder (begins with a
+// separator).
+constexpr const wchar_t* kSevenZipLibraryFileName = L"\\7z.dll";
+// The name rewrites of the skin pictures: callers may name a picture with
+// a backslash between folders; the entries of the skin archive use "/".
+constexpr const wchar_t* kSkinImageNameFrom = L"\\";
+constexpr const wchar_t* kSkinImageNameTo = L"/";
+constexpr const wchar_t* kSkinDataNameFrom = L"\\";
+constexpr const wchar_t* kSkinDataNameTo = L"/";
 
 // (end of section)
 
