@@ -94,6 +94,36 @@ TEST_F(ButtonFixture, CheckingARadioUnchecksOnlyItsOwnGroupOnceThePostsArrive) {
     EXPECT_EQ(1, r1.SendMessage(BM_GETCHECK));
 }
 
+// Any window of the group hears the uncheck message, whatever its class.
+class UncheckRecorder : public CStatic {
+public:
+    int m_heard = 0;
+    LRESULT OnUncheck(WPARAM, LPARAM) {
+        ++m_heard;
+        return 0;
+    }
+    DECLARE_MESSAGE_MAP()
+};
+BEGIN_MESSAGE_MAP(UncheckRecorder, CStatic)
+    ON_MESSAGE(WM_RADIO_UNCHECK, OnUncheck)
+END_MESSAGE_MAP()
+
+TEST_F(ButtonFixture, UncheckReachesEveryItemOfTheGroupAndNoneOutside) {
+    CxSkinButton r1, r2;
+    UncheckRecorder inside, outside;
+    Make(r1, BS_AUTORADIOBUTTON, 15, 10, 10, WS_GROUP);
+    ASSERT_TRUE(inside.Create(L"in", WS_CHILD | WS_VISIBLE | WS_TABSTOP, CRect(80, 10, 140, 30), &host, 16));
+    Make(r2, BS_AUTORADIOBUTTON, 17, 150);
+    ASSERT_TRUE(outside.Create(L"out", WS_CHILD | WS_VISIBLE | WS_GROUP, CRect(220, 10, 280, 30), &host, 18));
+    r1.SendMessage(BM_SETCHECK, 1);
+    Pump();
+    EXPECT_EQ(1, inside.m_heard);
+    EXPECT_EQ(0, outside.m_heard);
+    r1.SendMessage(BM_SETCHECK, 0);
+    Pump();
+    EXPECT_EQ(1, inside.m_heard) << "unchecking posts nothing";
+}
+
 TEST_F(ButtonFixture, RadioGroupWalkEndsWhenTheCheckedButtonIsHiddenOrDisabled) {
     CxSkinButton r1, r2, r3;
     Make(r1, BS_AUTORADIOBUTTON, 21, 10, 10, WS_GROUP);
