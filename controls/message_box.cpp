@@ -1,6 +1,7 @@
 #include "controls/message_box.h"
 
 #include "core/fixed_texts.h"
+#include "core/text_utils.h"
 
 int MyMessageBox(int flags, BOOL autoClose, LPCWSTR text, int seconds) {
     CMyMessageBox box(text, flags, autoClose, seconds, AfxGetMainWnd());
@@ -68,25 +69,14 @@ CMyMessageBox::CMyMessageBox(LPCWSTR text, int flags, BOOL autoClose, int second
 
 CMyMessageBox::~CMyMessageBox() { ReleasePicture(m_icon); }
 
-// The message's lines. Blank lines are kept: they take a line's height
-// when the box is drawn, so they count when it is measured.
-static void SplitLines(const CString& text, CStringArray& lines) {
-    lines.RemoveAll();
-    CString rest(text);
-    CString separator(FixedText::kMsgBoxLineSeparator);
-    int at;
-    while (!rest.IsEmpty() && (at = rest.Find(separator)) >= 0) {
-        lines.Add(rest.Left(at));
-        rest = rest.Mid(at + separator.GetLength());
-    }
-    if (!rest.IsEmpty()) lines.Add(rest);
-}
-
 void CMyMessageBox::CalcLayout() {
     CClientDC dc(this);
     HGDIOBJ old = dc.SelectObject(&m_messageFont);
+    // The lines with the blank ones kept (SplitAtChar, not SplitString, which
+    // drops them): a blank line takes a line's height when the box is drawn,
+    // so it counts when the box is measured.
     CStringArray lines;
-    SplitLines(m_message, lines);
+    SplitAtChar(m_message, FixedText::kMsgBoxLineSeparator[0], lines);
     int widest = 0, sum = 0;
     for (INT_PTR i = 0; i < lines.GetSize(); ++i) {
         CString piece = lines[i];

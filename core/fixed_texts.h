@@ -182,7 +182,7 @@ constexpr const wchar_t* kMsgBoxOk = L"确定";
 constexpr const wchar_t* kMsgBoxCountdownSuffix = L"(%d)";
 // Drawn before the title in the caption band.
 constexpr const wchar_t* kMsgBoxTitleIndent = L"  ";
-// Separates the lines of a message.
+// Separates the lines of a message (one character).
 constexpr const wchar_t* kMsgBoxLineSeparator = L"\n";
 // A message equal to this text is not drawn.
 constexpr const wchar_t* kMsgBoxNoMessage = L"";
