@@ -333,6 +333,70 @@ constexpr unsigned long kBootToolsWaitMs = 60000;
 
 // ---- Skinned controls and message box (user-visible texts are Simplified Chinese) ----
 
+// Face names: Microsoft YaHei ships with every Windows since Vista.
+constexpr const wchar_t* kMsgBoxFontFace = L"微软雅黑";
+constexpr const wchar_t* kMsgBoxButtonFontFace = L"微软雅黑";
+constexpr const wchar_t* kListFontFace = L"微软雅黑";
+
+// Message box titles, one per icon kind, and their pictures.
+constexpr const wchar_t* kMsgBoxTitleWarning = L"警告";
+constexpr const wchar_t* kMsgBoxTitleError = L"错误";
+constexpr const wchar_t* kMsgBoxTitleQuestion = L"询问";
+constexpr const wchar_t* kMsgBoxTitleInformation = L"提示";
+constexpr const wchar_t* kSkinMsgBoxWarning = L"kvs_msg_warning.png";
+constexpr const wchar_t* kSkinMsgBoxError = L"kvs_msg_error.png";
+constexpr const wchar_t* kSkinMsgBoxQuestion = L"kvs_msg_question.png";
+constexpr const wchar_t* kSkinMsgBoxInformation = L"kvs_msg_info.png";
+// Button captions.
+constexpr const wchar_t* kMsgBoxYes = L"是";
+constexpr const wchar_t* kMsgBoxNo = L"否";
+constexpr const wchar_t* kMsgBoxOk = L"确定";
+// Appended to the first button's caption while the box counts down (%d: seconds left).
+constexpr const wchar_t* kMsgBoxCountdownSuffix = L"(%d)";
+// Drawn before the title in the caption band.
+constexpr const wchar_t* kMsgBoxTitleIndent = L"  ";
+// Separates the lines of a message (one character).
+constexpr const wchar_t* kMsgBoxLineSeparator = L"\n";
+// A message equal to this text is not drawn.
+constexpr const wchar_t* kMsgBoxNoMessage = L"";
+
+// Hyperlink: open mode 0 hands the URL to this program; other modes open it
+// with the verb; when that fails, the registered command of the web-page file
+// type runs with the URL (the placeholders mark where the command's own
+// argument starts).
+constexpr const wchar_t* kLinkBrowserProgram = L"explorer.exe";
+constexpr const wchar_t* kLinkOpenVerb = L"open";
+constexpr const wchar_t* kLinkWebPageClassKey = L".htm";
+constexpr const wchar_t* kLinkOpenCommandSubKey = L"\\shell\\open\\command";
+constexpr const wchar_t* kLinkPlaceholderQuoted = L"\"%1\"";
+constexpr const wchar_t* kLinkPlaceholder = L"%1";
+constexpr const wchar_t* kLinkArgumentSeparator = L" ";
+
+// Progress bar text (%d: the percentage).
+constexpr const wchar_t* kProgressPercentFormat = L"%d%%";
+
+// Catalogue list rows: the detail line is prefix + first detail + separator + second detail.
+constexpr const wchar_t* kListDetailPrefix = L"版本：";
+constexpr const wchar_t* kListDetailSeparator = L"    大小：";
+// A category's or entry's upper-cased system token containing one of these
+// shows that family's logo (tested in this order), else the default logo.
+constexpr const wchar_t* kListFamilyText1 = L"WIN10";
+constexpr const wchar_t* kListFamilyText2 = L"WIN8";
+constexpr const wchar_t* kListFamilyText3 = L"WIN7";
+// List pictures.
+constexpr const wchar_t* kSkinListLogoDefault = L"kvs_list_logo_default.png";
+constexpr const wchar_t* kSkinListLogoFamily1 = L"kvs_list_logo_win10.png";
+constexpr const wchar_t* kSkinListLogoFamily2 = L"kvs_list_logo_win8.png";
+constexpr const wchar_t* kSkinListLogoFamily3 = L"kvs_list_logo_win7.png";
+constexpr const wchar_t* kSkinListGroup1Badge = L"kvs_list_badge_group1.png";
+constexpr const wchar_t* kSkinListGroup2Marker = L"kvs_list_marker_group2.png";
+constexpr const wchar_t* kSkinListCollapsed = L"kvs_list_marker_collapsed.png";
+constexpr const wchar_t* kSkinListExpanded = L"kvs_list_marker_expanded.png";
+constexpr const wchar_t* kSkinListHover = L"kvs_list_marker_hover.png";
+constexpr const wchar_t* kSkinListSelected = L"kvs_list_marker_selected.png";
+constexpr const wchar_t* kSkinUsbListUnchosen = L"kvs_usblist_mark_unchosen.png";
+constexpr const wchar_t* kSkinUsbListChosen = L"kvs_usblist_mark_chosen.png";
+
 // (end of section)
 
 }  // namespace FixedText
