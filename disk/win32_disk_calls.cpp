@@ -9,6 +9,7 @@
 #include "core/fixed_texts.h"
 #include "core/process_file_utils.h"
 #include "core/text_utils.h"
+#include "controls/message_box.h"
 #include "core/ini.h"
 #include "disk/disk_calls.h"
 
@@ -140,5 +141,5 @@ int Win32Host::RunProcessAndWait(const wchar_t* program, const wchar_t* argument
     return ::RunProcessAndWait(program, arguments);
 }
 
-// TODO: MyMessageBox (information icon, no auto-close) once the message box lands.
-void Win32Host::ShowDebugBox(const wchar_t* text) { MessageBoxW(nullptr, text, L"", MB_OK | MB_ICONINFORMATION); }
+// The program's own message box over the main window, without a countdown.
+void Win32Host::ShowDebugBox(const wchar_t* text) { MyMessageBox(MB_ICONINFORMATION, FALSE, text, 0); }
