@@ -85,6 +85,62 @@ constexpr const wchar_t* kBuiltInMirrorTail = L"";
 
 // ---- Online configuration and system facts ----
 
+// System facts over WMI. The namespace, the select prefix and the query
+// language of every query.
+constexpr const wchar_t* kWmiNamespace = L"ROOT\\CIMV2";
+constexpr const wchar_t* kWmiSelectPrefix = L"SELECT * FROM ";
+constexpr const wchar_t* kWmiQueryLanguage = L"WQL";
+// How long one query waits for its first object; WMI answers a local query
+// in well under a second, a service that hangs must not stop the check.
+constexpr long kWmiNextTimeoutMs = 15000;
+// The description of the system: edition, then service pack, then the word size.
+constexpr const wchar_t* kOsDescriptionClass1 = L"Win32_OperatingSystem";
+constexpr const wchar_t* kOsDescriptionProperty1 = L"Caption";
+constexpr const wchar_t* kOsDescriptionClass2 = L"Win32_OperatingSystem";
+constexpr const wchar_t* kOsDescriptionProperty2 = L"CSDVersion";
+constexpr const wchar_t* kOsDescriptionSeparator = L" ";
+constexpr const wchar_t* kWordSize64 = L"64位";
+constexpr const wchar_t* kWordSize32 = L"32位";
+// The classified property: the chassis type of the machine. "Other" and
+// "Unknown" are what virtual machines usually report, so those two are
+// refined by the model name of the computer.
+constexpr const wchar_t* kChassisClass = L"Win32_SystemEnclosure";
+constexpr const wchar_t* kChassisProperty = L"ChassisTypes";
+constexpr const wchar_t* kChassisRefineClass = L"Win32_ComputerSystem";
+constexpr const wchar_t* kChassisRefineProperty = L"Model";
+constexpr const wchar_t* kChassisSpecialValue1 = L"1";
+constexpr const wchar_t* kChassisSpecialText1 = L"其他类型";
+constexpr const wchar_t* kChassisSpecialMarker1 = L"Virtual";
+constexpr const wchar_t* kChassisRefinedText1 = L"虚拟机";
+constexpr const wchar_t* kChassisSpecialValue2 = L"2";
+constexpr const wchar_t* kChassisSpecialText2 = L"未知类型";
+constexpr const wchar_t* kChassisSpecialMarker2 = L"VMware";
+constexpr const wchar_t* kChassisRefinedText2 = L"VMware 虚拟机";
+struct DisplayTextRow {
+    const wchar_t* value;
+    const wchar_t* text;
+};
+constexpr DisplayTextRow kChassisTable[20] = {
+    {L"3", L"台式机"},          {L"4", L"低矮台式机"},      {L"5", L"比萨盒式台式机"}, {L"6", L"迷你塔式机"},
+    {L"7", L"塔式机"},          {L"8", L"便携式电脑"},      {L"9", L"笔记本电脑"},     {L"10", L"笔记本电脑"},
+    {L"11", L"手持设备"},       {L"13", L"一体机"},         {L"14", L"超薄笔记本"},    {L"15", L"节省空间型台式机"},
+    {L"16", L"午餐盒式电脑"},   {L"23", L"机架式服务器"},   {L"24", L"密封式电脑"},    {L"30", L"平板电脑"},
+    {L"31", L"二合一笔记本"},   {L"32", L"可拆卸笔记本"},   {L"35", L"迷你主机"},      {L"36", L"电脑棒"},
+};
+constexpr const wchar_t* kChassisDefaultText = L"普通电脑";
+// Texts of variant values.
+constexpr const wchar_t* kVariantTrueText = L"是";
+constexpr const wchar_t* kVariantFalseText = L"否";
+constexpr const wchar_t* kVariantI4Format = L"%d";
+constexpr const wchar_t* kVariantUI1Format = L"%u";
+constexpr const wchar_t* kVariantUI4Format = L"%u";
+constexpr const wchar_t* kVariantArrayElementFormat = L"%d";
+// Highest array index that VariantToText formats.
+constexpr long kVariantArrayLastIndex = 519;
+// The kernel query of the installed memory (kilobytes).
+constexpr const wchar_t* kInstalledMemoryModule = L"kernel32.dll";
+constexpr const char* kInstalledMemoryFunction = "GetPhysicallyInstalledSystemMemory";
+
 // (end of section)
 
 // ---- Disks, data folder, boot setup ----
