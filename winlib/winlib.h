@@ -6,3 +6,4 @@
 #include "winlib/exception.h"
 #include "winlib/window.h"
 #include "winlib/app.h"
+#include "winlib/file.h"
