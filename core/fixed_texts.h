@@ -141,6 +141,14 @@ constexpr long kVariantArrayLastIndex = 519;
 constexpr const wchar_t* kInstalledMemoryModule = L"kernel32.dll";
 constexpr const char* kInstalledMemoryFunction = "GetPhysicallyInstalledSystemMemory";
 
+// Fetch of the online configuration. Lines equal to the skip text (blank
+// lines) before the marker line are passed over.
+constexpr const wchar_t* kConfigSkipText = L"";
+constexpr const wchar_t* kConfigAgentName = L"Kavetta/1.0";
+// Time-outs of the configuration request (connect, send, receive), so that a
+// mirror that accepts but never answers counts as failed.
+constexpr unsigned long kConfigTimeoutMs = 30000;
+
 // (end of section)
 
 // ---- Disks, data folder, boot setup ----
