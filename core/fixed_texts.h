@@ -109,6 +109,16 @@ constexpr const wchar_t* kCipherDecipherSteps[] = {
 
 // ---- Download engine, share links, catalogue records, TEA ciphers, built-in lists ----
 
+// The download-engine library: its file name in the work folder and its 18
+// export names in binding order (engine/ exports exactly these).
+constexpr const wchar_t* kEngineLibraryName = L"kvtengine.dll";
+constexpr const char* const kEngineExportNames[18] = {
+    "KvtInitialize",   "KvtUninitialize",  "KvtCreateTask",    "KvtDeleteTask",   "KvtStartTask",
+    "KvtStartAll",     "KvtStopTask",      "KvtStopAll",       "KvtQueryTask",    "KvtQueryTaskEx",
+    "KvtSetSpeedLimit", "KvtSetProxy",     "KvtSetUserAgent",  "KvtSetMaxTasks",  "KvtGetVersion",
+    "KvtDeleteAll",    "KvtSetConnections", "KvtSetOption",
+};
+
 // (end of section)
 
 // ---- Online configuration and system facts ----

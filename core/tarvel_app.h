@@ -21,6 +21,11 @@ public:
     void InitModulePaths();
     // Creates the work folder, starts the unpack thread and loads the skin archive.
     void PrepareWorkFolder();
+    // Binds and initialises the download engine from the work folder on first
+    // need: 1 when m_downloadEngine is ready, 0 when it cannot be used (a later
+    // call tries again). Called by the queue builders on their worker threads;
+    // only one of them binds.
+    int EnsureDownloadEngine();
 
     ULONG_PTR m_gdiplusToken;
     int m_stallLimit;

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "core/online_config.h"
-#include "support/local_http_server.h"
+#include "support/route_table.h"
 #include "support/temp_folder.h"
 
 namespace {
@@ -39,22 +39,21 @@ CStringArray& Mirrors(CStringArray& list, const std::vector<std::wstring>& urls)
 }  // namespace
 
 TEST(DownloadUrlToFile, ResultsAndFileContents) {
-    LocalHttpServer server;
-    ASSERT_TRUE(server.Running());
+    RouteTable routes;
+    LocalHttpServer server(routes.Handler());
+    ASSERT_TRUE(server.Started());
     std::string binary;
     for (int i = 0; i < 2 * 1024 * 1024 + 17; ++i) binary += (char)(i * 7 % 251);
-    server.Set("/ok", 200, "a\r\nb\n\0c" + std::string(1, '\0') + "end");
-    server.Set("/big", 200, binary);
-    server.Set("/empty", 200, "");
-    server.Set("/missing", 404, "this body must not be written");
-    server.Set("/error", 500, "server error body");
-    LocalHttpServer::Response hangUp;
-    hangUp.hangUp = true;
-    server.Set("/hangup", hangUp);
+    routes.Set("/ok", 200, "a\r\nb\n\0c" + std::string(1, '\0') + "end");
+    routes.Set("/big", 200, binary);
+    routes.Set("/empty", 200, "");
+    routes.Set("/missing", 404, "this body must not be written");
+    routes.Set("/error", 500, "server error body");
+    routes.HangUp("/hangup");
 
     TempFolder dir;
     std::wstring out = dir.File(L"out.bin");
-    std::wstring closedUrl = L"http://127.0.0.1:" + std::to_wstring(LocalHttpServer::ClosedPort()) + L"/x";
+    std::wstring closedUrl = L"http://127.0.0.1:" + std::to_wstring(UnusedLocalPort()) + L"/x";
     struct Case {
         const char* name;
         std::wstring url;
@@ -63,18 +62,18 @@ TEST(DownloadUrlToFile, ResultsAndFileContents) {
         DWORD status;
         std::string fileAfter;  // the output file's bytes afterwards; it starts as "old"
     } cases[] = {
-        {"200", server.Url("/ok"), out, kDownloadDone, 200, "a\r\nb\n\0c" + std::string(1, '\0') + "end"},
-        {"200 large", server.Url("/big"), out, kDownloadDone, 200, binary},
-        {"200 empty body", server.Url("/empty"), out, kDownloadDone, 200, ""},
-        {"404 leaves the file", server.Url("/missing"), out, kDownloadDone, 404, "old"},
-        {"500 leaves the file", server.Url("/error"), out, kDownloadDone, 500, "old"},
+        {"200", server.WideUrl("/ok"), out, kDownloadDone, 200, "a\r\nb\n\0c" + std::string(1, '\0') + "end"},
+        {"200 large", server.WideUrl("/big"), out, kDownloadDone, 200, binary},
+        {"200 empty body", server.WideUrl("/empty"), out, kDownloadDone, 200, ""},
+        {"404 leaves the file", server.WideUrl("/missing"), out, kDownloadDone, 404, "old"},
+        {"500 leaves the file", server.WideUrl("/error"), out, kDownloadDone, 500, "old"},
         {"empty url", L"", out, kDownloadNoUrl, 0, "old"},
-        {"empty path", server.Url("/ok"), L"", kDownloadNoPath, 0, "old"},
+        {"empty path", server.WideUrl("/ok"), L"", kDownloadNoPath, 0, "old"},
         {"closed port", closedUrl, out, kDownloadInternetError, 0, "old"},
         {"file scheme", L"file:///C:/windows/win.ini", out, kDownloadBadScheme, 0, "old"},
         {"ftp scheme", L"ftp://127.0.0.1:" + std::to_wstring(server.Port()) + L"/ok", out, kDownloadBadScheme, 0, "old"},
         {"no scheme", L"127.0.0.1/ok", out, kDownloadBadScheme, 0, "old"},
-        {"output folder missing", server.Url("/ok"), dir.File(L"no\\such\\out.bin"), kDownloadFileError, 200, "old"},
+        {"output folder missing", server.WideUrl("/ok"), dir.File(L"no\\such\\out.bin"), kDownloadFileError, 200, "old"},
     };
     for (const Case& c : cases) {
         dir.Write(L"out.bin", "old");
@@ -90,28 +89,29 @@ TEST(DownloadUrlToFile, ResultsAndFileContents) {
     // way nothing is written.
     dir.Write(L"out.bin", "old");
     DWORD status = 12345;
-    int result = DownloadUrlToFile(server.Url("/hangup").c_str(), out.c_str(), &status);
+    int result = DownloadUrlToFile(server.WideUrl("/hangup").c_str(), out.c_str(), &status);
     EXPECT_TRUE(result == kDownloadInternetError || (result == kDownloadDone && status != 200)) << result << " " << status;
     EXPECT_EQ("old", TempFolder::Read(out));
 
     // Only the http cases reached the server; the refused schemes did not.
-    std::vector<std::string> paths = server.Paths();
+    std::vector<std::string> paths = RequestedTargets(server);
     EXPECT_EQ((std::vector<std::string>{"/ok", "/big", "/empty", "/missing", "/error", "/ok", "/hangup"}), paths);
-    EXPECT_NE(std::string::npos, server.LastRequest().find("User-Agent: Kavetta/1.0")) << server.LastRequest();
+    EXPECT_EQ("Kavetta/1.0", server.Requests().back().Header("User-Agent"));
 }
 
 TEST(DownloadUrlToFile, OutputHeldByAnotherWriterIsAFileError) {
-    LocalHttpServer server;
-    server.Set("/ok", 200, "body");
+    RouteTable routes;
+    LocalHttpServer server(routes.Handler());
+    routes.Set("/ok", 200, "body");
     TempFolder dir;
     std::wstring out = dir.Write(L"held.bin", "kept");
     HANDLE holder = CreateFileW(out.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, holder);
-    EXPECT_EQ(kDownloadFileError, DownloadUrlToFile(server.Url("/ok").c_str(), out.c_str()));
+    EXPECT_EQ(kDownloadFileError, DownloadUrlToFile(server.WideUrl("/ok").c_str(), out.c_str()));
     CloseHandle(holder);
     EXPECT_EQ("kept", TempFolder::Read(out));
     // The connection was released: the same server answers the next request.
-    EXPECT_EQ(kDownloadDone, DownloadUrlToFile(server.Url("/ok").c_str(), out.c_str()));
+    EXPECT_EQ(kDownloadDone, DownloadUrlToFile(server.WideUrl("/ok").c_str(), out.c_str()));
     EXPECT_EQ("body", TempFolder::Read(out));
 }
 
@@ -161,16 +161,17 @@ TEST(ReadFirstSignificantLine, SkipsBlankLines) {
 }
 
 TEST(FetchConfigFromMirrors, LoadsFromTheFirstMirrorWithTheMarker) {
-    LocalHttpServer server;
-    ASSERT_TRUE(server.Running());
-    server.Set("/404", 404, ";TEST-MARKER in an error page");
-    server.Set("/nomarker", 200, "[general]\r\nstall=5\r\n");
-    server.Set("/good", 200, "\r\n\r\n\r\n;TEST-MARKER\r\n[general]\r\n");
-    server.Set("/after", 200, ";TEST-MARKER\r\n");
+    RouteTable routes;
+    LocalHttpServer server(routes.Handler());
+    ASSERT_TRUE(server.Started());
+    routes.Set("/404", 404, ";TEST-MARKER in an error page");
+    routes.Set("/nomarker", 200, "[general]\r\nstall=5\r\n");
+    routes.Set("/good", 200, "\r\n\r\n\r\n;TEST-MARKER\r\n[general]\r\n");
+    routes.Set("/after", 200, ";TEST-MARKER\r\n");
     TempFolder work;
     RecordingParser parser;
     CStringArray mirrors;
-    Mirrors(mirrors, {server.Url("/404"), server.Url("/nomarker"), server.Url("/good"), server.Url("/after")});
+    Mirrors(mirrors, {server.WideUrl("/404"), server.WideUrl("/nomarker"), server.WideUrl("/good"), server.WideUrl("/after")});
 
     EXPECT_EQ(1, FetchConfigFromMirrors(mirrors, work.Path().c_str(), L"kvt", kMarker, kEnciphered, parser.Bind()));
     ASSERT_EQ(1u, parser.calls.size());
@@ -181,16 +182,17 @@ TEST(FetchConfigFromMirrors, LoadsFromTheFirstMirrorWithTheMarker) {
     EXPECT_EQ(0u, parser.calls[0].path.find(expectedStart));
     EXPECT_FALSE(TempFolder::Exists(parser.calls[0].path));
     EXPECT_EQ(0u, work.Count());
-    EXPECT_EQ((std::vector<std::string>{"/404", "/nomarker", "/good"}), server.Paths()) << "stops at the first accepted";
+    EXPECT_EQ((std::vector<std::string>{"/404", "/nomarker", "/good"}), RequestedTargets(server)) << "stops at the first accepted";
 }
 
 TEST(FetchConfigFromMirrors, RefusalsAndForms) {
-    LocalHttpServer server;
-    ASSERT_TRUE(server.Running());
-    server.Set("/line2", 200, "[general]\r\n;TEST-MARKER\r\n");
-    server.Set("/enciphered", 200, "0A1B2C3D4E\r\n[55AA]\r\n");
-    server.Set("/inside", 200, "## ;TEST-MARKER ##\r\n");
-    std::wstring closed = L"http://127.0.0.1:" + std::to_wstring(LocalHttpServer::ClosedPort()) + L"/c";
+    RouteTable routes;
+    LocalHttpServer server(routes.Handler());
+    ASSERT_TRUE(server.Started());
+    routes.Set("/line2", 200, "[general]\r\n;TEST-MARKER\r\n");
+    routes.Set("/enciphered", 200, "0A1B2C3D4E\r\n[55AA]\r\n");
+    routes.Set("/inside", 200, "## ;TEST-MARKER ##\r\n");
+    std::wstring closed = L"http://127.0.0.1:" + std::to_wstring(UnusedLocalPort()) + L"/c";
     TempFolder work;
     struct Case {
         const char* name;
@@ -199,15 +201,15 @@ TEST(FetchConfigFromMirrors, RefusalsAndForms) {
         int result;
         std::vector<BOOL> forms;  // one per parse call
     } cases[] = {
-        {"marker only on line 2", {server.Url("/line2")}, 1, 0, {}},
-        {"enciphered form", {server.Url("/enciphered")}, 1, 1, {TRUE}},
-        {"marker inside a longer line", {server.Url("/inside")}, 1, 1, {FALSE}},
-        {"closed port, then a good mirror", {closed, server.Url("/inside")}, 1, 1, {FALSE}},
-        {"refused schemes are failed mirrors", {L"file:///C:/x.ini", L"", server.Url("/inside")}, 1, 1, {FALSE}},
-        {"every mirror fails", {closed, server.Url("/line2"), server.Url("/unknown")}, 1, 0, {}},
+        {"marker only on line 2", {server.WideUrl("/line2")}, 1, 0, {}},
+        {"enciphered form", {server.WideUrl("/enciphered")}, 1, 1, {TRUE}},
+        {"marker inside a longer line", {server.WideUrl("/inside")}, 1, 1, {FALSE}},
+        {"closed port, then a good mirror", {closed, server.WideUrl("/inside")}, 1, 1, {FALSE}},
+        {"refused schemes are failed mirrors", {L"file:///C:/x.ini", L"", server.WideUrl("/inside")}, 1, 1, {FALSE}},
+        {"every mirror fails", {closed, server.WideUrl("/line2"), server.WideUrl("/unknown")}, 1, 0, {}},
         {"empty list", {}, 1, 0, {}},
         // The first accepted file ends the search whatever the parser answers.
-        {"parser result passed on", {server.Url("/inside"), server.Url("/enciphered")}, 0, 0, {FALSE}},
+        {"parser result passed on", {server.WideUrl("/inside"), server.WideUrl("/enciphered")}, 0, 0, {FALSE}},
     };
     for (const Case& c : cases) {
         RecordingParser parser;
@@ -224,16 +226,17 @@ TEST(FetchConfigFromMirrors, RefusalsAndForms) {
 }
 
 TEST(FetchConfigFromMirrors, NoTemporaryFileNoRequests) {
-    LocalHttpServer server;
-    server.Set("/good", 200, ";TEST-MARKER\r\n");
+    RouteTable routes;
+    LocalHttpServer server(routes.Handler());
+    routes.Set("/good", 200, ";TEST-MARKER\r\n");
     RecordingParser parser;
     CStringArray mirrors;
     TempFolder work;
     std::wstring missing = work.File(L"no-such-folder");
-    EXPECT_EQ(0, FetchConfigFromMirrors(Mirrors(mirrors, {server.Url("/good")}), missing.c_str(), L"kvt", kMarker,
+    EXPECT_EQ(0, FetchConfigFromMirrors(Mirrors(mirrors, {server.WideUrl("/good")}), missing.c_str(), L"kvt", kMarker,
                                         kEnciphered, parser.Bind()));
     EXPECT_TRUE(parser.calls.empty());
-    EXPECT_TRUE(server.Paths().empty());
+    EXPECT_TRUE(RequestedTargets(server).empty());
 }
 
 TEST(ParseListSwitch, Codes) {

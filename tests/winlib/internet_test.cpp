@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "support/local_http_server.h"
+#include "support/route_table.h"
 #include "winlib/internet.h"
 
 namespace {
@@ -34,18 +34,19 @@ std::string ReadAll(CStdioFile* file) {
 }  // namespace
 
 TEST(CInternetSession, OpensHttpAndReadsTheBody) {
-    LocalHttpServer server;
-    ASSERT_TRUE(server.Running());
+    RouteTable routes;
+    LocalHttpServer server(routes.Handler());
+    ASSERT_TRUE(server.Started());
     std::string big(300000, 'q');
     for (size_t i = 0; i < big.size(); i += 97) big[i] = (char)('a' + i % 26);
-    server.Set("/small.txt", 200, "line one\r\nline two\n");
-    server.Set("/big.bin", 200, big);
-    server.Set("/gone", 404, "not here");
+    routes.Set("/small.txt", 200, "line one\r\nline two\n");
+    routes.Set("/big.bin", 200, big);
+    routes.Set("/gone", 404, "not here");
 
     CInternetSession session(L"KavettaTestAgent/1.0", 1, INTERNET_OPEN_TYPE_DIRECT);
     {
         std::unique_ptr<CHttpFile> file(
-            static_cast<CHttpFile*>(session.OpenURL(server.Url("/small.txt").c_str(), 1, INTERNET_FLAG_RELOAD)));
+            static_cast<CHttpFile*>(session.OpenURL(server.WideUrl("/small.txt").c_str(), 1, INTERNET_FLAG_RELOAD)));
         DWORD status = 0;
         ASSERT_TRUE(file->QueryInfoStatusCode(status));
         EXPECT_EQ(200u, status);
@@ -59,13 +60,14 @@ TEST(CInternetSession, OpensHttpAndReadsTheBody) {
         file->Close();
         file->Close();
     }
-    EXPECT_NE(std::string::npos, server.LastRequest().find("User-Agent: KavettaTestAgent/1.0")) << server.LastRequest();
+    ASSERT_EQ(1u, server.Requests().size());
+    EXPECT_EQ("KavettaTestAgent/1.0", server.Requests()[0].Header("User-Agent"));
     {
-        std::unique_ptr<CStdioFile> file(session.OpenURL(server.Url("/big.bin").c_str(), 1, INTERNET_FLAG_RELOAD));
+        std::unique_ptr<CStdioFile> file(session.OpenURL(server.WideUrl("/big.bin").c_str(), 1, INTERNET_FLAG_RELOAD));
         EXPECT_EQ(big, ReadAll(file.get()));
     }
     {
-        std::unique_ptr<CHttpFile> file(static_cast<CHttpFile*>(session.OpenURL(server.Url("/gone").c_str())));
+        std::unique_ptr<CHttpFile> file(static_cast<CHttpFile*>(session.OpenURL(server.WideUrl("/gone").c_str())));
         DWORD status = 0;
         ASSERT_TRUE(file->QueryInfoStatusCode(status));
         EXPECT_EQ(404u, status);
@@ -79,7 +81,7 @@ TEST(CInternetSession, OpensHttpAndReadsTheBody) {
 
 TEST(CInternetSession, FailuresAreThrown) {
     CInternetSession session(L"KavettaTestAgent/1.0", 1, INTERNET_OPEN_TYPE_DIRECT);
-    std::wstring closed = L"http://127.0.0.1:" + std::to_wstring(LocalHttpServer::ClosedPort()) + L"/x";
+    std::wstring closed = L"http://127.0.0.1:" + std::to_wstring(UnusedLocalPort()) + L"/x";
     EXPECT_EQ((DWORD)ERROR_INTERNET_CANNOT_CONNECT, ThrownInternetError([&] { delete session.OpenURL(closed.c_str()); }));
     // Only http and https are opened.
     for (const wchar_t* url : {L"file:///C:/windows/win.ini", L"ftp://127.0.0.1/x", L"gopher://x/", L"not a url", L""}) {
