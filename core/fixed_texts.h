@@ -187,6 +187,142 @@ constexpr const wchar_t* kConfigAgentName = L"Kavetta/1.0";
 // mirror that accepts but never answers counts as failed.
 constexpr unsigned long kConfigTimeoutMs = 30000;
 
+// The configuration's format: section and key names. A key read without a
+// default reads as empty when it is missing.
+// Category sections (named by the category's token).
+constexpr const wchar_t* kCfgListKey = L"list";
+constexpr const wchar_t* kCfgCaptionKey = L"caption";
+constexpr const wchar_t* kCfgCaptionDefault = L"";  // empty: a category without caption is disabled in both forms
+constexpr const wchar_t* kCfgTextKey = L"text";
+// Image, entry and file sections.
+constexpr const wchar_t* kCfgRequiredKey = L"name";
+constexpr const wchar_t* kCfgRequiredDefault = L"";  // empty: a section without the key is rejected
+constexpr const wchar_t* kCfgTypeKey = L"type";
+constexpr const wchar_t* kCfgTypeDefault = L"iso";
+constexpr const wchar_t* kCfgNumberKey = L"number";
+constexpr const wchar_t* kCfgMatchKey = L"match";
+constexpr const wchar_t* kCfgTitleKey = L"title";
+constexpr const wchar_t* kCfgTitleDefault = L"未命名系统";
+constexpr const wchar_t* kCfgDescriptionKey = L"desc";
+constexpr const wchar_t* kCfgDescriptionDefault = L"暂无介绍";
+constexpr const wchar_t* kCfgDetail2Key = L"detail2";
+constexpr const wchar_t* kCfgDetail2Default = L"";
+constexpr const wchar_t* kCfgDetail1Key = L"detail1";
+constexpr const wchar_t* kCfgDetail1Default = L"";
+constexpr const wchar_t* kCfgFileKey = L"file";
+constexpr const wchar_t* kCfgFileNameJoin = L".";  // default file name: section + this + type text
+constexpr const wchar_t* kCfgUsbKey = L"usb";
+constexpr const wchar_t* kCfgDigestKey = L"md5";
+constexpr const wchar_t* kCfgDigestDefaultSuffix = L".nomd5";  // section + this: matches no real digest
+constexpr const wchar_t* kCfgLinkKey = L"link";
+// Mirror keys: the id list, or a count; per id a URL key and a type key.
+constexpr const wchar_t* kCfgMirrorIdsKey = L"mirrors";
+constexpr const wchar_t* kCfgMirrorIdsDefault = L"";
+constexpr const wchar_t* kCfgMirrorCountKey = L"mirrorcount";
+constexpr const wchar_t* kCfgMirrorCountFormat = L"%d";
+constexpr const wchar_t* kCfgMirrorUrlPattern = L"url%s";
+constexpr const wchar_t* kCfgMirrorUrlDefault = L"";
+constexpr const wchar_t* kCfgMirrorTypePattern = L"urltype%s";
+constexpr int kCfgMaxMirrors = 10;
+// Recommended entries carry this system-type token.
+constexpr const wchar_t* kCfgRecommendedToken = L"win1064";
+// Boot-environment entries: the default title is this text followed by the
+// section name with the file prefix replaced.
+constexpr const wchar_t* kCfgPeTitlePrefix = L"维护环境 ";
+constexpr const wchar_t* kCfgPeTitlePrefixReplacement = L"Win";
+// Linked files.
+constexpr const wchar_t* kCfgLinkedTypeText = L"extra";
+constexpr const wchar_t* kCfgLinkedTitle = L"驱动与工具包";
+constexpr const wchar_t* kCfgLinkedFileSuffix = L".zip";
+constexpr const wchar_t* kCfgFileTokens = L"all";  // tokens of linked and single files (no mask is derived)
+// The three single files.
+constexpr const wchar_t* kCfgExtra1Section = L"extra1";
+constexpr const wchar_t* kCfgExtra1TypeText = L"extra";
+constexpr const wchar_t* kCfgExtra1Title = L"附加文件一";
+constexpr const wchar_t* kCfgExtra1FileDefault = L"kvtextra1.zip";
+constexpr const wchar_t* kCfgToolSection = L"tool";
+constexpr const wchar_t* kCfgToolTypeText = L"tool";
+constexpr const wchar_t* kCfgToolTitle = L"工具文件";
+constexpr const wchar_t* kCfgToolFileSuffix = L".bin";
+constexpr const wchar_t* kCfgExtra2Section = L"extra2";
+constexpr const wchar_t* kCfgExtra2TypeText = L"extra";
+constexpr const wchar_t* kCfgExtra2Title = L"附加文件二";
+constexpr const wchar_t* kCfgExtra2FileDefault = L"kvtextra2.zip";
+// General and version sections.
+constexpr const wchar_t* kCfgGeneralSection = L"general";
+constexpr const wchar_t* kCfgHeaderLinkKey = L"headerlink";
+constexpr const wchar_t* kCfgWebLinkKey = L"weblink";
+constexpr const wchar_t* kCfgStallKey = L"stall";
+constexpr int kCfgStallDefault = 20;
+constexpr const wchar_t* kCfgPickerSwitchKey = L"pickerlist";
+constexpr const wchar_t* kCfgPickerSwitchDefault = L"";
+constexpr const wchar_t* kCfgPickerSwitchPattern = L"([a-z]{2})([0-9]{2})";
+constexpr const wchar_t* kCfgUsbSwitchKey = L"usblist";
+constexpr const wchar_t* kCfgUsbSwitchDefault = L"";
+constexpr const wchar_t* kCfgUsbSwitchPattern = L"([a-z]{2})\\s*([0-9]{2})";
+constexpr const wchar_t* kCfgVersionSection = L"version";
+constexpr const wchar_t* kCfgUpdateTargetKey = L"updater";
+constexpr const wchar_t* kCfgUpdateTargetDefault = L"";
+constexpr const wchar_t* kCfgForcedVersionKey = L"force";
+constexpr const wchar_t* kCfgForcedVersionDefault = L"";
+constexpr const wchar_t* kCfgNoticeVersionKey = L"notice";
+constexpr const wchar_t* kCfgNoticeVersionDefault = L"";
+
+// Recommendation tables. Each row is a text (a system-type token for a
+// category, a section name for an entry) and a display group.
+struct RecommendRow {
+    const wchar_t* text;
+    int group;
+};
+struct RecommendTable {
+    const RecommendRow* categories;
+    int categoryCount;
+    const RecommendRow* list1;
+    int list1Count;
+    const RecommendRow* list2;
+    int list2Count;
+    const wchar_t* hint;
+};
+// Table A: the system disk is not MBR (a UEFI machine).
+constexpr RecommendRow kRecommendCategoriesA[] = {{L"win1064", 1}, {L"win864", 0}, {L"win764", 0},
+                                                  {L"win1032", 2}, {L"win732", 2}, {L"xp", 2}};
+constexpr RecommendRow kRecommendList1A[] = {{L"rec_win10x64", 1}, {L"rec_win11x64", 0}, {L"rec_win81x64", 0},
+                                             {L"rec_win7x64", 2},  {L"rec_win10x86", 2}, {L"rec_win7x86", 2},
+                                             {L"rec_xp", 2}};
+constexpr RecommendRow kRecommendList2A[] = {{L"rec_lite_x64", 1}, {L"rec_pure_x64", 0}};
+// Table B: MBR, more than 3000 MiB, a system of one of the three kinds below.
+constexpr RecommendRow kRecommendCategoriesB[] = {{L"win1064", 1}, {L"win764", 0}, {L"win864", 0}, {L"win1032", 0},
+                                                  {L"win732", 0},  {L"win832", 0}, {L"xp", 2}};
+constexpr RecommendRow kRecommendList1B[] = {{L"rec_win10x64", 1}, {L"rec_win11x64", 0}, {L"rec_win81x64", 0},
+                                             {L"rec_win7x64", 0},  {L"rec_win10x86", 0}, {L"rec_win7x86", 0},
+                                             {L"rec_xp", 2}};
+constexpr RecommendRow kRecommendList2B[] = {{L"rec_lite_x64", 1}, {L"rec_pure_x64", 0}};
+// Table C: MBR, 3000 MiB or less.
+constexpr RecommendRow kRecommendCategoriesC[] = {{L"win732", 1}, {L"win1032", 0}, {L"xp", 0},     {L"win832", 0},
+                                                  {L"win764", 0}, {L"win1064", 0}, {L"win864", 0}};
+constexpr RecommendRow kRecommendList1C[] = {{L"rec_win7x86", 1},  {L"rec_win10x86", 0}, {L"rec_xp", 0},
+                                             {L"rec_win81x86", 0}, {L"rec_win7x64", 0},  {L"rec_win10x64", 0},
+                                             {L"rec_win81x64", 0}};
+constexpr RecommendRow kRecommendList2C[] = {{L"rec_lite_x86", 1}, {L"rec_pure_x86", 0}};
+// Table D: MBR, more than 3000 MiB, any other system.
+constexpr RecommendRow kRecommendCategoriesD[] = {{L"win1064", 1}, {L"win764", 0}, {L"win864", 0}, {L"win1032", 0},
+                                                  {L"win732", 0},  {L"win832", 0}, {L"xp", 0}};
+constexpr RecommendRow kRecommendList1D[] = {{L"rec_win10x64", 1}, {L"rec_win7x64", 0},  {L"rec_win81x64", 0},
+                                             {L"rec_win11x64", 0}, {L"rec_win10x86", 0}, {L"rec_win7x86", 0},
+                                             {L"rec_win81x86", 0}};
+constexpr RecommendRow kRecommendList2D[] = {{L"rec_lite_x64", 1}, {L"rec_pure_x64", 0}};
+constexpr RecommendTable kRecommendTables[4] = {
+    {kRecommendCategoriesA, 6, kRecommendList1A, 7, kRecommendList2A, 2, L"您的电脑以 UEFI 方式启动，推荐 64 位 Windows 10"},
+    {kRecommendCategoriesB, 7, kRecommendList1B, 7, kRecommendList2B, 2, L"推荐 64 位 Windows 10"},
+    {kRecommendCategoriesC, 7, kRecommendList1C, 7, kRecommendList2C, 2, L"内存不足 3 GB，推荐 32 位系统"},
+    {kRecommendCategoriesD, 7, kRecommendList1D, 7, kRecommendList2D, 2, L"推荐 64 位 Windows 10 或 Windows 7"},
+};
+// The memory limit of table C, in MiB (at or below it the table is C).
+constexpr double kRecommendLowMemoryMiB = 3000.0;
+// The system kinds that choose table B. They must be texts that the
+// classification of the system volume returns.
+constexpr const wchar_t* kRecommendKindTexts[3] = {L"Windows 10", L"Windows 8.1", L"Windows 11"};
+
 // (end of section)
 
 // ---- Disks, data folder, boot setup ----

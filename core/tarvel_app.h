@@ -9,6 +9,8 @@
 #include "disk/disk_inventory.h"
 #include "winlib/winlib.h"
 
+class CIni;
+
 class CTarvelApp : public CWinApp {
 public:
     CTarvelApp();
@@ -102,6 +104,30 @@ public:
     // Set when this process created m_workFolder: ExitInstance deletes only
     // such a folder, never one that merely carries the name.
     bool m_workFolderCreated;
+
+    // ---- Online configuration (core/online_config*.cpp, core/recommend_lists.cpp) ----
+    // Fetches the configuration from m_mirrorUrls and parses the first file
+    // that carries the marker; sets and returns m_configLoaded.
+    int FetchOnlineConfig();
+    // Reads a configuration file into the catalogue: 0 when the file does not
+    // exist (nothing changes), else 1.
+    int ParseOnlineConfig(const CString& path, BOOL enciphered);
+    bool ReadCatalogueEntry(CIni& ini, const CString& name, COnlinefileinfo& record, const CString& token);
+    bool ReadRecommendedEntry(CIni& ini, COnlinefileinfo& record, const CString& token);
+    void ReadPeEntry(CIni& ini, COnlinefileinfo& record);
+    int ReadLinkedFile(CIni& ini, const CString& name);
+    void ReadLinkedFileRecord(CIni& ini, const CString& name, COnlinefileinfo& record);
+    void ReadSingleFileRecords(CIni& ini);
+    // Reads the mirrors of the section that the caller selected.
+    void ReadMirrorList(CIni& ini, COnlinefileinfo& record);
+    // Index of the link in m_fileLinks, appended when it is new (URLs
+    // compared without regard to ASCII case, types exactly).
+    int AddFileLink(const CFileLinkInfo& link);
+    void ReadGeneralSection(CIni& ini);
+    // Chooses the recommendation table for the machine, fills m_osCategories
+    // and the two recommendation lists, sets m_selectedPeIndex and returns the
+    // table's hint.
+    CString BuildRecommendLists(const CString& systemKind, ULONGLONG memoryBytes, BOOL systemDiskFlag);
 
 protected:
     DECLARE_MESSAGE_MAP()
