@@ -101,6 +101,37 @@ constexpr const wchar_t* kCipherDecipherSteps[] = {
     L"decipher: acquire context", L"decipher: create hash", L"decipher: hash password",
     L"decipher: derive key", L"decipher: decipher"};
 
+// Versions: how the two texts of a comparison are read, and how a file's
+// product version is written. The configuration's and the program's own
+// version texts use this dotted form.
+constexpr const wchar_t* kVersionScanFirst = L"%d.%d.%d.%d";
+constexpr const wchar_t* kVersionScanSecond = L"%d.%d.%d.%d";
+constexpr const wchar_t* kVersionFormat = L"%u.%u.%u.%u";
+constexpr const wchar_t* kNoVersionText = L"(no file)";
+constexpr const wchar_t* kNoVersionResourceText = L"(no version)";
+// Size texts: a floating-point value, then the unit text.
+constexpr const wchar_t* kSizeTextSmallFormat = L"%.2f %s";
+constexpr const wchar_t* kSizeTextLargeFormat = L"%.2f %s";
+constexpr const wchar_t* kByteSizeSmallFormat = L"%.0f %s";
+constexpr const wchar_t* kByteSizeLargeFormat = L"%.0f %s";
+// Remaining time: hours, minutes, seconds.
+constexpr const wchar_t* kDurationFormat = L"%02d:%02d:%02d";
+
+// Paths and processes. The program path of a command line is quoted by
+// RunProcessAndWait; the arguments follow after one space.
+constexpr const wchar_t* kProcessArgumentFormat = L" %s";
+constexpr const wchar_t* kPathSeparator = L"\\";
+constexpr const wchar_t* kWildcard = L"*";
+constexpr const wchar_t* kCurrentFolderEntry = L".";
+constexpr const wchar_t* kParentFolderEntry = L"..";
+
+// INI files. The placeholder holds no hexadecimal digit, so it can never
+// pass for an enciphered value.
+constexpr const wchar_t* kIniDefaultPassword = L"kvt-ini-default-Wq7z";
+constexpr const wchar_t* kIniPlaceholderDefault = L"<missing>";
+constexpr const wchar_t* kIniIntFormat = L"%d";
+constexpr const wchar_t* kIniDefaultExtension = L".ini";
+
 // (end of section)
 
 // ---- Payloads, work folder, skin pictures ----
