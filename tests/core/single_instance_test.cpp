@@ -11,12 +11,19 @@ struct Copy {
     PROCESS_INFORMATION pi = {};
     bool Start(const CString& exe, const CString& tempFolder) {
         // Each copy gets its own temporary folder, to see what it creates there.
+        // The child takes the variables at creation; this process gets its own
+        // back, since later tests make their folders under it.
+        wchar_t savedTmp[MAX_PATH + 1] = {}, savedTemp[MAX_PATH + 1] = {};
+        DWORD hadTmp = GetEnvironmentVariableW(L"TMP", savedTmp, MAX_PATH);
+        DWORD hadTemp = GetEnvironmentVariableW(L"TEMP", savedTemp, MAX_PATH);
         SetEnvironmentVariableW(L"TMP", tempFolder);
         SetEnvironmentVariableW(L"TEMP", tempFolder);
         STARTUPINFOW si = {sizeof(si)};
         CString cmd = L"\"" + exe + L"\"";
         BOOL ok = CreateProcessW(exe, cmd.GetBuffer(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
         cmd.ReleaseBuffer();
+        SetEnvironmentVariableW(L"TMP", hadTmp && hadTmp < MAX_PATH ? savedTmp : nullptr);
+        SetEnvironmentVariableW(L"TEMP", hadTemp && hadTemp < MAX_PATH ? savedTemp : nullptr);
         return ok != FALSE;
     }
     bool WaitExit(DWORD ms) { return WaitForSingleObject(pi.hProcess, ms) == WAIT_OBJECT_0; }

@@ -8,13 +8,20 @@
 
 class TempFolder {
 public:
+    // Under the temporary folder; beside the test program when that folder
+    // is missing (a test may have pointed TEMP elsewhere).
     TempFolder() {
-        wchar_t base[MAX_PATH + 1] = {};
-        GetTempPathW(MAX_PATH, base);
-        for (int attempt = 0; attempt < 100 && m_path.empty(); ++attempt) {
-            std::wstring candidate = std::wstring(base) + L"kvt-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                                     std::to_wstring(GetTickCount()) + L"-" + std::to_wstring(attempt);
-            if (CreateDirectoryW(candidate.c_str(), nullptr)) m_path = candidate;
+        wchar_t temp[MAX_PATH + 1] = {}, module[MAX_PATH + 1] = {};
+        GetTempPathW(MAX_PATH, temp);
+        GetModuleFileNameW(nullptr, module, MAX_PATH);
+        std::wstring program = module;
+        program = program.substr(0, program.find_last_of(L'\\') + 1);
+        for (const std::wstring& base : {std::wstring(temp), program}) {
+            for (int attempt = 0; attempt < 100 && m_path.empty(); ++attempt) {
+                std::wstring candidate = base + L"kvt-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                         std::to_wstring(GetTickCount()) + L"-" + std::to_wstring(attempt);
+                if (CreateDirectoryW(candidate.c_str(), nullptr)) m_path = candidate;
+            }
         }
     }
     ~TempFolder() {
