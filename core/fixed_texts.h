@@ -73,6 +73,50 @@ constexpr const wchar_t* kBuiltInMirrorTail = L"";
 
 // ---- Digests, hex cipher, text and process utilities, INI files ----
 
+// MD5 digests. The expected digests of the catalogue are bare upper-case
+// digits, so the digits follow an empty initial text.
+constexpr const wchar_t* kMd5InitialSourceText = L"";
+constexpr const wchar_t* kMd5InitialFilePath = L"";
+constexpr const wchar_t* kMd5EmptyDigestText = L"";
+constexpr const wchar_t* kMd5FileInitialText = L"";
+// Results that can never equal a digest.
+constexpr const wchar_t* kMd5NoDigestText = L"no-digest";
+constexpr const wchar_t* kMd5NoFileText = L"no-file";
+constexpr const wchar_t* kMd5MissingFileText = L"file-missing";
+// Put after every pair of digits in the separated result forms.
+constexpr const wchar_t* kMd5ByteSeparator = L"-";
+
+// Hex cipher. With empty result texts a stored value is the bare digits, and
+// a failure gives an empty value, which every reader treats as missing.
+constexpr const wchar_t* kCipherResultText = L"";
+constexpr const wchar_t* kDecipherResultText = L"";
+// The debugger-output line of a failing CryptoAPI step: caption, step, system text.
+constexpr const wchar_t* kCipherDiagnosticCaption = L"Kavetta hex cipher";
+constexpr const wchar_t* kCipherDiagnosticFormat = L"%s: %s failed: %s\n";
+// One text per step, in the order the steps run.
+constexpr const wchar_t* kCipherEncipherSteps[] = {
+    L"encipher: acquire context", L"encipher: create hash", L"encipher: hash password",
+    L"encipher: derive key", L"encipher: encipher"};
+constexpr const wchar_t* kCipherDecipherSteps[] = {
+    L"decipher: acquire context", L"decipher: create hash", L"decipher: hash password",
+    L"decipher: derive key", L"decipher: decipher"};
+
+// Versions: how the two texts of a comparison are read, and how a file's
+// product version is written. The configuration's and the program's own
+// version texts use this dotted form.
+constexpr const wchar_t* kVersionScanFirst = L"%d.%d.%d.%d";
+constexpr const wchar_t* kVersionScanSecond = L"%d.%d.%d.%d";
+constexpr const wchar_t* kVersionFormat = L"%u.%u.%u.%u";
+constexpr const wchar_t* kNoVersionText = L"(no file)";
+constexpr const wchar_t* kNoVersionResourceText = L"(no version)";
+// Size texts: a floating-point value, then the unit text.
+constexpr const wchar_t* kSizeTextSmallFormat = L"%.2f %s";
+constexpr const wchar_t* kSizeTextLargeFormat = L"%.2f %s";
+constexpr const wchar_t* kByteSizeSmallFormat = L"%.0f %s";
+constexpr const wchar_t* kByteSizeLargeFormat = L"%.0f %s";
+// Remaining time: hours, minutes, seconds.
+constexpr const wchar_t* kDurationFormat = L"%02d:%02d:%02d";
+
 // (end of section)
 
 // ---- Payloads, work folder, skin pictures ----
