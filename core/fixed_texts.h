@@ -132,6 +132,9 @@ constexpr const wchar_t* kDurationFormat = L"%02d:%02d:%02d";
 // build's mirror tool reads it from here, so keep it plain ASCII.
 constexpr const wchar_t* kMirrorPassphrase = L"Kavetta mirror list 2026";
 
+// User agent of the share-page request.
+constexpr const char* kShareLinkUserAgent = "Mozilla/5.0 (Windows NT 6.1; WOW64; rv:25.0) Gecko/20100101 Firefox/25.0";
+
 // The download-engine library: its file name in the work folder and its 18
 // export names in binding order (engine/ exports exactly these).
 constexpr const wchar_t* kEngineLibraryName = L"kvtengine.dll";
