@@ -120,6 +120,14 @@ constexpr const wchar_t* kByteSizeLargeFormat = L"%.0f %s";
 // Remaining time: hours, minutes, seconds.
 constexpr const wchar_t* kDurationFormat = L"%02d:%02d:%02d";
 
+// Paths and processes. The program path of a command line is quoted by
+// RunProcessAndWait; the arguments follow after one space.
+constexpr const wchar_t* kProcessArgumentFormat = L" %s";
+constexpr const wchar_t* kPathSeparator = L"\\";
+constexpr const wchar_t* kWildcard = L"*";
+constexpr const wchar_t* kCurrentFolderEntry = L".";
+constexpr const wchar_t* kParentFolderEntry = L"..";
+
 // (end of section)
 
 // ---- Payloads, work folder, skin pictures ----

@@ -3,10 +3,55 @@
 
 #include <windows.h>
 
+#include "winlib/collections.h"
 #include "winlib/strings.h"
 
-// Deletes a folder with everything below it; nonzero when it is gone.
+// One file of a recursive listing.
+struct _File_PATH_INFO {
+    CString path;    // the listed folder, the separator and the entry's name
+    ULONGLONG size;  // bytes
+};
+
+// Runs `program` with `arguments` and waits for it to end; run it on a worker
+// thread. The program path is passed bare: it is quoted here unless it already
+// starts with a quote, so paths with spaces start the right program.
+// Arguments are appended as they are (a path inside them must carry its own
+// quotes). Hidden unless the application's debug mode is on. Returns the exit
+// code; -1 when the program did not start; -2 when no exit code could be read;
+// 259 (STILL_ACTIVE) when it still runs after the wait limit: it is then left
+// running.
+int RunProcessAndWait(const wchar_t* program, const wchar_t* arguments);
+// The longest wait of RunProcessAndWait, 300000 ms unless changed (tests make
+// it short). Returns the previous limit.
+DWORD SetProcessWaitLimit(DWORD milliseconds);
+
+// Copies a file, creating the destination's folder with its missing parents.
+// A destination ending with the separator, or naming an existing folder,
+// receives the file under the source's name: inside the folder for the
+// former, beside it (in its parent) for the latter. Nonzero when copied, 0
+// when the copy failed; -1 no source; -2 the source is a folder; -3 the file
+// that would be written exists and failIfExists is set; -4 the destination
+// folder could not be made, or the destination is too long.
+int CopyFileEnsureFolder(const wchar_t* source, const wchar_t* destination, BOOL failIfExists);
+// The same as a move that always replaces (never -3); it may cross volumes.
+int MoveFileEnsureFolder(const wchar_t* source, const wchar_t* destination);
+
+// Deletes a folder with everything below it, read-only entries included;
+// nonzero when it is gone. Links (junctions, symbolic links and other
+// reparse points) are removed themselves, never followed. Stops at the first
+// entry that cannot be deleted.
 int DeleteFolderTree(const CString& folder);
+// Nonzero when the file is gone, also when it never existed; 0 for no path,
+// a folder or a failed delete. A read-only file is deleted too.
+int DeleteFileForced(const wchar_t* path);
+// Appends every file below `folder` (depth first, in the platform's order).
+// Linked folders (reparse points) are not entered.
+void ListFilesRecursive(const wchar_t* folder, CArray<_File_PATH_INFO>& list);
+// The path without its last element (a trailing separator counts as the last
+// element); empty for a path of 260 characters or more.
+CString GetParentFolder(const wchar_t* path);
+// The size of a file in bytes, 0 when it cannot be read.
+ULONGLONG GetFileSize64(const wchar_t* path);
 
 // The calls that restart Windows, behind a seam so that tests never reach
 // the real restart (under Wine it would end the whole session).

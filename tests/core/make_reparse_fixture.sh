@@ -1,0 +1,13 @@
+#!/bin/sh
+# Makes a folder tree holding a link to a folder outside it, for the tests of
+# the tree walks:  make_reparse_fixture.sh FOLDER
+#   FOLDER/tree/sub/mine.txt
+#   FOLDER/tree/link -> FOLDER/outside   (Wine shows the link as a reparse point)
+#   FOLDER/outside/keep.txt
+set -eu
+d="$1"
+rm -rf "$d"
+mkdir -p "$d/tree/sub" "$d/outside"
+printf 'keep' >"$d/outside/keep.txt"
+printf 'mine' >"$d/tree/sub/mine.txt"
+ln -s "$d/outside" "$d/tree/link"

@@ -1,0 +1,320 @@
+// Processes, copies, moves, deletes and listings on real files and programs.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+
+#include "core/process_file_utils.h"
+#include "core/tarvel_app.h"
+#include "core_test_support.h"
+#include "utils_test_support.h"
+
+namespace {
+
+CString HelperProgram() { return TestProgramFolder() + L"\\exit_code.exe"; }
+
+// What the helper recorded: its command line and its start-up flags.
+struct Record {
+    std::wstring commandLine;
+    unsigned long flags = 0;
+    unsigned show = 0;
+};
+
+bool ReadRecord(const CString& path, Record& record) {
+    std::string bytes = ReadBytes(path);
+    if (bytes.empty()) return false;
+    std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+    size_t newline = text.find(L'\n');
+    if (newline == std::wstring::npos) return false;
+    record.commandLine = text.substr(0, newline);
+    return swscanf(text.c_str() + newline + 1, L"%lu %u", &record.flags, &record.show) == 2;
+}
+
+// A copy of the helper in a folder whose name holds a space, and a decoy
+// where an unquoted command line would look first: "<scratch>\kvt dir\exit
+// code.exe" read unquoted starts "<scratch>\kvt.exe".
+class ProcessTest : public testing::Test {
+protected:
+    ProcessTest() : m_scratch(L"process") {}
+    void SetUp() override {
+        ASSERT_TRUE(CreateDirectoryW(m_scratch / L"kvt dir", nullptr));
+        m_program = m_scratch / L"kvt dir\\exit code.exe";
+        ASSERT_TRUE(CopyFileW(HelperProgram(), m_program, FALSE));
+        ASSERT_TRUE(CopyFileW(HelperProgram(), m_scratch / L"kvt.exe", FALSE));
+        m_record = m_scratch / L"kvt dir\\record file.txt";
+    }
+    ScratchFolder m_scratch;
+    CString m_program;
+    CString m_record;
+};
+
+// Makes `root`, then the folders below it in order, then the files.
+bool MakeTree(const CString& root, std::initializer_list<const wchar_t*> folders,
+              std::initializer_list<std::pair<const wchar_t*, std::string>> files) {
+    bool ok = CreateDirectoryW(root, nullptr) != FALSE;
+    for (const wchar_t* folder : folders) ok = ok && CreateDirectoryW(root + L"\\" + folder, nullptr);
+    for (const auto& file : files) ok = ok && WriteBytes(root + L"\\" + file.first, file.second);
+    return ok;
+}
+
+}  // namespace
+
+TEST_F(ProcessTest, ExitCodeOfAProgramWhosePathHoldsSpaces) {
+    EXPECT_EQ(3, RunProcessAndWait(m_program, L"3"));
+    EXPECT_EQ(0, RunProcessAndWait(m_program, L"0"));
+    // A caller that quoted the path already gets no second pair of quotes.
+    EXPECT_EQ(3, RunProcessAndWait(L"\"" + m_program + L"\"", L"3"));
+    EXPECT_EQ(0, RunProcessAndWait(m_program, nullptr));
+    EXPECT_EQ(0, RunProcessAndWait(m_program, L""));
+}
+
+TEST_F(ProcessTest, CommandLineAndHiddenWindow) {
+    CString arguments = L"0 0 \"" + m_record + L"\"";
+    ASSERT_EQ(0, RunProcessAndWait(m_program, arguments));
+    Record record;
+    ASSERT_TRUE(ReadRecord(m_record, record));
+    EXPECT_EQ(std::wstring(L"\"" + m_program + L"\" " + arguments), record.commandLine);
+    // No application object counts as debug mode off.
+    EXPECT_EQ((unsigned long)STARTF_USESHOWWINDOW, record.flags & STARTF_USESHOWWINDOW);
+    EXPECT_EQ((unsigned)SW_HIDE, record.show);
+}
+
+TEST_F(ProcessTest, DebugModeShowsTheWindow) {
+    CTarvelApp app;
+    CString arguments = L"0 0 \"" + m_record + L"\"";
+    app.m_debugMode = 0;
+    ASSERT_EQ(0, RunProcessAndWait(m_program, arguments));
+    Record hidden;
+    ASSERT_TRUE(ReadRecord(m_record, hidden));
+    EXPECT_EQ((unsigned long)STARTF_USESHOWWINDOW, hidden.flags & STARTF_USESHOWWINDOW);
+
+    app.m_debugMode = 1;
+    ASSERT_EQ(0, RunProcessAndWait(m_program, arguments));
+    Record shown;
+    ASSERT_TRUE(ReadRecord(m_record, shown));
+    EXPECT_EQ(0ul, shown.flags & STARTF_USESHOWWINDOW);
+}
+
+TEST_F(ProcessTest, MissingProgramGivesMinusOne) {
+    EXPECT_EQ(-1, RunProcessAndWait(m_scratch / L"kvt dir\\no such program.exe", L"3"));
+    EXPECT_EQ(-1, RunProcessAndWait(L"", L"3"));
+}
+
+TEST_F(ProcessTest, ProgramStillRunningAfterTheWaitIsLeftRunning) {
+    DWORD previous = SetProcessWaitLimit(300);
+    // Sleeps 3 s, then records and exits.
+    int result = RunProcessAndWait(m_program, L"0 3000 \"" + m_record + L"\"");
+    SetProcessWaitLimit(previous);
+    EXPECT_EQ(259, result);
+    EXPECT_EQ(300000u, previous);
+    // Still alive: it writes its record after the wait gave up.
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(m_record));
+    Record record;
+    bool recorded = false;
+    for (int i = 0; i < 150 && !recorded; ++i) {
+        Sleep(100);
+        recorded = ReadRecord(m_record, record);
+    }
+    EXPECT_TRUE(recorded) << "the program was ended instead of left running";
+    Sleep(200);  // let it close the record before the scratch folder goes
+}
+
+TEST(GetParentFolder, Table) {
+    CString tooLong = L"C:\\" + CString(L'x', 300);
+    struct {
+        CString path;
+        const wchar_t* expected;
+    } cases[] = {
+        {L"C:\\a\\b.txt", L"C:\\a"},
+        {L"C:\\a\\b\\", L"C:\\a\\b"},  // a trailing separator is the last element
+        {L"C:\\a", L"C:\\"},
+        {L"C:\\", L"C:\\"},
+        {L"name.txt", L""},
+        {CString(L"C:\\") + CString(L'x', 255), L"C:\\"},  // 258 characters fit
+        {tooLong, L""},                                   // refused, not overrun
+    };
+    for (const auto& c : cases) EXPECT_EQ(Narrow(c.expected), Narrow(GetParentFolder(c.path))) << Narrow(c.path);
+    EXPECT_EQ("", Narrow(GetParentFolder(nullptr)));
+}
+
+TEST(CopyFileEnsureFolder, CreatesMissingFoldersAndCopiesInside) {
+    ScratchFolder scratch(L"copy-nested");
+    CString source = scratch / L"source.txt";
+    ASSERT_TRUE(WriteBytes(source, "payload"));
+    EXPECT_GT(CopyFileEnsureFolder(source, scratch / L"one\\two\\", TRUE), 0);
+    EXPECT_EQ("payload", ReadBytes(scratch / L"one\\two\\source.txt"));
+    // Named as a file: that name is used.
+    EXPECT_GT(CopyFileEnsureFolder(source, scratch / L"three\\renamed.txt", FALSE), 0);
+    EXPECT_EQ("payload", ReadBytes(scratch / L"three\\renamed.txt"));
+}
+
+TEST(CopyFileEnsureFolder, OverwritesOnlyWhenAllowed) {
+    ScratchFolder scratch(L"copy-exists");
+    CString source = scratch / L"source.txt";
+    CString target = scratch / L"target.txt";
+    ASSERT_TRUE(WriteBytes(source, "new"));
+    ASSERT_TRUE(WriteBytes(target, "old"));
+    EXPECT_EQ(-3, CopyFileEnsureFolder(source, target, TRUE));
+    EXPECT_EQ("old", ReadBytes(target));
+    EXPECT_GT(CopyFileEnsureFolder(source, target, FALSE), 0);
+    EXPECT_EQ("new", ReadBytes(target));
+}
+
+TEST(CopyFileEnsureFolder, NonOverwritingCopyIntoAnExistingFolder) {
+    // The boot setup copies files into existing folders without overwriting:
+    // the folder existing is no reason to refuse, only the file existing is.
+    ScratchFolder scratch(L"copy-into");
+    CString source = scratch / L"boot.bin";
+    ASSERT_TRUE(WriteBytes(source, "boot"));
+    ASSERT_TRUE(CreateDirectoryW(scratch / L"into", nullptr));
+    EXPECT_GT(CopyFileEnsureFolder(source, scratch / L"into\\", TRUE), 0);
+    EXPECT_EQ("boot", ReadBytes(scratch / L"into\\boot.bin"));
+    EXPECT_EQ(-3, CopyFileEnsureFolder(source, scratch / L"into\\", TRUE));
+
+    // An existing folder named without the separator receives the file
+    // beside it, in its parent.
+    ASSERT_TRUE(CreateDirectoryW(scratch / L"beside", nullptr));
+    ASSERT_TRUE(CreateDirectoryW(scratch / L"beside\\inner", nullptr));
+    EXPECT_GT(CopyFileEnsureFolder(source, scratch / L"beside\\inner", TRUE), 0);
+    EXPECT_EQ("boot", ReadBytes(scratch / L"beside\\boot.bin"));
+}
+
+TEST(CopyFileEnsureFolder, RefusalCodes) {
+    ScratchFolder scratch(L"copy-codes");
+    CString source = scratch / L"source.txt";
+    ASSERT_TRUE(WriteBytes(source, "x"));
+    EXPECT_EQ(-1, CopyFileEnsureFolder(scratch / L"missing.txt", scratch / L"out\\", FALSE));
+    EXPECT_EQ(-1, CopyFileEnsureFolder(L"", scratch / L"out\\", FALSE));
+    EXPECT_EQ(-2, CopyFileEnsureFolder(scratch.Path(), scratch / L"out\\", FALSE));
+    // The folder cannot be made below a file.
+    EXPECT_EQ(-4, CopyFileEnsureFolder(source, scratch / L"source.txt\\sub\\x.txt", FALSE));
+    // Too long for the platform's paths: refused before anything is made.
+    CString tooLong = scratch.Path() + L"\\" + CString(L'd', 200) + L"\\" + CString(L'e', 100) + L"\\";
+    EXPECT_EQ(-4, CopyFileEnsureFolder(source, tooLong, FALSE));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(scratch.Path() + L"\\" + CString(L'd', 200)));
+    EXPECT_EQ(-4, CopyFileEnsureFolder(source, L"", FALSE));
+}
+
+TEST(MoveFileEnsureFolder, ReplacesAndCreatesFolders) {
+    ScratchFolder scratch(L"move");
+    CString source = scratch / L"source.txt";
+    CString target = scratch / L"target.txt";
+    ASSERT_TRUE(WriteBytes(source, "new"));
+    ASSERT_TRUE(WriteBytes(target, "old"));
+    EXPECT_GT(MoveFileEnsureFolder(source, target), 0);
+    EXPECT_EQ("new", ReadBytes(target));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(source));
+
+    EXPECT_GT(MoveFileEnsureFolder(target, scratch / L"a\\b\\"), 0);
+    EXPECT_EQ("new", ReadBytes(scratch / L"a\\b\\target.txt"));
+
+    EXPECT_EQ(-1, MoveFileEnsureFolder(source, target));
+    EXPECT_EQ(-2, MoveFileEnsureFolder(scratch / L"a", target));
+    EXPECT_EQ(-4, MoveFileEnsureFolder(scratch / L"a\\b\\target.txt", scratch / L"a\\b\\target.txt\\x\\"));
+}
+
+TEST(DeleteFileForced, Table) {
+    ScratchFolder scratch(L"delete-file");
+    CString readOnly = scratch / L"read-only.txt";
+    ASSERT_TRUE(WriteBytes(readOnly, "x"));
+    ASSERT_TRUE(SetFileAttributesW(readOnly, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+    EXPECT_NE(0, DeleteFileForced(readOnly));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(readOnly));
+    EXPECT_NE(0, DeleteFileForced(scratch / L"never-there.txt"));
+    EXPECT_EQ(0, DeleteFileForced(scratch.Path()));
+    EXPECT_EQ(0, DeleteFileForced(L""));
+    EXPECT_EQ(0, DeleteFileForced(nullptr));
+}
+
+TEST(DeleteFolderTree, RemovesReadOnlyEntriesAndNestedFolders) {
+    ScratchFolder scratch(L"delete-tree");
+    CString root = scratch / L"root";
+    ASSERT_TRUE(MakeTree(root, {L"a", L"a\\b"}, {{L"top.txt", "1"}, {L"a\\b\\deep.txt", "2"}}));
+    ASSERT_TRUE(SetFileAttributesW(root + L"\\a\\b\\deep.txt", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM));
+    ASSERT_TRUE(SetFileAttributesW(root + L"\\a", FILE_ATTRIBUTE_READONLY));
+    EXPECT_NE(0, DeleteFolderTree(root));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(root));
+
+    // A path with a trailing separator names the same folder.
+    ASSERT_TRUE(CreateDirectoryW(root, nullptr));
+    ASSERT_TRUE(WriteBytes(root + L"\\x.txt", "1"));
+    EXPECT_NE(0, DeleteFolderTree(root + L"\\"));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(root));
+
+    EXPECT_EQ(0, DeleteFolderTree(L""));
+    EXPECT_EQ(0, DeleteFolderTree(root));  // no longer there
+    ASSERT_TRUE(WriteBytes(scratch / L"file.txt", "1"));
+    EXPECT_EQ(0, DeleteFolderTree(scratch / L"file.txt"));
+    EXPECT_EQ("1", ReadBytes(scratch / L"file.txt"));
+}
+
+TEST(DeleteFolderTree, StopsAtAFileInUse) {
+    ScratchFolder scratch(L"delete-locked");
+    CString root = scratch / L"root";
+    ASSERT_TRUE(MakeTree(root, {}, {{L"busy.txt", "1"}}));
+    HANDLE busy = CreateFileW(root + L"\\busy.txt", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, busy);
+    EXPECT_EQ(0, DeleteFolderTree(root));
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(root + L"\\busy.txt"));
+    CloseHandle(busy);
+    EXPECT_NE(0, DeleteFolderTree(root));
+}
+
+TEST(ListFilesRecursive, EveryFileBelowWithItsSize) {
+    ScratchFolder scratch(L"list");
+    CString root = scratch / L"root";
+    ASSERT_TRUE(MakeTree(root, {L"a", L"a\\b", L"empty"},
+                         {{L"top.txt", "123"}, {L"a\\b\\deep.txt", std::string(5000, 'z')}}));
+    // Above 4 GiB, made sparse by setting its end: the size is 64-bit.
+    HANDLE big = CreateFileW(root + L"\\a\\big.bin", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, big);
+    LARGE_INTEGER end;
+    end.QuadPart = 5LL << 30;
+    ASSERT_TRUE(SetFilePointerEx(big, end, nullptr, FILE_BEGIN) && SetEndOfFile(big));
+    CloseHandle(big);
+
+    CArray<_File_PATH_INFO> list;
+    _File_PATH_INFO earlier;
+    earlier.path = L"earlier";
+    earlier.size = 1;
+    list.Add(earlier);  // appended to, never cleared
+    ListFilesRecursive(root, list);
+    std::map<std::string, ULONGLONG> found;
+    for (INT_PTR i = 0; i < list.GetSize(); ++i) found[Narrow(list[i].path)] = list[i].size;
+    std::map<std::string, ULONGLONG> expected = {
+        {"earlier", 1},
+        {Narrow(root + L"\\top.txt"), 3},
+        {Narrow(root + L"\\a\\b\\deep.txt"), 5000},
+        {Narrow(root + L"\\a\\big.bin"), 5ULL << 30},
+    };
+    EXPECT_EQ(expected, found);
+    EXPECT_EQ(4, list.GetSize());
+    EXPECT_EQ(5ULL << 30, GetFileSize64(root + L"\\a\\big.bin"));
+    EXPECT_EQ(5000u, GetFileSize64(root + L"\\a\\b\\deep.txt"));
+    EXPECT_EQ(0u, GetFileSize64(root + L"\\missing.bin"));
+
+    ListFilesRecursive(scratch / L"missing", list);
+    EXPECT_EQ(4, list.GetSize());
+}
+
+TEST(TreeWalks, LinksOutOfTheTreeAreNeverFollowed) {
+    // The fixture (made before each CTest run) holds tree\link, a link to the
+    // folder "outside" beside the tree.
+    CString fixture = FixtureFolder() + L"\\reparse";
+    CString tree = fixture + L"\\tree";
+    CString kept = fixture + L"\\outside\\keep.txt";
+    DWORD linkAttributes = GetFileAttributesW(tree + L"\\link");
+    if (linkAttributes == INVALID_FILE_ATTRIBUTES || !(linkAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        GTEST_SKIP() << "the link fixture is made by CTest (core_tests_reparse_fixture)";
+
+    CArray<_File_PATH_INFO> list;
+    ListFilesRecursive(tree, list);
+    ASSERT_EQ(1, list.GetSize());
+    EXPECT_EQ(Narrow(tree + L"\\sub\\mine.txt"), Narrow(list[0].path));
+
+    // Windows removes the link itself and then the tree; Wine cannot remove
+    // a host link and stops there. Either way nothing outside is touched.
+    int result = DeleteFolderTree(tree);
+    EXPECT_EQ("keep", ReadBytes(kept));
+    if (result) EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(tree));
+}
