@@ -128,6 +128,13 @@ constexpr const wchar_t* kWildcard = L"*";
 constexpr const wchar_t* kCurrentFolderEntry = L".";
 constexpr const wchar_t* kParentFolderEntry = L"..";
 
+// INI files. The placeholder holds no hexadecimal digit, so it can never
+// pass for an enciphered value.
+constexpr const wchar_t* kIniDefaultPassword = L"kvt-ini-default-Wq7z";
+constexpr const wchar_t* kIniPlaceholderDefault = L"<missing>";
+constexpr const wchar_t* kIniIntFormat = L"%d";
+constexpr const wchar_t* kIniDefaultExtension = L".ini";
+
 // (end of section)
 
 // ---- Payloads, work folder, skin pictures ----

@@ -1,0 +1,57 @@
+// An INI settings file through the Windows private-profile calls, with three
+// modes: plain; enciphered (section names, keys and values stored as
+// EncryptToHex text under a password); UTF-8 (string values read through the
+// ANSI call and decoded as UTF-8).
+#pragma once
+
+#include <windows.h>
+
+#include "winlib/strings.h"
+
+class CIni {
+public:
+    // An empty path names "<program folder>\<program name>.ini"; a path
+    // without a drive is taken below the program's folder.
+    explicit CIni(const wchar_t* path);
+    virtual ~CIni();
+
+    // In enciphered mode the name is enciphered now, so call SetPassword first.
+    void SetSection(const wchar_t* name);
+    // A non-empty text switches to the enciphered mode for good.
+    void SetPassword(const wchar_t* text);
+
+    // The value of a key of the current section, or the default when it is
+    // missing (in enciphered mode also when it does not decipher). At most
+    // 1023 characters (UTF-8 mode: 1023 bytes) come back.
+    CString GetString(const wchar_t* key, const wchar_t* defaultValue);
+    // The leading decimal digits of the value (0 for a non-numeric or empty
+    // value), or the default when the key is missing. Always read through
+    // the wide call.
+    int GetInt(const wchar_t* key, int defaultValue);
+    // Writes key and value as given, also in enciphered mode: encipher them
+    // first where that is wanted. The result of WritePrivateProfileStringW.
+    BOOL WriteString(const wchar_t* key, const wchar_t* value);
+
+    // The raw reads behind GetString and GetInt. ReadWideValue also leaves
+    // the value in m_valueBuffer. A null default reads as a placeholder text.
+    CString ReadWideValue(const wchar_t* key, const wchar_t* defaultValue);
+    CString ReadUtf8Value(const wchar_t* key, const wchar_t* defaultValue);
+
+    BYTE m_fromProgramFolder;
+    wchar_t m_valueBuffer[1024];
+    CString m_path;
+    CString m_section;
+    CString m_password;
+    int m_encrypted;
+    int m_utf8;
+
+private:
+    // A value read from the stored (enciphered) key, deciphered; empty when
+    // missing or not decipherable.
+    CString ReadEnciphered(const wchar_t* key, bool allowUtf8);
+};
+
+// Completes a path that has no drive: below the program's folder when
+// `fromProgramFolder` is set, else below the current folder. A path with a
+// drive, or a network path, stays as it is.
+void MakeAbsoluteIniPath(CString& path, BOOL fromProgramFolder);

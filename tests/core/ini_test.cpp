@@ -1,0 +1,180 @@
+// CIni: path completion, the plain, enciphered and UTF-8 modes, the value limit.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "core/fixed_texts.h"
+#include "core/ini.h"
+#include "core/rc4_hex.h"
+#include "core/tarvel_app.h"
+#include "core_test_support.h"
+#include "utils_test_support.h"
+
+namespace {
+
+std::wstring W(const CString& s) { return std::wstring(s.GetString()); }
+
+}  // namespace
+
+TEST(CIni, PathRules) {
+    const CString program = TestProgramFolder();
+    struct {
+        const wchar_t* given;
+        CString expected;
+    } cases[] = {
+        {L"", program + L"\\core_tests.ini"},  // the default file beside the program
+        {L"settings.ini", program + L"\\settings.ini"},
+        {L"sub\\folder\\settings.ini", program + L"\\sub\\folder\\settings.ini"},
+        {L"D:\\data\\settings.ini", L"D:\\data\\settings.ini"},
+        {L"d:relative.ini", L"d:relative.ini"},  // has a drive: left alone
+        {L"\\\\server\\share\\settings.ini", L"\\\\server\\share\\settings.ini"},
+        {L"\\rooted.ini", program.Left(2) + L"\\rooted.ini"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(W(c.expected), W(CIni(c.given).m_path)) << Narrow(c.given);
+}
+
+TEST(CIni, RelativePathsFollowTheApplicationsProgramFolder) {
+    CTarvelApp app;
+    app.m_moduleFolder = L"E:\\Kavetta";
+    app.m_moduleFileName = L"kavetta.exe";
+    EXPECT_EQ(L"E:\\Kavetta\\kavetta.ini", W(CIni(L"").m_path));
+    EXPECT_EQ(L"E:\\Kavetta\\conf\\a.ini", W(CIni(L"conf\\a.ini").m_path));
+    app.m_moduleFolder = L"E:\\";  // a root keeps its one separator
+    EXPECT_EQ(L"E:\\a.ini", W(CIni(L"a.ini").m_path));
+    // The default section is the application's name.
+    EXPECT_EQ(W(app.m_pszAppName), W(CIni(L"a.ini").m_section));
+}
+
+TEST(MakeAbsoluteIniPath, CurrentFolderWhenNotFromTheProgramFolder) {
+    ScratchFolder scratch(L"ini-current");
+    wchar_t previous[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryW(scratch.Path() + L"\\"));
+    CString path = L"x.ini";
+    MakeAbsoluteIniPath(path, FALSE);
+    CString inProgramFolder = L"x.ini";
+    MakeAbsoluteIniPath(inProgramFolder, TRUE);
+    SetCurrentDirectoryW(previous);
+    EXPECT_EQ(W(scratch.Path() + L"\\x.ini"), W(path));
+    EXPECT_EQ(W(TestProgramFolder() + L"\\x.ini"), W(inProgramFolder));
+}
+
+TEST(CIni, PlainRoundTripAndIntegers) {
+    ScratchFolder scratch(L"ini-plain");
+    CIni ini(scratch / L"plain.ini");
+    ini.SetSection(L"general");
+    struct {
+        const wchar_t* key;
+        const wchar_t* value;
+    } values[] = {{L"seven", L"7"}, {L"empty", L""}, {L"mixed", L"12abc"}, {L"word", L"abc"},
+                  {L"negative", L"-40"}, {L"text", L"C:\\Kavetta Data\\images"}};
+    for (const auto& v : values) ASSERT_TRUE(ini.WriteString(v.key, v.value));
+
+    CIni reader(scratch / L"plain.ini");
+    reader.SetSection(L"general");
+    EXPECT_EQ(L"C:\\Kavetta Data\\images", W(reader.GetString(L"text", L"fallback")));
+    EXPECT_EQ(L"fallback", W(reader.GetString(L"missing", L"fallback")));
+    EXPECT_EQ(W(FixedText::kIniPlaceholderDefault), W(reader.GetString(L"missing", nullptr)));
+    struct {
+        const wchar_t* key;
+        int expected;
+    } ints[] = {{L"seven", 7}, {L"empty", 0}, {L"mixed", 12}, {L"word", 0}, {L"negative", -40}, {L"missing", 99}};
+    for (const auto& c : ints) EXPECT_EQ(c.expected, reader.GetInt(c.key, 99)) << Narrow(c.key);
+    reader.GetInt(L"negative", 0);
+    EXPECT_EQ(L"-40", W(reader.m_valueBuffer));  // integers are read as text there
+    reader.SetSection(L"other");
+    EXPECT_EQ(5, reader.GetInt(L"seven", 5));
+}
+
+TEST(CIni, ValuesAreCutAt1023Characters) {
+    ScratchFolder scratch(L"ini-long");
+    CIni ini(scratch / L"long.ini");
+    ini.SetSection(L"s");
+    CString value;
+    for (int i = 0; i < 2000; ++i) value.AppendChar((wchar_t)(L'a' + i % 26));
+    ASSERT_TRUE(ini.WriteString(L"long", value));
+    CString read = ini.GetString(L"long", L"");
+    EXPECT_EQ(1023, read.GetLength());
+    EXPECT_EQ(W(value.Left(1023)), W(read));
+    EXPECT_EQ(W(value.Left(1023)), W(ini.m_valueBuffer));
+    CString exact = value.Left(1023);
+    ASSERT_TRUE(ini.WriteString(L"exact", exact));
+    EXPECT_EQ(W(exact), W(ini.GetString(L"exact", L"")));
+}
+
+TEST(CIni, EncipheredMode) {
+    ScratchFolder scratch(L"ini-cipher");
+    const CString path = scratch / L"cipher.ini";
+    const wchar_t* password = L"kvt-ini-7Qm2";
+    {
+        CIni writer(path);
+        writer.SetSection(L"plain section");  // before SetPassword: stays plain
+        EXPECT_EQ(L"plain section", W(writer.m_section));
+        writer.SetPassword(password);
+        EXPECT_EQ(1, writer.m_encrypted);
+        writer.SetSection(L"general");
+        EXPECT_EQ(W(EncryptToHex(L"general", password)), W(writer.m_section));
+        // Callers encipher keys and values themselves.
+        writer.WriteString(EncryptToHex(L"limit", password), EncryptToHex(L"20", password));
+        writer.WriteString(EncryptToHex(L"caption", password), EncryptToHex(L"Windows 10 x64", password));
+        writer.WriteString(L"plainkey", L"plain value");
+        writer.WriteString(EncryptToHex(L"broken", password), L"zz-not-hex");
+    }
+    std::string stored = ReadBytes(path);
+    EXPECT_EQ(std::string::npos, stored.find("general"));
+    EXPECT_EQ(std::string::npos, stored.find("Windows"));
+
+    CIni reader(path);
+    reader.SetPassword(password);
+    reader.SetSection(L"general");
+    EXPECT_EQ(L"Windows 10 x64", W(reader.GetString(L"caption", L"none")));
+    EXPECT_EQ(20, reader.GetInt(L"limit", 5));
+    EXPECT_EQ(L"20", W(reader.m_valueBuffer));
+    EXPECT_EQ(L"none", W(reader.GetString(L"missing", L"none")));
+    EXPECT_EQ(5, reader.GetInt(L"missing", 5));
+    // A key stored in plain is not found; a value that is no hex gives the default.
+    EXPECT_EQ(L"none", W(reader.GetString(L"plainkey", L"none")));
+    EXPECT_EQ(L"none", W(reader.GetString(L"broken", L"none")));
+    EXPECT_EQ(5, reader.GetInt(L"broken", 5));
+
+    // An empty password changes nothing; there is no way back to plain.
+    CIni other(path);
+    other.SetPassword(L"");
+    EXPECT_EQ(0, other.m_encrypted);
+    reader.SetPassword(L"");
+    EXPECT_EQ(1, reader.m_encrypted);
+    EXPECT_EQ(W(password), W(reader.m_password));
+}
+
+TEST(CIni, Utf8ModeReadsAFileWithoutMark) {
+    ScratchFolder scratch(L"ini-utf8");
+    const CString path = scratch / L"utf8.ini";
+    ASSERT_TRUE(WriteBytes(path, "[s]\r\nname=\xE4\xB8\xAD\xE6\x96\x87\xE7\xB3\xBB\xE7\xBB\x9F\r\nnum=42\r\n"));
+    CIni ini(path);
+    ini.SetSection(L"s");
+    ini.m_utf8 = 1;
+    EXPECT_EQ(L"中文系统", W(ini.GetString(L"name", L"")));
+    EXPECT_EQ(42, ini.GetInt(L"num", 0));
+    EXPECT_EQ(L"dflt", W(ini.GetString(L"missing", L"dflt")));
+    ini.m_utf8 = 0;
+    EXPECT_EQ(42, ini.GetInt(L"num", 0));
+    EXPECT_NE(L"中文系统", W(ini.GetString(L"name", L"")));
+}
+
+TEST(CIni, Utf8ModeValueCutInsideACharacter) {
+    // The 1023-byte limit may fall inside a character; the whole characters
+    // before it must still come back, not an ANSI reading of the bytes.
+    ScratchFolder scratch(L"ini-utf8-cut");
+    const CString path = scratch / L"cut.ini";
+    const std::string zhong = "\xE4\xB8\xAD";
+    for (int ascii : {1020, 1021, 1022}) {
+        std::string value = std::string(ascii, 'x') + zhong + zhong;
+        ASSERT_TRUE(WriteBytes(path, "[s]\r\nv=" + value + "\r\n"));
+        CIni ini(path);
+        ini.SetSection(L"s");
+        ini.m_utf8 = 1;
+        std::wstring expected(ascii, L'x');
+        if (ascii + 3 <= 1023) expected += L"中";
+        EXPECT_EQ(expected, W(ini.GetString(L"v", L""))) << ascii << " ASCII bytes first";
+    }
+}
