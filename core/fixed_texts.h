@@ -150,6 +150,38 @@ constexpr const wchar_t* kMirrorPassphrase = L"Kavetta mirror list 2026";
 // User agent of the share-page request.
 constexpr const char* kShareLinkUserAgent = "Mozilla/5.0 (Windows NT 6.1; WOW64; rv:25.0) Gecko/20100101 Firefox/25.0";
 
+// Catalogue records. An empty folder keeps every record in the download folder.
+constexpr const wchar_t* kRecordTypeText = L"iso";
+constexpr const wchar_t* kRecordDefaultSection = L"";
+constexpr const wchar_t* kRecordDefaultTitle = L"";
+constexpr const wchar_t* kRecordDefaultText = L"";
+constexpr const wchar_t* kRecordDefaultFileName = L"";
+constexpr const wchar_t* kRecordDefaultDigest = L"";
+constexpr const wchar_t* kRecordDefaultTokens = L"";
+constexpr const wchar_t* kRecordDefaultFolder = L"";
+constexpr const wchar_t* kCategoryDefaultId = L"";
+constexpr const wchar_t* kCategoryDefaultCaption = L"";
+constexpr const wchar_t* kCategoryDefaultText = L"";
+// The download-path texts before the system check sets them.
+constexpr const wchar_t* kInitialDownloadFolder = L"";
+constexpr const wchar_t* kInitialSecondaryFolder = L"";
+constexpr const wchar_t* kInitialRecordIniName = L"";
+constexpr const wchar_t* kInitialRecordIniPath = L"";
+constexpr const wchar_t* kInitialRecordSection = L"";
+constexpr const wchar_t* kInitialRecordPassword = L"";
+// The verified-record INI: name and section after m_filePrefix, with a data
+// folder and (second pair) without one; the secondary folder without a data folder.
+constexpr const wchar_t* kRecordIniSuffix = L"_records.ini";
+constexpr const wchar_t* kRecordSectionSuffix = L"_records";
+constexpr const wchar_t* kRecordIniSuffixNoData = L"_records_local.ini";
+constexpr const wchar_t* kRecordSectionSuffixNoData = L"_records_local";
+constexpr const wchar_t* kSecondaryFolderNoData = L"";
+// A missing verified record reads as this prefix and the section name: it
+// holds a character that no digest has, so it matches none.
+constexpr const wchar_t* kMissingRecordPrefix = L"no-record:";
+// Joins the digests of the verified records of several folders.
+constexpr const wchar_t* kKnownDigestSeparator = L"|";
+
 // The download-engine library: its file name in the work folder and its 18
 // export names in binding order (engine/ exports exactly these).
 constexpr const wchar_t* kEngineLibraryName = L"kvtengine.dll";

@@ -6,6 +6,7 @@
 #include <map>
 #include <string>
 
+#include "core/catalogue.h"
 #include "core/share_link.h"
 
 namespace {
@@ -129,6 +130,20 @@ TEST(ShareLinkResolver, FailedTlsHandshakeGivesFalse) {
     CString direct;
     std::wstring https = L"https://127.0.0.1:" + std::to_wstring(service.server.Port()) + L"/s/1AbC";
     EXPECT_FALSE(ShareLinkResolver(https.c_str(), direct));
+}
+
+TEST(CFileLinkInfo, GetUrlResolvesSharePagesAndFallsBackToTheStoredUrl) {
+    FakeShareService service;
+    CFileLinkInfo share(2, service.ShareUrl());
+    EXPECT_STREQ(L"http://127.0.0.1/files/a.iso?sign=a+b&x=1", share.GetUrl());
+
+    service.page = SharePageBody("", "", "");  // the service changed its page
+    EXPECT_STREQ(service.ShareUrl(), share.GetUrl());
+
+    size_t before = service.server.Requests().size();
+    CFileLinkInfo direct(1, service.ShareUrl());
+    EXPECT_STREQ(service.ShareUrl(), direct.GetUrl());
+    EXPECT_EQ(before, service.server.Requests().size()) << "a direct link is not requested";
 }
 
 TEST(ExtractShareTokens, TakesTheFirstMatchOfEachPattern) {
