@@ -182,6 +182,18 @@ constexpr const wchar_t* kMissingRecordPrefix = L"no-record:";
 // Joins the digests of the verified records of several folders.
 constexpr const wchar_t* kKnownDigestSeparator = L"|";
 
+// The boot-environment records: the template's type and system tokens, and
+// the file-name suffix after m_filePrefix and the token.
+constexpr const wchar_t* kPeTypeText = L"wim";
+constexpr const wchar_t* kPeSystemTokens = L"xp-win732-win764-win832-win864-win1032-win1064";
+constexpr const wchar_t* kPeFileSuffix = L".wim";
+constexpr const wchar_t* const kPeTokens[3] = {L"7pe", L"8pe", L"10pe"};
+
+// The hand-over INI: its section and five keys (values in this order: boot
+// entry tag, INI password, text A, text C, text B).
+constexpr const wchar_t* kHandOverSection = L"handover";
+constexpr const wchar_t* const kHandOverKeys[5] = {L"tag", L"key", L"name", L"mode", L"flag"};
+
 // The download-engine library: its file name in the work folder and its 18
 // export names in binding order (engine/ exports exactly these).
 constexpr const wchar_t* kEngineLibraryName = L"kvtengine.dll";
