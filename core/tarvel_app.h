@@ -28,6 +28,15 @@ public:
     // call tries again). Called by the queue builders on their worker threads;
     // only one of them binds.
     int EnsureDownloadEngine();
+    // The three boot-environment records (7pe, 8pe, 10pe) in m_peImages; a
+    // second call keeps the list as it is.
+    void BuildPeList();
+    // Deciphers the built-in mirror entries in place; entries already plain
+    // are left alone, so a second call changes nothing.
+    void DecipherMirrorList();
+    // Leaves the hidden hand-over INI with its five enciphered values in the
+    // data folder; nothing when the folder cannot be written.
+    void WriteHandOverIni();
 
     ULONG_PTR m_gdiplusToken;
     int m_stallLimit;

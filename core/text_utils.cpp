@@ -1,5 +1,14 @@
 #include "core/text_utils.h"
 
+#include <wincrypt.h>
+
+#include <math.h>
+
+#include <atomic>
+#include <vector>
+
+#include "core/fixed_texts.h"
+
 CStringA WideToThreadAnsi(const wchar_t* text) {
     CStringA bytes;
     int length = text ? (int)wcslen(text) : 0;
@@ -22,15 +31,6 @@ CString ThreadAnsiToWide(const char* bytes, int length) {
     text.ReleaseBuffer(needed);
     return text;
 }
-
-#include <wincrypt.h>
-
-#include <math.h>
-
-#include <atomic>
-#include <vector>
-
-#include "core/fixed_texts.h"
 
 namespace {
 

@@ -67,6 +67,17 @@ TEST(Md5Hasher, TextModeGivesTheRfc1321SuiteInTheDefaultForm) {
     }
 }
 
+TEST(Md5Hasher, TextModeDigestsTheAnsiBytes) {
+    // Key texts are digested in the thread's ANSI code page, not as UTF-8:
+    // under code page 1252 "café" is the four bytes 63 61 66 E9.
+    if (GetACP() != 1252) GTEST_SKIP() << "needs ANSI code page 1252, this one is " << GetACP();
+    Md5Hasher hasher;
+    hasher.m_sourceKind = 1;
+    hasher.m_sourceText = L"caf\u00e9";
+    hasher.m_format = 1;
+    EXPECT_EQ("961f50f6282239d09e48f812c1ca7276", Narrow(hasher.Compute()));
+}
+
 TEST(Md5Context, ChunkedUpdatesGiveTheRfc1321Suite) {
     // Feeding the bytes in uneven pieces must not change the digest,
     // whatever the pieces do to the 64-byte block boundaries.
@@ -245,4 +256,49 @@ TEST(Md5Hasher, AnotherThreadSeesOnlyWholeCounterValues) {
     }
     EXPECT_EQ(0, hasher.m_busy);
     EXPECT_EQ(size, hasher.m_doneBytes);
+}
+
+namespace {
+
+struct Appender {
+    Md5Hasher* hasher;
+    HANDLE file;
+    int appended;
+};
+
+// Appends to the file from the moment the hasher has measured its size
+// until the digest ends.
+unsigned __stdcall AppendWhileDigesting(void* arg) {
+    Appender* a = static_cast<Appender*>(arg);
+    DWORD start = GetTickCount();
+    while (a->hasher->m_totalBytes == 0 && GetTickCount() - start < 10000) Sleep(0);
+    std::string chunk(65536, 'g');
+    while (a->hasher->m_busy && a->appended < 256) {
+        DWORD written = 0;
+        WriteFile(a->file, chunk.data(), (DWORD)chunk.size(), &written, nullptr);
+        ++a->appended;
+    }
+    return 0;
+}
+
+}  // namespace
+
+TEST(Md5Hasher, AFileThatGrowsIsReadUpToItsSizeAtTheStart) {
+    ScratchFolder scratch(L"md5-growing");
+    CString path = scratch / L"growing.bin";
+    std::string original = ReadBytes(FixtureFolder() + L"\\md5_large.bin");
+    ASSERT_TRUE(WriteBytes(path, original));
+    // A download still being written: open for appending, shared for reading.
+    HANDLE file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    Md5Hasher hasher;
+    hasher.m_filePath = path;
+    Appender appender = {&hasher, file, 0};
+    HANDLE thread = (HANDLE)_beginthreadex(nullptr, 0, AppendWhileDigesting, &appender, 0, nullptr);
+    CString digest = hasher.Compute();
+    WaitForSingleObject(thread, 20000);
+    CloseHandle(thread);
+    CloseHandle(file);
+    EXPECT_EQ(Upper(HostMd5Of("md5_large.bin")), Narrow(digest)) << appender.appended << " chunks appended";
+    EXPECT_EQ((LONGLONG)original.size(), hasher.m_doneBytes);
 }

@@ -12,6 +12,7 @@
 
 #include "core/down_wrapper.h"
 #include "core/fixed_texts.h"
+#include "support/test_files.h"
 
 namespace {
 
@@ -45,55 +46,12 @@ Engine& TheEngine() {
     return engine;
 }
 
-std::wstring MakeTempFolder(const wchar_t* tag) {
-    wchar_t base[MAX_PATH];
-    GetTempPathW(MAX_PATH, base);
-    std::wstring folder = std::wstring(base) + L"kvt_engine_" + tag + L"_" + std::to_wstring(GetCurrentProcessId()) +
-                          L"_" + std::to_wstring(GetTickCount());
-    CreateDirectoryW(folder.c_str(), nullptr);
-    return folder;
-}
-
-void RemoveTree(const std::wstring& folder) {
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((folder + L"\\*").c_str(), &fd);
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = fd.cFileName;
-            if (name == L"." || name == L"..") continue;
-            DeleteFileW((folder + L"\\" + name).c_str());
-        } while (FindNextFileW(h, &fd));
-        FindClose(h);
-    }
-    RemoveDirectoryW(folder.c_str());
-}
-
-std::string ReadWholeFile(const std::wstring& path) {
-    std::string out;
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return out;
-    char buf[65536];
-    DWORD n = 0;
-    while (ReadFile(h, buf, sizeof(buf), &n, nullptr) && n > 0) out.append(buf, n);
-    CloseHandle(h);
-    return out;
-}
-
-void WriteWholeFile(const std::wstring& path, const std::string& data) {
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD n = 0;
-    WriteFile(h, data.data(), (DWORD)data.size(), &n, nullptr);
-    CloseHandle(h);
-}
-
-bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
 class EngineTest : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_NE(nullptr, TheEngine().module) << "kvtengine.dll beside the test program";
         ASSERT_EQ(1, TheEngine().Initialize());
-        m_folder = MakeTempFolder(L"dl");
+        m_folder = MakeTempFolder(L"engine");
     }
     void TearDown() override {
         for (int t : m_tasks) TheEngine().DeleteTask(t);
