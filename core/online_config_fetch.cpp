@@ -6,6 +6,8 @@
 
 #include "core/fixed_texts.h"
 #include "core/online_config.h"
+#include "core/rc4_hex.h"
+#include "core/tarvel_app.h"
 #include "winlib/internet.h"
 
 int DownloadUrlToFile(const CString& url, const CString& path, DWORD* statusCode) {
@@ -134,4 +136,14 @@ bool ParseListSwitch(const CString& text, const wchar_t* pattern, ListSwitch& ou
         out.showRecommended = d0 != '0';
     }
     return true;
+}
+
+int CTarvelApp::FetchOnlineConfig() {
+    m_configLoaded = 0;
+    CString encipheredMarker = EncryptToHex(m_configMarker, m_iniPassword);
+    m_configLoaded = FetchConfigFromMirrors(m_mirrorUrls, m_workFolder, m_filePrefix, m_configMarker, encipheredMarker,
+                                            [this](const CString& path, BOOL enciphered) {
+                                                return ParseOnlineConfig(path, enciphered);
+                                            });
+    return m_configLoaded;
 }
