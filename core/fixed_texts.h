@@ -404,9 +404,9 @@ constexpr RecommendTable kRecommendTables[4] = {
 };
 // The memory limit of table C, in MiB (at or below it the table is C).
 constexpr double kRecommendLowMemoryMiB = 3000.0;
-// The system kinds that choose table B. They must be texts that the
-// classification of the system volume returns.
-constexpr const wchar_t* kRecommendKindTexts[3] = {L"Windows 10", L"Windows 8.1", L"Windows 11"};
+// The system kinds that choose table B: texts that the classification of the
+// system volume returns (its Windows 10, 8.1 and 8 texts).
+constexpr const wchar_t* kRecommendKindTexts[3] = {L"Windows 10", L"Windows 8.1", L"Windows 8"};
 
 // (end of section)
 
