@@ -202,7 +202,8 @@ int CTarvelApp::ExitInstance() {
         m_gdiplusToken = 0;
     }
     if (m_downloadEngine) {
-        m_downloadEngine->Uninitialise();
+        // The download page's destructor may have called it already; the engine accepts a second call.
+        if (m_downloadEngine->Uninitialize) m_downloadEngine->Uninitialize();
         delete m_downloadEngine;  // unloads the library
         m_downloadEngine = nullptr;
     }

@@ -9,6 +9,8 @@
 #include "disk/disk_inventory.h"
 #include "winlib/winlib.h"
 
+class CIni;
+
 class CTarvelApp : public CWinApp {
 public:
     CTarvelApp();
@@ -27,6 +29,20 @@ public:
     BOOL WaitForTools(DWORD milliseconds);
     // Called by the unpack thread as it ends, on every path.
     void FinishUnpack(BOOL unpacked);
+    // Binds and initialises the download engine from the work folder on first
+    // need: 1 when m_downloadEngine is ready, 0 when it cannot be used (a later
+    // call tries again). Called by the queue builders on their worker threads;
+    // only one of them binds.
+    int EnsureDownloadEngine();
+    // The three boot-environment records (7pe, 8pe, 10pe) in m_peImages; a
+    // second call keeps the list as it is.
+    void BuildPeList();
+    // Deciphers the built-in mirror entries in place; entries already plain
+    // are left alone, so a second call changes nothing.
+    void DecipherMirrorList();
+    // Leaves the hidden hand-over INI with its five enciphered values in the
+    // data folder; nothing when the folder cannot be written.
+    void WriteHandOverIni();
 
     ULONG_PTR m_gdiplusToken;
     int m_stallLimit;
@@ -109,6 +125,30 @@ public:
     // extracted the tools.
     HANDLE m_toolsReady;
     volatile LONG m_toolsUnpacked;
+
+    // ---- Online configuration (core/online_config*.cpp, core/recommend_lists.cpp) ----
+    // Fetches the configuration from m_mirrorUrls and parses the first file
+    // that carries the marker; sets and returns m_configLoaded.
+    int FetchOnlineConfig();
+    // Reads a configuration file into the catalogue: 0 when the file does not
+    // exist (nothing changes), else 1.
+    int ParseOnlineConfig(const CString& path, BOOL enciphered);
+    bool ReadCatalogueEntry(CIni& ini, const CString& name, COnlinefileinfo& record, const CString& token);
+    bool ReadRecommendedEntry(CIni& ini, COnlinefileinfo& record, const CString& token);
+    void ReadPeEntry(CIni& ini, COnlinefileinfo& record);
+    int ReadLinkedFile(CIni& ini, const CString& name);
+    void ReadLinkedFileRecord(CIni& ini, const CString& name, COnlinefileinfo& record);
+    void ReadSingleFileRecords(CIni& ini);
+    // Reads the mirrors of the section that the caller selected.
+    void ReadMirrorList(CIni& ini, COnlinefileinfo& record);
+    // Index of the link in m_fileLinks, appended when it is new (URLs
+    // compared without regard to ASCII case, types exactly).
+    int AddFileLink(const CFileLinkInfo& link);
+    void ReadGeneralSection(CIni& ini);
+    // Chooses the recommendation table for the machine, fills m_osCategories
+    // and the two recommendation lists, sets m_selectedPeIndex and returns the
+    // table's hint.
+    CString BuildRecommendLists(const CString& systemKind, ULONGLONG memoryBytes, BOOL systemDiskFlag);
 
 protected:
     DECLARE_MESSAGE_MAP()

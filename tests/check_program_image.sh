@@ -1,11 +1,16 @@
 #!/bin/sh
 # Checks that the built program is a 32-bit i686 GUI program whose imports are
-# DLLs that every Windows has.
+# DLLs that every Windows has. With a second argument "dll" the image is a
+# DLL, and the subsystem is not checked.
 set -eu
 exe="$1"
 dump=$(i686-w64-mingw32-objdump -p "$exe")
 echo "$dump" | grep -q 'file format pei-i386' || { echo "not a PE32 i386 image: $exe"; exit 1; }
-echo "$dump" | grep -Eq 'Subsystem[[:space:]]+0*2[[:space:]]' || { echo "not a GUI program (subsystem 2)"; exit 1; }
+if [ "${2:-}" = dll ]; then
+  echo "$dump" | grep -q 'DLL' || { echo "not a DLL: $exe"; exit 1; }
+else
+  echo "$dump" | grep -Eq 'Subsystem[[:space:]]+0*2[[:space:]]' || { echo "not a GUI program (subsystem 2)"; exit 1; }
+fi
 allowed='^(kernel32|user32|gdi32|gdiplus|advapi32|shell32|shlwapi|ole32|oleaut32|comctl32|comdlg32|crypt32|bcrypt|ws2_32|wininet|setupapi|wbemuuid|version|msvcrt|uuid|rpcrt4|winmm|imm32|cfgmgr32|iphlpapi|secur32|normaliz|wldap32|userenv|winspool)\.dll$'
 imports=$(echo "$dump" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z')
 [ -n "$imports" ] || { echo "no imports found"; exit 1; }

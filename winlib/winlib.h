@@ -8,3 +8,4 @@
 #include "winlib/window.h"
 #include "winlib/controls.h"
 #include "winlib/app.h"
+#include "winlib/file.h"

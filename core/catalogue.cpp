@@ -1,0 +1,368 @@
+#include "core/catalogue.h"
+
+#include <shlwapi.h>
+#include <wctype.h>
+
+#include <functional>
+
+#include "core/fixed_texts.h"
+#include "core/ini.h"
+#include "core/md5.h"
+#include "core/process_file_utils.h"
+#include "core/rc4_hex.h"
+#include "core/share_link.h"
+
+CString g_DownloadFolder = FixedText::kInitialDownloadFolder;
+CString g_SecondaryFolder = FixedText::kInitialSecondaryFolder;
+CString g_RecordIniName = FixedText::kInitialRecordIniName;
+CString g_RecordIniPath = FixedText::kInitialRecordIniPath;
+CString g_RecordSection = FixedText::kInitialRecordSection;
+CString g_RecordPassword = FixedText::kInitialRecordPassword;
+
+namespace {
+
+const struct {
+    const wchar_t* token;
+    const wchar_t* alternative;
+    SystemTypeMask bit;
+} kSystemTokens[] = {
+    {L"xp", L"fxp", kSystemXp},
+    {L"win832", L"fwin832", kSystemWin8x86},
+    {L"win1032", L"fwin1032", kSystemWin10x86},
+    {L"win732", L"fwin732", kSystemWin7x86},
+    {L"win864", L"fwin864", kSystemWin8x64},
+    {L"win764", L"fwin764", kSystemWin7x64},
+    {L"win1064", L"fwin1064", kSystemWin10x64},
+};
+
+CString JoinPath(const CString& folder, const CString& name) { return folder + FixedText::kPathSeparator + name; }
+
+bool IsFile(const CString& path) {
+    DWORD attributes = GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool IsFolder(const CString& path) {
+    DWORD attributes = GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// A digest text that can be compared: 32 hexadecimal digits. A file that
+// could not be read gives an empty text, which never matches.
+bool IsUsableDigest(const CString& digest) {
+    if (digest.GetLength() != 32) return false;
+    for (int i = 0; i < 32; ++i)
+        if (!iswxdigit(digest[i])) return false;
+    return true;
+}
+
+bool ExpectedContains(const COnlinefileinfo& record, const CString& digest) {
+    CString expected = record.m_expectedMd5;
+    expected.MakeUpper();
+    CString upper = digest;
+    upper.MakeUpper();
+    return expected.Find(upper) >= 0;
+}
+
+CString HasherDigest(Md5Hasher& hasher, const CString& path) {
+    hasher.m_algorithm = Md5Hasher::kAlgorithmMd5;
+    hasher.m_sourceKind = Md5Hasher::kKindFile;
+    hasher.m_format = Md5Hasher::kFormatUpper;
+    hasher.m_filePath = path;
+    return hasher.Compute();
+}
+
+void WriteVerifiedRecord(const COnlinefileinfo& record, const CString& digest) {
+    if (g_DownloadFolder.IsEmpty() || !IsUsableDigest(digest)) return;
+    CString upper = digest;
+    upper.MakeUpper();
+    CString value = EncryptToHex(upper, g_RecordPassword);
+    if (value.IsEmpty()) return;
+    CIni ini(g_RecordIniPath);
+    ini.SetSection(g_RecordSection);
+    ini.WriteString(record.m_sectionName, value);
+}
+
+// The verified digest of one record INI, or the placeholder that matches nothing.
+CString ReadVerifiedRecord(const COnlinefileinfo& record, const CString& iniPath) {
+    CIni ini(iniPath);
+    ini.SetSection(g_RecordSection);
+    CString value = ini.ReadWideValue(record.m_sectionName, L"");
+    CString plain;
+    if (!value.IsEmpty()) {
+        value.MakeUpper();
+        plain = DecryptFromHex(value, g_RecordPassword);
+    }
+    return plain.IsEmpty() ? CString(FixedText::kMissingRecordPrefix) + record.m_sectionName : plain;
+}
+
+enum Verdict { kRejected, kAccepted, kNotTested };
+
+typedef std::function<CString(const CString&)> DigestFn;
+
+// The candidate test under the record's match mode; `digest` receives the
+// digest when one was computed.
+Verdict TestCandidate(COnlinefileinfo& record, const CString& path, const DigestFn& digestOf, CString& digest) {
+    digest.Empty();
+    switch (record.m_matchMode) {
+    case 0:
+        return kAccepted;
+    case 1:
+    case 2:
+        digest = digestOf(path);
+        if (!IsUsableDigest(digest)) return kRejected;
+        if (ExpectedContains(record, digest)) return kAccepted;
+        if (record.m_matchMode == 1 && MatchesVerifiedRecord(record, digest)) return kAccepted;
+        return kRejected;
+    default:
+        return kNotTested;
+    }
+}
+
+// Candidate 1 in the download folder (deleted when rejected), then the
+// record's own folder and the secondary folder (kept when rejected; a find
+// is copied into the download folder). A find counts only when the record's
+// path then names a file, so that an accepted record never points at a
+// missing file.
+int CheckCandidates(COnlinefileinfo& record, const DigestFn& digestOf, bool writeRecords) {
+    record.m_checkState = 1;
+    bool accepted = false;
+    CString digest;
+    if (!g_DownloadFolder.IsEmpty()) {
+        CString path = JoinPath(g_DownloadFolder, record.m_fileName);
+        if (IsFile(path)) {
+            Verdict verdict = TestCandidate(record, path, digestOf, digest);
+            if (verdict == kAccepted) {
+                accepted = true;
+            } else if (verdict == kRejected) {
+                SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
+                DeleteFileForced(path);
+            }
+        }
+    }
+    const CString* others[] = {&record.m_localFolder, &g_SecondaryFolder};
+    for (const CString* folder : others) {
+        if (accepted || folder->IsEmpty()) continue;
+        CString path = JoinPath(*folder, record.m_fileName);
+        if (!IsFile(path) || TestCandidate(record, path, digestOf, digest) != kAccepted) continue;
+        if (!g_DownloadFolder.IsEmpty() && IsFolder(g_DownloadFolder)) {
+            CString target = JoinPath(g_DownloadFolder, record.m_fileName);
+            bool copied = target.CompareNoCase(path) != 0 && CopyFileEnsureFolder(path, target, FALSE) > 0;
+            if (copied && writeRecords) WriteVerifiedRecord(record, digest);
+        }
+        accepted = IsFile(GetLocalPath(record));
+    }
+    if (accepted) {
+        record.m_checkState = 2;
+        OpenLocalFile(record);
+    }
+    return record.m_checkState == 1 ? 1 : 0;
+}
+
+}  // namespace
+
+SystemTypeMask SystemTypeBitOf(const wchar_t* token) {
+    for (const auto& t : kSystemTokens)
+        if (_wcsicmp(token, t.token) == 0 || _wcsicmp(token, t.alternative) == 0) return t.bit;
+    return 0;
+}
+
+COsCatInfo::COsCatInfo()
+    : m_id(FixedText::kCategoryDefaultId), m_caption(FixedText::kCategoryDefaultCaption),
+      m_text(FixedText::kCategoryDefaultText), m_displayGroup(0), m_systemMask(kSystemMaskBase), m_enabled(1) {}
+
+COsCatInfo::COsCatInfo(const CString& token, int group)
+    : m_id(token), m_displayGroup(group), m_systemMask(kSystemMaskBase | SystemTypeBitOf(token)), m_enabled(1) {}
+
+CString CFileLinkInfo::GetUrl() const {
+    if (m_linkType == 2) {
+        CString direct;
+        if (ShareLinkResolver(m_url, direct)) return direct;
+    }
+    return m_url;
+}
+
+COnlinefileinfo::COnlinefileinfo() : m_usbOffer(0), m_fileHandle(INVALID_HANDLE_VALUE) { SetDefaults(); }
+
+COnlinefileinfo::COnlinefileinfo(const CString& sectionName, int displayGroup) : COnlinefileinfo() {
+    m_sectionName = sectionName;
+    m_displayGroup = displayGroup;
+}
+
+COnlinefileinfo::COnlinefileinfo(const COnlinefileinfo& other) : m_fileHandle(INVALID_HANDLE_VALUE) { CopyFrom(other); }
+
+COnlinefileinfo& COnlinefileinfo::operator=(const COnlinefileinfo& other) {
+    if (this != &other) CopyFrom(other);
+    return *this;
+}
+
+COnlinefileinfo::~COnlinefileinfo() {
+    if (m_fileHandle != INVALID_HANDLE_VALUE) CloseHandle(m_fileHandle);
+}
+
+void COnlinefileinfo::SetDefaults() {
+    if (m_fileHandle != INVALID_HANDLE_VALUE) CloseHandle(m_fileHandle);
+    m_typeText = FixedText::kRecordTypeText;
+    m_number = 1;
+    m_sectionName = FixedText::kRecordDefaultSection;
+    m_title = FixedText::kRecordDefaultTitle;
+    m_description = FixedText::kRecordDefaultText;
+    m_detail2 = FixedText::kRecordDefaultText;
+    m_detail1 = FixedText::kRecordDefaultText;
+    m_fileName = FixedText::kRecordDefaultFileName;
+    m_expectedMd5 = FixedText::kRecordDefaultDigest;
+    m_knownDigests.Empty();
+    m_systemTokens = FixedText::kRecordDefaultTokens;
+    m_matchMode = 0;
+    m_linkedFileIndex = -1;
+    m_required = 1;
+    m_requiredUsb = 0;
+    m_displayGroup = 0;
+    m_systemMask = kSystemMaskBase;
+    m_linkCount = 0;
+    m_linkCursor = 0;
+    for (int& i : m_linkIndices) i = -1;
+    m_localFolder = FixedText::kRecordDefaultFolder;
+    m_checkState = 0;
+    m_fileHandle = INVALID_HANDLE_VALUE;
+    m_fileSize = 0;
+}
+
+void COnlinefileinfo::Reset() { SetDefaults(); }
+
+void COnlinefileinfo::CopyFrom(const COnlinefileinfo& other) {
+    if (m_fileHandle != INVALID_HANDLE_VALUE) CloseHandle(m_fileHandle);
+    m_typeText = other.m_typeText;
+    m_number = other.m_number;
+    m_sectionName = other.m_sectionName;
+    m_title = other.m_title;
+    m_description = other.m_description;
+    m_detail2 = other.m_detail2;
+    m_detail1 = other.m_detail1;
+    m_fileName = other.m_fileName;
+    m_expectedMd5 = other.m_expectedMd5;
+    m_knownDigests = other.m_knownDigests;
+    m_systemTokens = other.m_systemTokens;
+    m_matchMode = other.m_matchMode;
+    m_linkedFileIndex = other.m_linkedFileIndex;
+    m_required = other.m_required;
+    m_requiredUsb = other.m_requiredUsb;
+    m_usbOffer = other.m_usbOffer;
+    m_displayGroup = other.m_displayGroup;
+    m_systemMask = other.m_systemMask;
+    m_linkCount = other.m_linkCount;
+    m_linkCursor = other.m_linkCursor;
+    memcpy(m_linkIndices, other.m_linkIndices, sizeof(m_linkIndices));
+    m_localFolder = other.m_localFolder;
+    m_checkState = other.m_checkState;
+    // The copy holds the accepted file open with a handle of its own, so
+    // neither record closes the other's.
+    m_fileHandle = INVALID_HANDLE_VALUE;
+    if (other.m_fileHandle != INVALID_HANDLE_VALUE)
+        DuplicateHandle(GetCurrentProcess(), other.m_fileHandle, GetCurrentProcess(), &m_fileHandle, 0, FALSE,
+                        DUPLICATE_SAME_ACCESS);
+    if (!m_fileHandle) m_fileHandle = INVALID_HANDLE_VALUE;
+    m_fileSize = other.m_fileSize;
+}
+
+void ParseSystemTokens(COnlinefileinfo& record) {
+    if (record.m_systemTokens.IsEmpty()) return;
+    int start = 0;
+    while (start <= record.m_systemTokens.GetLength()) {
+        int dash = record.m_systemTokens.Find(L'-', start);
+        int end = dash < 0 ? record.m_systemTokens.GetLength() : dash;
+        if (end > start) record.m_systemMask |= SystemTypeBitOf(record.m_systemTokens.Mid(start, end - start));
+        if (dash < 0) break;
+        start = dash + 1;
+    }
+}
+
+void SetDownloadFolders(const CString& downloadFolder, const CString& recordIniName, const CString& recordSection,
+                        const CString& password, const CString& secondaryFolder) {
+    g_DownloadFolder = downloadFolder;
+    g_RecordIniName = recordIniName;
+    g_RecordIniPath = JoinPath(downloadFolder, recordIniName);
+    g_SecondaryFolder = secondaryFolder;
+    g_RecordSection = recordSection;
+    g_RecordPassword = password;
+}
+
+CString GetLocalPath(const COnlinefileinfo& record) {
+    if (!record.m_localFolder.IsEmpty()) return JoinPath(record.m_localFolder, record.m_fileName);
+    if (!g_DownloadFolder.IsEmpty()) return JoinPath(g_DownloadFolder, record.m_fileName);
+    return record.m_fileName;
+}
+
+void OpenLocalFile(COnlinefileinfo& record) {
+    if (record.m_fileHandle != INVALID_HANDLE_VALUE) return;
+    CString path = GetLocalPath(record);
+    if (!IsFile(path)) return;
+    record.m_fileSize = (LONGLONG)GetFileSize64(path);
+    record.m_fileHandle =
+        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+int CheckLocalCopy(COnlinefileinfo& record, Md5Hasher& hasher) {
+    return CheckCandidates(record, [&hasher](const CString& path) { return HasherDigest(hasher, path); }, false);
+}
+
+void CheckPeFile(COnlinefileinfo& record) {
+    if (record.m_checkState != 0) return;
+    CheckCandidates(record, [](const CString& path) { return FileMd5Hex(path); }, true);
+}
+
+bool MatchesVerifiedRecord(COnlinefileinfo& record, const CString& digest) {
+    if (!IsUsableDigest(digest)) return false;
+    if (record.m_knownDigests.IsEmpty()) {
+        record.m_knownDigests = ReadVerifiedRecord(record, g_RecordIniPath);
+        const CString* folders[] = {&g_SecondaryFolder, &record.m_localFolder};
+        for (const CString* folder : folders) {
+            if (folder->IsEmpty()) continue;
+            CString path = JoinPath(*folder, g_RecordIniName);
+            if (IsFile(path))
+                record.m_knownDigests += CString(FixedText::kKnownDigestSeparator) + ReadVerifiedRecord(record, path);
+        }
+    }
+    CString upper = digest;
+    upper.MakeUpper();
+    return record.m_knownDigests.Find(upper) >= 0;
+}
+
+bool CarriesExpectedDigest(const CString& expected) {
+    int run = 0;
+    for (int i = 0; i < expected.GetLength(); ++i) {
+        run = iswxdigit(expected[i]) ? run + 1 : 0;
+        if (run >= 32) return true;
+    }
+    return false;
+}
+
+int VerifyDownloadedFile(COnlinefileinfo& record, Md5Hasher& hasher) {
+    if (record.m_checkState != 1) return 1;
+    // A record without an expected digest keeps the old rule: from its last
+    // two mirrors a download is taken as it is. A record with a digest is
+    // always checked, whatever its mirror.
+    bool withoutDigest = record.m_matchMode == 0 ||
+                         (!CarriesExpectedDigest(record.m_expectedMd5) && record.m_linkCursor >= record.m_linkCount - 1);
+    if (!withoutDigest) {
+        CString path = GetLocalPath(record);
+        CString digest = HasherDigest(hasher, path);
+        bool accepted;
+        if (!IsUsableDigest(digest))
+            accepted = false;  // an unreadable file is never a match
+        else if (record.m_matchMode == 1)
+            accepted = ExpectedContains(record, digest) || MatchesVerifiedRecord(record, digest);
+        else if (record.m_matchMode == 2)
+            accepted = ExpectedContains(record, digest);
+        else
+            accepted = true;
+        if (!accepted) {
+            DeleteFileForced(path);
+            return 0;
+        }
+        WriteVerifiedRecord(record, digest);
+    }
+    OpenLocalFile(record);
+    record.m_checkState = 3;
+    return 1;
+}

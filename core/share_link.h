@@ -1,0 +1,46 @@
+// Turns a share page of the file-sharing service into a direct download link:
+// a GET of the page, three tokens cut from it, and a form POST whose JSON
+// reply carries the link. Runs synchronously on the caller's thread (the
+// download queue's step), bounded by the time limits below.
+#pragma once
+
+#include <string>
+
+#include "winlib/strings.h"
+
+// A response: its body and the URL that libcurl reports after the transfer
+// (after any redirects).
+struct SharePage {
+    std::string body;
+    std::string effectiveUrl;
+};
+
+struct ShareTokens {
+    std::string shortUrl;
+    std::string nid;
+    std::string permitToken;
+    std::string pageUrl;      // the share page's final URL
+    std::string downloadUrl;  // the result, UTF-8 as the reply carries it
+};
+
+// Bounds of each request: a silent server must not hold the window.
+struct ShareLinkLimits {
+    long connectSeconds = 10;
+    long totalSeconds = 30;
+    long maxRedirects = 5;
+};
+
+// True with the direct link in `directUrl`; false when any step fails (the
+// out text is then not to be used).
+bool ShareLinkResolver(const CString& shareUrl, CString& directUrl, const ShareLinkLimits& limits = ShareLinkLimits());
+
+// GET of `url`, following redirects; true when the transfer completed,
+// whatever the HTTP status.
+bool HttpGetToString(const std::string& url, SharePage& page, const ShareLinkLimits& limits = ShareLinkLimits());
+// Cuts the short URL, the permit token and the nid from the page.
+bool ExtractShareTokens(const SharePage& page, ShareTokens& tokens);
+// The form POST to the download endpoint; true when the transfer completed
+// (tokens.downloadUrl is then the reply's link, or empty when it had none).
+bool RequestDownloadUrl(ShareTokens& tokens, SharePage& response, const ShareLinkLimits& limits = ShareLinkLimits());
+// libcurl's write callback: appends to the std::string at `body`.
+size_t CurlWriteToString(void* data, size_t size, size_t count, void* body);

@@ -1,0 +1,213 @@
+#include "core/system_facts.h"
+
+#include <objbase.h>
+#include <wbemcli.h>
+
+#include "core/fixed_texts.h"
+#include "core/tarvel_app.h"
+
+namespace {
+
+// The WMI locator's class and interface, as the platform documents them.
+const CLSID kClsidWbemLocator = {0x4590f811, 0x1d3a, 0x11d0, {0x89, 0x1f, 0x00, 0xaa, 0x00, 0x4b, 0x2e, 0x24}};
+const IID kIidWbemLocator = {0xdc12a687, 0x737f, 0x11cf, {0x88, 0x4d, 0x00, 0xaa, 0x00, 0x4b, 0x2e, 0x24}};
+
+template <class T>
+void ReleaseInterface(T*& p) {
+    if (p) {
+        p->Release();
+        p = nullptr;
+    }
+}
+
+// Appends the elements from the lower bound up to the last formatted index,
+// each in the element format; a broken array leaves out unchanged.
+void AppendIntArray(SAFEARRAY* array, CString& out) {
+    if (!array || SafeArrayGetDim(array) != 1) return;
+    LONG lower = 0, upper = -1;
+    if (FAILED(SafeArrayGetLBound(array, 1, &lower)) || FAILED(SafeArrayGetUBound(array, 1, &upper))) return;
+    if (upper > FixedText::kVariantArrayLastIndex) upper = FixedText::kVariantArrayLastIndex;
+    CString text;
+    for (LONG i = lower; i <= upper; ++i) {
+        LONG element = 0;
+        if (FAILED(SafeArrayGetElement(array, &i, &element))) return;  // out unchanged
+        CString one;
+        one.Format(FixedText::kVariantArrayElementFormat, (int)element);
+        text += one;
+    }
+    out += text;
+}
+
+void FirstStringOf(SAFEARRAY* array, CString& out) {
+    if (!array || SafeArrayGetDim(array) != 1) return;
+    LONG lower = 0, upper = -1;
+    if (FAILED(SafeArrayGetLBound(array, 1, &lower)) || FAILED(SafeArrayGetUBound(array, 1, &upper))) return;
+    if (upper < lower) return;  // an empty array has no first element
+    BSTR element = nullptr;
+    if (FAILED(SafeArrayGetElement(array, &lower, &element))) return;
+    out = element ? CString(element, (int)SysStringLen(element)) : CString();
+    SysFreeString(element);
+}
+
+}  // namespace
+
+void VariantToText(const VARIANT& value, CString& out) {
+    switch (V_VT(&value)) {
+        case VT_BSTR:
+            out = V_BSTR(&value) ? CString(V_BSTR(&value), (int)SysStringLen(V_BSTR(&value))) : CString();
+            return;
+        case VT_BOOL:
+            out = V_BOOL(&value) == VARIANT_TRUE ? FixedText::kVariantTrueText : FixedText::kVariantFalseText;
+            return;
+        case VT_I4:
+            out.Format(FixedText::kVariantI4Format, (int)V_I4(&value));
+            return;
+        case VT_UI1:
+            out.Format(FixedText::kVariantUI1Format, (unsigned)V_UI1(&value));
+            return;
+        case VT_UI4:
+            out.Format(FixedText::kVariantUI4Format, (unsigned)V_UI4(&value));
+            return;
+        case VT_ARRAY | VT_BSTR:
+            FirstStringOf(V_ARRAY(&value), out);
+            return;
+        case VT_ARRAY | VT_I4:
+            AppendIntArray(V_ARRAY(&value), out);
+            return;
+        default:
+            return;
+    }
+}
+
+WmiQuery::WmiQuery(const wchar_t* namespaceText)
+    : m_enumerator(nullptr), m_object(nullptr), m_services(nullptr), m_locator(nullptr), m_comInitialised(false) {
+    HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    // S_FALSE: already initialised in this apartment, which still owes one
+    // CoUninitialize. RPC_E_CHANGED_MODE: the thread lives in another
+    // apartment; COM is usable but was not initialised by us.
+    if (SUCCEEDED(hr)) {
+        m_comInitialised = true;
+    } else if (hr != RPC_E_CHANGED_MODE) {
+        return;
+    }
+    // Fails harmlessly when the process already chose its security.
+    CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr,
+                         EOAC_NONE, nullptr);
+    if (FAILED(CoCreateInstance(kClsidWbemLocator, nullptr, CLSCTX_INPROC_SERVER, kIidWbemLocator,
+                                reinterpret_cast<void**>(&m_locator)))) {
+        m_locator = nullptr;
+        return;
+    }
+    BSTR ns = SysAllocString(namespaceText ? namespaceText : FixedText::kWmiNamespace);
+    HRESULT connected = m_locator->ConnectServer(ns, nullptr, nullptr, nullptr, 0, nullptr, nullptr, &m_services);
+    SysFreeString(ns);
+    if (FAILED(connected)) {
+        m_services = nullptr;
+        return;
+    }
+    CoSetProxyBlanket(m_services, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr, RPC_C_AUTHN_LEVEL_CALL,
+                      RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
+}
+
+WmiQuery::~WmiQuery() {
+    ReleaseInterface(m_services);
+    ReleaseInterface(m_locator);
+    ReleaseInterface(m_enumerator);
+    ReleaseInterface(m_object);
+    if (m_comInitialised) CoUninitialize();
+}
+
+void WmiQuery::ReleaseResult() {
+    ReleaseInterface(m_enumerator);
+    ReleaseInterface(m_object);
+}
+
+int WmiQuery::QueryProperty(const CString& className, const CString& property, CString& out) {
+    CString queryText = CString(FixedText::kWmiSelectPrefix) + className;
+    if (!m_services) return 0;
+    int answer = 0;
+    BSTR language = SysAllocString(FixedText::kWmiQueryLanguage);
+    BSTR query = SysAllocString(queryText);
+    HRESULT hr = m_services->ExecQuery(language, query, WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY, nullptr,
+                                       &m_enumerator);
+    SysFreeString(query);
+    SysFreeString(language);
+    if (SUCCEEDED(hr) && m_enumerator) {
+        ULONG returned = 0;
+        // A bounded wait: a service that never answers must not hold the check.
+        hr = m_enumerator->Next(FixedText::kWmiNextTimeoutMs, 1, &m_object, &returned);
+        if (hr == WBEM_S_NO_ERROR && returned == 1 && m_object) {
+            VARIANT value;
+            VariantInit(&value);
+            if (SUCCEEDED(m_object->Get(property, 0, &value, nullptr, nullptr))) {
+                VariantToText(value, out);
+                answer = 1;
+            }
+            VariantClear(&value);
+        } else if (returned == 0) {
+            m_object = nullptr;  // Next leaves it unset when nothing came back
+        }
+    } else {
+        m_enumerator = nullptr;
+    }
+    ReleaseResult();
+    return answer;
+}
+
+void WmiQuery::OsDescription(CString& out) {
+    CString first, second;
+    QueryProperty(FixedText::kOsDescriptionClass1, FixedText::kOsDescriptionProperty1, first);
+    QueryProperty(FixedText::kOsDescriptionClass2, FixedText::kOsDescriptionProperty2, second);
+    CTarvelApp* app = GetTarvelApp();
+    bool is64 = app && app->m_is64BitSystem;
+    out = first + second + FixedText::kOsDescriptionSeparator + (is64 ? FixedText::kWordSize64 : FixedText::kWordSize32);
+}
+
+CString DisplayTextForValue(const CString& value, const CString& refinement) {
+    if (value == FixedText::kChassisSpecialValue1) {
+        if (!refinement.IsEmpty() && refinement.Find(FixedText::kChassisSpecialMarker1) >= 0)
+            return FixedText::kChassisRefinedText1;
+        return FixedText::kChassisSpecialText1;
+    }
+    if (value == FixedText::kChassisSpecialValue2) {
+        if (refinement.Find(FixedText::kChassisSpecialMarker2) >= 0) return FixedText::kChassisRefinedText2;
+        return FixedText::kChassisSpecialText2;
+    }
+    for (const FixedText::DisplayTextRow& row : FixedText::kChassisTable)
+        if (value == row.value) return row.text;
+    return FixedText::kChassisDefaultText;
+}
+
+void WmiQuery::LookupDisplayText(CString& out) {
+    CString value, refinement;
+    QueryProperty(FixedText::kChassisClass, FixedText::kChassisProperty, value);
+    if (value == FixedText::kChassisSpecialValue1 || value == FixedText::kChassisSpecialValue2)
+        QueryProperty(FixedText::kChassisRefineClass, FixedText::kChassisRefineProperty, refinement);
+    out = DisplayTextForValue(value, refinement);
+}
+
+void GetInstalledMemoryWith(ULONGLONG& out, int skipKernelQuery, InstalledMemoryQuery query) {
+    if (!skipKernelQuery && query) {
+        ULONGLONG kilobytes = 0;
+        if (query(&kilobytes)) {
+            out = kilobytes * 1024;
+            return;
+        }
+    }
+    MEMORYSTATUSEX status;
+    memset(&status, 0, sizeof(status));
+    status.dwLength = sizeof(status);  // 64
+    GlobalMemoryStatusEx(&status);
+    out = status.ullTotalPhys;
+}
+
+void GetInstalledMemory(ULONGLONG& out, int skipKernelQuery) {
+    InstalledMemoryQuery query = nullptr;
+    if (!skipKernelQuery) {
+        HMODULE kernel = GetModuleHandleW(FixedText::kInstalledMemoryModule);
+        if (kernel)
+            query = reinterpret_cast<InstalledMemoryQuery>(
+                reinterpret_cast<void*>(GetProcAddress(kernel, FixedText::kInstalledMemoryFunction)));
+    }
+    GetInstalledMemoryWith(out, skipKernelQuery, query);
+}

@@ -1,0 +1,279 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core/online_config.h"
+#include "support/route_table.h"
+#include "support/temp_folder.h"
+
+namespace {
+
+const wchar_t* const kMarker = L";TEST-MARKER";
+const wchar_t* const kEnciphered = L"0A1B2C3D4E";
+
+struct ParseCall {
+    std::wstring path;
+    BOOL enciphered;
+    std::string content;
+};
+
+// A parser that records what it was given and answers `result`.
+struct RecordingParser {
+    std::vector<ParseCall> calls;
+    int result = 1;
+    ConfigParser Bind() {
+        return [this](const CString& path, BOOL enciphered) {
+            calls.push_back({path.GetString(), enciphered, TempFolder::Read(path.GetString())});
+            return result;
+        };
+    }
+};
+
+CStringArray& Mirrors(CStringArray& list, const std::vector<std::wstring>& urls) {
+    list.RemoveAll();
+    for (const std::wstring& u : urls) list.Add(CString(u.c_str()));
+    return list;
+}
+
+}  // namespace
+
+TEST(DownloadUrlToFile, ResultsAndFileContents) {
+    RouteTable routes;
+    LocalHttpServer server(routes.Handler());
+    ASSERT_TRUE(server.Started());
+    std::string binary;
+    for (int i = 0; i < 2 * 1024 * 1024 + 17; ++i) binary += (char)(i * 7 % 251);
+    routes.Set("/ok", 200, "a\r\nb\n\0c" + std::string(1, '\0') + "end");
+    routes.Set("/big", 200, binary);
+    routes.Set("/empty", 200, "");
+    routes.Set("/missing", 404, "this body must not be written");
+    routes.Set("/error", 500, "server error body");
+    routes.HangUp("/hangup");
+
+    TempFolder dir;
+    std::wstring out = dir.File(L"out.bin");
+    std::wstring closedUrl = L"http://127.0.0.1:" + std::to_wstring(UnusedLocalPort()) + L"/x";
+    struct Case {
+        const char* name;
+        std::wstring url;
+        std::wstring path;
+        int result;
+        DWORD status;
+        std::string fileAfter;  // the output file's bytes afterwards; it starts as "old"
+    } cases[] = {
+        {"200", server.WideUrl("/ok"), out, kDownloadDone, 200, "a\r\nb\n\0c" + std::string(1, '\0') + "end"},
+        {"200 large", server.WideUrl("/big"), out, kDownloadDone, 200, binary},
+        {"200 empty body", server.WideUrl("/empty"), out, kDownloadDone, 200, ""},
+        {"404 leaves the file", server.WideUrl("/missing"), out, kDownloadDone, 404, "old"},
+        {"500 leaves the file", server.WideUrl("/error"), out, kDownloadDone, 500, "old"},
+        {"empty url", L"", out, kDownloadNoUrl, 0, "old"},
+        {"empty path", server.WideUrl("/ok"), L"", kDownloadNoPath, 0, "old"},
+        {"closed port", closedUrl, out, kDownloadInternetError, 0, "old"},
+        {"file scheme", L"file:///C:/windows/win.ini", out, kDownloadBadScheme, 0, "old"},
+        {"ftp scheme", L"ftp://127.0.0.1:" + std::to_wstring(server.Port()) + L"/ok", out, kDownloadBadScheme, 0, "old"},
+        {"no scheme", L"127.0.0.1/ok", out, kDownloadBadScheme, 0, "old"},
+        {"output folder missing", server.WideUrl("/ok"), dir.File(L"no\\such\\out.bin"), kDownloadFileError, 200, "old"},
+    };
+    for (const Case& c : cases) {
+        dir.Write(L"out.bin", "old");
+        DWORD status = 12345;
+        EXPECT_EQ(c.result, DownloadUrlToFile(c.url.c_str(), c.path.c_str(), &status)) << c.name;
+        EXPECT_EQ(c.status, status) << c.name;
+        std::string after = TempFolder::Read(out);
+        EXPECT_EQ(c.fileAfter.size(), after.size()) << c.name;
+        EXPECT_TRUE(c.fileAfter == after) << c.name;
+    }
+    // A server that closes without answering: Windows reports a reset
+    // connection; Wine's WinINet opens the request with no status. Either
+    // way nothing is written.
+    dir.Write(L"out.bin", "old");
+    DWORD status = 12345;
+    int result = DownloadUrlToFile(server.WideUrl("/hangup").c_str(), out.c_str(), &status);
+    EXPECT_TRUE(result == kDownloadInternetError || (result == kDownloadDone && status != 200)) << result << " " << status;
+    EXPECT_EQ("old", TempFolder::Read(out));
+
+    // Only the http cases reached the server; the refused schemes did not.
+    std::vector<std::string> paths = RequestedTargets(server);
+    EXPECT_EQ((std::vector<std::string>{"/ok", "/big", "/empty", "/missing", "/error", "/ok", "/hangup"}), paths);
+    EXPECT_EQ("Kavetta/1.0", server.Requests().back().Header("User-Agent"));
+}
+
+TEST(DownloadUrlToFile, OutputHeldByAnotherWriterIsAFileError) {
+    RouteTable routes;
+    LocalHttpServer server(routes.Handler());
+    routes.Set("/ok", 200, "body");
+    TempFolder dir;
+    std::wstring out = dir.Write(L"held.bin", "kept");
+    HANDLE holder = CreateFileW(out.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+    EXPECT_EQ(kDownloadFileError, DownloadUrlToFile(server.WideUrl("/ok").c_str(), out.c_str()));
+    CloseHandle(holder);
+    EXPECT_EQ("kept", TempFolder::Read(out));
+    // The connection was released: the same server answers the next request.
+    EXPECT_EQ(kDownloadDone, DownloadUrlToFile(server.WideUrl("/ok").c_str(), out.c_str()));
+    EXPECT_EQ("body", TempFolder::Read(out));
+}
+
+TEST(ClassifyConfigLine, MarkerForms) {
+    struct Case {
+        const wchar_t* line;
+        const wchar_t* plain;
+        const wchar_t* enciphered;
+        int form;
+    } cases[] = {
+        {L";TEST-MARKER", kMarker, kEnciphered, kConfigPlain},
+        {L"text before ;TEST-MARKER and after", kMarker, kEnciphered, kConfigPlain},
+        {L"0A1B2C3D4E", kMarker, kEnciphered, kConfigEnciphered},
+        {L"xx0A1B2C3D4Eyy", kMarker, kEnciphered, kConfigEnciphered},
+        {L"0A1B2C3D4E;TEST-MARKER", kMarker, kEnciphered, kConfigPlain},  // both: plain wins
+        {L";test-marker", kMarker, kEnciphered, kConfigRejected},         // case-sensitive
+        {L"0a1b2c3d4e", kMarker, kEnciphered, kConfigRejected},
+        {L"", kMarker, kEnciphered, kConfigRejected},
+        {L"[general]", kMarker, L"", kConfigRejected},  // a failed enciphering matches nothing
+        {L"[general]", L"", L"", kConfigRejected},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.form, ClassifyConfigLine(c.line, c.plain, c.enciphered)) << CStringA(c.line).GetString();
+}
+
+TEST(ReadFirstSignificantLine, SkipsBlankLines) {
+    TempFolder dir;
+    struct Case {
+        const char* bytes;
+        const wchar_t* line;
+    } cases[] = {
+        {"\r\n\n\r\n;TEST-MARKER\r\n[a]\r\n", L";TEST-MARKER"},
+        {"first\nsecond\n", L"first"},
+        {"\r\n\r\n", L""},
+        {"", L""},
+        {"  \r\nx", L"  "},  // blanks are not the skip text
+        {"only line without break", L"only line without break"},
+    };
+    for (const Case& c : cases) {
+        CString line = L"junk";
+        ASSERT_TRUE(ReadFirstSignificantLine(dir.Write(L"f.ini", c.bytes).c_str(), L"", line)) << c.bytes;
+        EXPECT_EQ(CString(c.line), line) << c.bytes;
+    }
+    CString line = L"junk";
+    EXPECT_FALSE(ReadFirstSignificantLine(dir.File(L"none.ini").c_str(), L"", line));
+    EXPECT_TRUE(line.IsEmpty());
+}
+
+TEST(FetchConfigFromMirrors, LoadsFromTheFirstMirrorWithTheMarker) {
+    RouteTable routes;
+    LocalHttpServer server(routes.Handler());
+    ASSERT_TRUE(server.Started());
+    routes.Set("/404", 404, ";TEST-MARKER in an error page");
+    routes.Set("/nomarker", 200, "[general]\r\nstall=5\r\n");
+    routes.Set("/good", 200, "\r\n\r\n\r\n;TEST-MARKER\r\n[general]\r\n");
+    routes.Set("/after", 200, ";TEST-MARKER\r\n");
+    TempFolder work;
+    RecordingParser parser;
+    CStringArray mirrors;
+    Mirrors(mirrors, {server.WideUrl("/404"), server.WideUrl("/nomarker"), server.WideUrl("/good"), server.WideUrl("/after")});
+
+    EXPECT_EQ(1, FetchConfigFromMirrors(mirrors, work.Path().c_str(), L"kvt", kMarker, kEnciphered, parser.Bind()));
+    ASSERT_EQ(1u, parser.calls.size());
+    EXPECT_FALSE(parser.calls[0].enciphered);
+    EXPECT_EQ("\r\n\r\n\r\n;TEST-MARKER\r\n[general]\r\n", parser.calls[0].content);
+    // The temporary file lies in the work folder under the prefix, and is gone afterwards.
+    std::wstring expectedStart = work.Path() + L"\\kvt";
+    EXPECT_EQ(0u, parser.calls[0].path.find(expectedStart));
+    EXPECT_FALSE(TempFolder::Exists(parser.calls[0].path));
+    EXPECT_EQ(0u, work.Count());
+    EXPECT_EQ((std::vector<std::string>{"/404", "/nomarker", "/good"}), RequestedTargets(server)) << "stops at the first accepted";
+}
+
+TEST(FetchConfigFromMirrors, RefusalsAndForms) {
+    RouteTable routes;
+    LocalHttpServer server(routes.Handler());
+    ASSERT_TRUE(server.Started());
+    routes.Set("/line2", 200, "[general]\r\n;TEST-MARKER\r\n");
+    routes.Set("/enciphered", 200, "0A1B2C3D4E\r\n[55AA]\r\n");
+    routes.Set("/inside", 200, "## ;TEST-MARKER ##\r\n");
+    std::wstring closed = L"http://127.0.0.1:" + std::to_wstring(UnusedLocalPort()) + L"/c";
+    TempFolder work;
+    struct Case {
+        const char* name;
+        std::vector<std::wstring> urls;
+        int parseResult;
+        int result;
+        std::vector<BOOL> forms;  // one per parse call
+    } cases[] = {
+        {"marker only on line 2", {server.WideUrl("/line2")}, 1, 0, {}},
+        {"enciphered form", {server.WideUrl("/enciphered")}, 1, 1, {TRUE}},
+        {"marker inside a longer line", {server.WideUrl("/inside")}, 1, 1, {FALSE}},
+        {"closed port, then a good mirror", {closed, server.WideUrl("/inside")}, 1, 1, {FALSE}},
+        {"refused schemes are failed mirrors", {L"file:///C:/x.ini", L"", server.WideUrl("/inside")}, 1, 1, {FALSE}},
+        {"every mirror fails", {closed, server.WideUrl("/line2"), server.WideUrl("/unknown")}, 1, 0, {}},
+        {"empty list", {}, 1, 0, {}},
+        // The first accepted file ends the search whatever the parser answers.
+        {"parser result passed on", {server.WideUrl("/inside"), server.WideUrl("/enciphered")}, 0, 0, {FALSE}},
+    };
+    for (const Case& c : cases) {
+        RecordingParser parser;
+        parser.result = c.parseResult;
+        CStringArray mirrors;
+        EXPECT_EQ(c.result, FetchConfigFromMirrors(Mirrors(mirrors, c.urls), work.Path().c_str(), L"kvt", kMarker,
+                                                   kEnciphered, parser.Bind()))
+            << c.name;
+        std::vector<BOOL> forms;
+        for (const ParseCall& call : parser.calls) forms.push_back(call.enciphered);
+        EXPECT_EQ(c.forms, forms) << c.name;
+        EXPECT_EQ(0u, work.Count()) << c.name << ": the temporary file remained";
+    }
+}
+
+TEST(FetchConfigFromMirrors, NoTemporaryFileNoRequests) {
+    RouteTable routes;
+    LocalHttpServer server(routes.Handler());
+    routes.Set("/good", 200, ";TEST-MARKER\r\n");
+    RecordingParser parser;
+    CStringArray mirrors;
+    TempFolder work;
+    std::wstring missing = work.File(L"no-such-folder");
+    EXPECT_EQ(0, FetchConfigFromMirrors(Mirrors(mirrors, {server.WideUrl("/good")}), missing.c_str(), L"kvt", kMarker,
+                                        kEnciphered, parser.Bind()));
+    EXPECT_TRUE(parser.calls.empty());
+    EXPECT_TRUE(RequestedTargets(server).empty());
+}
+
+TEST(ParseListSwitch, Codes) {
+    const wchar_t* pattern = L"([a-z]{2})([0-9]{2})";
+    struct Case {
+        const wchar_t* text;
+        bool yields;
+        int order, showMain, showRecommended;
+    } cases[] = {
+        {L"mr10", true, 0, 1, 0},
+        {L"  MR10 ", true, 0, 1, 0},
+        {L"rm11", true, 1, 1, 1},
+        {L"mr01", true, 0, 0, 1},
+        {L"rm10", true, 1, 0, 1},  // the digit under 'm' is the second one
+        {L"rm01", true, 1, 1, 0},
+        {L"xm11", true, 1, 1, 1},  // a first letter other than 'm' reads the second as 'm'
+        {L"list=mr11", true, 0, 1, 1},  // the match may start anywhere
+        {L"mr00", false, 0, 0, 0},
+        {L"mm11", false, 0, 0, 0},
+        {L"rr11", false, 0, 0, 0},
+        {L"m r11", false, 0, 0, 0},
+        {L"mr1", false, 0, 0, 0},
+        {L"", false, 0, 0, 0},
+        {L"12mr", false, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        ListSwitch s = {7, 7, 7};
+        EXPECT_EQ(c.yields, ParseListSwitch(c.text, pattern, s)) << CStringA(c.text).GetString();
+        if (c.yields) {
+            EXPECT_EQ(c.order, s.order) << CStringA(c.text).GetString();
+            EXPECT_EQ(c.showMain, s.showMain) << CStringA(c.text).GetString();
+            EXPECT_EQ(c.showRecommended, s.showRecommended) << CStringA(c.text).GetString();
+        } else {
+            EXPECT_EQ(7, s.order) << "no values: nothing written";
+        }
+    }
+    ListSwitch s = {7, 7, 7};
+    EXPECT_FALSE(ParseListSwitch(L"mr11", L"([a-z", s)) << "a broken expression yields nothing";
+    EXPECT_TRUE(ParseListSwitch(L"mr 11", L"([a-z]{2})\\s*([0-9]{2})", s));
+}

@@ -1,0 +1,164 @@
+// The share-link resolver against a fake share service on 127.0.0.1.
+#include "support/local_http_server.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+
+#include "core/catalogue.h"
+#include "core/share_link.h"
+
+namespace {
+
+// A share page in the service's shape: the short URL, the permit token and
+// the nid sit in the page's script.
+std::string SharePageBody(const std::string& surl, const std::string& token, const std::string& nid) {
+    std::string page = "<html><script>var ctx = {\n";
+    if (!surl.empty()) page += "  surl : '" + surl + "',\n";
+    if (!token.empty()) page += "  download_permit_token: '" + token + "',\n";
+    page += "};\nvar info = {\"size\": \"1\"";
+    if (!nid.empty()) page += ", \"nid\": \"" + nid + "\"";
+    page += "};</script></html>";
+    return page;
+}
+
+// The fake service: /s/<id> redirects to /web/lk/<surl>?from=share, which
+// serves the page; the POST to /web/share/downloadfile?from=share answers
+// with `reply`. Every piece can be swapped per case.
+struct FakeShareService {
+    std::string page = SharePageBody("Xy9Z", "T0K+en/1", "90817");
+    std::string landing = "/web/lk/Xy9Z?from=share";
+    std::string reply = "{\"errno\":0,\"data\":{\"downloadurl\":\"http://127.0.0.1/files/a.iso?sign=a+b&x=1\"}}";
+    bool cutReply = false;
+    LocalHttpServer server{[this](const HttpRequest& r, HttpConnection& c) { Handle(r, c); }};
+
+    void Handle(const HttpRequest& r, HttpConnection& c) {
+        if (r.method == "GET" && r.target.compare(0, 3, "/s/") == 0) {
+            c.Respond(302, "", "Location: " + landing + "\r\n");
+        } else if (r.method == "GET" && r.target == "/loop") {
+            c.Respond(302, "", "Location: /loop\r\n");
+        } else if (r.method == "GET" && r.target.compare(0, 5, "/web/") == 0) {
+            c.Respond(200, page, "Content-Type: text/html\r\n");
+        } else if (r.method == "POST" && r.target == "/web/share/downloadfile?from=share") {
+            if (cutReply) return;  // hangs up without an answer
+            c.Respond(200, reply, "Content-Type: application/json\r\n");
+        } else {
+            c.Respond(404, "not here");
+        }
+    }
+    CString ShareUrl() const { return CString(server.WideUrl("/s/1AbC").c_str()); }
+};
+
+TEST(ShareLinkResolver, ResolvesThroughTheRedirectTheTokensAndThePost) {
+    FakeShareService service;
+    ASSERT_TRUE(service.server.Started());
+    CString direct;
+    ASSERT_TRUE(ShareLinkResolver(service.ShareUrl(), direct));
+    EXPECT_STREQ(L"http://127.0.0.1/files/a.iso?sign=a+b&x=1", direct);
+
+    std::vector<HttpRequest> requests = service.server.Requests();
+    ASSERT_EQ(3u, requests.size());
+    EXPECT_EQ("/s/1AbC", requests[0].target);
+    EXPECT_EQ("Mozilla/5.0 (Windows NT 6.1; WOW64; rv:25.0) Gecko/20100101 Firefox/25.0",
+              requests[0].Header("User-Agent"));
+    const HttpRequest& post = requests[2];
+    EXPECT_EQ("POST", post.method);
+    EXPECT_EQ("/web/share/downloadfile?from=share", post.target) << "the final URL's host and path, rewritten";
+    EXPECT_EQ(service.server.Url("/web/lk/Xy9Z?from=share"), post.Header("Referer"));
+    EXPECT_EQ("shorturl=Xy9Z&nid=90817&download_permit_token=T0K+en/1", post.body) << "tokens as they stand";
+    EXPECT_EQ("application/x-www-form-urlencoded", post.Header("Content-Type"));
+    EXPECT_EQ("", post.Header("User-Agent"));
+}
+
+TEST(ShareLinkResolver, LinkIsReadAsUtf8) {
+    FakeShareService service;
+    service.reply = "{\"data\":{\"downloadurl\":\"http://127.0.0.1/\xE6\x96\x87\xE4\xBB\xB6.iso\"}}";
+    CString direct;
+    ASSERT_TRUE(ShareLinkResolver(service.ShareUrl(), direct));
+    EXPECT_STREQ(L"http://127.0.0.1/\u6587\u4EF6.iso", direct);
+}
+
+TEST(ShareLinkResolver, EveryFailureGivesFalse) {
+    struct Case {
+        const char* what;
+        void (*change)(FakeShareService&);
+    } cases[] = {
+        {"no short URL", [](FakeShareService& s) { s.page = SharePageBody("", "T", "1"); }},
+        {"no permit token", [](FakeShareService& s) { s.page = SharePageBody("Xy9Z", "", "1"); }},
+        {"no nid", [](FakeShareService& s) { s.page = SharePageBody("Xy9Z", "T", ""); }},
+        {"final URL without lk/ and the short URL", [](FakeShareService& s) { s.landing = "/web/page/Xy9Z"; }},
+        {"reply is not JSON", [](FakeShareService& s) { s.reply = "<html>busy</html>"; }},
+        {"reply without data", [](FakeShareService& s) { s.reply = "{\"errno\":-9}"; }},
+        {"data is not an object", [](FakeShareService& s) { s.reply = "{\"data\":\"x\"}"; }},
+        {"root is an array", [](FakeShareService& s) { s.reply = "[{\"data\":{\"downloadurl\":\"http://x/\"}}]"; }},
+        {"link is not text", [](FakeShareService& s) { s.reply = "{\"data\":{\"downloadurl\":12}}"; }},
+        {"empty link", [](FakeShareService& s) { s.reply = "{\"data\":{\"downloadurl\":\"\"}}"; }},
+        {"reply cut off", [](FakeShareService& s) { s.cutReply = true; }},
+    };
+    for (const Case& c : cases) {
+        FakeShareService service;
+        c.change(service);
+        CString direct;
+        EXPECT_FALSE(ShareLinkResolver(service.ShareUrl(), direct)) << c.what;
+    }
+    CString direct;
+    FakeShareService service;
+    EXPECT_FALSE(ShareLinkResolver(CString(service.server.WideUrl("/loop").c_str()), direct)) << "endless redirects";
+    std::wstring refused = L"http://127.0.0.1:" + std::to_wstring(UnusedLocalPort()) + L"/s/1";
+    EXPECT_FALSE(ShareLinkResolver(refused.c_str(), direct)) << "refused";
+}
+
+TEST(ShareLinkResolver, SilentServerIsGivenUp) {
+    LocalHttpServer silent([](const HttpRequest&, HttpConnection& c) { c.WaitForClose(20000); });
+    ShareLinkLimits limits;
+    limits.totalSeconds = 2;
+    SharePage page;
+    DWORD start = GetTickCount();
+    EXPECT_FALSE(HttpGetToString(silent.Url("/s/1"), page, limits));
+    EXPECT_LT(GetTickCount() - start, 8000u);
+    ShareTokens tokens;
+    tokens.pageUrl = silent.Url("/lk/abc");
+    tokens.shortUrl = "abc";
+    start = GetTickCount();
+    EXPECT_FALSE(RequestDownloadUrl(tokens, page, limits));
+    EXPECT_LT(GetTickCount() - start, 8000u);
+}
+
+TEST(ShareLinkResolver, FailedTlsHandshakeGivesFalse) {
+    FakeShareService service;
+    CString direct;
+    std::wstring https = L"https://127.0.0.1:" + std::to_wstring(service.server.Port()) + L"/s/1AbC";
+    EXPECT_FALSE(ShareLinkResolver(https.c_str(), direct));
+}
+
+TEST(CFileLinkInfo, GetUrlResolvesSharePagesAndFallsBackToTheStoredUrl) {
+    FakeShareService service;
+    CFileLinkInfo share(2, service.ShareUrl());
+    EXPECT_STREQ(L"http://127.0.0.1/files/a.iso?sign=a+b&x=1", share.GetUrl());
+
+    service.page = SharePageBody("", "", "");  // the service changed its page
+    EXPECT_STREQ(service.ShareUrl(), share.GetUrl());
+
+    size_t before = service.server.Requests().size();
+    CFileLinkInfo direct(1, service.ShareUrl());
+    EXPECT_STREQ(service.ShareUrl(), direct.GetUrl());
+    EXPECT_EQ(before, service.server.Requests().size()) << "a direct link is not requested";
+}
+
+TEST(ExtractShareTokens, TakesTheFirstMatchOfEachPattern) {
+    SharePage page;
+    page.effectiveUrl = "https://pan.example/s/lk/q";
+    page.body = "surl : 'first' surl : 'second' download_permit_token: 'p1' \"nid\": \"n1\" \"nid\": \"n2\"";
+    ShareTokens tokens;
+    ASSERT_TRUE(ExtractShareTokens(page, tokens));
+    EXPECT_EQ("first", tokens.shortUrl);
+    EXPECT_EQ("p1", tokens.permitToken);
+    EXPECT_EQ("n1", tokens.nid);
+    EXPECT_EQ("https://pan.example/s/lk/q", tokens.pageUrl);
+    // The patterns are exact: other spacing does not match.
+    page.body = "surl: 'x' download_permit_token: 'p' \"nid\": \"n\"";
+    EXPECT_FALSE(ExtractShareTokens(page, tokens));
+}
+
+}  // namespace

@@ -1,0 +1,377 @@
+// The download engine DLL, loaded by name as the program loads it, against
+// servers that the tests run on 127.0.0.1.
+#include "support/local_http_server.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/down_wrapper.h"
+#include "core/fixed_texts.h"
+#include "support/test_files.h"
+
+namespace {
+
+struct Engine {
+    HMODULE module = nullptr;
+    FARPROC entries[18] = {};
+    int (*Initialize)() = nullptr;
+    void (*Uninitialize)() = nullptr;
+    int (*CreateTask)(const DownloadTaskParams*) = nullptr;
+    void (*DeleteTask)(int) = nullptr;
+    int (*StartTask)(int) = nullptr;
+    void (*StopTask)(int) = nullptr;
+    int (*QueryTask)(int, DownloadTaskInfo*) = nullptr;
+
+    Engine() {
+        module = LoadLibraryW(FixedText::kEngineLibraryName);
+        if (!module) return;
+        for (int i = 0; i < 18; ++i) entries[i] = GetProcAddress(module, FixedText::kEngineExportNames[i]);
+        Initialize = reinterpret_cast<int (*)()>(entries[0]);
+        Uninitialize = reinterpret_cast<void (*)()>(entries[1]);
+        CreateTask = reinterpret_cast<int (*)(const DownloadTaskParams*)>(entries[2]);
+        DeleteTask = reinterpret_cast<void (*)(int)>(entries[3]);
+        StartTask = reinterpret_cast<int (*)(int)>(entries[4]);
+        StopTask = reinterpret_cast<void (*)(int)>(entries[6]);
+        QueryTask = reinterpret_cast<int (*)(int, DownloadTaskInfo*)>(entries[8]);
+    }
+};
+
+Engine& TheEngine() {
+    static Engine engine;
+    return engine;
+}
+
+class EngineTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_NE(nullptr, TheEngine().module) << "kvtengine.dll beside the test program";
+        ASSERT_EQ(1, TheEngine().Initialize());
+        m_folder = MakeTempFolder(L"engine");
+    }
+    void TearDown() override {
+        for (int t : m_tasks) TheEngine().DeleteTask(t);
+        RemoveTree(m_folder);
+    }
+
+    int Create(const std::wstring& url, const std::wstring& name) {
+        DownloadTaskParams* params = new DownloadTaskParams;
+        InitParams(*params);
+        wcscpy(params->sourceUrl, url.c_str());
+        wcscpy(params->fileName, name.c_str());
+        wcscpy(params->saveFolder, m_folder.c_str());
+        int task = TheEngine().CreateTask(params);
+        delete params;
+        if (task) m_tasks.push_back(task);
+        return task;
+    }
+    static void InitParams(DownloadTaskParams& p) {
+        memset(&p, 0, sizeof(p));
+        p.option3 = 5;
+        p.option5 = 1;
+    }
+    static DownloadTaskInfo Query(int task) {
+        DownloadTaskInfo info;
+        memset(&info, 0, sizeof(info));
+        info.status = kTaskSourceFailed;
+        EXPECT_EQ(1, TheEngine().QueryTask(task, &info));
+        return info;
+    }
+    // Polls four times a second until `done` holds or the time is up.
+    static DownloadTaskInfo WaitFor(int task, std::function<bool(const DownloadTaskInfo&)> done, DWORD ms) {
+        DWORD start = GetTickCount();
+        DownloadTaskInfo info = Query(task);
+        while (!done(info) && GetTickCount() - start < ms) {
+            Sleep(250);
+            info = Query(task);
+        }
+        return info;
+    }
+    static DownloadTaskInfo WaitForEnd(int task, DWORD ms = 30000) {
+        return WaitFor(task, [](const DownloadTaskInfo& i) { return i.status == 1 || i.status == 2 || i.status == 4; },
+                       ms);
+    }
+    std::wstring PathOf(const std::wstring& name) const { return m_folder + L"\\" + name; }
+
+    std::wstring m_folder;
+    std::vector<int> m_tasks;
+};
+
+TEST_F(EngineTest, ExportsEveryEntryByItsName) {
+    for (int i = 0; i < 18; ++i) EXPECT_NE(nullptr, TheEngine().entries[i]) << FixedText::kEngineExportNames[i];
+    // The entries the program never calls exist and report failure.
+    for (int i : {5, 7, 9, 10, 11, 12, 13, 14, 15, 16, 17})
+        EXPECT_EQ(0, reinterpret_cast<int (*)()>(TheEngine().entries[i])()) << FixedText::kEngineExportNames[i];
+}
+
+TEST_F(EngineTest, WholeFileArrives) {
+    const std::string content = TestFileContent("whole", 3 * 1024 * 1024 + 123);
+    LocalHttpServer server([&](const HttpRequest& r, HttpConnection& c) { ServeContent(r, c, content, 65536, 0); });
+    ASSERT_TRUE(server.Started());
+    int task = Create(server.WideUrl("/files/whole.bin"), L"whole.bin");
+    ASSERT_NE(0, task);
+    ASSERT_EQ(1, TheEngine().StartTask(task));
+    DownloadTaskInfo info = WaitForEnd(task);
+    ASSERT_EQ(kTaskFinished, info.status) << "code " << info.code;
+    EXPECT_STREQ(L"whole.bin", info.fileName);
+    EXPECT_EQ((LONGLONG)content.size(), info.totalBytes);
+    EXPECT_EQ((LONGLONG)content.size(), info.doneBytes);
+    EXPECT_FLOAT_EQ(1.0f, info.fraction);
+    EXPECT_TRUE(ReadWholeFile(PathOf(L"whole.bin")) == content);
+    EXPECT_FALSE(FileExists(PathOf(L"whole.bin.kvtpart")));
+    // A finished task stays finished; starting it again is harmless.
+    EXPECT_EQ(1, TheEngine().StartTask(task));
+    EXPECT_EQ(kTaskFinished, Query(task).status);
+}
+
+TEST_F(EngineTest, FailuresAtTheSourceGiveStatusTwo) {
+    const std::string content = TestFileContent("cut", 2 * 1024 * 1024);
+    LocalHttpServer server([&](const HttpRequest& r, HttpConnection& c) {
+        if (r.target == "/cut.bin") {
+            // Announces the whole file, sends half, then hangs up.
+            c.Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(content.size()) +
+                   "\r\nConnection: close\r\n\r\n");
+            c.Send(content.data(), content.size() / 2);
+            return;
+        }
+        c.Respond(404, "no such file");
+    });
+    ASSERT_TRUE(server.Started());
+    struct Case {
+        const char* what;
+        std::wstring url;
+        int code;  // 0: any
+    } cases[] = {
+        {"404", server.WideUrl("/missing.bin"), 404},
+        {"refused", L"http://127.0.0.1:" + std::to_wstring(UnusedLocalPort()) + L"/x.bin", 1000 + 7},
+        {"broken transfer", server.WideUrl("/cut.bin"), 0},
+        {"TLS to a plain server", L"https://127.0.0.1:" + std::to_wstring(server.Port()) + L"/x.bin", 0},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        std::wstring name = L"fail" + std::to_wstring(n++) + L".bin";
+        int task = Create(c.url, name);
+        ASSERT_NE(0, task) << c.what;
+        ASSERT_EQ(1, TheEngine().StartTask(task)) << c.what;
+        DownloadTaskInfo info = WaitForEnd(task);
+        EXPECT_EQ(kTaskSourceFailed, info.status) << c.what;
+        if (c.code) {
+            EXPECT_EQ(c.code, info.code) << c.what;
+        }
+        EXPECT_NE(1, info.code) << c.what;
+        EXPECT_FALSE(FileExists(PathOf(name))) << c.what;
+    }
+}
+
+TEST_F(EngineTest, StopThenStartResumesWithARangeRequest) {
+    const std::string content = TestFileContent("resume", 4 * 1024 * 1024);
+    std::atomic<long long> sent{0};
+    // About 3 MB/s, so that the stop lands in the middle of the file.
+    LocalHttpServer server(
+        [&](const HttpRequest& r, HttpConnection& c) { ServeContent(r, c, content, 32768, 10, &sent); });
+    ASSERT_TRUE(server.Started());
+    int task = Create(server.WideUrl("/resume.bin"), L"resume.bin");
+    ASSERT_EQ(1, TheEngine().StartTask(task));
+    DownloadTaskInfo info = WaitFor(task, [](const DownloadTaskInfo& i) { return i.doneBytes >= 1024 * 1024; }, 20000);
+    ASSERT_EQ(kTaskTransferring, info.status);
+    EXPECT_EQ((LONGLONG)content.size(), info.totalBytes);
+    EXPECT_GT(info.speed, 0);
+
+    TheEngine().StopTask(task);
+    info = Query(task);
+    EXPECT_EQ(kTaskWaiting, info.status);
+    EXPECT_EQ(0, info.speed);
+    LONGLONG kept = info.doneBytes;
+    EXPECT_LT(kept, (LONGLONG)content.size());
+    Sleep(300);
+    EXPECT_EQ(kept, Query(task).doneBytes) << "nothing moves while stopped";
+
+    long long sentBefore = sent;
+    ASSERT_EQ(1, TheEngine().StartTask(task));
+    info = WaitForEnd(task);
+    ASSERT_EQ(kTaskFinished, info.status) << "code " << info.code;
+    EXPECT_TRUE(ReadWholeFile(PathOf(L"resume.bin")) == content);
+
+    std::vector<HttpRequest> requests = server.Requests();
+    ASSERT_EQ(2u, requests.size());
+    EXPECT_EQ("", requests[0].Header("Range"));
+    EXPECT_EQ("bytes=" + std::to_string(kept) + "-", requests[1].Header("Range"));
+    EXPECT_EQ((long long)content.size() - kept, sent - sentBefore) << "only the rest is sent again";
+}
+
+TEST_F(EngineTest, BrokenTransferResumesOnTheNextStart) {
+    const std::string content = TestFileContent("broken", 2 * 1024 * 1024);
+    std::atomic<int> calls{0};
+    LocalHttpServer server([&](const HttpRequest& r, HttpConnection& c) {
+        if (calls++ == 0) {
+            c.Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(content.size()) +
+                   "\r\nConnection: close\r\n\r\n");
+            c.Send(content.data(), 700000);
+            return;
+        }
+        ServeContent(r, c, content, 65536, 0);
+    });
+    int task = Create(server.WideUrl("/broken.bin"), L"broken.bin");
+    ASSERT_EQ(1, TheEngine().StartTask(task));
+    DownloadTaskInfo info = WaitForEnd(task);
+    ASSERT_EQ(kTaskSourceFailed, info.status);
+    ASSERT_EQ(1, TheEngine().StartTask(task));
+    info = WaitForEnd(task);
+    ASSERT_EQ(kTaskFinished, info.status) << "code " << info.code;
+    EXPECT_TRUE(ReadWholeFile(PathOf(L"broken.bin")) == content);
+    EXPECT_EQ("bytes=700000-", server.Requests().back().Header("Range"));
+}
+
+TEST_F(EngineTest, NewTaskContinuesOrReplacesAPartialFile) {
+    const std::string content = TestFileContent("partial", 1024 * 1024);
+    bool honourRange = true;
+    LocalHttpServer server([&](const HttpRequest& r, HttpConnection& c) {
+        if (honourRange) {
+            ServeContent(r, c, content, 65536, 0);
+        } else {
+            HttpRequest plain = r;
+            plain.headers.clear();  // a server without range support sends everything
+            ServeContent(plain, c, content, 65536, 0);
+        }
+    });
+    // A good partial file from an earlier task: only the rest is fetched.
+    WriteWholeFile(PathOf(L"a.bin.kvtpart"), content.substr(0, 300000));
+    int task = Create(server.WideUrl("/a.bin"), L"a.bin");
+    ASSERT_EQ(1, TheEngine().StartTask(task));
+    ASSERT_EQ(kTaskFinished, WaitForEnd(task).status);
+    EXPECT_TRUE(ReadWholeFile(PathOf(L"a.bin")) == content);
+    EXPECT_EQ("bytes=300000-", server.Requests().back().Header("Range"));
+
+    // A server that ignores the range: its whole file replaces the partial one.
+    honourRange = false;
+    WriteWholeFile(PathOf(L"b.bin.kvtpart"), std::string(500000, 'x'));
+    task = Create(server.WideUrl("/b.bin"), L"b.bin");
+    ASSERT_EQ(1, TheEngine().StartTask(task));
+    ASSERT_EQ(kTaskFinished, WaitForEnd(task).status);
+    EXPECT_TRUE(ReadWholeFile(PathOf(L"b.bin")) == content);
+}
+
+TEST_F(EngineTest, StallIsReportedWithoutProgressNotAsFailure) {
+    const std::string content = TestFileContent("stall", 4 * 1024 * 1024);
+    LocalHttpServer server([&](const HttpRequest&, HttpConnection& c) {
+        c.Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(content.size()) + "\r\nConnection: close\r\n\r\n");
+        c.Send(content.data(), 1024 * 1024);
+        c.WaitForClose(60000);  // then nothing more
+    });
+    int task = Create(server.WideUrl("/stall.bin"), L"stall.bin");
+    ASSERT_EQ(1, TheEngine().StartTask(task));
+    DownloadTaskInfo info =
+        WaitFor(task, [](const DownloadTaskInfo& i) { return i.doneBytes >= 1024 * 1024; }, 20000);
+    ASSERT_EQ(1024 * 1024, info.doneBytes);
+    // The poller's view: once a second, no speed, no end.
+    Sleep(2200);
+    for (int poll = 0; poll < 3; ++poll) {
+        info = Query(task);
+        EXPECT_TRUE(info.status == kTaskTransferring || info.status == kTaskWaiting) << info.status;
+        EXPECT_EQ(0, info.speed);
+        EXPECT_EQ(1024 * 1024, info.doneBytes);
+        Sleep(1000);
+    }
+    // The caller gives the mirror up: stop and delete end promptly.
+    DWORD start = GetTickCount();
+    TheEngine().StopTask(task);
+    TheEngine().DeleteTask(task);
+    m_tasks.clear();
+    EXPECT_LT(GetTickCount() - start, 5000u);
+}
+
+TEST_F(EngineTest, SeveralTasksAtOnceFromSeveralThreads) {
+    const int kTasks = 4;
+    std::vector<std::string> contents;
+    for (int i = 0; i < kTasks; ++i) contents.push_back(TestFileContent("multi" + std::to_string(i), 1500000 + i * 77));
+    LocalHttpServer server([&](const HttpRequest& r, HttpConnection& c) {
+        int i = r.target[r.target.size() - 1] - '0';
+        ServeContent(r, c, contents[i], 32768, 5);
+    });
+    std::vector<int> tasks;
+    for (int i = 0; i < kTasks; ++i) {
+        tasks.push_back(Create(server.WideUrl("/m" + std::to_string(i)), L"m" + std::to_wstring(i) + L".bin"));
+        ASSERT_NE(0, tasks.back());
+    }
+    // Each task is started and polled by a thread of its own, as pages do.
+    std::vector<int> results(kTasks, 0);
+    std::vector<std::thread> pollers;
+    for (int i = 0; i < kTasks; ++i)
+        pollers.emplace_back([&, i] {
+            if (!TheEngine().StartTask(tasks[i])) return;
+            for (int round = 0; round < 240; ++round) {
+                DownloadTaskInfo info = {};
+                if (TheEngine().QueryTask(tasks[i], &info) && (info.status == 1 || info.status == 2 || info.status == 4)) {
+                    results[i] = info.status;
+                    return;
+                }
+                Sleep(250);
+            }
+        });
+    for (std::thread& t : pollers) t.join();
+    for (int i = 0; i < kTasks; ++i) {
+        EXPECT_EQ(kTaskFinished, results[i]) << i;
+        EXPECT_TRUE(ReadWholeFile(PathOf(L"m" + std::to_wstring(i) + L".bin")) == contents[i]) << i;
+    }
+}
+
+TEST_F(EngineTest, UnwritableSaveFolderFailsTheEntry) {
+    LocalHttpServer server([&](const HttpRequest& r, HttpConnection& c) { c.Respond(200, "data"); });
+    DownloadTaskParams* params = new DownloadTaskParams;
+    InitParams(*params);
+    wcscpy(params->sourceUrl, server.WideUrl("/x").c_str());
+    wcscpy(params->fileName, L"x.bin");
+    wcscpy(params->saveFolder, (m_folder + L"\\no\\such\\folder").c_str());
+    int task = TheEngine().CreateTask(params);
+    delete params;
+    ASSERT_NE(0, task);
+    m_tasks.push_back(task);
+    ASSERT_EQ(1, TheEngine().StartTask(task));
+    DownloadTaskInfo info = WaitForEnd(task);
+    EXPECT_EQ(kTaskFailed, info.status);
+    EXPECT_EQ(1, info.code);
+}
+
+TEST_F(EngineTest, TextsWithoutTerminatorAreRefused) {
+    DownloadTaskParams* params = new DownloadTaskParams;
+    InitParams(*params);
+    for (int i = 0; i < kTaskUrlChars; ++i) params->sourceUrl[i] = L'a';
+    wcscpy(params->fileName, L"x.bin");
+    EXPECT_EQ(0, TheEngine().CreateTask(params));
+    wcscpy(params->sourceUrl, L"http://127.0.0.1/x");
+    for (int i = 0; i < kTaskFileNameChars; ++i) params->fileName[i] = L'n';
+    EXPECT_EQ(0, TheEngine().CreateTask(params));
+    params->fileName[0] = 0;
+    EXPECT_EQ(0, TheEngine().CreateTask(params)) << "no file name";
+    delete params;
+    EXPECT_EQ(0, TheEngine().CreateTask(nullptr));
+    DownloadTaskInfo info;
+    EXPECT_EQ(0, TheEngine().QueryTask(123456, &info));
+    EXPECT_EQ(0, TheEngine().StartTask(123456));
+}
+
+TEST_F(EngineTest, UninitialiseTwiceThenInitialiseAgain) {
+    const std::string content = TestFileContent("again", 600000);
+    LocalHttpServer server([&](const HttpRequest& r, HttpConnection& c) { ServeContent(r, c, content, 8192, 20); });
+    int task = Create(server.WideUrl("/again.bin"), L"again.bin");
+    ASSERT_EQ(1, TheEngine().StartTask(task));
+    WaitFor(task, [](const DownloadTaskInfo& i) { return i.doneBytes > 0; }, 10000);
+    // Uninitialise ends the running task; a second call does nothing.
+    TheEngine().Uninitialize();
+    TheEngine().Uninitialize();
+    m_tasks.clear();
+    DownloadTaskInfo info;
+    EXPECT_EQ(0, TheEngine().QueryTask(task, &info));
+    EXPECT_EQ(0, Create(server.WideUrl("/again.bin"), L"again.bin")) << "no tasks while uninitialised";
+    ASSERT_EQ(1, TheEngine().Initialize());
+    task = Create(server.WideUrl("/again.bin"), L"again.bin");
+    ASSERT_EQ(1, TheEngine().StartTask(task));
+    EXPECT_EQ(kTaskFinished, WaitForEnd(task).status);
+    EXPECT_TRUE(ReadWholeFile(PathOf(L"again.bin")) == content);
+}
+
+}  // namespace
