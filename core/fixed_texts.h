@@ -419,9 +419,8 @@ constexpr RecommendTable kRecommendTables[4] = {
 };
 // The memory limit of table C, in MiB (at or below it the table is C).
 constexpr double kRecommendLowMemoryMiB = 3000.0;
-// The system kinds that choose table B: texts that the classification of the
-// system volume returns (its Windows 10, 8.1 and 8 texts).
-constexpr const wchar_t* kRecommendKindTexts[3] = {L"Windows 10", L"Windows 8.1", L"Windows 8"};
+// The system kinds that choose table B: kRecommendKindTexts, below the
+// volume classification texts it names.
 
 // (end of section)
 
@@ -465,6 +464,8 @@ constexpr const wchar_t* kSystemWin7 = L"Windows 7";
 constexpr const wchar_t* kSystemWin8 = L"Windows 8";
 constexpr const wchar_t* kSystemWin81 = L"Windows 8.1";
 constexpr const wchar_t* kSystemWin10 = L"Windows 10";
+// The system kinds that choose recommendation table B (its Windows 10, 8.1 and 8 texts).
+constexpr const wchar_t* kRecommendKindTexts[3] = {kSystemWin10, kSystemWin81, kSystemWin8};
 // The 64-bit boot files are copied onto GPT boot partitions of this system.
 constexpr const wchar_t* kBootFiles64SystemText = kSystemWin7;
 
