@@ -1,5 +1,7 @@
 #include "support/local_tls_server.h"
 
+#include "support/local_http_server.h"
+
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
@@ -22,8 +24,6 @@ void AddExtension(X509* cert, int nid, const char* value) {
 }  // namespace
 
 LocalTlsServer::LocalTlsServer(const std::string& body) : m_body(body) {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
     EVP_PKEY* key = EVP_RSA_gen(2048);
     X509* cert = X509_new();
     if (!key || !cert) return;
@@ -52,18 +52,8 @@ LocalTlsServer::LocalTlsServer(const std::string& body) : m_body(body) {
     EVP_PKEY_free(key);
     if (!m_ctx) return;
 
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in addr = {};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int len = sizeof(addr);
-    if (bind(s, (sockaddr*)&addr, sizeof(addr)) != 0 || listen(s, 16) != 0 ||
-        getsockname(s, (sockaddr*)&addr, &len) != 0) {
-        closesocket(s);
-        return;
-    }
-    m_listen = s;
-    m_port = ntohs(addr.sin_port);
+    m_listen = ListenOnLoopback(m_port);
+    if (m_listen == INVALID_SOCKET) return;
     m_thread = std::thread(&LocalTlsServer::Serve, this);
 }
 
