@@ -286,6 +286,23 @@ TEST_F(EngineTest, StallIsReportedWithoutProgressNotAsFailure) {
     EXPECT_LT(GetTickCount() - start, 5000u);
 }
 
+TEST_F(EngineTest, ServerThatNeverAnswersIsWaitingAndCanBeStopped) {
+    LocalHttpServer server([&](const HttpRequest&, HttpConnection& c) { c.WaitForClose(60000); });
+    int task = Create(server.WideUrl("/silent.bin"), L"silent.bin");
+    ASSERT_EQ(1, TheEngine().StartTask(task));
+    for (int poll = 0; poll < 3; ++poll) {
+        Sleep(1000);
+        DownloadTaskInfo info = Query(task);
+        EXPECT_EQ(kTaskWaiting, info.status);
+        EXPECT_EQ(0, info.speed);
+        EXPECT_EQ(0, info.doneBytes);
+    }
+    DWORD start = GetTickCount();
+    TheEngine().StopTask(task);
+    EXPECT_LT(GetTickCount() - start, 5000u);
+    EXPECT_EQ(kTaskWaiting, Query(task).status);
+}
+
 TEST_F(EngineTest, SeveralTasksAtOnceFromSeveralThreads) {
     const int kTasks = 4;
     std::vector<std::string> contents;
