@@ -27,6 +27,10 @@
 #define WM_TASK_STEP (WM_USER + 200)
 // A skinned radio button to the other buttons of its group: uncheck yourself.
 #define WM_RADIO_UNCHECK (WM_USER + 0x100)
+// A thread other than the animated picture's own asks it to play (wParam 0)
+// or to stop (wParam 1, lParam the still picture to show); sent, so the
+// caller returns once the window's thread has done it.
+#define WM_GIF_CONTROL (WM_USER + 0x101)
 
 // The registered message of the single-instance hand-shake; every unit that
 // handles it registers it under the single-instance name.

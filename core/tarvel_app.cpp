@@ -14,6 +14,8 @@ UINT RegisterActivateInstanceMessage() { return RegisterWindowMessageW(FixedText
 namespace {
 // The finder's copy of the hand-shake message id.
 const UINT s_activateInstanceMessage = RegisterActivateInstanceMessage();
+// How long the exit waits for an unpack that is still running.
+const DWORD kUnpackExitWaitMs = 30000;
 }  // namespace
 
 BEGIN_MESSAGE_MAP(CTarvelApp, CWinApp)
@@ -121,7 +123,10 @@ CTarvelApp::CTarvelApp()
       m_rebootAtExit(0),
       m_instanceMutex(nullptr),
       m_unpackThread(nullptr),
-      m_workFolderCreated(false) {
+      m_workFolderCreated(false),
+      m_payloadModule(nullptr),
+      m_toolsReady(nullptr),
+      m_toolsUnpacked(0) {
     m_is64BitSystem = DetectWow64(FixedText::kWow64QueryModule, FixedText::kWow64QueryFunction);
     InitModulePaths();
     m_ownVersion = FixedText::kOwnVersion;
@@ -138,6 +143,13 @@ CTarvelApp::CTarvelApp()
 }
 
 CTarvelApp::~CTarvelApp() {
+    // The unpack thread works on this object: let it end first (bounded).
+    if (m_toolsReady && WaitForSingleObject(m_toolsReady, kUnpackExitWaitMs) == WAIT_OBJECT_0) {
+        CloseHandle(m_toolsReady);
+        m_toolsReady = nullptr;
+        if (m_unpackThread) CloseHandle(m_unpackThread);
+        m_unpackThread = nullptr;
+    }
     if (m_diskInventory) {
         delete m_diskInventory;  // removes the temporary drive letters
         m_diskInventory = nullptr;
@@ -148,10 +160,6 @@ CTarvelApp::~CTarvelApp() {
 void CTarvelApp::InitModulePaths() {
     m_modulePath = QueryModulePath(nullptr);
     SplitModulePath(m_modulePath, m_moduleFolder, m_moduleFileName);
-}
-
-void CTarvelApp::PrepareWorkFolder() {
-    // The work folder and the payloads join here as they land.
 }
 
 BOOL CTarvelApp::InitInstance() {
@@ -199,6 +207,8 @@ int CTarvelApp::ExitInstance() {
         delete m_downloadEngine;  // unloads the library
         m_downloadEngine = nullptr;
     }
+    // The unpack thread may still be writing into the work folder.
+    if (m_toolsReady) WaitForSingleObject(m_toolsReady, kUnpackExitWaitMs);
     if (!m_workFolder.IsEmpty() && m_workFolderCreated) DeleteFolderTree(m_workFolder);
     return CWinApp::ExitInstance();
 }

@@ -35,6 +35,12 @@ public:
     // Leaves the hidden hand-over INI with its five enciphered values in the
     // data folder; nothing when the folder cannot be written.
     void WriteHandOverIni();
+    // Waits up to `milliseconds` for the unpack thread: TRUE when it has ended
+    // and the tools were extracted into the work folder. Users of the
+    // extracted files (engine, tools, boot setup) call it before using them.
+    BOOL WaitForTools(DWORD milliseconds);
+    // Called by the unpack thread as it ends, on every path.
+    void FinishUnpack(BOOL unpacked);
 
     ULONG_PTR m_gdiplusToken;
     int m_stallLimit;
@@ -111,6 +117,12 @@ public:
     // Set when this process created m_workFolder: ExitInstance deletes only
     // such a folder, never one that merely carries the name.
     bool m_workFolderCreated;
+    // Where the payloads are read from: null for the program's own file.
+    HMODULE m_payloadModule;
+    // Set by the unpack thread when it ends; m_toolsUnpacked is 1 when it
+    // extracted the tools.
+    HANDLE m_toolsReady;
+    volatile LONG m_toolsUnpacked;
 
 protected:
     DECLARE_MESSAGE_MAP()

@@ -1,9 +1,170 @@
-// The inventory of the machine's disks, partitions and drive letters.
+// The inventory of the machine's disks, partitions and drive letters, and the
+// operations on it: temporary drive letters, the data folder choice and the
+// boot setup. All platform calls go through the seams of disk/disk_calls.h.
 #pragma once
+
+#include <windows.h>
+#include <winioctl.h>
+
+#include "disk/disk_calls.h"
+#include "winlib/collections.h"
+#include "winlib/strings.h"
+
+struct disk_info {
+    int device_number = -1;
+    CString interface_path;
+    CString model;
+    int bus_type = 0;
+    int removable = 0;
+    CString style_text;
+    ULONGLONG size_bytes = 0;
+};
+
+struct driver_letter_info {
+    CString letter;  // "D:"
+    int device_number = 0;
+    int partition_number = 0;
+    CString key;  // "device:partition"
+};
+
+struct partition_info {
+    int disk_number = 0;
+    int partition_style = 0;  // 0 MBR, 1 GPT
+    LONGLONG starting_offset = 0;
+    LONGLONG length = 0;
+    int partition_number = 0;
+    BYTE info[112] = {};  // PARTITION_INFORMATION_GPT, or the eight MBR bytes and zeros
+};
+
+struct total_partition_info {
+    int disk_number = 0;
+    CString interface_path;
+    CString model;
+    int bus_type = 0;
+    int partition_style = 0;
+    int partition_number = 0;
+    CString key;
+    LONGLONG starting_offset = 0;
+    CString type_name;
+    CString id_or_active;
+    int is_efi_type = 0;
+    CString attributes_or_recognized;
+    CString name_or_hidden;
+    CString letter;
+    CString mapped_letter;
+    CString file_system;
+    CString volume_label;
+    CString system_kind;
+    double free_mb = 0.0;
+    double size_mb = 0.0;
+};
+
+// A temporary letter this inventory defined, with the key it was defined for.
+struct temp_letter_mapping {
+    CString key;
+    CString letter;
+};
+
+// The partition key that joins letters to partitions: "device:partition".
+CString MakePartitionKey(int deviceNumber, int partitionNumber);
 
 class CDiskInventory {
 public:
-    CDiskInventory() {}
-    // Removes the temporary drive letters the inventory assigned.
-    ~CDiskInventory() {}
+    // Null seams mean the ones installed at construction (the Win32 ones in the product).
+    explicit CDiskInventory(IStorageCalls* storage = nullptr, IBootHost* host = nullptr);
+    // Removes the temporary drive letters this inventory defined.
+    ~CDiskInventory();
+    CDiskInventory(const CDiskInventory&) = delete;
+    CDiskInventory& operator=(const CDiskInventory&) = delete;
+
+    // Rebuilds every record from the machine; failures only leave records out.
+    void Refresh();
+    // The letter of the first letter record with exactly this key, else the no-letter text.
+    CString FindLetterByKey(const CString& key) const;
+    // Zeroes the layout buffer and asks for the drive layout into it; on
+    // success *returned holds the bytes the driver wrote.
+    BOOL QueryDriveLayout(HANDLE device, BYTE* buffer, DWORD* returned = nullptr);
+    // Both outputs are replaced on success and left as they were on failure.
+    void ReadVolumeInfo(const CString& letter, CString& label, CString& fileSystem);
+    void GetFreeSpaceMB(const CString& letter, double& freeMb);
+    // The installed-system text of a volume.
+    CString ClassifyVolumeContent(const CString& letter);
+    static int StringsDiffer(const wchar_t* a, const wchar_t* b);
+    static bool CompareDiskNumber(const disk_info& left, const disk_info& right);
+
+    // Gives the letter-less partitions of non-USB disks a temporary letter,
+    // once per inventory.
+    void AssignTemporaryLetters();
+    // Chooses and creates the data folder; sets m_storagePass of the application.
+    CString PickStorageFolder(const CString& subFolder, int referenceIndex, double neededMb);
+    // Prepares the boot partitions; returns how many boot partitions got
+    // their boot entry (the main sequence passed its entry creation).
+    int InstallBootEntries();
+    // 1 when the preparation ran to its end, 0 when an expected file is missing.
+    int PrepareBootFiles(const CString& letter);
+    // The boot-entry sequences of one partition; 1 when the entry was created
+    // (the tested command succeeded), 0 when the sequence stopped there.
+    int RunBootEntryCommands(const CString& letter, int partitionStyle);
+    int RunExtraBootEntryCommands(const CString& letter, int partitionStyle);
+
+    IStorageCalls& Storage() { return *m_storage; }
+    IBootHost& Host() { return *m_host; }
+
+    CArray<disk_info> m_disks;
+    CArray<driver_letter_info> m_letters;
+    CArray<partition_info> m_partitions;
+    CArray<total_partition_info> m_totalPartitions;
+    int m_pathCount;
+    CString m_paths[64];
+    BYTE* m_descriptorBuffer;
+    BYTE* m_geometryBuffer;
+    BYTE* m_deviceNumberBuffer;
+    BYTE* m_layoutBuffer;
+    BYTE m_tempLettersAssigned;
+    // What AssignTemporaryLetters defined; the destructor removes exactly these.
+    CArray<temp_letter_mapping> m_definedLetters;
+
+    static const DWORD kDescriptorBufferSize = 551;
+    static const DWORD kGeometryBufferSize = 24;
+    static const DWORD kLayoutBufferSize = 14592;
+    static const DWORD kMediaTypesBlockSize = 520;
+    static const int kMaxPaths = 64;
+
+private:
+    void EnumerateDiskInterfaces();
+    void EnumerateDriveLetters();
+    void EnumerateDisks();
+    void EnumeratePartitions();
+    BOOL QueryDeviceNumber(HANDLE device, STORAGE_DEVICE_NUMBER& number);
+    void ReadVolumeFacts(total_partition_info& record);
+    bool StorageCandidate(int index, int referenceIndex, double neededMb, bool excludeSystemDrive);
+    bool UseFolder(const CString& path);
+    int RunCommandList(const CString& letter, int partitionStyle, bool extra);
+
+    IStorageCalls* m_storage;
+    IBootHost* m_host;
 };
+
+// Partition type names.
+CString GuidToText(const GUID& guid);
+CString GptTypeName(const CString& typeGuidText);
+CString MbrTypeName(BYTE type);
+
+// Temporary drive letters (the storage calls default to the installed ones).
+CString MountPartitionLetter(const CString& key, BOOL broadcast, IStorageCalls& calls = CurrentStorageCalls());
+BOOL UnmountPartitionLetter(const CString& key, const CString& letter, IStorageCalls& calls = CurrentStorageCalls());
+CString FindFreeDriveLetter(IStorageCalls& calls = CurrentStorageCalls());
+// The NT device path a key names; FALSE with the failure text when the key is refused.
+BOOL PartitionKeyTarget(const CString& key, CString& target, CString& failure);
+
+// The target file of the boot setup, set by SplitTargetPath.
+extern CString g_TargetDrive;
+extern CString g_TargetDir;
+extern CString g_TargetFileName;
+// drive + separator + folder + separator + file, without a doubled
+// separator when the folder is empty.
+CString JoinDrivePath(const CString& drive, const CString& folder, const CString& file);
+// Sets the three target globals from a path (a path without a drive is
+// taken inside the data folder). A path whose parts do not fit the split
+// buffers is refused: FALSE, and the globals are emptied.
+BOOL SplitTargetPath(const CString& path);

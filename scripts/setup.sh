@@ -12,7 +12,7 @@ packages=(
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
   libz-mingw-w64-dev cmake ninja-build make
   wine wine32:i386 xvfb xauth fonts-wqy-microhei
-  7zip googletest dpkg-dev python3 imagemagick
+  7zip googletest dpkg-dev python3 python3-pil imagemagick
 )
 
 missing=()

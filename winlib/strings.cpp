@@ -1,6 +1,12 @@
 #include "winlib/strings.h"
 
 template <typename Ch>
+void CStringT<Ch>::Release() {
+    Header* h = GetHeader();
+    if (h->capacity != 0) free(h);
+}
+
+template <typename Ch>
 Ch* CStringT<Ch>::PrepareWrite(int length) {
     Header* h = GetHeader();
     if (length < 0) length = 0;

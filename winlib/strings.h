@@ -188,9 +188,8 @@ private:
         static struct { Header h; Ch c[1]; } s_empty = {{0, 0}, {0}};
         return s_empty.c;
     }
-    void Release() {
-        if (GetHeader()->capacity != 0) free(GetHeader());
-    }
+    // Frees an own block; the shared empty block (capacity 0) is never freed.
+    void Release();
     // Makes room for `length` characters (keeping the current ones) and
     // returns the writable buffer.
     Ch* PrepareWrite(int length);

@@ -232,6 +232,10 @@ LRESULT CALLBACK CWnd::StdWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM
     return result;
 }
 
+static bool IsCtlColorMessage(UINT message) {
+    return message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC;
+}
+
 // Finds the child object a parent reflects a message to.
 static CWnd* ReflectTarget(HWND parent, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
@@ -274,7 +278,8 @@ BOOL CWnd::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult
     if (CWnd* child = ReflectTarget(m_hWnd, message, wParam, lParam)) {
         if (child != this && child->OnChildNotify(message, wParam, lParam, pResult)) return TRUE;
     }
-    return DispatchMap(message, 0, 0, wParam, lParam, pResult);
+    if (IsCtlColorMessage(message)) return DispatchMap(WM_CTLCOLOR, 0, 0, wParam, lParam, pResult, message);
+    return DispatchMap(message, 0, 0, wParam, lParam, pResult, message);
 }
 
 BOOL CWnd::OnCommand(WPARAM wParam, LPARAM lParam) {
@@ -307,7 +312,9 @@ BOOL CWnd::ReflectChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESUL
         return DispatchMap(WL_REFLECT_BASE + WM_NOTIFY, reinterpret_cast<const NMHDR*>(lParam)->code, 0, wParam,
                            lParam, pResult);
     default:
-        return DispatchMap(WL_REFLECT_BASE + message, 0, 0, wParam, lParam, pResult);
+        if (IsCtlColorMessage(message))
+            return DispatchMap(WL_REFLECT_BASE + WM_CTLCOLOR, 0, 0, wParam, lParam, pResult, message);
+        return DispatchMap(WL_REFLECT_BASE + message, 0, 0, wParam, lParam, pResult, message);
     }
 }
 
@@ -315,7 +322,9 @@ static bool IsControlMessage(UINT message) {
     return message == WM_COMMAND || message == WM_NOTIFY;
 }
 
-bool CWnd::DispatchMap(UINT lookupMessage, UINT code, UINT id, WPARAM wParam, LPARAM lParam, LRESULT* pResult) {
+bool CWnd::DispatchMap(UINT lookupMessage, UINT code, UINT id, WPARAM wParam, LPARAM lParam, LRESULT* pResult,
+                       UINT message) {
+    if (!message) message = lookupMessage;
     for (const WlMsgMap* map = GetMessageMap(); map; map = map->pfnGetBaseMap ? map->pfnGetBaseMap() : nullptr) {
         for (const WlMsgMapEntry* e = map->lpEntries; e->nSig != WlSig_end; ++e) {
             if (e->pRegId) {
@@ -325,7 +334,7 @@ bool CWnd::DispatchMap(UINT lookupMessage, UINT code, UINT id, WPARAM wParam, LP
                 if (IsControlMessage(lookupMessage) && (e->nCode != code || id < e->nID || id > e->nLastID)) continue;
                 if (IsControlMessage(lookupMessage - WL_REFLECT_BASE) && e->nCode != code) continue;
             }
-            if (DispatchEntry(e, lookupMessage, wParam, lParam, pResult)) return true;
+            if (DispatchEntry(e, message, wParam, lParam, pResult)) return true;
         }
     }
     return false;
@@ -368,8 +377,65 @@ bool CWnd::DispatchEntry(const WlMsgMapEntry* e, UINT message, WPARAM wParam, LP
         (this->*reinterpret_cast<void (CWnd::*)(NMHDR*, LRESULT*)>(e->pfn))(reinterpret_cast<NMHDR*>(lParam),
                                                                             pResult);
         return true;
+    case WlSig_bD: {
+        CDC dc;
+        dc.Attach(reinterpret_cast<HDC>(wParam));
+        *pResult = (this->*reinterpret_cast<BOOL (CWnd::*)(CDC*)>(e->pfn))(&dc);
+        dc.Detach();
+        return true;
+    }
+    case WlSig_hDWw:
+    case WlSig_hw: {
+        CDC dc;
+        dc.Attach(reinterpret_cast<HDC>(wParam));
+        UINT type = message - WM_CTLCOLORMSGBOX;
+        HBRUSH brush;
+        if (e->nSig == WlSig_hw) {
+            brush = (this->*reinterpret_cast<HBRUSH (CWnd::*)(CDC*, UINT)>(e->pfn))(&dc, type);
+        } else {
+            brush = (this->*reinterpret_cast<HBRUSH (CWnd::*)(CDC*, CWnd*, UINT)>(e->pfn))(
+                &dc, FromHandle(reinterpret_cast<HWND>(lParam)), type);
+        }
+        dc.Detach();
+        // A reflected handler that gives no brush leaves the message to the parent.
+        if (e->nSig == WlSig_hw && !brush) return false;
+        *pResult = reinterpret_cast<LRESULT>(brush);
+        return true;
+    }
+    case WlSig_vOWNER:
+        (this->*reinterpret_cast<void (CWnd::*)(int, LPARAM)>(e->pfn))(static_cast<int>(wParam), lParam);
+        *pResult = TRUE;
+        return true;
+    case WlSig_vDRAW:
+    case WlSig_vMEASURE:
+        (this->*reinterpret_cast<void (CWnd::*)(LPARAM)>(e->pfn))(lParam);
+        *pResult = TRUE;
+        return true;
+    case WlSig_vwp:
+        (this->*reinterpret_cast<void (CWnd::*)(UINT, CPoint)>(e->pfn))(static_cast<UINT>(wParam), CPoint(lParam));
+        return true;
+    case WlSig_bwsp: {
+        // The wheel's point is in screen coordinates.
+        *pResult = (this->*reinterpret_cast<BOOL (CWnd::*)(UINT, short, CPoint)>(e->pfn))(
+            LOWORD(wParam), static_cast<short>(HIWORD(wParam)), CPoint(lParam));
+        return true;
+    }
+    case WlSig_bWww:
+        *pResult = (this->*reinterpret_cast<BOOL (CWnd::*)(CWnd*, UINT, UINT)>(e->pfn))(
+            FromHandle(reinterpret_cast<HWND>(wParam)), LOWORD(lParam), HIWORD(lParam));
+        return true;
+    case WlSig_vwww:
+        (this->*reinterpret_cast<void (CWnd::*)(UINT, UINT, UINT)>(e->pfn))(
+            static_cast<UINT>(wParam), LOWORD(lParam), HIWORD(lParam));
+        return true;
+    case WlSig_vW:
+        (this->*reinterpret_cast<void (CWnd::*)(CWnd*)>(e->pfn))(FromHandle(reinterpret_cast<HWND>(wParam)));
+        return true;
+    case WlSig_vwwW:
+        (this->*reinterpret_cast<void (CWnd::*)(UINT, UINT, CScrollBar*)>(e->pfn))(
+            LOWORD(wParam), HIWORD(wParam), reinterpret_cast<CScrollBar*>(FromHandlePermanent(reinterpret_cast<HWND>(lParam))));
+        return true;
     default:
-        (void)message;
         return false;
     }
 }
@@ -382,6 +448,36 @@ void CWnd::OnSysCommand(UINT, LPARAM) { Default(); }
 void CWnd::OnSize(UINT, int, int) { Default(); }
 void CWnd::OnShowWindow(BOOL, UINT) { Default(); }
 int CWnd::OnCreate(LPCREATESTRUCTW) { return (int)Default(); }
+BOOL CWnd::OnEraseBkgnd(CDC*) { return (BOOL)Default(); }
+void CWnd::OnNcPaint() { Default(); }
+HBRUSH CWnd::OnCtlColor(CDC*, CWnd*, UINT) { return reinterpret_cast<HBRUSH>(Default()); }
+void CWnd::OnDrawItem(int, LPDRAWITEMSTRUCT) { Default(); }
+void CWnd::OnMeasureItem(int, LPMEASUREITEMSTRUCT) { Default(); }
+void CWnd::OnMouseMove(UINT, CPoint) { Default(); }
+void CWnd::OnLButtonDown(UINT, CPoint) { Default(); }
+void CWnd::OnLButtonUp(UINT, CPoint) { Default(); }
+void CWnd::OnLButtonDblClk(UINT, CPoint) { Default(); }
+void CWnd::OnRButtonDown(UINT, CPoint) { Default(); }
+void CWnd::OnRButtonUp(UINT, CPoint) { Default(); }
+void CWnd::OnRButtonDblClk(UINT, CPoint) { Default(); }
+void CWnd::OnMouseLeave() { Default(); }
+BOOL CWnd::OnMouseWheel(UINT, short, CPoint) { return (BOOL)Default(); }
+BOOL CWnd::OnSetCursor(CWnd*, UINT, UINT) { return (BOOL)Default(); }
+void CWnd::OnKeyDown(UINT, UINT, UINT) { Default(); }
+void CWnd::OnKeyUp(UINT, UINT, UINT) { Default(); }
+void CWnd::OnChar(UINT, UINT, UINT) { Default(); }
+void CWnd::OnSetFocus(CWnd*) { Default(); }
+void CWnd::OnKillFocus(CWnd*) { Default(); }
+void CWnd::OnVScroll(UINT, UINT, CScrollBar*) { Default(); }
+void CWnd::OnHScroll(UINT, UINT, CScrollBar*) { Default(); }
+
+int CWnd::GetScrollLimit(int bar) {
+    SCROLLINFO si = {};
+    if (!GetScrollInfo(bar, &si, SIF_RANGE | SIF_PAGE)) return 0;
+    int page = si.nPage > 0 ? (int)si.nPage - 1 : 0;
+    int limit = si.nMax - page;
+    return limit > si.nMin ? limit : si.nMin;
+}
 
 void CWnd::ScreenToClient(RECT* r) const {
     ::ScreenToClient(m_hWnd, reinterpret_cast<POINT*>(&r->left));
@@ -546,8 +642,9 @@ BOOL CDialog::HandleInitDialog() {
     DWORD style = GetStyle();
     BOOL result = OnInitDialog();
     RECT after;
+    // Only a move counts: a dialog that merely resized itself is still centred.
     if (m_hWnd && ::GetWindowRect(m_hWnd, &after) && !(style & (WS_CHILD | WS_VISIBLE)) &&
-        !IsWindowVisible() && EqualRect(&before, &after)) {
+        !IsWindowVisible() && before.left == after.left && before.top == after.top) {
         CenterWindow();
     }
     return result;

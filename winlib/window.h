@@ -16,10 +16,12 @@
 
 #include <windows.h>
 
+#include "winlib/gdi.h"
 #include "winlib/strings.h"
 
 class CCmdTarget;
 class CWnd;
+class CScrollBar;
 
 typedef void (CCmdTarget::*WlPmsg)();
 
@@ -49,6 +51,7 @@ enum WlSig {
     WlSig_vwww,     // void (UINT, UINT, UINT)
     WlSig_bDEVICE,  // BOOL (UINT nEventType, DWORD_PTR dwData)
     WlSig_vID,      // void (UINT nID) for control-id ranges
+    WlSig_vW,       // void (CWnd*) (focus changes)
 };
 
 struct WlMsgMapEntry {
@@ -65,6 +68,11 @@ struct WlMsgMap {
     const WlMsgMap* (*pfnGetBaseMap)();
     const WlMsgMapEntry* lpEntries;
 };
+
+// The old colour message: the map key of every WM_CTLCOLOR* message.
+#ifndef WM_CTLCOLOR
+#define WM_CTLCOLOR 0x0019
+#endif
 
 // Reflected messages are looked up in the child's map as WL_REFLECT_BASE + msg.
 #define WL_REFLECT_BASE 0xBC00
@@ -118,6 +126,45 @@ protected:                                           \
 #define ON_WM_SIZE() {WM_SIZE, 0, 0, 0, WlSig_vwii, WL_PMSG(void (CWnd::*)(UINT, int, int), OnSize), nullptr},
 #define ON_WM_SHOWWINDOW() {WM_SHOWWINDOW, 0, 0, 0, WlSig_vbw, WL_PMSG(void (CWnd::*)(BOOL, UINT), OnShowWindow), nullptr},
 #define ON_WM_CREATE() {WM_CREATE, 0, 0, 0, WlSig_iCREATE, WL_PMSG(int (CWnd::*)(LPCREATESTRUCT), OnCreate), nullptr},
+#define ON_WM_ERASEBKGND() {WM_ERASEBKGND, 0, 0, 0, WlSig_bD, WL_PMSG(BOOL (CWnd::*)(CDC*), OnEraseBkgnd), nullptr},
+#define ON_WM_NCPAINT() {WM_NCPAINT, 0, 0, 0, WlSig_vv, WL_PMSG(void (CWnd::*)(), OnNcPaint), nullptr},
+// Every WM_CTLCOLOR* message of the window's children, nCtlColor telling which (CTLCOLOR_*).
+#define ON_WM_CTLCOLOR() \
+    {WM_CTLCOLOR, 0, 0, 0, WlSig_hDWw, WL_PMSG(HBRUSH (CWnd::*)(CDC*, CWnd*, UINT), OnCtlColor), nullptr},
+// The colour message the parent reflects to the control; a null brush lets the parent decide.
+#define ON_WM_CTLCOLOR_REFLECT() \
+    {WL_REFLECT_BASE + WM_CTLCOLOR, 0, 0, 0, WlSig_hw, WL_PMSG(HBRUSH (CWnd::*)(CDC*, UINT), CtlColor), nullptr},
+#define ON_WM_DRAWITEM() \
+    {WM_DRAWITEM, 0, 0, 0, WlSig_vOWNER, WL_PMSG(void (CWnd::*)(int, LPDRAWITEMSTRUCT), OnDrawItem), nullptr},
+#define ON_WM_MEASUREITEM() \
+    {WM_MEASUREITEM, 0, 0, 0, WlSig_vOWNER, WL_PMSG(void (CWnd::*)(int, LPMEASUREITEMSTRUCT), OnMeasureItem), nullptr},
+#define ON_WM_DRAWITEM_REFLECT() \
+    {WL_REFLECT_BASE + WM_DRAWITEM, 0, 0, 0, WlSig_vDRAW, WL_PMSG(void (CWnd::*)(LPDRAWITEMSTRUCT), DrawItem), nullptr},
+#define ON_WM_MEASUREITEM_REFLECT() \
+    {WL_REFLECT_BASE + WM_MEASUREITEM, 0, 0, 0, WlSig_vMEASURE, \
+     WL_PMSG(void (CWnd::*)(LPMEASUREITEMSTRUCT), MeasureItem), nullptr},
+#define WL_ON_MOUSE(msg, fn) {msg, 0, 0, 0, WlSig_vwp, WL_PMSG(void (CWnd::*)(UINT, CPoint), fn), nullptr},
+#define ON_WM_MOUSEMOVE() WL_ON_MOUSE(WM_MOUSEMOVE, OnMouseMove)
+#define ON_WM_LBUTTONDOWN() WL_ON_MOUSE(WM_LBUTTONDOWN, OnLButtonDown)
+#define ON_WM_LBUTTONUP() WL_ON_MOUSE(WM_LBUTTONUP, OnLButtonUp)
+#define ON_WM_LBUTTONDBLCLK() WL_ON_MOUSE(WM_LBUTTONDBLCLK, OnLButtonDblClk)
+#define ON_WM_RBUTTONDOWN() WL_ON_MOUSE(WM_RBUTTONDOWN, OnRButtonDown)
+#define ON_WM_RBUTTONUP() WL_ON_MOUSE(WM_RBUTTONUP, OnRButtonUp)
+#define ON_WM_RBUTTONDBLCLK() WL_ON_MOUSE(WM_RBUTTONDBLCLK, OnRButtonDblClk)
+#define ON_WM_MOUSELEAVE() {WM_MOUSELEAVE, 0, 0, 0, WlSig_vv, WL_PMSG(void (CWnd::*)(), OnMouseLeave), nullptr},
+#define ON_WM_MOUSEWHEEL() \
+    {WM_MOUSEWHEEL, 0, 0, 0, WlSig_bwsp, WL_PMSG(BOOL (CWnd::*)(UINT, short, CPoint), OnMouseWheel), nullptr},
+#define ON_WM_SETCURSOR() \
+    {WM_SETCURSOR, 0, 0, 0, WlSig_bWww, WL_PMSG(BOOL (CWnd::*)(CWnd*, UINT, UINT), OnSetCursor), nullptr},
+#define ON_WM_KEYDOWN() {WM_KEYDOWN, 0, 0, 0, WlSig_vwww, WL_PMSG(void (CWnd::*)(UINT, UINT, UINT), OnKeyDown), nullptr},
+#define ON_WM_KEYUP() {WM_KEYUP, 0, 0, 0, WlSig_vwww, WL_PMSG(void (CWnd::*)(UINT, UINT, UINT), OnKeyUp), nullptr},
+#define ON_WM_CHAR() {WM_CHAR, 0, 0, 0, WlSig_vwww, WL_PMSG(void (CWnd::*)(UINT, UINT, UINT), OnChar), nullptr},
+#define ON_WM_SETFOCUS() {WM_SETFOCUS, 0, 0, 0, WlSig_vW, WL_PMSG(void (CWnd::*)(CWnd*), OnSetFocus), nullptr},
+#define ON_WM_KILLFOCUS() {WM_KILLFOCUS, 0, 0, 0, WlSig_vW, WL_PMSG(void (CWnd::*)(CWnd*), OnKillFocus), nullptr},
+#define ON_WM_VSCROLL() \
+    {WM_VSCROLL, 0, 0, 0, WlSig_vwwW, WL_PMSG(void (CWnd::*)(UINT, UINT, CScrollBar*), OnVScroll), nullptr},
+#define ON_WM_HSCROLL() \
+    {WM_HSCROLL, 0, 0, 0, WlSig_vwwW, WL_PMSG(void (CWnd::*)(UINT, UINT, CScrollBar*), OnHScroll), nullptr},
 
 class CCmdTarget {
 public:
@@ -183,6 +230,7 @@ public:
     void UpdateWindow() { ::UpdateWindow(m_hWnd); }
     void Invalidate(BOOL bErase = TRUE) { ::InvalidateRect(m_hWnd, nullptr, bErase); }
     void InvalidateRect(const RECT* rect, BOOL bErase = TRUE) { ::InvalidateRect(m_hWnd, rect, bErase); }
+    void ValidateAll() { ::ValidateRect(m_hWnd, nullptr); }
     void MoveWindow(int x, int y, int w, int h, BOOL bRepaint = TRUE) { ::MoveWindow(m_hWnd, x, y, w, h, bRepaint); }
     void MoveWindow(const RECT* r, BOOL bRepaint = TRUE) {
         ::MoveWindow(m_hWnd, r->left, r->top, r->right - r->left, r->bottom - r->top, bRepaint);
@@ -214,6 +262,34 @@ public:
     BOOL ModifyStyleEx(DWORD remove, DWORD add, UINT flags = 0);
     void CenterWindow(CWnd* pAlternateOwner = nullptr);
     void SetFont(HFONT font, BOOL bRedraw = TRUE) { SendMessage(WM_SETFONT, (WPARAM)font, bRedraw); }
+    HFONT GetFont() const { return reinterpret_cast<HFONT>(SendMessage(WM_GETFONT)); }
+    void ScreenToClient(POINT* p) const { ::ScreenToClient(m_hWnd, p); }
+    void ClientToScreen(POINT* p) const { ::ClientToScreen(m_hWnd, p); }
+    CWnd* SetCapture() { return FromHandle(::SetCapture(m_hWnd)); }
+    static CWnd* GetCapture() { return FromHandle(::GetCapture()); }
+    static CWnd* GetFocus() { return FromHandle(::GetFocus()); }
+    static CWnd* WindowFromPoint(POINT p) { return FromHandle(::WindowFromPoint(p)); }
+    BOOL RedrawWindow(const RECT* r = nullptr, HRGN rgn = nullptr,
+                      UINT flags = RDW_INVALIDATE | RDW_UPDATENOW | RDW_ERASE) {
+        return ::RedrawWindow(m_hWnd, r, rgn, flags);
+    }
+    CWnd* GetNextDlgGroupItem(CWnd* pCtl, BOOL bPrevious = FALSE) const {
+        return FromHandle(::GetNextDlgGroupItem(m_hWnd, pCtl ? pCtl->m_hWnd : nullptr, bPrevious));
+    }
+    BOOL GetScrollInfo(int bar, SCROLLINFO* si, UINT mask = SIF_ALL) {
+        si->cbSize = sizeof(SCROLLINFO);
+        si->fMask = mask;
+        return ::GetScrollInfo(m_hWnd, bar, si);
+    }
+    BOOL SetScrollInfo(int bar, SCROLLINFO* si, BOOL redraw = TRUE) {
+        si->cbSize = sizeof(SCROLLINFO);
+        ::SetScrollInfo(m_hWnd, bar, si, redraw);
+        return TRUE;
+    }
+    int GetScrollPos(int bar) const { return ::GetScrollPos(m_hWnd, bar); }
+    int SetScrollPos(int bar, int pos, BOOL redraw = TRUE) { return ::SetScrollPos(m_hWnd, bar, pos, redraw); }
+    // The largest position the bar can take: maximum - max(page - 1, 0).
+    int GetScrollLimit(int bar);
 
     // Handlers that message-map macros name (ON_WM_*); each default passes the
     // message to DefWindowProc.
@@ -225,6 +301,28 @@ public:
     void OnSize(UINT nType, int cx, int cy);
     void OnShowWindow(BOOL bShow, UINT nStatus);
     int OnCreate(LPCREATESTRUCT lpCreateStruct);
+    BOOL OnEraseBkgnd(CDC* pDC);
+    void OnNcPaint();
+    HBRUSH OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor);
+    void OnDrawItem(int nIDCtl, LPDRAWITEMSTRUCT lpDrawItemStruct);
+    void OnMeasureItem(int nIDCtl, LPMEASUREITEMSTRUCT lpMeasureItemStruct);
+    void OnMouseMove(UINT nFlags, CPoint point);
+    void OnLButtonDown(UINT nFlags, CPoint point);
+    void OnLButtonUp(UINT nFlags, CPoint point);
+    void OnLButtonDblClk(UINT nFlags, CPoint point);
+    void OnRButtonDown(UINT nFlags, CPoint point);
+    void OnRButtonUp(UINT nFlags, CPoint point);
+    void OnRButtonDblClk(UINT nFlags, CPoint point);
+    void OnMouseLeave();
+    BOOL OnMouseWheel(UINT nFlags, short zDelta, CPoint pt);
+    BOOL OnSetCursor(CWnd* pWnd, UINT nHitTest, UINT message);
+    void OnKeyDown(UINT nChar, UINT nRepCnt, UINT nFlags);
+    void OnKeyUp(UINT nChar, UINT nRepCnt, UINT nFlags);
+    void OnChar(UINT nChar, UINT nRepCnt, UINT nFlags);
+    void OnSetFocus(CWnd* pOldWnd);
+    void OnKillFocus(CWnd* pNewWnd);
+    void OnVScroll(UINT nSBCode, UINT nPos, CScrollBar* pScrollBar);
+    void OnHScroll(UINT nSBCode, UINT nPos, CScrollBar* pScrollBar);
 
     // The window procedure of every window winlib subclasses.
     static LRESULT CALLBACK StdWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -242,8 +340,11 @@ protected:
     const MSG* m_pCurrentMsg;
 
 private:
+    // `message` is the original message (it tells a colour handler which
+    // WM_CTLCOLOR* it serves); `lookupMessage` the key searched in the maps.
     bool DispatchEntry(const WlMsgMapEntry* e, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult);
-    bool DispatchMap(UINT lookupMessage, UINT code, UINT id, WPARAM wParam, LPARAM lParam, LRESULT* pResult);
+    bool DispatchMap(UINT lookupMessage, UINT code, UINT id, WPARAM wParam, LPARAM lParam, LRESULT* pResult,
+                     UINT message = 0);
     friend LRESULT CALLBACK WlCbtHook(int, WPARAM, LPARAM);
 };
 

@@ -4,5 +4,7 @@
 #include "winlib/strings.h"
 #include "winlib/collections.h"
 #include "winlib/exception.h"
+#include "winlib/gdi.h"
 #include "winlib/window.h"
+#include "winlib/controls.h"
 #include "winlib/app.h"

@@ -3,57 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "core_test_support.h"
+#include "program_runner.h"
 #include "winlib/winlib.h"
 
 namespace {
-
-struct Copy {
-    PROCESS_INFORMATION pi = {};
-    bool Start(const CString& exe, const CString& tempFolder) {
-        // Each copy gets its own temporary folder, to see what it creates there.
-        SetEnvironmentVariableW(L"TMP", tempFolder);
-        SetEnvironmentVariableW(L"TEMP", tempFolder);
-        STARTUPINFOW si = {sizeof(si)};
-        CString cmd = L"\"" + exe + L"\"";
-        BOOL ok = CreateProcessW(exe, cmd.GetBuffer(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
-        cmd.ReleaseBuffer();
-        return ok != FALSE;
-    }
-    bool WaitExit(DWORD ms) { return WaitForSingleObject(pi.hProcess, ms) == WAIT_OBJECT_0; }
-    void Stop() {
-        if (pi.hProcess && !WaitExit(0)) TerminateProcess(pi.hProcess, 1);
-        if (pi.hProcess) CloseHandle(pi.hProcess);
-        if (pi.hThread) CloseHandle(pi.hThread);
-        pi = {};
-    }
-    ~Copy() { Stop(); }
-};
-
-struct FindWindowOf {
-    DWORD pid;
-    HWND found;
-};
-
-BOOL CALLBACK FindVisibleWindow(HWND h, LPARAM lp) {
-    FindWindowOf* f = reinterpret_cast<FindWindowOf*>(lp);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(h, &pid);
-    if (pid == f->pid && IsWindowVisible(h)) {
-        f->found = h;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-HWND WaitForWindow(DWORD pid, DWORD ms) {
-    for (DWORD waited = 0; waited < ms; waited += 100) {
-        FindWindowOf f = {pid, nullptr};
-        EnumWindows(FindVisibleWindow, reinterpret_cast<LPARAM>(&f));
-        if (f.found) return f.found;
-        Sleep(100);
-    }
-    return nullptr;
-}
 
 bool FolderIsEmpty(const CString& folder) {
     WIN32_FIND_DATAW fd;
@@ -82,15 +35,15 @@ TEST(SingleInstance, SecondCopyActivatesTheFirstAndEnds) {
     CString secondTemp = MakeFolder(L"instance-second-tmp");
     ASSERT_TRUE(FolderIsEmpty(secondTemp));
 
-    Copy first;
+    ProgramCopy first;
     ASSERT_TRUE(first.Start(exe, firstTemp));
-    HWND window = WaitForWindow(first.pi.dwProcessId, 60000);
+    HWND window = WaitForProgramWindow(first.pi.dwProcessId, 60000);
     ASSERT_NE(nullptr, window) << "the first copy shows no window";
     ShowWindow(window, SW_MINIMIZE);
     for (int i = 0; i < 50 && !IsIconic(window); ++i) Sleep(100);
     ASSERT_TRUE(IsIconic(window));
 
-    Copy second;
+    ProgramCopy second;
     DWORD started = GetTickCount();
     ASSERT_TRUE(second.Start(exe, secondTemp));
     ASSERT_TRUE(second.WaitExit(20000)) << "the second copy did not end";

@@ -1,0 +1,146 @@
+// The work folder and the payloads: PrepareWorkFolder, the payload loaders,
+// the unpack thread and the skin archive's reader.
+#include "core/work_folder.h"
+
+#include <process.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include "core/fixed_texts.h"
+#include "core/md5.h"
+#include "core/seven_zip.h"
+#include "core/tarvel_app.h"
+#include "core/text_utils.h"
+
+namespace {
+
+const int kWorkFolderTries = 5;
+
+// Ten letters and digits; every call gives a new name.
+CString FolderName() {
+    WCHAR name[11] = {};
+    MakeRandomName(name);
+    return CString(name);
+}
+
+unsigned __stdcall UnpackThreadProc(void* argument) {
+    CTarvelApp* app = static_cast<CTarvelApp*>(argument);
+    BOOL unpacked = UnpackToolsThread(app);
+    app->FinishUnpack(unpacked);
+    return 0;
+}
+
+}  // namespace
+
+void DerivePayloadKey(const CString& keyText, BYTE key[16]) {
+    Md5Hasher hasher;
+    hasher.m_algorithm = Md5Hasher::kAlgorithmMd5;
+    hasher.m_sourceKind = Md5Hasher::kKindText;
+    hasher.m_sourceText = keyText;
+    hasher.Compute();
+    memcpy(key, hasher.m_digest, 16);
+}
+
+int LoadPayload(CResourceFile& target, UINT id, const CString& keyText, HMODULE module) {
+    target.Close();
+    if (keyText.IsEmpty()) return target.LoadFromResource(module, id, FixedText::kPayloadResourceType);
+    BYTE key[16];
+    DerivePayloadKey(keyText, key);
+    CResourceDecrypt plain;
+    if (!plain.LoadFromResource(module, id, FixedText::kPayloadResourceType)) return 0;
+    if (!plain.Decipher(plain.m_data, plain.m_size, key)) return 0;
+    int size = plain.m_size;
+    BYTE* buffer = plain.Detach();
+    target.Attach(buffer, size, 0);  // owned by the target now; a zip opens here
+    return target.m_loaded ? 1 : 0;
+}
+
+int LoadLibraryPayload(CResourceFile& target, const CString& keyText, HMODULE module) {
+    return LoadPayload(target, IDR_PAYLOAD_LIBRARY, keyText, module);
+}
+
+int LoadToolsPayload(CResourceFile& target, const CString& keyText, HMODULE module) {
+    return LoadPayload(target, IDR_PAYLOAD_TOOLS, keyText, module);
+}
+
+int LoadSkinPayload(CResourceFile& target, const CString& keyText, HMODULE module) {
+    return LoadPayload(target, IDR_PAYLOAD_SKIN, keyText, module);
+}
+
+BOOL CreateFreshFolder(const CString& parent, int tries, CString& folder) {
+    for (int attempt = 0; attempt < tries; ++attempt) {
+        folder = parent + FolderName();
+        // Only a folder this call created counts: an existing one may be
+        // another copy's work folder.
+        if (SHCreateDirectoryExW(nullptr, folder, nullptr) == ERROR_SUCCESS) return TRUE;
+    }
+    return FALSE;
+}
+
+void CTarvelApp::PrepareWorkFolder() {
+    m_workFolderCreated = false;
+    WCHAR temp[MAX_PATH + 1] = {};
+    DWORD n = GetTempPathW(MAX_PATH + 1, temp);
+    if (n >= 1 && n <= MAX_PATH) {
+        CString parent(temp);
+        if (parent[parent.GetLength() - 1] != L'\\') parent += L'\\';
+        m_workFolderCreated = CreateFreshFolder(parent, kWorkFolderTries, m_workFolder) != FALSE;
+    }
+    if (!m_workFolderCreated)
+        m_workFolderCreated =
+            CreateFreshFolder(m_moduleFolder + FixedText::kWorkFolderFallbackSeparator, kWorkFolderTries, m_workFolder) !=
+            FALSE;
+
+    if (!m_toolsReady) m_toolsReady = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ResetEvent(m_toolsReady);
+    InterlockedExchange(&m_toolsUnpacked, 0);
+    m_unpackThread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, UnpackThreadProc, this, 0, nullptr));
+    if (!m_unpackThread) FinishUnpack(FALSE);  // nothing will be unpacked: do not keep anyone waiting
+
+    LoadSkinPayload(m_skinZip, m_skinKeyText, m_payloadModule);
+}
+
+void CTarvelApp::FinishUnpack(BOOL unpacked) {
+    InterlockedExchange(&m_toolsUnpacked, unpacked ? 1 : 0);
+    if (m_toolsReady) SetEvent(m_toolsReady);
+}
+
+BOOL CTarvelApp::WaitForTools(DWORD milliseconds) {
+    if (!m_toolsReady) return FALSE;
+    if (WaitForSingleObject(m_toolsReady, milliseconds) != WAIT_OBJECT_0) return FALSE;
+    return m_toolsUnpacked ? TRUE : FALSE;
+}
+
+BOOL UnpackToolsThread(CTarvelApp* app) {
+    // Never write into a folder that this process did not create.
+    if (!app->m_workFolderCreated) return FALSE;
+    CResourceFile library;
+    if (!LoadLibraryPayload(library, app->m_payloadKeyText, app->m_payloadModule)) return FALSE;
+    CString libraryPath = app->m_workFolder + FixedText::kSevenZipLibraryFileName;
+    HANDLE file = CreateFileW(libraryPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return FALSE;
+    DWORD written = 0;
+    BOOL complete = WriteFile(file, library.m_data, (DWORD)library.m_size, &written, nullptr) &&
+                    written == (DWORD)library.m_size;
+    if (!CloseHandle(file)) complete = FALSE;
+    library.Close();
+
+    BOOL extracted = FALSE;
+    if (complete) {  // a library cut short must not be loaded
+        CResourceP7z tools(libraryPath);
+        if (LoadToolsPayload(tools, app->m_payloadKeyText, app->m_payloadModule)) extracted = tools.ExtractTo(app->m_workFolder);
+    }
+    DWORD attributes = GetFileAttributesW(libraryPath);
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        SetFileAttributesW(libraryPath, FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(libraryPath);
+    }
+    return extracted;
+}
+
+BYTE* ReadSkinEntry(const WCHAR* name, DWORD* size) {
+    if (size) *size = 0;
+    CTarvelApp* app = GetTarvelApp();
+    if (!app || !name) return nullptr;
+    return app->m_skinZip.FindAndExtract(CResourceZip::kFindSuffix, name, size);
+}

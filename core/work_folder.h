@@ -1,0 +1,41 @@
+// The work folder and the three payloads: the 7-Zip library (155) and the
+// tools archive (145), unpacked into the work folder on the unpack thread,
+// and the skin archive (147), kept in memory.
+#pragma once
+
+#include <windows.h>
+
+#include "core/resource_file.h"
+#include "resources/resource_ids.h"
+#include "winlib/strings.h"
+
+class CTarvelApp;
+
+// The payload key: the raw MD5 digest of the key text (text mode).
+void DerivePayloadKey(const CString& keyText, BYTE key[16]);
+
+// The payload loaders: resource `id` of type "BINARY" from `module` (null:
+// the program), deciphered with the key of `keyText` (an empty key text takes
+// the resource as stored) and attached, owned, to `target`, which is closed
+// first. Nonzero when the target holds the payload.
+int LoadPayload(CResourceFile& target, UINT id, const CString& keyText, HMODULE module = nullptr);
+int LoadLibraryPayload(CResourceFile& target, const CString& keyText, HMODULE module = nullptr);
+int LoadToolsPayload(CResourceFile& target, const CString& keyText, HMODULE module = nullptr);
+int LoadSkinPayload(CResourceFile& target, const CString& keyText, HMODULE module = nullptr);
+
+// The unpack thread's work: writes the library into the work folder, extracts
+// the tools archive there and deletes the library again. TRUE when the tools
+// were extracted. Does nothing when the work folder is not this process's own.
+BOOL UnpackToolsThread(CTarvelApp* app);
+
+// A new folder below `parent` (which ends with a separator) whose name this
+// process made and created itself: a name that already exists is another try.
+// Up to `tries` names from MakeRandomName. TRUE with `folder`
+// set when one was created; otherwise `folder` holds the last name tried.
+BOOL CreateFreshFolder(const CString& parent, int tries, CString& folder);
+
+// The skin archive's reader: the first entry of the application's skin
+// archive whose name ends with `name` (at most 519 characters, letter case
+// ignored), inflated into a malloc block the caller frees; `size` receives
+// its size. Null when there is no such entry. Safe on any thread.
+BYTE* ReadSkinEntry(const WCHAR* name, DWORD* size);

@@ -1,0 +1,135 @@
+// The boot setup: the target file, the staging copy, the boot files and INI
+// of the boot partitions, and the boot entries on each of them.
+#include "core/fixed_texts.h"
+#include "core/tarvel_app.h"
+#include "disk/disk_inventory.h"
+
+CString g_TargetDrive = FixedText::kTargetDrivePlaceholder;
+CString g_TargetDir = FixedText::kTargetDirPlaceholder;
+CString g_TargetFileName = FixedText::kTargetFilePlaceholder;
+
+namespace {
+
+const int kSplitBuffer = 256;
+
+// Splits a path the way _wsplitpath does (drive, folder with its
+// separators, name, extension from the last dot of the name), but refuses a
+// path whose parts would not fit 256-character buffers instead of cutting them.
+bool SplitPath(const CString& path, CString& drive, CString& dir, CString& name, CString& ext) {
+    // The file helpers take paths of at most 259 characters.
+    if (path.GetLength() >= MAX_PATH) return false;
+    int at = 0;
+    drive.Empty();
+    if (path.GetLength() >= 2 && path[1] == L':') {
+        drive = path.Left(2);
+        at = 2;
+    }
+    CString rest = path.Mid(at);
+    int lastSep = -1;
+    for (int i = 0; i < rest.GetLength(); ++i)
+        if (rest[i] == L'\\' || rest[i] == L'/') lastSep = i;
+    dir = rest.Left(lastSep + 1);
+    CString file = rest.Mid(lastSep + 1);
+    int dot = file.ReverseFind(L'.');
+    name = dot >= 0 ? file.Left(dot) : file;
+    ext = dot >= 0 ? file.Mid(dot) : CString();
+    return dir.GetLength() < kSplitBuffer && name.GetLength() < kSplitBuffer && ext.GetLength() < kSplitBuffer;
+}
+
+const DWORD kSystemHiddenReadOnly = FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY;
+const DWORD kSystemHidden = FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_HIDDEN;
+
+}  // namespace
+
+CString JoinDrivePath(const CString& drive, const CString& folder, const CString& file) {
+    const CString sep = FixedText::kPathSeparator;
+    return folder.IsEmpty() ? drive + sep + file : drive + sep + folder + sep + file;
+}
+
+BOOL SplitTargetPath(const CString& path) {
+    CString drive, dir, name, ext;
+    bool ok = SplitPath(path, drive, dir, name, ext);
+    if (ok && drive.IsEmpty()) {
+        CTarvelApp* app = GetTarvelApp();
+        CString full = (app ? app->m_dataFolder : CString()) + FixedText::kPathSeparator + path;
+        ok = SplitPath(full, drive, dir, name, ext);
+    }
+    if (!ok) {
+        g_TargetDrive.Empty();
+        g_TargetDir.Empty();
+        g_TargetFileName.Empty();
+        return FALSE;
+    }
+    g_TargetDrive = drive;
+    CString folder = dir;
+    folder.TrimRight(L'\\');
+    folder.TrimRight(L'/');
+    folder.TrimLeft(L'\\');
+    folder.TrimLeft(L'/');
+    g_TargetDir = folder;
+    g_TargetFileName = name + ext;
+    return TRUE;
+}
+
+int CDiskInventory::InstallBootEntries() {
+    AssignTemporaryLetters();
+    CTarvelApp* app = GetTarvelApp();
+    if (!app) return 0;
+    // The boot files come from the tools archive, which the unpack thread may
+    // still be extracting; give it a bounded while (the copies fail on their
+    // own when the files never arrive).
+    app->WaitForTools(FixedText::kBootToolsWaitMs);
+    // A refused target path leaves nothing to point the entries at.
+    if (g_TargetFileName.IsEmpty()) return 0;
+    bool staged = false;
+    if (app->m_storagePass == 2) {
+        CString target = JoinDrivePath(g_TargetDrive, g_TargetDir, g_TargetFileName);
+        CString staging = app->m_systemDrive + FixedText::kStagingFolder + g_TargetFileName;
+        m_host->CopyFileEnsureFolder(target, staging, TRUE);
+        staged = m_host->PathExists(staging) != FALSE;
+    }
+
+    const int count = (int)m_totalPartitions.GetSize();
+    const bool referenceKnown = app->m_referencePartition >= 0 && app->m_referencePartition < count;
+    const int systemDisk = referenceKnown ? m_totalPartitions[app->m_referencePartition].disk_number : 0;
+    int prepared = 0;
+    for (int i = 0; i < count; ++i) {
+        // A copy: the sequences below may not change the record, but a
+        // later refresh must not pull it from under us either.
+        const total_partition_info record = m_totalPartitions[i];
+        if (record.bus_type == BusTypeUsb) continue;
+        if (record.letter == FixedText::kNoLetter) continue;
+        if (!m_host->PathExists(record.letter)) continue;
+        bool bootPartition = (record.partition_style == 0 && record.id_or_active == FixedText::kActivePartition) ||
+                             (record.partition_style == 1 && record.type_name == FixedText::kEfiTypeName);
+        if (!bootPartition) continue;
+        const bool onSystemDisk = referenceKnown && record.disk_number == systemDisk;
+        if (app->m_bootModeFlag && onSystemDisk) PrepareBootFiles(record.letter);
+        prepared += RunBootEntryCommands(record.letter, record.partition_style);
+        if (staged && onSystemDisk) RunExtraBootEntryCommands(record.letter, record.partition_style);
+    }
+    return prepared;
+}
+
+int CDiskInventory::PrepareBootFiles(const CString& letter) {
+    CTarvelApp* app = GetTarvelApp();
+    if (!app) return 0;
+    const CString work = app->m_workFolder + FixedText::kPathSeparator;
+    auto on = [&letter](const wchar_t* relative) { return letter + relative; };
+    if (!m_host->PathExists(on(FixedText::kBootPartitionLoaderCheck))) return 0;
+    m_host->CopyFileEnsureFolder(work + FixedText::kWorkLoaderFile, on(FixedText::kBootPartitionLoader), TRUE);
+    if (!m_host->PathExists(on(FixedText::kBootPartitionStore))) return 0;
+    m_host->SetAttributes(on(FixedText::kBootPartitionLoader), kSystemHiddenReadOnly);
+    m_host->SetAttributes(on(FixedText::kBootPartitionIni), FILE_ATTRIBUTE_NORMAL);
+    m_host->CopyFileEnsureFolder(on(FixedText::kBootPartitionStore), on(FixedText::kBootPartitionStoreCopy), TRUE);
+    m_host->SetAttributes(on(FixedText::kBootPartitionStoreCopy), kSystemHiddenReadOnly);
+    const CString ini = on(FixedText::kBootPartitionIni);
+    m_host->WriteIniString(ini, FixedText::kBootIniSection1, FixedText::kBootIniKey1, FixedText::kBootIniValue1);
+    m_host->WriteIniString(ini, FixedText::kBootIniSection1, FixedText::kBootIniKey2, app->m_bootFileTag);
+    m_host->WriteIniString(ini, FixedText::kBootIniSection2, FixedText::kBootIniKey3, app->m_bootEntryTag);
+    m_host->SetAttributes(ini, kSystemHiddenReadOnly);
+    m_host->CopyFileEnsureFolder(work + FixedText::kWorkMenuFile, on(FixedText::kBootPartitionMenu), TRUE);
+    m_host->CopyFileEnsureFolder(work + FixedText::kWorkMbrImageFile, on(FixedText::kBootPartitionMbrImage), TRUE);
+    m_host->SetAttributes(on(FixedText::kBootPartitionMenu), kSystemHidden);
+    return 1;
+}

@@ -1,0 +1,66 @@
+// The platform calls beneath the disk layer, behind two small interfaces:
+// the storage calls (disks, volumes, drive letters) and the host calls of the
+// boot setup (files, INI writes, external programs, the clock, the debug
+// box). The product uses the Win32 implementations; tests put a scripted
+// machine in their place, so that no test ever touches a real disk.
+#pragma once
+
+#include <windows.h>
+
+#include "winlib/strings.h"
+
+class IStorageCalls {
+public:
+    virtual ~IStorageCalls() {}
+    // The device-interface paths of the present disks (GUID_DEVINTERFACE_DISK),
+    // in enumeration order, at most maxPaths of them; returns how many were stored.
+    virtual int EnumerateDiskInterfaces(CString* paths, int maxPaths) = 0;
+    // CreateFileW with read and write access, shared read and write, OPEN_EXISTING.
+    virtual HANDLE OpenDevice(const wchar_t* path) = 0;
+    virtual void CloseDevice(HANDLE device) = 0;
+    virtual BOOL IoControl(HANDLE device, DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize,
+                           DWORD* returned) = 0;
+    virtual DWORD LogicalDriveStrings(DWORD length, wchar_t* buffer) = 0;
+    virtual UINT DriveType(const wchar_t* root) = 0;
+    virtual BOOL VolumeInformation(const wchar_t* root, wchar_t* label, DWORD labelSize, wchar_t* fileSystem,
+                                   DWORD fileSystemSize) = 0;
+    // Free bytes available to the calling user.
+    virtual BOOL FreeBytesForCaller(const wchar_t* root, ULONGLONG* freeBytes) = 0;
+    virtual BOOL DefineDosDevice(DWORD flags, const wchar_t* name, const wchar_t* target) = 0;
+    // Whether a file exists (a find-first of the path finds something).
+    virtual BOOL FindFile(const wchar_t* path) = 0;
+    // The product version of a file as dotted text; FALSE when the file has
+    // no readable version.
+    virtual BOOL ProductVersion(const wchar_t* path, CString& version) = 0;
+};
+
+class IBootHost {
+public:
+    virtual ~IBootHost() {}
+    virtual BOOL PathExists(const wchar_t* path) = 0;
+    virtual BOOL IsFolder(const wchar_t* path) = 0;
+    // CreateDirectoryW of the last level only.
+    virtual BOOL CreateFolder(const wchar_t* path) = 0;
+    // The utilities' copy: nonzero copied; 0 failed; -1 no source; -2 source is a
+    // folder; -3 destination exists and failIfExists; -4 no destination folder.
+    virtual int CopyFileEnsureFolder(const wchar_t* source, const wchar_t* destination, BOOL failIfExists) = 0;
+    virtual BOOL SetAttributes(const wchar_t* path, DWORD attributes) = 0;
+    virtual BOOL WriteIniString(const wchar_t* path, const wchar_t* section, const wchar_t* key,
+                                const wchar_t* value) = 0;
+    // The utilities' process run: the exit code, -1 not started, -2 no exit code.
+    virtual int RunProcessAndWait(const wchar_t* program, const wchar_t* arguments) = 0;
+    virtual void LocalTime(SYSTEMTIME* time) = 0;
+    // The debug box (information icon, no auto-close); runs on the calling thread.
+    virtual void ShowDebugBox(const wchar_t* text) = 0;
+};
+
+// The Win32 implementations, one each per process.
+IStorageCalls& Win32StorageCalls();
+IBootHost& Win32BootHost();
+
+// The calls a new inventory uses: the Win32 ones unless a test installed
+// others. Each setter returns the previous one; null puts the Win32 one back.
+IStorageCalls& CurrentStorageCalls();
+IBootHost& CurrentBootHost();
+IStorageCalls* SetStorageCalls(IStorageCalls* calls);
+IBootHost* SetBootHost(IBootHost* host);

@@ -1,0 +1,316 @@
+#include "disk/disk_inventory.h"
+
+#include <stddef.h>
+
+#include <algorithm>
+
+#include "core/fixed_texts.h"
+
+namespace {
+
+// The ANSI text at a driver-supplied offset, read no further than the bytes
+// the driver returned; offset 0 (or one outside the answer) gives the default.
+CString AnsiTextAt(const BYTE* buffer, DWORD returned, DWORD offset, const wchar_t* fallback) {
+    if (offset == 0 || offset >= returned) return fallback;
+    const char* start = reinterpret_cast<const char*>(buffer + offset);
+    DWORD length = 0;
+    while (offset + length < returned && start[length] != 0) ++length;
+    return CString(CStringA(start, (int)length));
+}
+
+}  // namespace
+
+CString MakePartitionKey(int deviceNumber, int partitionNumber) {
+    CString key;
+    key.Format(L"%d:%d", deviceNumber, partitionNumber);
+    return key;
+}
+
+CDiskInventory::CDiskInventory(IStorageCalls* storage, IBootHost* host)
+    : m_pathCount(0),
+      m_descriptorBuffer(static_cast<BYTE*>(calloc(1, kDescriptorBufferSize))),
+      m_geometryBuffer(static_cast<BYTE*>(calloc(1, kGeometryBufferSize))),
+      m_deviceNumberBuffer(static_cast<BYTE*>(calloc(1, sizeof(STORAGE_DEVICE_NUMBER)))),
+      m_layoutBuffer(static_cast<BYTE*>(calloc(1, kLayoutBufferSize))),
+      m_tempLettersAssigned(0),
+      m_storage(storage ? storage : &CurrentStorageCalls()),
+      m_host(host ? host : &CurrentBootHost()) {}
+
+CDiskInventory::~CDiskInventory() {
+    // Removed from the list of what was defined, not from the records: a
+    // later refresh may have replaced those.
+    if (m_tempLettersAssigned) {
+        for (INT_PTR i = 0; i < m_definedLetters.GetSize(); ++i)
+            UnmountPartitionLetter(m_definedLetters[i].key, m_definedLetters[i].letter, *m_storage);
+    }
+    free(m_descriptorBuffer);
+    free(m_geometryBuffer);
+    free(m_deviceNumberBuffer);
+    free(m_layoutBuffer);
+}
+
+void CDiskInventory::Refresh() {
+    m_disks.RemoveAll();
+    m_letters.RemoveAll();
+    m_partitions.RemoveAll();
+    m_totalPartitions.RemoveAll();
+    for (int i = 0; i < kMaxPaths; ++i) m_paths[i].Empty();
+    m_pathCount = 0;
+    EnumerateDiskInterfaces();
+    EnumerateDriveLetters();
+    EnumerateDisks();
+    EnumeratePartitions();
+}
+
+void CDiskInventory::EnumerateDiskInterfaces() {
+    int count = m_storage->EnumerateDiskInterfaces(m_paths, kMaxPaths);
+    m_pathCount = count < 0 ? 0 : (count > kMaxPaths ? kMaxPaths : count);
+}
+
+BOOL CDiskInventory::QueryDeviceNumber(HANDLE device, STORAGE_DEVICE_NUMBER& number) {
+    memset(m_deviceNumberBuffer, 0, sizeof(STORAGE_DEVICE_NUMBER));
+    DWORD returned = 0;
+    if (!m_storage->IoControl(device, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, m_deviceNumberBuffer,
+                              sizeof(STORAGE_DEVICE_NUMBER), &returned))
+        return FALSE;
+    if (returned < sizeof(STORAGE_DEVICE_NUMBER)) return FALSE;
+    memcpy(&number, m_deviceNumberBuffer, sizeof(number));
+    return TRUE;
+}
+
+void CDiskInventory::EnumerateDriveLetters() {
+    DWORD needed = m_storage->LogicalDriveStrings(0, nullptr);
+    if (needed == 0) return;
+    wchar_t* roots = static_cast<wchar_t*>(calloc(needed + 1, sizeof(wchar_t)));
+    if (!roots) return;
+    DWORD written = m_storage->LogicalDriveStrings(needed, roots);
+    if (written > needed) written = needed;
+    // The list is "C:\<0>D:\<0><0>"; never walk past what was written.
+    for (DWORD at = 0; at < written && roots[at];) {
+        CString root = roots + at;
+        at += (DWORD)root.GetLength() + 1;
+        UINT type = m_storage->DriveType(root);
+        if (type != DRIVE_FIXED && type != DRIVE_REMOVABLE) continue;
+        CString letter = root.Left(root.GetLength() - 1);
+        HANDLE volume = m_storage->OpenDevice(CString(FixedText::kVolumeDevicePrefix) + letter);
+        if (volume == INVALID_HANDLE_VALUE) continue;
+        STORAGE_DEVICE_NUMBER number;
+        if (QueryDeviceNumber(volume, number)) {
+            driver_letter_info record;
+            record.letter = letter;
+            record.device_number = (int)number.DeviceNumber;
+            record.partition_number = (int)number.PartitionNumber;
+            record.key = MakePartitionKey(record.device_number, record.partition_number);
+            m_letters.Add(record);
+        }
+        m_storage->CloseDevice(volume);
+    }
+    free(roots);
+}
+
+void CDiskInventory::EnumerateDisks() {
+    for (int i = 0; i < m_pathCount; ++i) {
+        HANDLE device = m_storage->OpenDevice(m_paths[i]);
+        if (device == INVALID_HANDLE_VALUE) continue;
+        disk_info disk;
+        disk.interface_path = m_paths[i];
+
+        STORAGE_PROPERTY_QUERY query = {};
+        query.PropertyId = StorageDeviceProperty;
+        query.QueryType = PropertyStandardQuery;
+        memset(m_descriptorBuffer, 0, kDescriptorBufferSize);
+        DWORD returned = 0;
+        if (m_storage->IoControl(device, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof(query), m_descriptorBuffer,
+                                 kDescriptorBufferSize, &returned)) {
+            if (returned > kDescriptorBufferSize) returned = kDescriptorBufferSize;
+            const STORAGE_DEVICE_DESCRIPTOR* d = reinterpret_cast<const STORAGE_DEVICE_DESCRIPTOR*>(m_descriptorBuffer);
+            // Each field counts only when the answer reaches it.
+            if (returned >= offsetof(STORAGE_DEVICE_DESCRIPTOR, RemovableMedia) + sizeof(d->RemovableMedia))
+                disk.removable = d->RemovableMedia ? 1 : 0;
+            if (returned >= offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType) + sizeof(d->BusType))
+                disk.bus_type = (int)d->BusType;
+            DWORD vendorOffset = 0, productOffset = 0;
+            if (returned >= offsetof(STORAGE_DEVICE_DESCRIPTOR, VendorIdOffset) + sizeof(DWORD))
+                vendorOffset = d->VendorIdOffset;
+            if (returned >= offsetof(STORAGE_DEVICE_DESCRIPTOR, ProductIdOffset) + sizeof(DWORD))
+                productOffset = d->ProductIdOffset;
+            CString model = AnsiTextAt(m_descriptorBuffer, returned, vendorOffset, FixedText::kDefaultVendor) +
+                            AnsiTextAt(m_descriptorBuffer, returned, productOffset, FixedText::kDefaultProduct);
+            disk.model = model.Trim();
+        }
+
+        BYTE media[kMediaTypesBlockSize] = {};
+        returned = 0;
+        if (m_storage->IoControl(device, IOCTL_STORAGE_GET_MEDIA_TYPES_EX, nullptr, 0, media, sizeof(media),
+                                 &returned)) {
+            const GET_MEDIA_TYPES* types = reinterpret_cast<const GET_MEDIA_TYPES*>(media);
+            const DWORD needed = offsetof(GET_MEDIA_TYPES, MediaInfo) + sizeof(types->MediaInfo[0].DeviceSpecific.DiskInfo);
+            if (returned >= needed && returned <= sizeof(media) && types->MediaInfoCount >= 1) {
+                const auto& info = types->MediaInfo[0].DeviceSpecific.DiskInfo;
+                DISK_GEOMETRY geometry = {};
+                geometry.Cylinders = info.Cylinders;
+                geometry.MediaType = (MEDIA_TYPE)info.MediaType;
+                geometry.TracksPerCylinder = info.TracksPerCylinder;
+                geometry.SectorsPerTrack = info.SectorsPerTrack;
+                geometry.BytesPerSector = info.BytesPerSector;
+                memcpy(m_geometryBuffer, &geometry, kGeometryBufferSize);
+                disk.size_bytes = (ULONGLONG)info.Cylinders.QuadPart * info.TracksPerCylinder *
+                                  info.SectorsPerTrack * info.BytesPerSector;
+            }
+        }
+
+        STORAGE_DEVICE_NUMBER number;
+        if (QueryDeviceNumber(device, number)) disk.device_number = (int)number.DeviceNumber;
+
+        m_disks.Add(disk);
+        m_storage->CloseDevice(device);
+    }
+    // Stable merge sort by device number; equal numbers keep enumeration order.
+    std::stable_sort(m_disks.GetData(), m_disks.GetData() + m_disks.GetSize(), CompareDiskNumber);
+}
+
+BOOL CDiskInventory::QueryDriveLayout(HANDLE device, BYTE* buffer, DWORD* returned) {
+    memset(buffer, 0, kLayoutBufferSize);
+    DWORD got = 0;
+    BOOL ok = m_storage->IoControl(device, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, nullptr, 0, buffer, kLayoutBufferSize, &got);
+    if (returned) *returned = got > kLayoutBufferSize ? kLayoutBufferSize : got;
+    return ok ? TRUE : FALSE;
+}
+
+void CDiskInventory::ReadVolumeFacts(total_partition_info& record) {
+    ReadVolumeInfo(record.letter, record.volume_label, record.file_system);
+    GetFreeSpaceMB(record.letter, record.free_mb);
+    record.system_kind = ClassifyVolumeContent(record.letter);
+}
+
+void CDiskInventory::EnumeratePartitions() {
+    const DWORD header = offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry);
+    for (INT_PTR d = 0; d < m_disks.GetSize(); ++d) {
+        disk_info& disk = m_disks[d];
+        HANDLE device = m_storage->OpenDevice(disk.interface_path);
+        if (device == INVALID_HANDLE_VALUE) continue;
+        DWORD returned = 0;
+        if (!QueryDriveLayout(device, m_layoutBuffer, &returned) || returned < header) {
+            m_storage->CloseDevice(device);
+            continue;
+        }
+        const DRIVE_LAYOUT_INFORMATION_EX* layout = reinterpret_cast<const DRIVE_LAYOUT_INFORMATION_EX*>(m_layoutBuffer);
+        int style = (int)layout->PartitionStyle;
+        if (style == PARTITION_STYLE_MBR) disk.style_text = FixedText::kStyleMbr;
+        else if (style == PARTITION_STYLE_GPT) disk.style_text = FixedText::kStyleGpt;
+        else if (style == PARTITION_STYLE_RAW) disk.style_text = FixedText::kStyleRaw;
+        if (style != PARTITION_STYLE_MBR && style != PARTITION_STYLE_GPT) {
+            m_storage->CloseDevice(device);
+            continue;
+        }
+        // Only the entries the driver actually returned are read.
+        DWORD fits = (returned - header) / sizeof(PARTITION_INFORMATION_EX);
+        DWORD count = layout->PartitionCount < fits ? layout->PartitionCount : fits;
+        for (DWORD e = 0; e < count; ++e) {
+            const PARTITION_INFORMATION_EX& entry = layout->PartitionEntry[e];
+            if (entry.PartitionNumber == 0) continue;
+            partition_info raw;
+            raw.disk_number = disk.device_number;
+            raw.partition_style = style;
+            raw.starting_offset = entry.StartingOffset.QuadPart;
+            raw.length = entry.PartitionLength.QuadPart;
+            raw.partition_number = (int)entry.PartitionNumber;
+
+            total_partition_info record;
+            record.disk_number = disk.device_number;
+            record.interface_path = disk.interface_path;
+            record.model = disk.model;
+            record.bus_type = disk.bus_type;
+            record.partition_style = style;
+            record.partition_number = raw.partition_number;
+            record.starting_offset = raw.starting_offset;
+            record.key = MakePartitionKey(disk.device_number, raw.partition_number);
+            record.mapped_letter = FixedText::kNoMapping;
+            record.letter = FindLetterByKey(record.key);
+            record.free_mb = 0.0;
+            record.volume_label = FixedText::kDefaultVolumeLabel;
+            record.file_system = FixedText::kDefaultFileSystem;
+            record.system_kind = FixedText::kDefaultSystemKind;
+            if (StringsDiffer(record.letter, FixedText::kNoLetter)) ReadVolumeFacts(record);
+            record.size_mb = (double)(ULONGLONG)entry.PartitionLength.QuadPart / 1024.0 / 1024.0;
+
+            if (style == PARTITION_STYLE_GPT) {
+                const PARTITION_INFORMATION_GPT& gpt = entry.Gpt;
+                memcpy(raw.info, &gpt, sizeof(gpt));
+                record.type_name = GptTypeName(GuidToText(gpt.PartitionType));
+                record.id_or_active = GuidToText(gpt.PartitionId);
+                record.attributes_or_recognized.Format(FixedText::kAttributesFormat, (unsigned)(gpt.Attributes & 0xFFFFFFFFu),
+                                                       (unsigned)(gpt.Attributes >> 32));
+                // The name field holds 36 characters and need not end with a zero.
+                const int nameChars = (int)(sizeof(gpt.Name) / sizeof(gpt.Name[0]));
+                int length = 0;
+                while (length < nameChars && gpt.Name[length]) ++length;
+                record.name_or_hidden = CString(gpt.Name, length);
+            } else {
+                const PARTITION_INFORMATION_MBR& mbr = entry.Mbr;
+                raw.info[0] = mbr.PartitionType;
+                raw.info[1] = mbr.BootIndicator ? 1 : 0;
+                raw.info[2] = mbr.RecognizedPartition ? 1 : 0;
+                memcpy(raw.info + 4, &mbr.HiddenSectors, sizeof(DWORD));
+                record.type_name = MbrTypeName(mbr.PartitionType);
+                record.id_or_active = mbr.BootIndicator ? FixedText::kActivePartition : FixedText::kInactivePartition;
+                record.attributes_or_recognized.Format(FixedText::kRecognizedFormat, (unsigned)(BYTE)mbr.RecognizedPartition);
+                record.name_or_hidden.Format(FixedText::kHiddenSectorsFormat, (unsigned)mbr.HiddenSectors);
+            }
+            record.is_efi_type = record.type_name.Left(6) == FixedText::kEfiTypePrefix &&
+                                 record.type_name.GetLength() >= 6;
+            m_partitions.Add(raw);
+            m_totalPartitions.Add(record);
+        }
+        m_storage->CloseDevice(device);
+    }
+}
+
+CString CDiskInventory::FindLetterByKey(const CString& key) const {
+    for (INT_PTR i = 0; i < m_letters.GetSize(); ++i)
+        if (m_letters[i].key == key) return m_letters[i].letter;
+    return FixedText::kNoLetter;
+}
+
+void CDiskInventory::ReadVolumeInfo(const CString& letter, CString& label, CString& fileSystem) {
+    wchar_t labelBuffer[261] = {};
+    wchar_t fsBuffer[261] = {};
+    if (!m_storage->VolumeInformation(letter + FixedText::kRootSuffix, labelBuffer, 261, fsBuffer, 261)) return;
+    labelBuffer[260] = 0;
+    fsBuffer[260] = 0;
+    label = labelBuffer;
+    fileSystem = fsBuffer;
+}
+
+void CDiskInventory::GetFreeSpaceMB(const CString& letter, double& freeMb) {
+    ULONGLONG bytes = 0;
+    if (!m_storage->FreeBytesForCaller(letter + FixedText::kRootSuffix, &bytes)) return;
+    freeMb = (double)bytes / 1024.0 / 1024.0;
+}
+
+CString CDiskInventory::ClassifyVolumeContent(const CString& letter) {
+    struct VersionPrefix {
+        const wchar_t* prefix;
+        const wchar_t* system;
+    };
+    static const VersionPrefix kTable[8] = {
+        {L"5.0", FixedText::kSystemWin2000}, {L"5.1", FixedText::kSystemWinXp},
+        {L"5.2", FixedText::kSystemWin2003}, {L"6.0", FixedText::kSystemVista},
+        {L"6.1", FixedText::kSystemWin7},    {L"6.2", FixedText::kSystemWin8},
+        {L"6.3", FixedText::kSystemWin81},   {L"10.", FixedText::kSystemWin10},
+    };
+    CString probe = letter + FixedText::kSystemProbePath;
+    if (!m_storage->FindFile(probe)) return FixedText::kNoSystem;
+    CString version;
+    if (!m_storage->ProductVersion(probe, version)) return FixedText::kSystemUnknownVersion;
+    CString head = version.Left(3);
+    for (const VersionPrefix& entry : kTable)
+        if (head == entry.prefix) return entry.system;
+    return FixedText::kOtherSystem;
+}
+
+int CDiskInventory::StringsDiffer(const wchar_t* a, const wchar_t* b) { return wcscmp(a ? a : L"", b ? b : L"") ? 1 : 0; }
+
+bool CDiskInventory::CompareDiskNumber(const disk_info& left, const disk_info& right) {
+    return left.device_number < right.device_number;
+}

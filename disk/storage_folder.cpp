@@ -1,0 +1,77 @@
+// The choice of the data folder: another partition of the system's disk,
+// else any non-USB partition, else the system drive.
+#include "core/fixed_texts.h"
+#include "core/tarvel_app.h"
+#include "disk/disk_inventory.h"
+
+bool CDiskInventory::StorageCandidate(int index, int referenceIndex, double neededMb, bool excludeSystemDrive) {
+    const total_partition_info& record = m_totalPartitions[index];
+    if (index == referenceIndex) return false;
+    if (record.bus_type == BusTypeUsb) return false;
+    if (record.letter == FixedText::kNoLetter) return false;
+    if (record.mapped_letter != FixedText::kNoMapping) return false;
+    if (record.file_system != FixedText::kRequiredFileSystem) return false;
+    if (!(record.free_mb >= neededMb)) return false;  // also refuses a free space that is not a number
+    // Without a known system partition, the system drive itself must still
+    // never hold the data: it is the partition about to be reinstalled.
+    if (excludeSystemDrive) {
+        CTarvelApp* app = GetTarvelApp();
+        if (app && !app->m_systemDrive.IsEmpty() && record.letter.CompareNoCase(app->m_systemDrive) == 0)
+            return false;
+    }
+    return true;
+}
+
+// Uses an existing folder, or creates the last level; a file of that name is
+// not a folder and is never used.
+bool CDiskInventory::UseFolder(const CString& path) {
+    if (m_host->PathExists(path)) return m_host->IsFolder(path) != FALSE;
+    m_host->CreateFolder(path);
+    return m_host->PathExists(path) && m_host->IsFolder(path);
+}
+
+CString CDiskInventory::PickStorageFolder(const CString& subFolder, int referenceIndex, double neededMb) {
+    CTarvelApp* app = GetTarvelApp();
+    int pass = 1;
+    CString result = FixedText::kNoStorageFolder;
+    const int count = (int)m_totalPartitions.GetSize();
+    // An index that names no record means the system partition is unknown.
+    const bool referenceKnown = referenceIndex >= 0 && referenceIndex < count;
+    const int reference = referenceKnown ? referenceIndex : -1;
+    bool found = false;
+
+    // The first qualifying record (of one disk, when asked) whose folder can be used.
+    auto scan = [&](bool oneDisk, int disk, bool excludeSystemDrive) {
+        for (int i = 0; i < count; ++i) {
+            if (oneDisk && m_totalPartitions[i].disk_number != disk) continue;
+            if (!StorageCandidate(i, reference, neededMb, excludeSystemDrive)) continue;
+            CString path = m_totalPartitions[i].letter + FixedText::kPathSeparator + subFolder;
+            if (UseFolder(path)) {
+                result = path;
+                return true;
+            }
+        }
+        return false;
+    };
+    if (count > 0) {
+        if (referenceKnown) found = scan(true, m_totalPartitions[reference].disk_number, false);
+        if (!found) {
+            pass = 2;
+            found = scan(false, 0, !referenceKnown);
+        }
+    }
+    if (!found) {
+        pass = 3;
+        CString systemDrive = app ? app->m_systemDrive : CString();
+        if (!systemDrive.IsEmpty()) {
+            CString path = systemDrive + FixedText::kPathSeparator + subFolder;
+            if (UseFolder(path)) {
+                result = path;
+                found = true;
+            }
+        }
+    }
+    if (!found) pass = 0;
+    if (app) app->m_storagePass = pass;
+    return result;
+}

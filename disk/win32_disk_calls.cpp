@@ -1,0 +1,145 @@
+// The Win32 implementations of the disk layer's two seams: each member is
+// the platform call of the same purpose and nothing more.
+#include <windows.h>
+#include <initguid.h>
+#include <setupapi.h>
+#include <shlwapi.h>
+#include <winioctl.h>
+
+#include "core/fixed_texts.h"
+#include "core/process_file_utils.h"
+#include "core/text_utils.h"
+#include "controls/message_box.h"
+#include "core/ini.h"
+#include "disk/disk_calls.h"
+
+namespace {
+
+class Win32Storage : public IStorageCalls {
+public:
+    int EnumerateDiskInterfaces(CString* paths, int maxPaths) override {
+        HDEVINFO set = SetupDiGetClassDevsW(&GUID_DEVINTERFACE_DISK, nullptr, nullptr,
+                                            DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+        if (set == INVALID_HANDLE_VALUE) return 0;
+        const DWORD blockSize = 1024;
+        BYTE* block = static_cast<BYTE*>(calloc(1, blockSize + sizeof(wchar_t)));
+        if (!block) {
+            SetupDiDestroyDeviceInfoList(set);
+            return 0;
+        }
+        SP_DEVICE_INTERFACE_DETAIL_DATA_W* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(block);
+        int count = 0;
+        for (DWORD index = 0; count < maxPaths; ++index) {
+            SP_DEVICE_INTERFACE_DATA data = {};
+            data.cbSize = sizeof(data);
+            if (!SetupDiEnumDeviceInterfaces(set, nullptr, &GUID_DEVINTERFACE_DISK, index, &data)) break;
+            memset(block, 0, blockSize);
+            detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);  // 6 in a 32-bit process
+            if (!SetupDiGetDeviceInterfaceDetailW(set, &data, detail, blockSize, nullptr, nullptr)) break;
+            // The block keeps one spare terminator beyond the size we offered.
+            paths[count++] = detail->DevicePath;
+        }
+        free(block);
+        SetupDiDestroyDeviceInfoList(set);
+        return count;
+    }
+    HANDLE OpenDevice(const wchar_t* path) override {
+        return CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    }
+    void CloseDevice(HANDLE device) override { CloseHandle(device); }
+    BOOL IoControl(HANDLE device, DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize,
+                   DWORD* returned) override {
+        return DeviceIoControl(device, code, const_cast<void*>(in), inSize, out, outSize, returned, nullptr);
+    }
+    DWORD LogicalDriveStrings(DWORD length, wchar_t* buffer) override {
+        return GetLogicalDriveStringsW(length, buffer);
+    }
+    UINT DriveType(const wchar_t* root) override { return GetDriveTypeW(root); }
+    BOOL VolumeInformation(const wchar_t* root, wchar_t* label, DWORD labelSize, wchar_t* fileSystem,
+                           DWORD fileSystemSize) override {
+        return GetVolumeInformationW(root, label, labelSize, nullptr, nullptr, nullptr, fileSystem,
+                                     fileSystemSize);
+    }
+    BOOL FreeBytesForCaller(const wchar_t* root, ULONGLONG* freeBytes) override {
+        ULARGE_INTEGER caller = {}, total = {}, totalFree = {};
+        if (!GetDiskFreeSpaceExW(root, &caller, &total, &totalFree)) return FALSE;
+        *freeBytes = caller.QuadPart;
+        return TRUE;
+    }
+    BOOL DefineDosDevice(DWORD flags, const wchar_t* name, const wchar_t* target) override {
+        return DefineDosDeviceW(flags, name, target);
+    }
+    BOOL FindFile(const wchar_t* path) override {
+        WIN32_FIND_DATAW data;
+        HANDLE find = FindFirstFileW(path, &data);
+        if (find == INVALID_HANDLE_VALUE) return FALSE;
+        FindClose(find);
+        return TRUE;
+    }
+    BOOL ProductVersion(const wchar_t* path, CString& version) override;
+};
+
+class Win32Host : public IBootHost {
+public:
+    BOOL PathExists(const wchar_t* path) override { return PathFileExistsW(path); }
+    BOOL IsFolder(const wchar_t* path) override { return PathIsDirectoryW(path) ? TRUE : FALSE; }
+    BOOL CreateFolder(const wchar_t* path) override { return CreateDirectoryW(path, nullptr); }
+    int CopyFileEnsureFolder(const wchar_t* source, const wchar_t* destination, BOOL failIfExists) override;
+    BOOL SetAttributes(const wchar_t* path, DWORD attributes) override { return SetFileAttributesW(path, attributes); }
+    BOOL WriteIniString(const wchar_t* path, const wchar_t* section, const wchar_t* key,
+                        const wchar_t* value) override;
+    int RunProcessAndWait(const wchar_t* program, const wchar_t* arguments) override;
+    void LocalTime(SYSTEMTIME* time) override { GetLocalTime(time); }
+    void ShowDebugBox(const wchar_t* text) override;
+};
+
+Win32Storage g_win32Storage;
+Win32Host g_win32Host;
+IStorageCalls* g_storage = &g_win32Storage;
+IBootHost* g_host = &g_win32Host;
+
+}  // namespace
+
+IStorageCalls& Win32StorageCalls() { return g_win32Storage; }
+IBootHost& Win32BootHost() { return g_win32Host; }
+IStorageCalls& CurrentStorageCalls() { return *g_storage; }
+IBootHost& CurrentBootHost() { return *g_host; }
+
+IStorageCalls* SetStorageCalls(IStorageCalls* calls) {
+    IStorageCalls* previous = g_storage;
+    g_storage = calls ? calls : &g_win32Storage;
+    return previous;
+}
+
+IBootHost* SetBootHost(IBootHost* host) {
+    IBootHost* previous = g_host;
+    g_host = host ? host : &g_win32Host;
+    return previous;
+}
+
+BOOL Win32Storage::ProductVersion(const wchar_t* path, CString& version) {
+    CString text = GetFileVersionText(path);
+    if (text == FixedText::kNoVersionText || text == FixedText::kNoVersionResourceText) return FALSE;
+    version = text;
+    return TRUE;
+}
+
+int Win32Host::CopyFileEnsureFolder(const wchar_t* source, const wchar_t* destination, BOOL failIfExists) {
+    return ::CopyFileEnsureFolder(source, destination, failIfExists);
+}
+
+// Through a CIni object for its path rules; the values are plain.
+BOOL Win32Host::WriteIniString(const wchar_t* path, const wchar_t* section, const wchar_t* key,
+                               const wchar_t* value) {
+    CIni ini(path);
+    ini.SetSection(section);
+    return ini.WriteString(key, value);
+}
+
+int Win32Host::RunProcessAndWait(const wchar_t* program, const wchar_t* arguments) {
+    return ::RunProcessAndWait(program, arguments);
+}
+
+// The program's own message box over the main window, without a countdown.
+void Win32Host::ShowDebugBox(const wchar_t* text) { MyMessageBox(MB_ICONINFORMATION, FALSE, text, 0); }

@@ -1,0 +1,254 @@
+// The work folder and the payloads: in-process with application objects
+// that read the built program's payloads, and end to end with the built
+// program under Wine.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <psapi.h>
+
+#include <string>
+
+#include "core/fixed_texts.h"
+#include "core/skin.h"
+#include "core/tarvel_app.h"
+#include "core/work_folder.h"
+#include "core_test_support.h"
+#include "payload_test_support.h"
+#include "utils_test_support.h"
+
+namespace {
+
+// The file the tools archive carries for now.
+const wchar_t kToolsProbe[] = L"tools_readme.txt";
+const DWORD kUnpackWaitMs = 60000;
+
+// Points TMP and TEMP elsewhere for the object's life.
+class TempVariables {
+public:
+    explicit TempVariables(const CString& folder) : m_tmp(Get(L"TMP")), m_temp(Get(L"TEMP")) {
+        SetEnvironmentVariableW(L"TMP", folder);
+        SetEnvironmentVariableW(L"TEMP", folder);
+    }
+    ~TempVariables() {
+        SetEnvironmentVariableW(L"TMP", m_tmp);
+        SetEnvironmentVariableW(L"TEMP", m_temp);
+    }
+
+private:
+    static CString Get(const wchar_t* name) {
+        wchar_t value[MAX_PATH * 2] = {};
+        GetEnvironmentVariableW(name, value, MAX_PATH * 2);
+        return CString(value);
+    }
+    CString m_tmp, m_temp;
+};
+
+class WithGdiplus : public testing::Test {
+protected:
+    void SetUp() override {
+        Gdiplus::GdiplusStartupInput input;
+        ASSERT_EQ(Gdiplus::Ok, Gdiplus::GdiplusStartup(&m_token, &input, nullptr));
+    }
+    void TearDown() override { Gdiplus::GdiplusShutdown(m_token); }
+    ULONG_PTR m_token = 0;
+};
+
+bool IsWorkFolderName(const CString& name) {
+    if (name.GetLength() != 10) return false;
+    for (int i = 0; i < 10; ++i)
+        if (!iswalnum(name[i])) return false;
+    return true;
+}
+
+CString LastPart(const CString& path) { return path.Mid(path.ReverseFind(L'\\') + 1); }
+
+}  // namespace
+
+TEST_F(WithGdiplus, WorkFolderGetsTheToolsAndTheSkinAnswers) {
+    ScratchFolder temp(L"work-in-process");
+    TempVariables vars(temp.Path());
+    ProgramModule program;
+    ASSERT_NE(nullptr, program.Get());
+
+    CTarvelApp app;
+    app.m_payloadModule = program.Get();
+    app.PrepareWorkFolder();
+    ASSERT_TRUE(app.m_workFolderCreated);
+    EXPECT_STREQ(temp.Path() + L"\\" + LastPart(app.m_workFolder), app.m_workFolder);
+    EXPECT_TRUE(IsWorkFolderName(LastPart(app.m_workFolder))) << Narrow(app.m_workFolder);
+    ASSERT_TRUE(IsFolder(app.m_workFolder));
+
+    // The skin archive is ready when PrepareWorkFolder returns.
+    EXPECT_EQ(1, app.m_skinZip.m_loaded);
+    Gdiplus::Image* tile = LoadSkinImage(L"probe_tile.png");
+    ASSERT_NE(nullptr, tile);
+    EXPECT_EQ(Gdiplus::Ok, tile->GetLastStatus());
+    EXPECT_EQ(24u, tile->GetWidth());
+    EXPECT_EQ(16u, tile->GetHeight());
+    delete tile;
+    // Callers may name the folder with a backslash; the animation has two frames.
+    Gdiplus::Image* spinner = LoadSkinImage(L"probe\\PROBE_SPINNER.gif");
+    ASSERT_NE(nullptr, spinner);
+    EXPECT_EQ(Gdiplus::Ok, spinner->GetLastStatus());
+    GUID dimension;
+    ASSERT_EQ(Gdiplus::Ok, spinner->GetFrameDimensionsList(&dimension, 1));
+    EXPECT_EQ(2u, spinner->GetFrameCount(&dimension));
+    delete spinner;
+    DWORD size = 0;
+    BYTE* data = LoadSkinImageData(L"probe\\probe_tile.png", &size);
+    ASSERT_NE(nullptr, data);
+    {
+        // The same bytes as the entry of the plain archive the build made.
+        std::string plain = ReadBytes(PayloadFixture(L"program-skin.zip"));
+        CResourceZip zip;
+        zip.Attach(MallocCopy(plain), (int)plain.size(), 0);
+        DWORD plainSize = 0;
+        BYTE* expected = zip.FindAndExtract(CResourceZip::kFindSuffix, L"probe/probe_tile.png", &plainSize);
+        ASSERT_NE(nullptr, expected);
+        EXPECT_EQ(plainSize, size);
+        EXPECT_EQ(0, memcmp(expected, data, size));
+        free(expected);
+    }
+    free(data);
+    EXPECT_EQ(nullptr, LoadSkinImage(L"no-such-picture.png"));
+    EXPECT_EQ(nullptr, LoadSkinImageData(L"no-such-picture.png", &size));
+    EXPECT_EQ(0u, size);
+
+    // The unpack thread says when it is done; the tools are there and the
+    // library is gone again.
+    ASSERT_TRUE(app.WaitForTools(kUnpackWaitMs));
+    EXPECT_FALSE(ReadBytes(app.m_workFolder + L"\\" + kToolsProbe).empty());
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(app.m_workFolder + FixedText::kSevenZipLibraryFileName));
+
+    // Exit deletes the folder this object created.
+    CString folder = app.m_workFolder;
+    app.ExitInstance();
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(folder));
+}
+
+TEST(WorkFolder, TwoCopiesGetFoldersOfTheirOwnAndDeleteOnlyTheirs) {
+    ScratchFolder temp(L"work-two");
+    TempVariables vars(temp.Path());
+    ProgramModule program;
+    CTarvelApp first;
+    first.m_payloadModule = program.Get();
+    first.PrepareWorkFolder();
+    CTarvelApp second;
+    second.m_payloadModule = program.Get();
+    second.PrepareWorkFolder();
+    ASSERT_TRUE(first.m_workFolderCreated);
+    ASSERT_TRUE(second.m_workFolderCreated);
+    EXPECT_STRNE(first.m_workFolder, second.m_workFolder);
+    EXPECT_TRUE(first.WaitForTools(kUnpackWaitMs));
+    EXPECT_TRUE(second.WaitForTools(kUnpackWaitMs));
+
+    second.ExitInstance();
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(second.m_workFolder));
+    EXPECT_TRUE(IsFolder(first.m_workFolder));
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(first.m_workFolder + L"\\" + kToolsProbe));
+    first.ExitInstance();
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(first.m_workFolder));
+}
+
+TEST(WorkFolder, AnUnusableTemporaryFolderSendsTheWorkFolderBelowTheProgram) {
+    ScratchFolder temp(L"work-fallback");
+    // A file where the temporary folder should be: nothing can be made below it.
+    CString notAFolder = temp / L"plain-file";
+    ASSERT_TRUE(WriteBytes(notAFolder, "x"));
+    TempVariables vars(notAFolder);
+    ProgramModule program;
+    CTarvelApp app;
+    app.m_payloadModule = program.Get();
+    app.PrepareWorkFolder();
+    ASSERT_TRUE(app.m_workFolderCreated);
+    EXPECT_STREQ(app.m_moduleFolder + FixedText::kWorkFolderFallbackSeparator + LastPart(app.m_workFolder),
+                 app.m_workFolder);
+    EXPECT_TRUE(app.WaitForTools(kUnpackWaitMs));
+    app.ExitInstance();
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(app.m_workFolder));
+}
+
+TEST(WorkFolder, NoFolderMeansNothingIsWrittenAndNobodyWaitsLong) {
+    ProgramModule program;
+    CTarvelApp app;
+    app.m_payloadModule = program.Get();
+    // Below a file nothing can be created, on either road.
+    ScratchFolder temp(L"work-none");
+    CString notAFolder = temp / L"plain-file";
+    ASSERT_TRUE(WriteBytes(notAFolder, "x"));
+    TempVariables vars(notAFolder);
+    app.m_moduleFolder = notAFolder;
+    app.PrepareWorkFolder();
+    EXPECT_FALSE(app.m_workFolderCreated);
+    DWORD started = GetTickCount();
+    EXPECT_FALSE(app.WaitForTools(kUnpackWaitMs));
+    EXPECT_LT(GetTickCount() - started, 10000u);
+    app.ExitInstance();
+    EXPECT_EQ("x", ReadBytes(notAFolder));
+
+    // Before PrepareWorkFolder nobody waits at all.
+    CTarvelApp idle;
+    EXPECT_FALSE(idle.WaitForTools(kUnpackWaitMs));
+}
+
+TEST(WorkFolder, PayloadLoadersAndTheirKeys) {
+    ProgramModule program;
+    {
+        // An empty key text takes the resource as stored: the program's skin
+        // payload is enciphered, so no zip opens and the target stays empty.
+        CResourceZip zip;
+        EXPECT_EQ(0, LoadSkinPayload(zip, L"", program.Get()));
+        EXPECT_EQ(0, zip.m_loaded);
+        // The wrong key deciphers to garbage, which does not open either.
+        EXPECT_EQ(0, LoadSkinPayload(zip, L"not the key", program.Get()));
+        EXPECT_EQ(1, LoadSkinPayload(zip, FixedText::kSkinKeyText, program.Get()));
+        EXPECT_NE(nullptr, zip.m_zip);
+    }
+    {
+        CResourceFile plain;
+        EXPECT_EQ(1, LoadToolsPayload(plain, L"", program.Get()));  // stored bytes, as they are
+        std::string stored((const char*)plain.m_data, plain.m_size);
+        EXPECT_EQ(1, LoadToolsPayload(plain, FixedText::kPayloadKeyText, program.Get()));
+        EXPECT_EQ(0, memcmp(plain.m_data, "7z\xBC\xAF\x27\x1C", 6)) << "the 7z signature";
+        EXPECT_NE(0, memcmp(stored.data(), "7z\xBC\xAF\x27\x1C", 6));
+        EXPECT_EQ(1, LoadLibraryPayload(plain, FixedText::kPayloadKeyText, program.Get()));
+        EXPECT_EQ(0, memcmp(plain.m_data, "MZ", 2));
+    }
+    // The key is the raw MD5 of the key text: MD5("abc").
+    BYTE key[16];
+    DerivePayloadKey(L"abc", key);
+    const BYTE abc[16] = {0x90, 0x01, 0x50, 0x98, 0x3c, 0xd2, 0x4f, 0xb0, 0xd6, 0x96, 0x3f, 0x7d, 0x28, 0xe1, 0x7f, 0x72};
+    EXPECT_EQ(0, memcmp(abc, key, 16));
+}
+
+TEST_F(WithGdiplus, SkinPicturesAreFreedWithTheirImage) {
+    CTarvelApp app;
+    std::string zip = ReadBytes(PayloadFixture(L"pictures.zip"));
+    ASSERT_FALSE(zip.empty());
+    app.m_skinZip.Attach(MallocCopy(zip), (int)zip.size(), 0);
+    ASSERT_EQ(1, app.m_skinZip.m_loaded);
+
+    Gdiplus::Image* broken = LoadSkinImage(L"broken.png");
+    ASSERT_NE(nullptr, broken) << "bytes that are no picture still give an image object";
+    EXPECT_NE(Gdiplus::Ok, broken->GetLastStatus());
+    delete broken;
+
+    // Each load copies a 720 KB bitmap into a memory stream; deleting the
+    // image must free it, or 150 loads hold more than 100 MB.
+    auto privateBytes = [] {
+        PROCESS_MEMORY_COUNTERS counters = {sizeof(counters)};
+        GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters));
+        return (long long)counters.PagefileUsage;
+    };
+    for (int i = 0; i < 10; ++i) delete LoadSkinImage(L"wide.bmp");  // settle the heaps first
+    long long before = privateBytes();
+    for (int i = 0; i < 150; ++i) {
+        Gdiplus::Image* image = LoadSkinImage(L"wide.bmp");
+        ASSERT_NE(nullptr, image);
+        ASSERT_EQ(Gdiplus::Ok, image->GetLastStatus());
+        ASSERT_EQ(600u, image->GetWidth());
+        delete image;
+    }
+    long long grown = privateBytes() - before;
+    EXPECT_LT(grown, 30LL * 1024 * 1024) << "memory grew by " << grown << " bytes";
+}

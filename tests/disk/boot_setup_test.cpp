@@ -1,0 +1,380 @@
+// The boot setup and the boot-entry command sequences against the scripted
+// machine: which partitions get which sequence, the staging copy, the
+// boot-partition INI and the full recorded command lists.
+#include "core/fixed_texts.h"
+#include "disk_test_support.h"
+
+namespace {
+
+const std::wstring kWork = L"C:\\Temp\\Work Folder";
+const std::wstring kTool = kWork + L"\\kvtbcd.exe";
+const std::wstring kE = L"{5189B2D4-7C3A-4E61-9B0F-2A8D6C1E4F37}";
+const std::wstring kO = L"{5189B2D4-7C3A-4E61-9B0F-2A8D6C1E4F38}";
+const std::wstring kE2 = L"{5189B2D4-7C3A-4E61-9B0F-2A8D6C1E4F39}";
+const std::wstring kO2 = L"{5189B2D4-7C3A-4E61-9B0F-2A8D6C1E4F3A}";
+
+// One entry's values as the commands should show them.
+struct EntryText {
+    std::wstring store, e, o, tag, drive, folder, sdi, file;
+};
+
+// Commands 1 to 6, the same for both styles: remove the old entry, make the
+// ramdisk options, create the entry.
+std::vector<std::wstring> Head(const EntryText& t) {
+    const std::wstring s = L"/store \"" + t.store + L"\" ";
+    return {
+        s + L"/delete " + t.e,
+        s + L"/delete " + t.o,
+        s + L"/create " + t.o + L" /d \"" + t.tag + L"\" /device",
+        s + L"/set " + t.o + L" ramdisksdidevice partition=" + t.drive,
+        s + L"/set " + t.o + L" ramdisksdipath \"\\" + t.folder + L"\\" + t.sdi + L"\"",
+        s + L"/create " + t.e + L" /d \"" + t.tag + L"\" /application osloader",
+    };
+}
+
+std::wstring Ramdisk(const EntryText& t, const wchar_t* element) {
+    return L"/store \"" + t.store + L"\" /set " + t.e + L" " + element + L" ramdisk=\"[" + t.drive + L"]\\" +
+           t.folder + L"\\" + t.file + L"\"," + t.o;
+}
+
+std::vector<std::wstring> Sequence(const EntryText& t, bool gpt, bool fileTag) {
+    const std::wstring s = L"/store \"" + t.store + L"\" ";
+    std::vector<std::wstring> out = Head(t);
+    out.push_back(Ramdisk(t, L"device"));
+    if (gpt) out.push_back(s + L"/set " + t.e + L" path \\windows\\system32\\boot\\winload.efi");
+    out.push_back(Ramdisk(t, L"osdevice"));
+    if (!gpt) out.push_back(s + L"/set " + t.e + L" path \\windows\\system32\\boot\\winload.exe");
+    out.push_back(s + L"/set " + t.e + L" systemroot \\windows");
+    out.push_back(s + L"/set " + t.e + L" detecthal yes");
+    out.push_back(s + L"/set " + t.e + L" winpe yes");
+    if (gpt) out.push_back(s + L"/set " + t.e + L" nx OptIn");
+    out.push_back(s + L"/displayorder " + t.e + L" /addlast");
+    if (fileTag) out.push_back(s + L"/set {bootmgr} description kvtboot");
+    out.push_back(s + L"/bootsequence " + t.e);
+    return out;
+}
+
+// The main sequences for the EFI partition H: and the active D:, with the
+// target D:\Kavetta Data\pe image.wim; the extra GPT one for the staged copy on C:.
+const EntryText kMainH = {L"H:\\EFI\\Microsoft\\Boot\\BCD", kE, kO, L"KavettaPE", L"D:", L"Kavetta Data",
+                          L"kvtboot.sdi", L"pe image.wim"};
+const EntryText kMainD = {L"D:\\Boot\\BCD", kE, kO, L"KavettaPE", L"D:", L"Kavetta Data", L"kvtboot.sdi",
+                          L"pe image.wim"};
+const EntryText kExtraH = {L"H:\\EFI\\Microsoft\\Boot\\BCD", kE2, kO2, L"KavettaPE-2", L"C:", L"KavettaBoot",
+                           L"kvtboot2.sdi", L"pe image.wim"};
+std::vector<std::wstring> ExpectedMainGpt() { return Sequence(kMainH, true, true); }
+std::vector<std::wstring> ExpectedMainMbr() { return Sequence(kMainD, false, true); }
+std::vector<std::wstring> ExpectedExtraGpt() { return Sequence(kExtraH, true, false); }
+
+class BootSetupTest : public DiskTest {
+protected:
+    void SetUp() override {
+        BuildStandardMachine(machine);
+        app.m_workFolder = kWork.c_str();
+        app.m_dataFolder = L"D:\\Kavetta Data";
+        app.m_systemDrive = L"C:";
+        app.m_referencePartition = 2;  // C: in the inventory order
+        app.m_storagePass = 1;
+        machine.AddFolder(L"C:\\Temp");
+        machine.AddFolder(kWork);
+        for (const wchar_t* name : {L"kvtbcd.exe", L"kvtboot.sdi", L"kvtboot2.sdi", L"kvtldr", L"kvtmenu.lst",
+                                    L"kvtldr.mbr", L"kvtbootx64.efi", L"kvtbootmgfw.efi", L"kvtwinload.efi"})
+            machine.AddFile(kWork + L"\\" + name);
+        machine.AddFolder(L"D:\\Kavetta Data");
+        machine.AddFile(L"D:\\Kavetta Data\\pe image.wim");
+        machine.AddFile(L"H:\\EFI\\Microsoft\\Boot\\BCD");
+        machine.AddFile(L"D:\\Boot\\BCD");
+        machine.AddFile(L"F:\\Boot\\BCD");
+        inventory.Refresh();
+        ASSERT_TRUE(SplitTargetPath(L"D:\\Kavetta Data\\pe image.wim"));
+    }
+    // The argument texts of the recorded runs from..to (1-based, inclusive).
+    std::vector<std::wstring> Runs(size_t from, size_t to) {
+        std::vector<std::wstring> out;
+        for (size_t i = from; i <= to && i <= machine.runs.size(); ++i) {
+            const std::wstring& run = machine.runs[i - 1];
+            EXPECT_EQ(run.substr(0, run.find(L'|')), kTool);
+            out.push_back(run.substr(run.find(L'|') + 1));
+        }
+        return out;
+    }
+    bool Logged(const std::wstring& entry) {
+        return std::find(machine.log.begin(), machine.log.end(), entry) != machine.log.end();
+    }
+    CDiskInventory inventory{&machine, &machine};
+};
+
+TEST_F(BootSetupTest, EveryBootPartitionOfANonUsbDiskGetsTheMainSequence) {
+    EXPECT_EQ(inventory.InstallBootEntries(), 2);
+    // The EFI partition got the first free letter, H:.
+    EXPECT_STREQ(inventory.m_totalPartitions[0].mapped_letter, L"H:");
+    ASSERT_EQ(machine.runs.size(), 31u);
+    EXPECT_EQ(Runs(1, 16), ExpectedMainGpt());
+    EXPECT_EQ(Runs(17, 31), ExpectedMainMbr());
+    // The copies around the GPT commands, in order.
+    std::vector<std::wstring> gptLog(machine.log.begin(), machine.log.begin() + 19);
+    std::vector<std::wstring> expected = {
+        L"copy " + kWork + L"\\kvtboot.sdi -> D:\\Kavetta Data\\kvtboot.sdi",
+        L"copy H:\\EFI\\Microsoft\\Boot\\BCD -> H:\\EFI\\Microsoft\\Boot\\BCD.02030905",
+    };
+    for (const auto& run : ExpectedMainGpt()) expected.push_back(L"run " + run);
+    expected.insert(expected.begin() + 17,
+                    L"copy H:\\EFI\\Microsoft\\Boot\\BCD -> H:\\EFI\\Microsoft\\Boot\\BCD.kvtbak");
+    EXPECT_EQ(gptLog, expected);
+    // The MBR partition: the ramdisk file is already there, so only the store backups.
+    EXPECT_TRUE(Logged(L"copy D:\\Boot\\BCD -> D:\\Boot\\BCD.02030905"));
+    EXPECT_TRUE(Logged(L"copy D:\\Boot\\BCD -> D:\\Boot\\BCD.kvtbak"));
+    // No boot files, no INI, no staging, nothing on the USB disk.
+    EXPECT_TRUE(machine.iniValues.empty());
+    EXPECT_FALSE(machine.HasFile(L"C:\\KavettaBoot\\pe image.wim"));
+    for (const auto& entry : machine.log) EXPECT_EQ(entry.find(L"F:\\"), std::wstring::npos) << Narrow(entry.c_str());
+}
+
+TEST_F(BootSetupTest, CommandSixFailingEndsThatPartitionsSequence) {
+    machine.exitCodes[6] = 1;
+    EXPECT_EQ(inventory.InstallBootEntries(), 1);  // only the MBR partition got its entry
+    ASSERT_EQ(machine.runs.size(), 6u + 15u);
+    std::vector<std::wstring> firstSix = ExpectedMainGpt();
+    firstSix.resize(6);
+    EXPECT_EQ(Runs(1, 6), firstSix);
+    EXPECT_EQ(Runs(7, 21), ExpectedMainMbr());
+    EXPECT_FALSE(machine.HasFile(L"H:\\EFI\\Microsoft\\Boot\\BCD.kvtbak"));
+    EXPECT_TRUE(machine.HasFile(L"H:\\EFI\\Microsoft\\Boot\\BCD.02030905"));  // made before the commands
+}
+
+TEST_F(BootSetupTest, ToolThatDoesNotStartCountsAsFailure) {
+    for (int i = 1; i <= 40; ++i) machine.exitCodes[i] = -1;
+    EXPECT_EQ(inventory.InstallBootEntries(), 0);
+    EXPECT_EQ(machine.runs.size(), 12u);  // six per partition
+}
+
+TEST_F(BootSetupTest, DatedBackupUnderTheInjectedClock) {
+    machine.now = {2026, 11, 4, 30, 23, 59, 0, 0};
+    inventory.RunBootEntryCommands(L"H:", 1);
+    EXPECT_TRUE(machine.HasFile(L"H:\\EFI\\Microsoft\\Boot\\BCD.11302359"));
+    // The same minute again: the backup is not made twice.
+    size_t copies = std::count_if(machine.log.begin(), machine.log.end(),
+                                  [](const std::wstring& e) { return e.find(L"BCD.11302359") != std::wstring::npos; });
+    inventory.RunBootEntryCommands(L"H:", 1);
+    size_t again = std::count_if(machine.log.begin(), machine.log.end(),
+                                 [](const std::wstring& e) { return e.find(L"BCD.11302359") != std::wstring::npos; });
+    EXPECT_EQ(copies, 1u);
+    EXPECT_EQ(again, 1u);
+}
+
+TEST_F(BootSetupTest, OldSystemModePreparesTheSystemDisksBootFiles) {
+    app.m_bootModeFlag = 1;
+    machine.AddFile(L"H:\\bootmgr");
+    machine.AddFile(L"D:\\bootmgr");
+    EXPECT_EQ(inventory.InstallBootEntries(), 2);
+    // Only the partition on the system's disk (H:) is prepared.
+    EXPECT_TRUE(machine.HasFile(L"H:\\kvtldr"));
+    EXPECT_FALSE(machine.HasFile(L"D:\\kvtldr"));
+    EXPECT_EQ(machine.AttributesOf(L"H:\\kvtldr"), (DWORD)FILE_ATTRIBUTE_NORMAL);  // stopped before marking it
+    EXPECT_EQ(machine.AttributesOf(L"H:\\Boot\\BCD.kvtorig"), INVALID_FILE_ATTRIBUTES);  // no H:\Boot\BCD
+    EXPECT_TRUE(machine.iniValues.empty());  // stopped at the missing store
+    // The MBR partition with the flag set: no backups, all commands.
+    EXPECT_FALSE(machine.HasFile(L"D:\\Boot\\BCD.02030905"));
+    EXPECT_FALSE(machine.HasFile(L"D:\\Boot\\BCD.kvtbak"));
+    EXPECT_EQ(machine.runs.size(), 31u);
+}
+
+TEST_F(BootSetupTest, OldSystemModeWritesTheBootPartitionIni) {
+    app.m_bootModeFlag = 1;
+    machine.AddFile(L"H:\\bootmgr");
+    machine.AddFile(L"H:\\Boot\\BCD");
+    EXPECT_EQ(inventory.InstallBootEntries(), 2);
+    EXPECT_EQ(machine.iniValues[L"H:\\KVTLDR.INI|kavetta|mode"], L"ramdisk");
+    EXPECT_EQ(machine.iniValues[L"H:\\KVTLDR.INI|kavetta|bootfile"], L"kvtboot");
+    EXPECT_EQ(machine.iniValues[L"H:\\KVTLDR.INI|entry|tag"], L"KavettaPE");
+    EXPECT_EQ(machine.iniValues.size(), 3u);
+    EXPECT_EQ(machine.AttributesOf(L"H:\\kvtmenu.lst"), 6u);
+    // The boot files come before the partition's commands.
+    auto ini = std::find(machine.log.begin(), machine.log.end(), L"ini H:\\kvtldr.ini [entry] tag=KavettaPE");
+    auto firstRun = std::find_if(machine.log.begin(), machine.log.end(),
+                                 [](const std::wstring& e) { return e.compare(0, 4, L"run ") == 0; });
+    EXPECT_LT(ini - machine.log.begin(), firstRun - machine.log.begin());
+}
+
+TEST_F(BootSetupTest, PrepareBootFilesWritesTheIniAndMarksTheFiles) {
+    app.m_bootFileTag = L"tagfile";
+    app.m_bootEntryTag = L"tagentry";
+    machine.AddFile(L"D:\\bootmgr");
+    EXPECT_EQ(inventory.PrepareBootFiles(L"D:"), 1);
+    std::vector<std::wstring> expected = {
+        L"copy " + kWork + L"\\kvtldr -> D:\\kvtldr",
+        L"attrib D:\\kvtldr 7",
+        L"copy D:\\Boot\\BCD -> D:\\Boot\\BCD.kvtorig",
+        L"attrib D:\\Boot\\BCD.kvtorig 7",
+        L"ini D:\\kvtldr.ini [kavetta] mode=ramdisk",
+        L"ini D:\\kvtldr.ini [kavetta] bootfile=tagfile",
+        L"ini D:\\kvtldr.ini [entry] tag=tagentry",
+        L"attrib D:\\kvtldr.ini 7",
+        L"copy " + kWork + L"\\kvtmenu.lst -> D:\\kvtmenu.lst",
+        L"copy " + kWork + L"\\kvtldr.mbr -> D:\\Boot\\kvtldr.mbr",
+        L"attrib D:\\kvtmenu.lst 6",
+    };
+    EXPECT_EQ(machine.log, expected);
+    // Run again on the prepared partition: the INI is made writable first, the copies do not overwrite.
+    machine.log.clear();
+    EXPECT_EQ(inventory.PrepareBootFiles(L"D:"), 1);
+    EXPECT_EQ(machine.log[0], L"attrib D:\\kvtldr 7");
+    EXPECT_EQ(machine.log[1], L"attrib D:\\kvtldr.ini 128");
+    EXPECT_EQ(machine.iniValues[L"D:\\KVTLDR.INI|entry|tag"], L"tagentry");
+    // Missing first file: nothing at all.
+    machine.log.clear();
+    EXPECT_EQ(inventory.PrepareBootFiles(L"E:"), 0);
+    EXPECT_TRUE(machine.log.empty());
+}
+
+TEST_F(BootSetupTest, PassTwoStagesTheTargetAndAddsTheExtraEntry) {
+    app.m_storagePass = 2;
+    EXPECT_EQ(inventory.InstallBootEntries(), 2);
+    EXPECT_EQ(machine.log[0], L"copy D:\\Kavetta Data\\pe image.wim -> C:\\KavettaBoot\\pe image.wim");
+    // H: (system disk): main 16 + extra 15; D: (other disk): main 15 only.
+    ASSERT_EQ(machine.runs.size(), 46u);
+    EXPECT_EQ(Runs(1, 16), ExpectedMainGpt());
+    EXPECT_EQ(Runs(17, 31), ExpectedExtraGpt());
+    EXPECT_EQ(Runs(32, 46), ExpectedMainMbr());
+    EXPECT_TRUE(Logged(L"copy " + kWork + L"\\kvtboot2.sdi -> C:\\KavettaBoot\\kvtboot2.sdi"));
+    // The extra sequence makes no suffix backup of its own.
+    size_t suffix = std::count_if(machine.log.begin(), machine.log.end(), [](const std::wstring& e) {
+        return e.find(L"H:\\EFI\\Microsoft\\Boot\\BCD.kvtbak") != std::wstring::npos;
+    });
+    EXPECT_EQ(suffix, 1u);
+}
+
+TEST_F(BootSetupTest, ExtraMbrSequenceOnTheSystemDisk) {
+    app.m_storagePass = 2;
+    app.m_referencePartition = 4;  // D: (disk 1) as the system's partition
+    EXPECT_EQ(inventory.InstallBootEntries(), 2);
+    // H: main 16, D: main 15 + extra 14.
+    ASSERT_EQ(machine.runs.size(), 45u);
+    std::vector<std::wstring> extra = Runs(32, 45);
+    ASSERT_EQ(extra.size(), 14u);
+    const std::wstring s = L"/store \"D:\\Boot\\BCD\" ";
+    EXPECT_EQ(extra[3], s + L"/set " + kO2 + L" ramdisksdidevice partition=D:");
+    EXPECT_EQ(extra[6], s + L"/set " + kE2 + L" device ramdisk=\"[D:]\\KavettaBoot\\pe image.wim\"," + kO2);
+    EXPECT_EQ(extra[7], s + L"/set " + kE2 + L" osdevice ramdisk=\"[D:]\\KavettaBoot\\pe image.wim\"," + kO2);
+    EXPECT_EQ(extra[12], s + L"/displayorder " + kE2 + L" /addlast");
+    EXPECT_EQ(extra[13], s + L"/bootsequence " + kE2);
+}
+
+TEST_F(BootSetupTest, FailedStagingMeansNoExtraEntries) {
+    app.m_storagePass = 2;
+    SplitTargetPath(L"D:\\Kavetta Data\\missing.wim");
+    EXPECT_EQ(inventory.InstallBootEntries(), 2);
+    EXPECT_EQ(machine.runs.size(), 31u);
+}
+
+TEST_F(BootSetupTest, OlderStagedCopyCountsAsStaged) {
+    app.m_storagePass = 2;
+    machine.AddFolder(L"C:\\KavettaBoot");
+    machine.AddFile(L"C:\\KavettaBoot\\pe image.wim");
+    machine.files.erase(FakeMachine::Upper(L"D:\\Kavetta Data\\pe image.wim"));
+    inventory.InstallBootEntries();
+    EXPECT_EQ(machine.runs.size(), 46u);
+}
+
+TEST_F(BootSetupTest, PassesOneAndThreeMakeNoStagingCopy) {
+    for (int pass : {1, 3}) {
+        machine.runs.clear();
+        machine.log.clear();
+        app.m_storagePass = pass;
+        inventory.InstallBootEntries();
+        EXPECT_FALSE(machine.HasFile(L"C:\\KavettaBoot\\pe image.wim")) << pass;
+        EXPECT_EQ(machine.runs.size(), 31u) << pass;
+    }
+}
+
+TEST_F(BootSetupTest, StagingHappensEvenWithoutBootPartitions) {
+    machine.disks.erase(machine.disks.begin() + 1);  // the GPT system disk
+    machine.disks.pop_back();                        // the MBR data disk
+    inventory.Refresh();
+    app.m_storagePass = 2;
+    EXPECT_EQ(inventory.InstallBootEntries(), 0);
+    EXPECT_TRUE(machine.HasFile(L"C:\\KavettaBoot\\pe image.wim"));
+    EXPECT_TRUE(machine.runs.empty());
+}
+
+TEST_F(BootSetupTest, SixtyFourBitFilesOnlyOnGptForTheNamedSystem) {
+    app.m_is64BitSystem = 1;
+    app.m_bootModeText = FixedText::kBootFiles64SystemText;
+    machine.AddFile(L"H:\\EFI\\Boot\\bootx64.efi");  // overwritten
+    inventory.InstallBootEntries();
+    EXPECT_TRUE(Logged(L"copy " + kWork + L"\\kvtbootx64.efi -> H:\\EFI\\Boot\\bootx64.efi"));
+    EXPECT_TRUE(Logged(L"copy " + kWork + L"\\kvtbootmgfw.efi -> H:\\EFI\\Microsoft\\Boot\\kvtbootmgfw.efi"));
+    EXPECT_TRUE(Logged(L"copy " + kWork + L"\\kvtwinload.efi -> H:\\EFI\\Microsoft\\Boot\\kvtwinload.efi"));
+    EXPECT_FALSE(machine.HasFile(L"D:\\EFI\\Boot\\bootx64.efi"));
+    // Another system text, or a 32-bit system: none.
+    for (int variant = 0; variant < 2; ++variant) {
+        FakeMachine m;
+        BuildStandardMachine(m);
+        m.files = machine.files;
+        m.files.erase(FakeMachine::Upper(L"H:\\EFI\\Boot\\bootx64.efi"));
+        CDiskInventory other(&m, &m);
+        other.Refresh();
+        app.m_is64BitSystem = variant == 0 ? 0 : 1;
+        app.m_bootModeText = variant == 0 ? FixedText::kBootFiles64SystemText : FixedText::kSystemWin10;
+        other.InstallBootEntries();
+        EXPECT_FALSE(m.HasFile(L"H:\\EFI\\Boot\\bootx64.efi")) << variant;
+    }
+}
+
+TEST_F(BootSetupTest, UnknownSystemPartitionPreparesNothingExtra) {
+    app.m_referencePartition = 99;
+    app.m_bootModeFlag = 1;
+    app.m_storagePass = 2;
+    machine.AddFile(L"H:\\bootmgr");
+    EXPECT_EQ(inventory.InstallBootEntries(), 2);
+    EXPECT_FALSE(machine.HasFile(L"H:\\kvtldr"));
+    EXPECT_EQ(machine.runs.size(), 31u);
+}
+
+TEST_F(BootSetupTest, TargetInTheDriveRootStagesWithoutADoubledSeparator) {
+    machine.AddFile(L"D:\\pe.wim");
+    ASSERT_TRUE(SplitTargetPath(L"D:\\pe.wim"));
+    app.m_storagePass = 2;
+    inventory.InstallBootEntries();
+    EXPECT_TRUE(Logged(L"copy D:\\pe.wim -> C:\\KavettaBoot\\pe.wim"));
+    EXPECT_TRUE(Logged(L"copy " + kWork + L"\\kvtboot.sdi -> D:\\kvtboot.sdi"));
+}
+
+TEST_F(BootSetupTest, RefusedTargetRunsNothing) {
+    EXPECT_FALSE(SplitTargetPath(CString(L'x', 400)));
+    EXPECT_EQ(inventory.InstallBootEntries(), 0);
+    EXPECT_TRUE(machine.runs.empty());
+}
+
+TEST_F(DiskTest, SplitTargetPathCases) {
+    app.m_dataFolder = L"E:\\Data Folder";
+    struct Case {
+        const wchar_t* path;
+        const wchar_t* drive;
+        const wchar_t* dir;
+        const wchar_t* file;
+    } cases[] = {
+        {L"D:\\Kavetta Data\\pe image.wim", L"D:", L"Kavetta Data", L"pe image.wim"},
+        {L"pe.wim", L"E:", L"Data Folder", L"pe.wim"},
+        {L"D:\\a\\b\\pe.iso", L"D:", L"a\\b", L"pe.iso"},
+        {L"D:\\\\a\\b\\\\pe", L"D:", L"a\\b", L"pe"},
+        {L"D:/x/y/pe.wim", L"D:", L"x/y", L"pe.wim"},
+        {L"D:\\pe.wim", L"D:", L"", L"pe.wim"},
+        {L"D:\\/\\pe.wim", L"D:", L"", L"pe.wim"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Narrow(c.path));
+        EXPECT_TRUE(SplitTargetPath(c.path));
+        EXPECT_STREQ(g_TargetDrive, c.drive);
+        EXPECT_STREQ(g_TargetDir, c.dir);
+        EXPECT_STREQ(g_TargetFileName, c.file);
+    }
+    // Parts that do not fit the split buffers are refused.
+    CString longName = CString(L"D:\\") + CString(L'n', 300) + L".wim";
+    EXPECT_FALSE(SplitTargetPath(longName));
+    EXPECT_STREQ(g_TargetFileName, L"");
+    app.m_dataFolder = CString(L"E:\\") + CString(L'd', 250);
+    EXPECT_FALSE(SplitTargetPath(L"pe.wim"));
+}
+
+}  // namespace

@@ -1,0 +1,376 @@
+#include "fake_machine.h"
+
+#include <stddef.h>
+#include <wctype.h>
+
+#include <algorithm>
+
+const GUID kEfiTypeGuid = {0xC12A7328, 0xF81F, 0x11D2, {0xBA, 0x4B, 0x00, 0xA0, 0xC9, 0x3E, 0xC9, 0x3B}};
+const GUID kMsrTypeGuid = {0xE3C9E316, 0x0B5C, 0x4DB8, {0x81, 0x7D, 0xF9, 0x2D, 0xF0, 0x02, 0x15, 0xAE}};
+const GUID kBasicDataGuid = {0xEBD0A0A2, 0xB9E5, 0x4433, {0x87, 0xC0, 0x68, 0xB6, 0xB7, 0x26, 0x99, 0xC7}};
+const GUID kRecoveryGuid = {0xDE94BBA4, 0x06D1, 0x4D40, {0xA1, 0x6A, 0xBF, 0xD5, 0x01, 0x79, 0xD6, 0xAC}};
+
+namespace {
+
+// "X:", "X:\" or "\\.\X:" -> X; 0 otherwise.
+wchar_t DriveOf(const std::wstring& path) {
+    std::wstring p = path;
+    if (p.compare(0, 4, L"\\\\.\\") == 0) p = p.substr(4);
+    if (p.size() == 2 || (p.size() == 3 && p[2] == L'\\')) {
+        if (p[1] == L':' && iswalpha(p[0])) return (wchar_t)towupper(p[0]);
+    }
+    return 0;
+}
+
+bool Copy(void* out, DWORD outSize, const std::vector<BYTE>& answer, DWORD* returned) {
+    DWORD n = (DWORD)std::min<size_t>(outSize, answer.size());
+    if (n) memcpy(out, answer.data(), n);
+    if (returned) *returned = n;
+    return true;
+}
+
+}  // namespace
+
+std::wstring FakeMachine::Upper(std::wstring s) {
+    for (auto& c : s) c = (wchar_t)towupper(c);
+    while (s.size() > 3 && s.back() == L'\\') s.pop_back();
+    return s;
+}
+
+int FakeMachine::EnumerateDiskInterfaces(CString* paths, int maxPaths) {
+    int count = 0;
+    for (const FakeDisk& disk : disks) {
+        if (count == maxPaths) return count;
+        paths[count++] = disk.path.c_str();
+    }
+    for (int i = 0; i < extraInterfaces && count < maxPaths; ++i) {
+        CString path;
+        path.Format(L"\\\\?\\fake#unopenable#%d", i);
+        paths[count++] = path;
+    }
+    return count;
+}
+
+HANDLE FakeMachine::OpenDevice(const wchar_t* path) {
+    std::wstring p = path;
+    for (size_t i = 0; i < disks.size(); ++i) {
+        if (disks[i].path == p) {
+            if (disks[i].openFails) return INVALID_HANDLE_VALUE;
+            int h = m_nextHandle++;
+            m_open[h] = OpenThing{true, (int)i};
+            ++openHandles;
+            return reinterpret_cast<HANDLE>((INT_PTR)h);
+        }
+    }
+    wchar_t letter = p.compare(0, 4, L"\\\\.\\") == 0 ? DriveOf(p) : 0;
+    if (letter) {
+        const FakeVolume* v = VolumeForLetter(letter);
+        if (v) {
+            int h = m_nextHandle++;
+            m_open[h] = OpenThing{false, (int)(v - volumes.data())};
+            ++openHandles;
+            return reinterpret_cast<HANDLE>((INT_PTR)h);
+        }
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
+void FakeMachine::CloseDevice(HANDLE device) {
+    if (m_open.erase((int)reinterpret_cast<INT_PTR>(device))) --openHandles;
+}
+
+BOOL FakeMachine::IoControl(HANDLE device, DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize,
+                            DWORD* returned) {
+    if (returned) *returned = 0;
+    auto it = m_open.find((int)reinterpret_cast<INT_PTR>(device));
+    if (it == m_open.end()) return FALSE;
+    if (!it->second.disk) {
+        const FakeVolume& v = volumes[it->second.index];
+        if (code != IOCTL_STORAGE_GET_DEVICE_NUMBER || !v.answersNumber) return FALSE;
+        STORAGE_DEVICE_NUMBER n = {FILE_DEVICE_DISK, (DWORD)v.device, (DWORD)v.partition};
+        std::vector<BYTE> answer((BYTE*)&n, (BYTE*)&n + sizeof(n));
+        return Copy(out, outSize, answer, returned);
+    }
+    const FakeDisk& d = disks[it->second.index];
+    switch (code) {
+        case IOCTL_STORAGE_QUERY_PROPERTY: {
+            if (d.propertyFails || inSize < sizeof(STORAGE_PROPERTY_QUERY)) return FALSE;
+            const STORAGE_PROPERTY_QUERY* q = static_cast<const STORAGE_PROPERTY_QUERY*>(in);
+            if (q->PropertyId != StorageDeviceProperty || q->QueryType != PropertyStandardQuery) return FALSE;
+            STORAGE_DEVICE_DESCRIPTOR desc = {};
+            desc.Version = sizeof(desc);
+            desc.RemovableMedia = d.removable;
+            desc.BusType = d.bus;
+            std::vector<BYTE> answer(sizeof(desc));
+            if (!d.vendor.empty()) {
+                desc.VendorIdOffset = (DWORD)answer.size();
+                answer.insert(answer.end(), d.vendor.begin(), d.vendor.end());
+                answer.push_back(0);
+            }
+            if (!d.product.empty()) {
+                desc.ProductIdOffset = (DWORD)answer.size();
+                answer.insert(answer.end(), d.product.begin(), d.product.end());
+                if (!d.descriptorUnterminated) answer.push_back(0);
+            }
+            if (d.descriptorOffsetsPastEnd) {
+                desc.VendorIdOffset = 4000;
+                desc.ProductIdOffset = (DWORD)answer.size() + 10;
+            }
+            desc.Size = (DWORD)answer.size();
+            memcpy(answer.data(), &desc, sizeof(desc));
+            if (d.descriptorUnterminated) {
+                // The whole offered buffer is filled with product text.
+                while (answer.size() < outSize) answer.push_back('X');
+            }
+            return Copy(out, outSize, answer, returned);
+        }
+        case IOCTL_STORAGE_GET_MEDIA_TYPES_EX: {
+            if (d.mediaFails) return FALSE;
+            GET_MEDIA_TYPES types = {};
+            types.DeviceType = FILE_DEVICE_DISK;
+            types.MediaInfoCount = 1;
+            auto& info = types.MediaInfo[0].DeviceSpecific.DiskInfo;
+            info.Cylinders.QuadPart = d.cylinders;
+            info.MediaType = (STORAGE_MEDIA_TYPE)FixedMedia;
+            info.TracksPerCylinder = d.tracksPerCylinder;
+            info.SectorsPerTrack = d.sectorsPerTrack;
+            info.BytesPerSector = d.bytesPerSector;
+            info.NumberMediaSides = 1;
+            std::vector<BYTE> answer((BYTE*)&types, (BYTE*)&types + sizeof(types));
+            return Copy(out, outSize, answer, returned);
+        }
+        case IOCTL_STORAGE_GET_DEVICE_NUMBER: {
+            if (d.numberFails) return FALSE;
+            STORAGE_DEVICE_NUMBER n = {FILE_DEVICE_DISK, (DWORD)d.device, 0};
+            std::vector<BYTE> answer((BYTE*)&n, (BYTE*)&n + sizeof(n));
+            return Copy(out, outSize, answer, returned);
+        }
+        case IOCTL_DISK_GET_DRIVE_LAYOUT_EX: {
+            if (d.layout == FakeLayout::Fails) return FALSE;
+            const size_t header = offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry);
+            size_t entries = d.layout == FakeLayout::Raw ? 0 : d.partitions.size();
+            std::vector<BYTE> answer(header + entries * sizeof(PARTITION_INFORMATION_EX));
+            if (answer.size() > outSize) {
+                SetLastError(ERROR_INSUFFICIENT_BUFFER);
+                return FALSE;
+            }
+            DRIVE_LAYOUT_INFORMATION_EX* layout = reinterpret_cast<DRIVE_LAYOUT_INFORMATION_EX*>(answer.data());
+            layout->PartitionStyle = d.layout == FakeLayout::Mbr   ? PARTITION_STYLE_MBR
+                                     : d.layout == FakeLayout::Gpt ? PARTITION_STYLE_GPT
+                                                                   : PARTITION_STYLE_RAW;
+            layout->PartitionCount = (DWORD)(entries + d.extraPartitionCount);
+            for (size_t i = 0; i < entries; ++i) {
+                const FakePartition& p = d.partitions[i];
+                PARTITION_INFORMATION_EX& e = layout->PartitionEntry[i];
+                e.PartitionStyle = (PARTITION_STYLE)layout->PartitionStyle;
+                e.StartingOffset.QuadPart = p.startBytes;
+                e.PartitionLength.QuadPart = p.lengthBytes;
+                e.PartitionNumber = (DWORD)p.number;
+                if (d.layout == FakeLayout::Gpt) {
+                    e.Gpt.PartitionType = p.type;
+                    e.Gpt.PartitionId = p.id;
+                    e.Gpt.Attributes = p.attributes;
+                    if (d.gptNameUnterminated) {
+                        for (int c = 0; c < 36; ++c) e.Gpt.Name[c] = (wchar_t)(L'A' + c % 26);
+                    } else {
+                        wcsncpy(e.Gpt.Name, p.name.c_str(), 35);
+                    }
+                } else {
+                    e.Mbr.PartitionType = p.mbrType;
+                    e.Mbr.BootIndicator = p.active;
+                    e.Mbr.RecognizedPartition = p.recognized;
+                    e.Mbr.HiddenSectors = p.hiddenSectors;
+                }
+            }
+            if (d.layoutShortAnswer) answer.resize(header - 8);
+            // Whatever follows the answer in the caller's buffer is left alone.
+            DWORD n = (DWORD)answer.size();
+            memcpy(out, answer.data(), n);
+            if (d.extraPartitionCount > 0 && n + sizeof(PARTITION_INFORMATION_EX) <= outSize) {
+                // Garbage where the claimed extra entries would be.
+                memset(static_cast<BYTE*>(out) + n, 0x5A, sizeof(PARTITION_INFORMATION_EX));
+            }
+            if (returned) *returned = n;
+            return TRUE;
+        }
+    }
+    return FALSE;
+}
+
+const FakeVolume* FakeMachine::VolumeForLetter(wchar_t letter) const {
+    letter = (wchar_t)towupper(letter);
+    for (const FakeVolume& v : volumes)
+        if (v.letter == letter) return &v;
+    auto it = dosDevices.find(std::wstring(1, letter) + L":");
+    if (it == dosDevices.end()) return nullptr;
+    for (const FakeVolume& v : volumes) {
+        wchar_t target[64];
+        swprintf(target, 64, L"\\Device\\Harddisk%d\\Partition%d", v.device, v.partition);
+        if (it->second == target) return &v;
+    }
+    return nullptr;
+}
+
+bool FakeMachine::DriveExists(wchar_t letter) const {
+    letter = (wchar_t)towupper(letter);
+    return VolumeForLetter(letter) || otherDrives.count(letter);
+}
+
+DWORD FakeMachine::LogicalDriveStrings(DWORD length, wchar_t* buffer) {
+    std::wstring list;
+    for (wchar_t c = L'A'; c <= L'Z'; ++c) {
+        if (DriveExists(c)) {
+            list += c;
+            list += L":\\";
+            list += L'\0';
+        }
+    }
+    DWORD needed = (DWORD)list.size() + 1;
+    if (length < needed) return needed;
+    memcpy(buffer, list.c_str(), list.size() * sizeof(wchar_t));
+    buffer[list.size()] = 0;
+    return (DWORD)list.size();
+}
+
+UINT FakeMachine::DriveType(const wchar_t* root) {
+    wchar_t letter = DriveOf(root);
+    if (!letter) return DRIVE_NO_ROOT_DIR;
+    auto other = otherDrives.find(letter);
+    if (other != otherDrives.end()) return other->second;
+    const FakeVolume* v = VolumeForLetter(letter);
+    return v ? v->driveType : DRIVE_NO_ROOT_DIR;
+}
+
+BOOL FakeMachine::VolumeInformation(const wchar_t* root, wchar_t* label, DWORD labelSize, wchar_t* fileSystem,
+                                    DWORD fileSystemSize) {
+    wchar_t letter = DriveOf(root);
+    const FakeVolume* v = letter ? VolumeForLetter(letter) : nullptr;
+    if (!v || !v->answersVolumeInfo) return FALSE;
+    wcsncpy(label, v->label.c_str(), labelSize - 1);
+    label[labelSize - 1] = 0;
+    wcsncpy(fileSystem, v->fileSystem.c_str(), fileSystemSize - 1);
+    fileSystem[fileSystemSize - 1] = 0;
+    return TRUE;
+}
+
+BOOL FakeMachine::FreeBytesForCaller(const wchar_t* root, ULONGLONG* freeBytes) {
+    wchar_t letter = DriveOf(root);
+    const FakeVolume* v = letter ? VolumeForLetter(letter) : nullptr;
+    if (!v || !v->answersVolumeInfo) return FALSE;
+    *freeBytes = v->freeBytes;
+    return TRUE;
+}
+
+BOOL FakeMachine::DefineDosDevice(DWORD flags, const wchar_t* name, const wchar_t* target) {
+    dosCalls.push_back(DosDefinition{flags, name, target ? target : L""});
+    if (flags & DDD_REMOVE_DEFINITION) {
+        auto it = dosDevices.find(name);
+        if (it == dosDevices.end()) return FALSE;
+        if ((flags & DDD_EXACT_MATCH_ON_REMOVE) && it->second != (target ? target : L"")) return FALSE;
+        dosDevices.erase(it);
+        return TRUE;
+    }
+    if (defineFails) return FALSE;
+    dosDevices[name] = target ? target : L"";
+    return TRUE;
+}
+
+BOOL FakeMachine::FindFile(const wchar_t* path) {
+    std::wstring p = path;
+    if (p.size() > 2 && p[1] == L':') {
+        const FakeVolume* v = VolumeForLetter(p[0]);
+        if (v && Upper(p.substr(2)) == Upper(L"\\Windows\\System32\\ntoskrnl.exe")) return v->hasProbe;
+    }
+    return HasFile(p);
+}
+
+BOOL FakeMachine::ProductVersion(const wchar_t* path, CString& version) {
+    std::wstring p = path;
+    if (p.size() < 2 || p[1] != L':') return FALSE;
+    const FakeVolume* v = VolumeForLetter(p[0]);
+    if (!v || !v->hasProbe || v->probeVersion.empty()) return FALSE;
+    version = v->probeVersion.c_str();
+    return TRUE;
+}
+
+bool FakeMachine::ParentExists(const std::wstring& upperPath) const {
+    size_t cut = upperPath.find_last_of(L'\\');
+    if (cut == std::wstring::npos) return false;
+    std::wstring parent = upperPath.substr(0, cut);
+    if (parent.size() == 2 && parent[1] == L':') return DriveExists(parent[0]);
+    auto it = files.find(parent);
+    return it != files.end() && it->second.folder;
+}
+
+BOOL FakeMachine::PathExists(const wchar_t* path) {
+    wchar_t letter = DriveOf(path);
+    if (letter) return DriveExists(letter);
+    return HasFile(path);
+}
+
+BOOL FakeMachine::IsFolder(const wchar_t* path) {
+    if (DriveOf(path)) return DriveExists(DriveOf(path));
+    auto it = files.find(Upper(path));
+    return it != files.end() && it->second.folder;
+}
+
+BOOL FakeMachine::CreateFolder(const wchar_t* path) {
+    std::wstring p = Upper(path);
+    for (const auto& refused : uncreatableFolders)
+        if (Upper(refused) == p) return FALSE;
+    if (files.count(p) || !ParentExists(p)) return FALSE;
+    files[p] = FakeFile{true, FILE_ATTRIBUTE_DIRECTORY};
+    log.push_back(L"mkdir " + std::wstring(path));
+    return TRUE;
+}
+
+int FakeMachine::CopyFileEnsureFolder(const wchar_t* source, const wchar_t* destination, BOOL failIfExists) {
+    std::wstring src = Upper(source), dst = destination;
+    auto s = files.find(src);
+    if (s == files.end()) return -1;
+    if (s->second.folder) return -2;
+    if (failIfExists && HasFile(dst)) return -3;
+    // A destination ending with the separator means: into this folder.
+    std::wstring target = dst;
+    if (!dst.empty() && dst.back() == L'\\') {
+        std::wstring name = std::wstring(source).substr(std::wstring(source).find_last_of(L'\\') + 1);
+        target = dst + name;
+        if (failIfExists && HasFile(target)) return -3;
+    }
+    // Make the missing folders of the target.
+    std::wstring upper = Upper(target);
+    for (size_t at = upper.find(L'\\', 3); at != std::wstring::npos; at = upper.find(L'\\', at + 1)) {
+        std::wstring folder = upper.substr(0, at);
+        if (!files.count(folder)) files[folder] = FakeFile{true, FILE_ATTRIBUTE_DIRECTORY};
+    }
+    if (!ParentExists(upper)) return -4;
+    files[upper] = FakeFile{};
+    log.push_back(L"copy " + std::wstring(source) + L" -> " + target);
+    return 1;
+}
+
+BOOL FakeMachine::SetAttributes(const wchar_t* path, DWORD attributes) {
+    auto it = files.find(Upper(path));
+    if (it == files.end()) return FALSE;
+    it->second.attributes = attributes;
+    log.push_back(L"attrib " + std::wstring(path) + L" " + std::to_wstring(attributes));
+    return TRUE;
+}
+
+BOOL FakeMachine::WriteIniString(const wchar_t* path, const wchar_t* section, const wchar_t* key,
+                                 const wchar_t* value) {
+    if (!ParentExists(Upper(path))) return FALSE;
+    auto it = files.find(Upper(path));
+    if (it != files.end() && (it->second.attributes & FILE_ATTRIBUTE_READONLY)) return FALSE;
+    if (it == files.end()) files[Upper(path)] = FakeFile{};
+    iniValues[Upper(path) + L"|" + section + L"|" + key] = value;
+    log.push_back(L"ini " + std::wstring(path) + L" [" + section + L"] " + key + L"=" + value);
+    return TRUE;
+}
+
+int FakeMachine::RunProcessAndWait(const wchar_t* program, const wchar_t* arguments) {
+    runs.push_back(std::wstring(program) + L"|" + arguments);
+    log.push_back(L"run " + std::wstring(arguments));
+    auto it = exitCodes.find((int)runs.size());
+    return it == exitCodes.end() ? 0 : it->second;
+}

@@ -1,0 +1,160 @@
+// A scripted machine for the disk layer's tests, declared as data: disks with
+// their layouts, volumes with their facts, a DOS-device table, an in-memory
+// file table and a log of every command and change. It answers the storage
+// calls with genuine winioctl.h structures (and, when a disk asks for it,
+// with malformed ones), so the inventory's parsing is what gets tested.
+#pragma once
+
+#include <windows.h>
+#include <winioctl.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "disk/disk_calls.h"
+
+enum class FakeLayout { Mbr, Gpt, Raw, Fails };
+
+struct FakePartition {
+    int number = 1;
+    LONGLONG startBytes = 1048576;
+    LONGLONG lengthBytes = 0;
+    // MBR entries
+    BYTE mbrType = 0x07;
+    bool active = false;
+    bool recognized = true;
+    DWORD hiddenSectors = 2048;
+    // GPT entries
+    GUID type = {};
+    GUID id = {};
+    DWORD64 attributes = 0;
+    std::wstring name;
+};
+
+struct FakeDisk {
+    std::wstring path;
+    int device = 0;
+    STORAGE_BUS_TYPE bus = BusTypeSata;
+    bool removable = false;
+    std::string vendor;
+    std::string product;
+    FakeLayout layout = FakeLayout::Mbr;
+    std::vector<FakePartition> partitions;
+    LONGLONG cylinders = 1000;
+    DWORD tracksPerCylinder = 255, sectorsPerTrack = 63, bytesPerSector = 512;
+    // Failures and malformed answers.
+    bool openFails = false, propertyFails = false, mediaFails = false, numberFails = false;
+    bool descriptorOffsetsPastEnd = false;  // vendor/product offsets beyond the returned bytes
+    bool descriptorUnterminated = false;    // product text runs to the end of the answer
+    int extraPartitionCount = 0;            // PartitionCount claims this many more than were returned
+    bool gptNameUnterminated = false;       // all 36 name characters used, no zero
+    bool layoutShortAnswer = false;         // the answer stops inside the layout header
+};
+
+struct FakeVolume {
+    wchar_t letter = 0;  // 0: a volume without a letter (answers once a letter is mapped to it)
+    UINT driveType = DRIVE_FIXED;
+    int device = 0;
+    int partition = 0;
+    std::wstring fileSystem = L"NTFS";
+    std::wstring label;
+    ULONGLONG freeBytes = 0;
+    bool hasProbe = false;       // the system probe file exists
+    std::wstring probeVersion;   // its product version; empty: no readable version
+    bool answersNumber = true;   // answers IOCTL_STORAGE_GET_DEVICE_NUMBER
+    bool answersVolumeInfo = true;
+};
+
+struct FakeFile {
+    bool folder = false;
+    DWORD attributes = FILE_ATTRIBUTE_NORMAL;
+};
+
+struct DosDefinition {
+    DWORD flags;
+    std::wstring name;
+    std::wstring target;
+};
+
+class FakeMachine : public IStorageCalls, public IBootHost {
+public:
+    std::vector<FakeDisk> disks;
+    std::vector<FakeVolume> volumes;
+    // Letters in use by drives that are no disk volume (optical, network, RAM).
+    std::map<wchar_t, UINT> otherDrives;
+    int extraInterfaces = 0;  // interface paths that cannot be opened, after the disks'
+
+    // DOS-device table and every DefineDosDevice call.
+    std::map<std::wstring, std::wstring> dosDevices;
+    std::vector<DosDefinition> dosCalls;
+    bool defineFails = false;
+
+    // Files (keys upper-case), INI values, the change log and the command runs.
+    std::map<std::wstring, FakeFile> files;
+    std::map<std::wstring, std::wstring> iniValues;  // "PATH|section|key" -> value
+    std::vector<std::wstring> log;
+    std::vector<std::wstring> runs;  // "program|arguments"
+    std::map<int, int> exitCodes;    // 1-based run number -> exit code (0 otherwise)
+    std::vector<std::wstring> debugBoxes;
+    std::vector<std::wstring> uncreatableFolders;
+    SYSTEMTIME now = {2026, 2, 2, 3, 9, 5, 0, 0};
+
+    int openHandles = 0;
+
+    void AddFile(const std::wstring& path) { files[Upper(path)] = FakeFile{}; }
+    void AddFolder(const std::wstring& path) { files[Upper(path)] = FakeFile{true, FILE_ATTRIBUTE_DIRECTORY}; }
+    bool HasFile(const std::wstring& path) const { return files.count(Upper(path)) != 0; }
+    DWORD AttributesOf(const std::wstring& path) const {
+        auto it = files.find(Upper(path));
+        return it == files.end() ? INVALID_FILE_ATTRIBUTES : it->second.attributes;
+    }
+    static std::wstring Upper(std::wstring s);
+
+    // IStorageCalls
+    int EnumerateDiskInterfaces(CString* paths, int maxPaths) override;
+    HANDLE OpenDevice(const wchar_t* path) override;
+    void CloseDevice(HANDLE device) override;
+    BOOL IoControl(HANDLE device, DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize,
+                   DWORD* returned) override;
+    DWORD LogicalDriveStrings(DWORD length, wchar_t* buffer) override;
+    UINT DriveType(const wchar_t* root) override;
+    BOOL VolumeInformation(const wchar_t* root, wchar_t* label, DWORD labelSize, wchar_t* fileSystem,
+                           DWORD fileSystemSize) override;
+    BOOL FreeBytesForCaller(const wchar_t* root, ULONGLONG* freeBytes) override;
+    BOOL DefineDosDevice(DWORD flags, const wchar_t* name, const wchar_t* target) override;
+    BOOL FindFile(const wchar_t* path) override;
+    BOOL ProductVersion(const wchar_t* path, CString& version) override;
+
+    // IBootHost
+    BOOL PathExists(const wchar_t* path) override;
+    BOOL IsFolder(const wchar_t* path) override;
+    BOOL CreateFolder(const wchar_t* path) override;
+    int CopyFileEnsureFolder(const wchar_t* source, const wchar_t* destination, BOOL failIfExists) override;
+    BOOL SetAttributes(const wchar_t* path, DWORD attributes) override;
+    BOOL WriteIniString(const wchar_t* path, const wchar_t* section, const wchar_t* key,
+                        const wchar_t* value) override;
+    int RunProcessAndWait(const wchar_t* program, const wchar_t* arguments) override;
+    void LocalTime(SYSTEMTIME* time) override { *time = now; }
+    void ShowDebugBox(const wchar_t* text) override { debugBoxes.push_back(text); }
+
+private:
+    struct OpenThing {
+        bool disk;
+        int index;
+    };
+    std::map<int, OpenThing> m_open;
+    int m_nextHandle = 0x100;
+
+    // The volume a drive letter reaches: its own letter, or a DOS definition
+    // that points at the volume's partition. Null when nothing answers.
+    const FakeVolume* VolumeForLetter(wchar_t letter) const;
+    bool DriveExists(wchar_t letter) const;
+    bool ParentExists(const std::wstring& upperPath) const;
+};
+
+// GUIDs of the partition types the tests use.
+extern const GUID kEfiTypeGuid;
+extern const GUID kMsrTypeGuid;
+extern const GUID kBasicDataGuid;
+extern const GUID kRecoveryGuid;

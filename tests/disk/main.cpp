@@ -1,0 +1,30 @@
+// The disk tests' entry point. The tests link the application object, whose
+// exit can restart Windows, so the power control is a recorder; and every
+// inventory made without explicit seams (the application object's own) gets
+// an empty scripted machine, so no test can define a real DOS device.
+#include <gtest/gtest.h>
+
+#include "core/process_file_utils.h"
+#include "disk/disk_calls.h"
+#include "fake_machine.h"
+
+namespace {
+
+class RecordingPowerControl : public IPowerControl {
+public:
+    void Wait(DWORD) override {}
+    BOOL EnableShutdownPrivilege() override { return TRUE; }
+    BOOL RequestRestart() override { return TRUE; }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    static RecordingPowerControl power;
+    static FakeMachine empty;
+    SetPowerControl(&power);
+    SetStorageCalls(&empty);
+    SetBootHost(&empty);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

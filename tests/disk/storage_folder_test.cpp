@@ -1,0 +1,110 @@
+// The data folder choice over a table of machine states.
+#include <math.h>
+
+#include "core/fixed_texts.h"
+#include "disk_test_support.h"
+
+namespace {
+
+struct Rec {
+    int disk;
+    int bus;
+    const wchar_t* letter;  // null: no letter
+    const wchar_t* mapped;  // null: no temporary letter
+    const wchar_t* fs;
+    double freeMb;
+};
+
+struct FolderCase {
+    const char* what;
+    std::vector<Rec> records;
+    int reference;
+    const wchar_t* systemDrive;
+    std::vector<std::wstring> folders;   // already there
+    std::vector<std::wstring> files;     // plain files already there
+    std::vector<std::wstring> refused;   // folders that cannot be made
+    const wchar_t* expected;             // null: the no-folder text
+    int pass;
+};
+
+const int kUsb = BusTypeUsb, kSata = BusTypeSata;
+
+const FolderCase kCases[] = {
+    {"pass 1 with exactly the needed space",
+     {{0, kSata, L"C:", nullptr, L"NTFS", 90000}, {0, kSata, L"D:", nullptr, L"NTFS", 10240}, {1, kSata, L"E:", nullptr, L"NTFS", 90000}},
+     0, L"C:", {}, {}, {}, L"D:\\KavettaData", 1},
+    {"just below the need on the system disk: pass 2 on another disk",
+     {{0, kSata, L"C:", nullptr, L"NTFS", 90000}, {0, kSata, L"D:", nullptr, L"NTFS", 10239.99}, {1, kSata, L"E:", nullptr, L"NTFS", 20000}},
+     0, L"C:", {}, {}, {}, L"E:\\KavettaData", 2},
+    {"the system's own partition only through the fallback",
+     {{0, kSata, L"C:", nullptr, L"NTFS", 900000}},
+     0, L"C:", {}, {}, {}, L"C:\\KavettaData", 3},
+    {"USB, temporary letters, other file systems and no letter are never chosen",
+     {{0, kSata, L"C:", nullptr, L"NTFS", 90000}, {1, kUsb, L"F:", nullptr, L"NTFS", 90000},
+      {0, kSata, L"G:", L"G:", L"NTFS", 90000}, {0, kSata, L"H:", nullptr, L"FAT32", 90000},
+      {0, kSata, nullptr, nullptr, L"NTFS", 90000}, {1, kSata, L"J:", nullptr, L"NTFS", NAN}},
+     0, L"C:", {}, {}, {}, L"C:\\KavettaData", 3},
+    {"a file in the folder's place is passed by",
+     {{0, kSata, L"C:", nullptr, L"NTFS", 90000}, {0, kSata, L"D:", nullptr, L"NTFS", 90000}, {1, kSata, L"E:", nullptr, L"NTFS", 90000}},
+     0, L"C:", {}, {L"D:\\KavettaData"}, {}, L"E:\\KavettaData", 2},
+    {"a folder that cannot be made is passed by",
+     {{0, kSata, L"C:", nullptr, L"NTFS", 90000}, {0, kSata, L"D:", nullptr, L"NTFS", 90000}, {0, kSata, L"K:", nullptr, L"NTFS", 90000}},
+     0, L"C:", {}, {}, {L"D:\\KavettaData"}, L"K:\\KavettaData", 1},
+    {"an existing folder is reused",
+     {{0, kSata, L"C:", nullptr, L"NTFS", 90000}, {0, kSata, L"D:", nullptr, L"NTFS", 90000}},
+     0, L"C:", {L"D:\\KavettaData"}, {}, {}, L"D:\\KavettaData", 1},
+    {"empty inventory: the fallback",
+     {}, -1, L"C:", {}, {}, {}, L"C:\\KavettaData", 3},
+    {"unknown system partition: the system drive is still excluded (letter case ignored)",
+     {{0, kSata, L"C:", nullptr, L"NTFS", 900000}, {1, kSata, L"D:", nullptr, L"NTFS", 20000}},
+     -1, L"c:", {}, {}, {}, L"D:\\KavettaData", 2},
+    {"an index past the records counts as unknown",
+     {{0, kSata, L"C:", nullptr, L"NTFS", 900000}, {0, kSata, L"D:", nullptr, L"NTFS", 20000}},
+     7, L"C:", {}, {}, {}, L"D:\\KavettaData", 2},
+    {"unknown system partition and only the system drive qualifies: the fallback",
+     {{0, kSata, L"C:", nullptr, L"NTFS", 900000}},
+     -1, L"C:", {}, {}, {}, L"C:\\KavettaData", 3},
+    {"fallback blocked by a file",
+     {{0, kSata, L"C:", nullptr, L"NTFS", 900000}},
+     0, L"C:", {}, {L"C:\\KavettaData"}, {}, nullptr, 0},
+    {"unknown system drive and nothing qualifies",
+     {{0, kSata, L"D:", nullptr, L"FAT32", 900000}},
+     -1, L"", {}, {}, {}, nullptr, 0},
+};
+
+TEST_F(DiskTest, PickStorageFolderOverMachineStates) {
+    for (const FolderCase& c : kCases) {
+        SCOPED_TRACE(c.what);
+        FakeMachine m;
+        CDiskInventory inventory(&m, &m);
+        for (const Rec& r : c.records) {
+            total_partition_info p;
+            p.disk_number = r.disk;
+            p.bus_type = r.bus;
+            p.letter = r.letter ? r.letter : FixedText::kNoLetter;
+            p.mapped_letter = r.mapped ? r.mapped : FixedText::kNoMapping;
+            p.file_system = r.fs;
+            p.free_mb = r.freeMb;
+            inventory.m_totalPartitions.Add(p);
+            if (r.letter) m.volumes.push_back(Volume(r.letter[0], r.disk, 1, r.fs, 0));
+        }
+        if (c.systemDrive[0]) m.volumes.push_back(Volume((wchar_t)towupper(c.systemDrive[0]), 0, 9, L"NTFS", 0));
+        for (const auto& f : c.folders) m.AddFolder(f);
+        for (const auto& f : c.files) m.AddFile(f);
+        m.uncreatableFolders = c.refused;
+        app.m_systemDrive = c.systemDrive;
+        app.m_storagePass = 9;
+        CString result = inventory.PickStorageFolder(L"KavettaData", c.reference, 10240.0);
+        EXPECT_STREQ(result, c.expected ? c.expected : FixedText::kNoStorageFolder);
+        EXPECT_EQ(app.m_storagePass, c.pass);
+        if (c.expected) {
+            EXPECT_TRUE(m.IsFolder(c.expected));
+        }
+        // An existing folder is used as it is.
+        if (!c.folders.empty() && c.expected && c.folders[0] == c.expected) {
+            EXPECT_TRUE(m.log.empty());
+        }
+    }
+}
+
+}  // namespace

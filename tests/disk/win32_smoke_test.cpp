@@ -1,0 +1,70 @@
+// The real storage calls, read-only: whatever Wine or Windows offers, the
+// inventory must see drive C: and build consistent records without a crash.
+#include "core/fixed_texts.h"
+#include "disk_test_support.h"
+
+namespace {
+
+TEST(Win32Storage, SeesDriveC) {
+    IStorageCalls& calls = Win32StorageCalls();
+    wchar_t roots[512] = {};
+    DWORD n = calls.LogicalDriveStrings(511, roots);
+    ASSERT_GT(n, 0u);
+    bool sawC = false;
+    for (const wchar_t* p = roots; *p; p += wcslen(p) + 1)
+        if (towupper(p[0]) == L'C') sawC = true;
+    EXPECT_TRUE(sawC);
+    EXPECT_EQ(calls.DriveType(L"C:\\"), (UINT)DRIVE_FIXED);
+    wchar_t label[261] = {}, fs[261] = {};
+    EXPECT_TRUE(calls.VolumeInformation(L"C:\\", label, 261, fs, 261));
+    EXPECT_GT(wcslen(fs), 0u);
+    ULONGLONG free = 0;
+    EXPECT_TRUE(calls.FreeBytesForCaller(L"C:\\", &free));
+    EXPECT_TRUE(calls.FindFile(L"C:\\Windows"));
+    EXPECT_EQ(calls.DriveType(L"C:"), (UINT)DRIVE_FIXED);
+}
+
+TEST(Win32BootHost, FileTestsAndClock) {
+    IBootHost& host = Win32BootHost();
+    EXPECT_TRUE(host.PathExists(L"C:"));
+    EXPECT_TRUE(host.IsFolder(L"C:\\Windows"));
+    EXPECT_FALSE(host.IsFolder(L"C:\\no such folder here"));
+    SYSTEMTIME now = {};
+    host.LocalTime(&now);
+    EXPECT_GE(now.wYear, 2020);
+    CString version;
+    EXPECT_TRUE(Win32StorageCalls().ProductVersion(L"C:\\Windows\\System32\\kernel32.dll", version));
+    EXPECT_FALSE(version.IsEmpty());
+    EXPECT_FALSE(Win32StorageCalls().ProductVersion(L"C:\\no such file.dll", version));
+}
+
+TEST(Win32Storage, RefreshOfTheRealMachine) {
+    CTarvelApp app;
+    CDiskInventory inventory(&Win32StorageCalls(), &Win32BootHost());
+    inventory.Refresh();
+    EXPECT_LE(inventory.m_pathCount, 64);
+    for (INT_PTR i = 1; i < inventory.m_disks.GetSize(); ++i)
+        EXPECT_LE(inventory.m_disks[i - 1].device_number, inventory.m_disks[i].device_number);
+    for (INT_PTR i = 0; i < inventory.m_letters.GetSize(); ++i) {
+        const driver_letter_info& l = inventory.m_letters[i];
+        EXPECT_EQ(l.letter.GetLength(), 2);
+        EXPECT_STREQ(l.key, MakePartitionKey(l.device_number, l.partition_number));
+    }
+    EXPECT_EQ(inventory.m_partitions.GetSize(), inventory.m_totalPartitions.GetSize());
+    // The system drive's volume facts read through the real calls.
+    CString label = L"-", fs = L"-";
+    inventory.ReadVolumeInfo(L"C:", label, fs);
+    EXPECT_STRNE(fs, L"-");
+    double free = -1;
+    inventory.GetFreeSpaceMB(L"C:", free);
+    EXPECT_GE(free, 0.0);
+    CString kind = inventory.ClassifyVolumeContent(L"C:");
+    EXPECT_FALSE(kind.IsEmpty());
+    printf("real machine: %d interfaces, %d disks, %d letters, %d partitions; C: is %s\n", inventory.m_pathCount,
+           (int)inventory.m_disks.GetSize(), (int)inventory.m_letters.GetSize(),
+           (int)inventory.m_totalPartitions.GetSize(), Narrow(kind).c_str());
+    // Nothing was mapped, so nothing is removed at the end.
+    EXPECT_FALSE(inventory.m_tempLettersAssigned);
+}
+
+}  // namespace

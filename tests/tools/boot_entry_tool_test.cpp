@@ -1,0 +1,116 @@
+// The boot-entry tool: where it finds the editor, what it passes on, and how
+// it fails when there is none.
+#include <gtest/gtest.h>
+#include <shlwapi.h>
+
+#include <string>
+
+#include "tools/boot_entry_tool.h"
+
+namespace {
+
+CString TestFolder() {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    PathRemoveFileSpecW(path);
+    return path;
+}
+
+std::string ReadFileText(const CString& path) {
+    std::string text;
+    FILE* f = _wfopen(path, L"rb");
+    if (!f) return text;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof(buffer), f)) > 0) text.append(buffer, n);
+    fclose(f);
+    return text;
+}
+
+// Runs a program and returns its exit code (-1 when it did not start).
+int RunAndWait(const CString& program, const CString& arguments) {
+    CString line = L"\"" + program + L"\" " + arguments;
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(program, line.GetBuffer(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return -1;
+    line.ReleaseBuffer();
+    if (WaitForSingleObject(pi.hProcess, 60000) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 1);
+    DWORD code = 0;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return (int)code;
+}
+
+TEST(BootEntryTool, EditorInTheRealSystemFolder) {
+    EXPECT_STREQ(SystemBootEditorPath(L"C:\\Windows", false), L"C:\\Windows\\System32\\bcdedit.exe");
+    EXPECT_STREQ(SystemBootEditorPath(L"C:\\Windows\\", true), L"C:\\Windows\\Sysnative\\bcdedit.exe");
+    CString own = SystemBootEditorPath();
+    EXPECT_EQ(own.Right(12), CString(L"\\bcdedit.exe"));
+}
+
+TEST(BootEntryTool, ArgumentsAreTheCommandLineAfterTheProgram) {
+    struct Case {
+        const wchar_t* line;
+        const wchar_t* arguments;
+    } cases[] = {
+        {L"\"C:\\Temp\\Work Folder\\kvtbcd.exe\" /store \"X:\\a b\\BCD\" /enum", L"/store \"X:\\a b\\BCD\" /enum"},
+        {L"kvtbcd.exe /delete {1}", L"/delete {1}"},
+        {L"kvtbcd.exe", L""},
+        {L"\"C:\\kvtbcd.exe\"", L""},
+        {L"kvtbcd.exe \t  /set  x \"y z\" ", L"/set  x \"y z\" "},
+        {L"", L""},
+    };
+    for (const Case& c : cases) EXPECT_STREQ(ArgumentsAfterProgram(c.line), c.arguments);
+}
+
+TEST(BootEntryTool, ForwardsTheArgumentsAndReturnsTheExitCode) {
+    // The stand-in editor, copied to a folder whose name has a space.
+    CString folder = TestFolder() + L"\\editor folder";
+    CreateDirectoryW(folder, nullptr);
+    CString editor = folder + L"\\bcdedit.exe";
+    ASSERT_TRUE(CopyFileW(TestFolder() + L"\\fake_boot_editor.exe", editor, FALSE));
+    CString log = folder + L"\\line.txt";
+    DeleteFileW(log);
+    SetEnvironmentVariableW(L"KAVETTA_FAKE_EDITOR_LOG", log);
+    SetEnvironmentVariableW(L"KAVETTA_FAKE_EDITOR_CODE", L"7");
+    CString error;
+    const wchar_t* arguments = L"/store \"H:\\EFI\\Microsoft\\Boot\\BCD\" /set {x} device ramdisk=\"[D:]\\a b\\pe.wim\",{y}";
+    EXPECT_EQ(ForwardToEditor(editor, arguments, error), 7);
+    EXPECT_TRUE(error.IsEmpty());
+    std::string expected = std::string(Utf16ToUtf8(L"\"" + editor + L"\" " + arguments).GetString());
+    EXPECT_EQ(ReadFileText(log), expected);
+    SetEnvironmentVariableW(L"KAVETTA_FAKE_EDITOR_CODE", L"0");
+    EXPECT_EQ(ForwardToEditor(editor, L"", error), 0);
+    EXPECT_EQ(ReadFileText(log), std::string(Utf16ToUtf8(L"\"" + editor + L"\"").GetString()));
+    SetEnvironmentVariableW(L"KAVETTA_FAKE_EDITOR_LOG", nullptr);
+    SetEnvironmentVariableW(L"KAVETTA_FAKE_EDITOR_CODE", nullptr);
+}
+
+TEST(BootEntryTool, NoEditorIsAClearFailure) {
+    CString error;
+    CString missing = TestFolder() + L"\\no such folder\\bcdedit.exe";
+    EXPECT_EQ(ForwardToEditor(missing, L"/enum", error), kExitEditorMissing);
+    EXPECT_GE(error.Find(missing), 0);
+    error.Empty();
+    EXPECT_EQ(ForwardToEditor(L"", L"/enum", error), kExitEditorMissing);
+    EXPECT_FALSE(error.IsEmpty());
+    // A file that is no program cannot be started.
+    CString notAProgram = TestFolder() + L"\\not a program.exe";
+    FILE* f = _wfopen(notAProgram, L"wb");
+    ASSERT_NE(f, nullptr);
+    fputs("text", f);
+    fclose(f);
+    error.Empty();
+    EXPECT_EQ(ForwardToEditor(notAProgram, L"/enum", error), kExitEditorNotStarted);
+    EXPECT_GE(error.Find(notAProgram), 0);
+    DeleteFileW(notAProgram);
+}
+
+TEST(BootEntryTool, TheBuiltToolWithoutASystemEditor) {
+    if (PathFileExistsW(SystemBootEditorPath())) GTEST_SKIP() << "a real editor is present; it is never run by tests";
+    EXPECT_EQ(RunAndWait(TestFolder() + L"\\kvtbcd.exe", L"/enum"), kExitEditorMissing);
+}
+
+}  // namespace

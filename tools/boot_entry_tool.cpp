@@ -1,0 +1,66 @@
+#include "tools/boot_entry_tool.h"
+
+#include <shlwapi.h>
+
+#include "core/fixed_texts.h"
+
+CString SystemBootEditorPath(const wchar_t* windowsFolder, bool wow64) {
+    CString path = windowsFolder;
+    path.TrimRight(L'\\');
+    path += L"\\";
+    path += wow64 ? FixedText::kSysnativeFolder : L"System32";
+    path += L"\\";
+    path += FixedText::kSystemBootEditor;
+    return path;
+}
+
+CString SystemBootEditorPath() {
+    wchar_t windows[MAX_PATH + 1] = {};
+    UINT n = GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return CString();
+    typedef BOOL(WINAPI * Wow64Query)(HANDLE, PBOOL);
+    BOOL wow64 = FALSE;
+    Wow64Query query = reinterpret_cast<Wow64Query>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "IsWow64Process")));
+    if (query) query(GetCurrentProcess(), &wow64);
+    return SystemBootEditorPath(windows, wow64 != FALSE);
+}
+
+CString ArgumentsAfterProgram(const wchar_t* commandLine) {
+    const wchar_t* p = commandLine ? commandLine : L"";
+    if (*p == L'"') {
+        ++p;
+        while (*p && *p != L'"') ++p;
+        if (*p == L'"') ++p;
+    } else {
+        while (*p && *p != L' ' && *p != L'\t') ++p;
+    }
+    while (*p == L' ' || *p == L'\t') ++p;
+    return p;
+}
+
+int ForwardToEditor(const CString& editor, const CString& arguments, CString& error) {
+    if (editor.IsEmpty() || !PathFileExistsW(editor)) {
+        error.Format(FixedText::kBootEditorMissing, editor.GetString());
+        return kExitEditorMissing;
+    }
+    CString line = L"\"" + editor + L"\"";
+    if (!arguments.IsEmpty()) line += L" " + arguments;
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    wchar_t* buffer = line.GetBuffer();
+    BOOL started = CreateProcessW(editor, buffer, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+    DWORD startError = GetLastError();
+    line.ReleaseBuffer();
+    if (!started) {
+        error.Format(FixedText::kBootEditorStartFailed, editor.GetString(), Win32ErrorText(startError).GetString());
+        return kExitEditorNotStarted;
+    }
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    DWORD code = (DWORD)kExitEditorNotStarted;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return (int)code;
+}
