@@ -255,6 +255,20 @@ TEST_F(EngineTest, NewTaskContinuesOrReplacesAPartialFile) {
     ASSERT_EQ(1, TheEngine().StartTask(task));
     ASSERT_EQ(kTaskFinished, WaitForEnd(task).status);
     EXPECT_TRUE(ReadWholeFile(PathOf(L"b.bin")) == content);
+
+    // A partial file as long as the file, or longer: the server has nothing
+    // beyond it (416), so the file is fetched again from its start.
+    honourRange = true;
+    const std::string longer[] = {content, content + "stale tail"};
+    for (const std::string& stale : longer) {
+        WriteWholeFile(PathOf(L"c.bin.kvtpart"), stale);
+        task = Create(server.WideUrl("/c.bin"), L"c.bin");
+        ASSERT_EQ(1, TheEngine().StartTask(task));
+        DownloadTaskInfo info = WaitForEnd(task);
+        ASSERT_EQ(kTaskFinished, info.status) << "code " << info.code;
+        EXPECT_TRUE(ReadWholeFile(PathOf(L"c.bin")) == content);
+        EXPECT_EQ("", server.Requests().back().Header("Range"));
+    }
 }
 
 TEST_F(EngineTest, StallIsReportedWithoutProgressNotAsFailure) {
