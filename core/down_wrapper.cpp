@@ -82,6 +82,9 @@ int CTarvelApp::EnsureDownloadEngine() {
     static std::mutex s_bindLock;
     std::lock_guard<std::mutex> guard(s_bindLock);
     if (m_downloadEngine) return 1;
+    // The unpack thread may still be extracting the engine; whatever the
+    // wait says, the load below decides (a missing file fails it).
+    WaitForTools(FixedText::kEngineToolsWaitMs);
 
     wchar_t path[MAX_PATH] = {};
     PathCombineW(path, m_workFolder, FixedText::kEngineLibraryName);

@@ -209,6 +209,9 @@ constexpr const wchar_t* const kPeTokens[3] = {L"7pe", L"8pe", L"10pe"};
 constexpr const wchar_t* kHandOverSection = L"handover";
 constexpr const wchar_t* const kHandOverKeys[5] = {L"tag", L"key", L"name", L"mode", L"flag"};
 
+// How long the first engine user waits for the unpack thread (ms).
+constexpr unsigned long kEngineToolsWaitMs = 60000;
+
 // The download-engine library: its file name in the work folder and its 18
 // export names in binding order (engine/ exports exactly these).
 constexpr const wchar_t* kEngineLibraryName = L"kvtengine.dll";

@@ -193,8 +193,10 @@ int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     return 0;
 }
 
+// The task's last word on this run: a start after it begins a new run.
 void Finish(Task& t, int status, int code) {
     std::lock_guard<std::mutex> guard(t.lock);
+    t.running = false;
     t.status = status;
     t.code = code;
     t.speed = 0;
@@ -278,16 +280,21 @@ bool RunAttempt(Task& t, bool allowResume) {
         Finish(t, kTaskWaiting, 0);  // paused; the partial file stays for the next start
         return false;
     }
-    if (x.restartFromZero) return allowResume;
-    if (rc == CURLE_HTTP_RETURNED_ERROR && response == 416 && x.offset > 0) {
-        // Nothing left beyond our partial file: either it is already whole
-        // (the size this task learnt earlier) or it is longer than the file.
+    if (x.restartFromZero || (rc == CURLE_HTTP_RETURNED_ERROR && response == 416 && x.offset > 0)) {
+        // The server's range answer does not continue our partial file.
+        // Nothing left beyond it (416) means it is whole only when it has the
+        // size this task learnt earlier; otherwise the file is fetched from
+        // its start, once.
         LONGLONG known;
         {
             std::lock_guard<std::mutex> guard(t.lock);
             known = t.total;
         }
-        if (known != x.offset) return allowResume;
+        if (x.restartFromZero || known != x.offset) {
+            if (allowResume) return true;
+            Finish(t, kTaskSourceFailed, kEngineCodeTransferBase + CURLE_RANGE_ERROR);
+            return false;
+        }
         rc = CURLE_OK;
         std::lock_guard<std::mutex> guard(t.lock);
         t.done = x.offset;

@@ -1,5 +1,6 @@
 // The share-link resolver against a fake share service on 127.0.0.1.
 #include "support/local_http_server.h"
+#include "support/local_tls_server.h"
 
 #include <gtest/gtest.h>
 
@@ -125,11 +126,12 @@ TEST(ShareLinkResolver, SilentServerIsGivenUp) {
     EXPECT_LT(GetTickCount() - start, 8000u);
 }
 
-TEST(ShareLinkResolver, FailedTlsHandshakeGivesFalse) {
-    FakeShareService service;
+TEST(ShareLinkResolver, UntrustedCertificateIsRefused) {
+    LocalTlsServer server(SharePageBody("Xy9Z", "T", "1"));
+    ASSERT_TRUE(server.Started());
     CString direct;
-    std::wstring https = L"https://127.0.0.1:" + std::to_wstring(service.server.Port()) + L"/s/1AbC";
-    EXPECT_FALSE(ShareLinkResolver(https.c_str(), direct));
+    EXPECT_FALSE(ShareLinkResolver(server.WideUrl("/lk/Xy9Z").c_str(), direct));
+    EXPECT_EQ(0, server.Answered()) << "no request over an unverified connection";
 }
 
 TEST(CFileLinkInfo, GetUrlResolvesSharePagesAndFallsBackToTheStoredUrl) {

@@ -1,8 +1,10 @@
 // The download engine DLL, loaded by name as the program loads it, against
 // servers that the tests run on 127.0.0.1.
 #include "support/local_http_server.h"
+#include "support/local_tls_server.h"
 
 #include <gtest/gtest.h>
+#include <wincrypt.h>
 
 #include <atomic>
 #include <functional>
@@ -253,6 +255,20 @@ TEST_F(EngineTest, NewTaskContinuesOrReplacesAPartialFile) {
     ASSERT_EQ(1, TheEngine().StartTask(task));
     ASSERT_EQ(kTaskFinished, WaitForEnd(task).status);
     EXPECT_TRUE(ReadWholeFile(PathOf(L"b.bin")) == content);
+
+    // A partial file as long as the file, or longer: the server has nothing
+    // beyond it (416), so the file is fetched again from its start.
+    honourRange = true;
+    const std::string longer[] = {content, content + "stale tail"};
+    for (const std::string& stale : longer) {
+        WriteWholeFile(PathOf(L"c.bin.kvtpart"), stale);
+        task = Create(server.WideUrl("/c.bin"), L"c.bin");
+        ASSERT_EQ(1, TheEngine().StartTask(task));
+        DownloadTaskInfo info = WaitForEnd(task);
+        ASSERT_EQ(kTaskFinished, info.status) << "code " << info.code;
+        EXPECT_TRUE(ReadWholeFile(PathOf(L"c.bin")) == content);
+        EXPECT_EQ("", server.Requests().back().Header("Range"));
+    }
 }
 
 TEST_F(EngineTest, StallIsReportedWithoutProgressNotAsFailure) {
@@ -282,6 +298,23 @@ TEST_F(EngineTest, StallIsReportedWithoutProgressNotAsFailure) {
     TheEngine().DeleteTask(task);
     m_tasks.clear();
     EXPECT_LT(GetTickCount() - start, 5000u);
+}
+
+TEST_F(EngineTest, ServerThatNeverAnswersIsWaitingAndCanBeStopped) {
+    LocalHttpServer server([&](const HttpRequest&, HttpConnection& c) { c.WaitForClose(60000); });
+    int task = Create(server.WideUrl("/silent.bin"), L"silent.bin");
+    ASSERT_EQ(1, TheEngine().StartTask(task));
+    for (int poll = 0; poll < 3; ++poll) {
+        Sleep(1000);
+        DownloadTaskInfo info = Query(task);
+        EXPECT_EQ(kTaskWaiting, info.status);
+        EXPECT_EQ(0, info.speed);
+        EXPECT_EQ(0, info.doneBytes);
+    }
+    DWORD start = GetTickCount();
+    TheEngine().StopTask(task);
+    EXPECT_LT(GetTickCount() - start, 5000u);
+    EXPECT_EQ(kTaskWaiting, Query(task).status);
 }
 
 TEST_F(EngineTest, SeveralTasksAtOnceFromSeveralThreads) {
@@ -317,6 +350,61 @@ TEST_F(EngineTest, SeveralTasksAtOnceFromSeveralThreads) {
         EXPECT_EQ(kTaskFinished, results[i]) << i;
         EXPECT_TRUE(ReadWholeFile(PathOf(L"m" + std::to_wstring(i) + L".bin")) == contents[i]) << i;
     }
+}
+
+// Trusts a certificate in the machine's root store for as long as it lives
+// (the machine store: adding to the user's store asks the user on Windows).
+class TrustedRoot {
+public:
+    explicit TrustedRoot(const std::vector<unsigned char>& der) {
+        m_store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"ROOT");
+        if (m_store)
+            CertAddEncodedCertificateToStore(m_store, X509_ASN_ENCODING, der.data(), (DWORD)der.size(),
+                                             CERT_STORE_ADD_REPLACE_EXISTING, &m_cert);
+    }
+    ~TrustedRoot() {
+        if (m_cert) CertDeleteCertificateFromStore(m_cert);  // frees the context
+        if (m_store) CertCloseStore(m_store, 0);
+    }
+    bool Added() const { return m_cert != nullptr; }
+    // Whether the root store that libcurl reads now holds the certificate.
+    bool Visible() const {
+        if (!m_cert) return false;
+        HCERTSTORE store = CertOpenSystemStoreW(0, L"ROOT");
+        PCCERT_CONTEXT found = store ? CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING,
+                                                                  m_cert, nullptr)
+                                     : nullptr;
+        if (found) CertFreeCertificateContext(found);
+        if (store) CertCloseStore(store, 0);
+        return found != nullptr;
+    }
+
+private:
+    HCERTSTORE m_store = nullptr;
+    PCCERT_CONTEXT m_cert = nullptr;
+};
+
+TEST_F(EngineTest, HttpsChecksCertificatesAgainstTheWindowsStore) {
+    LocalTlsServer server("payload over TLS");
+    ASSERT_TRUE(server.Started());
+    // A certificate that nothing trusts: the source fails, nothing is fetched.
+    int task = Create(server.WideUrl("/tls.bin"), L"tls.bin");
+    ASSERT_EQ(1, TheEngine().StartTask(task));
+    DownloadTaskInfo info = WaitForEnd(task);
+    EXPECT_EQ(kTaskSourceFailed, info.status);
+    EXPECT_EQ(1000 + 60, info.code) << "peer certificate not verified";
+    EXPECT_EQ(0, server.Answered());
+    EXPECT_FALSE(FileExists(PathOf(L"tls.bin")));
+
+    // Trusted through the Windows certificate store, the same server serves.
+    TrustedRoot root(server.CertificateDer());
+    if (!root.Added()) GTEST_SKIP() << "the machine's root store cannot be written here";
+    if (!root.Visible()) GTEST_SKIP() << "this root store does not show certificates added to it (Wine)";
+    task = Create(server.WideUrl("/tls.bin"), L"tls2.bin");
+    ASSERT_EQ(1, TheEngine().StartTask(task));
+    info = WaitForEnd(task);
+    ASSERT_EQ(kTaskFinished, info.status) << "code " << info.code;
+    EXPECT_EQ("payload over TLS", ReadWholeFile(PathOf(L"tls2.bin")));
 }
 
 TEST_F(EngineTest, UnwritableSaveFolderFailsTheEntry) {

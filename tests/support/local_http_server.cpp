@@ -87,20 +87,8 @@ void HttpConnection::WaitForClose(DWORD milliseconds) {
 
 LocalHttpServer::LocalHttpServer(Handler handler) : m_handler(std::move(handler)) {
     EnsureWinsock();
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET) return;
-    sockaddr_in addr = {};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
-    int len = sizeof(addr);
-    if (bind(s, (sockaddr*)&addr, sizeof(addr)) != 0 || listen(s, 64) != 0 ||
-        getsockname(s, (sockaddr*)&addr, &len) != 0) {
-        closesocket(s);
-        return;
-    }
-    m_listen = s;
-    m_port = ntohs(addr.sin_port);
+    m_listen = ListenOnLoopback(m_port);
+    if (m_listen == INVALID_SOCKET) return;
     m_acceptor = std::thread(&LocalHttpServer::AcceptLoop, this);
 }
 
@@ -189,6 +177,23 @@ void LocalHttpServer::Serve(SOCKET s) {
             break;
         }
     closesocket(s);
+}
+
+SOCKET ListenOnLoopback(int& port) {
+    EnsureWinsock();
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET) return s;
+    sockaddr_in addr = {};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int len = sizeof(addr);
+    if (bind(s, (sockaddr*)&addr, sizeof(addr)) != 0 || listen(s, 64) != 0 ||
+        getsockname(s, (sockaddr*)&addr, &len) != 0) {
+        closesocket(s);
+        return INVALID_SOCKET;
+    }
+    port = ntohs(addr.sin_port);
+    return s;
 }
 
 int UnusedLocalPort() {

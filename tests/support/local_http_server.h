@@ -69,6 +69,10 @@ private:
     std::vector<HttpRequest> m_requests;
 };
 
+// A socket listening on 127.0.0.1 at a port the system chose (into `port`);
+// INVALID_SOCKET when that fails.
+SOCKET ListenOnLoopback(int& port);
+
 // A port on 127.0.0.1 where nothing listens (bound once, then released).
 int UnusedLocalPort();
 

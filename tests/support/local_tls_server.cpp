@@ -1,0 +1,98 @@
+#include "support/local_tls_server.h"
+
+#include "support/local_http_server.h"
+
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <openssl/rsa.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+
+namespace {
+
+void AddExtension(X509* cert, int nid, const char* value) {
+    X509V3_CTX ctx;
+    X509V3_set_ctx_nodb(&ctx);
+    X509V3_set_ctx(&ctx, cert, cert, nullptr, nullptr, 0);
+    X509_EXTENSION* ext = X509V3_EXT_conf_nid(nullptr, &ctx, nid, value);
+    if (ext) {
+        X509_add_ext(cert, ext, -1);
+        X509_EXTENSION_free(ext);
+    }
+}
+
+}  // namespace
+
+LocalTlsServer::LocalTlsServer(const std::string& body) : m_body(body) {
+    EVP_PKEY* key = EVP_RSA_gen(2048);
+    X509* cert = X509_new();
+    if (!key || !cert) return;
+    X509_set_version(cert, 2);
+    ASN1_INTEGER_set(X509_get_serialNumber(cert), (long)GetTickCount());
+    X509_gmtime_adj(X509_getm_notBefore(cert), -3600);
+    X509_gmtime_adj(X509_getm_notAfter(cert), 86400);
+    X509_set_pubkey(cert, key);
+    X509_NAME* name = X509_get_subject_name(cert);
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, (const unsigned char*)"127.0.0.1", -1, -1, 0);
+    X509_set_issuer_name(cert, name);
+    AddExtension(cert, NID_basic_constraints, "critical,CA:TRUE");
+    AddExtension(cert, NID_subject_alt_name, "IP:127.0.0.1");
+    AddExtension(cert, NID_subject_key_identifier, "hash");
+    X509_sign(cert, key, EVP_sha256());
+    int derLength = i2d_X509(cert, nullptr);
+    if (derLength > 0) {
+        m_der.resize(derLength);
+        unsigned char* p = m_der.data();
+        i2d_X509(cert, &p);
+    }
+    SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
+    if (ctx && SSL_CTX_use_certificate(ctx, cert) == 1 && SSL_CTX_use_PrivateKey(ctx, key) == 1) m_ctx = ctx;
+    else if (ctx) SSL_CTX_free(ctx);
+    X509_free(cert);
+    EVP_PKEY_free(key);
+    if (!m_ctx) return;
+
+    m_listen = ListenOnLoopback(m_port);
+    if (m_listen == INVALID_SOCKET) return;
+    m_thread = std::thread(&LocalTlsServer::Serve, this);
+}
+
+LocalTlsServer::~LocalTlsServer() {
+    m_stopping = true;
+    if (m_listen != INVALID_SOCKET) closesocket(m_listen);
+    if (m_thread.joinable()) m_thread.join();
+    if (m_ctx) SSL_CTX_free(static_cast<SSL_CTX*>(m_ctx));
+}
+
+std::wstring LocalTlsServer::WideUrl(const std::string& target) const {
+    std::string u = "https://127.0.0.1:" + std::to_string(m_port) + target;
+    return std::wstring(u.begin(), u.end());
+}
+
+// One connection at a time: enough for the tests.
+void LocalTlsServer::Serve() {
+    while (!m_stopping) {
+        SOCKET c = accept(m_listen, nullptr, nullptr);
+        if (c == INVALID_SOCKET) return;
+        DWORD timeout = 5000;
+        setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, (const char*)&timeout, sizeof(timeout));
+        SSL* ssl = SSL_new(static_cast<SSL_CTX*>(m_ctx));
+        SSL_set_fd(ssl, (int)c);
+        if (SSL_accept(ssl) == 1) {
+            std::string request;
+            char buf[4096];
+            while (request.find("\r\n\r\n") == std::string::npos) {
+                int n = SSL_read(ssl, buf, sizeof(buf));
+                if (n <= 0) break;
+                request.append(buf, n);
+            }
+            std::string reply = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(m_body.size()) +
+                                "\r\nConnection: close\r\n\r\n" + m_body;
+            SSL_write(ssl, reply.data(), (int)reply.size());
+            ++m_answered;
+            SSL_shutdown(ssl);
+        }
+        SSL_free(ssl);
+        closesocket(c);
+    }
+}
