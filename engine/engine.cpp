@@ -5,6 +5,7 @@
 #include "engine/engine.h"
 
 #include <curl/curl.h>
+#include <openssl/crypto.h>
 
 #include <map>
 #include <memory>
@@ -357,6 +358,11 @@ void StopAndJoin(Task& t) {
 KVT_ENGINE_API int __cdecl KvtInitialize(void) {
     std::lock_guard<std::mutex> guard(g_tableLock);
     if (g_initialised) return 1;
+    // OpenSSL would otherwise register its clean-up with the C run-time's
+    // process-wide _onexit (MinGW's import, not this DLL's own table): once the
+    // program unloads the engine, the exit would call into unloaded code.
+    // The first initialisation decides, so this comes before libcurl's.
+    OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr);
     if (curl_global_init(CURL_GLOBAL_ALL) != CURLE_OK) return 0;
     g_initialised = true;
     return 1;

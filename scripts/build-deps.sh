@@ -69,7 +69,7 @@ declare -A SRCPKG=(
 # Bump a library's number whenever its build recipe below changes, so the
 # next run rebuilds it even though the source version is the same.
 declare -A RECIPE=(
-    [openssl]=1
+    [openssl]=2
     [curl]=1
     [jsoncpp]=1
     [minizip]=1
@@ -434,8 +434,12 @@ build_openssl() {
             extra+=(no-asm)
         fi
     fi
+    # no-pinshared: by default libcrypto pins the module it is linked into
+    # (GetModuleHandleEx with the pin flag) so that its exit handlers can run.
+    # The download engine is such a DLL; pinned, it could never be unloaded
+    # and its file, and with it the work folder, could not be deleted at exit.
     run_logged "$log" "configuring OpenSSL" \
-        perl ./Configure mingw no-shared no-tests "${extra[@]}" \
+        perl ./Configure mingw no-shared no-tests no-pinshared "${extra[@]}" \
             --prefix="$PREFIX" --libdir=lib \
             CC="$CC_X" CXX="$CXX_X" AR="$AR_X" RANLIB="$RANLIB_X" RC="$WINDRES_X"
     # These directories are compiled in. The defaults (derived from PREFIX)

@@ -52,11 +52,10 @@ TEST(EngineFromPayload, UnpackedEngineDownloadsAndExitReleasesTheBinding) {
     RemoveTree(saveFolder);
 }
 
-// Disabled until OpenSSL is built with no-pinshared: a static OpenSSL pins
-// the module that contains it (GetModuleHandleEx with the pin flag), so the
-// engine DLL stays loaded after FreeLibrary, its file cannot be deleted and
-// the exit leaves the work folder behind.
-TEST(EngineFromPayload, DISABLED_ExitUnloadsTheEngineSoTheWorkFolderGoes) {
+// A static OpenSSL pins the module that contains it unless built with
+// no-pinshared; pinned, the engine DLL would stay loaded after FreeLibrary,
+// its file could not be deleted and the exit would leave the work folder.
+TEST(EngineFromPayload, ExitUnloadsTheEngineSoTheWorkFolderGoes) {
     ProgramModule program;
     ASSERT_NE(nullptr, program.Get());
     CTarvelApp app;
