@@ -366,30 +366,34 @@ void CStringT<Ch>::ReleaseBuffer(int newLength) {
 template class CStringT<wchar_t>;
 template class CStringT<char>;
 
-CStringA Utf16ToUtf8(const wchar_t* s) {
+CStringA WideToCodePage(UINT codePage, const wchar_t* s) {
     CStringA out;
     int len = s ? (int)wcslen(s) : 0;
     if (len == 0) return out;
-    int n = WideCharToMultiByte(CP_UTF8, 0, s, len, nullptr, 0, nullptr, nullptr);
+    int n = WideCharToMultiByte(codePage, 0, s, len, nullptr, 0, nullptr, nullptr);
     if (n <= 0) return out;
     char* p = out.GetBuffer(n);
-    WideCharToMultiByte(CP_UTF8, 0, s, len, p, n, nullptr, nullptr);
+    WideCharToMultiByte(codePage, 0, s, len, p, n, nullptr, nullptr);
     out.ReleaseBuffer(n);
     return out;
 }
 
-CString Utf8ToUtf16(const char* s, int length) {
+CString CodePageToWide(UINT codePage, const char* s, int length) {
     CString out;
     if (!s) return out;
     if (length < 0) length = (int)strlen(s);
     if (length == 0) return out;
-    int n = MultiByteToWideChar(CP_UTF8, 0, s, length, nullptr, 0);
+    int n = MultiByteToWideChar(codePage, 0, s, length, nullptr, 0);
     if (n <= 0) return out;
     wchar_t* p = out.GetBuffer(n);
-    MultiByteToWideChar(CP_UTF8, 0, s, length, p, n);
+    MultiByteToWideChar(codePage, 0, s, length, p, n);
     out.ReleaseBuffer(n);
     return out;
 }
+
+CStringA Utf16ToUtf8(const wchar_t* s) { return WideToCodePage(CP_UTF8, s); }
+
+CString Utf8ToUtf16(const char* s, int length) { return CodePageToWide(CP_UTF8, s, length); }
 
 CString Win32ErrorText(DWORD code) {
     DWORD saved = GetLastError();

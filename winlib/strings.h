@@ -236,6 +236,10 @@ bool operator<(const CStringT<Ch>& a, const CStringT<Ch>& b) { return a.Compare(
 template <typename Ch>
 bool operator>(const CStringT<Ch>& a, const CStringT<Ch>& b) { return a.Compare(b) > 0; }
 
+// UTF-16 <-> a code page's bytes (invalid input converts as far as it goes).
+CStringA WideToCodePage(UINT codePage, const wchar_t* s);
+CString CodePageToWide(UINT codePage, const char* s, int length = -1);
+
 // UTF-8 <-> UTF-16, for the few places that must not go through the ANSI code page.
 CStringA Utf16ToUtf8(const wchar_t* s);
 CString Utf8ToUtf16(const char* s, int length = -1);
