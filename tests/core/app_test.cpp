@@ -3,11 +3,9 @@
 #include "core/fixed_texts.h"
 #include "core/tarvel_app.h"
 #include "core_test_support.h"
+#include "support/test_files.h"
 
-CString TestProgramFolder() {
-    CString path = QueryModulePath(nullptr);
-    return path.Left(path.ReverseFind(L'\\'));
-}
+CString TestProgramFolder() { return CString(TestProgramDirectory().c_str()); }
 
 TEST(CTarvelApp, ConstructorDefaults) {
     CTarvelApp app;

@@ -13,11 +13,9 @@ public:
     // Under the temporary folder; beside the test program when that folder
     // is missing (a test may have pointed TEMP elsewhere).
     TempFolder() {
-        wchar_t temp[MAX_PATH + 1] = {}, module[MAX_PATH + 1] = {};
+        wchar_t temp[MAX_PATH + 1] = {};
         GetTempPathW(MAX_PATH, temp);
-        GetModuleFileNameW(nullptr, module, MAX_PATH);
-        std::wstring program = module;
-        program = program.substr(0, program.find_last_of(L'\\') + 1);
+        std::wstring program = TestProgramDirectory() + L"\\";
         for (const std::wstring& base : {std::wstring(temp), program}) {
             for (int attempt = 0; attempt < 100 && m_path.empty(); ++attempt) {
                 std::wstring candidate = base + L"kvt-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +

@@ -5,27 +5,14 @@
 
 #include <string>
 
+#include "support/test_files.h"
 #include "tools/boot_entry_tool.h"
 
 namespace {
 
-CString TestFolder() {
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    PathRemoveFileSpecW(path);
-    return path;
-}
+CString TestFolder() { return CString(TestProgramDirectory().c_str()); }
 
-std::string ReadFileText(const CString& path) {
-    std::string text;
-    FILE* f = _wfopen(path, L"rb");
-    if (!f) return text;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof(buffer), f)) > 0) text.append(buffer, n);
-    fclose(f);
-    return text;
-}
+std::string ReadFileText(const CString& path) { return ReadWholeFile(path.GetString()); }
 
 // Runs a program and returns its exit code (-1 when it did not start).
 int RunAndWait(const CString& program, const CString& arguments) {
