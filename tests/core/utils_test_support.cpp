@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "core_test_support.h"
+#include "support/test_files.h"
 
 namespace {
 
@@ -43,25 +44,9 @@ ScratchFolder::~ScratchFolder() { RemoveTree(m_path); }
 
 CString ScratchFolder::operator/(const wchar_t* relative) const { return m_path + L"\\" + relative; }
 
-bool WriteBytes(const CString& path, const std::string& bytes) {
-    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    BOOL ok = bytes.empty() || WriteFile(file, bytes.data(), (DWORD)bytes.size(), &written, nullptr);
-    CloseHandle(file);
-    return ok && written == bytes.size();
-}
+bool WriteBytes(const CString& path, const std::string& bytes) { return WriteWholeFile(path.GetString(), bytes); }
 
-std::string ReadBytes(const CString& path) {
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return std::string();
-    std::string bytes;
-    char block[4096];
-    DWORD got = 0;
-    while (ReadFile(file, block, sizeof block, &got, nullptr) && got) bytes.append(block, got);
-    CloseHandle(file);
-    return bytes;
-}
+std::string ReadBytes(const CString& path) { return ReadWholeFile(path.GetString()); }
 
 CString FixtureFolder() { return TestProgramFolder() + L"\\fixtures"; }
 
