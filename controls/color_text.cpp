@@ -3,6 +3,7 @@
 #include <shellapi.h>
 
 #include "core/fixed_texts.h"
+#include "core/shell_calls.h"
 
 // Deletes the held font (or creates the object) and makes a new one; a font
 // that cannot be made leaves no own font.
@@ -63,7 +64,7 @@ HBRUSH CColorText_Static::CtlColor(CDC* pDC, UINT) {
 // ---------------------------------------------------------------- CHyperLink
 
 HINSTANCE CLinkOpener::ShellExecute(LPCWSTR verb, LPCWSTR file, LPCWSTR parameters, int show) {
-    return ::ShellExecuteW(nullptr, verb, file, parameters, nullptr, show);
+    return CurrentShellCalls().Execute(nullptr, verb, file, parameters, nullptr, show);
 }
 
 UINT CLinkOpener::WinExec(LPCSTR command, UINT show) { return ::WinExec(command, show); }

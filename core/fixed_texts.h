@@ -667,4 +667,13 @@ constexpr const wchar_t* kSkinUsbListChosen = L"kvs_usblist_mark_chosen.png";
 
 // (end of section)
 
+// ---- Platform seams: shell calls ----
+
+// The schemes of the targets the configuration may set that the program
+// opens (compared without letter case), and the shell verb that opens them.
+constexpr const wchar_t* kWebSchemes[] = {L"http://", L"https://"};
+constexpr const wchar_t* kWebOpenVerb = L"open";
+
+// (end of section)
+
 }  // namespace FixedText

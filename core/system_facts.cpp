@@ -211,3 +211,21 @@ void GetInstalledMemory(ULONGLONG& out, int skipKernelQuery) {
     }
     GetInstalledMemoryWith(out, skipKernelQuery, query);
 }
+
+namespace {
+class Win32SystemFacts : public ISystemFacts {
+public:
+    IFactsQuery* OpenQuery() override { return new WmiQuery(); }
+    void InstalledMemory(ULONGLONG& out, int skipKernelQuery) override { GetInstalledMemory(out, skipKernelQuery); }
+};
+Win32SystemFacts g_win32Facts;
+ISystemFacts* g_facts = &g_win32Facts;
+}  // namespace
+
+ISystemFacts& CurrentSystemFacts() { return *g_facts; }
+
+ISystemFacts* SetSystemFacts(ISystemFacts* facts) {
+    ISystemFacts* previous = g_facts;
+    g_facts = facts ? facts : &g_win32Facts;
+    return previous;
+}
