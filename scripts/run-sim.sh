@@ -53,14 +53,8 @@ port=$(cat "$run/server.port")
 echo "catalogue server: http://127.0.0.1:$port/$name/kavetta.ini (log: $run/server.log)"
 
 if [ -z "${DISPLAY:-}" ]; then
-  fifo=$(mktemp -u)
-  mkfifo "$fifo"
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >"$run/xvfb.log" 2>&1 &
-  xvfb_pid=$!
-  read -r display <"$fifo" || true
-  rm -f "$fifo"
-  [ -n "${display:-}" ] || { echo "Xvfb did not start (see $run/xvfb.log)"; exit 1; }
-  export DISPLAY=":$display"
+  . "$root/scripts/private-xvfb.sh"
+  start_private_xvfb "$run/xvfb.log"
   echo "no display: running on Xvfb $DISPLAY"
 fi
 
