@@ -75,7 +75,9 @@ else
   import -window root "$shot" && echo "screenshot: $shot"
   # Close the program as its window's close would (taskkill without /f
   # posts WM_CLOSE), so that it removes its work folder; force it after 60 s.
-  wine taskkill /im kavetta-sim.exe >/dev/null 2>&1 || true
+  # The simulated machine writes its process number into the journal.
+  winpid=$(sed -n 's/^process \([0-9]*\)$/\1/p' "$run/$name/sim-journal.txt" | tail -1)
+  [ -n "$winpid" ] && { wine taskkill /pid "$winpid" >/dev/null 2>&1 || true; }
   for _ in $(seq 600); do kill -0 "$program" 2>/dev/null || break; sleep 0.1; done
   kill "$program" >/dev/null 2>&1 || true
 fi

@@ -364,6 +364,8 @@ bool LoadSimScenario(const wchar_t* scenarioPath, CString* error) {
     RenewInventory();
     UseScenarioMirror(mirror);
     Journal(L"start " + std::wstring(scenarioPath));
+    // Host-side scripts close the program by this number (taskkill /pid).
+    Journal(L"process " + std::to_wstring(GetCurrentProcessId()));
     return true;
 }
 
