@@ -7,8 +7,10 @@ before the program starts.
 
 Makes SIM_ROOT/NAME/ afresh: a copy of the scenario (scenario.json, the file
 the program is given), routes.json for the catalogue server (the scenario's
-"server" section), and drives/<letter>/ for every drive letter of the
-scenario, filled with the scenario's "files". Each letter becomes a real Wine
+"server" section), drives/<letter>/ for every drive letter of the scenario
+and drives/part-<device>-<number>/ for every volume without a letter (the
+simulated boot host takes paths on a temporary letter there), each filled
+with the volume's "files". Each letter becomes a real Wine
 drive: WINEPREFIX/dosdevices/<letter>: links to its folder. (Wine 8 forgets a
 DefineDosDeviceW letter when the defining process ends, so the links are made
 here.) The system drive C: is the prefix's own drive_c; its "files" go there,
@@ -54,11 +56,16 @@ def fill(folder, files):
 
 
 def volumes(scenario):
+    """(letter or "part-<device>-<number>", volume) of every volume."""
     for disk in scenario.get("disks", []):
-        for part in disk.get("partitions", []):
+        for index, part in enumerate(disk.get("partitions", [])):
             volume = part.get("volume")
-            if volume and volume.get("letter"):
+            if not volume:
+                continue
+            if volume.get("letter"):
                 yield volume["letter"][0].lower(), volume
+            else:
+                yield "part-%d-%d" % (disk.get("device", 0), part.get("number", index + 1)), volume
 
 
 def main():
@@ -99,6 +106,8 @@ def main():
         folder = os.path.join(run, "drives", letter)
         os.makedirs(folder)
         fill(folder, volume.get("files", []))
+        if len(letter) > 1:
+            continue  # no letter: reached through a temporary letter of the boot host
         link = os.path.join(dosdevices, letter + ":")
         if os.path.lexists(link):
             os.remove(link)

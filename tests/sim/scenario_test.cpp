@@ -262,6 +262,25 @@ TEST_F(SimScenarioTest, ProcessRunsAreAnsweredFromTheScenario) {
     EXPECT_NE(std::string::npos, ReadWholeFile(m_folder + L"\\sim-state.txt").find("bcd-ran"));
 }
 
+TEST_F(SimScenarioTest, PathsOnATemporaryLetterLeadToThePartitionFolder) {
+    Load();
+    // prepare_scenario.py makes the folder of the letter-less EFI partition.
+    const std::wstring efi = m_folder + L"\\drives\\part-0-1";
+    ASSERT_TRUE(CreateDirectoryW((m_folder + L"\\drives").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(efi.c_str(), nullptr));
+    ASSERT_TRUE(CurrentStorageCalls().DefineDosDevice(0, L"S:", L"\\Device\\Harddisk0\\Partition1"));
+    IBootHost& host = CurrentBootHost();
+    EXPECT_TRUE(host.CreateFolder(L"S:\\EFI"));
+    EXPECT_TRUE(host.IsFolder(L"s:\\EFI"));
+    EXPECT_TRUE(FileExists(efi + L"\\EFI"));
+    const std::wstring source = m_folder + L"\\boot.efi";
+    ASSERT_TRUE(WriteWholeFile(source, "boot"));
+    EXPECT_GT(host.CopyFileEnsureFolder(source.c_str(), L"S:\\EFI\\Boot\\bootx64.efi", FALSE), 0);
+    EXPECT_EQ("boot", ReadWholeFile(efi + L"\\EFI\\Boot\\bootx64.efi"));
+    // A letter the fake never defined is left as it is.
+    EXPECT_FALSE(host.PathExists(L"Q:\\EFI"));
+}
+
 TEST(SimScenarioFolders, FoldersAreRealUnlessTheDriveRefusesThem) {
     std::wstring folder = MakeTempFolder(L"simfolders");
     ASSERT_EQ(L':', folder[1]);

@@ -171,29 +171,34 @@ private:
     }
 };
 
+SimStorage* g_storage = nullptr;
+
 // Files are real; external programs are not run: each run is recorded and
 // answered from the scenario. Folders on a drive that refuses new folders
-// cannot be made.
+// cannot be made. A temporary letter given to a letter-less partition (an
+// EFI partition) exists only in the fake's device table, so a path on it is
+// taken to that partition's backing folder, drives\part-<device>-<number>
+// beside the scenario (made by prepare_scenario.py).
 class SimBootHost : public IBootHost {
 public:
-    BOOL PathExists(const wchar_t* path) override { return Win32BootHost().PathExists(path); }
-    BOOL IsFolder(const wchar_t* path) override { return Win32BootHost().IsFolder(path); }
+    BOOL PathExists(const wchar_t* path) override { return Win32BootHost().PathExists(Real(path).c_str()); }
+    BOOL IsFolder(const wchar_t* path) override { return Win32BootHost().IsFolder(Real(path).c_str()); }
     BOOL CreateFolder(const wchar_t* path) override {
         if (Refuses(path)) {
             Journal(L"refused folder " + std::wstring(path));
             return FALSE;
         }
-        return Win32BootHost().CreateFolder(path);
+        return Win32BootHost().CreateFolder(Real(path).c_str());
     }
     int CopyFileEnsureFolder(const wchar_t* source, const wchar_t* destination, BOOL failIfExists) override {
-        return Win32BootHost().CopyFileEnsureFolder(source, destination, failIfExists);
+        return Win32BootHost().CopyFileEnsureFolder(Real(source).c_str(), Real(destination).c_str(), failIfExists);
     }
     BOOL SetAttributes(const wchar_t* path, DWORD attributes) override {
-        return Win32BootHost().SetAttributes(path, attributes);
+        return Win32BootHost().SetAttributes(Real(path).c_str(), attributes);
     }
     BOOL WriteIniString(const wchar_t* path, const wchar_t* section, const wchar_t* key,
                         const wchar_t* value) override {
-        return Win32BootHost().WriteIniString(path, section, key, value);
+        return Win32BootHost().WriteIniString(Real(path).c_str(), section, key, value);
     }
     int RunProcessAndWait(const wchar_t* program, const wchar_t* arguments) override {
         std::wstring run = std::wstring(program ? program : L"") + L"|" + (arguments ? arguments : L"");
@@ -225,6 +230,17 @@ private:
         if (!g_state || !path || !path[0] || path[1] != L':') return false;
         wchar_t letter = (wchar_t)towupper(path[0]);
         return g_state->scenario.refusingLetters.count(letter) != 0;
+    }
+    // The real path of a path on a temporary letter; any other path as it is.
+    static std::wstring Real(const wchar_t* path) {
+        std::wstring p = path ? path : L"";
+        Lock lock;
+        if (!g_state || !g_storage || p.size() < 2 || p[1] != L':') return p;
+        auto it = g_storage->dosDevices.find(std::wstring(1, (wchar_t)towupper(p[0])) + L":");
+        if (it == g_storage->dosDevices.end()) return p;
+        int device = -1, partition = -1;
+        if (swscanf(it->second.c_str(), L"\\Device\\Harddisk%d\\Partition%d", &device, &partition) != 2) return p;
+        return SimPartitionFolder(g_state->scenarioPath, device, partition) + p.substr(2);
     }
 };
 
@@ -302,7 +318,6 @@ public:
     }
 };
 
-SimStorage* g_storage = nullptr;
 SimBootHost g_bootHost;
 SimFacts g_facts;
 SimShell g_shell;
@@ -393,6 +408,10 @@ std::wstring SimFileBeside(const std::wstring& scenarioPath, const wchar_t* name
     size_t cut = scenarioPath.find_last_of(L"\\/");
     std::wstring folder = cut == std::wstring::npos ? std::wstring() : scenarioPath.substr(0, cut + 1);
     return folder + name;
+}
+
+std::wstring SimPartitionFolder(const std::wstring& scenarioPath, int device, int partition) {
+    return SimFileBeside(scenarioPath, L"drives\\part-") + std::to_wstring(device) + L"-" + std::to_wstring(partition);
 }
 
 std::wstring SimJournalPath() {

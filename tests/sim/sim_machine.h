@@ -55,5 +55,9 @@ std::wstring SimToolLogPath();
 // Appends a token to the state file; a later letter waiting for it appears.
 void SetSimState(const wchar_t* token);
 
-// The same file names for a given scenario path (used by the recording tools).
+// A file beside a given scenario.
 std::wstring SimFileBeside(const std::wstring& scenarioPath, const wchar_t* name);
+// The backing folder of a partition without a letter (drives\part-<device>-<number>
+// beside the scenario): where the boot host's paths on a temporary letter of
+// that partition lead.
+std::wstring SimPartitionFolder(const std::wstring& scenarioPath, int device, int partition);

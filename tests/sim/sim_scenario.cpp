@@ -174,7 +174,6 @@ void ReadVolume(const Json::Value& v, const std::string& where, const FakeDisk& 
         std::string at = At(where, "files", i);
         OnlyKeys(files[i], at, {"path", "sizeBytes", "text"});
         if (Text(files[i], "path", at, "").empty()) Fail(at + ".path", "is missing");
-        if (!volume.letter) Fail(at, "files need a volume with a letter");
     }
     if (volume.letter) {
         for (const FakeVolume& other : out.volumes)

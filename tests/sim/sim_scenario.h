@@ -22,7 +22,9 @@
 //               "appears": {"afterQueries": n} | {"whenState": token}  (a letter that appears
 //                         later: after n drive-letter queries, or once the state file holds token),
 //               "files": [ {"path": "KavettaData\\kvt10pe.wim", "sizeBytes": n, "text": "..."} ]
-//                         (made by prepare_scenario.py in the drive's backing folder) } } ] } ],
+//                         (made by prepare_scenario.py in the drive's backing folder: drives\<letter>,
+//                          or drives\part-<device>-<number> for a volume without a letter, which
+//                          the boot host reaches through a temporary letter) } } ] } ],
 //   "otherDrives": [ {"letter": "G", "type": "cdrom"|"remote"|"ramdisk"} ],
 //   "facts": { "osDescription": text, "chassisText": text,
 //              "properties": { "Win32_BaseBoard.Product": text, ... },
