@@ -384,6 +384,16 @@ bool LoadSimScenario(const wchar_t* scenarioPath, CString* error) {
     return true;
 }
 
+bool LoadSimScenarioFromEnvironment(CString* error) {
+    wchar_t path[MAX_PATH * 2] = {};
+    DWORD n = GetEnvironmentVariableW(kSimScenarioVariable, path, MAX_PATH * 2);
+    if (n == 0 || n >= MAX_PATH * 2) {
+        if (error) *error = CString(kSimScenarioVariable) + L" does not name a scenario file";
+        return false;
+    }
+    return LoadSimScenario(path, error);
+}
+
 void UnloadSimScenario() {
     Lock lock;
     PutWin32Back();

@@ -26,6 +26,9 @@
 // inventory that uses them. Clears the records. On failure nothing is
 // installed and error (when given) says what is wrong and where.
 bool LoadSimScenario(const wchar_t* scenarioPath, CString* error);
+// LoadSimScenario of the file named by kSimScenarioVariable (what
+// with_scenario.sh prepared); false with an error when it names none.
+bool LoadSimScenarioFromEnvironment(CString* error);
 // Puts the Win32 calls back and forgets the scenario.
 void UnloadSimScenario();
 

@@ -9,14 +9,8 @@
 #include "winlib/strings.h"
 
 void InstallPlatformSeams() {
-    wchar_t path[MAX_PATH * 2] = {};
-    DWORD n = GetEnvironmentVariableW(kSimScenarioVariable, path, MAX_PATH * 2);
     CString error;
-    if (n == 0 || n >= MAX_PATH * 2) {
-        error = CString(kSimScenarioVariable) + L" does not name a scenario file";
-    } else if (LoadSimScenario(path, &error)) {
-        return;
-    }
+    if (LoadSimScenarioFromEnvironment(&error)) return;
     CString line = L"kavetta-sim: " + error + L"\n";
     OutputDebugStringW(line);
     fputs(Utf16ToUtf8(line).GetString(), stderr);

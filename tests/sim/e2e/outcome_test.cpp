@@ -13,6 +13,8 @@
 
 #include "core/catalogue.h"
 #include "core/fixed_texts.h"
+#include "core/md5.h"
+#include "core/online_config.h"
 #include "core/system_facts.h"
 #include "core/tarvel_app.h"
 #include "disk/disk_inventory.h"
@@ -44,12 +46,9 @@ TEST(SimOutcome, TheScenarioGivesItsOutcome) {
     for (const Expected& e : kOutcomes)
         if (g_outcome == e.outcome) expected = &e;
     if (!expected) GTEST_SKIP() << "no --outcome= given (run through with_scenario.sh)";
-    wchar_t scenario[1024] = {};
-    ASSERT_NE(0u, GetEnvironmentVariableW(kSimScenarioVariable, scenario, 1024));
-
     CTarvelApp app;
     CString error;
-    ASSERT_TRUE(LoadSimScenario(scenario, &error)) << Utf8Of((const wchar_t*)error);
+    ASSERT_TRUE(LoadSimScenarioFromEnvironment(&error)) << Utf8Of((const wchar_t*)error);
     const std::wstring work = MakeTempFolder(L"simoutcome");
     app.m_workFolder = work.c_str();
     app.BuildPeList();
@@ -88,7 +87,18 @@ TEST(SimOutcome, TheScenarioGivesItsOutcome) {
     if (expected->configLoaded) {
         EXPECT_GT(app.m_osImages.GetSize(), 4);
         EXPECT_EQ(3, (int)app.m_peImages.GetSize());
-        EXPECT_EQ(2, app.m_peImages[2].m_linkCount);
+        ASSERT_EQ(2, app.m_peImages[2].m_linkCount);
+        // The served boot environment is whole: its digest is the one the
+        // configuration gives, fetched from its first mirror into the download folder.
+        if (expected->dataFolder) {
+            COnlinefileinfo& pe = app.m_peImages[2];
+            CString url = app.m_fileLinks[pe.m_linkIndices[0]].GetUrl();
+            CString path = GetLocalPath(pe);
+            DWORD status = 0;
+            EXPECT_EQ(kDownloadDone, DownloadUrlToFile(url, path, &status)) << Utf8Of((const wchar_t*)url);
+            EXPECT_EQ(200u, status);
+            EXPECT_EQ(pe.m_expectedMd5, FileMd5Hex(path)) << Utf8Of((const wchar_t*)path);
+        }
     }
 
     // The boot-environment search of a check without a configuration.
