@@ -1,13 +1,10 @@
 #include "sim/sim_machine.h"
 
-#include <json/json.h>
+#include <stdio.h>
 #include <wctype.h>
 
 #include <fstream>
-#include <map>
-#include <memory>
 #include <set>
-#include <sstream>
 
 #include "core/fixed_texts.h"
 #include "core/process_file_utils.h"

@@ -1,14 +1,12 @@
 #include "sim/sim_scenario.h"
 
-#include "winlib/strings.h"
-
 #include <json/json.h>
 #include <wctype.h>
 
-#include <fstream>
 #include <initializer_list>
 #include <memory>
-#include <sstream>
+
+#include "winlib/strings.h"
 
 namespace {
 
