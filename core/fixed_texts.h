@@ -667,4 +667,11 @@ constexpr const wchar_t* kSkinUsbListChosen = L"kvs_usblist_mark_chosen.png";
 
 // (end of section)
 
+// ---- Code-page independent reading (UTF-8 files, file names from the configuration) ----
+
+// Prefix of the temporary UTF-16 copy through which a UTF-8 INI file is read.
+constexpr const wchar_t* kIniCopyPrefix = L"kvi";
+
+// (end of section)
+
 }  // namespace FixedText

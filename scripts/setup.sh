@@ -13,6 +13,7 @@ packages=(
   libz-mingw-w64-dev cmake ninja-build make
   wine wine32:i386 xvfb xauth fonts-wqy-microhei
   7zip googletest dpkg-dev python3 python3-pil imagemagick
+  locales openssl
 )
 
 missing=()
@@ -25,6 +26,16 @@ if [ ${#missing[@]} -gt 0 ]; then
   fi
   apt-get update -q
   DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# The second test run is Chinese Windows; Wine takes code page 936 from this locale.
+if ! locale -a 2>/dev/null | grep -qix 'zh_CN\.utf-\?8'; then
+  if grep -q '^# *zh_CN.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null; then
+    sed -i 's/^# *\(zh_CN.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  else
+    echo 'zh_CN.UTF-8 UTF-8' >>/etc/locale.gen
+  fi
+  locale-gen
 fi
 
 "$root/scripts/build-deps.sh" "$prefix"
