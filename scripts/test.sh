@@ -73,7 +73,12 @@ run_suite() {
     wine cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
 
     got=$(wine "$build/bin/codepage_probe.exe" </dev/null 2>/dev/null | tr -d '\r')
-    echo "== test run '$name': ANSI code page and user locale: $got"
+    echo "== test run '$name': ANSI code page and user locale: ${got:-unknown}"
+    if [ -z "$got" ]; then
+      echo "Wine could not run a 32-bit test program here (does this kernel run 32-bit programs? try: wine cmd /c ver)"
+      wineserver -k >/dev/null 2>&1 || true
+      exit 1
+    fi
     if [ -n "$expect" ] && [ "$got" != "$expect" ]; then
       echo "the $name run needs Wine to run as Chinese Windows ($expect), but it runs as $got:" \
            "is the zh_CN.UTF-8 locale generated (scripts/setup.sh)?"
@@ -83,7 +88,6 @@ run_suite() {
 
     # GoogleTest writes one XML report per program here, read for the summary.
     export GTEST_OUTPUT="xml:$(winepath -w "$results")\\"
-    export KAVETTA_TEST_RUN="$name"
     status=0
     ctest --test-dir "$build" --output-on-failure --timeout 900 --no-tests=error \
           --output-junit "$results/ctest.xml" "$@" || status=$?

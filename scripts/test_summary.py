@@ -4,8 +4,9 @@
   test_summary.py RESULTS RUN...
 
 RESULTS/RUN holds one run's reports: ctest.xml (CTest's JUnit report: whole
-test entries that were skipped or not run) and one GoogleTest XML report per
-test program (the cases that called GTEST_SKIP, with their messages).
+test entries that were skipped or not run, with the reason an entry printed
+on a line starting "SKIPPED:") and one GoogleTest XML report per test
+program (the cases that called GTEST_SKIP, with their messages).
 Prints one line per skipped entry or case; exit status 0.
 """
 import glob
@@ -41,7 +42,9 @@ def skipped_entries(path):
             if case.get("result") == "skipped" or case.find("skipped") is not None:
                 found.append(("%s.%s" % (classname, name), reason_of(case)))
         elif case.find("skipped") is not None or status in ("notrun", "disabled"):
-            found.append((name, reason_of(case) if case.find("skipped") is not None else status))
+            output = case.findtext("system-out") or ""
+            said = [l.split(":", 1)[1].strip() for l in output.splitlines() if l.startswith("SKIPPED:")]
+            found.append((name, said[-1] if said else reason_of(case) if case.find("skipped") is not None else status))
     return found
 
 

@@ -412,6 +412,30 @@ TEST_F(EngineTest, HttpsChecksCertificatesAgainstTheWindowsStore) {
     EXPECT_EQ("payload over TLS", ReadWholeFile(PathOf(L"tls2.bin")));
 }
 
+TEST_F(EngineTest, HttpsDownloadFromATrustedAuthority) {
+    std::string certificate, key, why;
+    if (!TrustedServerFiles(certificate, key, why)) GTEST_SKIP() << why;
+    const std::string content = TestFileContent("trusted", 300 * 1024);
+    LocalTlsServer server([&](const std::string&) { return content; }, certificate, key);
+    ASSERT_TRUE(server.Started());
+    int task = Create(server.WideUrl("/trusted.bin"), L"trusted.bin");
+    ASSERT_EQ(1, TheEngine().StartTask(task));
+    DownloadTaskInfo info = WaitForEnd(task);
+    ASSERT_EQ(kTaskFinished, info.status) << "code " << info.code;
+    EXPECT_TRUE(ReadWholeFile(PathOf(L"trusted.bin")) == content);
+    EXPECT_EQ(1, server.Answered());
+
+    // Beside it, a server of another authority is still refused.
+    LocalTlsServer other("not trusted");
+    ASSERT_TRUE(other.Started());
+    task = Create(other.WideUrl("/other.bin"), L"other.bin");
+    ASSERT_EQ(1, TheEngine().StartTask(task));
+    info = WaitForEnd(task);
+    EXPECT_EQ(kTaskSourceFailed, info.status);
+    EXPECT_EQ(1000 + 60, info.code) << "peer certificate not verified";
+    EXPECT_EQ(0, other.Answered());
+}
+
 TEST_F(EngineTest, UnwritableSaveFolderFailsTheEntry) {
     LocalHttpServer server([&](const HttpRequest& r, HttpConnection& c) { c.Respond(200, "data"); });
     DownloadTaskParams* params = new DownloadTaskParams;
