@@ -112,7 +112,9 @@ Verdict TestCandidate(COnlinefileinfo& record, const CString& path, const Digest
     case 1:
     case 2:
         digest = digestOf(path);
-        if (!IsUsableDigest(digest)) return kUnreadable;
+        // No digest: an empty file is no copy; any other could not be read
+        // now (another program may hold it) and is left for a later check.
+        if (!IsUsableDigest(digest)) return GetFileSize64(path) == 0 ? kRejected : kUnreadable;
         if (ExpectedContains(record, digest)) return kAccepted;
         if (record.m_matchMode == 1 && MatchesVerifiedRecord(record, digest)) return kAccepted;
         return kRejected;

@@ -203,6 +203,12 @@ TEST_F(CatalogueFiles, CandidateLockedByAnotherProgramIsLeft) {
         EXPECT_TRUE(FileExists(In(m_download)));
         EXPECT_EQ(m_good, ReadWholeFile(In(m_download)));
     }
+    // An empty file is read fine and is no copy: it goes.
+    WriteWholeFile(In(m_download), "");
+    COnlinefileinfo r = Record(1, m_goodMd5);
+    Md5Hasher hasher;
+    EXPECT_EQ(1, CheckLocalCopy(r, hasher));
+    EXPECT_FALSE(FileExists(In(m_download)));
 }
 
 TEST_F(CatalogueFiles, FindThatCannotBeCopiedIsNotAccepted) {
