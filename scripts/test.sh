@@ -87,7 +87,7 @@ run_suite() {
     fi
 
     # GoogleTest writes one XML report per program here, read for the summary.
-    export GTEST_OUTPUT="xml:$(winepath -w "$results")\\"
+    export GTEST_OUTPUT="xml:Z:$(echo "$results" | tr / '\\')\\"
     status=0
     ctest --test-dir "$build" --output-on-failure --timeout 900 --no-tests=error \
           --output-junit "$results/ctest.xml" "$@" || status=$?

@@ -70,9 +70,10 @@ TEST_F(PictureFixture, OddAnimationsNeitherDivideByZeroNorReadPastTheirData) {
         const char* what;
         std::vector<BYTE> bytes;
         int frames;
-        UINT period;  // of the timer after two ticks; 0: none is asked
+        UINT period;  // of the timer after two ticks (frame 0 again); 0: not checked
     } cases[] = {
-        {"single frame", ::MakeGif({2}, {9}), 1, 90},  // its own stored delay, 9 hundredths
+        {"single frame", ::MakeGif({2}, {7}), 1, 0},
+        {"two frames, stored delays", ::MakeGif({0, 1}, {9, 0}), 2, 90},  // frame 0's own 9 hundredths
         {"no delays", ::MakeGif({0, 1}, {}, false), 2, 70},
         {"not a picture", std::vector<BYTE>{1, 2, 3, 4, 5}, 0, 0},
     };
