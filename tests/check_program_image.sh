@@ -4,6 +4,8 @@
 # symbol table (those are kept in "<image>.debug" beside it). With a second
 # argument "dll" the image is a DLL, and the subsystem is not checked.
 set -eu
+# objdump's words are read below: in its own language, whatever the host's locale.
+export LC_ALL=C
 exe="$1"
 dump=$(i686-w64-mingw32-objdump -p "$exe")
 echo "$dump" | grep -q 'file format pei-i386' || { echo "not a PE32 i386 image: $exe"; exit 1; }

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The engine's throughput beside the host's curl: a 1 GiB file served from
+# The engine's throughput beside the host's curl: a 1 GiB file (KAVETTA_BENCH_MIB) served from
 # 127.0.0.1 (kernel sendfile), fetched by curl, by a bare libcurl program
 # under Wine with each receive buffer size of KAVETTA_BENCH_BUFFERS (bytes),
 # and by the engine under Wine, alternating, three rounds. Prints the median
@@ -10,9 +10,10 @@ root=$(cd "$(dirname "$0")/../../.." && pwd)
 build="${KAVETTA_BUILD_DIR:-$root/build}"
 cmake --build "$build" --target engine_bench curl_bench kavetta_engine >/dev/null
 buffers="${KAVETTA_BENCH_BUFFERS:-524288 1048576 2097152 4194304 10485760}"
+mib="${KAVETTA_BENCH_MIB:-1024}"  # the file's size
 work=$(mktemp -d /tmp/kvt-bench.XXXXXX)
 trap 'kill $server 2>/dev/null || true; rm -rf "$work"' EXIT
-head -c $((1024 * 1024 * 1024)) /dev/urandom >"$work/big.bin"
+head -c $((mib * 1024 * 1024)) /dev/urandom >"$work/big.bin"
 mkdir "$work/out"
 python3 - "$work" >"$work/port" <<'PY' &
 import http.server, os, socketserver, sys
