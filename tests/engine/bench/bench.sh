@@ -46,13 +46,13 @@ for round in 1 2 3; do
   rm -f "$work/out/curl.bin"
   for size in $buffers; do
     sync
-    (cd "$build/bin" && wine curl_bench.exe "$url" "Z:${work//\//\\}\\out\\libcurl.bin" "$size") |
+    (cd "$build/bin" && wine curl_bench.exe "$url" "Z:${work//\//\\}\\out\\libcurl.bin" "$size") | tr -d '\r' |
       awk -v s="$size" '{for (i = 1; i <= NF; i++) if ($i == "MB/s") printf "libcurl-%d %s\n", s, $(i - 1)}' >>"$results"
     cmp -s "$work/big.bin" "$work/out/libcurl.bin" || echo "libcurl file differs ($size)"
     rm -f "$work/out/libcurl.bin"
   done
   sync
-  (cd "$build/bin" && wine engine_bench.exe "$url" "Z:${work//\//\\}\\out" engine.bin) |
+  (cd "$build/bin" && wine engine_bench.exe "$url" "Z:${work//\//\\}\\out" engine.bin) | tr -d '\r' |
     awk '{for (i = 1; i <= NF; i++) if ($i == "MB/s") printf "engine %s\n", $(i - 1)}' >>"$results"
   cmp -s "$work/big.bin" "$work/out/engine.bin" || echo "engine file differs"
   rm -f "$work/out/engine.bin"
