@@ -8,9 +8,13 @@
 # "path|folder") and their targets and files in KAVETTA_TOOLS_PAYLOAD_DEPENDS;
 # resources/CMakeLists.txt, which runs after every other source folder,
 # packs them.
+# Programs and DLLs that ship are stripped after their link (cmake/strip.cmake).
+include(${CMAKE_CURRENT_LIST_DIR}/strip.cmake)
+
 function(kavetta_add_to_tools_payload)
   cmake_parse_arguments(P "" "FOLDER" "TARGETS;FILES" ${ARGN})
   foreach(t IN LISTS P_TARGETS)
+    kavetta_strip_after_link(${t})
     set_property(GLOBAL APPEND PROPERTY KAVETTA_TOOLS_PAYLOAD_ITEMS "$<TARGET_FILE:${t}>|${P_FOLDER}")
     set_property(GLOBAL APPEND PROPERTY KAVETTA_TOOLS_PAYLOAD_DEPENDS ${t})
   endforeach()

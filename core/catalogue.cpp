@@ -96,7 +96,9 @@ CString ReadVerifiedRecord(const COnlinefileinfo& record, const CString& iniPath
     return plain.IsEmpty() ? CString(FixedText::kMissingRecordPrefix) + record.m_sectionName : plain;
 }
 
-enum Verdict { kRejected, kAccepted, kNotTested };
+// kUnreadable: the file could not be read now (another program may hold it
+// locked); it is not valid, and it is left where it is.
+enum Verdict { kRejected, kAccepted, kNotTested, kUnreadable };
 
 typedef std::function<CString(const CString&)> DigestFn;
 
@@ -110,7 +112,9 @@ Verdict TestCandidate(COnlinefileinfo& record, const CString& path, const Digest
     case 1:
     case 2:
         digest = digestOf(path);
-        if (!IsUsableDigest(digest)) return kRejected;
+        // No digest: an empty file is no copy; any other could not be read
+        // now (another program may hold it) and is left for a later check.
+        if (!IsUsableDigest(digest)) return GetFileSize64(path) == 0 ? kRejected : kUnreadable;
         if (ExpectedContains(record, digest)) return kAccepted;
         if (record.m_matchMode == 1 && MatchesVerifiedRecord(record, digest)) return kAccepted;
         return kRejected;

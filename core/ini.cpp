@@ -3,6 +3,8 @@
 #include <shlwapi.h>
 #include <stdlib.h>
 
+#include <string>
+
 #include "core/fixed_texts.h"
 #include "core/rc4_hex.h"
 #include "core/tarvel_app.h"
@@ -68,6 +70,63 @@ int WithoutCutCharacter(const char* bytes, int length) {
     return length;
 }
 
+// A profile file larger than this is not copied (read as it stands).
+const ULONGLONG kCopyLimit = 64ull * 1024 * 1024;
+
+// The whole file, or false.
+bool ReadFileBytes(const wchar_t* path, ULONGLONG size, std::string& bytes) {
+    if (size > kCopyLimit) return false;
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    bytes.assign((size_t)size, '\0');
+    DWORD done = 0;
+    bool ok = size == 0 || (ReadFile(file, &bytes[0], (DWORD)size, &done, nullptr) && done == size);
+    CloseHandle(file);
+    return ok;
+}
+
+// The text of UTF-8 bytes (a byte-order mark dropped); bytes that are not
+// valid UTF-8 are read in the thread's ANSI code page instead.
+CString DecodeUtf8File(const std::string& bytes) {
+    size_t start = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    const char* text = bytes.data() + start;
+    int count = (int)(bytes.size() - start);
+    if (count == 0) return CString();
+    int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, count, nullptr, 0);
+    if (units <= 0) return ThreadAnsiToWide(text, count);
+    CString wide;
+    wchar_t* out = wide.GetBuffer(units);
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, count, out, units);
+    wide.ReleaseBuffer(units);
+    return wide;
+}
+
+// Writes `text` as UTF-16LE with a byte-order mark into a new file in the
+// temporary folder; its path, or empty.
+CString WriteUtf16Copy(const CString& text) {
+    wchar_t folder[MAX_PATH + 1] = {};
+    DWORD length = GetTempPathW(MAX_PATH + 1, folder);
+    if (length == 0 || length > MAX_PATH) return CString();
+    wchar_t name[MAX_PATH] = {};
+    if (!GetTempFileNameW(folder, FixedText::kIniCopyPrefix, 0, name)) return CString();
+    HANDLE file = CreateFileW(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr);
+    bool ok = file != INVALID_HANDLE_VALUE;
+    if (ok) {
+        static const BYTE mark[2] = {0xFF, 0xFE};
+        DWORD done = 0;
+        DWORD bytes = (DWORD)text.GetLength() * sizeof(wchar_t);
+        ok = WriteFile(file, mark, 2, &done, nullptr) && done == 2;
+        if (ok && bytes) ok = WriteFile(file, text.GetString(), bytes, &done, nullptr) && done == bytes;
+        CloseHandle(file);
+    }
+    if (!ok) {
+        DeleteFileW(name);
+        return CString();
+    }
+    return CString(name);
+}
+
 }  // namespace
 
 void MakeAbsoluteIniPath(CString& path, BOOL fromProgramFolder) {
@@ -100,7 +159,40 @@ CIni::CIni(const wchar_t* path)
     m_section = AfxGetAppName();
 }
 
-CIni::~CIni() {}
+CIni::~CIni() { DropUtf16Copy(); }
+
+void CIni::DropUtf16Copy() {
+    if (!m_utf16Copy.IsEmpty()) DeleteFileW(m_utf16Copy);
+    m_utf16Copy.Empty();
+}
+
+// The ANSI profile call hands a UTF-8 file over in the ANSI code page's
+// reading of it: under a double-byte code page such as 936, a UTF-8 byte
+// that is a lead byte there can take the line end with it, so a value takes
+// the next line and keys vanish. The wide call on a UTF-16 copy reads the
+// same text under every code page, on Windows and Wine alike.
+CString CIni::ReadPath() {
+    if (!m_utf8) return m_path;
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(m_path, GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        DropUtf16Copy();
+        return m_path;  // a missing file: every read gives its default
+    }
+    ULONGLONG size = ((ULONGLONG)data.nFileSizeHigh << 32) | data.nFileSizeLow;
+    if (!m_utf16Copy.IsEmpty() && size == m_copiedSize &&
+        CompareFileTime(&data.ftLastWriteTime, &m_copiedWriteTime) == 0 &&
+        GetFileAttributesW(m_utf16Copy) != INVALID_FILE_ATTRIBUTES)
+        return m_utf16Copy;
+    DropUtf16Copy();
+    std::string bytes;
+    if (!ReadFileBytes(m_path, size, bytes)) return m_path;
+    m_utf16Copy = WriteUtf16Copy(DecodeUtf8File(bytes));
+    if (m_utf16Copy.IsEmpty()) return m_path;
+    m_copiedSize = size;
+    m_copiedWriteTime = data.ftLastWriteTime;
+    return m_utf16Copy;
+}
 
 void CIni::SetSection(const wchar_t* name) {
     m_section = m_encrypted ? EncryptToHex(name, m_password) : CString(name);
@@ -115,20 +207,32 @@ void CIni::SetPassword(const wchar_t* text) {
 CString CIni::ReadWideValue(const wchar_t* key, const wchar_t* defaultValue) {
     wchar_t value[kValueCapacity] = {};
     GetPrivateProfileStringW(m_section, key, defaultValue ? defaultValue : FixedText::kIniPlaceholderDefault, value,
-                             kValueCapacity, m_path);
+                             kValueCapacity, ReadPath());
     value[kValueCapacity - 1] = 0;
     memcpy(m_valueBuffer, value, sizeof m_valueBuffer);
     return CString(value);
 }
 
 CString CIni::ReadUtf8Value(const wchar_t* key, const wchar_t* defaultValue) {
-    CStringA path = WideToThreadAnsi(m_path);
-    CStringA fallback = WideToThreadAnsi(defaultValue ? defaultValue : FixedText::kIniPlaceholderDefault);
+    const wchar_t* fallback = defaultValue ? defaultValue : FixedText::kIniPlaceholderDefault;
+    CString path = ReadPath();
+    if (path != m_path) {
+        wchar_t value[kValueCapacity] = {};
+        GetPrivateProfileStringW(m_section, key, fallback, value, kValueCapacity, path);
+        value[kValueCapacity - 1] = 0;
+        return CString(value);
+    }
+    // No copy could be made: the file's bytes through the ANSI call. The
+    // default is given back after the read, so that it never passes through
+    // the ANSI code page (which may not hold its characters).
+    CStringA narrowPath = WideToThreadAnsi(m_path);
     CStringA narrowKey = WideToThreadAnsi(key);
     CStringA section = WideToThreadAnsi(m_section);
+    CStringA placeholder = WideToThreadAnsi(FixedText::kIniPlaceholderDefault);
     char value[kValueCapacity] = {};
-    DWORD length = GetPrivateProfileStringA(section, narrowKey, fallback, value, kValueCapacity, path);
+    DWORD length = GetPrivateProfileStringA(section, narrowKey, placeholder, value, kValueCapacity, narrowPath);
     value[kValueCapacity - 1] = 0;
+    if (placeholder == value) return CString(fallback);
     // A value cut at the buffer's end may end inside a character; without
     // that piece the rest still decodes as UTF-8 instead of falling back.
     if (length >= (DWORD)kValueCapacity - 1) value[WithoutCutCharacter(value, (int)strlen(value))] = 0;
@@ -164,5 +268,6 @@ int CIni::GetInt(const wchar_t* key, int defaultValue) {
 }
 
 BOOL CIni::WriteString(const wchar_t* key, const wchar_t* value) {
+    DropUtf16Copy();
     return WritePrivateProfileStringW(m_section, key, value, m_path);
 }

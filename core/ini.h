@@ -1,7 +1,7 @@
 // An INI settings file through the Windows private-profile calls, with three
 // modes: plain; enciphered (section names, keys and values stored as
 // EncryptToHex text under a password); UTF-8 (string values read through the
-// ANSI call and decoded as UTF-8).
+// file's text decoded as UTF-8, whatever the ANSI code page).
 #pragma once
 
 #include <windows.h>
@@ -34,6 +34,9 @@ public:
 
     // The raw reads behind GetString and GetInt. ReadWideValue also leaves
     // the value in m_valueBuffer. A null default reads as a placeholder text.
+    // In UTF-8 mode both read the file's text decoded as UTF-8 (through a
+    // UTF-16 copy of it), so that what a UTF-8 file means does not depend on
+    // the ANSI code page; ReadUtf8Value's default is never converted to it.
     CString ReadWideValue(const wchar_t* key, const wchar_t* defaultValue);
     CString ReadUtf8Value(const wchar_t* key, const wchar_t* defaultValue);
 
@@ -46,6 +49,19 @@ public:
     int m_utf8;
 
 private:
+    CIni(const CIni&) = delete;
+    CIni& operator=(const CIni&) = delete;
+
+    // The file that the reads go to: in UTF-8 mode a UTF-16 copy of m_path
+    // (made on first need and again when the file changes), else m_path.
+    // m_path itself when the copy cannot be made.
+    CString ReadPath();
+    void DropUtf16Copy();
+
+    CString m_utf16Copy;
+    FILETIME m_copiedWriteTime = {};
+    ULONGLONG m_copiedSize = 0;
+
     // A value read from the stored (enciphered) key, deciphered; empty when
     // missing or not decipherable.
     CString ReadEnciphered(const wchar_t* key, bool allowUtf8);

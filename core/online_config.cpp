@@ -7,6 +7,7 @@
 #include "core/fixed_texts.h"
 #include "core/ini.h"
 #include "core/online_config.h"
+#include "core/process_file_utils.h"
 #include "core/tarvel_app.h"
 #include "core/text_utils.h"
 
@@ -39,9 +40,14 @@ CString MirrorKey(const wchar_t* pattern, const CString& id) {
 
 // What catalogue images and recommended entries read after their texts:
 // file name, USB offer, digest, system type, mirrors and the linked file
-// (which selects another section, so it comes last).
-void ReadEntryTail(CTarvelApp& app, CIni& ini, COnlinefileinfo& record, const CString& section, const CString& token) {
+// (which selects another section, so it comes last). False when the entry
+// must be rejected: its file name, or its linked file's, is not a plain file
+// name. Those names are joined to the data folder, where files are moved,
+// deleted, copied to USB disks and handed to the boot environment, so one
+// such as "..\\x" or "C:\\x" would reach outside it.
+bool ReadEntryTail(CTarvelApp& app, CIni& ini, COnlinefileinfo& record, const CString& section, const CString& token) {
     record.m_fileName = ini.GetString(kCfgFileKey, section + kCfgFileNameJoin + record.m_typeText);
+    if (!IsPlainFileName(record.m_fileName)) return false;
     record.m_usbOffer = ini.GetInt(kCfgUsbKey, 0);
     record.m_expectedMd5 = ReadDigest(ini, section);
     record.m_systemTokens = token;
@@ -49,6 +55,7 @@ void ReadEntryTail(CTarvelApp& app, CIni& ini, COnlinefileinfo& record, const CS
     app.ReadMirrorList(ini, record);
     CString link = ini.GetString(kCfgLinkKey, L"");
     record.m_linkedFileIndex = link.IsEmpty() ? -1 : app.ReadLinkedFile(ini, link);
+    return link.IsEmpty() || record.m_linkedFileIndex >= 0;
 }
 
 }  // namespace
@@ -109,8 +116,7 @@ bool CTarvelApp::ReadCatalogueEntry(CIni& ini, const CString& name, COnlinefilei
     record.m_matchMode = ini.GetInt(kCfgMatchKey, 0);
     record.m_title = ini.GetString(kCfgTitleKey, kCfgTitleDefault);
     ReadTexts(ini, record);
-    ReadEntryTail(*this, ini, record, name, token);
-    return true;
+    return ReadEntryTail(*this, ini, record, name, token);
 }
 
 bool CTarvelApp::ReadRecommendedEntry(CIni& ini, COnlinefileinfo& record, const CString& token) {
@@ -125,8 +131,7 @@ bool CTarvelApp::ReadRecommendedEntry(CIni& ini, COnlinefileinfo& record, const 
     record.m_number = ini.GetInt(kCfgNumberKey, 1);
     record.m_matchMode = ini.GetInt(kCfgMatchKey, 0);
     ReadTexts(ini, record);
-    ReadEntryTail(*this, ini, record, section, token);
-    return true;
+    return ReadEntryTail(*this, ini, record, section, token);
 }
 
 void CTarvelApp::ReadPeEntry(CIni& ini, COnlinefileinfo& record) {
@@ -147,6 +152,8 @@ int CTarvelApp::ReadLinkedFile(CIni& ini, const CString& name) {
         if (m_linkedFiles[i].m_sectionName == name) return (int)i;
     COnlinefileinfo scratch;
     ReadLinkedFileRecord(ini, name, scratch);
+    // A section name that makes no plain file name is no linked file.
+    if (!IsPlainFileName(scratch.m_fileName)) return -1;
     return (int)m_linkedFiles.Add(scratch);
 }
 
@@ -195,6 +202,11 @@ void CTarvelApp::ReadSingleFileRecords(CIni& ini) {
         scratch.m_expectedMd5 = ReadDigest(ini, f.section);
         scratch.m_systemTokens = kCfgFileTokens;
         ReadMirrorList(ini, scratch);
+        if (!IsPlainFileName(scratch.m_fileName)) {
+            // Rejected: a record without a name or mirrors, never fetched.
+            scratch.Reset();
+            scratch.m_sectionName = f.section;
+        }
         this->*f.target = scratch;
     }
 }

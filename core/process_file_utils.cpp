@@ -227,3 +227,22 @@ ULONGLONG GetFileSize64(const wchar_t* path) {
     if (!path || !GetFileAttributesExW(path, GetFileExInfoStandard, &data)) return 0;
     return (ULONGLONG)data.nFileSizeHigh << 32 | data.nFileSizeLow;
 }
+
+bool IsPlainFileName(const wchar_t* name) {
+    if (!name || !*name) return false;
+    size_t length = wcslen(name);
+    if (length >= MAX_PATH) return false;
+    for (const wchar_t* c = name; *c; ++c)
+        if (*c < 0x20 || wcschr(L"\\/:*?\"<>|", *c)) return false;
+    wchar_t last = name[length - 1];
+    if (last == L'.' || last == L' ') return false;  // also "." and ".."
+    // Device names stay devices with any extension.
+    size_t stem = wcscspn(name, L".");
+    static const wchar_t* const devices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
+    for (const wchar_t* device : devices)
+        if (stem == wcslen(device) && _wcsnicmp(name, device, stem) == 0) return false;
+    if (stem == 4 && (_wcsnicmp(name, L"COM", 3) == 0 || _wcsnicmp(name, L"LPT", 3) == 0) && name[3] >= L'0' &&
+        name[3] <= L'9')
+        return false;
+    return true;
+}

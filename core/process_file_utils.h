@@ -52,6 +52,12 @@ void ListFilesRecursive(const wchar_t* folder, CArray<_File_PATH_INFO>& list);
 CString GetParentFolder(const wchar_t* path);
 // The size of a file in bytes, 0 when it cannot be read.
 ULONGLONG GetFileSize64(const wchar_t* path);
+// True when `name` is a plain file name that stays in the folder it is
+// joined to: not empty, shorter than 260 characters, no separator, drive,
+// wildcard or other character that Windows refuses in names, not "." or
+// "..", no trailing dot or blank (Windows drops those, so two names would
+// meet), and no device name such as "CON" or "COM1.txt".
+bool IsPlainFileName(const wchar_t* name);
 
 // The calls that restart Windows, behind a seam so that tests never reach
 // the real restart (under Wine it would end the whole session).

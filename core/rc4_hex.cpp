@@ -1,5 +1,6 @@
 #include "core/rc4_hex.h"
 
+#include <stdlib.h>
 #include <wincrypt.h>
 
 #include <vector>
@@ -51,6 +52,30 @@ int HexDigitValue(char c) {
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     return -1;
+}
+
+// The thread's ANSI code page as a number (CP_THREAD_ACP resolved).
+UINT ThreadAnsiCodePage() {
+    wchar_t text[8] = {};
+    if (!GetLocaleInfoW(GetThreadLocale(), LOCALE_IDEFAULTANSICODEPAGE, text, 8)) return GetACP();
+    UINT codePage = (UINT)_wtoi(text);
+    return codePage ? codePage : GetACP();
+}
+
+// How many of `length` bytes remain when a double-byte character whose
+// second byte was cut off (a value cut at the reader's limit) is dropped.
+DWORD WithoutCutDoubleByte(const BYTE* bytes, DWORD length, UINT codePage) {
+    DWORD i = 0;
+    while (i < length) {
+        if (!IsDBCSLeadByteEx(codePage, bytes[i])) {
+            ++i;
+        } else if (i + 1 < length) {
+            i += 2;
+        } else {
+            return i;  // a lead byte with nothing after it
+        }
+    }
+    return length;
 }
 
 }  // namespace
@@ -123,6 +148,10 @@ CString DecryptFromHex(const wchar_t* hex, const wchar_t* password) {
     if (!DecryptBuffer(buffer.data(), &length, bytes.data(), count,
                        reinterpret_cast<const BYTE*>(passwordBytes.GetString()), passwordBytes.GetLength()))
         return result;
-    buffer[length] = 0;
+    // Text up to the first zero byte, without a character cut in half.
+    DWORD text = 0;
+    while (text < length && buffer[text]) ++text;
+    text = WithoutCutDoubleByte(buffer.data(), text, ThreadAnsiCodePage());
+    buffer[text] = 0;
     return ThreadAnsiToWide(reinterpret_cast<const char*>(buffer.data()));
 }

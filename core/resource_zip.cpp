@@ -1,5 +1,7 @@
 #include "core/resource_zip.h"
 
+#include <vector>
+
 #include <minizip/unzip.h>
 #include <stdlib.h>
 #include <string.h>
@@ -62,7 +64,6 @@ int ZCALLBACK MemoryError(voidpf, voidpf) { return 0; }
 // ---- the item layer ----
 
 const int kKindReader = 1;
-const uLong kMaxNameBytes = 260;
 // The host systems whose external attributes hold DOS attribute bits.
 bool IsDosHost(int host) { return host == 0 || host == 7 || host == 11 || host == 14; }
 const LONGLONG kUnixEpochAsFileTime = 116444736000000000LL;
@@ -189,8 +190,13 @@ void SanitiseName(WCHAR* name) {
 DWORD ReadEntry(ZipReader* r, int index, ZipEntryRecord* record) {
     if (!MoveTo(r, index)) return kZipBadArguments;
     unz_file_info64 info;
-    char name[kMaxNameBytes + 1] = {};
-    if (unzGetCurrentFileInfo64(r->archive, &info, name, kMaxNameBytes, nullptr, 0, nullptr, 0) != UNZ_OK)
+    if (unzGetCurrentFileInfo64(r->archive, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK)
+        return kZipHeaderMismatch;
+    // The whole name (at most 65535 bytes), so that a long one is cut as text
+    // below rather than as bytes in the middle of a character.
+    std::vector<char> name((size_t)info.size_filename + 1, 0);
+    if (unzGetCurrentFileInfo64(r->archive, &info, name.data(), (uLong)name.size() - 1, nullptr, 0, nullptr, 0) !=
+        UNZ_OK)
         return kZipHeaderMismatch;
     // Opening the entry (raw, no inflate) checks its local header against the
     // central directory; then its local extra field can be read.
@@ -214,10 +220,16 @@ DWORD ReadEntry(ZipReader* r, int index, ZipEntryRecord* record) {
 
     memset(record, 0, sizeof(*record));
     record->index = index;
-    int n = MultiByteToWideChar(CP_UTF8, 0, name, -1, record->name, 260);
-    if (n <= 0) record->name[0] = 0;
-    record->name[259] = 0;
-    SanitiseName(record->name);
+    // Sanitised whole, then cut to the record's 259 characters (never between
+    // the two halves of a surrogate pair).
+    int units = MultiByteToWideChar(CP_UTF8, 0, name.data(), -1, nullptr, 0);
+    std::vector<WCHAR> wide(units > 0 ? (size_t)units : 1, 0);
+    if (units <= 0 || MultiByteToWideChar(CP_UTF8, 0, name.data(), -1, wide.data(), units) <= 0) wide[0] = 0;
+    SanitiseName(wide.data());
+    size_t keep = wcslen(wide.data());
+    if (keep > 259) keep = IS_HIGH_SURROGATE(wide[258]) ? 258 : 259;
+    memcpy(record->name, wide.data(), keep * sizeof(WCHAR));
+    record->name[keep] = 0;
 
     int host = (int)((info.version >> 8) & 0xFF);
     DWORD external = (DWORD)info.external_fa;

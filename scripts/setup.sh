@@ -13,6 +13,7 @@ packages=(
   libz-mingw-w64-dev cmake ninja-build make
   wine wine32:i386 xvfb xauth fonts-wqy-microhei
   7zip googletest dpkg-dev python3 python3-pil imagemagick
+  locales openssl
 )
 
 missing=()
@@ -32,6 +33,16 @@ fi
 # QEMU's user-mode i386 emulator, registered for i386 programs. Slower, but
 # the same Wine and the same Windows programs.
 "$root/scripts/enable-i386.sh"
+
+# The second test run is Chinese Windows; Wine takes code page 936 from this locale.
+if ! locale -a 2>/dev/null | grep -qix 'zh_CN\.utf-\?8'; then
+  if grep -q '^# *zh_CN.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null; then
+    sed -i 's/^# *\(zh_CN.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  else
+    echo 'zh_CN.UTF-8 UTF-8' >>/etc/locale.gen
+  fi
+  locale-gen
+fi
 
 "$root/scripts/build-deps.sh" "$prefix"
 

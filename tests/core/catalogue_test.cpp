@@ -185,6 +185,32 @@ TEST_F(CatalogueFiles, UnreadableFileIsNeverAMatch) {
     CloseHandle(lock);
 }
 
+TEST_F(CatalogueFiles, CandidateLockedByAnotherProgramIsLeft) {
+    // Another program holds the file open, allowing deletion but no reading
+    // (as a copier or a virus scanner may): the check cannot read it now, so
+    // it is not valid, and it stays for a later check.
+    for (int mode : {1, 2}) {
+        SCOPED_TRACE(mode);
+        WriteWholeFile(In(m_download), m_good);
+        HANDLE lock =
+            CreateFileW(In(m_download).c_str(), GENERIC_READ, FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, lock);
+        COnlinefileinfo r = Record(mode, m_goodMd5);
+        Md5Hasher hasher;
+        EXPECT_EQ(1, CheckLocalCopy(r, hasher));
+        EXPECT_EQ(1, r.m_checkState);
+        CloseHandle(lock);  // a delete asked for meanwhile would take effect now
+        EXPECT_TRUE(FileExists(In(m_download)));
+        EXPECT_EQ(m_good, ReadWholeFile(In(m_download)));
+    }
+    // An empty file is read fine and is no copy: it goes.
+    WriteWholeFile(In(m_download), "");
+    COnlinefileinfo r = Record(1, m_goodMd5);
+    Md5Hasher hasher;
+    EXPECT_EQ(1, CheckLocalCopy(r, hasher));
+    EXPECT_FALSE(FileExists(In(m_download)));
+}
+
 TEST_F(CatalogueFiles, FindThatCannotBeCopiedIsNotAccepted) {
     // The download folder is gone: a find in the program folder cannot be
     // copied there, and the record's path would name a missing file.

@@ -8,11 +8,26 @@
 #include "core/rc4_hex.h"
 #include "core/tarvel_app.h"
 #include "core_test_support.h"
+#include "support/code_page.h"
 #include "utils_test_support.h"
 
 namespace {
 
 std::wstring W(const CString& s) { return std::wstring(s.GetString()); }
+
+// A CIni in UTF-8 mode over a file of `bytes` in a fresh scratch folder,
+// with `section` selected.
+struct Utf8Ini {
+    Utf8Ini(const wchar_t* folder, const std::string& bytes, const wchar_t* section)
+        : scratch(folder), path(scratch / L"utf8.ini"), written(WriteBytes(path, bytes)), ini(path) {
+        ini.m_utf8 = 1;
+        ini.SetSection(section);
+    }
+    ScratchFolder scratch;
+    CString path;
+    bool written;
+    CIni ini;
+};
 
 }  // namespace
 
@@ -147,12 +162,9 @@ TEST(CIni, EncipheredMode) {
 }
 
 TEST(CIni, Utf8ModeReadsAFileWithoutMark) {
-    ScratchFolder scratch(L"ini-utf8");
-    const CString path = scratch / L"utf8.ini";
-    ASSERT_TRUE(WriteBytes(path, "[s]\r\nname=\xE4\xB8\xAD\xE6\x96\x87\xE7\xB3\xBB\xE7\xBB\x9F\r\nnum=42\r\n"));
-    CIni ini(path);
-    ini.SetSection(L"s");
-    ini.m_utf8 = 1;
+    Utf8Ini file(L"ini-utf8", "[s]\r\nname=\xE4\xB8\xAD\xE6\x96\x87\xE7\xB3\xBB\xE7\xBB\x9F\r\nnum=42\r\n", L"s");
+    ASSERT_TRUE(file.written);
+    CIni& ini = file.ini;
     EXPECT_EQ(L"中文系统", W(ini.GetString(L"name", L"")));
     EXPECT_EQ(42, ini.GetInt(L"num", 0));
     EXPECT_EQ(L"dflt", W(ini.GetString(L"missing", L"dflt")));
@@ -161,9 +173,9 @@ TEST(CIni, Utf8ModeReadsAFileWithoutMark) {
     EXPECT_NE(L"中文系统", W(ini.GetString(L"name", L"")));
 }
 
-TEST(CIni, Utf8ModeValueCutInsideACharacter) {
-    // The 1023-byte limit may fall inside a character; the whole characters
-    // before it must still come back, not an ANSI reading of the bytes.
+TEST(CIni, Utf8ModeValuesAreCutAt1023Characters) {
+    // The UTF-8 file is read as text, so the limit counts characters, and a
+    // character is never cut in half.
     ScratchFolder scratch(L"ini-utf8-cut");
     const CString path = scratch / L"cut.ini";
     const std::string zhong = "\xE4\xB8\xAD";
@@ -173,8 +185,91 @@ TEST(CIni, Utf8ModeValueCutInsideACharacter) {
         CIni ini(path);
         ini.SetSection(L"s");
         ini.m_utf8 = 1;
-        std::wstring expected(ascii, L'x');
-        if (ascii + 3 <= 1023) expected += L"中";
+        std::wstring expected = (std::wstring(ascii, L'x') + L"中中").substr(0, 1023);
         EXPECT_EQ(expected, W(ini.GetString(L"v", L""))) << ascii << " ASCII bytes first";
+    }
+}
+
+TEST(CIni, Utf8ModeDefaultsKeepTheirCharacters) {
+    // A Chinese default of a missing key comes back as it was given, also
+    // where the ANSI code page has no Chinese characters (1252).
+    Utf8Ini file(L"ini-utf8-default", "[\xE5\x9B\xBE\xE7\x89\x87]\r\nname=x\r\n", L"图片");  // section 图片
+    ASSERT_TRUE(file.written);
+    CIni& ini = file.ini;
+    EXPECT_EQ(L"x", W(ini.GetString(L"name", L"")));
+    EXPECT_EQ(L"未命名系统", W(ini.GetString(L"missing", L"未命名系统")));
+    EXPECT_EQ(L"维护环境 Win7pe", W(ini.ReadUtf8Value(L"missing", L"维护环境 Win7pe")));
+    ini.SetSection(L"缺少的节");
+    EXPECT_EQ(L"暂无介绍", W(ini.GetString(L"name", L"暂无介绍")));
+}
+
+TEST(CIni, Utf8FileMeansTheSameUnderEveryCodePage) {
+    // Values that end in a character whose last UTF-8 byte is a lead byte in
+    // code page 936 (版 ends in 0x88, 位 in 0x8D), right before the line end:
+    // read through the ANSI reading of the bytes, such a byte takes the line
+    // end with it and the next key disappears.
+    const char* const lineEnds[] = {"\r\n", "\n"};
+    for (const char* end : lineEnds) {
+        SCOPED_TRACE(end[0] == '\r' ? "CR LF" : "LF");
+        std::string e = end;
+        std::string text = "[win1064]" + e + "caption=Windows 10 64\xE4\xBD\x8D" + e + "list=a|b" + e +
+                           "[\xE4\xB8\x93\xE4\xB8\x9A\xE7\x89\x88]" + e +  // [专业版]
+                           "name=\xE4\xB8\x93\xE4\xB8\x9A\xE7\x89\x88" + e +   // name=专业版
+                           "number=3" + e + "title=\xE4\xBD\x8D" + e + "file=a.iso" + e;
+        Utf8Ini file(L"ini-utf8-936", text, L"win1064");
+        ASSERT_TRUE(file.written);
+        CIni& ini = file.ini;
+        EXPECT_EQ(L"Windows 10 64位", W(ini.GetString(L"caption", L"")));
+        EXPECT_EQ(L"a|b", W(ini.GetString(L"list", L"")));
+        ini.SetSection(L"专业版");
+        EXPECT_EQ(L"专业版", W(ini.GetString(L"name", L"")));
+        EXPECT_EQ(3, ini.GetInt(L"number", 1));
+        EXPECT_EQ(L"位", W(ini.GetString(L"title", L"")));
+        EXPECT_EQ(L"a.iso", W(ini.GetString(L"file", L"")));
+    }
+}
+
+TEST(CIni, Utf8ModeSeesTheFileChange) {
+    // The text is read through a copy; a write through the object, or a new
+    // file, is seen by the next read, and the copy goes with the object.
+    Utf8Ini file(L"ini-utf8-change", "[s]\r\nv=x\r\n", L"s");
+    ASSERT_TRUE(file.written);
+    CIni& ini = file.ini;
+    const CString& path = file.path;
+    EXPECT_EQ(L"x", W(ini.GetString(L"v", L"")));
+    ASSERT_TRUE(ini.WriteString(L"n", L"5"));
+    EXPECT_EQ(5, ini.GetInt(L"n", 0));
+    ASSERT_TRUE(WriteBytes(path, "[s]\r\nv=\xE6\x96\x87\xE5\xAD\x97\r\n"));  // 文字, another size
+    EXPECT_EQ(L"文字", W(ini.GetString(L"v", L"")));
+    DeleteFileW(path);
+    EXPECT_EQ(L"gone", W(ini.GetString(L"v", L"gone")));
+}
+
+TEST(CIni, EncipheredValueCutAtTheLimitLosesNoWholeCharacter) {
+    SKIP_UNLESS_CODE_PAGE(936, "Chinese values are enciphered as GBK bytes, two a character");
+    // 600 Chinese characters are 2400 digits; 1023 of them come back, 511
+    // bytes. Without a leading ASCII character the last byte is half of a
+    // character and is dropped; with one, 511 bytes end on a whole one.
+    ScratchFolder scratch(L"ini-cipher-cut");
+    const CString path = scratch / L"cut.ini";
+    const wchar_t* password = L"kvt-ini-7Qm2";
+    const std::wstring chinese(600, L'中');
+    struct {
+        std::wstring value, expected;
+    } cases[] = {
+        {chinese, std::wstring(255, L'中')},
+        {L"x" + chinese, L"x" + std::wstring(255, L'中')},
+    };
+    for (const auto& c : cases) {
+        {
+            CIni writer(path);
+            writer.SetPassword(password);
+            writer.SetSection(L"s");
+            ASSERT_TRUE(writer.WriteString(EncryptToHex(L"v", password), EncryptToHex(c.value.c_str(), password)));
+        }
+        CIni reader(path);
+        reader.SetPassword(password);
+        reader.SetSection(L"s");
+        EXPECT_EQ(c.expected, W(reader.GetString(L"v", L""))) << c.value.size() << " characters";
     }
 }

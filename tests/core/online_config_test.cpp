@@ -15,6 +15,7 @@
 #include "core/tarvel_app.h"
 #include "core_test_support.h"
 #include "support/route_table.h"
+#include "support/code_page.h"
 #include "support/temp_folder.h"
 
 using namespace FixedText;
@@ -77,8 +78,13 @@ std::string Encipher(const std::string& plain, const wchar_t* password) {
         } else if (line[0] == '[') {
             out += "[" + hex(line.substr(1, line.size() - 2)) + "]\r\n";
         } else {
+            // Key and value as the profile reader gives them: without the blanks around them.
+            auto trim = [](std::string t) {
+                size_t first = t.find_first_not_of(" \t"), last = t.find_last_not_of(" \t");
+                return first == std::string::npos ? std::string() : t.substr(first, last - first + 1);
+            };
             size_t eq = line.find('=');
-            out += hex(line.substr(0, eq)) + "=" + hex(line.substr(eq + 1)) + "\r\n";
+            out += hex(trim(line.substr(0, eq))) + "=" + hex(trim(line.substr(eq + 1))) + "\r\n";
         }
     }
     return out;
@@ -351,11 +357,6 @@ void ExpectNothingFound(CTarvelApp& app) {
     EXPECT_TRUE(app.m_noticeVersion.IsEmpty());
 }
 
-bool RunningUnderWine() {
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
-
 int ParseText(CTarvelApp& app, TempFolder& dir, const std::string& bytes, BOOL enciphered) {
     std::wstring path = dir.Write(L"config.ini", bytes);
     return app.ParseOnlineConfig(path.c_str(), enciphered);
@@ -604,10 +605,6 @@ TEST(ParseOnlineConfig, TextEncodings) {
         EXPECT_EQ(1, app.m_osImages[0].m_linkCount);
     };
     for (const Case& c : cases) {
-        // Wine's profile reader takes a UTF-8 mark as the file's encoding and
-        // hands the ANSI call converted text; Windows knows no UTF-8 mark in
-        // profile files and hands over the bytes, which the UTF-8 mode decodes.
-        if (RunningUnderWine() && std::string(c.name) == "UTF-8 with mark") continue;
         check(c.bytes, c.caption, c.title, c.name);
     }
 
@@ -618,6 +615,98 @@ TEST(ParseOnlineConfig, TextEncodings) {
     WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, latin, -1, &ansi[0], n, nullptr, &lossy);
     ansi.resize(strlen(ansi.c_str()));
     if (!lossy) check(ansi, L"Caf\u00e9 10", L"Cr\u00e8me", "ANSI");
+}
+
+// The hand-written Chinese configuration (tests/fixtures/online_config_chinese.ini).
+void ExpectChineseCatalogue(CTarvelApp& app) {
+    EXPECT_EQ(1, app.m_osCategories[0].m_enabled);
+    EXPECT_EQ(L"Windows 10 64位", std::wstring(app.m_osCategories[0].m_caption));
+    EXPECT_EQ(L"适用于 64 位电脑的系统版", std::wstring(app.m_osCategories[0].m_text));
+    ASSERT_EQ(2, app.m_osImages.GetSize());
+    const COnlinefileinfo& pro = app.m_osImages[0];
+    EXPECT_EQ(L"专业版镜像", std::wstring(pro.m_sectionName));
+    EXPECT_EQ(L"Windows 10 专业版", std::wstring(pro.m_title));  // blanks around it dropped
+    EXPECT_EQ(L"iso", std::wstring(pro.m_typeText));
+    EXPECT_EQ(2, pro.m_number);
+    EXPECT_EQ(1, pro.m_matchMode);
+    EXPECT_EQ(L"带引号的介绍，末尾是汉字位", std::wstring(pro.m_description));  // quotes dropped
+    EXPECT_EQ(L"4.6 GB", std::wstring(pro.m_detail2));
+    EXPECT_EQ(L"2026年11月", std::wstring(pro.m_detail1));
+    EXPECT_EQ(L"win10_专业版.iso", std::wstring(pro.m_fileName));
+    EXPECT_EQ(1, pro.m_usbOffer);
+    EXPECT_EQ(L"0123456789ABCDEF0123456789ABCDEF", std::wstring(pro.m_expectedMd5));
+    ASSERT_EQ(2, pro.m_linkCount);
+    EXPECT_EQ(L"http://127.0.0.1:18080/files/专业版.iso", std::wstring(app.m_fileLinks[pro.m_linkIndices[0]].m_url));
+    ASSERT_EQ(0, pro.m_linkedFileIndex);
+    EXPECT_EQ(L"驱动包.zip", std::wstring(app.m_linkedFiles[0].m_fileName));
+    EXPECT_EQ(L"驱动与工具", std::wstring(app.m_linkedFiles[0].m_description));
+    EXPECT_EQ(1, app.m_linkedFiles[0].m_linkCount);
+    const COnlinefileinfo& lite = app.m_osImages[1];
+    EXPECT_EQ(L"精简版 Windows 10", std::wstring(lite.m_title));
+    EXPECT_EQ(L"lite.iso", std::wstring(lite.m_fileName));
+    EXPECT_EQ(1, lite.m_number);
+    EXPECT_EQ(0, lite.m_linkCount);  // a count of 1 stands for no id
+    EXPECT_EQ(35, app.m_stallLimit);
+    EXPECT_EQ(L"9.9.9.9", std::wstring(app.m_noticeVersion));
+}
+
+TEST(ParseOnlineConfig, HandWrittenChineseConfigurationInPlainForm) {
+    // UTF-8 without a mark, read the same under every code page.
+    CTarvelApp app;
+    PrepareCheck(app);
+    ASSERT_EQ(1, app.ParseOnlineConfig(FixturePath(L"online_config_chinese.ini").c_str(), FALSE));
+    ExpectChineseCatalogue(app);
+}
+
+TEST(ParseOnlineConfig, HandWrittenChineseConfigurationInEncipheredForm) {
+    SKIP_UNLESS_CODE_PAGE(936, "the enciphered form holds Chinese values as GBK bytes");
+    CTarvelApp app;
+    PrepareCheck(app);
+    ASSERT_EQ(1, app.ParseOnlineConfig(FixturePath(L"online_config_chinese_enciphered.ini").c_str(), TRUE));
+    ExpectChineseCatalogue(app);
+}
+
+TEST(ParseOnlineConfig, FileNamesThatLeaveTheDataFolderAreRejected) {
+    // Names from the configuration are joined to the data folder, where the
+    // queue moves and deletes files, the USB writer copies them and the
+    // restart INI hands them to the boot environment.
+    const char* const hostile[] = {"..\\evil.iso", "../evil.iso", "sub\\evil.iso", "sub/evil.iso", "C:evil.iso",
+                                   "C:\\Windows\\evil.iso", "\\\\server\\share\\evil.iso", "..", ".",
+                                   "evil.iso.", "CON", "nul.iso", "COM1.txt", "a*b.iso", "a?b", "a\"b", "a<b>", "a|b"};
+    // Parses the text in both forms; one image must be accepted.
+    auto parseBoth = [](const std::string& plain, const std::function<void(CTarvelApp&)>& check) {
+        for (BOOL enciphered : {FALSE, TRUE}) {
+            SCOPED_TRACE(enciphered ? "enciphered form" : "plain form");
+            TempFolder dir;
+            CTarvelApp app;
+            PrepareCheck(app);
+            ASSERT_EQ(1, ParseText(app, dir, enciphered ? Encipher(plain, kIniPassword) : plain, enciphered));
+            ASSERT_EQ(1, app.m_osImages.GetSize());
+            check(app);
+        }
+    };
+    for (const char* name : hostile) {
+        SCOPED_TRACE(name);
+        parseBoth(std::string(";KAVETTA-CATALOGUE\r\n[win1064]\r\nlist=bad|good\r\ncaption=c\r\n") +
+                      "[bad]\r\nname=n\r\nfile=" + name + "\r\nmirrors=1\r\nurl1=http://127.0.0.1/b\r\n" +
+                      "[good]\r\nname=n\r\nfile=good.iso\r\nmirrors=1\r\nurl1=http://127.0.0.1/g\r\n" +
+                      "[extra1]\r\nfile=" + name + "\r\nmirrors=1\r\nurl1=http://127.0.0.1/e\r\n",
+                  [](CTarvelApp& app) {
+                      EXPECT_EQ(L"good", std::wstring(app.m_osImages[0].m_sectionName));
+                      EXPECT_TRUE(app.m_extraFile1.m_fileName.IsEmpty());
+                      EXPECT_EQ(0, app.m_extraFile1.m_linkCount);
+                  });
+    }
+    // A linked file's name comes from its section name: an image whose
+    // linked file would leave the folder is rejected with it.
+    parseBoth(";KAVETTA-CATALOGUE\r\n[win1064]\r\nlist=img|ok\r\ncaption=c\r\n"
+              "[img]\r\nname=n\r\nlink=..\\..\\drivers\r\n[..\\..\\drivers]\r\nmirrors=1\r\nurl1=u\r\n"
+              "[ok]\r\nname=n\r\nlink=drivers\r\n[drivers]\r\nmirrors=1\r\nurl1=u\r\n",
+              [](CTarvelApp& app) {
+                  EXPECT_EQ(L"ok", std::wstring(app.m_osImages[0].m_sectionName));
+                  ASSERT_EQ(1, app.m_linkedFiles.GetSize());
+                  EXPECT_EQ(L"drivers.zip", std::wstring(app.m_linkedFiles[0].m_fileName));
+              });
 }
 
 TEST(ParseOnlineConfig, MirrorLists) {

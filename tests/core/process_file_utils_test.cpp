@@ -9,6 +9,8 @@
 #include "core_test_support.h"
 #include "utils_test_support.h"
 
+#include <tlhelp32.h>  // after windows.h
+
 namespace {
 
 CString HelperProgram() { return TestProgramFolder() + L"\\exit_code.exe"; }
@@ -55,6 +57,29 @@ bool MakeTree(const CString& root, std::initializer_list<const wchar_t*> folders
     for (const wchar_t* folder : folders) ok = ok && CreateDirectoryW(root + L"\\" + folder, nullptr);
     for (const auto& file : files) ok = ok && WriteBytes(root + L"\\" + file.first, file.second);
     return ok;
+}
+
+// A process running the program at `path`, opened to wait for and to end;
+// null when none runs.
+HANDLE OpenRunningProgram(const CString& path) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return nullptr;
+    PROCESSENTRY32W entry = {sizeof(entry)};
+    HANDLE found = nullptr;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more && !found; more = Process32NextW(snapshot, &entry)) {
+        HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                                     entry.th32ProcessID);
+        if (!process) continue;
+        wchar_t image[MAX_PATH] = {};
+        DWORD size = MAX_PATH;
+        if (QueryFullProcessImageNameW(process, 0, image, &size) && path.CompareNoCase(image) == 0 &&
+            WaitForSingleObject(process, 0) == WAIT_TIMEOUT)
+            found = process;
+        else
+            CloseHandle(process);
+    }
+    CloseHandle(snapshot);
+    return found;
 }
 
 }  // namespace
@@ -109,14 +134,63 @@ TEST_F(ProcessTest, ProgramStillRunningAfterTheWaitIsLeftRunning) {
     EXPECT_EQ(300000u, previous);
     // Still alive: it writes its record after the wait gave up.
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(m_record));
-    Record record;
-    bool recorded = false;
-    for (int i = 0; i < 150 && !recorded; ++i) {
-        Sleep(100);
-        recorded = ReadRecord(m_record, record);
+    HANDLE child = OpenRunningProgram(m_program);
+    ASSERT_NE(nullptr, child) << "the program was ended instead of left running";
+    // Its end, not a guess of how long it takes: the scratch folder (with the
+    // program in it) may only go once the program is gone.
+    DWORD waited = WaitForSingleObject(child, 120000);
+    if (waited != WAIT_OBJECT_0) {
+        TerminateProcess(child, 1);
+        WaitForSingleObject(child, 10000);
     }
-    EXPECT_TRUE(recorded) << "the program was ended instead of left running";
-    Sleep(200);  // let it close the record before the scratch folder goes
+    CloseHandle(child);
+    ASSERT_EQ(WAIT_OBJECT_0, waited) << "the program did not end within two minutes";
+    Record record;
+    EXPECT_TRUE(ReadRecord(m_record, record)) << "the program ran to its end and wrote its record";
+}
+
+TEST(IsPlainFileName, Table) {
+    struct {
+        const wchar_t* name;
+        bool plain;
+    } cases[] = {
+        {L"win10.iso", true},
+        {L"win10_专业版 x64 (1).iso", true},
+        {L".hidden", true},
+        {L"a..b.iso", true},
+        {L"CONSOLE.iso", true},  // only the device names themselves
+        {L"COM10", true},
+        {L"", false},
+        {L".", false},
+        {L"..", false},
+        {L"..\\evil.iso", false},
+        {L"../evil.iso", false},
+        {L"sub\\a.iso", false},
+        {L"sub/a.iso", false},
+        {L"C:a.iso", false},
+        {L"C:\\a.iso", false},
+        {L"\\\\server\\share", false},
+        {L"a.iso.", false},
+        {L"a.iso ", false},
+        {L"a*b", false},
+        {L"a?b", false},
+        {L"a\"b", false},
+        {L"a<b", false},
+        {L"a>b", false},
+        {L"a|b", false},
+        {L"a\tb", false},
+        {L"CON", false},
+        {L"con.txt", false},
+        {L"NUL.iso", false},
+        {L"Com1.bin", false},
+        {L"lpt9", false},
+        {L"AUX", false},
+        {L"PRN.x.y", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.plain, IsPlainFileName(c.name)) << Narrow(c.name);
+    EXPECT_FALSE(IsPlainFileName(nullptr));
+    EXPECT_TRUE(IsPlainFileName(std::wstring(259, L'a').c_str()));
+    EXPECT_FALSE(IsPlainFileName(std::wstring(260, L'a').c_str()));
 }
 
 TEST(GetParentFolder, Table) {

@@ -7,6 +7,7 @@
 
 #include "core/md5.h"
 #include "core/rc4_hex.h"
+#include "support/code_page.h"
 #include "utils_test_support.h"
 
 namespace {
@@ -149,4 +150,16 @@ TEST(EncryptBuffer, ReportsTheCipherLength) {
     ASSERT_TRUE(DecryptBuffer(plain, &plainLength, buffer, 5, reinterpret_cast<const BYTE*>("abc"), 3));
     EXPECT_EQ(5u, plainLength);
     EXPECT_EQ(0, memcmp(plain, input, 5));
+}
+
+TEST(DecryptFromHex, DropsADoubleByteCharacterCutInHalf) {
+    SKIP_UNLESS_CODE_PAGE(936, "Chinese text is enciphered as GBK bytes, two a character");
+    // "中文" is four cipher bytes; six digits keep "中" and the lead byte of "文".
+    CString hex = EncryptToHex(L"中文", L"pw");
+    ASSERT_EQ(8, hex.GetLength());
+    EXPECT_EQ(std::wstring(L"中"), std::wstring(DecryptFromHex(hex.Left(6), L"pw").GetString()));
+    EXPECT_EQ(std::wstring(L"中文"), std::wstring(DecryptFromHex(hex, L"pw").GetString()));
+    // A single-byte character before it: nothing whole is lost.
+    CString mixed = EncryptToHex(L"a中文", L"pw");
+    EXPECT_EQ(std::wstring(L"a中"), std::wstring(DecryptFromHex(mixed.Left(8), L"pw").GetString()));
 }

@@ -209,6 +209,22 @@ TEST(ZipReader, HostileNamesLoseDrivesLeadingSeparatorsAndParentSteps) {
     }
 }
 
+TEST(ZipReader, LongNamesAreCutToTheRecordsLength) {
+    // Names of 260 bytes or more: the record holds 259 characters of them.
+    ZipOver z(Fixture(L"hostile.zip"));
+    std::wstring chinese150(150, L'\u957f'), chinese300(300, L'\u957f');
+    const std::wstring expected[] = {
+        (L"long/" + std::wstring(300, L'a') + L".png").substr(0, 259),
+        chinese150 + L".png",  // 454 bytes, 154 characters: whole
+        chinese300.substr(0, 259),
+    };
+    for (int i = 0; i < 3; ++i) {
+        ZipEntryRecord r;
+        ASSERT_EQ(1, z.zip.GetEntryInfo(7 + i, &r)) << i;
+        EXPECT_EQ(expected[i], std::wstring(r.name)) << i;
+    }
+}
+
 TEST(ZipReader, DamagedArchivesFailWithoutReadingOutOfBounds) {
     const std::string good = Fixture(L"reader.zip");
     {

@@ -6,6 +6,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "core/catalogue.h"
 #include "core/share_link.h"
@@ -132,6 +133,32 @@ TEST(ShareLinkResolver, UntrustedCertificateIsRefused) {
     CString direct;
     EXPECT_FALSE(ShareLinkResolver(server.WideUrl("/lk/Xy9Z").c_str(), direct));
     EXPECT_EQ(0, server.Answered()) << "no request over an unverified connection";
+}
+
+TEST(ShareLinkResolver, HttpsSharePageFromATrustedAuthority) {
+    std::string certificate, key, why;
+    if (!TrustedServerFiles(certificate, key, why)) GTEST_SKIP() << why;
+    std::vector<std::string> requests;
+    LocalTlsServer server(
+        [&](const std::string& line) {
+            requests.push_back(line);
+            if (line.compare(0, 15, "GET /web/lk/Xy9") == 0) return SharePageBody("Xy9Z", "T0K", "90817");
+            if (line.compare(0, 34, "POST /web/share/downloadfile?from=") == 0)
+                return std::string("{\"data\":{\"downloadurl\":\"https://127.0.0.1/files/b.iso\"}}");
+            return std::string("not here");
+        },
+        certificate, key);
+    ASSERT_TRUE(server.Started());
+    CString direct;
+    ASSERT_TRUE(ShareLinkResolver(server.WideUrl("/web/lk/Xy9Z?from=share").c_str(), direct));
+    EXPECT_STREQ(L"https://127.0.0.1/files/b.iso", direct);
+    ASSERT_EQ(2u, requests.size());
+    EXPECT_EQ("POST /web/share/downloadfile?from=share HTTP/1.1", requests[1]);
+    // Another authority's server is still refused.
+    LocalTlsServer other(SharePageBody("Xy9Z", "T", "1"));
+    ASSERT_TRUE(other.Started());
+    EXPECT_FALSE(ShareLinkResolver(other.WideUrl("/lk/Xy9Z").c_str(), direct));
+    EXPECT_EQ(0, other.Answered());
 }
 
 TEST(CFileLinkInfo, GetUrlResolvesSharePagesAndFallsBackToTheStoredUrl) {

@@ -9,6 +9,7 @@
 #include "core/fixed_texts.h"
 #include "core/system_facts.h"
 #include "core/tarvel_app.h"
+#include "utils_test_support.h"
 
 namespace {
 
@@ -205,9 +206,16 @@ TEST(WmiQuery, ReadsTheRunningSystem) {
             EXPECT_EQ(0, description.Find(caption)) << "the edition comes first";
         }
 
-        CString chassis;
+        // The chassis text is the one that the machine's own chassis value
+        // (and, for the two special values, its refinement) stands for.
+        CString value, refinement;
+        EXPECT_EQ(1, wmi.QueryProperty(FixedText::kChassisClass, FixedText::kChassisProperty, value));
+        EXPECT_FALSE(value.IsEmpty()) << "the chassis query answers";
+        bool special = value == FixedText::kChassisSpecialValue1 || value == FixedText::kChassisSpecialValue2;
+        if (special) wmi.QueryProperty(FixedText::kChassisRefineClass, FixedText::kChassisRefineProperty, refinement);
+        CString chassis = L"<not set>";
         wmi.LookupDisplayText(chassis);
-        EXPECT_FALSE(chassis.IsEmpty());
+        EXPECT_EQ(DisplayTextForValue(value, refinement), chassis) << Narrow(value) << " / " << Narrow(refinement);
 
         // A class or a property that does not exist answers 0 and leaves out alone.
         CString kept = L"kept";

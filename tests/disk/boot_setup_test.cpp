@@ -1,6 +1,8 @@
 // The boot setup and the boot-entry command sequences against the scripted
 // machine: which partitions get which sequence, the staging copy, the
 // boot-partition INI and the full recorded command lists.
+#include <functional>
+
 #include "core/fixed_texts.h"
 #include "disk_test_support.h"
 
@@ -62,9 +64,45 @@ const EntryText kMainD = {L"D:\\Boot\\BCD", kE, kO, L"KavettaPE", L"D:", L"Kavet
                           L"pe image.wim"};
 const EntryText kExtraH = {L"H:\\EFI\\Microsoft\\Boot\\BCD", kE2, kO2, L"KavettaPE-2", L"C:", L"KavettaBoot",
                            L"kvtboot2.sdi", L"pe image.wim"};
+EntryText WithFile(EntryText t, const wchar_t* file) {
+    t.file = file;
+    return t;
+}
+std::vector<std::wstring> Concat(std::initializer_list<std::vector<std::wstring>> parts) {
+    std::vector<std::wstring> out;
+    for (const auto& part : parts) out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
 std::vector<std::wstring> ExpectedMainGpt() { return Sequence(kMainH, true, true); }
 std::vector<std::wstring> ExpectedMainMbr() { return Sequence(kMainD, false, true); }
 std::vector<std::wstring> ExpectedExtraGpt() { return Sequence(kExtraH, true, false); }
+
+// The standard machine with the work folder's files, the data folder with
+// the target, and the stores of the three boot partitions.
+void AddBootSetupFiles(FakeMachine& m) {
+    m.AddFolder(L"C:\\Temp");
+    m.AddFolder(kWork);
+    for (const wchar_t* name : {L"kvtbcd.exe", L"kvtboot.sdi", L"kvtboot2.sdi", L"kvtldr", L"kvtmenu.lst",
+                                L"kvtldr.mbr", L"kvtbootx64.efi", L"kvtbootmgfw.efi", L"kvtwinload.efi"})
+        m.AddFile(kWork + L"\\" + name);
+    m.AddFolder(L"D:\\Kavetta Data");
+    m.AddFile(L"D:\\Kavetta Data\\pe image.wim");
+    m.AddFile(L"H:\\EFI\\Microsoft\\Boot\\BCD");
+    m.AddFile(L"D:\\Boot\\BCD");
+    m.AddFile(L"F:\\Boot\\BCD");
+}
+
+// The argument texts of the machine's recorded runs from..to (1-based,
+// inclusive), each checked to be a run of the boot-entry tool.
+std::vector<std::wstring> RunsOf(const FakeMachine& m, size_t from = 1, size_t to = SIZE_MAX) {
+    std::vector<std::wstring> out;
+    for (size_t i = from; i <= to && i <= m.runs.size(); ++i) {
+        const std::wstring& run = m.runs[i - 1];
+        EXPECT_EQ(run.substr(0, run.find(L'|')), kTool);
+        out.push_back(run.substr(run.find(L'|') + 1));
+    }
+    return out;
+}
 
 class BootSetupTest : public DiskTest {
 protected:
@@ -75,29 +113,11 @@ protected:
         app.m_systemDrive = L"C:";
         app.m_referencePartition = 2;  // C: in the inventory order
         app.m_storagePass = 1;
-        machine.AddFolder(L"C:\\Temp");
-        machine.AddFolder(kWork);
-        for (const wchar_t* name : {L"kvtbcd.exe", L"kvtboot.sdi", L"kvtboot2.sdi", L"kvtldr", L"kvtmenu.lst",
-                                    L"kvtldr.mbr", L"kvtbootx64.efi", L"kvtbootmgfw.efi", L"kvtwinload.efi"})
-            machine.AddFile(kWork + L"\\" + name);
-        machine.AddFolder(L"D:\\Kavetta Data");
-        machine.AddFile(L"D:\\Kavetta Data\\pe image.wim");
-        machine.AddFile(L"H:\\EFI\\Microsoft\\Boot\\BCD");
-        machine.AddFile(L"D:\\Boot\\BCD");
-        machine.AddFile(L"F:\\Boot\\BCD");
+        AddBootSetupFiles(machine);
         inventory.Refresh();
         ASSERT_TRUE(SplitTargetPath(L"D:\\Kavetta Data\\pe image.wim"));
     }
-    // The argument texts of the recorded runs from..to (1-based, inclusive).
-    std::vector<std::wstring> Runs(size_t from, size_t to) {
-        std::vector<std::wstring> out;
-        for (size_t i = from; i <= to && i <= machine.runs.size(); ++i) {
-            const std::wstring& run = machine.runs[i - 1];
-            EXPECT_EQ(run.substr(0, run.find(L'|')), kTool);
-            out.push_back(run.substr(run.find(L'|') + 1));
-        }
-        return out;
-    }
+    std::vector<std::wstring> Runs(size_t from, size_t to) { return RunsOf(machine, from, to); }
     bool Logged(const std::wstring& entry) {
         return std::find(machine.log.begin(), machine.log.end(), entry) != machine.log.end();
     }
@@ -142,12 +162,6 @@ TEST_F(BootSetupTest, CommandSixFailingEndsThatPartitionsSequence) {
     EXPECT_TRUE(machine.HasFile(L"H:\\EFI\\Microsoft\\Boot\\BCD.02030905"));  // made before the commands
 }
 
-TEST_F(BootSetupTest, ToolThatDoesNotStartCountsAsFailure) {
-    for (int i = 1; i <= 40; ++i) machine.exitCodes[i] = -1;
-    EXPECT_EQ(inventory.InstallBootEntries(), 0);
-    EXPECT_EQ(machine.runs.size(), 12u);  // six per partition
-}
-
 TEST_F(BootSetupTest, DatedBackupUnderTheInjectedClock) {
     machine.now = {2026, 11, 4, 30, 23, 59, 0, 0};
     inventory.RunBootEntryCommands(L"H:", 1);
@@ -176,7 +190,7 @@ TEST_F(BootSetupTest, OldSystemModePreparesTheSystemDisksBootFiles) {
     // The MBR partition with the flag set: no backups, all commands.
     EXPECT_FALSE(machine.HasFile(L"D:\\Boot\\BCD.02030905"));
     EXPECT_FALSE(machine.HasFile(L"D:\\Boot\\BCD.kvtbak"));
-    EXPECT_EQ(machine.runs.size(), 31u);
+    EXPECT_EQ(Runs(1, 31), Concat({ExpectedMainGpt(), ExpectedMainMbr()}));
 }
 
 TEST_F(BootSetupTest, OldSystemModeWritesTheBootPartitionIni) {
@@ -260,33 +274,6 @@ TEST_F(BootSetupTest, ExtraMbrSequenceOnTheSystemDisk) {
     EXPECT_EQ(extra[13], s + L"/bootsequence " + kE2);
 }
 
-TEST_F(BootSetupTest, FailedStagingMeansNoExtraEntries) {
-    app.m_storagePass = 2;
-    SplitTargetPath(L"D:\\Kavetta Data\\missing.wim");
-    EXPECT_EQ(inventory.InstallBootEntries(), 2);
-    EXPECT_EQ(machine.runs.size(), 31u);
-}
-
-TEST_F(BootSetupTest, OlderStagedCopyCountsAsStaged) {
-    app.m_storagePass = 2;
-    machine.AddFolder(L"C:\\KavettaBoot");
-    machine.AddFile(L"C:\\KavettaBoot\\pe image.wim");
-    machine.files.erase(FakeMachine::Upper(L"D:\\Kavetta Data\\pe image.wim"));
-    inventory.InstallBootEntries();
-    EXPECT_EQ(machine.runs.size(), 46u);
-}
-
-TEST_F(BootSetupTest, PassesOneAndThreeMakeNoStagingCopy) {
-    for (int pass : {1, 3}) {
-        machine.runs.clear();
-        machine.log.clear();
-        app.m_storagePass = pass;
-        inventory.InstallBootEntries();
-        EXPECT_FALSE(machine.HasFile(L"C:\\KavettaBoot\\pe image.wim")) << pass;
-        EXPECT_EQ(machine.runs.size(), 31u) << pass;
-    }
-}
-
 TEST_F(BootSetupTest, StagingHappensEvenWithoutBootPartitions) {
     machine.disks.erase(machine.disks.begin() + 1);  // the GPT system disk
     machine.disks.pop_back();                        // the MBR data disk
@@ -321,16 +308,6 @@ TEST_F(BootSetupTest, SixtyFourBitFilesOnlyOnGptForTheNamedSystem) {
     }
 }
 
-TEST_F(BootSetupTest, UnknownSystemPartitionPreparesNothingExtra) {
-    app.m_referencePartition = 99;
-    app.m_bootModeFlag = 1;
-    app.m_storagePass = 2;
-    machine.AddFile(L"H:\\bootmgr");
-    EXPECT_EQ(inventory.InstallBootEntries(), 2);
-    EXPECT_FALSE(machine.HasFile(L"H:\\kvtldr"));
-    EXPECT_EQ(machine.runs.size(), 31u);
-}
-
 TEST_F(BootSetupTest, TargetInTheDriveRootStagesWithoutADoubledSeparator) {
     machine.AddFile(L"D:\\pe.wim");
     ASSERT_TRUE(SplitTargetPath(L"D:\\pe.wim"));
@@ -338,6 +315,61 @@ TEST_F(BootSetupTest, TargetInTheDriveRootStagesWithoutADoubledSeparator) {
     inventory.InstallBootEntries();
     EXPECT_TRUE(Logged(L"copy D:\\pe.wim -> C:\\KavettaBoot\\pe.wim"));
     EXPECT_TRUE(Logged(L"copy " + kWork + L"\\kvtboot.sdi -> D:\\kvtboot.sdi"));
+}
+
+TEST_F(BootSetupTest, WhichSequencesRunOnWhichPartition) {
+    // Each case on a fresh machine: what it changes, the number of boot
+    // partitions prepared, and the tool runs in order.
+    const EntryText mainHMissing = WithFile(kMainH, L"missing.wim");
+    const EntryText mainDMissing = WithFile(kMainD, L"missing.wim");
+    struct Case {
+        const char* what;
+        std::function<void(FakeMachine&)> change;
+        int pass, referencePartition, bootModeFlag;
+        const wchar_t* target;
+        int prepared;
+        std::vector<std::wstring> runs;
+        bool staged;  // the staging copy exists afterwards
+    } cases[] = {
+        {"pass 1", nullptr, 1, 2, 0, nullptr, 2, Concat({ExpectedMainGpt(), ExpectedMainMbr()}), false},
+        {"pass 3", nullptr, 3, 2, 0, nullptr, 2, Concat({ExpectedMainGpt(), ExpectedMainMbr()}), false},
+        {"pass 2: the extra entry on the system's disk", nullptr, 2, 2, 0, nullptr, 2,
+         Concat({ExpectedMainGpt(), ExpectedExtraGpt(), ExpectedMainMbr()}), true},
+        {"pass 2, staging failed: no extra entry", nullptr, 2, 2, 0, L"D:\\Kavetta Data\\missing.wim", 2,
+         Concat({Sequence(mainHMissing, true, true), Sequence(mainDMissing, false, true)}), false},
+        {"pass 2, an older staged copy counts as staged",
+         [](FakeMachine& m) {
+             m.AddFolder(L"C:\\KavettaBoot");
+             m.AddFile(L"C:\\KavettaBoot\\pe image.wim");
+             m.files.erase(FakeMachine::Upper(L"D:\\Kavetta Data\\pe image.wim"));
+         },
+         2, 2, 0, nullptr, 2, Concat({ExpectedMainGpt(), ExpectedExtraGpt(), ExpectedMainMbr()}), true},
+        {"pass 2, unknown system partition: no extra entry, no boot files",
+         [](FakeMachine& m) { m.AddFile(L"H:\\bootmgr"); }, 2, 99, 1, nullptr, 2,
+         Concat({ExpectedMainGpt(), ExpectedMainMbr()}), true},
+        {"the tool does not start: six commands a partition",
+         [](FakeMachine& m) {
+             for (int i = 1; i <= 40; ++i) m.exitCodes[i] = -1;
+         },
+         1, 2, 0, nullptr, 0, Concat({Head(kMainH), Head(kMainD)}), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeMachine m;
+        BuildStandardMachine(m);
+        AddBootSetupFiles(m);
+        if (c.change) c.change(m);
+        CDiskInventory inv(&m, &m);
+        inv.Refresh();
+        app.m_storagePass = c.pass;
+        app.m_referencePartition = c.referencePartition;
+        app.m_bootModeFlag = c.bootModeFlag;
+        ASSERT_TRUE(SplitTargetPath(c.target ? c.target : L"D:\\Kavetta Data\\pe image.wim"));
+        EXPECT_EQ(c.prepared, inv.InstallBootEntries());
+        EXPECT_EQ(c.runs, RunsOf(m));
+        EXPECT_EQ(c.staged, m.HasFile(L"C:\\KavettaBoot\\" + std::wstring(c.target ? L"missing.wim" : L"pe image.wim")));
+        EXPECT_FALSE(m.HasFile(L"H:\\kvtldr")) << "boot files only on the known system's disk in the old mode";
+    }
 }
 
 TEST_F(BootSetupTest, RefusedTargetRunsNothing) {

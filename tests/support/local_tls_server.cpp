@@ -2,6 +2,9 @@
 
 #include "support/local_http_server.h"
 
+#include <stdio.h>
+#include <stdlib.h>
+
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
@@ -21,9 +24,37 @@ void AddExtension(X509* cert, int nid, const char* value) {
     }
 }
 
+bool ReadTextFile(const std::string& path, std::string& text) {
+    FILE* f = fopen(path.c_str(), "rb");
+    if (!f) return false;
+    char buf[4096];
+    size_t n;
+    text.clear();
+    while ((n = fread(buf, 1, sizeof(buf), f)) > 0) text.append(buf, n);
+    fclose(f);
+    return !text.empty();
+}
+
 }  // namespace
 
-LocalTlsServer::LocalTlsServer(const std::string& body) : m_body(body) {
+bool TrustedServerFiles(std::string& certificatePem, std::string& keyPem, std::string& why) {
+    char folder[MAX_PATH] = {};
+    DWORD length = GetEnvironmentVariableA("KAVETTA_TRUSTED_TLS", folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        why = "needs a trusted test authority: the <program>_trusted_https test entry runs this case "
+              "(tests/run_with_trusted_authority.sh)";
+        return false;
+    }
+    if (!ReadTextFile(std::string(folder) + "\\server.crt", certificatePem) ||
+        !ReadTextFile(std::string(folder) + "\\server.key", keyPem)) {
+        why = std::string("no server certificate and key in ") + folder;
+        return false;
+    }
+    return true;
+}
+
+LocalTlsServer::LocalTlsServer(const std::string& body)
+    : m_responder([body](const std::string&) { return body; }) {
     EVP_PKEY* key = EVP_RSA_gen(2048);
     X509* cert = X509_new();
     if (!key || !cert) return;
@@ -39,6 +70,27 @@ LocalTlsServer::LocalTlsServer(const std::string& body) : m_body(body) {
     AddExtension(cert, NID_subject_alt_name, "IP:127.0.0.1");
     AddExtension(cert, NID_subject_key_identifier, "hash");
     X509_sign(cert, key, EVP_sha256());
+    Start(cert, key);
+    X509_free(cert);
+    EVP_PKEY_free(key);
+}
+
+LocalTlsServer::LocalTlsServer(Responder responder, const std::string& certificatePem, const std::string& keyPem)
+    : m_responder(std::move(responder)) {
+    BIO* certBio = BIO_new_mem_buf(certificatePem.data(), (int)certificatePem.size());
+    BIO* keyBio = BIO_new_mem_buf(keyPem.data(), (int)keyPem.size());
+    X509* cert = certBio ? PEM_read_bio_X509(certBio, nullptr, nullptr, nullptr) : nullptr;
+    EVP_PKEY* key = keyBio ? PEM_read_bio_PrivateKey(keyBio, nullptr, nullptr, nullptr) : nullptr;
+    if (cert && key) Start(cert, key);
+    X509_free(cert);
+    EVP_PKEY_free(key);
+    BIO_free(certBio);
+    BIO_free(keyBio);
+}
+
+void LocalTlsServer::Start(void* certificate, void* privateKey) {
+    X509* cert = static_cast<X509*>(certificate);
+    EVP_PKEY* key = static_cast<EVP_PKEY*>(privateKey);
     int derLength = i2d_X509(cert, nullptr);
     if (derLength > 0) {
         m_der.resize(derLength);
@@ -48,8 +100,6 @@ LocalTlsServer::LocalTlsServer(const std::string& body) : m_body(body) {
     SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
     if (ctx && SSL_CTX_use_certificate(ctx, cert) == 1 && SSL_CTX_use_PrivateKey(ctx, key) == 1) m_ctx = ctx;
     else if (ctx) SSL_CTX_free(ctx);
-    X509_free(cert);
-    EVP_PKEY_free(key);
     if (!m_ctx) return;
 
     m_listen = ListenOnLoopback(m_port);
@@ -86,8 +136,20 @@ void LocalTlsServer::Serve() {
                 if (n <= 0) break;
                 request.append(buf, n);
             }
-            std::string reply = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(m_body.size()) +
-                                "\r\nConnection: close\r\n\r\n" + m_body;
+            // A request body (a form POST) is read before the answer.
+            size_t headEnd = request.find("\r\n\r\n");
+            size_t lengthAt = request.find("Content-Length:");
+            if (headEnd != std::string::npos && lengthAt != std::string::npos && lengthAt < headEnd) {
+                size_t wanted = headEnd + 4 + strtoul(request.c_str() + lengthAt + 15, nullptr, 10);
+                while (request.size() < wanted) {
+                    int n = SSL_read(ssl, buf, sizeof(buf));
+                    if (n <= 0) break;
+                    request.append(buf, n);
+                }
+            }
+            std::string body = m_responder(request.substr(0, request.find("\r\n")));
+            std::string reply = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+                                "\r\nConnection: close\r\n\r\n" + body;
             SSL_write(ssl, reply.data(), (int)reply.size());
             ++m_answered;
             SSL_shutdown(ssl);

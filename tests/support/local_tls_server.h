@@ -1,12 +1,14 @@
 // An HTTPS server on 127.0.0.1 for the certificate tests: OpenSSL with a
-// self-signed certificate for IP 127.0.0.1 made when the server starts. It
-// answers every request with one fixed body.
+// self-signed certificate for IP 127.0.0.1 made when the server starts, or
+// with a given certificate and key. It answers every request with one fixed
+// body, or with the body that a responder gives for the request.
 #pragma once
 
 #include <winsock2.h>
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,6 +16,10 @@
 class LocalTlsServer {
 public:
     explicit LocalTlsServer(const std::string& body);
+    // The body for a request, from its request line ("GET /x HTTP/1.1").
+    typedef std::function<std::string(const std::string& requestLine)> Responder;
+    // Serves with the certificate and private key given in PEM form.
+    LocalTlsServer(Responder responder, const std::string& certificatePem, const std::string& keyPem);
     ~LocalTlsServer();
     LocalTlsServer(const LocalTlsServer&) = delete;
     LocalTlsServer& operator=(const LocalTlsServer&) = delete;
@@ -27,9 +33,11 @@ public:
     int Answered() const { return m_answered; }
 
 private:
+    // Takes the certificate and key into the server context and starts serving.
+    void Start(void* certificate, void* key);
     void Serve();
 
-    std::string m_body;
+    Responder m_responder;
     void* m_ctx = nullptr;  // SSL_CTX
     std::vector<unsigned char> m_der;
     SOCKET m_listen = INVALID_SOCKET;
@@ -38,3 +46,9 @@ private:
     std::atomic<int> m_answered{0};
     std::thread m_thread;
 };
+
+// The server certificate and key that tests/run_with_trusted_authority.sh
+// made with a test authority that the Windows root store trusts in that
+// script's private Wine session (found through KAVETTA_TRUSTED_TLS). False,
+// with the reason in `why`, when the program runs anywhere else.
+bool TrustedServerFiles(std::string& certificatePem, std::string& keyPem, std::string& why);
