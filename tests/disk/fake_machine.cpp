@@ -420,7 +420,13 @@ BOOL FakeMachine::ReadFileBytes(const wchar_t* path, void* buffer, DWORD size, D
     *got = 0;
     auto it = files.find(Upper(path));
     if (it == files.end() || it->second.folder) return FALSE;
-    std::string bytes = (it->second.standIn ? std::string("Kavetta stand-in file: ") : std::string()) + it->second.content;
+    // A stand-in begins with the marker, over whatever its content begins with.
+    std::string bytes = it->second.content;
+    if (it->second.standIn) {
+        const std::string marker = "Kavetta stand-in file: ";
+        if (bytes.size() < marker.size()) bytes = marker;
+        else bytes.replace(0, marker.size(), marker);
+    }
     DWORD n = (DWORD)std::min<size_t>(size, bytes.size());
     memcpy(buffer, bytes.data(), n);
     *got = n;
@@ -500,9 +506,10 @@ BOOL FakeMachine::ReadDevice(HANDLE device, LONGLONG offset, void* buffer, DWORD
     auto it = m_open.find((int)reinterpret_cast<INT_PTR>(device));
     if (it == m_open.end() || !it->second.disk) return FALSE;
     memset(buffer, 0, size);
-    const auto& written = writtenSectors[disks[it->second.index].device];
-    auto at = written.find(offset);
-    if (at != written.end()) memcpy(buffer, at->second.data(), std::min<size_t>(size, at->second.size()));
+    auto written = writtenSectors.find(disks[it->second.index].device);
+    if (written == writtenSectors.end()) return TRUE;
+    auto at = written->second.find(offset);
+    if (at != written->second.end()) memcpy(buffer, at->second.data(), std::min<size_t>(size, at->second.size()));
     return TRUE;
 }
 

@@ -8,6 +8,7 @@
 #include <windows.h>
 #include <winioctl.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -77,6 +78,8 @@ struct FakeFile {
 
 // How the simulated USB tools of the tools archive change the machine
 // (partitioning tool, boot-sector tool, preparatory and disk tool).
+class FakeMachine;
+
 struct FakeUsbToolScript {
     bool active = true;             // the tool commands change the machine
     bool efiGetsLetter = true;      // the EFI partition (1) shows a letter
@@ -87,6 +90,8 @@ struct FakeUsbToolScript {
     bool orderSwapsNumbers = false; // ordering the table makes the data partition number 1
     std::map<std::wstring, int> exitCodes;  // "tool|token" -> exit code, e.g. "kvtpart.exe|/del"
     std::map<std::wstring, int> failTimes;  // how many runs of a key fail before it succeeds (-1 always)
+    // Called after a run of the key did its work (the machine changing under the writer).
+    std::map<std::wstring, std::function<void(FakeMachine&)>> after;
 };
 
 struct DosDefinition {

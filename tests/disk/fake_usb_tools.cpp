@@ -160,5 +160,7 @@ int FakeMachine::SimulateUsbTool(const std::wstring& program, const std::wstring
         addVolume(1, L"FAT32", FixedText::kDiskToolVolumeLabel, true, 0);
     }
     log.push_back(L"tool " + key + L" " + std::to_wstring(device));
+    auto then = usbTools.after.find(key);
+    if (then != usbTools.after.end()) then->second(*this);
     return 0;
 }
