@@ -688,6 +688,7 @@ constexpr const wchar_t* kUsbBootRecordFile = L"kvtgrldr.mbr";
 // Argument texts of the preparatory tool and of the disk tool (%d: device number).
 constexpr const wchar_t* kUsbPrepareArgsFormat = L"%d /dismount";
 constexpr const wchar_t* kUsbDiskToolArgsFormat = L"%d /restore";
+constexpr const wchar_t* kUsbDiskToolLog = L"磁盘工具返回代码为:%d,命令行为:\r\n";
 
 // The writer's commands and log texts, exactly as the tools and the logs know them.
 constexpr const wchar_t* kUsbClearArgsFormat = L"%d /del /all /y";

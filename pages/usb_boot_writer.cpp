@@ -329,6 +329,21 @@ int CUsbBootDiskWriter::WriteBootDisk() {
     return 1;
 }
 
+int CUsbBootDiskWriter::RunUsbDiskTool() {
+    m_failure.Empty();
+    const CString tool = ToolPath(FixedText::kUsbDiskTool);
+    if (CheckToolFile(m_host, tool) != kToolFileReady) {
+        RefuseFile(tool, false);
+        return 0;
+    }
+    PublishProtectedPaths(m_job.protectedPaths);
+    CString args;
+    args.Format(FixedText::kUsbDiskToolArgsFormat, m_job.deviceNumber);
+    int code = 0;
+    if (!RunTool(tool, args, FixedText::kUsbDiskToolLog, 2, code)) return 0;
+    return code == 0 ? 1 : FailTool(tool, code);
+}
+
 bool CUsbBootDiskWriter::CopyPlanned(bool toolFile, bool bootFiles) {
     for (INT_PTR i = 0; i < m_copies.GetSize(); ++i) {
         const PlannedCopy& copy = m_copies[i];

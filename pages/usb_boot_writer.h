@@ -72,6 +72,10 @@ public:
     // 1 when the disk was written and checked, 0 when it was refused or failed
     // (m_failure then says why when there is more to say than "failed").
     int WriteBootDisk();
+    // The disk tool on the confirmed disk (the page's disk-tool worker; it
+    // erases too, so the page asks the same question as for Start): the same
+    // disk checks before each of at most two runs. 1 when it returned 0.
+    int RunUsbDiskTool();
     // Copies a downloaded file (from the data folder) to a full target path,
     // creating the target's folders; an existing target is never replaced.
     // 1 only when the copy succeeded.

@@ -421,6 +421,37 @@ TEST_F(UsbWriter, AToolThatOutlivesItsTimeLimitIsNeverStartedAgainOnThatDisk) {
     EXPECT_STREQ(FixedText::kUsbRefuseHungTool, failure);
 }
 
+TEST_F(UsbWriter, TheDiskToolGetsTheSameChecksAndAtMostTwoRuns) {
+    m.AddFile(L"C:\\Work\\kvtdisk.exe", 1024);
+    struct Case {
+        const char* name;
+        std::function<void(UsbWriter&)> arrange;
+        int result;
+        int runs;
+    } cases[] = {
+        {"it succeeds", [](UsbWriter&) {}, 1, 1},
+        {"it fails once", [](UsbWriter& t) { t.m.usbTools.failTimes[L"kvtdisk.exe|/restore"] = 1; }, 1, 2},
+        {"it fails twice", [](UsbWriter& t) { t.m.usbTools.failTimes[L"kvtdisk.exe|/restore"] = -1; }, 0, 2},
+        {"another disk has the number", [](UsbWriter& t) { t.job.interfacePath = L"\\\\?\\usbstor#x#3"; }, 0, 0},
+        {"the program runs from it", [](UsbWriter& t) { t.job.protectedPaths.push_back(L"f:\\kavetta.exe"); }, 0, 0},
+        {"the tool is missing", [](UsbWriter& t) { t.m.RemoveFile(L"C:\\Work\\kvtdisk.exe"); }, 0, 0},
+        // Last: the note it leaves is checked after the loop.
+        {"it outlives its time limit", [](UsbWriter& t) { t.m.usbTools.exitCodes[L"kvtdisk.exe|/restore"] = 259; }, 0,
+         1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        m.AddFile(L"C:\\Work\\kvtdisk.exe", 1024);
+        c.arrange(*this);
+        CUsbDiskInventory inventory(&m);
+        CUsbBootDiskWriter writer(job, inventory, view, &m, &m);
+        EXPECT_EQ(c.result, writer.RunUsbDiskTool());
+        EXPECT_EQ(std::vector<std::wstring>(c.runs, L"kvtdisk.exe|3 /restore"), Runs());
+    }
+    EXPECT_TRUE(ToolHungOn(UsbStickPath(3).c_str())) << "after the time-out case";
+}
+
 // ---- The copy with progress.
 
 TEST_F(UsbWriter, CopyWithProgressIsJudgedAndNeverReplaces) {
