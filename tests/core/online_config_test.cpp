@@ -351,11 +351,6 @@ void ExpectNothingFound(CTarvelApp& app) {
     EXPECT_TRUE(app.m_noticeVersion.IsEmpty());
 }
 
-bool RunningUnderWine() {
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
-
 int ParseText(CTarvelApp& app, TempFolder& dir, const std::string& bytes, BOOL enciphered) {
     std::wstring path = dir.Write(L"config.ini", bytes);
     return app.ParseOnlineConfig(path.c_str(), enciphered);

@@ -14,3 +14,8 @@ bool WriteWholeFile(const std::wstring& path, const std::string& data);
 bool FileExists(const std::wstring& path);
 // The folder of the running test program.
 std::wstring TestProgramDirectory();
+// Runs a program (a path, quoted here) with its arguments and waits up to a
+// minute; the exit code, -1 when it did not start.
+int RunAndWait(const std::wstring& program, const std::wstring& arguments);
+// Whether the tests run under Wine (for the places where Wine differs from Windows).
+bool RunningUnderWine();

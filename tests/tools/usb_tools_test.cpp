@@ -324,6 +324,28 @@ TEST(UsbToolContext, ProtectedPathsTravelThroughTheEnvironment) {
     SetEnvironmentVariableW(FixedText::kProtectedPathsVariable, nullptr);
 }
 
+// The programs themselves: what they accept and refuse on this machine (under
+// Wine the system lists no disks, so every number is refused as unknown).
+TEST(UsbToolPrograms, RefuseUnknownCommandLinesAndDisks) {
+    const std::wstring folder = TestProgramDirectory() + L"\\";
+    struct Case {
+        const wchar_t* program;
+        const wchar_t* arguments;
+        int code;
+    } cases[] = {
+        {L"kvtprep.exe", L"", kToolExitUsage},
+        {L"kvtpart.exe", L"4 /format", kToolExitUsage},
+        {L"kvtmbr.exe", L"/device=3 /mbr /quiet", kToolExitUsage},
+        {L"kvtdisk.exe", L"3", kToolExitUsage},
+        {L"kvtprep.exe", L"99 /dismount", kToolExitRefused},
+        {L"kvtpart.exe", L"100 /del /all /y", kToolExitRefused},
+        {L"kvtmbr.exe", L"/device=99 /partitions /firstpart=0 /quiet", kToolExitRefused},
+        {L"kvtdisk.exe", L"99 /restore", kToolExitRefused},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.code, RunAndWait(folder + c.program, c.arguments)) << Utf16ToUtf8(c.program).GetString();
+}
+
 // ---- The stand-in rule.
 
 TEST(StandInRule, OneCheckForEveryFileOfTheToolsArchive) {
