@@ -667,6 +667,119 @@ constexpr const wchar_t* kSkinUsbListChosen = L"kvs_usblist_mark_chosen.png";
 
 // (end of section)
 
+// ---- USB road: USB disk inventory, USB disk list, boot-disk writer and our disk tools ----
+
+// The start of the interface path of a USB mass-storage disk (11 characters,
+// compared exactly, case included).
+constexpr const wchar_t* kUsbInterfacePrefix = L"\\\\?\\usbstor";
+
+// USB disk list line: start text + letters, the disk number, the model, the size.
+constexpr const wchar_t* kUsbListLettersStart = L"  ";
+constexpr const wchar_t* kUsbListDiskNumberFormat = L"   磁盘 %d   ";
+constexpr const wchar_t* kUsbListSizeFormat = L"   (%s)";
+
+// The four tools of the tools archive for the USB disk and the boot record
+// file the boot-sector tool writes (all in the work folder).
+constexpr const wchar_t* kUsbPrepareTool = L"kvtprep.exe";
+constexpr const wchar_t* kUsbPartitionTool = L"kvtpart.exe";
+constexpr const wchar_t* kUsbBootSectorTool = L"kvtmbr.exe";
+constexpr const wchar_t* kUsbDiskTool = L"kvtdisk.exe";
+constexpr const wchar_t* kUsbBootRecordFile = L"kvtgrldr.mbr";
+// Argument texts of the preparatory tool and of the disk tool (%d: device number).
+constexpr const wchar_t* kUsbPrepareArgsFormat = L"%d /dismount";
+constexpr const wchar_t* kUsbDiskToolArgsFormat = L"%d /restore";
+constexpr const wchar_t* kUsbDiskToolLog = L"磁盘工具返回代码为:%d,命令行为:\r\n";
+
+// The writer's commands and log texts, exactly as the tools and the logs know them.
+constexpr const wchar_t* kUsbClearArgsFormat = L"%d /del /all /y";
+constexpr const wchar_t* kUsbCreateEfiArgsFormat = L"%d /cre /pri /sz:%d /for /align:1MB /q /v:EFI /END /y";
+constexpr const wchar_t* kUsbActivateArgsFormat = L"%d /act /p:1";
+constexpr const wchar_t* kUsbCreateDataArgsFormat = L"%d  /cre /pri /for /NTFS /align:1MB /q /v:DATA /y";
+constexpr const wchar_t* kUsbOrderArgsFormat = L"/device=%d /partitions /firstpart=0 /quiet";
+constexpr const wchar_t* kUsbBootRecordArgsFormat = L"/device=%d /mbr /install  /type=GRUB4DOS /boot_file=waldr /quiet";
+constexpr const wchar_t* kUsbClearLog = L"gdisk删除分区返回代码为:%d,命令行为:\r\n";
+constexpr const wchar_t* kUsbCreateEfiLog = L"gdisk创建efi分区返回代码为:%d,命令行为:\r\n";
+constexpr const wchar_t* kUsbActivateLog = L"gdisk激活efi分区返回代码为:%d,命令行为:\r\n";
+constexpr const wchar_t* kUsbCreateDataLog = L"gdisk创建数据分区返回代码为:%d,命令行为:\r\n";
+constexpr const wchar_t* kUsbOrderLog = L"bootice理顺分区返回代码为:%d,命令行为:\r\n";
+constexpr const wchar_t* kUsbBootRecordLog = L"bootice写入grldr引导返回代码为:%d,命令行为:\r\n";
+constexpr const wchar_t* kUsbCreatingEfiText = L"正在创建UEFI分区，请稍候 . . .";
+constexpr const wchar_t* kUsbWritingBootFilesText = L"正在写入U盘引导文件 . . .";
+constexpr const wchar_t* kUsbCreatingDataText = L"正在创建数据分区，请稍候 . . .";
+constexpr const wchar_t* kUsbOrderingText = L"正在理顺分区，请稍候 . . .";
+constexpr const wchar_t* kUsbWritingRecordText = L"写入分区引导，请稍候 . . .";
+constexpr const wchar_t* kUsbCheckingDataText = L"正在检测数据分区，请稍候 . . .";
+constexpr const wchar_t* kUsbNoEfiLetterLog = L"初始化后未找到盘符,制作失败";
+constexpr const wchar_t* kUsbEfiLetterLog = L"查找盘符返回结果:%s";
+constexpr const wchar_t* kUsbPeCopiedLog = L"复制PE文件完成";
+constexpr const wchar_t* kUsbToolCopiedLog = L"复制PE增强软件完成";
+constexpr const wchar_t* kUsbBootFilesLog = L"写入引导文件完成";
+constexpr const wchar_t* kUsbNoLetterLog = L"没找到目标分区,制作失败";
+constexpr const wchar_t* kUsbOneLetterLog = L"只查找到一个分区,盘符为:%s";
+constexpr const wchar_t* kUsbNoPartition2Log = L"没找到编号为2的分区,制作失败";
+constexpr const wchar_t* kUsbPartition2Log = L"查找到分区编号2的盘符为:%s";
+// Texts of the writer named by role.
+constexpr const wchar_t* kUsbWriterStartLog = L"开始制作U盘启动盘，设备编号:%d";
+constexpr const wchar_t* kUsbPreparingText = L"正在准备U盘，请稍候 . . .";
+constexpr const wchar_t* kUsbPrepareLog = L"准备工具返回代码为:%d,命令行为:\r\n";
+constexpr const wchar_t* kUsbLabellingText = L"正在设置数据分区卷标，请稍候 . . .";
+constexpr const wchar_t* kUsbLabelLog = L"数据分区卷标设置为:%s";
+constexpr const wchar_t* kUsbFinishedText = L"U盘启动盘写入完成";
+// Copy progress: the file's title and the percentage.
+constexpr const wchar_t* kUsbCopyProgressFormat = L"正在复制 %s  %d%%";
+// The partitions the commands create: the EFI one and the data one.
+constexpr const wchar_t* kUsbEfiVolumeLabel = L"EFI";
+constexpr const wchar_t* kUsbDataVolumeLabel = L"DATA";
+constexpr const wchar_t* kUsbDataFileSystem = L"NTFS";
+// PE copies on the EFI partition: under "\boot\", the second and third entry
+// as m_filePrefix + this; the tool file under this folder.
+constexpr const wchar_t* kUsbPeFolder = L"\\boot\\";
+constexpr const wchar_t* kUsbPeSecondName = L"hpe.wim";
+constexpr const wchar_t* kUsbToolFolder = L"\\IWLL\\IMGS\\";
+// What the writer refuses before it changes anything, and why it stops.
+constexpr const wchar_t* kUsbRefuseMissingFile = L"缺少制作U盘所需的文件，未改动U盘：\n%s";
+constexpr const wchar_t* kUsbRefuseStandInFile = L"程序附带的是占位文件，不能写入真实U盘，未改动U盘：\n%s";
+constexpr const wchar_t* kUsbRefusePeNotReady = L"U盘用的维护环境尚未下载或校验，未改动U盘";
+constexpr const wchar_t* kUsbRefuseDiskChanged = L"设备编号 %d 已不是确认的那个U盘，已停止";
+constexpr const wchar_t* kUsbRefuseNoDisk = L"找不到设备编号为 %d 的磁盘";
+constexpr const wchar_t* kUsbRefuseNotUsb = L"设备编号为 %d 的磁盘不是U盘或移动磁盘";
+constexpr const wchar_t* kUsbRefuseProtected = L"设备编号为 %d 的磁盘包含系统、本程序或数据文件夹所在的分区，不能写入";
+constexpr const wchar_t* kUsbRefuseHungTool = L"此前在该磁盘上运行的工具超时仍未结束，不能再对它运行工具";
+constexpr const wchar_t* kUsbRefuseBusy = L"正在制作U盘，请等待当前任务结束";
+constexpr const wchar_t* kUsbToolTimedOutLog = L"%s 超时仍未结束,制作失败";
+constexpr const wchar_t* kUsbToolFailedLog = L"%s 返回代码 %d,制作失败";
+constexpr const wchar_t* kUsbCopyFailedLog = L"复制失败,制作失败:\n%s";
+constexpr const wchar_t* kUsbLabelFailedLog = L"设置卷标失败,制作失败:%s";
+constexpr const wchar_t* kUsbDataByVolumeLog = L"按卷找到数据分区,盘符为:%s";
+constexpr const wchar_t* kUsbNoDataVolumeLog = L"没找到数据分区(NTFS, DATA),制作失败";
+// Drive letters after partitioning: polled this often, for at most this long (ms).
+constexpr unsigned long kUsbLetterPollMs = 500;
+constexpr unsigned long kUsbLetterPollLimitMs = 30000;
+// After the preparatory command (ms).
+constexpr unsigned long kUsbAfterPrepareMs = 2000;
+
+// The volumes a tool must never touch reach it from its parent through this
+// environment variable: paths separated by the separator.
+constexpr const wchar_t* kProtectedPathsVariable = L"KAVETTA_PROTECTED_PATHS";
+constexpr const wchar_t* kProtectedPathsSeparator = L"|";
+// A file of the tools archive that begins with this text is our stand-in.
+constexpr const char* kStandInMarker = "Kavetta stand-in";
+
+// Our tools: the system's disk-partitioning command interpreter and how they
+// report a refusal (UTF-8 on the error output).
+constexpr const wchar_t* kDiskpartProgram = L"diskpart.exe";
+constexpr const wchar_t* kDiskpartScriptName = L"kvtdiskpart.txt";
+constexpr const wchar_t* kToolUsage = L"命令行无效：%s\n";
+constexpr const wchar_t* kToolRefused = L"%s\n";
+constexpr const wchar_t* kToolDiskpartFailed = L"磁盘分区命令失败，返回代码 %d\n";
+constexpr const wchar_t* kToolRecordUnusable = L"引导记录文件不可用：%s\n";
+constexpr const wchar_t* kToolDiskIoFailed = L"读写磁盘失败：%s\n";
+// The disk tool's data partition: FAT32 up to this size, NTFS above; its label.
+constexpr unsigned long long kDiskToolFat32LimitBytes = 32ULL * 1024 * 1024 * 1024;
+constexpr const wchar_t* kDiskToolVolumeLabel = L"USBDISK";
+
+// (end of section)
+
 // ---- Main window and pages (user-visible texts are Simplified Chinese) ----
 
 // The face name of the pages' texts, titles and links.

@@ -32,6 +32,15 @@ public:
     // The product version of a file as dotted text; FALSE when the file has
     // no readable version.
     virtual BOOL ProductVersion(const wchar_t* path, CString& version) = 0;
+    // CreateFileW with read access only, every kind of sharing, OPEN_EXISTING:
+    // enough for the queries, and it does not need the right to write.
+    virtual HANDLE OpenDeviceForQuery(const wchar_t* path) = 0;
+    // Reads or writes `size` bytes at a byte offset of an open device (whole
+    // sectors); TRUE only when all of them were transferred.
+    virtual BOOL ReadDevice(HANDLE device, LONGLONG offset, void* buffer, DWORD size) = 0;
+    virtual BOOL WriteDevice(HANDLE device, LONGLONG offset, const void* buffer, DWORD size) = 0;
+    // SetVolumeLabelW; the root keeps its trailing separator ("E:\").
+    virtual BOOL SetVolumeLabel(const wchar_t* root, const wchar_t* label) = 0;
 };
 
 class IBootHost {
@@ -52,6 +61,26 @@ public:
     virtual void LocalTime(SYSTEMTIME* time) = 0;
     // The debug box (information icon, no auto-close); runs on the calling thread.
     virtual void ShowDebugBox(const wchar_t* text) = 0;
+    // Up to `size` bytes from the start of a file; FALSE when it cannot be read.
+    virtual BOOL ReadFileBytes(const wchar_t* path, void* buffer, DWORD size, DWORD* got) = 0;
+    // The size of a file in bytes; 0 when it is missing.
+    virtual ULONGLONG FileSize(const wchar_t* path) = 0;
+    // CopyFileExW with COPY_FILE_FAIL_IF_EXISTS and the progress routine;
+    // TRUE only when the copy succeeded.
+    virtual BOOL CopyFileProgress(const wchar_t* source, const wchar_t* target, LPPROGRESS_ROUTINE routine,
+                                  void* data) = 0;
+    // Creates a folder with its missing parents (SHCreateDirectoryExW); TRUE
+    // when the folder exists afterwards.
+    virtual BOOL CreateFolderTree(const wchar_t* path) = 0;
+    // Writes a text file (replacing it) / deletes a file.
+    virtual BOOL WriteTextFile(const wchar_t* path, const CStringA& text) = 0;
+    virtual BOOL RemoveFile(const wchar_t* path) = 0;
+    // Sleep(milliseconds): every wait for the machine to settle goes through here.
+    virtual void Wait(DWORD milliseconds) = 0;
+    // Whether files of the tools archive must be the real ones (no stand-ins).
+    // Always TRUE on a real machine; a simulated machine answers as its
+    // scenario says.
+    virtual BOOL RealHostRule() = 0;
 };
 
 // The Win32 implementations, one each per process.

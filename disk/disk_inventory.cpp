@@ -67,106 +67,126 @@ void CDiskInventory::EnumerateDiskInterfaces() {
     m_pathCount = count < 0 ? 0 : (count > kMaxPaths ? kMaxPaths : count);
 }
 
-BOOL CDiskInventory::QueryDeviceNumber(HANDLE device, STORAGE_DEVICE_NUMBER& number) {
-    memset(m_deviceNumberBuffer, 0, sizeof(STORAGE_DEVICE_NUMBER));
+BOOL QueryStorageDeviceNumber(IStorageCalls& storage, HANDLE device, BYTE* numberBuffer,
+                               STORAGE_DEVICE_NUMBER& number) {
+    memset(numberBuffer, 0, sizeof(STORAGE_DEVICE_NUMBER));
     DWORD returned = 0;
-    if (!m_storage->IoControl(device, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, m_deviceNumberBuffer,
-                              sizeof(STORAGE_DEVICE_NUMBER), &returned))
+    if (!storage.IoControl(device, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, numberBuffer,
+                           sizeof(STORAGE_DEVICE_NUMBER), &returned))
         return FALSE;
     if (returned < sizeof(STORAGE_DEVICE_NUMBER)) return FALSE;
-    memcpy(&number, m_deviceNumberBuffer, sizeof(number));
+    memcpy(&number, numberBuffer, sizeof(number));
     return TRUE;
 }
 
-void CDiskInventory::EnumerateDriveLetters() {
-    DWORD needed = m_storage->LogicalDriveStrings(0, nullptr);
+BOOL CDiskInventory::QueryDeviceNumber(HANDLE device, STORAGE_DEVICE_NUMBER& number) {
+    return QueryStorageDeviceNumber(*m_storage, device, m_deviceNumberBuffer, number);
+}
+
+void ReadDriveLetters(IStorageCalls& storage, bool queryOnly, BYTE* numberBuffer,
+                      CArray<driver_letter_info>& letters) {
+    DWORD needed = storage.LogicalDriveStrings(0, nullptr);
     if (needed == 0) return;
     wchar_t* roots = static_cast<wchar_t*>(calloc(needed + 1, sizeof(wchar_t)));
     if (!roots) return;
-    DWORD written = m_storage->LogicalDriveStrings(needed, roots);
+    DWORD written = storage.LogicalDriveStrings(needed, roots);
     if (written > needed) written = needed;
     // The list is "C:\<0>D:\<0><0>"; never walk past what was written.
     for (DWORD at = 0; at < written && roots[at];) {
         CString root = roots + at;
         at += (DWORD)root.GetLength() + 1;
-        UINT type = m_storage->DriveType(root);
+        UINT type = storage.DriveType(root);
         if (type != DRIVE_FIXED && type != DRIVE_REMOVABLE) continue;
         CString letter = root.Left(root.GetLength() - 1);
-        HANDLE volume = m_storage->OpenDevice(CString(FixedText::kVolumeDevicePrefix) + letter);
+        CString device = CString(FixedText::kVolumeDevicePrefix) + letter;
+        HANDLE volume = queryOnly ? storage.OpenDeviceForQuery(device) : storage.OpenDevice(device);
         if (volume == INVALID_HANDLE_VALUE) continue;
         STORAGE_DEVICE_NUMBER number;
-        if (QueryDeviceNumber(volume, number)) {
+        if (QueryStorageDeviceNumber(storage, volume, numberBuffer, number)) {
             driver_letter_info record;
             record.letter = letter;
             record.device_number = (int)number.DeviceNumber;
             record.partition_number = (int)number.PartitionNumber;
             record.key = MakePartitionKey(record.device_number, record.partition_number);
-            m_letters.Add(record);
+            letters.Add(record);
         }
-        m_storage->CloseDevice(volume);
+        storage.CloseDevice(volume);
     }
     free(roots);
 }
 
-void CDiskInventory::EnumerateDisks() {
-    for (int i = 0; i < m_pathCount; ++i) {
-        HANDLE device = m_storage->OpenDevice(m_paths[i]);
+void CDiskInventory::EnumerateDriveLetters() {
+    ReadDriveLetters(*m_storage, false, m_deviceNumberBuffer, m_letters);
+}
+
+void ReadDiskRecord(IStorageCalls& storage, HANDLE device, BYTE* descriptorBuffer, BYTE* geometryBuffer,
+                    BYTE* numberBuffer, bool trimModel, disk_info& disk) {
+    STORAGE_PROPERTY_QUERY query = {};
+    query.PropertyId = StorageDeviceProperty;
+    query.QueryType = PropertyStandardQuery;
+    memset(descriptorBuffer, 0, CDiskInventory::kDescriptorBufferSize);
+    DWORD returned = 0;
+    if (storage.IoControl(device, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof(query), descriptorBuffer,
+                          CDiskInventory::kDescriptorBufferSize, &returned)) {
+        if (returned > CDiskInventory::kDescriptorBufferSize) returned = CDiskInventory::kDescriptorBufferSize;
+        const STORAGE_DEVICE_DESCRIPTOR* d = reinterpret_cast<const STORAGE_DEVICE_DESCRIPTOR*>(descriptorBuffer);
+        // Each field counts only when the answer reaches it.
+        if (returned >= offsetof(STORAGE_DEVICE_DESCRIPTOR, RemovableMedia) + sizeof(d->RemovableMedia))
+            disk.removable = d->RemovableMedia ? 1 : 0;
+        if (returned >= offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType) + sizeof(d->BusType))
+            disk.bus_type = (int)d->BusType;
+        DWORD vendorOffset = 0, productOffset = 0;
+        if (returned >= offsetof(STORAGE_DEVICE_DESCRIPTOR, VendorIdOffset) + sizeof(DWORD))
+            vendorOffset = d->VendorIdOffset;
+        if (returned >= offsetof(STORAGE_DEVICE_DESCRIPTOR, ProductIdOffset) + sizeof(DWORD))
+            productOffset = d->ProductIdOffset;
+        CString model = AnsiTextAt(descriptorBuffer, returned, vendorOffset, FixedText::kDefaultVendor) +
+                        AnsiTextAt(descriptorBuffer, returned, productOffset, FixedText::kDefaultProduct);
+        disk.model = trimModel ? model.Trim() : model;
+    }
+
+    BYTE media[CDiskInventory::kMediaTypesBlockSize] = {};
+    returned = 0;
+    if (storage.IoControl(device, IOCTL_STORAGE_GET_MEDIA_TYPES_EX, nullptr, 0, media, sizeof(media), &returned)) {
+        const GET_MEDIA_TYPES* types = reinterpret_cast<const GET_MEDIA_TYPES*>(media);
+        const DWORD needed = offsetof(GET_MEDIA_TYPES, MediaInfo) + sizeof(types->MediaInfo[0].DeviceSpecific.DiskInfo);
+        if (returned >= needed && returned <= sizeof(media) && types->MediaInfoCount >= 1) {
+            const auto& info = types->MediaInfo[0].DeviceSpecific.DiskInfo;
+            DISK_GEOMETRY geometry = {};
+            geometry.Cylinders = info.Cylinders;
+            geometry.MediaType = (MEDIA_TYPE)info.MediaType;
+            geometry.TracksPerCylinder = info.TracksPerCylinder;
+            geometry.SectorsPerTrack = info.SectorsPerTrack;
+            geometry.BytesPerSector = info.BytesPerSector;
+            memcpy(geometryBuffer, &geometry, CDiskInventory::kGeometryBufferSize);
+            disk.size_bytes = (ULONGLONG)info.Cylinders.QuadPart * info.TracksPerCylinder *
+                              info.SectorsPerTrack * info.BytesPerSector;
+        }
+    }
+
+    STORAGE_DEVICE_NUMBER number;
+    if (QueryStorageDeviceNumber(storage, device, numberBuffer, number)) disk.device_number = (int)number.DeviceNumber;
+}
+
+void ReadDiskRecords(IStorageCalls& storage, const CString* paths, int count, bool queryOnly, bool trimModel,
+                     BYTE* descriptorBuffer, BYTE* geometryBuffer, BYTE* numberBuffer, CArray<disk_info>& disks) {
+    for (int i = 0; i < count; ++i) {
+        if (paths[i].IsEmpty()) continue;
+        HANDLE device = queryOnly ? storage.OpenDeviceForQuery(paths[i]) : storage.OpenDevice(paths[i]);
         if (device == INVALID_HANDLE_VALUE) continue;
         disk_info disk;
-        disk.interface_path = m_paths[i];
-
-        STORAGE_PROPERTY_QUERY query = {};
-        query.PropertyId = StorageDeviceProperty;
-        query.QueryType = PropertyStandardQuery;
-        memset(m_descriptorBuffer, 0, kDescriptorBufferSize);
-        DWORD returned = 0;
-        if (m_storage->IoControl(device, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof(query), m_descriptorBuffer,
-                                 kDescriptorBufferSize, &returned)) {
-            if (returned > kDescriptorBufferSize) returned = kDescriptorBufferSize;
-            const STORAGE_DEVICE_DESCRIPTOR* d = reinterpret_cast<const STORAGE_DEVICE_DESCRIPTOR*>(m_descriptorBuffer);
-            // Each field counts only when the answer reaches it.
-            if (returned >= offsetof(STORAGE_DEVICE_DESCRIPTOR, RemovableMedia) + sizeof(d->RemovableMedia))
-                disk.removable = d->RemovableMedia ? 1 : 0;
-            if (returned >= offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType) + sizeof(d->BusType))
-                disk.bus_type = (int)d->BusType;
-            DWORD vendorOffset = 0, productOffset = 0;
-            if (returned >= offsetof(STORAGE_DEVICE_DESCRIPTOR, VendorIdOffset) + sizeof(DWORD))
-                vendorOffset = d->VendorIdOffset;
-            if (returned >= offsetof(STORAGE_DEVICE_DESCRIPTOR, ProductIdOffset) + sizeof(DWORD))
-                productOffset = d->ProductIdOffset;
-            CString model = AnsiTextAt(m_descriptorBuffer, returned, vendorOffset, FixedText::kDefaultVendor) +
-                            AnsiTextAt(m_descriptorBuffer, returned, productOffset, FixedText::kDefaultProduct);
-            disk.model = model.Trim();
-        }
-
-        BYTE media[kMediaTypesBlockSize] = {};
-        returned = 0;
-        if (m_storage->IoControl(device, IOCTL_STORAGE_GET_MEDIA_TYPES_EX, nullptr, 0, media, sizeof(media),
-                                 &returned)) {
-            const GET_MEDIA_TYPES* types = reinterpret_cast<const GET_MEDIA_TYPES*>(media);
-            const DWORD needed = offsetof(GET_MEDIA_TYPES, MediaInfo) + sizeof(types->MediaInfo[0].DeviceSpecific.DiskInfo);
-            if (returned >= needed && returned <= sizeof(media) && types->MediaInfoCount >= 1) {
-                const auto& info = types->MediaInfo[0].DeviceSpecific.DiskInfo;
-                DISK_GEOMETRY geometry = {};
-                geometry.Cylinders = info.Cylinders;
-                geometry.MediaType = (MEDIA_TYPE)info.MediaType;
-                geometry.TracksPerCylinder = info.TracksPerCylinder;
-                geometry.SectorsPerTrack = info.SectorsPerTrack;
-                geometry.BytesPerSector = info.BytesPerSector;
-                memcpy(m_geometryBuffer, &geometry, kGeometryBufferSize);
-                disk.size_bytes = (ULONGLONG)info.Cylinders.QuadPart * info.TracksPerCylinder *
-                                  info.SectorsPerTrack * info.BytesPerSector;
-            }
-        }
-
-        STORAGE_DEVICE_NUMBER number;
-        if (QueryDeviceNumber(device, number)) disk.device_number = (int)number.DeviceNumber;
-
-        m_disks.Add(disk);
-        m_storage->CloseDevice(device);
+        disk.interface_path = paths[i];
+        ReadDiskRecord(storage, device, descriptorBuffer, geometryBuffer, numberBuffer, trimModel, disk);
+        disks.Add(disk);
+        storage.CloseDevice(device);
     }
     // Stable merge sort by device number; equal numbers keep enumeration order.
-    std::stable_sort(m_disks.GetData(), m_disks.GetData() + m_disks.GetSize(), CompareDiskNumber);
+    std::stable_sort(disks.GetData(), disks.GetData() + disks.GetSize(), CDiskInventory::CompareDiskNumber);
+}
+
+void CDiskInventory::EnumerateDisks() {
+    ReadDiskRecords(*m_storage, m_paths, m_pathCount, false, true, m_descriptorBuffer, m_geometryBuffer,
+                    m_deviceNumberBuffer, m_disks);
 }
 
 BOOL CDiskInventory::QueryDriveLayout(HANDLE device, BYTE* buffer, DWORD* returned) {

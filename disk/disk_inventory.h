@@ -145,6 +145,22 @@ private:
     IBootHost* m_host;
 };
 
+// The inventory's reading steps, shared with the USB disk inventory.
+// The device number of an open disk or volume (through the given buffer).
+BOOL QueryStorageDeviceNumber(IStorageCalls& storage, HANDLE device, BYTE* numberBuffer, STORAGE_DEVICE_NUMBER& number);
+// Appends a record for every fixed and removable drive whose volume answers
+// with its device number; volumes are opened for queries only when asked.
+void ReadDriveLetters(IStorageCalls& storage, bool queryOnly, BYTE* numberBuffer, CArray<driver_letter_info>& letters);
+// Fills model, bus type, removable flag, size and device number of an open
+// disk; each query that fails leaves its fields as they were. The model is
+// trimmed when asked.
+void ReadDiskRecord(IStorageCalls& storage, HANDLE device, BYTE* descriptorBuffer, BYTE* geometryBuffer,
+                    BYTE* numberBuffer, bool trimModel, disk_info& disk);
+// Appends a record for every non-empty path whose device opens (read-only
+// when asked), then sorts the records by device number, stably.
+void ReadDiskRecords(IStorageCalls& storage, const CString* paths, int count, bool queryOnly, bool trimModel,
+                     BYTE* descriptorBuffer, BYTE* geometryBuffer, BYTE* numberBuffer, CArray<disk_info>& disks);
+
 // Partition type names.
 CString GuidToText(const GUID& guid);
 CString GptTypeName(const CString& typeGuidText);

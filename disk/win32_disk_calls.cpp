@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <initguid.h>
 #include <setupapi.h>
+#include <shlobj.h>
 #include <shlwapi.h>
 #include <winioctl.h>
 
@@ -78,6 +79,27 @@ public:
         return TRUE;
     }
     BOOL ProductVersion(const wchar_t* path, CString& version) override;
+    HANDLE OpenDeviceForQuery(const wchar_t* path) override {
+        return CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    }
+    BOOL ReadDevice(HANDLE device, LONGLONG offset, void* buffer, DWORD size) override {
+        return Transfer(device, offset, buffer, size, false);
+    }
+    BOOL WriteDevice(HANDLE device, LONGLONG offset, const void* buffer, DWORD size) override {
+        return Transfer(device, offset, const_cast<void*>(buffer), size, true);
+    }
+    BOOL SetVolumeLabel(const wchar_t* root, const wchar_t* label) override { return SetVolumeLabelW(root, label); }
+
+private:
+    static BOOL Transfer(HANDLE device, LONGLONG offset, void* buffer, DWORD size, bool write) {
+        LARGE_INTEGER at;
+        at.QuadPart = offset;
+        if (!SetFilePointerEx(device, at, nullptr, FILE_BEGIN)) return FALSE;
+        DWORD done = 0;
+        BOOL ok = write ? WriteFile(device, buffer, size, &done, nullptr) : ReadFile(device, buffer, size, &done, nullptr);
+        return ok && done == size;
+    }
 };
 
 class Win32Host : public IBootHost {
@@ -92,6 +114,20 @@ public:
     int RunProcessAndWait(const wchar_t* program, const wchar_t* arguments) override;
     void LocalTime(SYSTEMTIME* time) override { GetLocalTime(time); }
     void ShowDebugBox(const wchar_t* text) override;
+    BOOL ReadFileBytes(const wchar_t* path, void* buffer, DWORD size, DWORD* got) override;
+    ULONGLONG FileSize(const wchar_t* path) override { return GetFileSize64(path); }
+    BOOL CopyFileProgress(const wchar_t* source, const wchar_t* target, LPPROGRESS_ROUTINE routine,
+                          void* data) override {
+        return CopyFileExW(source, target, routine, data, nullptr, COPY_FILE_FAIL_IF_EXISTS);
+    }
+    BOOL CreateFolderTree(const wchar_t* path) override {
+        SHCreateDirectoryExW(nullptr, path, nullptr);
+        return PathIsDirectoryW(path) ? TRUE : FALSE;
+    }
+    BOOL WriteTextFile(const wchar_t* path, const CStringA& text) override;
+    BOOL RemoveFile(const wchar_t* path) override { return DeleteFileW(path); }
+    void Wait(DWORD milliseconds) override { Sleep(milliseconds); }
+    BOOL RealHostRule() override { return TRUE; }
 };
 
 Win32Storage g_win32Storage;
@@ -143,3 +179,22 @@ int Win32Host::RunProcessAndWait(const wchar_t* program, const wchar_t* argument
 
 // The program's own message box over the main window, without a countdown.
 void Win32Host::ShowDebugBox(const wchar_t* text) { MyMessageBox(MB_ICONINFORMATION, FALSE, text, 0); }
+
+BOOL Win32Host::ReadFileBytes(const wchar_t* path, void* buffer, DWORD size, DWORD* got) {
+    *got = 0;
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return FALSE;
+    BOOL ok = ReadFile(file, buffer, size, got, nullptr);
+    CloseHandle(file);
+    return ok;
+}
+
+BOOL Win32Host::WriteTextFile(const wchar_t* path, const CStringA& text) {
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return FALSE;
+    DWORD written = 0;
+    BOOL ok = WriteFile(file, text.GetString(), (DWORD)text.GetLength(), &written, nullptr) &&
+              written == (DWORD)text.GetLength();
+    CloseHandle(file);
+    return ok;
+}

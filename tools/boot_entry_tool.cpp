@@ -4,17 +4,17 @@
 
 #include "core/fixed_texts.h"
 
-CString SystemBootEditorPath(const wchar_t* windowsFolder, bool wow64) {
+CString SystemProgramPath(const wchar_t* windowsFolder, bool wow64, const wchar_t* program) {
     CString path = windowsFolder;
     path.TrimRight(L'\\');
     path += L"\\";
     path += wow64 ? FixedText::kSysnativeFolder : L"System32";
     path += L"\\";
-    path += FixedText::kSystemBootEditor;
+    path += program;
     return path;
 }
 
-CString SystemBootEditorPath() {
+CString OwnSystemProgramPath(const wchar_t* program) {
     wchar_t windows[MAX_PATH + 1] = {};
     UINT n = GetSystemWindowsDirectoryW(windows, MAX_PATH);
     if (n == 0 || n >= MAX_PATH) return CString();
@@ -23,8 +23,14 @@ CString SystemBootEditorPath() {
     Wow64Query query = reinterpret_cast<Wow64Query>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "IsWow64Process")));
     if (query) query(GetCurrentProcess(), &wow64);
-    return SystemBootEditorPath(windows, wow64 != FALSE);
+    return SystemProgramPath(windows, wow64 != FALSE, program);
 }
+
+CString SystemBootEditorPath(const wchar_t* windowsFolder, bool wow64) {
+    return SystemProgramPath(windowsFolder, wow64, FixedText::kSystemBootEditor);
+}
+
+CString SystemBootEditorPath() { return OwnSystemProgramPath(FixedText::kSystemBootEditor); }
 
 CString ArgumentsAfterProgram(const wchar_t* commandLine) {
     const wchar_t* p = commandLine ? commandLine : L"";

@@ -10,6 +10,12 @@
 const int kExitEditorMissing = 9009;
 const int kExitEditorNotStarted = 9010;
 
+// A program of the real System32 folder of a Windows folder (through the
+// Sysnative alias for a 32-bit process on 64-bit Windows), and the same for
+// the running process and system (empty when the Windows folder is unknown).
+CString SystemProgramPath(const wchar_t* windowsFolder, bool wow64, const wchar_t* program);
+CString OwnSystemProgramPath(const wchar_t* program);
+
 // The editor in the real System32 folder. A 32-bit process on 64-bit Windows
 // sees the 32-bit system folder under the System32 name, and the editor has
 // no 32-bit copy there, so it must go through the Sysnative alias.

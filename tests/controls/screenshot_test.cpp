@@ -12,6 +12,8 @@
 #include "controls/os_lists.h"
 #include "controls/picture_controls.h"
 #include "controls/skin_button.h"
+#include "controls/usb_list.h"
+#include "disk/usb_test_support.h"
 #include "controls_test_support.h"
 
 namespace {
@@ -222,6 +224,41 @@ TEST(Screenshot, SampleWindowWithEveryControl) {
     AfxGetApp()->m_pMainWnd = nullptr;
     SetSkinPictureSource(nullptr);
     wnd.DestroyWindow();
+}
+
+// The USB page's disk list with two sticks, the second selected, drawn with
+// the real pictures.
+TEST(Screenshot, UsbDiskList) {
+    SetSkinPictureSource(&SkinFromFolder);
+    FakeMachine m;
+    BuildUsbMachine(m, 3);
+    FakeDisk second = UsbStick(L"\\\\?\\usbstor#disk&ven_kingfast&prod_datatraveler#5&0", 5);
+    second.vendor = "KingFast ";
+    second.product = "DataTraveler 3.0";
+    second.cylinders = 3900;
+    m.disks.push_back(second);
+    FakeVolume g = m.volumes[2];
+    g.letter = L'G';
+    g.device = 5;
+    m.volumes.push_back(g);
+    CUsbDiskInventory inventory(&m);
+    {
+        CSampleWnd wnd;
+        ASSERT_TRUE(wnd.CreateHost(0, 0, 510, 280));
+        CMyusbListbox list;
+        list.m_inventory = &inventory;
+        ASSERT_TRUE(list.Create(WS_CHILD | WS_VISIBLE | WS_VSCROLL | LBS_NOTIFY | LBS_HASSTRINGS | LBS_NOINTEGRALHEIGHT,
+                                CRect(30, 58, 478, 244), &wnd, 10604));
+        list.FillDisks(0);
+        list.SetCurSel(1);
+        wnd.Invalidate(TRUE);
+        wnd.UpdateWindow();
+        list.UpdateWindow();
+        Pump(300);
+        EXPECT_GT(CaptureWindow(wnd.m_hWnd, L"usb_disk_list.png"), 5);
+        wnd.DestroyWindow();
+    }
+    SetSkinPictureSource(nullptr);
 }
 
 }  // namespace

@@ -48,6 +48,10 @@ public:
     BOOL DefineDosDevice(DWORD, const wchar_t*, const wchar_t*) override { return FALSE; }
     BOOL FindFile(const wchar_t*) override { return FALSE; }
     BOOL ProductVersion(const wchar_t*, CString&) override { return FALSE; }
+    HANDLE OpenDeviceForQuery(const wchar_t*) override { return INVALID_HANDLE_VALUE; }
+    BOOL ReadDevice(HANDLE, LONGLONG, void*, DWORD) override { return FALSE; }
+    BOOL WriteDevice(HANDLE, LONGLONG, const void*, DWORD) override { return FALSE; }
+    BOOL SetVolumeLabel(const wchar_t*, const wchar_t*) override { return FALSE; }
 };
 
 // The seams every page test runs with, installed by main().

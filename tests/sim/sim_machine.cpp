@@ -220,6 +220,30 @@ public:
     }
     void LocalTime(SYSTEMTIME* time) override { Win32BootHost().LocalTime(time); }
     void ShowDebugBox(const wchar_t* text) override { Win32BootHost().ShowDebugBox(text); }
+    BOOL ReadFileBytes(const wchar_t* path, void* buffer, DWORD size, DWORD* got) override {
+        return Win32BootHost().ReadFileBytes(Real(path).c_str(), buffer, size, got);
+    }
+    ULONGLONG FileSize(const wchar_t* path) override { return Win32BootHost().FileSize(Real(path).c_str()); }
+    BOOL CopyFileProgress(const wchar_t* source, const wchar_t* target, LPPROGRESS_ROUTINE routine,
+                          void* data) override {
+        return Win32BootHost().CopyFileProgress(Real(source).c_str(), Real(target).c_str(), routine, data);
+    }
+    BOOL CreateFolderTree(const wchar_t* path) override {
+        if (Refuses(path)) {
+            Journal(L"refused folder " + std::wstring(path));
+            return FALSE;
+        }
+        return Win32BootHost().CreateFolderTree(Real(path).c_str());
+    }
+    BOOL WriteTextFile(const wchar_t* path, const CStringA& text) override {
+        return Win32BootHost().WriteTextFile(Real(path).c_str(), text);
+    }
+    BOOL RemoveFile(const wchar_t* path) override { return Win32BootHost().RemoveFile(Real(path).c_str()); }
+    void Wait(DWORD milliseconds) override { Win32BootHost().Wait(milliseconds); }
+    BOOL RealHostRule() override {
+        Lock lock;
+        return g_state && g_state->scenario.realHostRule;
+    }
 
 private:
     static bool Refuses(const wchar_t* path) {

@@ -293,7 +293,8 @@ void ReadProcesses(const Json::Value& p, const std::string& where, SimScenario& 
 
 void ReadScenario(const Json::Value& root, SimScenario& out) {
     OnlyKeys(root, "scenario",
-             {"name", "description", "disks", "otherDrives", "facts", "processes", "tools", "server"});
+             {"name", "description", "disks", "otherDrives", "facts", "processes", "tools", "server", "realHostRule"});
+    out.realHostRule = Flag(root, "realHostRule", "scenario", false);
     out.name = Wide(Text(root, "name", "scenario", ""));
     Text(root, "description", "scenario", "");
     const Json::Value& disks = List(root, "disks", "scenario");

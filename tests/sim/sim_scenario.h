@@ -33,6 +33,7 @@
 //   "processes": { "defaultExitCode": n,
 //                  "answers": [ {"match": text (in "program|arguments", any case),
 //                                "exitCode": n, "setState": token} ] },
+//   "realHostRule": true|false (default false: stand-in boot files are accepted),
 //   "tools": { "<tool file base name>": {"exitCode": n, "setState": token, "output": text} }
 //            (read by the recording tools of the test tools payload)
 //   "server": { "mode": "normal"|"noconfig", "paths": {...}, "shares": {...}
@@ -75,6 +76,9 @@ struct SimScenario {
     ULONGLONG installedMemoryBytes = 0;
     ULONGLONG memoryStatusBytes = 0;
     int defaultExitCode = 0;
+    // Whether the tools archive's files must be the real ones, as on a real
+    // machine (default: the simulated machine accepts the stand-ins).
+    bool realHostRule = false;
     std::vector<SimProcessAnswer> processAnswers;
     // The configuration mirror the program uses instead of its built-in one
     // (prepare_scenario.py sets it to the scenario's own address on the

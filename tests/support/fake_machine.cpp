@@ -87,13 +87,49 @@ BOOL FakeMachine::IoControl(HANDLE device, DWORD code, const void* in, DWORD inS
     if (it == m_open.end()) return FALSE;
     if (!it->second.disk) {
         const FakeVolume& v = volumes[it->second.index];
+        if (code == FSCTL_LOCK_VOLUME || code == FSCTL_DISMOUNT_VOLUME || code == FSCTL_UNLOCK_VOLUME) {
+            const wchar_t* what = code == FSCTL_LOCK_VOLUME ? L"lock " : code == FSCTL_DISMOUNT_VOLUME ? L"dismount " : L"unlock ";
+            log.push_back(what + std::wstring(1, v.letter) + L":");
+            return TRUE;
+        }
         if (code != IOCTL_STORAGE_GET_DEVICE_NUMBER || !v.answersNumber) return FALSE;
         STORAGE_DEVICE_NUMBER n = {FILE_DEVICE_DISK, (DWORD)v.device, (DWORD)v.partition};
         std::vector<BYTE> answer((BYTE*)&n, (BYTE*)&n + sizeof(n));
         return Copy(out, outSize, answer, returned);
     }
-    const FakeDisk& d = disks[it->second.index];
+    FakeDisk& d = disks[it->second.index];
     switch (code) {
+        case IOCTL_DISK_GET_LENGTH_INFO: {
+            GET_LENGTH_INFORMATION length;
+            length.Length.QuadPart = d.cylinders * d.tracksPerCylinder * d.sectorsPerTrack * d.bytesPerSector;
+            std::vector<BYTE> answer((BYTE*)&length, (BYTE*)&length + sizeof(length));
+            return Copy(out, outSize, answer, returned);
+        }
+        case IOCTL_DISK_UPDATE_PROPERTIES:
+            return TRUE;
+        case IOCTL_DISK_SET_DRIVE_LAYOUT_EX: {
+            const size_t header = offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry);
+            if (inSize < header) return FALSE;
+            const DRIVE_LAYOUT_INFORMATION_EX* layout = static_cast<const DRIVE_LAYOUT_INFORMATION_EX*>(in);
+            if (inSize < header + layout->PartitionCount * sizeof(PARTITION_INFORMATION_EX)) return FALSE;
+            std::vector<FakePartition> table;
+            std::wstring order;
+            for (DWORD e = 0; e < layout->PartitionCount; ++e) {
+                const PARTITION_INFORMATION_EX& entry = layout->PartitionEntry[e];
+                if (entry.PartitionLength.QuadPart == 0) continue;
+                for (const FakePartition& p : d.partitions) {
+                    if (p.startBytes != entry.StartingOffset.QuadPart) continue;
+                    FakePartition moved = p;
+                    moved.number = (int)table.size() + 1;
+                    moved.active = entry.Mbr.BootIndicator != 0;
+                    order += std::to_wstring(p.number);
+                    table.push_back(moved);
+                }
+            }
+            d.partitions = table;
+            log.push_back(L"layout " + std::to_wstring(d.device) + L" " + order);
+            return TRUE;
+        }
         case IOCTL_STORAGE_QUERY_PROPERTY: {
             if (d.propertyFails || inSize < sizeof(STORAGE_PROPERTY_QUERY)) return FALSE;
             const STORAGE_PROPERTY_QUERY* q = static_cast<const STORAGE_PROPERTY_QUERY*>(in);
@@ -201,7 +237,7 @@ BOOL FakeMachine::IoControl(HANDLE device, DWORD code, const void* in, DWORD inS
 const FakeVolume* FakeMachine::VolumeForLetter(wchar_t letter) const {
     letter = (wchar_t)towupper(letter);
     for (const FakeVolume& v : volumes)
-        if (v.present && v.letter == letter) return &v;
+        if (v.present && v.letter == letter && v.hiddenWaits <= 0) return &v;
     auto it = dosDevices.find(std::wstring(1, letter) + L":");
     if (it == dosDevices.end()) return nullptr;
     for (const FakeVolume& v : volumes) {
@@ -345,7 +381,11 @@ int FakeMachine::CopyFileEnsureFolder(const wchar_t* source, const wchar_t* dest
         if (!files.count(folder)) files[folder] = FakeFile{true, FILE_ATTRIBUTE_DIRECTORY};
     }
     if (!ParentExists(upper)) return -4;
-    files[upper] = FakeFile{};
+    for (const auto& failing : failingCopies)
+        if (Upper(failing) == upper) return 0;
+    FakeFile copy = s->second;
+    copy.attributes = FILE_ATTRIBUTE_NORMAL;
+    files[upper] = copy;
     log.push_back(L"copy " + std::wstring(source) + L" -> " + target);
     return 1;
 }
@@ -373,5 +413,114 @@ int FakeMachine::RunProcessAndWait(const wchar_t* program, const wchar_t* argume
     runs.push_back(std::wstring(program) + L"|" + arguments);
     log.push_back(L"run " + std::wstring(arguments));
     auto it = exitCodes.find((int)runs.size());
-    return it == exitCodes.end() ? 0 : it->second;
+    if (it != exitCodes.end()) return it->second;
+    return usbTools.active ? SimulateUsbTool(program, arguments) : 0;
+}
+
+BOOL FakeMachine::ReadFileBytes(const wchar_t* path, void* buffer, DWORD size, DWORD* got) {
+    *got = 0;
+    auto it = files.find(Upper(path));
+    if (it == files.end() || it->second.folder) return FALSE;
+    // A stand-in begins with the marker, over whatever its content begins with.
+    std::string bytes = it->second.content;
+    if (it->second.standIn) {
+        const std::string marker = "Kavetta stand-in file: ";
+        if (bytes.size() < marker.size()) bytes = marker;
+        else bytes.replace(0, marker.size(), marker);
+    }
+    DWORD n = (DWORD)std::min<size_t>(size, bytes.size());
+    memcpy(buffer, bytes.data(), n);
+    *got = n;
+    return TRUE;
+}
+
+ULONGLONG FakeMachine::FileSize(const wchar_t* path) {
+    auto it = files.find(Upper(path));
+    return it == files.end() || it->second.folder ? 0 : it->second.size;
+}
+
+BOOL FakeMachine::CopyFileProgress(const wchar_t* source, const wchar_t* target, LPPROGRESS_ROUTINE routine,
+                                   void* data) {
+    auto s = files.find(Upper(source));
+    std::wstring upper = Upper(target);
+    if (s == files.end() || s->second.folder || files.count(upper) || !ParentExists(upper)) return FALSE;
+    for (const auto& failing : failingCopies)
+        if (Upper(failing) == upper) return FALSE;
+    LARGE_INTEGER total, half;
+    total.QuadPart = (LONGLONG)s->second.size;
+    half.QuadPart = total.QuadPart / 2;
+    if (routine) {
+        routine(total, half, total, half, 1, CALLBACK_CHUNK_FINISHED, nullptr, nullptr, data);
+        routine(total, total, total, total, 1, CALLBACK_CHUNK_FINISHED, nullptr, nullptr, data);
+    }
+    FakeFile copy = s->second;
+    files[upper] = copy;
+    log.push_back(L"copy " + std::wstring(source) + L" -> " + target);
+    return TRUE;
+}
+
+BOOL FakeMachine::CreateFolderTree(const wchar_t* path) {
+    std::wstring upper = Upper(path);
+    wchar_t drive = DriveOf(upper.substr(0, 2));
+    if (!drive || !DriveExists(drive)) return FALSE;
+    for (const auto& refused : uncreatableFolders)
+        if (Upper(refused) == upper) return FALSE;
+    for (size_t at = upper.find(L'\\', 3); ; at = upper.find(L'\\', at + 1)) {
+        std::wstring folder = at == std::wstring::npos ? upper : upper.substr(0, at);
+        if (folder.size() > 3 && !files.count(folder)) files[folder] = FakeFile{true, FILE_ATTRIBUTE_DIRECTORY};
+        if (at == std::wstring::npos) break;
+    }
+    return TRUE;
+}
+
+BOOL FakeMachine::WriteTextFile(const wchar_t* path, const CStringA& text) {
+    std::wstring upper = Upper(path);
+    if (!ParentExists(upper)) return FALSE;
+    FakeFile f;
+    f.size = (ULONGLONG)text.GetLength();
+    f.content = text.GetString();
+    files[upper] = f;
+    textFiles[upper] = text.GetString();
+    return TRUE;
+}
+
+BOOL FakeMachine::RemoveFile(const wchar_t* path) { return files.erase(Upper(path)) ? TRUE : FALSE; }
+
+void FakeMachine::Wait(DWORD milliseconds) {
+    waitedMs += milliseconds;
+    for (FakeVolume& v : volumes)
+        if (v.hiddenWaits > 0) --v.hiddenWaits;
+}
+
+BOOL FakeMachine::SetVolumeLabel(const wchar_t* root, const wchar_t* label) {
+    std::wstring r = root;
+    // The volume calls take a root with its trailing separator.
+    if (r.size() != 3 || r[1] != L':' || r[2] != L'\\') return FALSE;
+    const FakeVolume* v = VolumeForLetter(r[0]);
+    if (!v) return FALSE;
+    const_cast<FakeVolume*>(v)->label = label;
+    log.push_back(L"label " + r + L" " + label);
+    return TRUE;
+}
+
+BOOL FakeMachine::ReadDevice(HANDLE device, LONGLONG offset, void* buffer, DWORD size) {
+    auto it = m_open.find((int)reinterpret_cast<INT_PTR>(device));
+    if (it == m_open.end() || !it->second.disk) return FALSE;
+    memset(buffer, 0, size);
+    auto written = writtenSectors.find(disks[it->second.index].device);
+    if (written == writtenSectors.end()) return TRUE;
+    auto at = written->second.find(offset);
+    if (at != written->second.end()) memcpy(buffer, at->second.data(), std::min<size_t>(size, at->second.size()));
+    return TRUE;
+}
+
+BOOL FakeMachine::WriteDevice(HANDLE device, LONGLONG offset, const void* buffer, DWORD size) {
+    auto it = m_open.find((int)reinterpret_cast<INT_PTR>(device));
+    if (it == m_open.end() || !it->second.disk) return FALSE;
+    const BYTE* bytes = static_cast<const BYTE*>(buffer);
+    int deviceNumber = disks[it->second.index].device;
+    writtenSectors[deviceNumber][offset] = std::vector<BYTE>(bytes, bytes + size);
+    log.push_back(L"write " + std::to_wstring(deviceNumber) + L" @" + std::to_wstring(offset) + L" " +
+                  std::to_wstring(size));
+    return TRUE;
 }

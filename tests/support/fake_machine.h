@@ -9,6 +9,7 @@
 #include <windows.h>
 #include <winioctl.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -67,11 +68,33 @@ struct FakeVolume {
     std::wstring probeVersion;   // its product version; empty: no readable version
     bool answersNumber = true;   // answers IOCTL_STORAGE_GET_DEVICE_NUMBER
     bool answersVolumeInfo = true;
+    int hiddenWaits = 0;         // the letter shows up only after this many host waits
 };
 
 struct FakeFile {
     bool folder = false;
     DWORD attributes = FILE_ATTRIBUTE_NORMAL;
+    ULONGLONG size = 0;
+    bool standIn = false;  // begins with our stand-in marker
+    std::string content;   // what a read returns (after the marker of a stand-in)
+};
+
+// How the simulated USB tools of the tools archive change the machine
+// (partitioning tool, boot-sector tool, preparatory and disk tool).
+class FakeMachine;
+
+struct FakeUsbToolScript {
+    bool active = true;             // the tool commands change the machine
+    bool efiGetsLetter = true;      // the EFI partition (1) shows a letter
+    int efiLetterWaits = 0;         // ... after this many host waits
+    bool dataGetsLetter = true;     // the data partition (2) shows a letter
+    int dataLetterWaits = 0;
+    bool efiLetterDropsWithData = false;  // creating the data partition takes the EFI letter away
+    bool orderSwapsNumbers = false; // ordering the table makes the data partition number 1
+    std::map<std::wstring, int> exitCodes;  // "tool|token" -> exit code, e.g. "kvtpart.exe|/del"
+    std::map<std::wstring, int> failTimes;  // how many runs of a key fail before it succeeds (-1 always)
+    // Called after a run of the key did its work (the machine changing under the writer).
+    std::map<std::wstring, std::function<void(FakeMachine&)>> after;
 };
 
 struct DosDefinition {
@@ -101,11 +124,25 @@ public:
     std::map<int, int> exitCodes;    // 1-based run number -> exit code (0 otherwise)
     std::vector<std::wstring> debugBoxes;
     std::vector<std::wstring> uncreatableFolders;
+    std::vector<std::wstring> failingCopies;  // copy targets that fail
+    FakeUsbToolScript usbTools;
+    bool realHostRule = false;
+    DWORD waitedMs = 0;
+    // What the boot-sector tool was asked to write: record type and boot file per device.
+    std::map<int, std::wstring> bootRecords;
+    // Raw sectors written per device (offset -> bytes).
+    std::map<int, std::map<LONGLONG, std::vector<BYTE>>> writtenSectors;
+    std::map<std::wstring, std::string> textFiles;  // WriteTextFile, keys upper-case
     SYSTEMTIME now = {2026, 2, 2, 3, 9, 5, 0, 0};
 
     int openHandles = 0;
 
-    void AddFile(const std::wstring& path) { files[Upper(path)] = FakeFile{}; }
+    void AddFile(const std::wstring& path, ULONGLONG size = 0, bool standIn = false) {
+        FakeFile f;
+        f.size = size;
+        f.standIn = standIn;
+        files[Upper(path)] = f;
+    }
     void AddFolder(const std::wstring& path) { files[Upper(path)] = FakeFile{true, FILE_ATTRIBUTE_DIRECTORY}; }
     bool HasFile(const std::wstring& path) const { return files.count(Upper(path)) != 0; }
     DWORD AttributesOf(const std::wstring& path) const {
@@ -128,6 +165,10 @@ public:
     BOOL DefineDosDevice(DWORD flags, const wchar_t* name, const wchar_t* target) override;
     BOOL FindFile(const wchar_t* path) override;
     BOOL ProductVersion(const wchar_t* path, CString& version) override;
+    HANDLE OpenDeviceForQuery(const wchar_t* path) override { return OpenDevice(path); }
+    BOOL ReadDevice(HANDLE device, LONGLONG offset, void* buffer, DWORD size) override;
+    BOOL WriteDevice(HANDLE device, LONGLONG offset, const void* buffer, DWORD size) override;
+    BOOL SetVolumeLabel(const wchar_t* root, const wchar_t* label) override;
 
     // IBootHost
     BOOL PathExists(const wchar_t* path) override;
@@ -140,6 +181,27 @@ public:
     int RunProcessAndWait(const wchar_t* program, const wchar_t* arguments) override;
     void LocalTime(SYSTEMTIME* time) override { *time = now; }
     void ShowDebugBox(const wchar_t* text) override { debugBoxes.push_back(text); }
+    BOOL ReadFileBytes(const wchar_t* path, void* buffer, DWORD size, DWORD* got) override;
+    ULONGLONG FileSize(const wchar_t* path) override;
+    BOOL CopyFileProgress(const wchar_t* source, const wchar_t* target, LPPROGRESS_ROUTINE routine,
+                          void* data) override;
+    BOOL CreateFolderTree(const wchar_t* path) override;
+    BOOL WriteTextFile(const wchar_t* path, const CStringA& text) override;
+    BOOL RemoveFile(const wchar_t* path) override;
+    void Wait(DWORD milliseconds) override;
+    BOOL RealHostRule() override { return realHostRule ? TRUE : FALSE; }
+
+    // The simulated tools (fake_usb_tools.cpp): called for every run when
+    // usbTools.active; returns the exit code.
+    int SimulateUsbTool(const std::wstring& program, const std::wstring& arguments);
+    // The disk with this device number, or null.
+    FakeDisk* DiskByDevice(int device);
+    // The first letter from C: on that no drive uses.
+    wchar_t FreeLetter() const;
+    // Removes a volume and every file on its letter.
+    void RemoveVolume(size_t index);
+    // Whether a volume's letter answers yet.
+    static bool Shows(const FakeVolume& v) { return v.letter && v.hiddenWaits <= 0; }
 
 private:
     struct OpenThing {
@@ -147,6 +209,7 @@ private:
         int index;
     };
     std::map<int, OpenThing> m_open;
+    std::map<std::wstring, int> m_toolRuns;  // runs per failure key
     int m_nextHandle = 0x100;
 
     // The volume a drive letter reaches: its own letter, or a DOS definition

@@ -16,3 +16,8 @@ bool FileExists(const std::wstring& path);
 std::wstring TestProgramDirectory();
 // UTF-8 of a wide text, for gtest messages and comparisons with file contents.
 std::string Utf8Of(const std::wstring& text);
+// Runs a program (a path, quoted here) with its arguments and waits up to a
+// minute; the exit code, -1 when it did not start.
+int RunAndWait(const std::wstring& program, const std::wstring& arguments);
+// Whether the tests run under Wine (for the places where Wine differs from Windows).
+bool RunningUnderWine();

@@ -14,22 +14,6 @@ CString TestFolder() { return CString(TestProgramDirectory().c_str()); }
 
 std::string ReadFileText(const CString& path) { return ReadWholeFile(path.GetString()); }
 
-// Runs a program and returns its exit code (-1 when it did not start).
-int RunAndWait(const CString& program, const CString& arguments) {
-    CString line = L"\"" + program + L"\" " + arguments;
-    STARTUPINFOW si = {};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(program, line.GetBuffer(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return -1;
-    line.ReleaseBuffer();
-    if (WaitForSingleObject(pi.hProcess, 60000) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 1);
-    DWORD code = 0;
-    GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return (int)code;
-}
-
 TEST(BootEntryTool, EditorInTheRealSystemFolder) {
     EXPECT_STREQ(SystemBootEditorPath(L"C:\\Windows", false), L"C:\\Windows\\System32\\bcdedit.exe");
     EXPECT_STREQ(SystemBootEditorPath(L"C:\\Windows\\", true), L"C:\\Windows\\Sysnative\\bcdedit.exe");
@@ -97,7 +81,7 @@ TEST(BootEntryTool, NoEditorIsAClearFailure) {
 
 TEST(BootEntryTool, TheBuiltToolWithoutASystemEditor) {
     if (PathFileExistsW(SystemBootEditorPath())) GTEST_SKIP() << "a real editor is present; it is never run by tests";
-    EXPECT_EQ(RunAndWait(TestFolder() + L"\\kvtbcd.exe", L"/enum"), kExitEditorMissing);
+    EXPECT_EQ(RunAndWait((TestFolder() + L"\\kvtbcd.exe").GetString(), L"/enum"), kExitEditorMissing);
 }
 
 }  // namespace

@@ -1,0 +1,141 @@
+#include "disk/usb_disk_guard.h"
+
+#include <mutex>
+#include <set>
+#include <string>
+
+#include "core/fixed_texts.h"
+
+BOOL FindDiskByDeviceNumber(IStorageCalls& storage, int deviceNumber, disk_info& disk) {
+    if (deviceNumber < 0) return FALSE;
+    CString paths[CDiskInventory::kMaxPaths];
+    int count = storage.EnumerateDiskInterfaces(paths, CDiskInventory::kMaxPaths);
+    BYTE descriptor[CDiskInventory::kDescriptorBufferSize];
+    BYTE geometry[CDiskInventory::kGeometryBufferSize];
+    BYTE number[sizeof(STORAGE_DEVICE_NUMBER)];
+    for (int i = 0; i < count && i < CDiskInventory::kMaxPaths; ++i) {
+        HANDLE device = storage.OpenDeviceForQuery(paths[i]);
+        if (device == INVALID_HANDLE_VALUE) continue;
+        disk_info record;
+        record.interface_path = paths[i];
+        ReadDiskRecord(storage, device, descriptor, geometry, number, true, record);
+        storage.CloseDevice(device);
+        if (record.device_number == deviceNumber) {
+            disk = record;
+            return TRUE;
+        }
+    }
+    return FALSE;
+}
+
+BOOL DriveIsProtected(const CString& drive, const ProtectedPaths& paths) {
+    if (drive.GetLength() < 2) return FALSE;
+    for (size_t i = 0; i < paths.size(); ++i) {
+        const CString& path = paths[i];
+        if (path.GetLength() >= 2 && path[1] == L':' && path.Left(2).CompareNoCase(drive.Left(2)) == 0) return TRUE;
+    }
+    return FALSE;
+}
+
+UsbDiskCheck CheckUsbDiskForWriting(IStorageCalls& storage, int deviceNumber, const CString& expectedPath,
+                                    const ProtectedPaths& protectedPaths) {
+    disk_info disk;
+    if (!FindDiskByDeviceNumber(storage, deviceNumber, disk)) return kUsbDiskMissing;
+    if (!expectedPath.IsEmpty() && disk.interface_path.CompareNoCase(expectedPath) != 0) return kUsbDiskChanged;
+    const CString prefix = FixedText::kUsbInterfacePrefix;
+    if (disk.bus_type != BusTypeUsb && disk.interface_path.Left(prefix.GetLength()) != prefix) return kUsbDiskNotUsb;
+    if (ToolHungOn(disk.interface_path)) return kUsbDiskToolHung;
+    CArray<driver_letter_info> letters;
+    BYTE number[sizeof(STORAGE_DEVICE_NUMBER)];
+    ReadDriveLetters(storage, true, number, letters);
+    for (INT_PTR i = 0; i < letters.GetSize(); ++i)
+        if (letters[i].device_number == deviceNumber && DriveIsProtected(letters[i].letter, protectedPaths))
+            return kUsbDiskProtected;
+    return kUsbDiskAccepted;
+}
+
+CString UsbDiskRefusalText(UsbDiskCheck check, int deviceNumber) {
+    CString text;
+    switch (check) {
+        case kUsbDiskAccepted: break;
+        case kUsbDiskMissing: text.Format(FixedText::kUsbRefuseNoDisk, deviceNumber); break;
+        case kUsbDiskNotUsb: text.Format(FixedText::kUsbRefuseNotUsb, deviceNumber); break;
+        case kUsbDiskProtected: text.Format(FixedText::kUsbRefuseProtected, deviceNumber); break;
+        case kUsbDiskChanged: text.Format(FixedText::kUsbRefuseDiskChanged, deviceNumber); break;
+        case kUsbDiskToolHung: text = FixedText::kUsbRefuseHungTool; break;
+    }
+    return text;
+}
+
+void AddOwnProtectedPaths(ProtectedPaths& paths) {
+    wchar_t buffer[MAX_PATH + 1] = {};
+    UINT n = GetSystemWindowsDirectoryW(buffer, MAX_PATH);
+    if (n > 0 && n < MAX_PATH) paths.push_back(buffer);
+    n = GetModuleFileNameW(nullptr, buffer, MAX_PATH);
+    if (n > 0 && n < MAX_PATH) paths.push_back(buffer);
+}
+
+CString JoinProtectedPaths(const ProtectedPaths& paths) {
+    CString text;
+    for (size_t i = 0; i < paths.size(); ++i) {
+        if (paths[i].IsEmpty()) continue;
+        if (!text.IsEmpty()) text += FixedText::kProtectedPathsSeparator;
+        text += paths[i];
+    }
+    return text;
+}
+
+void SplitProtectedPaths(const CString& text, ProtectedPaths& paths) {
+    int start = 0;
+    for (;;) {
+        CString token = text.Tokenize(FixedText::kProtectedPathsSeparator, start);
+        if (start < 0) break;
+        if (!token.IsEmpty()) paths.push_back(token);
+    }
+}
+
+void ReadProtectedPathsFromEnvironment(ProtectedPaths& paths) {
+    DWORD needed = GetEnvironmentVariableW(FixedText::kProtectedPathsVariable, nullptr, 0);
+    if (needed == 0) return;
+    CString text;
+    wchar_t* buffer = text.GetBuffer((int)needed);
+    DWORD got = GetEnvironmentVariableW(FixedText::kProtectedPathsVariable, buffer, needed);
+    text.ReleaseBuffer(got < needed ? (int)got : 0);
+    SplitProtectedPaths(text, paths);
+}
+
+void PublishProtectedPaths(const ProtectedPaths& paths) {
+    SetEnvironmentVariableW(FixedText::kProtectedPathsVariable, JoinProtectedPaths(paths));
+}
+
+namespace {
+
+std::mutex g_hungLock;
+
+std::set<std::wstring>& HungDisks() {
+    static std::set<std::wstring> disks;
+    return disks;
+}
+
+std::wstring HungKey(const CString& path) {
+    CString upper = path;
+    upper.MakeUpper();
+    return std::wstring(upper.GetString());
+}
+
+}  // namespace
+
+void NoteToolHung(const CString& interfacePath) {
+    std::lock_guard<std::mutex> hold(g_hungLock);
+    HungDisks().insert(HungKey(interfacePath));
+}
+
+BOOL ToolHungOn(const CString& interfacePath) {
+    std::lock_guard<std::mutex> hold(g_hungLock);
+    return HungDisks().count(HungKey(interfacePath)) ? TRUE : FALSE;
+}
+
+void ForgetHungTools() {
+    std::lock_guard<std::mutex> hold(g_hungLock);
+    HungDisks().clear();
+}

@@ -1,0 +1,52 @@
+// The checks that stand between a USB disk and anything that erases it: the
+// device number must still name the disk the user confirmed (its interface
+// path), that disk must be a USB disk, and none of its volumes may hold the
+// Windows folder, the program or the data folder. The writer runs them
+// before each tool it starts, and each tool runs them itself again.
+#pragma once
+
+#include <vector>
+
+#include "disk/disk_inventory.h"
+
+// Paths whose drives must not be touched (copyable, unlike CStringArray).
+typedef std::vector<CString> ProtectedPaths;
+
+enum UsbDiskCheck {
+    kUsbDiskAccepted = 0,
+    kUsbDiskMissing = 1,    // no disk has this device number
+    kUsbDiskNotUsb = 2,     // the disk is not on the USB bus
+    kUsbDiskProtected = 3,  // one of its volumes holds a protected path
+    kUsbDiskChanged = 4,    // the number now belongs to another disk
+    kUsbDiskToolHung = 5,   // a tool on this disk outlived its time limit earlier
+};
+
+// The disk record of a device number, read through the storage seam; FALSE
+// when no disk answers with that number.
+BOOL FindDiskByDeviceNumber(IStorageCalls& storage, int deviceNumber, disk_info& disk);
+// All checks in one. An empty expected path accepts whichever disk has the
+// number (the tools, which are given only the number).
+UsbDiskCheck CheckUsbDiskForWriting(IStorageCalls& storage, int deviceNumber, const CString& expectedPath,
+                                    const ProtectedPaths& protectedPaths);
+// The user's text of a refusal.
+CString UsbDiskRefusalText(UsbDiskCheck check, int deviceNumber);
+
+// Protected paths: the Windows folder and the running program (found here),
+// the data folder (given by the program). The drive of each path is what is
+// protected; letters compare without regard to case.
+void AddOwnProtectedPaths(ProtectedPaths& paths);
+// Joined for the environment variable, and read back from it.
+CString JoinProtectedPaths(const ProtectedPaths& paths);
+void SplitProtectedPaths(const CString& text, ProtectedPaths& paths);
+void ReadProtectedPathsFromEnvironment(ProtectedPaths& paths);
+// Sets the variable in this process, so that every tool started later inherits it.
+void PublishProtectedPaths(const ProtectedPaths& paths);
+// TRUE when the drive text ("E:") is the drive of one of the paths.
+BOOL DriveIsProtected(const CString& drive, const ProtectedPaths& paths);
+
+// A tool that outlived its time limit may still be working on the disk: the
+// disk (by interface path) gets no other tool for the rest of the process.
+void NoteToolHung(const CString& interfacePath);
+BOOL ToolHungOn(const CString& interfacePath);
+// Forgets every note (tests only).
+void ForgetHungTools();

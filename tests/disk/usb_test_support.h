@@ -1,0 +1,15 @@
+// Machines with a USB stick, shared by the USB inventory, writer and tool tests.
+#pragma once
+
+#include "support/fake_machine.h"
+
+// A SATA system disk (C:, the Windows volume), a SATA data disk (D:) and a
+// removable USB stick of about 8 GB with one FAT32 partition (F:). The stick
+// has device number `usbDevice`; the SATA disks take the two lowest others.
+void BuildUsbMachine(FakeMachine& m, int usbDevice = 3);
+// The interface path of the stick of BuildUsbMachine.
+std::wstring UsbStickPath(int usbDevice = 3);
+// A removable USB disk of about 8 GB without partitions.
+FakeDisk UsbStick(const std::wstring& path, int device);
+// The stick's size in bytes.
+LONGLONG UsbStickBytes();

@@ -1,0 +1,586 @@
+// The USB boot-disk writer against the simulated machine: the commands it
+// sends, the files it leaves on the partitions it created, how it finds them,
+// and everything it refuses before the first tool runs.
+#include <gtest/gtest.h>
+#include <process.h>
+
+#include <functional>
+
+#include "core/fixed_texts.h"
+#include "disk/usb_disk_guard.h"
+#include "disk_test_support.h"
+#include "pages/usb_boot_writer.h"
+#include "usb_test_support.h"
+
+namespace {
+
+const ULONGLONG kQuarterMiB = 262144;
+const wchar_t* const kWork = L"C:\\Work";
+const wchar_t* const kData = L"D:\\Data";
+const wchar_t* const kBootSources[10] = {L"wgl4_boot.ttf", L"chs_boot.ttf", L"bootmgr.exe.mui", L"bootmgr",
+                                         L"bootmgfw.efi", L"bootmgfw.efi.mui", L"waldr", L"boot.sdi", L"bhd",
+                                         L"efibcd"};
+
+class RecordingView : public IUsbWriterView {
+public:
+    void SetStatusText(const wchar_t* text) override { statuses.push_back(text); }
+    void ShowLog(const wchar_t* text) override { logs.push_back(text); }
+    void SetCopying(BOOL copying, const wchar_t* name) override {
+        copyEvents.push_back((copying ? L"+" : L"-") + std::wstring(name));
+    }
+    std::vector<std::wstring> statuses, logs, copyEvents;
+};
+
+class UsbWriter : public ::testing::Test {
+public:
+    void SetUp() override {
+        ForgetHungTools();
+        Build(3);
+    }
+    void Build(int device) {
+        m = FakeMachine();
+        BuildUsbMachine(m, device);
+        m.AddFolder(kWork);
+        m.AddFolder(std::wstring(kWork) + L"\\tools");
+        m.AddFolder(kData);
+        for (const wchar_t* tool : {FixedText::kUsbPrepareTool, FixedText::kUsbPartitionTool,
+                                    FixedText::kUsbBootSectorTool, FixedText::kUsbBootRecordFile})
+            m.AddFile(std::wstring(kWork) + L"\\" + tool, 1024);
+        for (const wchar_t* name : kBootSources) m.AddFile(std::wstring(kWork) + L"\\tools\\" + name, kQuarterMiB);
+        pe.RemoveAll();
+        const wchar_t* names[3] = {L"pe7.wim", L"pe8.wim", L"pe10.wim"};
+        for (const wchar_t* name : names) {
+            COnlinefileinfo record;
+            record.m_fileName = name;
+            record.m_title = name;
+            pe.Add(record);
+        }
+        tool = COnlinefileinfo();
+        tool.m_sectionName = L"tool";
+        tool.m_fileName = L"kvttool.7z";
+        tool.m_title = L"工具";
+        Download(tool, 50 * kMiB + kMiB / 2);
+        Download(pe[2], 200 * kMiB + kMiB / 4);  // the USB road's entry
+
+        job = UsbWriteJob();
+        job.deviceNumber = device;
+        job.interfacePath = UsbStickPath(device).c_str();
+        job.workFolder = kWork;
+        job.dataFolder = kData;
+        job.peImages = &pe;
+        job.usbPeIndex = 2;
+        job.toolFile = &tool;
+        job.filePrefix = L"kvt";
+        job.usbToolFileName = L"kvttool.bin";
+        job.volumeLabel = L"KAVETTA";
+        job.volumeLabelAlt = L"KAVETTA_PE";
+        job.protectedPaths = {L"C:\\Windows", L"D:\\Data", L"C:\\Program Files\\Kavetta\\kavetta.exe"};
+    }
+    void Download(COnlinefileinfo& record, ULONGLONG size) {
+        m.AddFile(std::wstring(kData) + L"\\" + record.m_fileName.GetString(), size);
+        record.m_checkState = 3;
+    }
+    int Write() {
+        CUsbDiskInventory inventory(&m);
+        CUsbBootDiskWriter writer(job, inventory, view, &m, &m);
+        int result = writer.WriteBootDisk();
+        driveLetter = writer.m_driveLetter;
+        failure = writer.m_failure;
+        efiMb = writer.m_efiSizeMb;
+        return result;
+    }
+    // The tool runs without the work folder: "kvtpart.exe|4 /del /all /y".
+    std::vector<std::wstring> Runs() const {
+        std::vector<std::wstring> out;
+        for (const auto& run : m.runs) out.push_back(run.substr(wcslen(kWork) + 1));
+        return out;
+    }
+    static std::vector<std::wstring> FullRuns(int device, unsigned efiMb) {
+        wchar_t efi[128];
+        swprintf(efi, 128, L"kvtpart.exe|%d /cre /pri /sz:%u /for /align:1MB /q /v:EFI /END /y", device + 1, efiMb);
+        const std::wstring d = std::to_wstring(device), n = std::to_wstring(device + 1);
+        return {L"kvtprep.exe|" + d + L" /dismount",
+                L"kvtpart.exe|" + n + L" /del /all /y",
+                efi,
+                L"kvtpart.exe|" + n + L" /act /p:1",
+                L"kvtpart.exe|" + n + L"  /cre /pri /for /NTFS /align:1MB /q /v:DATA /y",
+                L"kvtmbr.exe|/device=" + d + L" /partitions /firstpart=0 /quiet",
+                L"kvtmbr.exe|/device=" + d + L" /mbr /install  /type=GRUB4DOS /boot_file=waldr /quiet"};
+    }
+    std::wstring LabelOf(wchar_t letter) const {
+        for (const FakeVolume& v : m.volumes)
+            if (v.letter == letter) return v.label;
+        return L"(no volume)";
+    }
+
+    FakeMachine m;
+    CArray<COnlinefileinfo> pe;
+    COnlinefileinfo tool;
+    UsbWriteJob job;
+    RecordingView view;
+    CString driveLetter, failure;
+    unsigned efiMb = 0;
+};
+
+// ---- The table of scenarios: what runs, what the writer answers, where the data partition is.
+
+struct Scenario {
+    const char* name;
+    std::function<void(UsbWriter&)> arrange;
+    int result;
+    int runsExpected;         // how many of the full command list ran (in order), -1 to skip the check
+    const wchar_t* dataDrive;  // the writer's final drive text when it succeeds
+};
+
+class UsbWriterScenarios : public UsbWriter {};
+
+TEST_F(UsbWriterScenarios, Table) {
+    const Scenario scenarios[] = {
+        {"a disk is written", [](UsbWriter&) {}, 1, 7, L"F:"},
+        {"the EFI letter shows up late", [](UsbWriter& t) { t.m.usbTools.efiLetterWaits = 3; }, 1, 7, L"F:"},
+        {"no letter after the EFI partition", [](UsbWriter& t) { t.m.usbTools.efiGetsLetter = false; }, 0, 4, nullptr},
+        {"the data letter shows up late", [](UsbWriter& t) { t.m.usbTools.dataLetterWaits = 4; }, 1, 7, L"F:"},
+        {"zero letters after the data partition",
+         [](UsbWriter& t) {
+             t.m.usbTools.dataGetsLetter = false;
+             t.m.usbTools.efiLetterDropsWithData = true;
+         },
+         0, 7, nullptr},
+        {"one letter, the data partition's",
+         [](UsbWriter& t) { t.m.usbTools.efiLetterDropsWithData = true; }, 1, 7, L"E:"},
+        {"one letter, but the EFI partition's", [](UsbWriter& t) { t.m.usbTools.dataGetsLetter = false; }, 0, 7,
+         nullptr},
+        {"two letters, the data partition renumbered 1 by the ordering",
+         [](UsbWriter& t) { t.m.usbTools.orderSwapsNumbers = true; }, 1, 7, L"F:"},
+        {"the clearing fails once", [](UsbWriter& t) { t.m.usbTools.failTimes[L"kvtpart.exe|/del"] = 1; }, 1, -1,
+         L"F:"},
+        {"the clearing fails twice", [](UsbWriter& t) { t.m.usbTools.failTimes[L"kvtpart.exe|/del"] = -1; }, 0, -1,
+         nullptr},
+        {"the EFI partition is not created", [](UsbWriter& t) { t.m.usbTools.exitCodes[L"kvtpart.exe|/cre:EFI"] = 4; },
+         0, 3, nullptr},
+        {"the data partition is not created",
+         [](UsbWriter& t) { t.m.usbTools.exitCodes[L"kvtpart.exe|/cre:DATA"] = 4; }, 0, 5, nullptr},
+        {"the table is not ordered", [](UsbWriter& t) { t.m.usbTools.exitCodes[L"kvtmbr.exe|/partitions"] = 102; }, 0,
+         6, nullptr},
+        {"the boot record is not written", [](UsbWriter& t) { t.m.usbTools.exitCodes[L"kvtmbr.exe|/mbr"] = 103; }, 0,
+         7, nullptr},
+        {"a boot file is not copied",
+         [](UsbWriter& t) { t.m.failingCopies.push_back(L"E:\\EFI\\Boot\\bootx64.efi"); }, 0, 4, nullptr},
+        {"the boot environment is not copied",
+         [](UsbWriter& t) { t.m.failingCopies.push_back(L"E:\\boot\\kvthpe.wim"); }, 0, 4, nullptr},
+        {"the preparatory tool fails twice (not judged)",
+         [](UsbWriter& t) { t.m.usbTools.failTimes[L"kvtprep.exe|prep"] = -1; }, 1, -1, L"F:"},
+    };
+    for (const Scenario& s : scenarios) {
+        SCOPED_TRACE(s.name);
+        SetUp();
+        view = RecordingView();
+        s.arrange(*this);
+        EXPECT_EQ(s.result, Write());
+        std::vector<std::wstring> full = FullRuns(3, efiMb);
+        if (s.runsExpected >= 0) {
+            std::vector<std::wstring> expected(full.begin(), full.begin() + s.runsExpected);
+            EXPECT_EQ(expected, Runs());
+        }
+        if (s.result) {
+            EXPECT_STREQ(s.dataDrive, driveLetter);
+            EXPECT_EQ(L"KAVETTA", LabelOf(driveLetter[0]));
+            EXPECT_EQ(L"GRUB4DOS|waldr", m.bootRecords[3]);
+            EXPECT_EQ(FixedText::kUsbFinishedText, view.statuses.back());
+        } else {
+            EXPECT_NE(FixedText::kUsbFinishedText, view.statuses.empty() ? L"" : view.statuses.back());
+        }
+        // Every letter wait is bounded.
+        EXPECT_LE(m.waitedMs, FixedText::kUsbAfterPrepareMs + 2 * FixedText::kUsbLetterPollLimitMs);
+    }
+}
+
+TEST_F(UsbWriter, ClearingRunsAtMostTwiceAndPreparationAtMostTwice) {
+    m.usbTools.failTimes[L"kvtprep.exe|prep"] = -1;
+    m.usbTools.failTimes[L"kvtpart.exe|/del"] = -1;
+    EXPECT_EQ(0, Write());
+    EXPECT_EQ((std::vector<std::wstring>{L"kvtprep.exe|3 /dismount", L"kvtprep.exe|3 /dismount",
+                                         L"kvtpart.exe|4 /del /all /y", L"kvtpart.exe|4 /del /all /y"}),
+              Runs());
+}
+
+TEST_F(UsbWriter, DeviceZeroIsDiskOneForThePartitioningToolAndKeysZero) {
+    Build(0);
+    ASSERT_EQ(1, Write()) << Narrow(failure);
+    EXPECT_EQ(FullRuns(0, efiMb), Runs());
+    // The partitions the tool made were found under "0:1" and "0:2".
+    EXPECT_TRUE(m.HasFile(L"E:\\waldr"));
+    EXPECT_STREQ(L"F:", driveLetter);
+    EXPECT_EQ(L"GRUB4DOS|waldr", m.bootRecords[0]);
+}
+
+TEST_F(UsbWriter, EfiSizeCountsEveryFileItCopiesPlus100) {
+    Download(pe[0], 700 * kMiB);
+    ASSERT_EQ(1, Write()) << Narrow(failure);
+    // 700 (PE entry 0) + 200.25 (the USB entry) + 50.5 (tool file) + 12 x 0.25 (boot files) + 100.
+    EXPECT_EQ(1053u, efiMb);
+    EXPECT_EQ(L"kvtpart.exe|4 /cre /pri /sz:1053 /for /align:1MB /q /v:EFI /END /y", Runs()[2]);
+}
+
+TEST_F(UsbWriter, FilesLandOnTheirPlaces) {
+    Download(pe[0], 10 * kMiB);
+    ASSERT_EQ(1, Write()) << Narrow(failure);
+    const wchar_t* efiFiles[] = {
+        L"E:\\boot\\pe7.wim", L"E:\\boot\\kvthpe.wim", L"E:\\IWLL\\IMGS\\kvttool.bin",
+        L"E:\\Boot\\Fonts\\wgl4_boot.ttf", L"E:\\Boot\\Fonts\\chs_boot.ttf",
+        L"E:\\EFI\\Microsoft\\Boot\\Fonts\\wgl4_boot.ttf", L"E:\\EFI\\Microsoft\\Boot\\Fonts\\chs_boot.ttf",
+        L"E:\\Boot\\zh-CN\\bootmgr.exe.mui", L"E:\\boot\\bootmgr", L"E:\\EFI\\Boot\\bootx64.efi",
+        L"E:\\EFI\\Boot\\zh-CN\\bootx64.efi.mui", L"E:\\waldr", L"E:\\boot\\boot.sdi", L"E:\\boot\\bcd",
+        L"E:\\efi\\microsoft\\boot\\bcd"};
+    for (const wchar_t* file : efiFiles) EXPECT_TRUE(m.HasFile(file)) << Narrow(file);
+    // The sources behind the names: the store of the legacy loader is "bhd", the EFI one "efibcd".
+    EXPECT_NE(m.log.end(), std::find(m.log.begin(), m.log.end(), L"copy C:\\Work\\tools\\bhd -> E:\\boot\\bcd"));
+    EXPECT_NE(m.log.end(), std::find(m.log.begin(), m.log.end(),
+                                     L"copy C:\\Work\\tools\\bootmgfw.efi -> E:\\EFI\\Boot\\bootx64.efi"));
+    EXPECT_EQ(200 * kMiB + kMiB / 4, (LONGLONG)m.FileSize(L"E:\\boot\\kvthpe.wim"));
+    EXPECT_EQ(L"KAVETTA", LabelOf(L'F'));
+    EXPECT_EQ(L"EFI", LabelOf(L'E'));
+}
+
+TEST_F(UsbWriter, WhichBootEnvironmentEntriesAreCopiedUnderWhichNames) {
+    struct Case {
+        const char* name;
+        int usbIndex;
+        bool verified[3];
+        bool staleFile[3];  // a file in the data folder that was never verified
+        std::vector<std::wstring> copied;
+    } cases[] = {
+        {"only the third", 2, {false, false, true}, {false, false, false}, {L"3"}},
+        {"first and third", 2, {true, false, true}, {false, false, false}, {L"1", L"3"}},
+        {"a stale second is never copied instead", 2, {false, false, true}, {false, true, false}, {L"3"}},
+        {"the USB entry wins over a verified second", 2, {false, true, true}, {false, false, false}, {L"3"}},
+        {"USB entry 1, first and second", 1, {true, true, true}, {false, false, false}, {L"1", L"2"}},
+        {"USB entry 0, second as the other", 0, {true, true, false}, {false, false, true}, {L"1", L"2"}},
+    };
+    const wchar_t* names[3] = {L"pe7.wim", L"pe8.wim", L"pe10.wim"};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        m.RemoveFile((std::wstring(kData) + L"\\pe10.wim").c_str());
+        job.usbPeIndex = c.usbIndex;
+        for (int i = 0; i < 3; ++i) {
+            pe[i].m_checkState = 0;
+            if (c.verified[i]) Download(pe[i], (ULONGLONG)(i + 1) * kMiB);
+            if (c.staleFile[i]) m.AddFile(std::wstring(kData) + L"\\" + names[i], 9 * kMiB);
+        }
+        ASSERT_EQ(1, Write()) << Narrow(failure);
+        std::vector<std::wstring> copied;
+        for (int i = 0; i < 3; ++i) {
+            std::wstring needle = std::wstring(L"copy ") + kData + L"\\" + names[i] + L" -> ";
+            for (const auto& line : m.log)
+                if (line.compare(0, needle.size(), needle) == 0) {
+                    copied.push_back(std::to_wstring(i + 1));
+                    std::wstring target = line.substr(needle.size());
+                    EXPECT_EQ(i == 0 ? L"E:\\boot\\pe7.wim" : L"E:\\boot\\kvthpe.wim", target);
+                }
+        }
+        EXPECT_EQ(c.copied, copied);
+    }
+}
+
+TEST_F(UsbWriter, LabelFollowsTheBootModeFlag) {
+    job.bootModeFlag = 1;
+    ASSERT_EQ(1, Write());
+    EXPECT_EQ(L"KAVETTA_PE", LabelOf(L'F'));
+    // The label call got the root with its separator.
+    EXPECT_NE(m.log.end(), std::find(m.log.begin(), m.log.end(), L"label F:\\ KAVETTA_PE"));
+}
+
+TEST_F(UsbWriter, DebugModeLogsEveryStepWithTheExactTexts) {
+    job.debugMode = TRUE;
+    ASSERT_EQ(1, Write());
+    const std::vector<std::wstring> expected = {
+        L"开始制作U盘启动盘，设备编号:3",
+        L"准备工具返回代码为:0,命令行为:\r\n3 /dismount",
+        L"gdisk删除分区返回代码为:0,命令行为:\r\n4 /del /all /y",
+        L"gdisk创建efi分区返回代码为:0,命令行为:\r\n4 /cre /pri /sz:" + std::to_wstring(efiMb) +
+            L" /for /align:1MB /q /v:EFI /END /y",
+        L"gdisk激活efi分区返回代码为:0,命令行为:\r\n4 /act /p:1",
+        L"查找盘符返回结果:E:",
+        L"复制PE文件完成",
+        L"复制PE增强软件完成",
+        L"写入引导文件完成",
+        L"gdisk创建数据分区返回代码为:0,命令行为:\r\n4  /cre /pri /for /NTFS /align:1MB /q /v:DATA /y",
+        L"bootice理顺分区返回代码为:0,命令行为:\r\n/device=3 /partitions /firstpart=0 /quiet",
+        L"bootice写入grldr引导返回代码为:0,命令行为:\r\n/device=3 /mbr /install  /type=GRUB4DOS /boot_file=waldr /quiet",
+        L"查找到分区编号2的盘符为:F:",
+        L"数据分区卷标设置为:KAVETTA",
+    };
+    EXPECT_EQ(expected, view.logs);
+    const std::vector<std::wstring> steps = {
+        FixedText::kUsbPreparingText, L"正在创建UEFI分区，请稍候 . . .", L"正在写入U盘引导文件 . . .",
+        L"正在创建数据分区，请稍候 . . .", L"正在理顺分区，请稍候 . . .", L"写入分区引导，请稍候 . . .",
+        L"正在检测数据分区，请稍候 . . .", FixedText::kUsbLabellingText, FixedText::kUsbFinishedText};
+    std::vector<std::wstring> seen;
+    for (const auto& s : view.statuses)
+        if (s.find(L"%") == std::wstring::npos && s.compare(0, 4, L"正在复制") != 0) seen.push_back(s);
+    EXPECT_EQ(steps, seen);
+}
+
+TEST_F(UsbWriter, WithoutDebugModeNothingIsLogged) {
+    ASSERT_EQ(1, Write());
+    EXPECT_TRUE(view.logs.empty());
+}
+
+// ---- Refusals before anything changes: no command is recorded.
+
+TEST_F(UsbWriter, RefusesBeforeAnyToolRuns) {
+    struct Case {
+        const char* name;
+        std::function<void(UsbWriter&)> arrange;
+        const wchar_t* failureStart;
+    } cases[] = {
+        {"the number now names another disk",
+         [](UsbWriter& t) { t.job.interfacePath = L"\\\\?\\usbstor#disk&ven_other#9&0"; }, L"设备编号 3 已不是"},
+        {"no disk has the number", [](UsbWriter& t) { t.job.deviceNumber = 9; }, L"找不到设备编号为 9"},
+        {"the disk is not on USB",
+         [](UsbWriter& t) {
+             t.job.deviceNumber = 0;
+             t.job.interfacePath = L"\\\\?\\scsi#disk&ven_acme#0";
+         },
+         L"设备编号为 0 的磁盘不是U盘"},
+        {"the data folder is on the stick (letter case ignored)",
+         [](UsbWriter& t) { t.job.protectedPaths.push_back(L"f:\\KavettaData"); }, L"设备编号为 3 的磁盘包含"},
+        {"the program runs from the stick",
+         [](UsbWriter& t) { t.job.protectedPaths.push_back(L"F:\\kavetta.exe"); }, L"设备编号为 3 的磁盘包含"},
+        {"the USB entry was not verified", [](UsbWriter& t) { t.pe[2].m_checkState = 1; }, L"U盘用的维护环境"},
+        {"the USB entry's file is gone", [](UsbWriter& t) { t.m.RemoveFile(L"D:\\Data\\pe10.wim"); },
+         L"U盘用的维护环境"},
+        {"the tool file is missing", [](UsbWriter& t) { t.m.RemoveFile(L"D:\\Data\\kvttool.7z"); }, L"缺少"},
+        {"a boot file is missing", [](UsbWriter& t) { t.m.RemoveFile(L"C:\\Work\\tools\\efibcd"); }, L"缺少"},
+        {"the boot record is missing", [](UsbWriter& t) { t.m.RemoveFile(L"C:\\Work\\kvtgrldr.mbr"); }, L"缺少"},
+        {"the partitioning tool is missing", [](UsbWriter& t) { t.m.RemoveFile(L"C:\\Work\\kvtpart.exe"); }, L"缺少"},
+        {"real host rule: a stand-in boot file",
+         [](UsbWriter& t) {
+             t.m.realHostRule = true;
+             t.m.AddFile(L"C:\\Work\\tools\\waldr", 200, true);
+         },
+         L"程序附带的是占位文件"},
+        {"real host rule: no boot record",
+         [](UsbWriter& t) {
+             t.m.realHostRule = true;
+             t.m.RemoveFile(L"C:\\Work\\kvtgrldr.mbr");
+         },
+         L"缺少"},
+        {"real host rule: a stand-in boot record",
+         [](UsbWriter& t) {
+             t.m.realHostRule = true;
+             t.m.AddFile(L"C:\\Work\\kvtgrldr.mbr", 1024, true);
+         },
+         L"程序附带的是占位文件"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        c.arrange(*this);
+        EXPECT_EQ(0, Write());
+        EXPECT_TRUE(m.runs.empty());
+        EXPECT_EQ(0u, std::count_if(m.log.begin(), m.log.end(),
+                                    [](const std::wstring& l) { return l.compare(0, 5, L"copy ") == 0; }));
+        EXPECT_EQ(0, failure.Find(c.failureStart)) << Narrow(failure);
+    }
+}
+
+TEST_F(UsbWriter, StandInsAreAcceptedUnlessTheRealRuleApplies) {
+    m.AddFile(L"C:\\Work\\tools\\waldr", 200, true);
+    m.AddFile(L"C:\\Work\\kvtgrldr.mbr", 1024, true);
+    EXPECT_EQ(1, Write());
+    SetUp();
+    m.realHostRule = true;
+    EXPECT_EQ(1, Write()) << "real files pass the real rule: " << Narrow(failure);
+}
+
+TEST_F(UsbWriter, ADiskThatChangesBetweenToolsStopsTheJob) {
+    // While the preparatory tool runs, the stick is pulled and another USB
+    // disk takes its device number: the clearing never runs.
+    m.usbTools.after[L"kvtprep.exe|prep"] = [](FakeMachine& machine) {
+        machine.DiskByDevice(3)->path = L"\\\\?\\usbstor#disk&ven_other#3&0";
+    };
+    EXPECT_EQ(0, Write());
+    EXPECT_EQ((std::vector<std::wstring>{L"kvtprep.exe|3 /dismount"}), Runs());
+    EXPECT_EQ(0, failure.Find(L"设备编号 3 已不是")) << Narrow(failure);
+}
+
+TEST_F(UsbWriter, AToolThatOutlivesItsTimeLimitIsNeverStartedAgainOnThatDisk) {
+    m.usbTools.exitCodes[L"kvtpart.exe|/del"] = 259;
+    job.debugMode = TRUE;
+    EXPECT_EQ(0, Write());
+    EXPECT_EQ((std::vector<std::wstring>{L"kvtprep.exe|3 /dismount", L"kvtpart.exe|4 /del /all /y"}), Runs())
+        << "no second clearing run";
+    EXPECT_TRUE(ToolHungOn(UsbStickPath(3).c_str()));
+    // A second job on the same disk is refused before any tool.
+    m.runs.clear();
+    m.usbTools.exitCodes.clear();
+    EXPECT_EQ(0, Write());
+    EXPECT_TRUE(m.runs.empty());
+    EXPECT_STREQ(FixedText::kUsbRefuseHungTool, failure);
+}
+
+TEST_F(UsbWriter, TheDiskToolGetsTheSameChecksAndAtMostTwoRuns) {
+    m.AddFile(L"C:\\Work\\kvtdisk.exe", 1024);
+    struct Case {
+        const char* name;
+        std::function<void(UsbWriter&)> arrange;
+        int result;
+        int runs;
+    } cases[] = {
+        {"it succeeds", [](UsbWriter&) {}, 1, 1},
+        {"it fails once", [](UsbWriter& t) { t.m.usbTools.failTimes[L"kvtdisk.exe|/restore"] = 1; }, 1, 2},
+        {"it fails twice", [](UsbWriter& t) { t.m.usbTools.failTimes[L"kvtdisk.exe|/restore"] = -1; }, 0, 2},
+        {"another disk has the number", [](UsbWriter& t) { t.job.interfacePath = L"\\\\?\\usbstor#x#3"; }, 0, 0},
+        {"the program runs from it", [](UsbWriter& t) { t.job.protectedPaths.push_back(L"f:\\kavetta.exe"); }, 0, 0},
+        {"the tool is missing", [](UsbWriter& t) { t.m.RemoveFile(L"C:\\Work\\kvtdisk.exe"); }, 0, 0},
+        // Last: the note it leaves is checked after the loop.
+        {"it outlives its time limit", [](UsbWriter& t) { t.m.usbTools.exitCodes[L"kvtdisk.exe|/restore"] = 259; }, 0,
+         1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        m.AddFile(L"C:\\Work\\kvtdisk.exe", 1024);
+        c.arrange(*this);
+        CUsbDiskInventory inventory(&m);
+        CUsbBootDiskWriter writer(job, inventory, view, &m, &m);
+        EXPECT_EQ(c.result, writer.RunUsbDiskTool());
+        EXPECT_EQ(std::vector<std::wstring>(c.runs, L"kvtdisk.exe|3 /restore"), Runs());
+    }
+    EXPECT_TRUE(ToolHungOn(UsbStickPath(3).c_str())) << "after the time-out case";
+}
+
+// ---- The copy with progress.
+
+TEST_F(UsbWriter, CopyWithProgressIsJudgedAndNeverReplaces) {
+    CUsbDiskInventory inventory(&m);
+    CUsbBootDiskWriter writer(job, inventory, view, &m, &m);
+    COnlinefileinfo image;
+    image.m_fileName = L"win10.iso";
+    image.m_title = L"Windows 10";
+    m.AddFile(L"D:\\Data\\win10.iso", 4 * kMiB);
+    EXPECT_EQ(1, writer.CopyFileWithProgress(image, L"F:\\KVTIMG\\deep\\win10.iso"));
+    EXPECT_TRUE(m.IsFolder(L"F:\\KVTIMG\\deep"));
+    EXPECT_EQ((std::vector<std::wstring>{L"+Windows 10", L"-Windows 10"}), view.copyEvents);
+    EXPECT_EQ((std::vector<std::wstring>{L"正在复制 Windows 10  50%", L"正在复制 Windows 10  100%"}), view.statuses);
+    EXPECT_EQ(0, writer.CopyFileWithProgress(image, L"F:\\KVTIMG\\deep\\win10.iso")) << "an existing target stays";
+    EXPECT_EQ(0, writer.CopyFileWithProgress(image, L"Q:\\win10.iso")) << "no such drive";
+    image.m_fileName = L"missing.iso";
+    EXPECT_EQ(0, writer.CopyFileWithProgress(image, L"F:\\missing.iso"));
+    image.m_fileName = L"win10.iso";
+    CString longTarget = L"F:\\" + CString(L'a', 255) + L"\\x.iso";
+    EXPECT_EQ(0, writer.CopyFileWithProgress(image, longTarget));
+    m.failingCopies.push_back(L"F:\\full.iso");
+    EXPECT_EQ(0, writer.CopyFileWithProgress(image, L"F:\\full.iso")) << "a failed copy is not a copy";
+}
+
+TEST(UsbCopyProgress, PercentIsTruncatedAndAnEmptyFileIsDone) {
+    struct Case {
+        LONGLONG total, done;
+        const wchar_t* text;
+    } cases[] = {{1000, 0, L"正在复制 x  0%"}, {1000, 999, L"正在复制 x  99%"}, {3, 1, L"正在复制 x  33%"},
+                 {0, 0, L"正在复制 x  100%"}, {5000000000LL, 5000000000LL, L"正在复制 x  100%"}};
+    FakeMachine m;
+    RecordingView view;
+    CUsbDiskInventory inventory(&m);
+    UsbWriteJob job;
+    job.dataFolder = L"D:";
+    CUsbBootDiskWriter writer(job, inventory, view, &m, &m);
+    m.AddFile(L"D:\\x", 0);
+    COnlinefileinfo record;
+    record.m_fileName = L"x";
+    record.m_title = L"x";
+    m.volumes.push_back(FakeVolume());
+    m.volumes.back().letter = L'D';
+    writer.CopyFileWithProgress(record, L"D:\\y");  // sets the name the routine shows
+    for (const Case& c : cases) {
+        view.statuses.clear();
+        LARGE_INTEGER total, done, zero = {};
+        total.QuadPart = c.total;
+        done.QuadPart = c.done;
+        EXPECT_EQ((DWORD)PROGRESS_CONTINUE, CUsbBootDiskWriter::CopyProgressRoutine(total, done, zero, zero, 1, 0,
+                                                                                  nullptr, nullptr, &writer));
+        ASSERT_EQ(1u, view.statuses.size());
+        EXPECT_EQ(c.text, view.statuses[0]);
+    }
+}
+
+// ---- One disk maker at a time, and the events between queue and maker.
+
+TEST(UsbDiskMaker, OnlyOneAtATime) {
+    ASSERT_TRUE(TryEnterDiskMaker());
+    EXPECT_TRUE(DiskMakerRunning());
+    EXPECT_FALSE(TryEnterDiskMaker());
+    LeaveDiskMaker();
+    EXPECT_FALSE(DiskMakerRunning());
+    EXPECT_TRUE(TryEnterDiskMaker());
+    LeaveDiskMaker();
+}
+
+struct WaitThread {
+    CUsbJobEvents* events;
+    bool image;
+    volatile LONG result = -1;
+    HANDLE handle = nullptr;
+    static unsigned __stdcall Run(void* p) {
+        WaitThread* t = static_cast<WaitThread*>(p);
+        InterlockedExchange(&t->result, t->image ? t->events->WaitImage() : t->events->WaitExtra());
+        return 0;
+    }
+    void Start() { handle = (HANDLE)_beginthreadex(nullptr, 0, Run, this, 0, nullptr); }
+    // Whether the wait ended within the time (the thread is then finished).
+    bool Ended(DWORD ms) { return WaitForSingleObject(handle, ms) == WAIT_OBJECT_0; }
+    ~WaitThread() {
+        if (handle) CloseHandle(handle);
+    }
+};
+
+TEST(UsbJobEvents, AWaitEndsOnItsFileTheQueueEndOrAStopOnly) {
+    CUsbJobEvents events;
+    {
+        WaitThread t{&events, true};
+        t.Start();
+        EXPECT_FALSE(t.Ended(300)) << "nothing signalled: still waiting";
+        events.SignalExtra();
+        EXPECT_FALSE(t.Ended(200)) << "the other file's signal does not wake the image wait";
+        events.SignalImage();
+        ASSERT_TRUE(t.Ended(5000));
+        EXPECT_EQ(kUsbFileReady, t.result);
+    }
+    EXPECT_EQ(kUsbFileReady, events.WaitExtra()) << "the extra file's signal stayed pending";
+    {
+        WaitThread t{&events, true};
+        t.Start();
+        events.SignalQueueEnded();
+        ASSERT_TRUE(t.Ended(5000)) << "the queue's end wakes a wait for a file it never signalled";
+        EXPECT_EQ(kUsbQueueEnded, t.result);
+    }
+    EXPECT_EQ(kUsbQueueEnded, events.WaitExtra()) << "once the queue is over no wait blocks";
+    events.ResetForJob();
+    {
+        WaitThread t{&events, false};
+        t.Start();
+        events.Stop();
+        ASSERT_TRUE(t.Ended(5000));
+        EXPECT_EQ(kUsbJobStopped, t.result);
+    }
+}
+
+TEST(UsbJobEvents, ASignalOfAnEarlierJobDoesNotLeakIntoTheNext) {
+    CUsbJobEvents events;
+    events.SignalImage();  // left by a job whose writer failed before it waited
+    events.ResetForJob();
+    events.SignalQueueEnded();
+    EXPECT_EQ(kUsbQueueEnded, events.WaitImage());
+    // A file signalled before the queue's end is reported as ready.
+    events.ResetForJob();
+    events.SignalImage();
+    events.SignalQueueEnded();
+    EXPECT_EQ(kUsbFileReady, events.WaitImage());
+    events.Stop();
+    EXPECT_EQ(kUsbJobStopped, events.WaitImage()) << "a stop wins";
+}
+
+}  // namespace

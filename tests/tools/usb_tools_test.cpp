@@ -1,0 +1,382 @@
+// Our USB tools, run in-process against the simulated machine: the commands
+// each accepts, what reaches the machine, and what each refuses.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/fixed_texts.h"
+#include "support/fake_machine.h"
+#include "disk/tool_files.h"
+#include "disk/usb_test_support.h"
+#include "support/test_files.h"
+#include "tools/usb_tools.h"
+
+namespace {
+
+struct ToolRun {
+    int code;
+    CString message;
+};
+
+ToolRun RunTool(ToolFunction tool, FakeMachine& m, const ToolContext& context, const std::vector<std::wstring>& args) {
+    std::vector<std::wstring> storage = {L"tool.exe"};
+    storage.insert(storage.end(), args.begin(), args.end());
+    std::vector<wchar_t*> argv;
+    for (auto& a : storage) argv.push_back(&a[0]);
+    ToolRun run;
+    run.code = tool((int)argv.size(), argv.data(), m, m, context, run.message);
+    return run;
+}
+
+class UsbTools : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m = FakeMachine();
+        BuildUsbMachine(m, 3);
+        m.usbTools.active = false;
+        m.AddFolder(L"C:\\Temp");
+        m.AddFolder(L"C:\\Work");
+        context.protectedPaths = {L"C:\\Windows", L"D:\\Data", L"C:\\Work\\kavetta.exe"};
+        context.toolFolder = L"C:\\Work";
+        context.scriptFolder = L"C:\\Temp";
+        context.diskpartPath = L"C:\\Windows\\System32\\diskpart.exe";
+    }
+    std::string Script() const {
+        auto it = m.textFiles.find(L"C:\\TEMP\\KVTDISKPART.TXT");
+        return it == m.textFiles.end() ? std::string() : it->second;
+    }
+    // The bytes of a record file: sectors with the boot signature and the loader's name.
+    std::string Record(DWORD sectors, bool signature = true, const char* name = "GRLDR") {
+        std::string r(sectors * 512, '\0');
+        r.replace(0, 6, "RECORD");
+        if (signature) {
+            r[510] = (char)0x55;
+            r[511] = (char)0xAA;
+        }
+        if (sectors > 1) r.replace(512 + 16, strlen(name), name);
+        return r;
+    }
+    void PutRecord(const std::string& bytes, bool standIn = false) {
+        m.AddFile(L"C:\\Work\\kvtgrldr.mbr", bytes.size(), standIn);
+        auto& f = m.files[FakeMachine::Upper(L"C:\\Work\\kvtgrldr.mbr")];
+        f.content = bytes;
+    }
+    FakeMachine m;
+    ToolContext context;
+};
+
+const std::wstring kDiskpartRun = L"C:\\Windows\\System32\\diskpart.exe|/s \"C:\\Temp\\kvtdiskpart.txt\"";
+
+TEST_F(UsbTools, PartitioningCommandsBecomeTheirDiskpartScripts) {
+    // The stick: 1000 x 255 x 63 sectors of 512 bytes = 7844 MiB (and a bit).
+    struct Case {
+        std::vector<std::wstring> args;
+        const char* script;
+    } cases[] = {
+        {{L"4", L"/del", L"/all", L"/y"}, "select disk 3\r\nclean\r\nconvert mbr\r\n"},
+        {{L"4", L"/cre", L"/pri", L"/sz:850", L"/for", L"/align:1MB", L"/q", L"/v:EFI", L"/END", L"/y"},
+         "select disk 3\r\ncreate partition primary size=850 offset=7160832 align=1024\r\n"
+         "format fs=fat32 quick label=EFI\r\nassign\r\n"},
+        {{L"4", L"/act", L"/p:1"}, "select disk 3\r\nselect partition 1\r\nactive\r\n"},
+        {{L"4", L"/cre", L"/pri", L"/for", L"/NTFS", L"/align:1MB", L"/q", L"/v:DATA", L"/y"},
+         "select disk 3\r\ncreate partition primary align=1024\r\nformat fs=ntfs quick label=DATA\r\nassign\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.script);
+        m.runs.clear();
+        ToolRun run = RunTool(RunPartitionTool, m, context, c.args);
+        EXPECT_EQ(0, run.code) << Utf16ToUtf8(run.message).GetString();
+        EXPECT_EQ(std::vector<std::wstring>{kDiskpartRun}, m.runs);
+        EXPECT_EQ(c.script, Script());
+        EXPECT_FALSE(m.HasFile(L"C:\\Temp\\kvtdiskpart.txt")) << "the script is removed again";
+    }
+}
+
+TEST_F(UsbTools, DiskpartsOwnResultIsTheToolsResult) {
+    m.exitCodes[1] = 5;
+    ToolRun run = RunTool(RunPartitionTool, m, context, {L"4", L"/act", L"/p:1"});
+    EXPECT_EQ(5, run.code);
+    EXPECT_NE(-1, run.message.Find(L"5"));
+}
+
+TEST_F(UsbTools, CommandLinesTheToolsDoNotKnowAreRefusedBeforeTheDisk) {
+    struct Case {
+        ToolFunction tool;
+        std::vector<std::wstring> args;
+    } cases[] = {
+        {RunPartitionTool, {}},
+        {RunPartitionTool, {L"0", L"/del", L"/all", L"/y"}},
+        {RunPartitionTool, {L"x4", L"/del", L"/all", L"/y"}},
+        {RunPartitionTool, {L"4", L"/del", L"/y"}},
+        {RunPartitionTool, {L"4", L"/format"}},
+        {RunPartitionTool, {L"4", L"/cre", L"/pri", L"/sz:abc"}},
+        {RunPartitionTool, {L"4", L"/cre", L"/sz:100"}},
+        {RunPartitionTool, {L"4", L"/cre", L"/pri", L"/END"}},
+        {RunPartitionTool, {L"4", L"/cre", L"/pri", L"/align:4KB"}},
+        {RunPartitionTool, {L"4", L"/cre", L"/pri", L"/for", L"/v:A&B"}},
+        {RunPartitionTool, {L"4", L"/act", L"/p:0"}},
+        {RunPrepareTool, {L"3"}},
+        {RunPrepareTool, {L"3", L"/dismount", L"/y"}},
+        {RunBootSectorTool, {L"/device=3", L"/partitions", L"/firstpart=0"}},
+        {RunBootSectorTool, {L"/device=3", L"/mbr", L"/install", L"/type=NT60", L"/boot_file=waldr", L"/quiet"}},
+        {RunBootSectorTool, {L"/device=3", L"/mbr", L"/partitions", L"/quiet"}},
+        {RunBootSectorTool, {L"/device=x", L"/partitions", L"/firstpart=0", L"/quiet"}},
+        {RunDiskTool, {L"3"}},
+        {RunDiskTool, {L"3", L"/erase"}},
+    };
+    for (const Case& c : cases) {
+        m.runs.clear();
+        m.log.clear();
+        ToolRun run = RunTool(c.tool, m, context, c.args);
+        EXPECT_EQ(kToolExitUsage, run.code);
+        EXPECT_TRUE(m.runs.empty());
+        EXPECT_TRUE(m.log.empty());
+    }
+}
+
+// Every tool, every refusal: non-zero, and nothing reached the machine.
+TEST_F(UsbTools, RefusalTable) {
+    struct Tool {
+        const char* name;
+        ToolFunction run;
+        std::function<std::vector<std::wstring>(int device)> args;
+    } tools[] = {
+        {"prepare", RunPrepareTool, [](int d) { return std::vector<std::wstring>{std::to_wstring(d), L"/dismount"}; }},
+        {"partition", RunPartitionTool,
+         [](int d) { return std::vector<std::wstring>{std::to_wstring(d + 1), L"/del", L"/all", L"/y"}; }},
+        {"order", RunBootSectorTool,
+         [](int d) {
+             return std::vector<std::wstring>{L"/device=" + std::to_wstring(d), L"/partitions", L"/firstpart=0",
+                                              L"/quiet"};
+         }},
+        {"record", RunBootSectorTool,
+         [](int d) {
+             return std::vector<std::wstring>{L"/device=" + std::to_wstring(d), L"/mbr", L"/install",
+                                              L"/type=GRUB4DOS", L"/boot_file=waldr", L"/quiet"};
+         }},
+        {"disk", RunDiskTool, [](int d) { return std::vector<std::wstring>{std::to_wstring(d), L"/restore"}; }},
+    };
+    struct Refusal {
+        const char* name;
+        int device;
+        std::function<void(ToolContext&, FakeMachine&)> arrange;
+    } refusals[] = {
+        {"no disk has the number", 9, [](ToolContext&, FakeMachine&) {}},
+        {"a SATA disk", 0, [](ToolContext&, FakeMachine&) {}},
+        {"the Windows volume is on it", 3, [](ToolContext& c, FakeMachine&) { c.protectedPaths.push_back(L"f:\\WINDOWS"); }},
+        {"the program's drive is on it", 3,
+         [](ToolContext& c, FakeMachine&) { c.protectedPaths.push_back(L"F:\\Kavetta\\kavetta.exe"); }},
+        {"the data folder is on it", 3,
+         [](ToolContext& c, FakeMachine&) { c.protectedPaths.push_back(L"f:\\KavettaData"); }},
+        {"a removable disk on another bus", 3,
+         [](ToolContext&, FakeMachine& m) {
+             m.disks[2].bus = BusTypeSd;
+             m.disks[2].path = L"\\\\?\\sd#disk&ven_card#3&0";
+         }},
+    };
+    PutRecord(Record(2));
+    for (const Tool& tool : tools) {
+        for (const Refusal& refusal : refusals) {
+            SCOPED_TRACE(std::string(tool.name) + ": " + refusal.name);
+            SetUp();
+            PutRecord(Record(2));
+            refusal.arrange(context, m);
+            const auto partitionsBefore = m.disks[2].partitions.size();
+            const auto volumesBefore = m.volumes.size();
+            ToolRun run = RunTool(tool.run, m, context, tool.args(refusal.device));
+            EXPECT_EQ(kToolExitRefused, run.code);
+            EXPECT_FALSE(run.message.IsEmpty());
+            EXPECT_TRUE(m.runs.empty());
+            EXPECT_TRUE(m.log.empty()) << (m.log.empty() ? "" : Utf16ToUtf8(m.log[0].c_str()).GetString());
+            EXPECT_TRUE(m.writtenSectors.empty());
+            EXPECT_EQ(partitionsBefore, m.disks[2].partitions.size());
+            EXPECT_EQ(volumesBefore, m.volumes.size());
+        }
+    }
+}
+
+TEST_F(UsbTools, PrepareLocksAndDismountsEveryVolumeOfTheDisk) {
+    FakeVolume second = m.volumes[2];
+    second.letter = L'G';
+    second.partition = 2;
+    m.volumes.push_back(second);
+    ToolRun run = RunTool(RunPrepareTool, m, context, {L"3", L"/dismount"});
+    EXPECT_EQ(0, run.code);
+    EXPECT_EQ((std::vector<std::wstring>{L"lock F:", L"dismount F:", L"lock G:", L"dismount G:"}), m.log);
+}
+
+TEST_F(UsbTools, OrderingPutsThePartitionsInDiskOrder) {
+    // As the writer leaves them: the EFI partition (1) at the end, the data partition (2) at the start.
+    FakePartition efi, data;
+    efi.number = 1;
+    efi.mbrType = 0x0C;
+    efi.active = true;
+    efi.startBytes = 7000LL << 20;
+    efi.lengthBytes = 800LL << 20;
+    data.number = 2;
+    data.startBytes = 1LL << 20;
+    data.lengthBytes = 6000LL << 20;
+    m.disks[2].partitions = {efi, data};
+    ToolRun run = RunTool(RunBootSectorTool, m, context, {L"/device=3", L"/partitions", L"/firstpart=0", L"/quiet"});
+    EXPECT_EQ(0, run.code) << Utf16ToUtf8(run.message).GetString();
+    EXPECT_EQ(std::vector<std::wstring>{L"layout 3 21"}, m.log);
+    ASSERT_EQ(2u, m.disks[2].partitions.size());
+    EXPECT_EQ(1LL << 20, m.disks[2].partitions[0].startBytes);
+    EXPECT_EQ(1, m.disks[2].partitions[0].number);
+    EXPECT_FALSE(m.disks[2].partitions[0].active);
+    EXPECT_TRUE(m.disks[2].partitions[1].active) << "the active flag stays with the EFI partition";
+}
+
+TEST_F(UsbTools, TheBootRecordKeepsTheDisksTableAndNamesTheBootFile) {
+    std::vector<BYTE> sector0(512, 0xEE);
+    m.writtenSectors[3][0] = sector0;
+    m.log.clear();
+    PutRecord(Record(2));
+    ToolRun run = RunTool(RunBootSectorTool, m, context,
+                      {L"/device=3", L"/mbr", L"/install", L"/type=GRUB4DOS", L"/boot_file=waldr", L"/quiet"});
+    ASSERT_EQ(0, run.code) << Utf16ToUtf8(run.message).GetString();
+    const std::vector<BYTE>& written = m.writtenSectors[3][0];
+    ASSERT_EQ(1024u, written.size());
+    EXPECT_EQ(0, memcmp(written.data(), "RECORD", 6));
+    for (int i = 440; i < 510; ++i) ASSERT_EQ(0xEE, written[i]) << "byte " << i << " of the disk's own table";
+    EXPECT_EQ(0x55, written[510]);
+    EXPECT_EQ(0xAA, written[511]);
+    EXPECT_EQ(0, memcmp(written.data() + 528, "waldr", 5));
+}
+
+TEST_F(UsbTools, TheBootRecordIsRefusedWhenItIsNotUsable) {
+    struct Case {
+        const char* name;
+        std::string bytes;
+        bool standIn;
+        bool realRule;
+        bool present;
+    } cases[] = {
+        {"missing", "", false, false, false},
+        {"stand-in on a real machine", Record(2), true, true, true},
+        {"not whole sectors", Record(2).substr(0, 700), false, false, true},
+        {"no boot signature", Record(2, false), false, false, true},
+        {"no loader name", Record(2, true, "XXXXX"), false, false, true},
+        {"larger than the gap before the first partition", Record(64), false, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        m.log.clear();
+        m.realHostRule = c.realRule;
+        if (c.present) PutRecord(c.bytes, c.standIn);
+        ToolRun run = RunTool(RunBootSectorTool, m, context,
+                          {L"/device=3", L"/mbr", L"/install", L"/type=GRUB4DOS", L"/boot_file=waldr", L"/quiet"});
+        EXPECT_EQ(kToolExitRecord, run.code);
+        EXPECT_TRUE(m.writtenSectors.empty());
+    }
+    // A stand-in is written on a simulated machine that accepts stand-ins.
+    SetUp();
+    PutRecord(Record(2), true);
+    EXPECT_EQ(0, RunTool(RunBootSectorTool, m, context,
+                     {L"/device=3", L"/mbr", L"/install", L"/type=GRUB4DOS", L"/boot_file=waldr", L"/quiet"})
+                     .code);
+}
+
+TEST(BootRecord, BootFileNamesLongerThanTheLoadersAreRefused) {
+    std::vector<BYTE> record(1024, 0), sector0(512, 0);
+    record[510] = 0x55;
+    record[511] = 0xAA;
+    memcpy(record.data() + 600, "GRLDR", 5);
+    CArray<BYTE> out;
+    CString reason;
+    EXPECT_TRUE(PrepareBootRecord(record.data(), 1024, sector0.data(), L"ab", out, reason));
+    EXPECT_EQ(0, memcmp(out.GetData() + 600, "ab\0\0\0", 5));
+    EXPECT_FALSE(PrepareBootRecord(record.data(), 1024, sector0.data(), L"longname", out, reason));
+    EXPECT_FALSE(PrepareBootRecord(record.data(), 1024, sector0.data(), L"", out, reason));
+}
+
+TEST_F(UsbTools, TheDiskToolLeavesOnePlainPartition) {
+    ToolRun run = RunTool(RunDiskTool, m, context, {L"3", L"/restore"});
+    EXPECT_EQ(0, run.code);
+    EXPECT_EQ(std::vector<std::wstring>{kDiskpartRun}, m.runs);
+    EXPECT_EQ("select disk 3\r\nclean\r\nconvert mbr\r\ncreate partition primary align=1024\r\n"
+              "format fs=fat32 quick label=USBDISK\r\nactive\r\nassign\r\n",
+              Script());
+    // Above 32 GiB the one partition is NTFS.
+    m.disks[2].cylinders = 10000;
+    RunTool(RunDiskTool, m, context, {L"3", L"/restore"});
+    EXPECT_NE(std::string::npos, Script().find("format fs=ntfs quick label=USBDISK"));
+}
+
+TEST(UsbToolContext, DiskpartComesFromTheRealSystemFolder) {
+    ToolContext context = OwnToolContext();
+    EXPECT_EQ(CString(L"\\diskpart.exe"), context.diskpartPath.Right(13));
+    EXPECT_FALSE(context.protectedPaths.empty()) << "the Windows folder and the tool itself";
+    EXPECT_FALSE(context.toolFolder.IsEmpty());
+}
+
+TEST(UsbToolContext, ProtectedPathsTravelThroughTheEnvironment) {
+    ProtectedPaths paths = {L"C:\\Windows", L"E:\\Kavetta Data"};
+    PublishProtectedPaths(paths);
+    ProtectedPaths read;
+    ReadProtectedPathsFromEnvironment(read);
+    EXPECT_EQ(paths, read);
+    EXPECT_TRUE(DriveIsProtected(L"e:", read));
+    EXPECT_FALSE(DriveIsProtected(L"F:", read));
+    SetEnvironmentVariableW(FixedText::kProtectedPathsVariable, nullptr);
+}
+
+// The programs themselves: what they accept and refuse on this machine (under
+// Wine the system lists no disks, so every number is refused as unknown).
+TEST(UsbToolPrograms, RefuseUnknownCommandLinesAndDisks) {
+    const std::wstring folder = TestProgramDirectory() + L"\\";
+    struct Case {
+        const wchar_t* program;
+        const wchar_t* arguments;
+        int code;
+    } cases[] = {
+        {L"kvtprep.exe", L"", kToolExitUsage},
+        {L"kvtpart.exe", L"4 /format", kToolExitUsage},
+        {L"kvtmbr.exe", L"/device=3 /mbr /quiet", kToolExitUsage},
+        {L"kvtdisk.exe", L"3", kToolExitUsage},
+        {L"kvtprep.exe", L"99 /dismount", kToolExitRefused},
+        {L"kvtpart.exe", L"100 /del /all /y", kToolExitRefused},
+        {L"kvtmbr.exe", L"/device=99 /partitions /firstpart=0 /quiet", kToolExitRefused},
+        {L"kvtdisk.exe", L"99 /restore", kToolExitRefused},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.code, RunAndWait(folder + c.program, c.arguments)) << Utf16ToUtf8(c.program).GetString();
+}
+
+// ---- The stand-in rule.
+
+TEST(StandInRule, OneCheckForEveryFileOfTheToolsArchive) {
+    FakeMachine m;
+    m.AddFolder(L"C:\\W");
+    m.AddFile(L"C:\\W\\real", 10);
+    m.AddFile(L"C:\\W\\standin", 10, true);
+    struct Case {
+        const wchar_t* path;
+        bool realRule;
+        ToolFileState state;
+    } cases[] = {
+        {L"C:\\W\\real", false, kToolFileReady},    {L"C:\\W\\real", true, kToolFileReady},
+        {L"C:\\W\\standin", false, kToolFileReady}, {L"C:\\W\\standin", true, kToolFileStandIn},
+        {L"C:\\W\\none", false, kToolFileMissing},  {L"C:\\W", true, kToolFileMissing},
+    };
+    for (const Case& c : cases) {
+        m.realHostRule = c.realRule;
+        EXPECT_EQ(c.state, CheckToolFile(m, c.path)) << Utf16ToUtf8(c.path).GetString() << " " << c.realRule;
+    }
+}
+
+TEST(StandInRule, TheArchivesStandInsCarryTheMarkerAndARealMachineRefusesThem) {
+    EXPECT_TRUE(Win32BootHost().RealHostRule());
+    const wchar_t* names[] = {L"wgl4_boot.ttf", L"chs_boot.ttf", L"bootmgr.exe.mui", L"bootmgr", L"bootmgfw.efi",
+                              L"bootmgfw.efi.mui", L"waldr", L"boot.sdi", L"bhd", L"efibcd", L"kvtgrldr.mbr"};
+    for (const wchar_t* name : names) {
+        std::wstring path = std::wstring(KAVETTA_USB_FILES_DIR) + L"/" + name;
+        EXPECT_EQ(kToolFileStandIn, CheckToolFile(Win32BootHost(), path.c_str())) << Utf16ToUtf8(name).GetString();
+    }
+    EXPECT_EQ(kToolFileMissing, CheckToolFile(Win32BootHost(), L"C:\\no\\such\\file"));
+}
+
+}  // namespace

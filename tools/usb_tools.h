@@ -1,0 +1,65 @@
+// Our four tools for the USB disk, each a library function over the storage
+// and host seams (so tests run the logic against a simulated machine) and a
+// thin console program in the tools archive:
+//
+//   kvtprep.exe  <device> /dismount        locks and dismounts the disk's volumes
+//   kvtpart.exe  <disk> ...                partitions through the system's diskpart
+//   kvtmbr.exe   /device=<device> ...      orders the partition table, writes the boot record
+//   kvtdisk.exe  <device> /restore         returns the disk to one plain data partition
+//
+// <device> is the device number (\\.\PhysicalDriveN); <disk> is the device
+// number + 1. Each tool refuses, with a non-zero exit code and nothing
+// changed, a number that maps to no disk, a disk that is not on the USB bus
+// and a disk holding a protected drive (the Windows folder, the program that
+// started it and the data folder, from the environment it inherits).
+#pragma once
+
+#include "disk/disk_calls.h"
+#include "disk/usb_disk_guard.h"
+#include "winlib/collections.h"
+#include "winlib/strings.h"
+
+// Exit codes of the tools themselves (the partitioning tools pass diskpart's
+// own non-zero result on unchanged, which stays below these).
+const int kToolExitUsage = 100;    // a command line the tool does not accept
+const int kToolExitRefused = 101;  // no such disk, not USB, or a protected drive on it
+const int kToolExitFailed = 102;   // a disk call failed
+const int kToolExitRecord = 103;   // the boot record file is missing, a stand-in or malformed
+
+struct ToolContext {
+    ProtectedPaths protectedPaths;  // drives never to touch
+    CString toolFolder;           // the tool's own folder (the boot record lies there)
+    CString scriptFolder;         // where the diskpart script is written
+    CString diskpartPath;         // the system's diskpart
+};
+
+// The context of the running tool: the Windows folder and its own path, the
+// paths its parent published, its own folder, the temporary folder and the
+// real System32's diskpart (Sysnative from a 32-bit process on 64-bit Windows).
+ToolContext OwnToolContext();
+
+typedef int (*ToolFunction)(int argc, wchar_t** argv, IStorageCalls& storage, IBootHost& host,
+                            const ToolContext& context, CString& message);
+int RunPrepareTool(int argc, wchar_t** argv, IStorageCalls& storage, IBootHost& host, const ToolContext& context,
+                   CString& message);
+int RunPartitionTool(int argc, wchar_t** argv, IStorageCalls& storage, IBootHost& host, const ToolContext& context,
+                     CString& message);
+int RunBootSectorTool(int argc, wchar_t** argv, IStorageCalls& storage, IBootHost& host, const ToolContext& context,
+                      CString& message);
+int RunDiskTool(int argc, wchar_t** argv, IStorageCalls& storage, IBootHost& host, const ToolContext& context,
+                CString& message);
+
+// The diskpart script of a partitioning command line (after the disk
+// number), for a disk of `diskBytes`; empty with the reason when the command
+// is not one the tool accepts.
+CStringA PartitionScript(int deviceNumber, const CStringArray& tokens, ULONGLONG diskBytes, CString& reason);
+// The boot record prepared for the disk: the record file's sectors with the
+// disk's own signature and partition table (from `sector0`) and the boot
+// file's name in place of the loader name. FALSE with the reason when the
+// record is not usable.
+BOOL PrepareBootRecord(const BYTE* record, DWORD recordSize, const BYTE* sector0, const CString& bootFile,
+                       CArray<BYTE>& result, CString& reason);
+
+// The programs' entry: runs the tool with the Win32 seams and its own
+// context, prints the message (UTF-8) on the error output and returns the code.
+int ToolMain(ToolFunction tool, int argc, wchar_t** argv);
