@@ -3,6 +3,7 @@
 #include <shellapi.h>
 
 #include "core/fixed_texts.h"
+#include "core/shell_calls.h"
 
 // Deletes the held font (or creates the object) and makes a new one; a font
 // that cannot be made leaves no own font.
@@ -63,7 +64,7 @@ HBRUSH CColorText_Static::CtlColor(CDC* pDC, UINT) {
 // ---------------------------------------------------------------- CHyperLink
 
 HINSTANCE CLinkOpener::ShellExecute(LPCWSTR verb, LPCWSTR file, LPCWSTR parameters, int show) {
-    return ::ShellExecuteW(nullptr, verb, file, parameters, nullptr, show);
+    return CurrentShellCalls().Execute(nullptr, verb, file, parameters, nullptr, show);
 }
 
 UINT CLinkOpener::WinExec(LPCSTR command, UINT show) { return ::WinExec(command, show); }
@@ -246,6 +247,9 @@ INT_PTR CHyperLink::GotoURL(LPCWSTR url) {
         return reinterpret_cast<INT_PTR>(
             g_opener->ShellExecute(nullptr, FixedText::kLinkBrowserProgram, url, SW_SHOW));
     }
+    // Web links take their targets from the configuration, which arrives over
+    // plain HTTP: only a web address is ever opened, never a program path.
+    if (!IsWebAddress(url)) return 0;
     INT_PTR result = reinterpret_cast<INT_PTR>(g_opener->ShellExecute(FixedText::kLinkOpenVerb, url, nullptr, SW_SHOW));
     if (result > 32) return result;
     CString command = BuildFallbackCommand(url);

@@ -667,6 +667,135 @@ constexpr const wchar_t* kSkinUsbListChosen = L"kvs_usblist_mark_chosen.png";
 
 // (end of section)
 
+// ---- Main window and pages (user-visible texts are Simplified Chinese) ----
+
+// The face name of the pages' texts, titles and links.
+constexpr const wchar_t* kPageFontFace = L"微软雅黑";
+
+// Main window: pictures, captions, notices and questions.
+constexpr const wchar_t* kSkinHeader = L"kvs_header.png";
+constexpr const wchar_t* kHeaderCaption = L"Kavetta";
+constexpr const wchar_t* kSkinFrameDisabled = L"kvs_frame_shared_x.png";
+constexpr const wchar_t* kSkinTrayNormal = L"kvs_frame_tray_n.png";
+constexpr const wchar_t* kSkinTrayDown = L"kvs_frame_tray_d.png";
+constexpr const wchar_t* kSkinTrayHover = L"kvs_frame_tray_h.png";
+constexpr const wchar_t* kSkinCloseNormal = L"kvs_frame_close_n.png";
+constexpr const wchar_t* kSkinCloseDown = L"kvs_frame_close_d.png";
+constexpr const wchar_t* kSkinCloseHover = L"kvs_frame_close_h.png";
+constexpr const wchar_t* kSkinLinkNormal = L"kvs_frame_link_n.png";
+constexpr const wchar_t* kSkinLinkDown = L"kvs_frame_link_d.png";
+constexpr const wchar_t* kSkinLinkHover = L"kvs_frame_link_h.png";
+constexpr const wchar_t* kSkinTabInstall[3] = {L"kvs_tab_install_n.png", L"kvs_tab_install_d.png", L"kvs_tab_install_h.png"};
+constexpr const wchar_t* kSkinTabUsb[3] = {L"kvs_tab_usb_n.png", L"kvs_tab_usb_d.png", L"kvs_tab_usb_h.png"};
+constexpr const wchar_t* kSkinTabBackup[3] = {L"kvs_tab_backup_n.png", L"kvs_tab_backup_d.png", L"kvs_tab_backup_h.png"};
+constexpr const wchar_t* kSkinTabPicture[3] = {L"kvs_tab_picture_n.png", L"kvs_tab_picture_d.png", L"kvs_tab_picture_h.png"};
+constexpr const wchar_t* kSkinTabWeb[3] = {L"kvs_tab_web_n.png", L"kvs_tab_web_d.png", L"kvs_tab_web_h.png"};
+constexpr const wchar_t* kTrayCaption = L"最小化到通知区域";
+constexpr const wchar_t* kCloseCaption = L"关闭";
+constexpr const wchar_t* kLinkCaption = L"官方网站";
+constexpr const wchar_t* kTabInstallCaption = L"一键重装";
+constexpr const wchar_t* kTabUsbCaption = L"制作启动U盘";
+constexpr const wchar_t* kTabBackupCaption = L"备份还原";
+constexpr const wchar_t* kTabPictureCaption = L"使用说明";
+constexpr const wchar_t* kTabWebCaption = L"在线帮助";
+// Notification-area icon and its menu.
+constexpr const wchar_t* kTrayTooltip = L"Kavetta 系统重装助手";
+constexpr const wchar_t* kTrayMenuRestore = L"显示主界面";
+constexpr const wchar_t* kTrayMenuExit = L"退出";
+// Tab switch refused while a page runs a job.
+constexpr const wchar_t* kNoticeDownloadRunning = L"正在下载系统文件，请先暂停下载再切换页面。";
+constexpr const wchar_t* kNoticeUsbJobRunning = L"正在制作启动U盘，请等待制作完成再切换页面。";
+constexpr const wchar_t* kNoticeBackupJobRunning = L"正在准备备份或还原，请等待完成再切换页面。";
+// Debug switch.
+constexpr const wchar_t* kDebugOnText = L"调试模式已开启。";
+constexpr const wchar_t* kDebugOffText = L"调试模式已关闭。";
+// Exit questions.
+constexpr const wchar_t* kExitQuestionDownload = L"正在下载系统文件，退出将停止下载。\n确定要退出吗？";
+constexpr const wchar_t* kExitQuestionUsb = L"正在制作启动U盘，退出将停止制作。\n确定要退出吗？";
+constexpr const wchar_t* kExitQuestionBackup = L"正在准备备份或还原，退出将停止任务。\n确定要退出吗？";
+constexpr const wchar_t* kExitQuestionPlain = L"确定要退出 Kavetta 吗？";
+// Told when the program cannot end yet.
+constexpr const wchar_t* kExitRefusedDiskJob = L"正在写入磁盘或引导分区，中途退出可能使电脑无法启动。\n请等待当前任务完成后再退出。";
+constexpr const wchar_t* kExitWorkersStillRunning = L"后台任务仍未结束，暂时无法退出，请稍后再试。";
+// Forced update.
+constexpr const wchar_t* kForcedUpdateNotice = L"发现重要更新，程序将打开下载页面并退出。";
+// Where the program copies itself inside the data folder, and the backup sub-folder.
+constexpr const wchar_t* kProgramCopyFolder = L"\\";
+constexpr const wchar_t* kBackupSubFolder = L"\\用户资料备份";
+constexpr const wchar_t* kBackupFolderLinkPrefix = L"备份位置：";
+constexpr const wchar_t* kOpenFolderTooltip = L"打开文件夹";
+// How long (ms) an exit waits for the pages' workers, pumping messages.
+constexpr unsigned long kExitWorkerWaitMs = 15000;
+
+// Page frame: step strip pictures (%d: the step), titles, update link.
+constexpr const wchar_t* kSkinStepCaptionDone = L"kvs_step_done_%d.png";
+constexpr const wchar_t* kSkinStepCaptionTodo = L"kvs_step_todo_%d.png";
+constexpr const wchar_t* kSkinStepDotDone = L"kvs_step_dot_done.png";
+constexpr const wchar_t* kSkinStepDotTodo = L"kvs_step_dot_todo.png";
+constexpr const wchar_t* kSkinStepLineDone = L"kvs_step_line_done.png";
+constexpr const wchar_t* kSkinStepLineTodo = L"kvs_step_line_todo.png";
+constexpr const wchar_t* kStepPictureCaption = L"";
+constexpr const wchar_t* kTitleBackupPage = L"备份资料";
+constexpr const wchar_t* kTitlePickerPage = L"选择系统";
+constexpr const wchar_t* kTitleDownloadPage = L"下载系统";
+constexpr const wchar_t* kVersionLinkPrefix = L"当前版本：";
+constexpr const wchar_t* kUpdateLinkText = L"发现新版本，点击更新";
+constexpr const wchar_t* kUpdateLinkTooltip = L"打开新版本的下载页面";
+
+// System check page.
+constexpr const wchar_t* kCheckProgressTooltip = L"检测进度";
+constexpr const wchar_t* kSkinCheckAnimation = L"kvs_anim_check.gif";
+constexpr const wchar_t* kSkinSpinner = L"kvs_spin_check.gif";
+constexpr const wchar_t* kSkinMarkOk = L"kvs_spin_ok.png";
+constexpr const wchar_t* kSkinMarkFail = L"kvs_spin_fail.png";
+constexpr const wchar_t* kSkinRecheck[4] = {L"kvs_btn_recheck_n.png", L"kvs_btn_recheck_d.png", L"kvs_btn_recheck_h.png",
+                                            L"kvs_btn_recheck_x.png"};
+constexpr const wchar_t* kSkinNext[4] = {L"kvs_btn_next_n.png", L"kvs_btn_next_d.png", L"kvs_btn_next_h.png",
+                                         L"kvs_btn_next_x.png"};
+constexpr const wchar_t* kSkinBack[4] = {L"kvs_btn_back_n.png", L"kvs_btn_back_d.png", L"kvs_btn_back_h.png",
+                                         L"kvs_btn_back_x.png"};
+constexpr const wchar_t* kRecheckCaption = L"重新检测";
+constexpr const wchar_t* kNextCaption = L"下一步";
+constexpr const wchar_t* kBackCaption = L"上一步";
+constexpr const wchar_t* kCheckStatusInitial = L"准备检测电脑环境……";
+constexpr const wchar_t* kCheckResultInitial = L"";
+constexpr const wchar_t* kCheckRowLabels[9] = {L"当前系统:", L"系统盘符:", L"分区形式:", L"主板型号:", L"CPU 型号:",
+                                               L"电脑内存:", L"硬盘型号:", L"下载目录:", L"网络状态:"};
+constexpr const wchar_t* kCheckValuePlaceholder = L"正在检测……";
+constexpr const wchar_t* kCheckFolderPlaceholder = L"正在选择……";
+// The check worker's texts.
+constexpr const wchar_t* kCheckStatusChecking = L"正在检测电脑环境，请稍候……";
+constexpr const wchar_t* kCheckStatusFinished = L"检测完成";
+constexpr const wchar_t* kCheckSystemDrivePrefix = L"";
+constexpr const wchar_t* kCheckPartitionPrefix = L"    分区 ";
+constexpr const wchar_t* kCheckNotFound = L"    未找到分区";
+constexpr const wchar_t* kCheckUnknownStyle = L"  (分区形式未知)";
+constexpr const wchar_t* kCheckMbrStyle = L"  MBR";
+constexpr const wchar_t* kCheckOtherStyle = L"  GPT";
+constexpr const wchar_t* kCheckDefaultDisk = L"未知硬盘";
+constexpr const wchar_t* kCheckBoardClass = L"Win32_BaseBoard";
+constexpr const wchar_t* kCheckBoardProperty = L"Product";
+constexpr const wchar_t* kCheckCpuClass = L"Win32_Processor";
+constexpr const wchar_t* kCheckCpuProperty = L"Name";
+constexpr const wchar_t* kCheckNoFolderText = L"<无数据文件夹>";
+constexpr const wchar_t* kCheckConnected = L"已连接，系统列表已获取";
+constexpr const wchar_t* kCheckNotConnected = L"无法获取系统列表，请检查网络";
+constexpr const wchar_t* kCheckRecommendPrefix = L"推荐安装：";
+constexpr const wchar_t* kCheckGeneralError = L"检测未通过：";
+constexpr const wchar_t* kCheckNoDataFolder = L"没有可用的数据分区（需要 10 GB 以上的 NTFS 分区）。";
+constexpr const wchar_t* kCheckNoBootEnvironment = L"无法获取系统列表，也没有可用的启动环境。";
+constexpr const wchar_t* kCheckUsbOnly = L"当前只能制作启动U盘，点击下一步前往。";
+// ClassifyVolumeContent texts that set the boot-mode flag: systems that
+// boot the newer environment.
+constexpr const wchar_t* kBootModeSystems[3] = {kSystemWin10, kSystemWin81, kSystemWin8};
+// Free space (MB) the data folder must have.
+constexpr double kDataFolderNeededMb = 10240.0;
+
+// Re-check refused while downloads point into the catalogue.
+constexpr const wchar_t* kRecheckRefusedTasks = L"还有下载任务未完成，请先停止或完成下载后再重新检测。";
+// Placeholder pages that are not built yet show this line.
+constexpr const wchar_t* kPageNotReady = L"此页面尚在建设中。";
+
 // ---- Download queue (the download page's texts; the USB and backup/restore pages word their own) ----
 // Status row while the queue is built.
 constexpr const wchar_t* kQueueCheckingStatus = L"检查中";

@@ -31,6 +31,11 @@
 // or to stop (wParam 1, lParam the still picture to show); sent, so the
 // caller returns once the window's thread has done it.
 #define WM_GIF_CONTROL (WM_USER + 0x101)
+// A page's worker asks the page's own thread to run a call (lParam points to
+// a std::function<void()>); sent, so the worker waits for it.
+#define WM_PAGE_UI_CALL (WM_USER + 0x102)
+// Ask the image backup/restore page to set its default backup path (nothing sends it today).
+#define WM_BACKUP_DEFAULT_PATH (WM_USER + 9)
 
 // The registered message of the single-instance hand-shake; every unit that
 // handles it registers it under the single-instance name.

@@ -211,3 +211,21 @@ void GetInstalledMemory(ULONGLONG& out, int skipKernelQuery) {
     }
     GetInstalledMemoryWith(out, skipKernelQuery, query);
 }
+
+namespace {
+class WmiSystemFacts : public ISystemFacts {
+public:
+    IFactsQuery* OpenQuery() override { return new WmiQuery(); }
+    void InstalledMemory(ULONGLONG& out, int skipKernelQuery) override { GetInstalledMemory(out, skipKernelQuery); }
+};
+WmiSystemFacts s_wmiFacts;
+ISystemFacts* s_facts = &s_wmiFacts;
+}  // namespace
+
+ISystemFacts& CurrentSystemFacts() { return *s_facts; }
+
+ISystemFacts* SetSystemFacts(ISystemFacts* facts) {
+    ISystemFacts* previous = s_facts;
+    s_facts = facts ? facts : &s_wmiFacts;
+    return previous;
+}

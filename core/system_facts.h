@@ -12,27 +12,49 @@ struct IWbemServices;
 struct IEnumWbemClassObject;
 struct IWbemClassObject;
 
+// What the system check asks of a machine's management facts, behind a seam
+// so that tests and the simulated machine can answer instead of WMI.
+class IFactsQuery {
+public:
+    virtual ~IFactsQuery() {}
+    virtual int QueryProperty(const CString& className, const CString& property, CString& out) = 0;
+    virtual void OsDescription(CString& out) = 0;
+    virtual void LookupDisplayText(CString& out) = 0;
+};
+
+class ISystemFacts {
+public:
+    virtual ~ISystemFacts() {}
+    // A query object for the calling thread; the caller deletes it on the same thread.
+    virtual IFactsQuery* OpenQuery() = 0;
+    virtual void InstalledMemory(ULONGLONG& out, int skipKernelQuery) = 0;
+};
+
+ISystemFacts& CurrentSystemFacts();
+// Installs other facts and returns the previous ones; null puts the WMI ones back.
+ISystemFacts* SetSystemFacts(ISystemFacts* facts);
+
 // One connection to a WMI namespace for the calling thread. Built and
 // destroyed on the same thread (it initialises COM in the multithreaded
 // apartment for its lifetime). A failed connection still gives a usable
 // object: every query then answers 0.
-class WmiQuery {
+class WmiQuery : public IFactsQuery {
 public:
     // Connects to the system's namespace, or to the one given (tests name a
     // namespace that does not exist to get an object without a connection).
     explicit WmiQuery(const wchar_t* namespaceText = nullptr);
-    ~WmiQuery();
+    ~WmiQuery() override;
     WmiQuery(const WmiQuery&) = delete;
     WmiQuery& operator=(const WmiQuery&) = delete;
 
     // Reads `property` of the first object of "select * from <className>".
     // 1 when the property was read and converted into `out`; 0 leaves `out`
     // as it was.
-    int QueryProperty(const CString& className, const CString& property, CString& out);
+    int QueryProperty(const CString& className, const CString& property, CString& out) override;
     // Edition and service pack, a separator and the word size of the system.
-    void OsDescription(CString& out);
+    void OsDescription(CString& out) override;
     // The display text of the machine's chassis type.
-    void LookupDisplayText(CString& out);
+    void LookupDisplayText(CString& out) override;
 
     bool IsConnected() const { return m_services != nullptr; }
 

@@ -189,6 +189,9 @@ BOOL CTarvelApp::InitInstance() {
         CTarvelDlg dlg;
         m_pMainWnd = &dlg;
         dlg.DoModal();
+        // A worker that ended the window (the restart request) may still be
+        // returning; the pages it uses go only once it has ended.
+        if (!dlg.WaitForWorkers(FixedText::kExitWorkerWaitMs)) dlg.m_keepPagesAlive = true;
         if (m_instanceMutex) CloseHandle(m_instanceMutex);
         m_instanceMutex = nullptr;
         m_pMainWnd = nullptr;

@@ -12,8 +12,8 @@ bool CDiskInventory::StorageCandidate(int index, int referenceIndex, double need
     if (record.mapped_letter != FixedText::kNoMapping) return false;
     if (record.file_system != FixedText::kRequiredFileSystem) return false;
     if (!(record.free_mb >= neededMb)) return false;  // also refuses a free space that is not a number
-    // Without a known system partition, the system drive itself must still
-    // never hold the data: it is the partition about to be reinstalled.
+    // The system drive itself never holds the data: it is the partition
+    // about to be reinstalled (a reference index may name another one).
     if (excludeSystemDrive) {
         CTarvelApp* app = GetTarvelApp();
         if (app && !app->m_systemDrive.IsEmpty() && record.letter.CompareNoCase(app->m_systemDrive) == 0)
@@ -41,10 +41,12 @@ CString CDiskInventory::PickStorageFolder(const CString& subFolder, int referenc
     bool found = false;
 
     // The first qualifying record (of one disk, when asked) whose folder can be used.
-    auto scan = [&](bool oneDisk, int disk, bool excludeSystemDrive) {
+    // The system drive is the partition about to be reinstalled: whatever the
+    // reference says, passes 1 and 2 never put the data there.
+    auto scan = [&](bool oneDisk, int disk) {
         for (int i = 0; i < count; ++i) {
             if (oneDisk && m_totalPartitions[i].disk_number != disk) continue;
-            if (!StorageCandidate(i, reference, neededMb, excludeSystemDrive)) continue;
+            if (!StorageCandidate(i, reference, neededMb, true)) continue;
             CString path = m_totalPartitions[i].letter + FixedText::kPathSeparator + subFolder;
             if (UseFolder(path)) {
                 result = path;
@@ -54,10 +56,10 @@ CString CDiskInventory::PickStorageFolder(const CString& subFolder, int referenc
         return false;
     };
     if (count > 0) {
-        if (referenceKnown) found = scan(true, m_totalPartitions[reference].disk_number, false);
+        if (referenceKnown) found = scan(true, m_totalPartitions[reference].disk_number);
         if (!found) {
             pass = 2;
-            found = scan(false, 0, !referenceKnown);
+            found = scan(false, 0);
         }
     }
     if (!found) {

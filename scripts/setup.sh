@@ -27,6 +27,12 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 
+# Wine's 32-bit loader is an i386 program. Some machines run 64-bit user code
+# only (their kernel refuses i386 programs); there the loader runs through
+# QEMU's user-mode i386 emulator, registered for i386 programs. Slower, but
+# the same Wine and the same Windows programs.
+"$root/scripts/enable-i386.sh"
+
 "$root/scripts/build-deps.sh" "$prefix"
 
 cmake -S "$root" -B "$build" -G Ninja -DKAVETTA_DEPS_PREFIX="$prefix"

@@ -41,6 +41,7 @@ int CWinApp::ExitInstance() { return 0; }
 int CWinApp::Run() {
     MSG msg;
     for (;;) {
+        if (!PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE)) CWnd::DeleteTempMap();
         BOOL got = GetMessageW(&msg, nullptr, 0, 0);
         if (got == 0 || got == -1) break;
         if (!WalkPreTranslateTree(nullptr, &msg)) {

@@ -12,7 +12,6 @@ namespace {
 struct HandleMaps {
     CRITICAL_SECTION lock;
     std::unordered_map<HWND, CWnd*> permanent;
-    std::unordered_map<HWND, CWnd*> temporary;
     HandleMaps() { InitializeCriticalSection(&lock); }
 };
 
@@ -25,6 +24,24 @@ struct MapLock {
     MapLock() { EnterCriticalSection(&Maps().lock); }
     ~MapLock() { LeaveCriticalSection(&Maps().lock); }
 };
+
+// Temporary wrappers belong to the thread that asked for them: only that
+// thread uses the pointer it was given, so only it may free them, at its next
+// idle moment or when it ends.
+struct TempWrappers {
+    std::unordered_map<HWND, CWnd*> map;
+    void Clear() {
+        for (auto& item : map) {
+            item.second->m_hWnd = nullptr;  // never attached: nothing to detach or destroy
+            delete item.second;
+        }
+        map.clear();
+    }
+    ~TempWrappers() { Clear(); }
+};
+thread_local TempWrappers t_tempWrappers;
+
+thread_local int t_modalDepth = 0;
 
 thread_local CWnd* t_creatingWnd = nullptr;
 thread_local HHOOK t_createHook = nullptr;
@@ -79,16 +96,22 @@ CWnd* CWnd::FromHandlePermanent(HWND hWnd) {
 
 CWnd* CWnd::FromHandle(HWND hWnd) {
     if (!hWnd) return nullptr;
-    MapLock lock;
-    auto it = Maps().permanent.find(hWnd);
-    if (it != Maps().permanent.end()) return it->second;
-    CWnd*& temp = Maps().temporary[hWnd];
+    {
+        MapLock lock;
+        auto it = Maps().permanent.find(hWnd);
+        if (it != Maps().permanent.end()) return it->second;
+    }
+    CWnd*& temp = t_tempWrappers.map[hWnd];
     if (!temp) {
         temp = new CWnd;
         temp->m_hWnd = hWnd;
     }
     return temp;
 }
+
+void CWnd::DeleteTempMap() { t_tempWrappers.Clear(); }
+
+size_t CWnd::TempWrapperCount() { return t_tempWrappers.map.size(); }
 
 BOOL CWnd::Attach(HWND hWnd) {
     if (!hWnd || m_hWnd) return FALSE;
@@ -431,6 +454,10 @@ bool CWnd::DispatchEntry(const WlMsgMapEntry* e, UINT message, WPARAM wParam, LP
     case WlSig_vW:
         (this->*reinterpret_cast<void (CWnd::*)(CWnd*)>(e->pfn))(FromHandle(reinterpret_cast<HWND>(wParam)));
         return true;
+    case WlSig_bDEVICE:
+        *pResult = (this->*reinterpret_cast<BOOL (CWnd::*)(UINT, DWORD_PTR)>(e->pfn))(static_cast<UINT>(wParam),
+                                                                                    static_cast<DWORD_PTR>(lParam));
+        return true;
     case WlSig_vwwW:
         (this->*reinterpret_cast<void (CWnd::*)(UINT, UINT, CScrollBar*)>(e->pfn))(
             LOWORD(wParam), HIWORD(wParam), reinterpret_cast<CScrollBar*>(FromHandlePermanent(reinterpret_cast<HWND>(lParam))));
@@ -470,6 +497,7 @@ void CWnd::OnSetFocus(CWnd*) { Default(); }
 void CWnd::OnKillFocus(CWnd*) { Default(); }
 void CWnd::OnVScroll(UINT, UINT, CScrollBar*) { Default(); }
 void CWnd::OnHScroll(UINT, UINT, CScrollBar*) { Default(); }
+BOOL CWnd::OnDeviceChange(UINT, DWORD_PTR) { return static_cast<BOOL>(Default()); }
 
 int CWnd::GetScrollLimit(int bar) {
     SCROLLINFO si = {};
@@ -681,7 +709,8 @@ BOOL CDialog::PreTranslateMessage(MSG* pMsg) {
 void CDialog::EndDialog(int nResult) {
     if (m_bModal) {
         m_nModalResult = nResult;
-        m_bEndModal = TRUE;
+        // Any thread may end the loop: the flag is published after the result.
+        InterlockedExchange(&m_bEndModal, TRUE);
         if (m_hWnd) ::PostMessageW(m_hWnd, WM_NULL, 0, 0);  // wakes the modal loop, whichever thread asks
     } else if (m_hWnd) {
         ::EndDialog(m_hWnd, nResult);
@@ -690,7 +719,16 @@ void CDialog::EndDialog(int nResult) {
 
 void CDialog::RunModalLoop() {
     MSG msg;
-    while (!m_bEndModal && m_hWnd) {
+    // Only the outermost loop of a thread frees the temporary wrappers: a
+    // handler that opened a nested box may still hold one.
+    struct Depth {
+        Depth() { ++t_modalDepth; }
+        ~Depth() { --t_modalDepth; }
+    } depth;
+    while (!InterlockedCompareExchange(&m_bEndModal, 0, 0) && m_hWnd) {
+        // An empty queue is the idle moment at which this thread's temporary
+        // window wrappers are freed.
+        if (t_modalDepth == 1 && !PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE)) DeleteTempMap();
         BOOL got = GetMessageW(&msg, nullptr, 0, 0);
         if (got == -1) break;
         if (got == 0) {
@@ -719,12 +757,12 @@ INT_PTR CDialog::DoModal() {
         reenable = true;
     }
     m_bModal = TRUE;
-    m_bEndModal = FALSE;
+    InterlockedExchange(&m_bEndModal, FALSE);
     m_nModalResult = -1;
     HookWindowCreate();
     HWND h = CreateDialogIndirectParamW(AfxGetResourceHandle(), tmpl, owner, DlgProc, reinterpret_cast<LPARAM>(this));
     UnhookWindowCreate();
-    if (h && !m_bEndModal) {
+    if (h && !InterlockedCompareExchange(&m_bEndModal, 0, 0)) {
         if (!::IsWindowVisible(h)) {
             ::ShowWindow(h, SW_SHOWNORMAL);
             ::UpdateWindow(h);

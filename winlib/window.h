@@ -161,6 +161,9 @@ protected:                                           \
 #define ON_WM_CHAR() {WM_CHAR, 0, 0, 0, WlSig_vwww, WL_PMSG(void (CWnd::*)(UINT, UINT, UINT), OnChar), nullptr},
 #define ON_WM_SETFOCUS() {WM_SETFOCUS, 0, 0, 0, WlSig_vW, WL_PMSG(void (CWnd::*)(CWnd*), OnSetFocus), nullptr},
 #define ON_WM_KILLFOCUS() {WM_KILLFOCUS, 0, 0, 0, WlSig_vW, WL_PMSG(void (CWnd::*)(CWnd*), OnKillFocus), nullptr},
+// BOOL OnDeviceChange(UINT nEventType, DWORD_PTR dwData): the result is the message's.
+#define ON_WM_DEVICECHANGE() \
+    {WM_DEVICECHANGE, 0, 0, 0, WlSig_bDEVICE, WL_PMSG(BOOL (CWnd::*)(UINT, DWORD_PTR), OnDeviceChange), nullptr},
 #define ON_WM_VSCROLL() \
     {WM_VSCROLL, 0, 0, 0, WlSig_vwwW, WL_PMSG(void (CWnd::*)(UINT, UINT, CScrollBar*), OnVScroll), nullptr},
 #define ON_WM_HSCROLL() \
@@ -188,9 +191,14 @@ public:
 
     // The object attached to a handle, or null.
     static CWnd* FromHandlePermanent(HWND hWnd);
-    // The object attached to a handle; a temporary wrapper (kept for the
-    // life of the process, one per handle) when none is attached.
+    // The object attached to a handle; a temporary wrapper when none is
+    // attached. A temporary belongs to the calling thread and lives until that
+    // thread's next idle moment (DeleteTempMap) or its end: never keep it.
     static CWnd* FromHandle(HWND hWnd);
+    // Frees the calling thread's temporary wrappers (modal loops and the
+    // application's loop call it when their queue is empty).
+    static void DeleteTempMap();
+    static size_t TempWrapperCount();
 
     BOOL Attach(HWND hWnd);
     HWND Detach();
@@ -323,6 +331,7 @@ public:
     void OnKillFocus(CWnd* pNewWnd);
     void OnVScroll(UINT nSBCode, UINT nPos, CScrollBar* pScrollBar);
     void OnHScroll(UINT nSBCode, UINT nPos, CScrollBar* pScrollBar);
+    BOOL OnDeviceChange(UINT nEventType, DWORD_PTR dwData);
 
     // The window procedure of every window winlib subclasses.
     static LRESULT CALLBACK StdWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -388,7 +397,8 @@ protected:
     BOOL HandleInitDialog();
     void RunModalLoop();
     BOOL m_bModal;
-    BOOL m_bEndModal;
+    // Set by EndDialog from any thread; read by the modal loop.
+    volatile LONG m_bEndModal;
     INT_PTR m_nModalResult;
 };
 

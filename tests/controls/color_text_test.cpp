@@ -152,14 +152,25 @@ TEST_F(LinkFixture, OpenModes) {
     EXPECT_STREQ(FixedText::kLinkBrowserProgram, opener.shells[0].file);
     EXPECT_STREQ(L"https://a.example/x", opener.shells[0].params);
 
-    // Mode 1: the shell opens the target itself (a link or a program).
+    // Mode 1: the shell opens a web address itself; a program path, a
+    // network path or another scheme (the configuration can set the target)
+    // is never handed to the shell or to the fall-back command.
     opener.shells.clear();
-    link.SetLink(L"提示", L"C:\\update\\new.exe", 1);
+    link.SetLink(L"提示", L"https://update.example/new", 1);
     ClickLink();
     ASSERT_EQ(1u, opener.shells.size());
     EXPECT_STREQ(FixedText::kLinkOpenVerb, opener.shells[0].verb);
-    EXPECT_STREQ(L"C:\\update\\new.exe", opener.shells[0].file);
+    EXPECT_STREQ(L"https://update.example/new", opener.shells[0].file);
     EXPECT_TRUE(opener.execs.empty());
+    opener.shellResult = reinterpret_cast<HINSTANCE>(2);
+    for (const wchar_t* target : {L"C:\\update\\new.exe", L"\\\\server\\share\\new.exe", L"file:///C:/new.exe",
+                                  L"javascript:alert(1)", L"http://", L"https://a.example/ x.exe"}) {
+        opener.shells.clear();
+        link.SetLink(L"提示", target, 1);
+        ClickLink();
+        EXPECT_TRUE(opener.shells.empty()) << CStringA(target).GetString();
+        EXPECT_TRUE(opener.execs.empty()) << CStringA(target).GetString();
+    }
 }
 
 TEST_F(LinkFixture, FallbackRunsTheRegisteredCommandWithTheQuotedUrl) {
@@ -176,17 +187,17 @@ TEST_F(LinkFixture, FallbackRunsTheRegisteredCommandWithTheQuotedUrl) {
     // An unquoted placeholder, and none at all.
     opener.execs.clear();
     opener.registry[std::wstring(L"htmlfile") + FixedText::kLinkOpenCommandSubKey] = L"b.exe %1";
-    link.GotoURL(L"u");
+    link.GotoURL(L"http://u.example/");
     opener.registry[std::wstring(L"htmlfile") + FixedText::kLinkOpenCommandSubKey] = L"b.exe";
-    link.GotoURL(L"u");
+    link.GotoURL(L"http://u.example/");
     ASSERT_EQ(2u, opener.execs.size());
-    EXPECT_EQ("b.exe  \"u\"", opener.execs[0]);
-    EXPECT_EQ("b.exe \"u\"", opener.execs[1]);
+    EXPECT_EQ("b.exe  \"http://u.example/\"", opener.execs[0]);
+    EXPECT_EQ("b.exe \"http://u.example/\"", opener.execs[1]);
 
     // Without the registered type the shell's failure is the result.
     opener.registry.clear();
     opener.execs.clear();
-    EXPECT_EQ(2, link.GotoURL(L"u"));
+    EXPECT_EQ(2, link.GotoURL(L"http://u.example/"));
     EXPECT_TRUE(opener.execs.empty());
 }
 

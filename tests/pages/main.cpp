@@ -1,11 +1,11 @@
-// The page tests' entry point: GDI+ and the common controls are started as
-// the program starts them, and the program's application object carries the
-// run-wide state the pages read.
-#include <windows.h>
-#include <gdiplus.h>
+// The page tests' entry point: the program's application object with its
+// skin archive, GDI+ and the common controls, and a scripted machine behind
+// every platform seam, so that no test touches the host's disks, opens a
+// browser or adds a real notification-area icon.
 #include <gtest/gtest.h>
 
 #include "core/tarvel_app.h"
+#include "pages_test_support.h"
 #include "winlib/winlib.h"
 
 int main(int argc, char** argv) {
@@ -15,6 +15,15 @@ int main(int argc, char** argv) {
     Gdiplus::GdiplusStartup(&token, &input, nullptr);
     INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_WIN95_CLASSES};
     InitCommonControlsEx(&icc);
+    SetSystemFacts(&TestMachine().facts);
+    SetShellCalls(&TestMachine().shell);
+    SetStorageCalls(&TestMachine().storage);
+    delete app.m_diskInventory;
+    app.m_diskInventory = new CDiskInventory;
+    // No catalogue server: the mirror is a closed port on this machine.
+    app.m_mirrorUrls.RemoveAll();
+    app.m_mirrorUrls.Add(L"http://127.0.0.1:9/kavetta.ini");
+    if (!LoadTestSkin()) fprintf(stderr, "the skin archive could not be loaded; pages draw without pictures\n");
     testing::InitGoogleTest(&argc, argv);
     int rc = RUN_ALL_TESTS();
     Gdiplus::GdiplusShutdown(token);

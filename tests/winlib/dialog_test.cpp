@@ -202,3 +202,118 @@ TEST(CException, DeletesThrownPointers) {
         e->Delete();
     }
 }
+
+namespace {
+
+// Ends itself from another thread, and counts device changes.
+class DeviceDialog : public CDialogEx {
+public:
+    DeviceDialog() : CDialogEx(999u) {}
+    UINT m_lastEvent = 0;
+    DWORD_PTR m_lastData = 0;
+    HANDLE m_ender = nullptr;
+    HWND m_plain = nullptr;
+    size_t m_tempsDuringRun = 0;
+    size_t m_tempsAfterIdle = 99;
+
+    BOOL OnInitDialog() override {
+        CDialogEx::OnInitDialog();
+        PostMessage(WM_FINISH);
+        return TRUE;
+    }
+    BOOL OnDeviceChange(UINT nEventType, DWORD_PTR dwData) {
+        m_lastEvent = nEventType;
+        m_lastData = dwData;
+        return nEventType == 0x8000 ? 7 : TRUE;
+    }
+    LRESULT OnFinish(WPARAM, LPARAM) {
+        // A plain window nobody attached: FromHandle gives a temporary wrapper.
+        m_plain = ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD, 0, 0, 10, 10, m_hWnd, nullptr, nullptr, nullptr);
+        CWnd* temp = CWnd::FromHandle(m_plain);
+        EXPECT_EQ(temp, CWnd::FromHandle(m_plain));  // one per handle while it lives
+        EXPECT_EQ(nullptr, CWnd::FromHandlePermanent(m_plain));
+        m_tempsDuringRun = CWnd::TempWrapperCount();
+        PostMessage(WM_PING);
+        return 0;
+    }
+    LRESULT OnPing(WPARAM, LPARAM) {
+        // Handled after the loop found its queue empty once more.
+        m_tempsAfterIdle = CWnd::TempWrapperCount();
+        struct Ender {
+            static unsigned __stdcall Proc(void* arg) {
+                Sleep(50);
+                static_cast<CDialog*>(arg)->EndDialog(17);
+                return 0;
+            }
+        };
+        m_ender = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &Ender::Proc, this, 0, nullptr));
+        return 0;
+    }
+    DECLARE_MESSAGE_MAP()
+};
+
+BEGIN_MESSAGE_MAP(DeviceDialog, CDialogEx)
+    ON_WM_DEVICECHANGE()
+    ON_MESSAGE(WM_FINISH, OnFinish)
+    ON_MESSAGE(WM_PING, OnPing)
+END_MESSAGE_MAP()
+
+}  // namespace
+
+TEST(CDialog, DeviceChangeEntryPassesEventDataAndResult) {
+    CWnd host;
+    class Probe : public DeviceDialog {
+        BOOL OnInitDialog() override {
+            CDialogEx::OnInitDialog();
+            int marker = 0;
+            m_result = SendMessage(WM_DEVICECHANGE, 0x8000, reinterpret_cast<LPARAM>(&marker));
+            m_sawData = m_lastData == reinterpret_cast<DWORD_PTR>(&marker);
+            m_result2 = SendMessage(WM_DEVICECHANGE, 0x8004, 0);
+            EndDialog(1);
+            return TRUE;
+        }
+
+    public:
+        LRESULT m_result = 0, m_result2 = 0;
+        bool m_sawData = false;
+    } dlg;
+    EXPECT_EQ(1, dlg.DoModal());
+    EXPECT_EQ(7, dlg.m_result);
+    EXPECT_TRUE(dlg.m_sawData);
+    EXPECT_EQ(TRUE, dlg.m_result2);
+    EXPECT_EQ(0x8004u, dlg.m_lastEvent);
+}
+
+TEST(CDialog, EndedFromAnotherThreadAndTemporaryWrappersFreedAtIdle) {
+    DeviceDialog dlg;
+    EXPECT_EQ(17, dlg.DoModal());
+    EXPECT_GE(dlg.m_tempsDuringRun, 1u);
+    EXPECT_EQ(0u, dlg.m_tempsAfterIdle);
+    ASSERT_NE(nullptr, dlg.m_ender);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(dlg.m_ender, 10000));
+    CloseHandle(dlg.m_ender);
+}
+
+TEST(CWnd, TemporaryWrappersBelongToTheirThread) {
+    HWND plain = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    CWnd* mine = CWnd::FromHandle(plain);
+    struct Other {
+        static unsigned __stdcall Proc(void* arg) {
+            HWND* h = static_cast<HWND*>(arg);
+            CWnd* theirs = CWnd::FromHandle(h[0]);
+            h[1] = reinterpret_cast<HWND>(theirs);
+            h[2] = reinterpret_cast<HWND>(CWnd::TempWrapperCount());
+            return 0;  // the thread's wrappers go with it
+        }
+    };
+    HWND exchange[3] = {plain, nullptr, nullptr};
+    HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &Other::Proc, exchange, 0, nullptr));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 10000));
+    CloseHandle(thread);
+    EXPECT_NE(reinterpret_cast<HWND>(mine), exchange[1]);
+    EXPECT_EQ(reinterpret_cast<HWND>(1), exchange[2]);
+    EXPECT_EQ(plain, mine->m_hWnd);  // still valid here: this thread has not been idle
+    CWnd::DeleteTempMap();
+    EXPECT_EQ(0u, CWnd::TempWrapperCount());
+    ::DestroyWindow(plain);
+}

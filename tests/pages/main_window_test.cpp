@@ -1,0 +1,299 @@
+// The main window: navigation between the install pages, the tab rule, the
+// messages of the workers, device changes, the version check, the
+// notification-area icon, the hand-shake with a second copy and the ways out.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <dbt.h>
+
+#include "../controls/controls_test_support.h"
+#include "core/messages.h"
+#include "core/tarvel_app.h"
+#include "pages/backup_dlg.h"
+#include "pages/os_download_dlg.h"
+#include "pages/osinfo_dlg.h"
+#include "pages/usb_maker.h"
+#include "pages_test_support.h"
+
+namespace {
+
+class MainWindow : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(window.Create());
+        ASSERT_TRUE(window.WaitForCheck());
+        Pump(100);
+        TestMachine().shell = ShellRecorder();
+    }
+    CTarvelDlg& dlg() { return *window.dlg; }
+    LRESULT Send(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) { return dlg().SendMessage(message, wParam, lParam); }
+    MainWindowFixture window;
+};
+
+TEST_F(MainWindow, FrameAndPagesAreLaidOut) {
+    CRect frame;
+    dlg().GetWindowRect(&frame);
+    EXPECT_EQ(CRect(0, 0, 920, 580), frame);
+    EXPECT_EQ(IDC_INSTALL_TAB, dlg().m_currentTabId);
+    EXPECT_EQ(dlg().m_osinfoPage, dlg().m_shownPage);
+    const UINT ids[] = {130, 131, 132, 133, 134, 135, 136, 137};
+    for (UINT id : ids) {
+        HWND page = ::GetDlgItem(dlg().GetSafeHwnd(), id);
+        ASSERT_TRUE(page != nullptr) << id;
+        RECT r;
+        ::GetWindowRect(page, &r);
+        EXPECT_EQ(920, r.right - r.left) << id;
+        EXPECT_EQ(460, r.bottom - r.top) << id;
+        EXPECT_EQ(120, r.top - frame.top) << id;
+    }
+    EXPECT_FALSE(dlg().m_backupTab.IsWindowVisible());
+    EXPECT_FALSE(dlg().m_webTab.IsWindowVisible());
+    EXPECT_TRUE(dlg().m_pictureTab.IsWindowVisible());
+}
+
+TEST_F(MainWindow, NavigatesTheInstallPagesOnly) {
+    struct Case {
+        WPARAM sender;
+        LPARAM forward;
+        CWnd* expected;  // null: unchanged
+    };
+    CWnd* first = dlg().m_osinfoPage;
+    const Case cases[] = {
+        {130, 0, nullptr},                                   // back from the first step
+        {130, 1, (CWnd*)dlg().m_backupPage},                 // check Next
+        {134, 0, first},                                     // backup Back
+        {136, 1, (CWnd*)dlg().m_rebootPage},                 // download Next
+        {137, 1, nullptr},                                   // forward from the last step
+        {131, 1, nullptr},                                   // the USB page is no install step
+        {136, 0, (CWnd*)dlg().m_selectPage},                 // download Back
+    };
+    for (const Case& c : cases) {
+        CWnd* before = dlg().m_shownPage;
+        EXPECT_EQ(0, Send(WM_PAGE_NAVIGATE, c.sender, c.forward));
+        CWnd* expected = c.expected ? c.expected : before;
+        EXPECT_EQ(expected, dlg().m_shownPage) << c.sender << "," << c.forward;
+        EXPECT_EQ(expected, dlg().m_flowPage) << c.sender << "," << c.forward;
+        EXPECT_TRUE(expected->IsWindowVisible());
+        EXPECT_EQ(IDC_INSTALL_TAB, dlg().m_currentTabId);
+    }
+}
+
+TEST_F(MainWindow, TabsSwitchPagesAndTheInstallTabReturnsToItsPage) {
+    Send(WM_PAGE_NAVIGATE, 130, 1);
+    Send(WM_TAB_BUTTON_CONTROL, 2, 1);
+    Send(WM_TAB_BUTTON_CONTROL, 2, 2);  // posts the click
+    Pump(200);
+    EXPECT_EQ(IDC_USB_TAB, dlg().m_currentTabId);
+    EXPECT_EQ((CWnd*)dlg().m_usbPage, dlg().m_shownPage);
+    dlg().m_installTab.SendMessage(BM_CLICK);
+    Pump(100);
+    EXPECT_EQ(IDC_INSTALL_TAB, dlg().m_currentTabId);
+    EXPECT_EQ((CWnd*)dlg().m_backupPage, dlg().m_shownPage);
+}
+
+TEST_F(MainWindow, TabButtonControlEnablesAndClicks) {
+    Send(WM_TAB_BUTTON_CONTROL, 2, 0);
+    EXPECT_FALSE(dlg().m_usbTab.IsWindowEnabled());
+    Send(WM_TAB_BUTTON_CONTROL, 2, 1);
+    EXPECT_TRUE(dlg().m_usbTab.IsWindowEnabled());
+    Send(WM_TAB_BUTTON_CONTROL, 2, 7);  // unknown: nothing
+    EXPECT_TRUE(dlg().m_usbTab.IsWindowEnabled());
+    Send(WM_TAB_BUTTON_CONTROL, 3, 0);
+    EXPECT_FALSE(dlg().m_backupTab.IsWindowEnabled());
+    Send(WM_TAB_BUTTON_CONTROL, 3, 5);
+    EXPECT_TRUE(dlg().m_backupTab.IsWindowEnabled());
+    EXPECT_FALSE(dlg().m_backupTab.IsWindowVisible());  // enabled, never shown
+}
+
+TEST_F(MainWindow, ARunningDownloadKeepsTheInstallTab) {
+    Send(WM_TAB_BUTTON_CONTROL, 2, 1);
+    dlg().m_downloadPage->m_downloadState = 1;
+    Send(WM_TAB_BUTTON_CONTROL, 2, 2);  // the click reaches the tab rule, which refuses
+    int answered = MessageBoxesAnswered();
+    AnswerNextMessageBox(true);
+    PumpUntil([&] { return MessageBoxesAnswered() > answered; }, 10000);
+    Pump(200);
+    EXPECT_EQ(IDC_INSTALL_TAB, dlg().m_currentTabId);
+    EXPECT_EQ(BST_CHECKED, dlg().m_installTab.SendMessage(BM_GETCHECK));
+    EXPECT_EQ(BST_UNCHECKED, dlg().m_usbTab.SendMessage(BM_GETCHECK));
+    EXPECT_EQ((CWnd*)dlg().m_osinfoPage, dlg().m_shownPage);
+    // A paused download does not hold the tab.
+    dlg().m_downloadPage->m_downloadState = 2;
+    Send(WM_TAB_BUTTON_CONTROL, 2, 2);
+    Pump(200);
+    EXPECT_EQ(IDC_USB_TAB, dlg().m_currentTabId);
+    dlg().m_downloadPage->m_downloadState = 0;
+}
+
+TEST_F(MainWindow, BackupChoiceReadsTheBackupBoxes) {
+    CbackupDlg& backup = *dlg().m_backupPage;
+    backup.m_documentsBox.SendMessage(BM_SETCHECK, BST_CHECKED);
+    EXPECT_EQ(1, Send(WM_GET_BACKUP_CHOICE, 1));
+    backup.m_documentsBox.SendMessage(BM_SETCHECK, BST_UNCHECKED);
+    EXPECT_EQ(0, Send(WM_GET_BACKUP_CHOICE, 1));
+    backup.m_favoritesBox.SendMessage(BM_SETCHECK, BST_CHECKED);
+    EXPECT_EQ(1, Send(WM_GET_BACKUP_CHOICE, 2));
+    EXPECT_EQ(0, Send(WM_GET_BACKUP_CHOICE, 5));
+}
+
+TEST_F(MainWindow, DeviceChangesAreHandledOnlyAfterTheFirstUsbRefresh) {
+    DEV_BROADCAST_HDR volume = {sizeof(DEV_BROADCAST_VOLUME), DBT_DEVTYP_VOLUME, 0};
+    GetTarvelApp()->m_deviceWatchEnabled = 0;
+    EXPECT_EQ(0, Send(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, (LPARAM)&volume));
+    EXPECT_EQ(0, Send(WM_USB_REFRESH));
+    EXPECT_EQ(1, GetTarvelApp()->m_deviceWatchEnabled);
+    EXPECT_EQ(TRUE, Send(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, (LPARAM)&volume));
+    EXPECT_EQ(TRUE, Send(WM_DEVICECHANGE, DBT_DEVICEQUERYREMOVE, (LPARAM)&volume));
+    EXPECT_EQ(TRUE, Send(WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, 0));  // no header: ignored, still answered
+}
+
+TEST_F(MainWindow, VersionCheckShowsUpdateLinksOnlyForANewerNotice) {
+    CTarvelApp* app = GetTarvelApp();
+    app->m_forcedUpdateVersion.Empty();
+    app->m_noticeVersion = app->m_ownVersion;
+    Send(WM_VERSION_UPDATE);
+    EXPECT_FALSE(dlg().m_osinfoPage->m_updateLink.IsWindowVisible());
+    app->m_noticeVersion.Empty();
+    Send(WM_VERSION_UPDATE);
+    EXPECT_FALSE(dlg().m_osinfoPage->m_updateLink.IsWindowVisible());
+    app->m_noticeVersion = L"99.0.0.0";
+    Send(WM_VERSION_UPDATE);
+    CFlowPage* pages[] = {dlg().m_osinfoPage, (CFlowPage*)dlg().m_backupPage, (CFlowPage*)dlg().m_selectPage,
+                          (CFlowPage*)dlg().m_downloadPage};
+    for (CFlowPage* page : pages) EXPECT_TRUE(page->m_updateLink.GetStyle() & WS_VISIBLE);
+    EXPECT_TRUE(TestMachine().shell.executes.empty());
+    EXPECT_TRUE(dlg().IsWindowVisible());
+    app->m_noticeVersion.Empty();
+}
+
+TEST_F(MainWindow, AForcedUpdateToAProgramPathIsRefused) {
+    CTarvelApp* app = GetTarvelApp();
+    app->m_forcedUpdateVersion = L"99.0.0.0";
+    for (const wchar_t* target : {L"C:\\Windows\\system32\\calc.exe", L"\\\\server\\share\\setup.exe", L"file:///C:/x.exe", L""}) {
+        app->m_updateTarget = target;
+        Send(WM_VERSION_UPDATE);
+        Pump(50);
+        EXPECT_TRUE(TestMachine().shell.executes.empty()) << CStringA(target).GetString();
+        EXPECT_TRUE(dlg().IsWindowVisible()) << CStringA(target).GetString();
+    }
+    app->m_forcedUpdateVersion.Empty();
+    app->m_updateTarget.Empty();
+}
+
+TEST_F(MainWindow, AForcedUpdateOpensTheWebTargetAndEnds) {
+    CTarvelApp* app = GetTarvelApp();
+    app->m_forcedUpdateVersion = L"99.0.0.0";
+    app->m_updateTarget = L"https://update.kavetta.example/setup";
+    int answered = MessageBoxesAnswered();
+    AnswerNextMessageBox(true);
+    dlg().PostMessage(WM_VERSION_UPDATE);
+    PumpUntil([&] { return !dlg().IsWindowVisible(); }, 30000);
+    EXPECT_GT(MessageBoxesAnswered(), answered);
+    ASSERT_EQ(1u, TestMachine().shell.executes.size());
+    EXPECT_EQ(L"https://update.kavetta.example/setup", TestMachine().shell.executes[0].file);
+    EXPECT_FALSE(dlg().IsWindowVisible());
+    app->m_forcedUpdateVersion.Empty();
+    app->m_updateTarget.Empty();
+}
+
+TEST_F(MainWindow, TrayIconIsAddedOnceAndRemovedOnce) {
+    dlg().m_trayButton.SendMessage(BM_CLICK);
+    Pump(50);
+    EXPECT_EQ(1, dlg().m_inTray);
+    EXPECT_FALSE(dlg().IsWindowVisible());
+    EXPECT_EQ(1, Send(WM_TRAYICON_NOTIFY, 7, WM_LBUTTONUP));  // another icon
+    EXPECT_EQ(1, dlg().m_inTray);
+    EXPECT_EQ(0, Send(WM_TRAYICON_NOTIFY, TRAY_ICON_ID, WM_MOUSEMOVE));
+    EXPECT_EQ(1, dlg().m_inTray);
+    EXPECT_EQ(0, Send(WM_TRAYICON_NOTIFY, TRAY_ICON_ID, WM_LBUTTONUP));
+    EXPECT_EQ(0, dlg().m_inTray);
+    EXPECT_TRUE(dlg().IsWindowVisible());
+    EXPECT_EQ(1, TestMachine().shell.iconsAdded);
+    EXPECT_EQ(1, TestMachine().shell.iconsDeleted);
+}
+
+TEST_F(MainWindow, SecondCopyHandShakeRestoresFromTheTray) {
+    const UINT activate = RegisterActivateInstanceMessage();
+    EXPECT_EQ((LRESULT)activate, Send(activate));
+    dlg().m_trayButton.SendMessage(BM_CLICK);
+    Pump(50);
+    ASSERT_EQ(1, dlg().m_inTray);
+    // The second copy's search for a running copy finds this window, hidden or not.
+    HWND found = nullptr;
+    EnumWindows(FindRunningInstanceProc, reinterpret_cast<LPARAM>(&found));
+    EXPECT_EQ(dlg().GetSafeHwnd(), found);
+    EXPECT_EQ(0, dlg().m_inTray);
+    EXPECT_TRUE(dlg().IsWindowVisible());
+    EXPECT_EQ(1, TestMachine().shell.iconsDeleted);
+}
+
+TEST_F(MainWindow, DebugSwitchToggledOnlyInsideItsCorner) {
+    CTarvelApp* app = GetTarvelApp();
+    BYTE before = app->m_debugMode;
+    AnswerNextMessageBox(true);
+    Send(WM_RBUTTONDBLCLK, 0, MAKELPARAM(850, 40));
+    EXPECT_NE(before, app->m_debugMode);
+    Send(WM_RBUTTONDBLCLK, 0, MAKELPARAM(910, 100));  // right and bottom edges are outside
+    EXPECT_NE(before, app->m_debugMode);
+    AnswerNextMessageBox(true);
+    Send(WM_RBUTTONDBLCLK, 0, MAKELPARAM(851, 41));
+    EXPECT_EQ(before, app->m_debugMode);
+}
+
+TEST_F(MainWindow, EnterAndEscapeNeverEndThePages) {
+    for (WPARAM key : {(WPARAM)VK_RETURN, (WPARAM)VK_ESCAPE}) {
+        MSG msg = {dlg().m_osinfoPage->m_nextButton.GetSafeHwnd(), WM_KEYDOWN, key, 0};
+        EXPECT_TRUE(dlg().m_osinfoPage->PreTranslateMessage(&msg));
+        EXPECT_TRUE(dlg().PreTranslateMessage(&msg));
+    }
+    MSG other = {dlg().GetSafeHwnd(), WM_KEYDOWN, VK_SPACE, 0};
+    EXPECT_FALSE(CPageDialog::IsSwallowedKey(&other));
+    MSG up = {dlg().GetSafeHwnd(), WM_KEYUP, VK_RETURN, 0};
+    EXPECT_FALSE(CPageDialog::IsSwallowedKey(&up));
+}
+
+TEST_F(MainWindow, CloseAsksAndNoKeepsTheWindow) {
+    int answered = MessageBoxesAnswered();
+    AnswerNextMessageBox(false);
+    dlg().m_closeButton.SendMessage(BM_CLICK);
+    EXPECT_GT(MessageBoxesAnswered(), answered);
+    EXPECT_TRUE(dlg().IsWindowVisible());
+}
+
+TEST_F(MainWindow, CloseYesStopsTheDownloadAndLeavesNoWorker) {
+    dlg().m_downloadPage->m_downloadState = 1;
+    AnswerNextMessageBox(true);
+    dlg().m_closeButton.SendMessage(BM_CLICK);
+    EXPECT_EQ(0, dlg().m_downloadPage->m_downloadState);
+    EXPECT_FALSE(dlg().IsWindowVisible());
+    for (int i = 0; i < CTarvelDlg::kPageCount; ++i) EXPECT_FALSE(dlg().PageAt(i)->WorkersRunning()) << i;
+}
+
+TEST_F(MainWindow, TrayExitAsksWithTheWindowHidden) {
+    dlg().m_trayButton.SendMessage(BM_CLICK);
+    Pump(50);
+    // The menu's exit item runs the same question; answered No, the window stays hidden in the tray.
+    AnswerNextMessageBox(false);
+    dlg().ConfirmExit();
+    EXPECT_EQ(1, dlg().m_inTray);
+    EXPECT_FALSE(dlg().IsWindowVisible());
+    dlg().RestoreFromTray();
+}
+
+TEST_F(MainWindow, DestroyedWhileHiddenRemovesTheTrayIcon) {
+    dlg().m_trayButton.SendMessage(BM_CLICK);
+    Pump(50);
+    dlg().DestroyWindow();
+    EXPECT_EQ(1, TestMachine().shell.iconsAdded);
+    EXPECT_EQ(1, TestMachine().shell.iconsDeleted);
+}
+
+TEST_F(MainWindow, ExitWaitsForTheCheckWorker) {
+    // A Re-check starts a worker; the system close command stops it and waits before ending.
+    dlg().m_osinfoPage->StartCheck();
+    EXPECT_TRUE(dlg().m_osinfoPage->WorkersRunning());
+    dlg().SendMessage(WM_SYSCOMMAND, SC_CLOSE);
+    EXPECT_FALSE(dlg().m_osinfoPage->WorkersRunning());
+    EXPECT_FALSE(dlg().IsWindowVisible());
+}
+
+}  // namespace

@@ -1,0 +1,114 @@
+#include "pages_test_support.h"
+
+#include "controls/message_box.h"
+#include "core/tarvel_app.h"
+#include "../controls/controls_test_support.h"
+#include "pages/osinfo_dlg.h"
+#include "support/test_files.h"
+
+namespace {
+class FakeQuery : public IFactsQuery {
+public:
+    explicit FakeQuery(const FakeFacts& facts) : m_facts(facts) {}
+    int QueryProperty(const CString& className, const CString&, CString& out) override {
+        out = className.Find(L"Processor") >= 0 ? m_facts.cpu : m_facts.board;
+        return 1;
+    }
+    void OsDescription(CString& out) override { out = m_facts.os; }
+    void LookupDisplayText(CString& out) override { out = m_facts.chassis; }
+
+private:
+    const FakeFacts& m_facts;
+};
+}  // namespace
+
+IFactsQuery* FakeFacts::OpenQuery() { return new FakeQuery(*this); }
+
+HINSTANCE ShellRecorder::Execute(HWND, LPCWSTR, LPCWSTR file, LPCWSTR parameters, LPCWSTR, int) {
+    executes.push_back({file ? file : L"", parameters ? parameters : L""});
+    return reinterpret_cast<HINSTANCE>(42);
+}
+
+BOOL ShellRecorder::NotifyIcon(DWORD message, NOTIFYICONDATAW*) {
+    if (message == NIM_ADD) ++iconsAdded;
+    if (message == NIM_DELETE) ++iconsDeleted;
+    return TRUE;
+}
+
+DWORD EmptyStorage::LogicalDriveStrings(DWORD length, wchar_t* buffer) {
+    if (length) buffer[0] = 0;
+    return 0;
+}
+
+PageTestMachine& TestMachine() {
+    static PageTestMachine machine;
+    return machine;
+}
+
+bool LoadTestSkin() {
+    std::string bytes = ReadWholeFile(KAVETTA_PLAIN_SKIN_ARCHIVE);
+    if (bytes.empty()) return false;
+    BYTE* buffer = static_cast<BYTE*>(malloc(bytes.size() + 16));
+    memcpy(buffer, bytes.data(), bytes.size());
+    GetTarvelApp()->m_skinZip.Attach(buffer, (int)bytes.size(), 0);
+    return GetTarvelApp()->m_skinZip.m_zip != nullptr;
+}
+
+MainWindowFixture::MainWindowFixture() {}
+
+MainWindowFixture::~MainWindowFixture() {
+    if (dlg) {
+        WaitForCheck();
+        if (dlg->GetSafeHwnd()) dlg->DestroyWindow();
+        GetTarvelApp()->m_pMainWnd = nullptr;
+    }
+}
+
+bool MainWindowFixture::Create() {
+    dlg.reset(new CTarvelDlg);
+    GetTarvelApp()->m_pMainWnd = dlg.get();
+    if (!dlg->Create(IDD_TARVEL_DIALOG, nullptr)) return false;
+    dlg->ShowWindow(SW_SHOW);
+    return true;
+}
+
+bool MainWindowFixture::WaitForCheck(DWORD ms) {
+    return PumpUntil([&] { return !dlg->m_osinfoPage->WorkersRunning(); }, ms);
+}
+
+namespace {
+BOOL CALLBACK FindBoxProc(HWND h, LPARAM p) {
+    CWnd* wnd = CWnd::FromHandlePermanent(h);
+    if (wnd && dynamic_cast<CMyMessageBox*>(wnd) && IsWindowVisible(h)) {
+        *reinterpret_cast<HWND*>(p) = h;
+        return FALSE;
+    }
+    return TRUE;
+}
+}  // namespace
+
+HWND FindMessageBox() {
+    HWND found = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), FindBoxProc, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+namespace {
+bool s_answerFirst = true;
+int s_answered = 0;
+void CALLBACK AnswerTimer(HWND, UINT, UINT_PTR id, DWORD) {
+    HWND box = FindMessageBox();
+    if (!box) return;
+    KillTimer(nullptr, id);
+    int button = s_answerFirst ? CMyMessageBox::kFirstButtonId : CMyMessageBox::kSecondButtonId;
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), (LPARAM)GetDlgItem(box, button));
+    ++s_answered;
+}
+}  // namespace
+
+void AnswerNextMessageBox(bool first) {
+    s_answerFirst = first;
+    SetTimer(nullptr, 0, 50, AnswerTimer);
+}
+
+int MessageBoxesAnswered() { return s_answered; }

@@ -1,0 +1,83 @@
+// Shared pieces of the page tests: the machine the pages see (facts, an empty
+// or scripted disk layer, recorded shell calls), the skin archive, and a main
+// window made the way the program makes it.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/shell_calls.h"
+#include "core/system_facts.h"
+#include "disk/disk_calls.h"
+#include "pages/tarvel_dlg.h"
+
+// Management facts answered from fields.
+class FakeFacts : public ISystemFacts {
+public:
+    CString os = L"Windows 10 专业版 64位", chassis = L"普通电脑", board = L"KVT-B450", cpu = L"Kavetta CPU @ 3.0GHz";
+    ULONGLONG memory = 8ull << 30;
+    IFactsQuery* OpenQuery() override;
+    void InstalledMemory(ULONGLONG& out, int) override { out = memory; }
+};
+
+// Records every shell call; opens nothing.
+class ShellRecorder : public IShellCalls {
+public:
+    struct Call {
+        std::wstring file;
+        std::wstring parameters;
+    };
+    std::vector<Call> executes;
+    int iconsAdded = 0, iconsDeleted = 0;
+    HINSTANCE Execute(HWND, LPCWSTR, LPCWSTR file, LPCWSTR parameters, LPCWSTR, int) override;
+    BOOL NotifyIcon(DWORD message, NOTIFYICONDATAW* data) override;
+};
+
+// A machine without disks or drive letters.
+class EmptyStorage : public IStorageCalls {
+public:
+    int EnumerateDiskInterfaces(CString*, int) override { return 0; }
+    HANDLE OpenDevice(const wchar_t*) override { return INVALID_HANDLE_VALUE; }
+    void CloseDevice(HANDLE) override {}
+    BOOL IoControl(HANDLE, DWORD, const void*, DWORD, void*, DWORD, DWORD*) override { return FALSE; }
+    DWORD LogicalDriveStrings(DWORD, wchar_t* buffer) override;
+    UINT DriveType(const wchar_t*) override { return DRIVE_NO_ROOT_DIR; }
+    BOOL VolumeInformation(const wchar_t*, wchar_t*, DWORD, wchar_t*, DWORD) override { return FALSE; }
+    BOOL FreeBytesForCaller(const wchar_t*, ULONGLONG*) override { return FALSE; }
+    BOOL DefineDosDevice(DWORD, const wchar_t*, const wchar_t*) override { return FALSE; }
+    BOOL FindFile(const wchar_t*) override { return FALSE; }
+    BOOL ProductVersion(const wchar_t*, CString&) override { return FALSE; }
+};
+
+// The seams every page test runs with, installed by main().
+struct PageTestMachine {
+    FakeFacts facts;
+    ShellRecorder shell;
+    EmptyStorage storage;
+};
+PageTestMachine& TestMachine();
+
+// Loads the built skin archive into the application object.
+bool LoadTestSkin();
+
+// A main window made as the program makes it (modeless here, so the test
+// keeps its thread), with its check run to the end.
+class MainWindowFixture {
+public:
+    MainWindowFixture();
+    ~MainWindowFixture();
+    bool Create();
+    // Pumps until the system check worker has ended.
+    bool WaitForCheck(DWORD ms = 120000);
+    std::unique_ptr<CTarvelDlg> dlg;
+};
+
+// The top-level window of a program message box on this thread, or null.
+HWND FindMessageBox();
+// Answers the next program message box of this thread, once it shows, with
+// its first (Yes/OK) or second (No) button. A thread timer does it, so the
+// answer comes from inside the box's own modal loop.
+void AnswerNextMessageBox(bool first);
+// How many boxes the timer has answered so far.
+int MessageBoxesAnswered();
