@@ -843,4 +843,31 @@ constexpr const wchar_t* kQueueUpdateWindowClass = L"KavettaQueueUpdates";
 
 // (end of section)
 
+// ---- Download page ----
+// The first text of the title row, until a run starts.
+constexpr const wchar_t* kDownloadInitialTitle = L"正在搜集信息...";
+// Labels before the download folder, speed, remaining time, size and status.
+constexpr const wchar_t* kDownloadRowLabels[5] = {L"目录:", L"速度:", L"剩余:", L"大小:", L"状态:"};
+// The download-folder link before the check has shown the folder.
+constexpr const wchar_t* kDownloadFolderPlaceholder = L"未设置";
+constexpr const wchar_t* kDownloadAutoContinueCaption = L"完成后自动继续";
+constexpr const wchar_t* kDownloadPauseTooltip = L"暂停下载";
+constexpr const wchar_t* kDownloadResumeTooltip = L"继续下载";
+constexpr const wchar_t* kDownloadProgressTooltip = L"下载进度";
+constexpr const wchar_t* kDownloadRestartQuestion = L"所需文件已准备就绪，是否立即重启电脑并开始安装系统？";
+constexpr const wchar_t* kDownloadStopQuestion = L"正在下载系统文件，返回上一步将停止下载。\n确定要返回吗？";
+constexpr const wchar_t* kSkinDownloadBanner = L"kvs_banner_download.png";
+constexpr const wchar_t* kSkinPause[4] = {L"kvs_btn_pause_n.png", L"kvs_btn_pause_d.png", L"kvs_btn_pause_h.png",
+                                          L"kvs_btn_pause_x.png"};
+constexpr const wchar_t* kSkinResume[4] = {L"kvs_btn_resume_n.png", L"kvs_btn_resume_d.png", L"kvs_btn_resume_h.png",
+                                           L"kvs_btn_resume_x.png"};
+constexpr const wchar_t* kSkinReturn[4] = {L"kvs_btn_return_n.png", L"kvs_btn_return_d.png", L"kvs_btn_return_h.png",
+                                           L"kvs_btn_return_x.png"};
+constexpr const wchar_t* kSkinAutoContinue[4] = {L"kvs_chk_autocontinue_n.png", L"kvs_chk_autocontinue_d.png",
+                                                 L"kvs_chk_autocontinue_h.png", L"kvs_chk_autocontinue_x.png"};
+// How long the page's destructor waits for its queue's threads (ms).
+constexpr unsigned long kDownloadPageWaitMs = 5000;
+
+// (end of section)
+
 }  // namespace FixedText

@@ -3,7 +3,7 @@
 // resume, stop during the build and the required/optional rules. A small
 // host window forwards WM_TASK_STEP to the queue and records what the queue
 // asked the page to show.
-#include "support/local_http_server.h"
+#include "download_queue_test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -21,38 +21,11 @@
 #include "core/messages.h"
 #include "core/tarvel_app.h"
 #include "pages/download_queue.h"
+#include "../controls/controls_test_support.h"
 #include "support/temp_folder.h"
 #include "support/test_files.h"
 
 namespace {
-
-const size_t kFileSize = 5242880 + 4321;  // just above the 5 MiB floor
-
-std::string Md5Upper(const std::string& bytes) {
-    Md5Context context;
-    context.Init();
-    context.Update(bytes.data(), bytes.size());
-    context.Final();
-    CString text = Md5DigitsText(context.digest);
-    text.MakeUpper();
-    return std::string(CStringA(text).GetString());
-}
-
-// Pumps the thread's messages until `done` holds or the time passes.
-bool PumpUntil(const std::function<bool()>& done, DWORD milliseconds) {
-    DWORD start = GetTickCount();
-    while (!done()) {
-        if (GetTickCount() - start >= milliseconds) return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-    }
-    return true;
-}
-void PumpFor(DWORD milliseconds) { PumpUntil([] { return false; }, milliseconds); }
 
 // The page stand-in: a window that forwards WM_TASK_STEP to its queue, and
 // the primitives, which record what the page would show.
@@ -166,130 +139,12 @@ private:
     HANDLE m_inBuild;
 };
 
-// Files by name, served in several ways: /good/<name> as they are,
-// /corrupt/<name> with changed bytes, /small/<name> cut to 1000 bytes,
-// /slow/<name> in small pieces, /stall/<name> a first piece and then nothing;
-// /s/<name> is a share page of the fake share service whose direct link is
-// /good/<name>; everything else is 404.
-class MirrorServer {
-public:
-    MirrorServer() : server([this](const HttpRequest& r, HttpConnection& c) { Handle(r, c); }) {}
-
-    void AddFile(const std::string& name, const std::string& content) { m_files[name] = content; }
-    std::wstring Url(const std::string& target) { return server.WideUrl(target); }
-    int Count(const std::string& target) {
-        int n = 0;
-        for (const HttpRequest& r : server.Requests())
-            if (r.target == target) ++n;
-        return n;
-    }
-    LocalHttpServer server;
-
-private:
-    void Handle(const HttpRequest& r, HttpConnection& c) {
-        std::string path = r.target;
-        size_t slash = path.find('/', 1);
-        std::string kind = slash == std::string::npos ? path : path.substr(0, slash);
-        std::string name = slash == std::string::npos ? "" : path.substr(slash + 1);
-        if (r.method == "POST" && path == "/web/share/downloadfile?from=share") {
-            std::string surl = r.body.substr(r.body.find('=') + 1);
-            surl = surl.substr(0, surl.find('&'));
-            c.Respond(200, "{\"errno\":0,\"data\":{\"downloadurl\":\"" + server.Url("/good/" + surl) + "\"}}");
-            return;
-        }
-        if (kind == "/s") {
-            c.Respond(302, "", "Location: /web/lk/" + name + "?from=share\r\n");
-            return;
-        }
-        if (kind == "/web") {
-            std::string surl = name.substr(3, name.find('?') - 3);
-            c.Respond(200, "<script>var ctx = { surl : '" + surl + "', download_permit_token: 'T1' };\n" +
-                               "var info = {\"nid\": \"77\"};</script>");
-            return;
-        }
-        auto file = m_files.find(name);
-        if (file == m_files.end()) {
-            c.Respond(404, "no such file");
-            return;
-        }
-        const std::string& content = file->second;
-        if (kind == "/good") {
-            ServeContent(r, c, content, 262144, 0);
-        } else if (kind == "/corrupt") {
-            std::string bad = content;
-            for (size_t i = 0; i < bad.size(); i += 4096) bad[i] = (char)~bad[i];
-            ServeContent(r, c, bad, 262144, 0);
-        } else if (kind == "/small") {
-            ServeContent(r, c, content.substr(0, 1000), 1000, 0);
-        } else if (kind == "/slow") {
-            ServeContent(r, c, content, 131072, 150);
-        } else if (kind == "/stall") {
-            std::string head = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(content.size()) +
-                               "\r\nConnection: close\r\n\r\n";
-            c.Send(head);
-            c.Send(content.data(), 65536);
-            c.WaitForClose(60000);
-        } else {
-            c.Respond(404, "no such kind");
-        }
-    }
-    std::map<std::string, std::string> m_files;
-};
-
-class DownloadQueueTest : public testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(m_server.server.Started());
-        ASSERT_FALSE(m_data.Path().empty());
-        CTarvelApp* app = GetTarvelApp();
-        app->m_dataFolder = m_data.Path().c_str();
-        app->m_workFolder = TestProgramDirectory().c_str();
-        app->m_stallLimit = 20;
-        app->m_fileLinks.RemoveAll();
-        SetDownloadFolders(app->m_dataFolder, L"kvt_records.ini", L"records", L"queue-test", L"");
-    }
-
-    // A record of the test (stable address) with the given mirrors.
-    COnlinefileinfo* Record(const std::string& name, int matchMode, const std::vector<std::wstring>& mirrors,
-                            int required = 1) {
-        m_records.emplace_back();
-        COnlinefileinfo& r = m_records.back();
-        r.m_sectionName = CString(name.c_str());
-        r.m_title = CString(name.c_str());
-        r.m_fileName = CString((name + ".bin").c_str());
-        r.m_localFolder.Empty();
-        r.m_matchMode = matchMode;
-        r.m_required = required;
-        std::string content = TestFileContent(name, kFileSize);
-        m_server.AddFile(name + ".bin", content);
-        m_contents[&r] = content;
-        r.m_expectedMd5 = CString(Md5Upper(content).c_str());
-        for (const std::wstring& url : mirrors) {
-            bool share = url.find(L"/s/") != std::wstring::npos;
-            r.m_linkIndices[r.m_linkCount++] =
-                (int)GetTarvelApp()->m_fileLinks.Add(CFileLinkInfo(share ? 2 : 1, CString(url.c_str())));
-        }
-        return &r;
-    }
-    std::wstring Mirror(const std::string& kind, const std::string& name) {
-        return m_server.Url("/" + kind + "/" + name + ".bin");
-    }
-    std::wstring SharePage(const std::string& name) { return m_server.Url("/s/" + name + ".bin"); }
-    std::wstring LocalFile(const std::string& name) { return m_data.File(std::wstring(name.begin(), name.end()) + L".bin"); }
-    bool HoldsItsContent(COnlinefileinfo* r) { return TempFolder::Read(LocalFile(CStringA(r->m_sectionName).GetString())) == m_contents[r]; }
-
-    // Runs the host's queue to its end (or the time limit).
-    void Run(TestHost& host, DWORD milliseconds = 60000) {
-        ASSERT_TRUE(host.queue->BuildTaskQueue());
-        EXPECT_TRUE(PumpUntil([&] { return host.Finished(); }, milliseconds)) << "the run ends";
-        EXPECT_TRUE(host.queue->WaitForThreads(10000));
-    }
-
-    MirrorServer m_server;
-    TempFolder m_data;
-    std::deque<COnlinefileinfo> m_records;
-    std::map<COnlinefileinfo*, std::string> m_contents;
-};
+// Runs the host's queue to its end (or the time limit).
+void RunQueue(TestHost& host, DWORD milliseconds = 60000) {
+    ASSERT_TRUE(host.queue->BuildTaskQueue());
+    EXPECT_TRUE(PumpUntil([&] { return host.Finished(); }, milliseconds)) << "the run ends";
+    EXPECT_TRUE(host.queue->WaitForThreads(10000));
+}
 
 TEST(DownloadQueueSize, SizeTextSteps1024) {
     struct {
@@ -350,7 +205,7 @@ TEST_F(DownloadQueueTest, NothingToFetchEndsAtOnceAndContinuesWhenAsked) {
         TestHost host;
         host.autoContinue = autoContinue;
         host.records = {valid};
-        Run(host);
+        RunQueue(host);
         EXPECT_EQ(1, host.ended);
         EXPECT_EQ(-1, host.queue->m_taskIndex);
         EXPECT_TRUE(host.nextEnabled);
@@ -365,7 +220,7 @@ TEST_F(DownloadQueueTest, CorruptFirstMirrorIsRejectedAndTheNextGivesTheFile) {
         COnlinefileinfo* r = Record(name, matchMode, {Mirror("corrupt", name), Mirror("good", name)});
         TestHost host;
         host.records = {r};
-        Run(host);
+        RunQueue(host);
         EXPECT_EQ(1, host.ended) << matchMode;
         EXPECT_EQ(1, m_server.Count("/corrupt/" + name + ".bin"));
         EXPECT_EQ(1, m_server.Count("/good/" + name + ".bin"));
@@ -381,7 +236,7 @@ TEST_F(DownloadQueueTest, DeadMirrorIsSkippedAndASharePageIsResolved) {
     COnlinefileinfo* r = Record("shared", 2, {Mirror("gone", "shared"), SharePage("shared")});
     TestHost host;
     host.records = {r};
-    Run(host);
+    RunQueue(host);
     EXPECT_EQ(1, host.ended);
     EXPECT_EQ(1, m_server.Count("/gone/shared.bin"));
     EXPECT_EQ(1, m_server.Count("/web/share/downloadfile?from=share")) << "the share page was resolved";
@@ -394,7 +249,7 @@ TEST_F(DownloadQueueTest, StalledMirrorIsGivenUpAfterTheStallLimit) {
     COnlinefileinfo* r = Record("stalled", 1, {Mirror("stall", "stalled"), Mirror("good", "stalled")});
     TestHost host;
     host.records = {r};
-    Run(host);
+    RunQueue(host);
     EXPECT_EQ(1, host.ended);
     EXPECT_EQ(1, m_server.Count("/stall/stalled.bin"));
     EXPECT_GE(m_server.Count("/good/stalled.bin"), 1) << "the next mirror after the stall";
@@ -421,7 +276,7 @@ TEST_F(DownloadQueueTest, RequiredEntryWhoseMirrorsAllFailEndsTheRun) {
         COnlinefileinfo* after = Record(name + "after", 1, {Mirror("good", name + "after")});
         TestHost host;
         host.records = {r, after};
-        Run(host);
+        RunQueue(host);
         EXPECT_EQ(c.code, host.failedCode) << c.what;
         CString text;
         text.Format(FixedText::kQueueEntryFailedFormat, c.code);
@@ -440,7 +295,7 @@ TEST_F(DownloadQueueTest, OptionalEntryIsSkipped) {
     COnlinefileinfo* next = Record("afteroptional", 1, {Mirror("good", "afteroptional")});
     TestHost host;
     host.records = {optional, next};
-    Run(host);
+    RunQueue(host);
     EXPECT_EQ(1, host.ended);
     EXPECT_EQ(std::vector<COnlinefileinfo*>{optional}, host.skipped);
     EXPECT_EQ(std::vector<COnlinefileinfo*>{next}, host.done);
@@ -464,7 +319,7 @@ TEST_F(DownloadQueueTest, PauseAndResumeWithinThePollIntervalLeaveOnePoller) {
     EXPECT_FALSE(host.pausedLook);
     EXPECT_EQ(taskBefore, host.queue->CurrentTaskHandle()) << "the same task resumes";
     // The poller of before the pause wakes within a second and leaves.
-    PumpFor(1500);
+    Pump(1500);
     EXPECT_EQ(1, host.queue->ActivePollers());
     int most = 0;
     EXPECT_TRUE(PumpUntil(
@@ -493,7 +348,7 @@ TEST_F(DownloadQueueTest, StopDuringTheBuildStopsTheRun) {
     host.queue->StopTask();  // the exit question answered Yes
     host.Release();
     EXPECT_TRUE(host.queue->WaitForThreads(10000));
-    PumpFor(2500);
+    Pump(2500);
     EXPECT_EQ(0, host.queue->m_downloadState.load()) << "the builder did not set the run going again";
     EXPECT_EQ(0, host.entriesStarted);
     EXPECT_EQ(0, host.ended);
@@ -511,7 +366,7 @@ TEST_F(DownloadQueueTest, ASecondQueueNeverRunsOnTheSameRecords) {
     ASSERT_TRUE(first.queue->BuildTaskQueue());
     ASSERT_TRUE(PumpUntil([&] { return first.progressRounds > 0; }, 30000));
     first.queue->OnClickedPauseResume();  // paused: it still holds the record
-    Run(second);
+    RunQueue(second);
     EXPECT_EQ(1, second.recordBusy);
     EXPECT_STREQ(FixedText::kQueueRecordBusyStatus, second.Row(kQueueStatusRow));
     EXPECT_EQ(0, second.entriesStarted);
@@ -522,7 +377,7 @@ TEST_F(DownloadQueueTest, ASecondQueueNeverRunsOnTheSameRecords) {
     EXPECT_TRUE(first.queue->WaitForThreads(10000));
     TestHost third;
     third.records = {shared};
-    Run(third);
+    RunQueue(third);
     EXPECT_EQ(1, third.ended);
     EXPECT_TRUE(HoldsItsContent(shared));
 }
@@ -536,7 +391,7 @@ TEST_F(DownloadQueueTest, EngineThatCannotBeLoadedEndsTheRun) {
     COnlinefileinfo* r = Record("noengine", 1, {Mirror("good", "noengine")});
     TestHost host;
     host.records = {r};
-    Run(host);
+    RunQueue(host);
     app->m_downloadEngine = bound;
     EXPECT_TRUE(host.EngineFailed());
     EXPECT_FALSE(host.pauseVisible);
