@@ -95,7 +95,8 @@ void COsDownloadDlg::CreateRows() {
         if (i == kFolderRow) {
             CHyperLink* link = new CHyperLink;
             row.control = link;
-            link->Create(row.text, WS_CHILD | WS_VISIBLE, row.rect, this, row.id);
+            // A long folder is cut in its middle rather than wrapped out of the row.
+            link->Create(row.text, WS_CHILD | WS_VISIBLE | SS_PATHELLIPSIS | SS_NOPREFIX, row.rect, this, row.id);
             link->SetTransparent();
             link->SetFont(row.font);
         } else {

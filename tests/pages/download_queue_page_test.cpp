@@ -51,7 +51,10 @@ protected:
         m_page.m_rows[row].control->GetWindowText(text);
         return text;
     }
+    // Saves what the screen shows of the page beside the test program.
     void SaveShot(const wchar_t* name) {
+        m_page.RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+        Pump(200);
         CRect r;
         m_page.GetWindowRect(&r);
         MemSurface shot(r.Width(), r.Height(), RGB(0, 0, 0));
@@ -87,9 +90,7 @@ TEST_F(DownloadPageTest, RunFetchesTheCatalogueFilesAndEnablesNext) {
     bool shot = false;
     EXPECT_TRUE(PumpUntil(
         [&] {
-            if (!shot && m_page.m_progress.GetPosition() > 0 && m_page.m_downloadState == 1 &&
-                RowText(COsDownloadDlg::kStatusRow) == FixedText::kQueueDownloadingStatus) {
-                Pump(100);
+            if (!shot && m_page.m_downloadState == 1 && m_page.m_queue.ActivePollers() > 0) {
                 SaveShot(L"download_page_running.png");
                 shot = true;
             }
@@ -106,7 +107,17 @@ TEST_F(DownloadPageTest, RunFetchesTheCatalogueFilesAndEnablesNext) {
     EXPECT_EQ(Md5Upper(TempFolder::Read(LocalFile("image"))), std::string(CStringA(image->m_expectedMd5)));
     EXPECT_EQ(Md5Upper(TempFolder::Read(LocalFile("pe"))), std::string(CStringA(pe->m_expectedMd5)));
     EXPECT_EQ(1, m_server.Count("/web/share/downloadfile?from=share"));
-    Pump(100);
+    ASSERT_TRUE(m_page.m_progress.IsWindowVisible());
+    CRect barRect;
+    m_page.m_progress.GetWindowRect(&barRect);
+    m_page.ScreenToClient(&barRect);
+    EXPECT_EQ(CRect(260, 218, 860, 233), barRect);
+    // The bar draws full, in its colour.
+    MemSurface bar(barRect.Width(), barRect.Height(), RGB(30, 30, 30));
+    m_page.m_progress.PaintBar(bar.dc());
+    COLORREF middle = bar.At(barRect.Width() / 2, barRect.Height() / 2);
+    EXPECT_LT(GetRValue(middle), 0x40) << std::hex << middle;
+    EXPECT_GT(GetBValue(middle), 0xC0) << std::hex << middle;
     SaveShot(L"download_page_finished.png");
     EXPECT_TRUE(m_host.m_navigations.empty()) << "Next waits for the user";
 }
