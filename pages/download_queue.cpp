@@ -594,9 +594,13 @@ bool CDownloadQueue::WalkMirrors() {
         if (link.m_linkType == 2) {
             // A share page: resolved on a worker, bounded by m_shareLimits;
             // the step goes on when the link arrives (kStepLinkResolved).
+            // The resolver owns all it uses and answers by message, so it is
+            // not waited for: a silent server cannot hold the program's exit.
             DeleteCurrentTask(true);
             ResolveArgs* args = new ResolveArgs{NewTicket(), link.m_url, m_pageWindow, m_shareLimits};
-            if (StartThread(ResolveLinkThreadProc, args, false)) {
+            HANDLE resolver = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ResolveLinkThreadProc, args, 0, nullptr));
+            if (resolver) {
+                CloseHandle(resolver);
                 m_resolving = true;
                 return true;
             }
