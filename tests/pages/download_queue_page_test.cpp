@@ -169,4 +169,32 @@ TEST_F(DownloadPageTest, BackWhileRunningAsksAndNoKeepsTheDownload) {
     m_page.m_downloadState = 0;
 }
 
+TEST_F(DownloadPageTest, AFinishedRunAsksToRestartWhenItContinuesByItself) {
+    CTarvelApp* app = GetTarvelApp();
+    app->m_osImages.RemoveAll();
+    app->m_peImages.RemoveAll();
+    app->m_osImages.SetSize(1);
+    app->m_osImages[0].m_checkState = 2;  // valid locally: nothing to fetch
+    app->m_selectedImageIndex = 0;
+    app->m_selectedPeIndex = -1;
+    app->m_selectedImageTab = 2;
+    app->m_extraFile2.m_sectionName.Empty();
+    ASSERT_EQ(BST_CHECKED, m_page.m_autoContinue.SendMessage(BM_GETCHECK)) << "checked from the start";
+    for (bool yes : {false, true}) {
+        int answered = MessageBoxesAnswered();
+        AnswerNextMessageBox(yes);
+        ASSERT_TRUE(m_page.BuildTaskQueue());
+        EXPECT_TRUE(PumpUntil([&] { return MessageBoxesAnswered() > answered; }, 30000)) << "the restart question";
+        Pump(100);
+        EXPECT_EQ(0, m_page.m_downloadState.load());
+        EXPECT_TRUE(m_page.m_nextButton.IsWindowEnabled());
+        if (yes) {
+            ASSERT_EQ(1u, m_host.m_navigations.size());
+            EXPECT_EQ(std::make_pair((WPARAM)IDD_OS_DOWNLOAD, (LPARAM)1), m_host.m_navigations[0]);
+        } else {
+            EXPECT_TRUE(m_host.m_navigations.empty()) << "No keeps the page";
+        }
+    }
+}
+
 }  // namespace
