@@ -870,4 +870,13 @@ constexpr unsigned long kDownloadPageWaitMs = 5000;
 
 // (end of section)
 
+// ---- Platform seams: shell calls ----
+
+// The schemes of the targets the configuration may set that the program
+// opens (compared without letter case), and the shell verb that opens them.
+constexpr const wchar_t* kWebSchemes[] = {L"http://", L"https://"};
+constexpr const wchar_t* kWebOpenVerb = L"open";
+
+// (end of section)
+
 }  // namespace FixedText

@@ -1,5 +1,7 @@
 #include "core/shell_calls.h"
 
+#include "core/fixed_texts.h"
+
 namespace {
 
 class Win32ShellCalls : public IShellCalls {
@@ -11,37 +13,44 @@ public:
     BOOL NotifyIcon(DWORD message, NOTIFYICONDATAW* data) override { return Shell_NotifyIconW(message, data); }
 };
 
-Win32ShellCalls s_win32Shell;
-IShellCalls* s_shell = &s_win32Shell;
+Win32ShellCalls g_win32Shell;
+IShellCalls* g_shell = &g_win32Shell;
+
+// The length of the scheme prefix ("http://" or "https://", any case) that
+// target starts with, or 0.
+int WebSchemeLength(const CString& target) {
+    for (const wchar_t* scheme : FixedText::kWebSchemes) {
+        int n = (int)wcslen(scheme);
+        if (target.GetLength() >= n && _wcsnicmp(target, scheme, n) == 0) return n;
+    }
+    return 0;
+}
 
 }  // namespace
 
-IShellCalls& CurrentShellCalls() { return *s_shell; }
+IShellCalls& CurrentShellCalls() { return *g_shell; }
 
 IShellCalls* SetShellCalls(IShellCalls* calls) {
-    IShellCalls* previous = s_shell;
-    s_shell = calls ? calls : &s_win32Shell;
+    IShellCalls* previous = g_shell;
+    g_shell = calls ? calls : &g_win32Shell;
     return previous;
 }
 
 bool IsWebAddress(const CString& target) {
-    int hostStart;
-    if (target.Left(7).CompareNoCase(L"http://") == 0) hostStart = 7;
-    else if (target.Left(8).CompareNoCase(L"https://") == 0) hostStart = 8;
-    else return false;
-    if (target.GetLength() <= hostStart) return false;
-    wchar_t first = target[hostStart];
-    if (first == L'/' || first == L'\\' || first == L'?' || first == L'#') return false;
+    int scheme = WebSchemeLength(target);
+    if (scheme == 0 || target.GetLength() <= scheme) return false;
     for (int i = 0; i < target.GetLength(); ++i) {
         wchar_t c = target[i];
-        if (c <= L' ' || c == 0x7F || c == L'"') return false;
+        // C0 and C1 control characters and DEL: a line break or a NUL could
+        // hand the shell something other than the address that was checked.
+        if (c < 0x20 || c == 0x7F || (c >= 0x80 && c <= 0x9F)) return false;
     }
     return true;
 }
 
 bool OpenWebTarget(HWND owner, const CString& target, const CString& folder) {
     if (!IsWebAddress(target)) return false;
-    CurrentShellCalls().Execute(owner, nullptr, target, nullptr, folder.IsEmpty() ? nullptr : (LPCWSTR)folder,
-                                SW_SHOWDEFAULT);
-    return true;
+    HINSTANCE result = CurrentShellCalls().Execute(owner, FixedText::kWebOpenVerb, target, nullptr,
+                                                   folder.IsEmpty() ? nullptr : (LPCWSTR)folder, SW_SHOWNORMAL);
+    return reinterpret_cast<INT_PTR>(result) > 32;
 }

@@ -213,19 +213,19 @@ void GetInstalledMemory(ULONGLONG& out, int skipKernelQuery) {
 }
 
 namespace {
-class WmiSystemFacts : public ISystemFacts {
+class Win32SystemFacts : public ISystemFacts {
 public:
     IFactsQuery* OpenQuery() override { return new WmiQuery(); }
     void InstalledMemory(ULONGLONG& out, int skipKernelQuery) override { GetInstalledMemory(out, skipKernelQuery); }
 };
-WmiSystemFacts s_wmiFacts;
-ISystemFacts* s_facts = &s_wmiFacts;
+Win32SystemFacts g_win32Facts;
+ISystemFacts* g_facts = &g_win32Facts;
 }  // namespace
 
-ISystemFacts& CurrentSystemFacts() { return *s_facts; }
+ISystemFacts& CurrentSystemFacts() { return *g_facts; }
 
 ISystemFacts* SetSystemFacts(ISystemFacts* facts) {
-    ISystemFacts* previous = s_facts;
-    s_facts = facts ? facts : &s_wmiFacts;
+    ISystemFacts* previous = g_facts;
+    g_facts = facts ? facts : &g_win32Facts;
     return previous;
 }

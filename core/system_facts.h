@@ -12,8 +12,8 @@ struct IWbemServices;
 struct IEnumWbemClassObject;
 struct IWbemClassObject;
 
-// What the system check asks of a machine's management facts, behind a seam
-// so that tests and the simulated machine can answer instead of WMI.
+// The questions the system check asks about the machine, on one thread:
+// WMI properties, the system's description and the chassis text.
 class IFactsQuery {
 public:
     virtual ~IFactsQuery() {}
@@ -22,6 +22,8 @@ public:
     virtual void LookupDisplayText(CString& out) = 0;
 };
 
+// Where the system facts come from: WMI and the kernel's memory query in the
+// product, a scripted machine in tests and in the simulated machine.
 class ISystemFacts {
 public:
     virtual ~ISystemFacts() {}
@@ -30,8 +32,9 @@ public:
     virtual void InstalledMemory(ULONGLONG& out, int skipKernelQuery) = 0;
 };
 
+// The facts in use: the Win32 ones unless others were installed.
 ISystemFacts& CurrentSystemFacts();
-// Installs other facts and returns the previous ones; null puts the WMI ones back.
+// Installs other facts and returns the previous ones; null puts the Win32 ones back.
 ISystemFacts* SetSystemFacts(ISystemFacts* facts);
 
 // One connection to a WMI namespace for the calling thread. Built and

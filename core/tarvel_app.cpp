@@ -6,6 +6,7 @@
 
 #include "core/fixed_texts.h"
 #include "core/messages.h"
+#include "core/platform_seams.h"
 #include "core/process_file_utils.h"
 #include "pages/tarvel_dlg.h"
 
@@ -163,6 +164,8 @@ void CTarvelApp::InitModulePaths() {
 }
 
 BOOL CTarvelApp::InitInstance() {
+    // Before anything reaches a disk, the shell or the power calls.
+    InstallPlatformSeams();
     m_instanceMutex = CreateMutexW(nullptr, TRUE, FixedText::kSingleInstanceName);
     if (GetLastError() == ERROR_ALREADY_EXISTS) {
         CloseHandle(m_instanceMutex);

@@ -25,9 +25,9 @@ class COsinfoDlg : public CFlowPage {
 public:
     enum { kRows = 9, kFolderRow = 7 };
     // The colours of a row and of the status lines; red marks a failure.
-    static const COLORREF kRowColor = 0x212121;
-    static const COLORREF kLineColor = 0x333333;
-    static const COLORREF kFailColor = 0x0000FF;
+    static constexpr COLORREF kRowColor = 0x212121;
+    static constexpr COLORREF kLineColor = 0x333333;
+    static constexpr COLORREF kFailColor = 0x0000FF;
 
     COsinfoDlg(CWnd* pParent = nullptr);
     ~COsinfoDlg() override;

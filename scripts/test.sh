@@ -18,15 +18,9 @@ export WINEDEBUG="${WINEDEBUG:--all}"
 # Debian's wine32 gives a 32-bit prefix, like the 32-bit Windows the program also runs on.
 
 # A display of our own, so that the windows the tests make never meet a
-# desktop's. Xvfb picks a free number itself and tells it through a pipe.
-fifo=$(mktemp -u)
-mkfifo "$fifo"
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >"$build/xvfb.log" 2>&1 &
-xvfb_pid=$!
-read -r display <"$fifo" || true
-rm -f "$fifo"
-[ -n "${display:-}" ] || { echo "Xvfb did not start (see $build/xvfb.log)"; exit 1; }
-export DISPLAY=":$display"
+# desktop's.
+. "$root/scripts/private-xvfb.sh"
+start_private_xvfb "$build/xvfb.log"
 
 cleanup() {
   wineserver -k >/dev/null 2>&1 || true

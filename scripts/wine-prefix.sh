@@ -7,7 +7,24 @@ prefix="$1"
 export WINEPREFIX="$prefix"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 stamp="$prefix/.kavetta-prefix-2"
-[ -f "$stamp" ] && exit 0
+
+# Wine links the user's shell folders (Desktop, Documents, Downloads, ...) to
+# the host's home folders. The program writes backups and shortcuts there,
+# so in our prefix they are plain folders inside the prefix, never the host's.
+own_shell_folders() {
+  local link
+  for link in "$prefix"/drive_c/users/*/*; do
+    if [ -L "$link" ]; then
+      rm -f "$link"
+      mkdir -p "$link"
+    fi
+  done
+}
+
+if [ -f "$stamp" ]; then
+  own_shell_folders
+  exit 0
+fi
 
 wineboot -i >/dev/null 2>&1 || true
 wineserver -w
@@ -27,4 +44,5 @@ reg="$prefix/kavetta-fonts.reg"
 } | iconv -f UTF-8 -t UTF-16LE | { printf '\xff\xfe'; cat; } >"$reg"
 wine regedit /S "$(winepath -w "$reg")" >/dev/null 2>&1
 wineserver -w
+own_shell_folders
 touch "$stamp"

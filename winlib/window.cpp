@@ -27,19 +27,16 @@ struct MapLock {
 
 // Temporary wrappers belong to the thread that asked for them: only that
 // thread uses the pointer it was given, so only it may free them, at its next
-// idle moment or when it ends.
-struct TempWrappers {
-    std::unordered_map<HWND, CWnd*> map;
-    void Clear() {
-        for (auto& item : map) {
-            item.second->m_hWnd = nullptr;  // never attached: nothing to detach or destroy
-            delete item.second;
-        }
-        map.clear();
-    }
-    ~TempWrappers() { Clear(); }
-};
-thread_local TempWrappers t_tempWrappers;
+// idle moment. (A plain pointer per thread: the run-time's clean-up of
+// thread-local objects at thread end is not to be relied on with every
+// compiler's threads.)
+typedef std::unordered_map<HWND, CWnd*> TempWrapperMap;
+thread_local TempWrapperMap* t_tempWrappers = nullptr;
+
+TempWrapperMap& TempWrappers() {
+    if (!t_tempWrappers) t_tempWrappers = new TempWrapperMap;
+    return *t_tempWrappers;
+}
 
 thread_local int t_modalDepth = 0;
 
@@ -101,7 +98,7 @@ CWnd* CWnd::FromHandle(HWND hWnd) {
         auto it = Maps().permanent.find(hWnd);
         if (it != Maps().permanent.end()) return it->second;
     }
-    CWnd*& temp = t_tempWrappers.map[hWnd];
+    CWnd*& temp = TempWrappers()[hWnd];
     if (!temp) {
         temp = new CWnd;
         temp->m_hWnd = hWnd;
@@ -109,9 +106,16 @@ CWnd* CWnd::FromHandle(HWND hWnd) {
     return temp;
 }
 
-void CWnd::DeleteTempMap() { t_tempWrappers.Clear(); }
+void CWnd::DeleteTempMap() {
+    if (!t_tempWrappers) return;
+    for (auto& item : *t_tempWrappers) {
+        item.second->m_hWnd = nullptr;  // never attached: nothing to detach or destroy
+        delete item.second;
+    }
+    t_tempWrappers->clear();
+}
 
-size_t CWnd::TempWrapperCount() { return t_tempWrappers.map.size(); }
+size_t CWnd::TempWrapperCount() { return t_tempWrappers ? t_tempWrappers->size() : 0; }
 
 BOOL CWnd::Attach(HWND hWnd) {
     if (!hWnd || m_hWnd) return FALSE;

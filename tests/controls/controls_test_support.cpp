@@ -2,6 +2,8 @@
 
 #include <objidl.h>
 
+#include <set>
+
 void Pump(DWORD ms) {
     DWORD end = GetTickCount() + ms;
     do {
@@ -231,3 +233,23 @@ bool Near(COLORREF a, COLORREF b, int tolerance) {
     return abs(GetRValue(a) - GetRValue(b)) <= tolerance && abs(GetGValue(a) - GetGValue(b)) <= tolerance &&
            abs(GetBValue(a) - GetBValue(b)) <= tolerance;
 }
+
+// Copies a window's area of the screen; the number of distinct colours tells
+// whether anything was drawn. Saved as PNG.
+int CaptureWindow(HWND h, const wchar_t* file) {
+    RECT r;
+    GetWindowRect(h, &r);
+    int w = r.right - r.left, ht = r.bottom - r.top;
+    MemSurface shot(w, ht, RGB(0, 0, 0));
+    HDC screen = GetDC(nullptr);
+    BitBlt(shot.dc(), 0, 0, w, ht, screen, r.left, r.top, SRCCOPY);
+    ReleaseDC(nullptr, screen);
+    std::set<COLORREF> colours;
+    for (int y = 0; y < ht; y += 3)
+        for (int x = 0; x < w; x += 3) colours.insert(shot.At(x, y));
+    HBITMAP bmp = (HBITMAP)GetCurrentObject(shot.dc(), OBJ_BITMAP);
+    // A capture that cannot be saved counts as nothing drawn.
+    if (!SavePng(bmp, file)) return 0;
+    return (int)colours.size();
+}
+

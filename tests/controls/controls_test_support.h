@@ -78,6 +78,9 @@ std::vector<BYTE> MakeGif(const std::vector<int>& frameColors, const std::vector
 std::vector<BYTE> MakePng(int w, int h, COLORREF color);
 // Saves a bitmap as PNG; true on success.
 bool SavePng(HBITMAP bitmap, const std::wstring& path);
+// Copies a window's area of the screen into a PNG file; returns the number of
+// distinct colours seen (a few means nothing was drawn).
+int CaptureWindow(HWND h, const wchar_t* file);
 
 // Colour of the brush a colour message returned.
 COLORREF BrushColor(HBRUSH brush);

@@ -34,24 +34,6 @@ std::vector<BYTE> SkinBytes(LPCWSTR name) {
     return bytes;
 }
 
-// Copies a window's area of the screen; the number of distinct colours tells
-// whether anything was drawn. Saved as PNG.
-int CaptureWindow(HWND h, const wchar_t* file) {
-    RECT r;
-    GetWindowRect(h, &r);
-    int w = r.right - r.left, ht = r.bottom - r.top;
-    MemSurface shot(w, ht, RGB(0, 0, 0));
-    HDC screen = GetDC(nullptr);
-    BitBlt(shot.dc(), 0, 0, w, ht, screen, r.left, r.top, SRCCOPY);
-    ReleaseDC(nullptr, screen);
-    std::set<COLORREF> colours;
-    for (int y = 0; y < ht; y += 3)
-        for (int x = 0; x < w; x += 3) colours.insert(shot.At(x, y));
-    HBITMAP bmp = (HBITMAP)GetCurrentObject(shot.dc(), OBJ_BITMAP);
-    EXPECT_TRUE(SavePng(bmp, file)) << "could not save the capture";
-    return (int)colours.size();
-}
-
 // The sample's window, painted white like the program's pages.
 class CSampleWnd : public CHostWnd {
 protected:

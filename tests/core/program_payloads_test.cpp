@@ -8,7 +8,7 @@
 
 #include "core/fixed_texts.h"
 #include "payload_test_support.h"
-#include "program_runner.h"
+#include "support/program_runner.h"
 #include "utils_test_support.h"
 
 TEST(ProgramPayloads, WorkFolderAppearsWithTheToolsAndGoesAtExit) {

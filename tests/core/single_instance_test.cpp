@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core_test_support.h"
-#include "program_runner.h"
+#include "support/program_runner.h"
 #include "winlib/winlib.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include "core/tarvel_app.h"
 #include "disk/disk_inventory.h"
-#include "fake_machine.h"
+#include "support/fake_machine.h"
 
 const LONGLONG kMiB = 1024LL * 1024;
 const LONGLONG kGiB = 1024 * kMiB;

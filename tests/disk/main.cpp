@@ -4,23 +4,12 @@
 // an empty scripted machine, so no test can define a real DOS device.
 #include <gtest/gtest.h>
 
-#include "core/process_file_utils.h"
 #include "disk/disk_calls.h"
-#include "fake_machine.h"
-
-namespace {
-
-class RecordingPowerControl : public IPowerControl {
-public:
-    void Wait(DWORD) override {}
-    BOOL EnableShutdownPrivilege() override { return TRUE; }
-    BOOL RequestRestart() override { return TRUE; }
-};
-
-}  // namespace
+#include "support/fake_machine.h"
+#include "support/no_restart.h"
 
 int main(int argc, char** argv) {
-    static RecordingPowerControl power;
+    static NoRestartPowerControl power;
     static FakeMachine empty;
     SetPowerControl(&power);
     SetStorageCalls(&empty);

@@ -32,7 +32,10 @@ protected:
 TEST_F(MainWindow, FrameAndPagesAreLaidOut) {
     CRect frame;
     dlg().GetWindowRect(&frame);
-    EXPECT_EQ(CRect(0, 0, 920, 580), frame);
+    EXPECT_EQ(0, frame.left);
+    EXPECT_EQ(0, frame.top);
+    EXPECT_EQ(920, frame.Width());
+    EXPECT_EQ(580, frame.Height());
     EXPECT_EQ(IDC_INSTALL_TAB, dlg().m_currentTabId);
     EXPECT_EQ(dlg().m_osinfoPage, dlg().m_shownPage);
     const UINT ids[] = {130, 131, 132, 133, 134, 135, 136, 137};
@@ -291,7 +294,8 @@ TEST_F(MainWindow, ExitWaitsForTheCheckWorker) {
     // A Re-check starts a worker; the system close command stops it and waits before ending.
     dlg().m_osinfoPage->StartCheck();
     EXPECT_TRUE(dlg().m_osinfoPage->WorkersRunning());
-    dlg().SendMessage(WM_SYSCOMMAND, SC_CLOSE);
+    dlg().SendMessage(WM_SYSCOMMAND, SC_CLOSE);  // the dialog manager posts the cancel command
+    PumpUntil([&] { return !dlg().IsWindowVisible(); }, 60000);
     EXPECT_FALSE(dlg().m_osinfoPage->WorkersRunning());
     EXPECT_FALSE(dlg().IsWindowVisible());
 }

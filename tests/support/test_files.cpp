@@ -64,3 +64,11 @@ std::wstring TestProgramDirectory() {
     std::wstring p = path;
     return p.substr(0, p.rfind(L'\\'));
 }
+
+std::string Utf8Of(const std::wstring& text) {
+    if (text.empty()) return std::string();
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), nullptr, 0, nullptr, nullptr);
+    std::string out(n > 0 ? n : 0, '\0');
+    if (n > 0) WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), &out[0], n, nullptr, nullptr);
+    return out;
+}

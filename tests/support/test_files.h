@@ -14,3 +14,5 @@ bool WriteWholeFile(const std::wstring& path, const std::string& data);
 bool FileExists(const std::wstring& path);
 // The folder of the running test program.
 std::wstring TestProgramDirectory();
+// UTF-8 of a wide text, for gtest messages and comparisons with file contents.
+std::string Utf8Of(const std::wstring& text);

@@ -233,11 +233,11 @@ public:
         EXPECT_EQ(temp, CWnd::FromHandle(m_plain));  // one per handle while it lives
         EXPECT_EQ(nullptr, CWnd::FromHandlePermanent(m_plain));
         m_tempsDuringRun = CWnd::TempWrapperCount();
-        PostMessage(WM_PING);
+        SetTimer(1, 30);  // a timer comes only once the queue has been empty
         return 0;
     }
-    LRESULT OnPing(WPARAM, LPARAM) {
-        // Handled after the loop found its queue empty once more.
+    void OnTimer(UINT_PTR) {
+        KillTimer(1);
         m_tempsAfterIdle = CWnd::TempWrapperCount();
         struct Ender {
             static unsigned __stdcall Proc(void* arg) {
@@ -247,7 +247,6 @@ public:
             }
         };
         m_ender = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &Ender::Proc, this, 0, nullptr));
-        return 0;
     }
     DECLARE_MESSAGE_MAP()
 };
@@ -255,7 +254,7 @@ public:
 BEGIN_MESSAGE_MAP(DeviceDialog, CDialogEx)
     ON_WM_DEVICECHANGE()
     ON_MESSAGE(WM_FINISH, OnFinish)
-    ON_MESSAGE(WM_PING, OnPing)
+    ON_WM_TIMER()
 END_MESSAGE_MAP()
 
 }  // namespace
@@ -303,7 +302,8 @@ TEST(CWnd, TemporaryWrappersBelongToTheirThread) {
             CWnd* theirs = CWnd::FromHandle(h[0]);
             h[1] = reinterpret_cast<HWND>(theirs);
             h[2] = reinterpret_cast<HWND>(CWnd::TempWrapperCount());
-            return 0;  // the thread's wrappers go with it
+            CWnd::DeleteTempMap();  // a worker frees its own at its idle moments
+            return 0;
         }
     };
     HWND exchange[3] = {plain, nullptr, nullptr};

@@ -1,4 +1,4 @@
-#include "program_runner.h"
+#include "support/program_runner.h"
 
 bool ProgramCopy::Start(const CString& exe, const CString& tempFolder) {
     // The child inherits this process's environment: set it for the start only.

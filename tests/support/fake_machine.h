@@ -1,8 +1,9 @@
-// A scripted machine for the disk layer's tests, declared as data: disks with
-// their layouts, volumes with their facts, a DOS-device table, an in-memory
-// file table and a log of every command and change. It answers the storage
-// calls with genuine winioctl.h structures (and, when a disk asks for it,
-// with malformed ones), so the inventory's parsing is what gets tested.
+// A scripted machine for the disk layer's tests and the simulated machine,
+// declared as data: disks with their layouts, volumes with their facts, a
+// DOS-device table, an in-memory file table and a log of every command and
+// change. It answers the storage calls with genuine winioctl.h structures
+// (and, when a disk asks for it, with malformed ones), so the inventory's
+// parsing is what gets tested.
 #pragma once
 
 #include <windows.h>
@@ -34,6 +35,7 @@ struct FakePartition {
 
 struct FakeDisk {
     std::wstring path;
+    bool present = true;  // false: not enumerated and not opened (a disk that appears later)
     int device = 0;
     STORAGE_BUS_TYPE bus = BusTypeSata;
     bool removable = false;
@@ -54,6 +56,7 @@ struct FakeDisk {
 
 struct FakeVolume {
     wchar_t letter = 0;  // 0: a volume without a letter (answers once a letter is mapped to it)
+    bool present = true;  // false: answers nothing (a letter that appears later)
     UINT driveType = DRIVE_FIXED;
     int device = 0;
     int partition = 0;

@@ -1,4 +1,4 @@
-#include "fake_machine.h"
+#include "support/fake_machine.h"
 
 #include <stddef.h>
 #include <wctype.h>
@@ -41,6 +41,7 @@ int FakeMachine::EnumerateDiskInterfaces(CString* paths, int maxPaths) {
     int count = 0;
     for (const FakeDisk& disk : disks) {
         if (count == maxPaths) return count;
+        if (!disk.present) continue;
         paths[count++] = disk.path.c_str();
     }
     for (int i = 0; i < extraInterfaces && count < maxPaths; ++i) {
@@ -55,7 +56,7 @@ HANDLE FakeMachine::OpenDevice(const wchar_t* path) {
     std::wstring p = path;
     for (size_t i = 0; i < disks.size(); ++i) {
         if (disks[i].path == p) {
-            if (disks[i].openFails) return INVALID_HANDLE_VALUE;
+            if (disks[i].openFails || !disks[i].present) return INVALID_HANDLE_VALUE;
             int h = m_nextHandle++;
             m_open[h] = OpenThing{true, (int)i};
             ++openHandles;
@@ -200,13 +201,13 @@ BOOL FakeMachine::IoControl(HANDLE device, DWORD code, const void* in, DWORD inS
 const FakeVolume* FakeMachine::VolumeForLetter(wchar_t letter) const {
     letter = (wchar_t)towupper(letter);
     for (const FakeVolume& v : volumes)
-        if (v.letter == letter) return &v;
+        if (v.present && v.letter == letter) return &v;
     auto it = dosDevices.find(std::wstring(1, letter) + L":");
     if (it == dosDevices.end()) return nullptr;
     for (const FakeVolume& v : volumes) {
         wchar_t target[64];
         swprintf(target, 64, L"\\Device\\Harddisk%d\\Partition%d", v.device, v.partition);
-        if (it->second == target) return &v;
+        if (v.present && it->second == target) return &v;
     }
     return nullptr;
 }

@@ -1,0 +1,44 @@
+#!/bin/sh
+# Starts or stops the catalogue server that the simulated machine's tests
+# share:  sim_fixture.sh start|stop BUILD_DIR SOURCE_DIR
+# The server listens on 127.0.0.1 on a free port (written to
+# BUILD_DIR/sim/server.port), serves BUILD_DIR/catalogue with the routes of
+# each prepared scenario under BUILD_DIR/sim, and stops by itself after 30
+# minutes if nobody stops it.
+set -eu
+action="$1"; build="$2"; source="$3"
+root="$build/sim"
+pidfile="$root/server.pid"
+mkdir -p "$root"
+
+stop_server() {
+  [ -f "$pidfile" ] || return 0
+  pid=$(cat "$pidfile")
+  # Only the server this script started, never another process that got its number.
+  if [ -r "/proc/$pid/cmdline" ] && tr '\0' ' ' <"/proc/$pid/cmdline" | grep -q catalogue_server.py; then
+    kill "$pid" 2>/dev/null || true
+    i=0
+    while kill -0 "$pid" 2>/dev/null && [ $i -lt 50 ]; do sleep 0.1; i=$((i + 1)); done
+  fi
+  rm -f "$pidfile"
+}
+
+case "$action" in
+  start)
+    stop_server
+    rm -f "$root/server.port"
+    # Detached from CTest's output pipes, so the setup test can end.
+    setsid python3 "$source/tests/servers/catalogue_server.py" --catalogue "$build/catalogue" --port 0 \
+      --port-file "$root/server.port" --pid-file "$pidfile" --lifetime 1800 --sim-root "$root" \
+      --log "$root/server.log" </dev/null >"$root/server.out" 2>&1 &
+    i=0
+    while [ ! -s "$root/server.port" ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+    [ -s "$root/server.port" ] || { echo "the catalogue server did not start:"; cat "$root/server.out"; exit 1; }
+    echo "catalogue server on 127.0.0.1:$(cat "$root/server.port")"
+    ;;
+  stop)
+    stop_server
+    ;;
+  *)
+    echo "usage: $0 start|stop BUILD_DIR SOURCE_DIR"; exit 2 ;;
+esac

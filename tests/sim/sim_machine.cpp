@@ -1,0 +1,442 @@
+#include "sim/sim_machine.h"
+
+#include <stdio.h>
+#include <wctype.h>
+
+#include <fstream>
+#include <set>
+
+#include "core/fixed_texts.h"
+#include "core/process_file_utils.h"
+#include "core/shell_calls.h"
+#include "core/system_facts.h"
+#include "core/tarvel_app.h"
+#include "disk/disk_calls.h"
+#include "disk/disk_inventory.h"
+#include "sim/sim_scenario.h"
+#include "support/fake_machine.h"
+
+namespace {
+
+// One lock for the records, the machine's answers and the files beside the
+// scenario: the check worker, the download workers and the main thread all
+// reach the fakes.
+class Lock {
+public:
+    Lock() {
+        static CRITICAL_SECTION* section = [] {
+            auto* s = new CRITICAL_SECTION;
+            InitializeCriticalSection(s);
+            return s;
+        }();
+        m_section = section;
+        EnterCriticalSection(m_section);
+    }
+    ~Lock() { LeaveCriticalSection(m_section); }
+
+private:
+    CRITICAL_SECTION* m_section;
+};
+
+bool ContainsNoCase(const std::wstring& text, const std::wstring& part) {
+    std::wstring a = text, b = part;
+    for (auto& c : a) c = (wchar_t)towlower(c);
+    for (auto& c : b) c = (wchar_t)towlower(c);
+    return a.find(b) != std::wstring::npos;
+}
+
+void AppendLine(const std::wstring& path, const std::wstring& line) {
+    AppendSimLine(path, Utf16ToUtf8(line.c_str()).GetString());
+}
+
+std::set<std::wstring> ReadStateTokens(const std::wstring& path) {
+    std::set<std::wstring> tokens;
+    std::ifstream in(path.c_str(), std::ios::binary);
+    std::string line;
+    while (std::getline(in, line)) {
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+        if (!line.empty()) tokens.insert((const wchar_t*)Utf8ToUtf16(line.c_str(), (int)line.size()));
+    }
+    return tokens;
+}
+
+// ---------------------------------------------------------------- the fakes
+
+struct SimState {
+    SimScenario scenario;
+    std::wstring scenarioPath;
+    SimRecords records;
+    int driveQueries = 0;  // LogicalDriveStrings calls, for letters that appear later
+};
+SimState* g_state = nullptr;
+
+void Journal(const std::wstring& line) { AppendLine(SimJournalPath(), line); }
+
+// The scenario's disks and volumes. Letters that appear later are held back
+// until their condition holds; every call is serialised.
+class SimStorage : public FakeMachine {
+public:
+    int EnumerateDiskInterfaces(CString* paths, int maxPaths) override {
+        Lock lock;
+        Reveal(false);
+        return FakeMachine::EnumerateDiskInterfaces(paths, maxPaths);
+    }
+    HANDLE OpenDevice(const wchar_t* path) override {
+        Lock lock;
+        return FakeMachine::OpenDevice(path);
+    }
+    void CloseDevice(HANDLE device) override {
+        Lock lock;
+        FakeMachine::CloseDevice(device);
+    }
+    BOOL IoControl(HANDLE device, DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize,
+                   DWORD* returned) override {
+        Lock lock;
+        return FakeMachine::IoControl(device, code, in, inSize, out, outSize, returned);
+    }
+    DWORD LogicalDriveStrings(DWORD length, wchar_t* buffer) override {
+        Lock lock;
+        Reveal(true);
+        return FakeMachine::LogicalDriveStrings(length, buffer);
+    }
+    UINT DriveType(const wchar_t* root) override {
+        Lock lock;
+        return FakeMachine::DriveType(root);
+    }
+    BOOL VolumeInformation(const wchar_t* root, wchar_t* label, DWORD labelSize, wchar_t* fileSystem,
+                           DWORD fileSystemSize) override {
+        Lock lock;
+        return FakeMachine::VolumeInformation(root, label, labelSize, fileSystem, fileSystemSize);
+    }
+    BOOL FreeBytesForCaller(const wchar_t* root, ULONGLONG* freeBytes) override {
+        Lock lock;
+        return FakeMachine::FreeBytesForCaller(root, freeBytes);
+    }
+    BOOL DefineDosDevice(DWORD flags, const wchar_t* name, const wchar_t* target) override {
+        // Temporary letters live in the fake's table only: Wine drops a
+        // defined letter with the process that defined it anyway.
+        Lock lock;
+        return FakeMachine::DefineDosDevice(flags, name, target);
+    }
+    BOOL FindFile(const wchar_t* path) override {
+        Lock lock;
+        // The system probe answers from the scenario; every other file is real.
+        if (IsProbePath(path)) return FakeMachine::FindFile(path);
+        WIN32_FIND_DATAW data;
+        HANDLE find = FindFirstFileW(path, &data);
+        if (find == INVALID_HANDLE_VALUE) return FALSE;
+        FindClose(find);
+        return TRUE;
+    }
+    BOOL ProductVersion(const wchar_t* path, CString& version) override {
+        Lock lock;
+        return FakeMachine::ProductVersion(path, version);
+    }
+
+    // Letters whose condition now holds become present (queried: one more
+    // drive query was made).
+    void Reveal(bool queried) {
+        if (!g_state) return;
+        if (queried) ++g_state->driveQueries;
+        std::set<std::wstring> tokens;
+        bool tokensRead = false;
+        for (size_t i = 0; i < volumes.size() && i < g_state->scenario.volumeAppearance.size(); ++i) {
+            const SimAppearance& when = g_state->scenario.volumeAppearance[i];
+            if (volumes[i].present) continue;
+            bool now = false;
+            if (when.afterQueries > 0 && g_state->driveQueries > when.afterQueries) now = true;
+            if (!when.stateToken.empty()) {
+                if (!tokensRead) {
+                    tokens = ReadStateTokens(SimStatePath());
+                    tokensRead = true;
+                }
+                if (tokens.count(when.stateToken)) now = true;
+            }
+            if (now) {
+                volumes[i].present = true;
+                for (FakeDisk& disk : disks)
+                    if (disk.device == volumes[i].device) disk.present = true;
+                Journal(L"appear " + std::wstring(1, volumes[i].letter) + L":");
+            }
+        }
+    }
+
+private:
+    static bool IsProbePath(const wchar_t* path) {
+        std::wstring p = path;
+        return p.size() > 2 && p[1] == L':' && FakeMachine::Upper(p.substr(2)) == FakeMachine::Upper(FixedText::kSystemProbePath);
+    }
+};
+
+SimStorage* g_storage = nullptr;
+
+// Files are real; external programs are not run: each run is recorded and
+// answered from the scenario. Folders on a drive that refuses new folders
+// cannot be made. A temporary letter given to a letter-less partition (an
+// EFI partition) exists only in the fake's device table, so a path on it is
+// taken to that partition's backing folder, drives\part-<device>-<number>
+// beside the scenario (made by prepare_scenario.py).
+class SimBootHost : public IBootHost {
+public:
+    BOOL PathExists(const wchar_t* path) override { return Win32BootHost().PathExists(Real(path).c_str()); }
+    BOOL IsFolder(const wchar_t* path) override { return Win32BootHost().IsFolder(Real(path).c_str()); }
+    BOOL CreateFolder(const wchar_t* path) override {
+        if (Refuses(path)) {
+            Journal(L"refused folder " + std::wstring(path));
+            return FALSE;
+        }
+        return Win32BootHost().CreateFolder(Real(path).c_str());
+    }
+    int CopyFileEnsureFolder(const wchar_t* source, const wchar_t* destination, BOOL failIfExists) override {
+        return Win32BootHost().CopyFileEnsureFolder(Real(source).c_str(), Real(destination).c_str(), failIfExists);
+    }
+    BOOL SetAttributes(const wchar_t* path, DWORD attributes) override {
+        return Win32BootHost().SetAttributes(Real(path).c_str(), attributes);
+    }
+    BOOL WriteIniString(const wchar_t* path, const wchar_t* section, const wchar_t* key,
+                        const wchar_t* value) override {
+        return Win32BootHost().WriteIniString(Real(path).c_str(), section, key, value);
+    }
+    int RunProcessAndWait(const wchar_t* program, const wchar_t* arguments) override {
+        std::wstring run = std::wstring(program ? program : L"") + L"|" + (arguments ? arguments : L"");
+        int code = 0;
+        std::wstring token;
+        {
+            Lock lock;
+            if (!g_state) return -1;
+            g_state->records.processRuns.push_back(run);
+            code = g_state->scenario.defaultExitCode;
+            for (const SimProcessAnswer& answer : g_state->scenario.processAnswers) {
+                if (ContainsNoCase(run, answer.match)) {
+                    code = answer.exitCode;
+                    token = answer.setState;
+                    break;
+                }
+            }
+            Journal(L"run " + run + L" -> " + std::to_wstring(code));
+        }
+        if (!token.empty()) SetSimState(token.c_str());
+        return code;
+    }
+    void LocalTime(SYSTEMTIME* time) override { Win32BootHost().LocalTime(time); }
+    void ShowDebugBox(const wchar_t* text) override { Win32BootHost().ShowDebugBox(text); }
+
+private:
+    static bool Refuses(const wchar_t* path) {
+        Lock lock;
+        if (!g_state || !path || !path[0] || path[1] != L':') return false;
+        wchar_t letter = (wchar_t)towupper(path[0]);
+        return g_state->scenario.refusingLetters.count(letter) != 0;
+    }
+    // The real path of a path on a temporary letter; any other path as it is.
+    static std::wstring Real(const wchar_t* path) {
+        std::wstring p = path ? path : L"";
+        Lock lock;
+        if (!g_state || !g_storage || p.size() < 2 || p[1] != L':') return p;
+        auto it = g_storage->dosDevices.find(std::wstring(1, (wchar_t)towupper(p[0])) + L":");
+        if (it == g_storage->dosDevices.end()) return p;
+        int device = -1, partition = -1;
+        if (swscanf(it->second.c_str(), L"\\Device\\Harddisk%d\\Partition%d", &device, &partition) != 2) return p;
+        return SimPartitionFolder(g_state->scenarioPath, device, partition) + p.substr(2);
+    }
+};
+
+class SimFactsQuery : public IFactsQuery {
+public:
+    int QueryProperty(const CString& className, const CString& property, CString& out) override {
+        Lock lock;
+        if (!g_state) return 0;
+        auto it = g_state->scenario.properties.find(std::wstring(className) + L"." + std::wstring(property));
+        if (it == g_state->scenario.properties.end()) return 0;
+        out = it->second.c_str();
+        return 1;
+    }
+    void OsDescription(CString& out) override {
+        Lock lock;
+        if (g_state) out = g_state->scenario.osDescription.c_str();
+    }
+    void LookupDisplayText(CString& out) override {
+        Lock lock;
+        if (g_state) out = g_state->scenario.chassisText.c_str();
+    }
+};
+
+class SimFacts : public ISystemFacts {
+public:
+    IFactsQuery* OpenQuery() override { return new SimFactsQuery(); }
+    void InstalledMemory(ULONGLONG& out, int skipKernelQuery) override {
+        Lock lock;
+        if (!g_state) return;
+        out = skipKernelQuery ? g_state->scenario.memoryStatusBytes : g_state->scenario.installedMemoryBytes;
+    }
+};
+
+class SimShell : public IShellCalls {
+public:
+    HINSTANCE Execute(HWND, LPCWSTR verb, LPCWSTR file, LPCWSTR parameters, LPCWSTR folder, int) override {
+        std::wstring record = std::wstring(verb ? verb : L"") + L"|" + (file ? file : L"") + L"|" +
+                              (parameters ? parameters : L"") + L"|" + (folder ? folder : L"");
+        Lock lock;
+        if (g_state) g_state->records.shellExecutes.push_back(record);
+        Journal(L"shell " + record);
+        return reinterpret_cast<HINSTANCE>((INT_PTR)42);  // "opened"
+    }
+    BOOL NotifyIcon(DWORD message, NOTIFYICONDATAW*) override {
+        Lock lock;
+        if (!g_state) return FALSE;
+        switch (message) {
+            case NIM_ADD:
+                ++g_state->records.trayAdds;
+                Journal(L"tray add");
+                break;
+            case NIM_DELETE:
+                ++g_state->records.trayDeletes;
+                Journal(L"tray delete");
+                break;
+            case NIM_MODIFY:
+                ++g_state->records.trayModifies;
+                break;
+            default:
+                break;
+        }
+        return TRUE;
+    }
+};
+
+class SimPower : public IPowerControl {
+public:
+    void Wait(DWORD) override {}
+    BOOL EnableShutdownPrivilege() override { return TRUE; }
+    BOOL RequestRestart() override {
+        Lock lock;
+        if (g_state) ++g_state->records.reboots;
+        Journal(L"reboot");
+        return TRUE;
+    }
+};
+
+SimBootHost g_bootHost;
+SimFacts g_facts;
+SimShell g_shell;
+SimPower g_power;
+
+void PutWin32Back() {
+    SetStorageCalls(nullptr);
+    SetBootHost(nullptr);
+    SetSystemFacts(nullptr);
+    SetShellCalls(nullptr);
+    SetPowerControl(nullptr);
+}
+
+// An application object made before the fakes went in holds an inventory
+// bound to the calls of that time, and the built-in configuration mirror.
+void RenewInventory() {
+    CTarvelApp* app = GetTarvelApp();
+    if (!app) return;
+    delete app->m_diskInventory;
+    app->m_diskInventory = new CDiskInventory;
+}
+
+void UseScenarioMirror(const std::wstring& url) {
+    CTarvelApp* app = GetTarvelApp();
+    if (!app || url.empty()) return;
+    app->m_mirrorUrls.RemoveAll();
+    app->m_mirrorUrls.Add(CString(url.c_str()));
+}
+
+}  // namespace
+
+bool LoadSimScenario(const wchar_t* scenarioPath, CString* error) {
+    SimScenario scenario;
+    std::wstring problem;
+    if (!scenarioPath || !ReadSimScenario(scenarioPath, scenario, problem)) {
+        if (error) *error = problem.empty() ? L"no scenario file named" : problem.c_str();
+        return false;
+    }
+    const std::wstring mirror = scenario.mirrorUrl;
+    auto* storage = new SimStorage;
+    storage->disks = scenario.disks;
+    storage->volumes = scenario.volumes;
+    storage->otherDrives = scenario.otherDrives;
+    {
+        Lock lock;
+        PutWin32Back();
+        delete g_state;
+        g_state = new SimState;
+        g_state->scenario = std::move(scenario);
+        g_state->scenarioPath = scenarioPath;
+        delete g_storage;  // nothing uses it once the Win32 calls are back
+        g_storage = storage;
+        SetStorageCalls(g_storage);
+        SetBootHost(&g_bootHost);
+        SetSystemFacts(&g_facts);
+        SetShellCalls(&g_shell);
+        SetPowerControl(&g_power);
+    }
+    RenewInventory();
+    UseScenarioMirror(mirror);
+    Journal(L"start " + std::wstring(scenarioPath));
+    // Host-side scripts close the program by this number (taskkill /pid).
+    Journal(L"process " + std::to_wstring(GetCurrentProcessId()));
+    return true;
+}
+
+bool LoadSimScenarioFromEnvironment(CString* error) {
+    wchar_t path[MAX_PATH * 2] = {};
+    DWORD n = GetEnvironmentVariableW(kSimScenarioVariable, path, MAX_PATH * 2);
+    if (n == 0 || n >= MAX_PATH * 2) {
+        if (error) *error = CString(kSimScenarioVariable) + L" does not name a scenario file";
+        return false;
+    }
+    return LoadSimScenario(path, error);
+}
+
+void UnloadSimScenario() {
+    Lock lock;
+    PutWin32Back();
+    RenewInventory();
+    delete g_state;
+    g_state = nullptr;
+    delete g_storage;
+    g_storage = nullptr;
+}
+
+SimRecords GetSimRecords() {
+    Lock lock;
+    return g_state ? g_state->records : SimRecords();
+}
+
+void ResetSimRecords() {
+    Lock lock;
+    if (g_state) g_state->records = SimRecords();
+}
+
+std::wstring SimFileBeside(const std::wstring& scenarioPath, const wchar_t* name) {
+    size_t cut = scenarioPath.find_last_of(L"\\/");
+    std::wstring folder = cut == std::wstring::npos ? std::wstring() : scenarioPath.substr(0, cut + 1);
+    return folder + name;
+}
+
+std::wstring SimPartitionFolder(const std::wstring& scenarioPath, int device, int partition) {
+    return SimFileBeside(scenarioPath, L"drives\\part-") + std::to_wstring(device) + L"-" + std::to_wstring(partition);
+}
+
+std::wstring SimJournalPath() {
+    Lock lock;
+    return g_state ? SimFileBeside(g_state->scenarioPath, kSimJournalName) : std::wstring();
+}
+
+std::wstring SimStatePath() {
+    Lock lock;
+    return g_state ? SimFileBeside(g_state->scenarioPath, kSimStateName) : std::wstring();
+}
+
+std::wstring SimToolLogPath() {
+    Lock lock;
+    return g_state ? SimFileBeside(g_state->scenarioPath, kSimToolLogName) : std::wstring();
+}
+
+void SetSimState(const wchar_t* token) {
+    AppendLine(SimStatePath(), token);
+    Journal(L"state " + std::wstring(token));
+}

@@ -1,0 +1,88 @@
+// The scenario file of the simulated machine, read into plain data.
+//
+// A scenario is one JSON object (UTF-8). Every key is checked: an unknown
+// key or a value of the wrong kind is an error that names where it is.
+//
+//   "name", "description": texts, for people.
+//   "disks": [ {
+//       "device": n (device number, unique), "bus": "sata"|"nvme"|"ata"|"scsi"|"sas"|"usb"|"sd"|"virtual",
+//       "style": "gpt"|"mbr"|"raw", "removable": bool, "vendor": text, "product": text (the model),
+//       "sizeGiB": number,
+//       "partitions": [ {
+//           "number": n (default: position + 1), "sizeMiB" or "sizeGiB": number,
+//           "type": "efi"|"msr"|"basic"|"recovery" (GPT) or an MBR type byte such as "0x07",
+//           "active": bool (MBR), "name": text (GPT),
+//           "volume": {                     (absent: a partition without a volume)
+//               "letter": "D" (absent: no letter, like an EFI partition),
+//               "fileSystem": "NTFS", "label": text, "freeGiB"/"freeMiB": number,
+//               "driveType": "fixed"|"removable" (default by the disk's "removable"),
+//               "systemVersion": "10.0.19041.1" (the volume holds an installed system
+//                                               whose kernel file has this product version),
+//               "refuseNewFolders": bool (no folder can be made on this drive),
+//               "appears": {"afterQueries": n} | {"whenState": token}  (a letter that appears
+//                         later: after n drive-letter queries, or once the state file holds token),
+//               "files": [ {"path": "KavettaData\\kvt10pe.wim", "sizeBytes": n, "text": "..."} ]
+//                         (made by prepare_scenario.py in the drive's backing folder: drives\<letter>,
+//                          or drives\part-<device>-<number> for a volume without a letter, which
+//                          the boot host reaches through a temporary letter) } } ] } ],
+//   "otherDrives": [ {"letter": "G", "type": "cdrom"|"remote"|"ramdisk"} ],
+//   "facts": { "osDescription": text, "chassisText": text,
+//              "properties": { "Win32_BaseBoard.Product": text, ... },
+//              "memoryGiB"/"memoryMiB"/"memoryBytes": number, "memoryStatusBytes": number (what the
+//              memory-status fallback reports; default the same) },
+//   "processes": { "defaultExitCode": n,
+//                  "answers": [ {"match": text (in "program|arguments", any case),
+//                                "exitCode": n, "setState": token} ] },
+//   "tools": { "<tool file base name>": {"exitCode": n, "setState": token, "output": text} }
+//            (read by the recording tools of the test tools payload)
+//   "server": { "mode": "normal"|"noconfig", "paths": {...}, "shares": {...}
+//               (the catalogue server's routes for this scenario, see catalogue_server.py),
+//               "mirror": "http://127.0.0.1:PORT/NAME/kavetta.ini" (set by prepare_scenario.py) }
+#pragma once
+
+#include <windows.h>
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "sim/sim_names.h"
+#include "support/fake_machine.h"
+
+struct SimAppearance {
+    int afterQueries = 0;     // 0: not by count
+    std::wstring stateToken;  // empty: not by state
+    bool Later() const { return afterQueries > 0 || !stateToken.empty(); }
+};
+
+struct SimProcessAnswer {
+    std::wstring match;
+    int exitCode = 0;
+    std::wstring setState;
+};
+
+struct SimScenario {
+    std::wstring name;
+    std::vector<FakeDisk> disks;
+    std::vector<FakeVolume> volumes;
+    std::vector<SimAppearance> volumeAppearance;  // one per volume
+    std::map<wchar_t, UINT> otherDrives;
+    std::set<wchar_t> refusingLetters;
+    std::wstring osDescription;
+    std::wstring chassisText;
+    std::map<std::wstring, std::wstring> properties;  // "Class.Property" -> value
+    ULONGLONG installedMemoryBytes = 0;
+    ULONGLONG memoryStatusBytes = 0;
+    int defaultExitCode = 0;
+    std::vector<SimProcessAnswer> processAnswers;
+    // The configuration mirror the program uses instead of its built-in one
+    // (prepare_scenario.py sets it to the scenario's own address on the
+    // local catalogue server); empty: the built-in one.
+    std::wstring mirrorUrl;
+};
+
+// Reads and checks a scenario file. False with problem set ("<file>: <where>: <what>").
+bool ReadSimScenario(const std::wstring& path, SimScenario& out, std::wstring& problem);
+// The same from text already read (problem names the place without a file).
+bool ParseSimScenario(const std::string& utf8, SimScenario& out, std::wstring& problem);

@@ -1,0 +1,21 @@
+#!/bin/sh
+# Runs a Windows program under Wine on a prepared scenario of the simulated
+# machine:  with_scenario.sh BUILD_DIR SOURCE_DIR SCENARIO PROGRAM [ARGS...]
+# SCENARIO is a file, or the name of one in tests/sim/scenarios. The
+# scenario's drives are linked into $WINEPREFIX (the tests' prefix), its
+# configuration mirror points at the running catalogue server
+# (sim_fixture.sh start), and KAVETTA_SIM_SCENARIO names it for the program
+# and for anything the program starts.
+set -eu
+build="$1"; source="$2"; scenario="$3"; shift 3
+[ -f "$scenario" ] || scenario="$source/tests/sim/scenarios/$scenario.json"
+: "${WINEPREFIX:=$build/wineprefix}"
+export WINEPREFIX
+port_file="$build/sim/server.port"
+[ -s "$port_file" ] || { echo "the catalogue server is not running (sim_fixture.sh start)"; exit 1; }
+KAVETTA_SIM_SCENARIO=$(python3 "$source/tests/sim/prepare_scenario.py" --prefix "$WINEPREFIX" \
+  --sim-root "$build/sim" --scenario "$scenario" --port "$(cat "$port_file")")
+export KAVETTA_SIM_SCENARIO
+# Wine passes the variable on to the program.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+exec wine "$@"
