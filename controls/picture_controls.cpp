@@ -302,7 +302,10 @@ void CMyProgressCtrl::DrawPercentText(Gdiplus::Graphics& g, int percent, const G
     const Gdiplus::FontFamily* use = &family;
     Gdiplus::FontFamily* generic = nullptr;
     if (!family.IsAvailable()) {
-        generic = Gdiplus::FontFamily::GenericSansSerif()->Clone();
+        // Wine may have no generic sans-serif family at all: then no text.
+        const Gdiplus::FontFamily* sans = Gdiplus::FontFamily::GenericSansSerif();
+        generic = sans ? sans->Clone() : nullptr;
+        if (!generic) return;
         use = generic;
     }
     float points = (float)-::MulDiv(lf.lfHeight, 72, (int)g.GetDpiY());

@@ -909,6 +909,78 @@ constexpr const wchar_t* kRecheckRefusedTasks = L"还有下载任务未完成，
 // Placeholder pages that are not built yet show this line.
 constexpr const wchar_t* kPageNotReady = L"此页面尚在建设中。";
 
+// ---- Download queue (the download page's texts; the USB and backup/restore pages word their own) ----
+// Status row while the queue is built.
+constexpr const wchar_t* kQueueCheckingStatus = L"检查中";
+// Title row before each candidate's local check: prefix + title + suffix.
+constexpr const wchar_t* kQueueCheckingPrefix = L"正在检查 ";
+constexpr const wchar_t* kQueueCheckingSuffix = L" ...";
+// Title row while an entry downloads: prefix + title.
+constexpr const wchar_t* kQueueDownloadingPrefix = L"正在下载 ";
+// Title row while a finished download is verified: prefix + title + suffix.
+constexpr const wchar_t* kQueueVerifyingPrefix = L"正在校验 ";
+constexpr const wchar_t* kQueueVerifyingSuffix = L" ...";
+// Speed, remaining-time and size rows while a digest runs.
+constexpr const wchar_t* kQueueVerifyingRowText = L"--";
+// Status row texts.
+constexpr const wchar_t* kQueueVerifyingStatus = L"校验中";
+constexpr const wchar_t* kQueueDownloadingStatus = L"下载中";
+constexpr const wchar_t* kQueueFinishedStatus = L"已完成";
+constexpr const wchar_t* kQueuePausedStatus = L"已暂停";
+constexpr const wchar_t* kQueueRetryNotice = L"换源中";
+// Status row when the run ends on a failure (%d: the failure code; -1 the
+// engine could not be loaded).
+constexpr const wchar_t* kQueueEngineFailedFormat = L"失败(%d)";
+constexpr const wchar_t* kQueueEntryFailedFormat = L"失败(%d)";
+// Status row when another page's download holds one of the files.
+constexpr const wchar_t* kQueueRecordBusyStatus = L"文件占用";
+// Title row when a run starts and when it has ended.
+constexpr const wchar_t* kQueueWorkingTitle = L"正在准备下载所需文件...";
+constexpr const wchar_t* kQueueFinishedTitle = L"所需文件已全部就绪";
+// Placeholder of the speed, remaining-time, size and status rows.
+constexpr const wchar_t* kQueueRowPlaceholder = L"--";
+// Remaining time when nothing arrives.
+constexpr const wchar_t* kQueueUnknownTime = L"未知";
+// Appended to the speed.
+constexpr const wchar_t* kQueuePerSecondSuffix = L"/s";
+// Size text: the value and the unit name.
+constexpr const wchar_t* kQueueSizeFormat = L"%.1f%s";
+constexpr const wchar_t* kQueueSizeUnits[] = {L"bytes", L"KB", L"MB", L"GB", L"TB", L"PB", L"EB", L"ZB", L"YB"};
+// Between the save folder and the file name that the engine reports.
+constexpr const wchar_t* kQueuePathSeparator = L"\\";
+// A finished file below this size is not the file (5 MiB).
+constexpr double kQueueMinimumFileBytes = 5242880.0;
+// Window class of the queue's message-only window, which carries the
+// workers' page updates to the page's thread.
+constexpr const wchar_t* kQueueUpdateWindowClass = L"KavettaQueueUpdates";
+
+// (end of section)
+
+// ---- Download page ----
+// The first text of the title row, until a run starts.
+constexpr const wchar_t* kDownloadInitialTitle = L"正在搜集信息...";
+// Labels before the download folder, speed, remaining time, size and status.
+constexpr const wchar_t* kDownloadRowLabels[5] = {L"目录:", L"速度:", L"剩余:", L"大小:", L"状态:"};
+// The download-folder link before the check has shown the folder.
+constexpr const wchar_t* kDownloadFolderPlaceholder = L"未设置";
+constexpr const wchar_t* kDownloadAutoContinueCaption = L"完成后自动继续";
+constexpr const wchar_t* kDownloadPauseTooltip = L"暂停下载";
+constexpr const wchar_t* kDownloadResumeTooltip = L"继续下载";
+constexpr const wchar_t* kDownloadProgressTooltip = L"下载进度";
+constexpr const wchar_t* kDownloadRestartQuestion = L"所需文件已准备就绪，是否立即重启电脑并开始安装系统？";
+constexpr const wchar_t* kDownloadStopQuestion = L"正在下载系统文件，返回上一步将停止下载。\n确定要返回吗？";
+constexpr const wchar_t* kSkinDownloadBanner = L"kvs_banner_download.png";
+constexpr const wchar_t* kSkinPause[4] = {L"kvs_btn_pause_n.png", L"kvs_btn_pause_d.png", L"kvs_btn_pause_h.png",
+                                          L"kvs_btn_pause_x.png"};
+constexpr const wchar_t* kSkinResume[4] = {L"kvs_btn_resume_n.png", L"kvs_btn_resume_d.png", L"kvs_btn_resume_h.png",
+                                           L"kvs_btn_resume_x.png"};
+constexpr const wchar_t* kSkinReturn[4] = {L"kvs_btn_return_n.png", L"kvs_btn_return_d.png", L"kvs_btn_return_h.png",
+                                           L"kvs_btn_return_x.png"};
+constexpr const wchar_t* kSkinAutoContinue[4] = {L"kvs_chk_autocontinue_n.png", L"kvs_chk_autocontinue_d.png",
+                                                 L"kvs_chk_autocontinue_h.png", L"kvs_chk_autocontinue_x.png"};
+// How long the page's destructor waits for its queue's threads (ms).
+constexpr unsigned long kDownloadPageWaitMs = 5000;
+
 // (end of section)
 
 // ---- Platform seams: shell calls ----

@@ -1,22 +1,78 @@
-// Step 4 of the install flow: the download page. Not built yet: it carries
-// what the main window reads and calls (the busy state, StopTask, the
-// download folder, the update link).
+// Step 4 of the install flow: the download page. Its own download queue
+// fetches the chosen image, the boot environment and the companion files;
+// the page shows the progress in its rows and bar, pauses and resumes, and
+// once the queue has ended asks whether to restart now.
 #pragma once
 
+#include <atomic>
+
+#include "controls/color_text.h"
+#include "controls/picture_controls.h"
+#include "controls/skin_button.h"
+#include "pages/download_queue.h"
 #include "pages/flow_page.h"
+#include "pages/info_row.h"
 
 #define IDD_OS_DOWNLOAD 136
+#define IDC_DOWNLOAD_NEXT 10109
+#define IDC_DOWNLOAD_BACK 10112
+// The pause button shares its id with the update link (IDC_UPDATE_LINK).
+#define IDC_DOWNLOAD_PAUSE 10113
+#define IDC_DOWNLOAD_AUTO_CONTINUE 1020
+#define IDC_DOWNLOAD_PROGRESS 1024
+#define IDC_DOWNLOAD_ROW_FIRST 10150
 
-class COsDownloadDlg : public CFlowPage {
+class COsDownloadDlg : public CFlowPage, public CDownloadQueueHost {
 public:
+    enum { kRowCount = 11, kTitleRow = 0, kFolderRow = 2, kSpeedRow = 4, kRemainingRow = 6, kSizeRow = 8, kStatusRow = 10 };
+
     COsDownloadDlg(CWnd* pParent = nullptr);
+    ~COsDownloadDlg() override;
     BOOL OnInitDialog() override;
-    // Stops the running download.
+
+    // Starts a run of the page's queue (the picker's OK, after it has shown
+    // the page); FALSE while a run is already running.
+    BOOL BuildTaskQueue();
+    // Stops the running or paused download (Back, the exit question, a forced update).
     void StopTask();
-    // Shows the data folder the downloads go to.
+    // Shows the data folder the downloads go to, as a link that opens it.
     void ShowDownloadFolder();
     bool HoldsTasks() const { return m_downloadState != 0; }
 
-    // 0 idle, 1 running, 2 paused.
-    volatile LONG m_downloadState;
+    void StopJobs() override { m_queue.Stop(); }
+    bool WorkersRunning() override { return m_queue.IsBusy() != FALSE; }
+
+    // ---- the queue's host ----
+    HWND GetQueueWindow() override { return m_hWnd; }
+    void SetQueueRowText(int row, const CString& text) override;
+    void SetQueueProgress(int percent) override;
+    void ShowBackButton(BOOL show) override;
+    void ShowPauseButton(BOOL show) override;
+    void SetPauseLook(BOOL paused) override;
+    void EnableNextButton(BOOL enable) override;
+    BOOL IsAutoContinue() override;
+    void ContinueToNext() override { OnClickedNext(); }
+
+    CxSkinButton m_nextButton;
+    CxSkinButton m_backButton;
+    CxSkinButton m_pauseButton;
+    InfoRow m_rows[kRowCount];
+    CPicStaticCtrl m_banner;
+    CxSkinButton m_autoContinue;
+    CMyProgressCtrl m_progress;
+    CDownloadQueue m_queue;
+    // The queue's busy flag (0 idle, 1 running, 2 paused); the main window reads it.
+    std::atomic<int>& m_downloadState;
+
+    void OnClickedNext();
+    void OnClickedBack();
+    void OnClickedPauseResume();
+
+protected:
+    BOOL OnCommand(WPARAM wParam, LPARAM lParam) override;
+    LRESULT OnTaskStep(WPARAM wParam, LPARAM lParam);
+    DECLARE_MESSAGE_MAP()
+
+private:
+    void CreateRows();
 };

@@ -1,0 +1,402 @@
+// The download queue against the real engine DLL and servers on 127.0.0.1:
+// mirrors in turn, share pages, stalls, digests, the 5 MiB floor, pause and
+// resume, stop during the build and the required/optional rules. A small
+// host window forwards WM_TASK_STEP to the queue and records what the queue
+// asked the page to show.
+#include "download_queue_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/catalogue.h"
+#include "core/fixed_texts.h"
+#include "core/md5.h"
+#include "core/messages.h"
+#include "core/tarvel_app.h"
+#include "pages/download_queue.h"
+#include "../controls/controls_test_support.h"
+#include "support/temp_folder.h"
+#include "support/test_files.h"
+
+namespace {
+
+// The page stand-in: a window that forwards WM_TASK_STEP to its queue, and
+// the primitives, which record what the page would show.
+class TestHost : public CDownloadQueueHost {
+public:
+    TestHost() {
+        static bool registered = false;
+        if (!registered) {
+            WNDCLASSW wc = {};
+            wc.lpfnWndProc = WindowProc;
+            wc.hInstance = GetModuleHandleW(nullptr);
+            wc.lpszClassName = L"KavettaQueueTestHost";
+            RegisterClassW(&wc);
+            registered = true;
+        }
+        m_window = CreateWindowExW(0, L"KavettaQueueTestHost", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                   GetModuleHandleW(nullptr), nullptr);
+        SetWindowLongPtrW(m_window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        queue.reset(new CDownloadQueue(this));
+        m_holdBuild = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+        m_inBuild = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    }
+    ~TestHost() override {
+        queue.reset();
+        DestroyWindow(m_window);
+        CloseHandle(m_holdBuild);
+        CloseHandle(m_inBuild);
+    }
+
+    // The builder waits in CollectCandidates until Release.
+    void HoldBuild() { ResetEvent(m_holdBuild); }
+    void Release() { SetEvent(m_holdBuild); }
+    bool WaitInBuild(DWORD ms) { return WaitForSingleObject(m_inBuild, ms) == WAIT_OBJECT_0; }
+
+    HWND GetQueueWindow() override { return m_window; }
+    void SetQueueRowText(int row, const CString& text) override {
+        rows[row] = text;
+        if (row == kQueueStatusRow) statusHistory.push_back(text);
+    }
+    void SetQueueProgress(int percent) override { progress = percent; }
+    void ShowBackButton(BOOL show) override { backVisible = show; }
+    void ShowPauseButton(BOOL show) override { pauseVisible = show; }
+    void SetPauseLook(BOOL paused) override { pausedLook = paused; }
+    void EnableNextButton(BOOL enable) override { nextEnabled = enable; }
+    BOOL IsAutoContinue() override { return autoContinue; }
+    void ContinueToNext() override { ++continued; }
+
+    void CollectCandidates(CArray<tagDownloadTaskItem>& candidates) override {
+        SetEvent(m_inBuild);
+        WaitForSingleObject(m_holdBuild, 30000);
+        if (useAppCandidates) return CDownloadQueueHost::CollectCandidates(candidates);
+        for (COnlinefileinfo* record : records) candidates.Add(tagDownloadTaskItem{record, 0});
+    }
+    void OnEntryCurrent(const tagDownloadTaskItem& item) override {
+        ++entriesStarted;
+        CDownloadQueueHost::OnEntryCurrent(item);
+    }
+    void OnEntryDone(const tagDownloadTaskItem& item) override {
+        done.push_back(item.file);
+        CDownloadQueueHost::OnEntryDone(item);
+    }
+    void OnEntrySkipped(const tagDownloadTaskItem& item) override { skipped.push_back(item.file); }
+    void OnRequiredFailed(const tagDownloadTaskItem& item, int code) override {
+        failedCode = code;
+        CDownloadQueueHost::OnRequiredFailed(item, code);
+    }
+    void OnRecordBusy() override {
+        ++recordBusy;
+        CDownloadQueueHost::OnRecordBusy();
+    }
+    void OnQueueEnd() override {
+        ++ended;
+        CDownloadQueueHost::OnQueueEnd();
+    }
+    void OnTransferProgress(const tagDownloadTaskItem& item, const QueueTransferProgress& p) override {
+        ++progressRounds;
+        CDownloadQueueHost::OnTransferProgress(item, p);
+    }
+
+    // The run has ended one way or another.
+    bool Finished() const { return ended > 0 || failedCode != kNoCode || recordBusy > 0 || EngineFailed(); }
+    bool EngineFailed() const {
+        CString text;
+        text.Format(FixedText::kQueueEngineFailedFormat, -1);
+        return !statusHistory.empty() && statusHistory.back() == text && queue->m_downloadState == 0;
+    }
+    CString Row(int row) { return rows[row]; }
+
+    static const int kNoCode = 0x7fffffff;
+    std::unique_ptr<CDownloadQueue> queue;
+    std::vector<COnlinefileinfo*> records;
+    bool useAppCandidates = false;
+    std::map<int, CString> rows;
+    std::vector<CString> statusHistory;
+    int progress = -1;
+    BOOL backVisible = TRUE, pauseVisible = TRUE, pausedLook = FALSE, nextEnabled = FALSE, autoContinue = FALSE;
+    int continued = 0, entriesStarted = 0, ended = 0, recordBusy = 0, progressRounds = 0;
+    int failedCode = kNoCode;
+    std::vector<COnlinefileinfo*> done, skipped;
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message == WM_TASK_STEP) {
+            TestHost* host = reinterpret_cast<TestHost*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+            return host ? host->queue->OnTaskStep(wParam, lParam) : 0;
+        }
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+    HWND m_window;
+    HANDLE m_holdBuild;
+    HANDLE m_inBuild;
+};
+
+// Runs the host's queue to its end (or the time limit).
+void RunQueue(TestHost& host, DWORD milliseconds = 60000) {
+    ASSERT_TRUE(host.queue->BuildTaskQueue());
+    EXPECT_TRUE(PumpUntil([&] { return host.Finished(); }, milliseconds)) << "the run ends";
+    EXPECT_TRUE(host.queue->WaitForThreads(10000));
+}
+
+TEST(DownloadQueueSize, SizeTextSteps1024) {
+    struct {
+        LONGLONG count;
+        const wchar_t* text;
+    } cases[] = {{0, L"0.0bytes"}, {1023, L"1023.0bytes"}, {1024, L"1.0KB"}, {1536, L"1.5KB"}, {5242880, L"5.0MB"},
+                 {1073741824LL * 3, L"3.0GB"}};
+    for (const auto& c : cases) EXPECT_STREQ(c.text, FormatDownloadSize(c.count)) << c.count;
+}
+
+TEST_F(DownloadQueueTest, CandidatesFollowThePickerTab) {
+    CTarvelApp* app = GetTarvelApp();
+    app->m_osImages.RemoveAll();
+    app->m_peImages.RemoveAll();
+    app->m_linkedFiles.RemoveAll();
+    app->m_osImages.SetSize(2);
+    app->m_peImages.SetSize(3);
+    app->m_linkedFiles.SetSize(1);
+    app->m_osImages[1].m_linkedFileIndex = 0;
+    app->m_extraFile1.m_sectionName = L"extra1";
+    app->m_extraFile2.m_sectionName = L"extra2";
+    COnlinefileinfo* image = &app->m_osImages[1];
+    COnlinefileinfo* pe = &app->m_peImages[2];
+    COnlinefileinfo* linked = &app->m_linkedFiles[0];
+    COnlinefileinfo* extra1 = &app->m_extraFile1;
+    COnlinefileinfo* extra2 = &app->m_extraFile2;
+    struct {
+        int tab, peIndex;
+        const wchar_t* extra1Section;
+        std::vector<COnlinefileinfo*> expected;
+    } cases[] = {
+        {1, 2, L"extra1", {image, pe, linked, extra1, extra2}},
+        {2, 2, L"extra1", {image, pe, extra2}},
+        {3, 2, L"extra1", {image, pe, extra2}},
+        {1, 2, L"", {image, pe, linked, extra2}},
+        {1, 7, L"extra1", {image, linked, extra1, extra2}},
+    };
+    TestHost host;
+    for (const auto& c : cases) {
+        app->m_selectedImageIndex = 1;
+        app->m_selectedImageTab = c.tab;
+        app->m_selectedPeIndex = c.peIndex;
+        app->m_extraFile1.m_sectionName = c.extra1Section;
+        CArray<tagDownloadTaskItem> candidates;
+        host.CDownloadQueueHost::CollectCandidates(candidates);
+        std::vector<COnlinefileinfo*> got;
+        for (INT_PTR i = 0; i < candidates.GetSize(); ++i) got.push_back(candidates[i].file);
+        EXPECT_EQ(c.expected, got) << "tab " << c.tab << " pe " << c.peIndex;
+    }
+    app->m_extraFile1.m_sectionName.Empty();
+    app->m_extraFile2.m_sectionName.Empty();
+}
+
+TEST_F(DownloadQueueTest, NothingToFetchEndsAtOnceAndContinuesWhenAsked) {
+    for (BOOL autoContinue : {TRUE, FALSE}) {
+        COnlinefileinfo* valid = Record("valid", 1, {Mirror("good", "valid")});
+        valid->m_checkState = 2;
+        TestHost host;
+        host.autoContinue = autoContinue;
+        host.records = {valid};
+        RunQueue(host);
+        EXPECT_EQ(1, host.ended);
+        EXPECT_EQ(-1, host.queue->m_taskIndex);
+        EXPECT_TRUE(host.nextEnabled);
+        EXPECT_EQ(autoContinue ? 1 : 0, host.continued);
+        EXPECT_EQ(0, m_server.Count("/good/valid.bin")) << "nothing fetched";
+    }
+}
+
+TEST_F(DownloadQueueTest, CorruptFirstMirrorIsRejectedAndTheNextGivesTheFile) {
+    for (int matchMode : {1, 2}) {
+        std::string name = "digest" + std::to_string(matchMode);
+        COnlinefileinfo* r = Record(name, matchMode, {Mirror("corrupt", name), Mirror("good", name)});
+        TestHost host;
+        host.records = {r};
+        RunQueue(host);
+        EXPECT_EQ(1, host.ended) << matchMode;
+        EXPECT_EQ(1, m_server.Count("/corrupt/" + name + ".bin"));
+        EXPECT_EQ(1, m_server.Count("/good/" + name + ".bin"));
+        EXPECT_TRUE(HoldsItsContent(r)) << "the right file under the final name";
+        EXPECT_EQ(3, r->m_checkState);
+        EXPECT_TRUE(host.nextEnabled);
+        EXPECT_EQ(0, host.queue->m_downloadState.load());
+        EXPECT_EQ(0, host.queue->CurrentTaskHandle()) << "the finished task was deleted";
+    }
+}
+
+TEST_F(DownloadQueueTest, DeadMirrorIsSkippedAndASharePageIsResolved) {
+    COnlinefileinfo* r = Record("shared", 2, {Mirror("gone", "shared"), SharePage("shared")});
+    TestHost host;
+    host.records = {r};
+    RunQueue(host);
+    EXPECT_EQ(1, host.ended);
+    EXPECT_EQ(1, m_server.Count("/gone/shared.bin"));
+    EXPECT_EQ(1, m_server.Count("/web/share/downloadfile?from=share")) << "the share page was resolved";
+    EXPECT_EQ(1, m_server.Count("/good/shared.bin")) << "its direct link gave the file";
+    EXPECT_TRUE(HoldsItsContent(r));
+}
+
+TEST_F(DownloadQueueTest, StalledMirrorIsGivenUpAfterTheStallLimit) {
+    GetTarvelApp()->m_stallLimit = 2;
+    COnlinefileinfo* r = Record("stalled", 1, {Mirror("stall", "stalled"), Mirror("good", "stalled")});
+    TestHost host;
+    host.records = {r};
+    RunQueue(host);
+    EXPECT_EQ(1, host.ended);
+    EXPECT_EQ(1, m_server.Count("/stall/stalled.bin"));
+    EXPECT_GE(m_server.Count("/good/stalled.bin"), 1) << "the next mirror after the stall";
+    EXPECT_TRUE(HoldsItsContent(r));
+    EXPECT_EQ(0, host.queue->ActivePollers());
+}
+
+TEST_F(DownloadQueueTest, RequiredEntryWhoseMirrorsAllFailEndsTheRun) {
+    struct {
+        const char* what;
+        std::vector<std::string> kinds;
+        int code;
+    } cases[] = {
+        {"no mirror", {}, 0},
+        {"dead mirrors", {"gone", "gone2"}, 0},
+        {"a file below 5 MiB", {"gone", "small"}, 6},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        std::string name = "required" + std::to_string(n++);
+        std::vector<std::wstring> mirrors;
+        for (const std::string& kind : c.kinds) mirrors.push_back(Mirror(kind, name));
+        COnlinefileinfo* r = Record(name, 1, mirrors);
+        COnlinefileinfo* after = Record(name + "after", 1, {Mirror("good", name + "after")});
+        TestHost host;
+        host.records = {r, after};
+        RunQueue(host);
+        EXPECT_EQ(c.code, host.failedCode) << c.what;
+        CString text;
+        text.Format(FixedText::kQueueEntryFailedFormat, c.code);
+        EXPECT_STREQ(text, host.Row(kQueueStatusRow)) << c.what;
+        EXPECT_EQ(0, host.ended) << c.what;
+        EXPECT_FALSE(host.nextEnabled) << c.what;
+        EXPECT_FALSE(host.pauseVisible) << c.what;
+        EXPECT_EQ(0, host.queue->m_downloadState.load()) << c.what;
+        EXPECT_EQ(0, m_server.Count("/good/" + name + "after.bin")) << "the run ended: " << c.what;
+        EXPECT_FALSE(FileExists(LocalFile(name))) << "no cut file under the final name: " << c.what;
+    }
+}
+
+TEST_F(DownloadQueueTest, OptionalEntryIsSkipped) {
+    COnlinefileinfo* optional = Record("optional", 1, {Mirror("gone", "optional")}, 0);
+    COnlinefileinfo* next = Record("afteroptional", 1, {Mirror("good", "afteroptional")});
+    TestHost host;
+    host.records = {optional, next};
+    RunQueue(host);
+    EXPECT_EQ(1, host.ended);
+    EXPECT_EQ(std::vector<COnlinefileinfo*>{optional}, host.skipped);
+    EXPECT_EQ(std::vector<COnlinefileinfo*>{next}, host.done);
+    EXPECT_TRUE(HoldsItsContent(next));
+    EXPECT_TRUE(host.nextEnabled);
+}
+
+TEST_F(DownloadQueueTest, PauseAndResumeWithinThePollIntervalLeaveOnePoller) {
+    COnlinefileinfo* r = Record("paused", 1, {Mirror("slow", "paused")});
+    TestHost host;
+    host.records = {r};
+    ASSERT_TRUE(host.queue->BuildTaskQueue());
+    ASSERT_TRUE(PumpUntil([&] { return host.progressRounds > 0; }, 30000)) << "the transfer runs";
+    int taskBefore = host.queue->CurrentTaskHandle();
+    host.queue->OnClickedPauseResume();
+    EXPECT_EQ(2, host.queue->m_downloadState.load());
+    EXPECT_TRUE(host.pausedLook);
+    EXPECT_STREQ(FixedText::kQueuePausedStatus, host.Row(kQueueStatusRow));
+    host.queue->OnClickedPauseResume();
+    EXPECT_EQ(1, host.queue->m_downloadState.load());
+    EXPECT_FALSE(host.pausedLook);
+    EXPECT_EQ(taskBefore, host.queue->CurrentTaskHandle()) << "the same task resumes";
+    // The poller of before the pause wakes within a second and leaves.
+    Pump(1500);
+    EXPECT_EQ(1, host.queue->ActivePollers());
+    int most = 0;
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+            most = std::max(most, host.queue->ActivePollers());
+            return host.Finished();
+        },
+        60000));
+    EXPECT_EQ(1, most) << "never a second poller";
+    EXPECT_EQ(1, host.ended);
+    EXPECT_EQ(1u, host.done.size()) << "the entry finished once";
+    EXPECT_TRUE(HoldsItsContent(r));
+    EXPECT_TRUE(host.queue->WaitForThreads(10000));
+}
+
+TEST_F(DownloadQueueTest, StopDuringTheBuildStopsTheRun) {
+    COnlinefileinfo* r = Record("stopped", 1, {Mirror("good", "stopped")});
+    TestHost host;
+    host.records = {r};
+    host.HoldBuild();
+    ASSERT_TRUE(host.queue->BuildTaskQueue());
+    EXPECT_EQ(1, host.queue->m_downloadState.load()) << "busy from the start of the build";
+    EXPECT_TRUE(host.queue->IsBusy());
+    EXPECT_FALSE(host.queue->BuildTaskQueue()) << "one run at a time";
+    ASSERT_TRUE(host.WaitInBuild(10000));
+    host.queue->StopTask();  // the exit question answered Yes
+    host.Release();
+    EXPECT_TRUE(host.queue->WaitForThreads(10000));
+    Pump(2500);
+    EXPECT_EQ(0, host.queue->m_downloadState.load()) << "the builder did not set the run going again";
+    EXPECT_EQ(0, host.entriesStarted);
+    EXPECT_EQ(0, host.ended);
+    EXPECT_EQ(0, m_server.Count("/good/stopped.bin")) << "nothing was fetched";
+    EXPECT_FALSE(host.queue->IsBusy());
+    host.queue->StopTask();  // a second stop with no task does nothing
+    EXPECT_EQ(0, host.queue->m_downloadState.load());
+}
+
+TEST_F(DownloadQueueTest, ASecondQueueNeverRunsOnTheSameRecords) {
+    COnlinefileinfo* shared = Record("claimed", 1, {Mirror("slow", "claimed")});
+    TestHost first, second;
+    first.records = {shared};
+    second.records = {shared};
+    ASSERT_TRUE(first.queue->BuildTaskQueue());
+    ASSERT_TRUE(PumpUntil([&] { return first.progressRounds > 0; }, 30000));
+    first.queue->OnClickedPauseResume();  // paused: it still holds the record
+    RunQueue(second);
+    EXPECT_EQ(1, second.recordBusy);
+    EXPECT_STREQ(FixedText::kQueueRecordBusyStatus, second.Row(kQueueStatusRow));
+    EXPECT_EQ(0, second.entriesStarted);
+    EXPECT_EQ(1, m_server.Count("/slow/claimed.bin")) << "only the first queue fetched";
+
+    // Once the first has stopped, the record is free again.
+    first.queue->StopTask();
+    EXPECT_TRUE(first.queue->WaitForThreads(10000));
+    TestHost third;
+    third.records = {shared};
+    RunQueue(third);
+    EXPECT_EQ(1, third.ended);
+    EXPECT_TRUE(HoldsItsContent(shared));
+}
+
+TEST_F(DownloadQueueTest, EngineThatCannotBeLoadedEndsTheRun) {
+    CTarvelApp* app = GetTarvelApp();
+    DownWrapper* bound = app->m_downloadEngine;
+    app->m_downloadEngine = nullptr;
+    TempFolder empty;
+    app->m_workFolder = empty.Path().c_str();
+    COnlinefileinfo* r = Record("noengine", 1, {Mirror("good", "noengine")});
+    TestHost host;
+    host.records = {r};
+    RunQueue(host);
+    app->m_downloadEngine = bound;
+    EXPECT_TRUE(host.EngineFailed());
+    EXPECT_FALSE(host.pauseVisible);
+    EXPECT_FALSE(host.nextEnabled);
+    EXPECT_EQ(0, host.ended);
+}
+
+}  // namespace
