@@ -11,6 +11,9 @@ class COsDownloadDlg : public CFlowPage {
 public:
     COsDownloadDlg(CWnd* pParent = nullptr);
     BOOL OnInitDialog() override;
+    // Starts a run of the page's queue (the picker's OK, after it has shown
+    // the page); FALSE while a run is already running. Nothing to run yet.
+    BOOL BuildTaskQueue() { return FALSE; }
     // Stops the running download.
     void StopTask();
     // Shows the data folder the downloads go to.
