@@ -782,7 +782,7 @@ constexpr const wchar_t* kCheckConnected = L"已连接，系统列表已获取";
 constexpr const wchar_t* kCheckNotConnected = L"无法获取系统列表，请检查网络";
 constexpr const wchar_t* kCheckRecommendPrefix = L"推荐安装：";
 constexpr const wchar_t* kCheckGeneralError = L"检测未通过：";
-constexpr const wchar_t* kCheckNoDataFolder = L"没有可用的数据分区（需要 10 GB 以上的 NTFS 分区）。";
+constexpr const wchar_t* kCheckNoDataFolder = L"没有 10 GB 以上可用空间的 NTFS 分区。";
 constexpr const wchar_t* kCheckNoBootEnvironment = L"无法获取系统列表，也没有可用的启动环境。";
 constexpr const wchar_t* kCheckUsbOnly = L"当前只能制作启动U盘，点击下一步前往。";
 // ClassifyVolumeContent texts that set the boot-mode flag: systems that

@@ -82,7 +82,9 @@ BOOL COsinfoDlg::OnInitDialog() {
             value.rect = CRect(380, 355, 480, 375);
             CHyperLink* link = new CHyperLink;
             value.control = link;
-            link->Create(value.text, WS_CHILD | WS_VISIBLE, value.rect, this, value.id);
+            // The row keeps its 100 pixels; a longer folder path ends in an
+            // ellipsis (the drive stays in sight) rather than wrapping out of sight.
+            link->Create(value.text, WS_CHILD | WS_VISIBLE | SS_ENDELLIPSIS | SS_NOPREFIX, value.rect, this, value.id);
             link->SetFont(value.font);
             link->SetTransparent();
             link->Invalidate();

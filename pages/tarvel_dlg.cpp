@@ -83,6 +83,7 @@ CTarvelDlg::CTarvelDlg(CWnd* pParent)
       m_keepPagesAlive(false),
       m_ending(false) {
     m_hIcon = LoadIconW(AfxGetInstanceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME));
+    m_keepPosition = true;  // the frame sits at the screen's top left corner
     m_osinfoPage = new COsinfoDlg;
     m_usbPage = new CUsbMaker;
     m_ghostPage = new CGhostDlg;
@@ -424,8 +425,12 @@ LRESULT CTarvelDlg::OnRequestReboot(WPARAM, LPARAM) {
 }
 
 LRESULT CTarvelDlg::OnActivateInstance(WPARAM, LPARAM) {
-    if (m_inTray) RestoreFromTray();
-    else SetForegroundWindow();
+    if (m_inTray) {
+        RestoreFromTray();
+    } else {
+        if (IsIconic()) ShowWindow(SW_RESTORE);  // a minimised window comes back too
+        SetForegroundWindow();
+    }
     return s_activateInstanceMessage;
 }
 

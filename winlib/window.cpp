@@ -675,7 +675,7 @@ BOOL CDialog::HandleInitDialog() {
     BOOL result = OnInitDialog();
     RECT after;
     // Only a move counts: a dialog that merely resized itself is still centred.
-    if (m_hWnd && ::GetWindowRect(m_hWnd, &after) && !(style & (WS_CHILD | WS_VISIBLE)) &&
+    if (!m_keepPosition && m_hWnd && ::GetWindowRect(m_hWnd, &after) && !(style & (WS_CHILD | WS_VISIBLE)) &&
         !IsWindowVisible() && before.left == after.left && before.top == after.top) {
         CenterWindow();
     }

@@ -397,6 +397,8 @@ protected:
     BOOL HandleInitDialog();
     void RunModalLoop();
     BOOL m_bModal;
+    // Set by a dialog that places itself: the unmoved-popup centring is skipped.
+    bool m_keepPosition = false;
     // Set by EndDialog from any thread; read by the modal loop.
     volatile LONG m_bEndModal;
     INT_PTR m_nModalResult;

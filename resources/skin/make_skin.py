@@ -181,8 +181,12 @@ def logo(name, w, h, text, color, role):
     save(img, name, role)
 
 
-def simple(name, w, h, role, draw):
-    img = Image.new("RGB", (w, h), WHITE)
+# The pages' step column (0xF5F5F5): the strip's pictures sit on it.
+COLUMN = (245, 245, 245)
+
+
+def simple(name, w, h, role, draw, bg=None):
+    img = Image.new("RGB", (w, h), bg or WHITE)
     draw(ImageDraw.Draw(img), w, h)
     save(img, name, role, colors=16)
 
@@ -254,11 +258,15 @@ def main():
     for i, label in enumerate(steps, 1):
         for kind, col in (("done", BLUE), ("todo", (150, 150, 150))):
             simple("kvs_step_%s_%d.png" % (kind, i), 120, 30, "step strip: caption of step %d (%s)" % (i, kind),
-                   lambda d, w, h, label=label, col=col: d.text((4, 4), label, font=font(16), fill=col))
-    simple("kvs_step_dot_done.png", 9, 9, "step strip: done dot", lambda d, w, h: d.ellipse((0, 0, w - 1, h - 1), fill=BLUE))
-    simple("kvs_step_dot_todo.png", 9, 9, "step strip: to-do dot", lambda d, w, h: d.ellipse((0, 0, w - 1, h - 1), fill=GREY))
-    simple("kvs_step_line_done.png", 9, 45, "step strip: done connector", lambda d, w, h: d.line((4, 0, 4, h), fill=BLUE, width=2))
-    simple("kvs_step_line_todo.png", 9, 45, "step strip: to-do connector", lambda d, w, h: d.line((4, 0, 4, h), fill=GREY, width=2))
+                   lambda d, w, h, label=label, col=col: d.text((4, 4), label, font=font(16), fill=col), bg=COLUMN)
+    simple("kvs_step_dot_done.png", 9, 9, "step strip: done dot", lambda d, w, h: d.ellipse((0, 0, w - 1, h - 1), fill=BLUE),
+           bg=COLUMN)
+    simple("kvs_step_dot_todo.png", 9, 9, "step strip: to-do dot", lambda d, w, h: d.ellipse((0, 0, w - 1, h - 1), fill=GREY),
+           bg=COLUMN)
+    simple("kvs_step_line_done.png", 9, 45, "step strip: done connector", lambda d, w, h: d.line((4, 0, 4, h), fill=BLUE, width=2),
+           bg=COLUMN)
+    simple("kvs_step_line_todo.png", 9, 45, "step strip: to-do connector", lambda d, w, h: d.line((4, 0, 4, h), fill=GREY, width=2),
+           bg=COLUMN)
 
     # ---- Page buttons ----
     button("btn_next", 120, 40, "下一步", "pages: Next")

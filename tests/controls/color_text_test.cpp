@@ -164,7 +164,7 @@ TEST_F(LinkFixture, OpenModes) {
     EXPECT_TRUE(opener.execs.empty());
     opener.shellResult = reinterpret_cast<HINSTANCE>(2);
     for (const wchar_t* target : {L"C:\\update\\new.exe", L"\\\\server\\share\\new.exe", L"file:///C:/new.exe",
-                                  L"javascript:alert(1)", L"http://", L"https://a.example/ x.exe"}) {
+                                  L"javascript:alert(1)", L"http://", L"https://a.example/\x01x.exe"}) {
         opener.shells.clear();
         link.SetLink(L"提示", target, 1);
         ClickLink();

@@ -13,6 +13,7 @@
 #include "pages/osinfo_dlg.h"
 #include "pages/usb_maker.h"
 #include "pages_test_support.h"
+#include "support/test_files.h"
 
 namespace {
 
@@ -196,6 +197,22 @@ TEST_F(MainWindow, AForcedUpdateOpensTheWebTargetAndEnds) {
     EXPECT_FALSE(dlg().IsWindowVisible());
     app->m_forcedUpdateVersion.Empty();
     app->m_updateTarget.Empty();
+}
+
+TEST_F(MainWindow, ProgramCopyIsMadeOnceAndNeverReplaced) {
+    CTarvelApp* app = GetTarvelApp();
+    const CString savedFolder = app->m_dataFolder;
+    const std::wstring folder = MakeTempFolder(L"programcopy");
+    app->m_dataFolder = folder.c_str();
+    const std::wstring copy = folder + L"\\" + (const wchar_t*)app->m_moduleFileName;
+    ASSERT_TRUE(WriteWholeFile(copy, "an older copy"));
+    EXPECT_EQ(0, Send(WM_COPY_PROGRAM));
+    EXPECT_EQ("an older copy", ReadWholeFile(copy));
+    DeleteFileW(copy.c_str());
+    Send(WM_COPY_PROGRAM);
+    EXPECT_EQ(ReadWholeFile((const wchar_t*)app->m_modulePath), ReadWholeFile(copy));
+    app->m_dataFolder = savedFolder;
+    RemoveTree(folder);
 }
 
 TEST_F(MainWindow, TrayIconIsAddedOnceAndRemovedOnce) {
