@@ -844,7 +844,7 @@ constexpr const wchar_t* kPickerOkCaption = L"确定";
 constexpr const wchar_t* kPickerCancelCaption = L"取消";
 constexpr const wchar_t* kPickerTab1Caption = L"全部系统";
 constexpr const wchar_t* kPickerTab2Caption = L"推荐系统";
-constexpr const wchar_t* kPickerTab3Caption = L"其他推荐";
+constexpr const wchar_t* kPickerTab3Caption = L"精选系统";
 constexpr const wchar_t* kPickerNoImage = L"这一栏没有可选的系统，请先在列表中选择要安装的系统。";
 
 // (end of section)
