@@ -909,6 +909,8 @@ constexpr const wchar_t* kRecheckRefusedTasks = L"还有下载任务未完成，
 // Placeholder pages that are not built yet show this line.
 constexpr const wchar_t* kPageNotReady = L"此页面尚在建设中。";
 
+// (end of section)
+
 // ---- Download queue (the download page's texts; the USB and backup/restore pages word their own) ----
 // Status row while the queue is built.
 constexpr const wchar_t* kQueueCheckingStatus = L"检查中";
@@ -996,6 +998,48 @@ constexpr const wchar_t* kWebOpenVerb = L"open";
 
 // Prefix of the temporary UTF-16 copy through which a UTF-8 INI file is read.
 constexpr const wchar_t* kIniCopyPrefix = L"kvi";
+
+// (end of section)
+
+// ---- Backup page and picker (user-visible texts are Simplified Chinese) ----
+
+// Backup page: the folder link before the first check has ended, its height
+// (underlined, page face), and the pictures of the select-all box and of the
+// three folder boxes (normal, down = checked, hover, disabled). The captions
+// are part of the pictures; the texts below name the windows.
+constexpr const wchar_t* kBackupFolderLinkInitial = L"备份位置：系统检测完成后确定";
+constexpr int kBackupFolderLinkHeight = -15;
+constexpr const wchar_t* kSkinSelectAll[4] = {L"kvs_chk_selectall_n.png", L"kvs_chk_selectall_d.png",
+                                              L"kvs_chk_selectall_h.png", L"kvs_chk_selectall_x.png"};
+constexpr const wchar_t* kSkinBoxDesktop[4] = {L"kvs_box_desktop_n.png", L"kvs_box_desktop_d.png",
+                                               L"kvs_box_desktop_h.png", L"kvs_box_desktop_x.png"};
+constexpr const wchar_t* kSkinBoxDocuments[4] = {L"kvs_box_documents_n.png", L"kvs_box_documents_d.png",
+                                                 L"kvs_box_documents_h.png", L"kvs_box_documents_x.png"};
+constexpr const wchar_t* kSkinBoxFavorites[4] = {L"kvs_box_favorites_n.png", L"kvs_box_favorites_d.png",
+                                                 L"kvs_box_favorites_h.png", L"kvs_box_favorites_x.png"};
+constexpr const wchar_t* kSelectAllCaption = L"全选";
+constexpr const wchar_t* kBoxDesktopCaption = L"桌面";
+constexpr const wchar_t* kBoxDocumentsCaption = L"我的文档";
+constexpr const wchar_t* kBoxFavoritesCaption = L"收藏夹";
+
+// Picker: OK and Cancel, the three tabs (catalogue by category, first and
+// second recommendation list) and the refusal of an OK without a valid image.
+constexpr const wchar_t* kSkinPickerOk[4] = {L"kvs_btn_ok_n.png", L"kvs_btn_ok_d.png", L"kvs_btn_ok_h.png",
+                                             L"kvs_btn_ok_x.png"};
+constexpr const wchar_t* kSkinPickerCancel[4] = {L"kvs_btn_cancel_n.png", L"kvs_btn_cancel_d.png",
+                                                 L"kvs_btn_cancel_h.png", L"kvs_btn_cancel_x.png"};
+constexpr const wchar_t* kSkinPickerTab1[4] = {L"kvs_picker_tab1_n.png", L"kvs_picker_tab1_d.png",
+                                               L"kvs_picker_tab1_h.png", L"kvs_picker_tab1_x.png"};
+constexpr const wchar_t* kSkinPickerTab2[4] = {L"kvs_picker_tab2_n.png", L"kvs_picker_tab2_d.png",
+                                               L"kvs_picker_tab2_h.png", L"kvs_picker_tab2_x.png"};
+constexpr const wchar_t* kSkinPickerTab3[4] = {L"kvs_picker_tab3_n.png", L"kvs_picker_tab3_d.png",
+                                               L"kvs_picker_tab3_h.png", L"kvs_picker_tab3_x.png"};
+constexpr const wchar_t* kPickerOkCaption = L"确定";
+constexpr const wchar_t* kPickerCancelCaption = L"取消";
+constexpr const wchar_t* kPickerTab1Caption = L"全部系统";
+constexpr const wchar_t* kPickerTab2Caption = L"推荐系统";
+constexpr const wchar_t* kPickerTab3Caption = L"精选系统";
+constexpr const wchar_t* kPickerNoImage = L"这一栏没有可选的系统，请先在列表中选择要安装的系统。";
 
 // (end of section)
 

@@ -4,47 +4,61 @@
 #include "core/messages.h"
 
 BEGIN_MESSAGE_MAP(CbackupDlg, CFlowPage)
-    ON_BN_CLICKED(IDC_BACKUP_BACK, OnClickedBack)
     ON_BN_CLICKED(IDC_BACKUP_NEXT, OnClickedNext)
+    ON_BN_CLICKED(IDC_BACKUP_BACK, OnClickedBack)
+    ON_BN_CLICKED(IDC_BACKUP_ALL, OnClickedSelectAll)
 END_MESSAGE_MAP()
 
-CbackupDlg::CbackupDlg(CWnd* pParent) : CFlowPage(IDD_BACKUP, 2, pParent) {}
+CbackupDlg::CbackupDlg(CWnd* pParent)
+    : CFlowPage(IDD_BACKUP, 2, pParent),
+      m_desktopBox(m_backupBoxes[0]),
+      m_documentsBox(m_backupBoxes[1]),
+      m_favoritesBox(m_backupBoxes[2]),
+      m_selectAllBox(m_backupBoxes[3]) {}
 
 BOOL CbackupDlg::OnInitDialog() {
     CFlowPage::OnInitDialog();
-    struct Box {
-        CxSkinButton& button;
-        const wchar_t* pictures[4];
-        const wchar_t* caption;
-        int x;
-        UINT id;
-    } boxes[3] = {
-        {m_desktopBox, {L"kvs_box_desktop_n.png", L"kvs_box_desktop_d.png", L"kvs_box_desktop_h.png", L"kvs_box_desktop_x.png"},
-         L"桌面", 300, IDC_BACKUP_DESKTOP},
-        {m_documentsBox, {L"kvs_box_documents_n.png", L"kvs_box_documents_d.png", L"kvs_box_documents_h.png",
-                          L"kvs_box_documents_x.png"}, L"我的文档", 500, IDC_BACKUP_DOCUMENTS},
-        {m_favoritesBox, {L"kvs_box_favorites_n.png", L"kvs_box_favorites_d.png", L"kvs_box_favorites_h.png",
-                          L"kvs_box_favorites_x.png"}, L"收藏夹", 700, IDC_BACKUP_FAVORITES},
-    };
-    for (Box& box : boxes) {
-        box.button.SetSkin(box.pictures[0], box.pictures[1], box.pictures[2], box.pictures[3]);
-        box.button.Create(box.caption, WS_CHILD | WS_VISIBLE | BS_AUTOCHECKBOX, CRect(box.x, 150, box.x + 100, 230), this,
-                          box.id);
-        box.button.SendMessage(BM_SETCHECK, BST_CHECKED);
-    }
-    m_folderLink.Create(FixedText::kBackupFolderLinkPrefix, WS_CHILD | WS_VISIBLE, CRect(260, 300, 860, 320), this,
-                        IDC_BACKUP_FOLDER_LINK);
-    LOGFONTW font = PageFont(-12);
-    m_folderLink.SetFont(&font);
-    m_backButton.SetSkin(FixedText::kSkinBack[0], FixedText::kSkinBack[1], FixedText::kSkinBack[2], FixedText::kSkinBack[3]);
-    m_backButton.Create(FixedText::kBackCaption, WS_CHILD | WS_VISIBLE, CRect(620, 380, 740, 420), this, IDC_BACKUP_BACK);
-    m_nextButton.SetSkin(FixedText::kSkinNext[0], FixedText::kSkinNext[1], FixedText::kSkinNext[2], FixedText::kSkinNext[3]);
+    SetButtonSkin(m_nextButton, FixedText::kSkinNext);
     m_nextButton.Create(FixedText::kNextCaption, WS_CHILD | WS_VISIBLE, CRect(760, 380, 880, 420), this, IDC_BACKUP_NEXT);
-    CreateUpdateLink();
+    SetButtonSkin(m_backButton, FixedText::kSkinBack);
+    m_backButton.Create(FixedText::kBackCaption, WS_CHILD | WS_VISIBLE, CRect(600, 380, 720, 420), this, IDC_BACKUP_BACK);
     CreateStepStrip();
+
+    m_folderLink.Create(FixedText::kBackupFolderLinkInitial, WS_CHILD | WS_VISIBLE, CRect(310, 60, 810, 85), this,
+                        IDC_BACKUP_FOLDER_LINK);
+    LOGFONTW font = PageFont(FixedText::kBackupFolderLinkHeight);
+    font.lfUnderline = TRUE;
+    m_folderLink.SetFont(&font);
+    m_folderLink.SetTransparent();
+
+    // The boxes start unchecked: nothing is backed up unless the user asks.
+    const struct {
+        const wchar_t* const* pictures;
+        const wchar_t* caption;
+        RECT rect;
+    } boxes[4] = {
+        {FixedText::kSkinBoxDesktop, FixedText::kBoxDesktopCaption, {330, 160, 430, 240}},
+        {FixedText::kSkinBoxDocuments, FixedText::kBoxDocumentsCaption, {510, 160, 610, 240}},
+        {FixedText::kSkinBoxFavorites, FixedText::kBoxFavoritesCaption, {690, 160, 790, 240}},
+        {FixedText::kSkinSelectAll, FixedText::kSelectAllCaption, {250, 55, 300, 85}},
+    };
+    // The select-all box first, as the user reads the page.
+    const int creationOrder[4] = {3, 0, 1, 2};
+    for (int i : creationOrder) {
+        m_backupBoxes[i].Create(boxes[i].caption, WS_CHILD | WS_VISIBLE | BS_AUTOCHECKBOX, boxes[i].rect, this,
+                                IDC_BACKUP_DESKTOP + i);
+        SetButtonSkin(m_backupBoxes[i], boxes[i].pictures);
+    }
+    CreateUpdateLink();
     return TRUE;
 }
 
+void CbackupDlg::OnClickedNext() { GetParent()->SendMessage(WM_PAGE_NAVIGATE, IDD_BACKUP, 1); }
+
 void CbackupDlg::OnClickedBack() { GetParent()->SendMessage(WM_PAGE_NAVIGATE, IDD_BACKUP, 0); }
 
-void CbackupDlg::OnClickedNext() { GetParent()->SendMessage(WM_PAGE_NAVIGATE, IDD_BACKUP, 1); }
+void CbackupDlg::OnClickedSelectAll() {
+    // The click has already toggled the box.
+    const WPARAM check = m_selectAllBox.SendMessage(BM_GETCHECK) == BST_CHECKED ? BST_CHECKED : BST_UNCHECKED;
+    for (int id = IDC_BACKUP_DESKTOP; id <= IDC_BACKUP_FAVORITES; ++id) ::SendDlgItemMessageW(m_hWnd, id, BM_SETCHECK, check, 0);
+}

@@ -1,7 +1,9 @@
-// Step 2 of the install flow: the backup page, where the user chooses the
-// user folders to keep. Not built yet: it carries what the main window uses
-// (the three folder boxes, the backup folder link, the update link) and its
-// Back and Next buttons, so the road can be walked.
+// Step 2 of the install flow: the backup page. The user chooses which of
+// the desktop, documents and favorites folders to save before the
+// reinstall; a select-all box sets all three at once. The page does no work
+// itself: the boxes' check states are its only output, read by the main
+// window when the restart worker asks for each choice. It also shows the
+// backup folder as a link (filled in by the main window).
 #pragma once
 
 #include "controls/color_text.h"
@@ -12,6 +14,7 @@
 #define IDC_BACKUP_DESKTOP 1020
 #define IDC_BACKUP_DOCUMENTS 1021
 #define IDC_BACKUP_FAVORITES 1022
+#define IDC_BACKUP_ALL 1023
 #define IDC_BACKUP_FOLDER_LINK 10141
 #define IDC_BACKUP_BACK 10112
 #define IDC_BACKUP_NEXT 10109
@@ -21,15 +24,22 @@ public:
     CbackupDlg(CWnd* pParent = nullptr);
     BOOL OnInitDialog() override;
 
-    CxSkinButton m_desktopBox;
-    CxSkinButton m_documentsBox;
-    CxSkinButton m_favoritesBox;
-    CHyperLink m_folderLink;
-    CxSkinButton m_backButton;
     CxSkinButton m_nextButton;
+    CxSkinButton m_backButton;
+    CHyperLink m_folderLink;
+    // Desktop, documents, favorites (ids 1020..1022), then select-all (1023).
+    CxSkinButton m_backupBoxes[4];
+    CxSkinButton& m_desktopBox;
+    CxSkinButton& m_documentsBox;
+    CxSkinButton& m_favoritesBox;
+    CxSkinButton& m_selectAllBox;
+
+    void OnClickedNext();
+    void OnClickedBack();
+    // Sets the three folder boxes to the select-all box's new state; the
+    // select-all box itself is never changed by the folder boxes.
+    void OnClickedSelectAll();
 
 protected:
-    void OnClickedBack();
-    void OnClickedNext();
     DECLARE_MESSAGE_MAP()
 };

@@ -41,6 +41,10 @@ void LoadPicture(CPicStaticCtrl& control, LPCWSTR name) {
     free(data);
 }
 
+void SetButtonSkin(CxSkinButton& button, const wchar_t* const* pictures) {
+    button.SetSkin(pictures[0], pictures[1], pictures[2], pictures[3]);
+}
+
 LOGFONTW PageFont(LONG height) {
     LOGFONTW lf = {};
     lf.lfHeight = height;

@@ -7,6 +7,7 @@
 
 #include "controls/color_text.h"
 #include "controls/picture_controls.h"
+#include "controls/skin_button.h"
 #include "pages/page_dialog.h"
 
 #define IDC_UPDATE_LINK 10113
@@ -43,5 +44,7 @@ protected:
 
 // Gives a picture control its skin picture by name; a missing picture leaves it empty.
 void LoadPicture(CPicStaticCtrl& control, LPCWSTR name);
+// Gives a skin button its four pictures (normal, down, hover, disabled).
+void SetButtonSkin(CxSkinButton& button, const wchar_t* const* pictures);
 // A LOGFONT with only the height and the page's face name set.
 LOGFONTW PageFont(LONG height);
