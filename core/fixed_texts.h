@@ -828,7 +828,7 @@ constexpr const wchar_t* kRebootUserFolderSubs[3] = {L"\\桌面", L"\\我的文�
 // Refusals: the status line says what stopped the restart; Back leads to the download page.
 constexpr const wchar_t* kRebootRefusedNoChoice = L"没有选定要安装的系统，未重启电脑。";
 constexpr const wchar_t* kRebootRefusedCopyPrefix = L"备份";
-constexpr const wchar_t* kRebootRefusedCopySuffix = L"失败，未重启电脑。请关闭占用的文件或清理空间后重试。";
+constexpr const wchar_t* kRebootRefusedCopySuffix = L"失败，未重启。请关闭文件或腾出空间。";
 constexpr const wchar_t* kRebootRefusedNoBootFile = L"找不到启动环境文件，请返回重新下载。";
 constexpr const wchar_t* kRebootRefusedBootSetup = L"启动菜单安装失败，未重启电脑。";
 constexpr const wchar_t* kRebootRefusedHandOver = L"安装信息写入失败，未重启电脑。";

@@ -52,6 +52,14 @@ void RestartIniValues(const CTarvelApp& app, const COnlinefileinfo& image, CStri
 
 }  // namespace
 
+bool FitsAnsiCodePage(const CString& text) {
+    if (text.IsEmpty()) return true;
+    BOOL usedDefault = FALSE;
+    const int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, text.GetLength(), nullptr, 0, nullptr,
+                                      &usedDefault);
+    return n > 0 && !usedDefault;
+}
+
 bool BackupDestinationOf(const CString& source, const CString& file, const CString& destination, CString& result) {
     const CString base = WithoutTrailingSeparator(source);
     if (!StartsWithPath(file, base)) return false;
@@ -89,6 +97,10 @@ bool WriteRestartIni(const CTarvelApp& app, const COnlinefileinfo& image) {
     }
     CString values[5];
     RestartIniValues(app, image, values);
+    // The cipher takes the ANSI bytes: a name the code page cannot hold would
+    // reach the boot environment garbled, and it would never find the image.
+    for (const CString& value : values)
+        if (!FitsAnsiCodePage(value)) return false;
     bool written = true;
     for (int i = 0; i < 5; ++i) {
         const CString cipher = EncryptToHex(values[i], app.m_iniPassword);

@@ -30,9 +30,12 @@ bool BackupDestinationOf(const CString& source, const CString& file, const CStri
 CString RestartMarkerPath(const CString& systemDrive);
 // The restart INI in the data folder.
 CString RestartIniPath(const CTarvelApp& app);
+// Whether the ANSI code page holds every character of the text.
+bool FitsAnsiCodePage(const CString& text);
 // Writes the restart INI afresh for the chosen image (the section is cleared
 // first, other sections stay), hides it and reads every value back: true
-// only when each one deciphers to what was written.
+// only when each one deciphers to what was written. A value the ANSI code
+// page cannot hold is refused before anything is written.
 bool WriteRestartIni(const CTarvelApp& app, const COnlinefileinfo& image);
 
 class CRebootDlg : public CFlowPage {

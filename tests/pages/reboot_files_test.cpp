@@ -57,7 +57,7 @@ protected:
         app = GetTarvelApp();
         savedFolder = app->m_dataFolder;
         app->m_dataFolder = folder.Path().c_str();
-        image.m_fileName = L"win10_x64_专业版.gho";
+        image.m_fileName = L"win10_x64_pro.gho";
         image.m_number = 7;
     }
     void TearDown() override {
@@ -73,6 +73,13 @@ protected:
         return DecryptFromHex(Read(FixedText::kRestartIniSection, FixedText::kRestartIniKeys[key]), app->m_iniPassword);
     }
 
+    // Hidden, and neither read-only nor system. Wine keeps the archive bit
+    // that Windows clears when only the hidden attribute is set.
+    void ExpectHiddenOnly() {
+        const DWORD attributes = GetFileAttributesW(RestartIniPath(*app));
+        EXPECT_EQ((DWORD)FILE_ATTRIBUTE_HIDDEN, attributes & ~(DWORD)FILE_ATTRIBUTE_ARCHIVE) << attributes;
+    }
+
     TempFolder folder;
     CTarvelApp* app = nullptr;
     CString savedFolder;
@@ -83,7 +90,7 @@ TEST_F(RestartIniTest, FiveValuesEncipheredAndHidden) {
     ASSERT_TRUE(WriteRestartIni(*app, image));
     const CString path = RestartIniPath(*app);
     EXPECT_EQ(app->m_dataFolder + L"\\" + app->m_restartIniName, path);
-    EXPECT_EQ((DWORD)FILE_ATTRIBUTE_HIDDEN, GetFileAttributesW(path));
+    ExpectHiddenOnly();
     const CString expected[5] = {FixedText::kRestartIniFirstValue, app->m_restartIniValue, image.m_fileName,
                                  FixedText::kRestartIniFourthValue, L"7"};
     for (int i = 0; i < 5; ++i) {
@@ -105,11 +112,23 @@ TEST_F(RestartIniTest, StartsCleanOverAHiddenFileAndKeepsOtherSections) {
 
     image.m_number = 42;  // the fifth value is the image's own number
     ASSERT_TRUE(WriteRestartIni(*app, image));
-    EXPECT_EQ((DWORD)FILE_ATTRIBUTE_HIDDEN, GetFileAttributesW(path));
+    ExpectHiddenOnly();
     EXPECT_EQ(CString(L"<missing>"), Read(FixedText::kRestartIniSection, L"Stale"));
     EXPECT_EQ(CString(L"1"), Read(L"Other", L"Kept"));
     EXPECT_EQ(image.m_fileName, Plain(2));
     EXPECT_EQ(CString(L"42"), Plain(4));
+}
+
+// The values are enciphered from their ANSI bytes, which the boot environment
+// reads back: a Chinese name is written on a code page 936 system and refused
+// where the code page cannot hold it (Wine's default here).
+TEST_F(RestartIniTest, AChineseImageNameNeedsACodePageThatHoldsIt) {
+    image.m_fileName = L"win10_x64_专业版.gho";
+    const bool fits = FitsAnsiCodePage(image.m_fileName);
+    if (GetACP() == 936) EXPECT_TRUE(fits);
+    EXPECT_EQ(fits, WriteRestartIni(*app, image)) << "code page " << GetACP();
+    if (fits) EXPECT_EQ(image.m_fileName, Plain(2));
+    EXPECT_TRUE(FitsAnsiCodePage(L"win10_x64_pro.gho"));
 }
 
 TEST_F(RestartIniTest, RefusedWhereNothingCanBeWritten) {

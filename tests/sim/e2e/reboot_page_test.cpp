@@ -156,6 +156,9 @@ TEST_F(RebootPageTest, AFileThatCannotBeCopiedStopsBeforeTheBootSetup) {
     // The desktop came before and was copied.
     EXPECT_TRUE(FileExists(std::wstring(app->m_backupFolder) + FixedText::kRebootUserFolderSubs[0] +
                            L"\\kvt-restart-test\\笔记.txt"));
+    Pump(200);
+    std::wstring shot = TestProgramDirectory() + L"\\reboot_page_refused.png";
+    EXPECT_GT(CaptureWindow(dlg->GetSafeHwnd(), shot.c_str()), 20);
     ExpectBackLeadsToDownloadPage();
 }
 
