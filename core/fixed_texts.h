@@ -833,7 +833,6 @@ constexpr const wchar_t* kRebootRefusedNoBootFile = L"找不到启动环境文�
 constexpr const wchar_t* kRebootRefusedBootSetup = L"启动菜单安装失败，未重启电脑。";
 constexpr const wchar_t* kRebootRefusedHandOver = L"安装信息写入失败，未重启电脑。";
 constexpr const wchar_t* kRebootRefusedStopped = L"已停止，未重启电脑。";
-constexpr const wchar_t* kRebootBackCaption = L"返回";
 // The empty marker file the boot environment looks for in the system drive's root.
 constexpr const wchar_t* kRebootMarkerName = L"\\kvtreinstall.mark";
 // The restart INI: its section, the five keys in the order written, the

@@ -146,7 +146,7 @@ BOOL CRebootDlg::OnInitDialog() {
 
     m_backButton.SetSkin(FixedText::kSkinBack[0], FixedText::kSkinBack[1], FixedText::kSkinBack[2],
                          FixedText::kSkinBack[3]);
-    m_backButton.Create(FixedText::kRebootBackCaption, WS_CHILD, CRect(480, 340, 600, 380), this, IDC_REBOOT_BACK);
+    m_backButton.Create(FixedText::kBackCaption, WS_CHILD, CRect(480, 340, 600, 380), this, IDC_REBOOT_BACK);
     return TRUE;
 }
 
@@ -158,6 +158,7 @@ bool CRebootDlg::StartRestart() {
     CWnd* parent = GetParent();
     m_mainWindow = parent ? parent->GetSafeHwnd() : nullptr;
     m_backButton.ShowWindow(SW_HIDE);
+    m_rebootAnimation.ShowWindow(SW_SHOW);
     SetStatus(FixedText::kRebootStatusInitial);
     m_prepareRebootThread =
         reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, PrepareRebootThreadProc, this, 0, nullptr));
@@ -291,8 +292,10 @@ void CRebootDlg::Refuse(Outcome outcome, const CString& text, const CString& mar
     if (!markerToRemove.IsEmpty()) RemoveFile(markerToRemove);
     InterlockedExchange(&m_outcome, outcome);
     SetStatus(text, kFailColor);
+    // The red line says it all; the busy animation goes away.
     RunOnPage([&] {
-        m_rebootAnimation.Stop(2);
+        m_rebootAnimation.Stop(0);
+        m_rebootAnimation.ShowWindow(SW_HIDE);
         m_backButton.ShowWindow(SW_SHOW);
     });
 }

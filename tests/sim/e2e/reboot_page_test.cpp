@@ -9,6 +9,7 @@
 
 #include <shlobj.h>
 
+#include <memory>
 #include <string>
 
 #include "../../controls/controls_test_support.h"
@@ -34,7 +35,42 @@ std::wstring UserFolder(int csidl) {
     return SUCCEEDED(SHGetFolderPathW(nullptr, csidl, nullptr, 0, path)) ? path : L"";
 }
 
+bool Shown(CWnd& control) { return (::GetWindowLongW(control.GetSafeHwnd(), GWL_STYLE) & WS_VISIBLE) != 0; }
+
 bool Exists(const CString& path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
+
+// The scenario's boot host, noting at each boot-entry tool run whether the
+// page refuses the exit then.
+class WatchingBootHost : public IBootHost {
+public:
+    WatchingBootHost(IBootHost& inner, CRebootDlg& page) : m_inner(inner), m_page(page) {}
+    BOOL PathExists(const wchar_t* path) override { return m_inner.PathExists(path); }
+    BOOL IsFolder(const wchar_t* path) override { return m_inner.IsFolder(path); }
+    BOOL CreateFolder(const wchar_t* path) override { return m_inner.CreateFolder(path); }
+    int CopyFileEnsureFolder(const wchar_t* source, const wchar_t* destination, BOOL failIfExists) override {
+        return m_inner.CopyFileEnsureFolder(source, destination, failIfExists);
+    }
+    BOOL SetAttributes(const wchar_t* path, DWORD attributes) override {
+        return m_inner.SetAttributes(path, attributes);
+    }
+    BOOL WriteIniString(const wchar_t* path, const wchar_t* section, const wchar_t* key,
+                        const wchar_t* value) override {
+        return m_inner.WriteIniString(path, section, key, value);
+    }
+    int RunProcessAndWait(const wchar_t* program, const wchar_t* arguments) override {
+        ++runs;
+        if (m_page.WritesDisk()) ++runsWhileExitRefused;
+        return m_inner.RunProcessAndWait(program, arguments);
+    }
+    void LocalTime(SYSTEMTIME* time) override { m_inner.LocalTime(time); }
+    void ShowDebugBox(const wchar_t* text) override { m_inner.ShowDebugBox(text); }
+    int runs = 0;
+    int runsWhileExitRefused = 0;
+
+private:
+    IBootHost& m_inner;
+    CRebootDlg& m_page;
+};
 
 class RebootPageTest : public testing::Test {
 protected:
@@ -104,7 +140,19 @@ protected:
         dlg->SendMessage(WM_PAGE_NAVIGATE, IDD_OS_DOWNLOAD, 1);
         ASSERT_EQ((CWnd*)page, dlg->m_shownPage);
         ASSERT_TRUE(page->StartRestart());
-        ASSERT_TRUE(PumpUntil([&] { return !page->WorkersRunning(); }, 300000)) << "the worker did not end";
+        WaitForWorker();
+    }
+    // Pumps until the worker has ended, noting whether the exit was refused
+    // (the boot setup writing the boot partitions) at some moment.
+    void WaitForWorker() {
+        sawWritesDisk = false;
+        ASSERT_TRUE(PumpUntil(
+            [&] {
+                sawWritesDisk = sawWritesDisk || page->WritesDisk();
+                return !page->WorkersRunning();
+            },
+            300000))
+            << "the worker did not end";
         Pump(100);
     }
 
@@ -123,6 +171,8 @@ protected:
         EXPECT_GE(Status().Find(line), 0) << Utf8Of((const wchar_t*)Status());
         EXPECT_EQ(CRebootDlg::kFailColor, page->m_rebootStatus.m_textColor);
         EXPECT_TRUE(page->m_backButton.IsWindowVisible());
+        EXPECT_FALSE(page->m_rebootAnimation.IsWindowVisible());
+        EXPECT_FALSE(page->m_rebootAnimation.IsPlaying());
         EXPECT_FALSE(page->WritesDisk());
     }
     void ExpectBackLeadsToDownloadPage() {
@@ -137,6 +187,7 @@ protected:
     CRebootDlg* page = nullptr;
     CString bootFile, marker;
     std::wstring desktop, documents, favorites;
+    bool sawWritesDisk = false;
 };
 
 MainWindowFixture* RebootPageTest::window = nullptr;
@@ -187,6 +238,19 @@ TEST_F(RebootPageTest, NoPreparedBootPartitionRestartsNothingAndRemovesAnOldMark
     ExpectBackLeadsToDownloadPage();
 }
 
+TEST_F(RebootPageTest, AnExitRequestStopsTheRoadBeforeTheBootSetup) {
+    Choose(true, true, true);
+    dlg->SendMessage(WM_PAGE_NAVIGATE, IDD_OS_DOWNLOAD, 1);
+    ASSERT_TRUE(page->StartRestart());
+    // The worker waits for this thread to answer its first question; the
+    // exit path's request comes before the answer.
+    page->StopJobs();
+    WaitForWorker();
+    ExpectRefused(CRebootDlg::kRefusedStopped, FixedText::kRebootRefusedStopped);
+    EXPECT_TRUE(GetSimRecords().processRuns.empty());
+    EXPECT_FALSE(sawWritesDisk);
+}
+
 TEST_F(RebootPageTest, TheRoadEndsInOneRestart) {
     Choose(true, true, false);
     // A backup over an older one: same paths replaced, others kept.
@@ -199,8 +263,18 @@ TEST_F(RebootPageTest, TheRoadEndsInOneRestart) {
     WritePrivateProfileStringW(FixedText::kRestartIniSection, L"Stale", L"00", ini);
     SetFileAttributesW(ini, FILE_ATTRIBUTE_HIDDEN);
 
+    // The scenario's machine, seen through a host that watches the exit refusal.
+    WatchingBootHost host(CurrentBootHost(), *page);
+    CDiskInventory* real = app->m_diskInventory;
+    std::unique_ptr<CDiskInventory> watched(new CDiskInventory(nullptr, &host));
+    watched->Refresh();
+    app->m_diskInventory = watched.get();
     RunWorker();
+    app->m_diskInventory = real;
+    watched.reset();
     EXPECT_EQ(CRebootDlg::kRestartRequested, page->LastOutcome()) << Utf8Of((const wchar_t*)Status());
+    EXPECT_GT(host.runs, 0);
+    EXPECT_EQ(host.runs, host.runsWhileExitRefused) << "the exit was allowed while the boot partitions were written";
 
     const std::wstring backup = std::wstring(app->m_backupFolder);
     EXPECT_EQ("desktop note", ReadWholeFile(std::wstring(desktopBackup) + L"\\笔记.txt"));
@@ -212,6 +286,7 @@ TEST_F(RebootPageTest, TheRoadEndsInOneRestart) {
 
     const SimRecords records = GetSimRecords();
     EXPECT_FALSE(records.processRuns.empty()) << "the boot setup ran no boot-entry tool";
+    EXPECT_FALSE(page->WritesDisk());
 
     // The marker: empty, in the system drive's root.
     EXPECT_EQ(app->m_systemDrive + L"\\", marker.Left(3));
@@ -237,8 +312,11 @@ TEST_F(RebootPageTest, TheRoadEndsInOneRestart) {
     EXPECT_EQ(1, app->m_rebootAtExit);
     EXPECT_EQ(0, records.reboots);
     EXPECT_EQ(CString(FixedText::kRebootStatusRestarting), Status());
-    EXPECT_FALSE(page->m_backButton.IsWindowVisible());
+    // The main window has ended (hidden): the controls' own visibility.
+    EXPECT_FALSE(Shown(page->m_backButton));
+    EXPECT_TRUE(Shown(page->m_rebootAnimation));
     EXPECT_FALSE(page->m_rebootAnimation.IsPlaying());
+    EXPECT_EQ(0, page->m_rebootAnimation.GetShownPicture());
 
     dlg->ShowWindow(SW_SHOW);
     Pump(200);
