@@ -154,12 +154,6 @@ bool CRebootDlg::StartRestart() {
     if (ThreadStillRunning(m_prepareRebootThread)) return false;
     if (m_prepareRebootThread) CloseHandle(m_prepareRebootThread);
     InterlockedExchange(&m_stopRequested, 0);
-    InterlockedExchange(&m_outcome, kRunning);
-    CWnd* parent = GetParent();
-    m_mainWindow = parent ? parent->GetSafeHwnd() : nullptr;
-    m_backButton.ShowWindow(SW_HIDE);
-    m_rebootAnimation.ShowWindow(SW_SHOW);
-    SetStatus(FixedText::kRebootStatusInitial);
     m_prepareRebootThread =
         reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, PrepareRebootThreadProc, this, 0, nullptr));
     if (!m_prepareRebootThread) {
@@ -184,8 +178,16 @@ void CRebootDlg::OnClickedBack() {
 }
 
 void CRebootDlg::PrepareReboot() {
+    // Also right when a caller starts PrepareRebootThreadProc itself.
+    InterlockedExchange(&m_outcome, kRunning);
+    m_mainWindow = GetSafeHwnd() ? ::GetParent(GetSafeHwnd()) : nullptr;
     CTarvelApp* app = GetTarvelApp();
-    RunOnPage([&] { m_rebootAnimation.Play(); });
+    SetStatus(FixedText::kRebootStatusInitial);
+    RunOnPage([&] {
+        m_backButton.ShowWindow(SW_HIDE);
+        m_rebootAnimation.ShowWindow(SW_SHOW);
+        m_rebootAnimation.Play();
+    });
     if (!app) {
         Refuse(kRefusedNoChoice, FixedText::kRebootRefusedNoChoice);
         return;
