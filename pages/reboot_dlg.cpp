@@ -227,15 +227,15 @@ void CRebootDlg::Run(CTarvelApp& app) {
     }
 
     SetStatus(FixedText::kRebootStatusBootSetup);
-    if (Stopping()) {
-        Refuse(kRefusedStopped, FixedText::kRebootRefusedStopped);
-        return;
-    }
-    if (!FileExists(bootFile)) {
-        Refuse(kRefusedNoBootFile, FixedText::kRebootRefusedNoBootFile);
-        return;
-    }
+    // The flag first, then the look at the exit request: an exit that comes
+    // later sees the flag and waits.
     InterlockedExchange(&m_writingBootFiles, 1);
+    if (Stopping() || !FileExists(bootFile)) {
+        InterlockedExchange(&m_writingBootFiles, 0);
+        if (Stopping()) Refuse(kRefusedStopped, FixedText::kRebootRefusedStopped);
+        else Refuse(kRefusedNoBootFile, FixedText::kRebootRefusedNoBootFile);
+        return;
+    }
     int prepared = 0;
     if (SplitTargetPath(bootFile) && app.m_diskInventory) prepared = app.m_diskInventory->InstallBootEntries();
     InterlockedExchange(&m_writingBootFiles, 0);
