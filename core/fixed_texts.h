@@ -1043,4 +1043,42 @@ constexpr const wchar_t* kPickerNoImage = L"这一栏没有可选的系统，请
 
 // (end of section)
 
+// ---- Restart page and its worker ----
+
+constexpr const wchar_t* kSkinRebootAnimation = L"kvs_anim_reboot.gif";
+constexpr const wchar_t* kSkinRebootStillDone = L"kvs_spin_ok.png";
+constexpr const wchar_t* kSkinRebootStillFail = L"kvs_spin_fail.png";
+constexpr const wchar_t* kRebootStatusInitial = L"正在准备重启电脑……";
+constexpr const wchar_t* kRebootStatusBootSetup = L"正在安装启动菜单……";
+constexpr const wchar_t* kRebootStatusHandOver = L"正在写入安装信息……";
+constexpr const wchar_t* kRebootStatusRestarting = L"准备完成，电脑即将重启……";
+// "正在备份桌面……" and "正在备份桌面：3/10"
+constexpr const wchar_t* kRebootBackupPrefix = L"正在备份";
+constexpr const wchar_t* kRebootBackupSuffix = L"……";
+constexpr const wchar_t* kRebootBackupInfix = L"：";
+constexpr const wchar_t* kRebootBackupCountFormat = L"%d/%d";
+// The three user folders in the order the backup page lists them: display
+// names, and the sub-folders of the backup folder they are copied into.
+constexpr const wchar_t* kRebootUserFolderNames[3] = {L"桌面", L"我的文档", L"收藏夹"};
+constexpr const wchar_t* kRebootUserFolderSubs[3] = {L"\\桌面", L"\\我的文档", L"\\收藏夹"};
+// Refusals: the status line says what stopped the restart; Back leads to the download page.
+constexpr const wchar_t* kRebootRefusedNoChoice = L"没有选定要安装的系统，未重启电脑。";
+constexpr const wchar_t* kRebootRefusedCopyPrefix = L"备份";
+constexpr const wchar_t* kRebootRefusedCopySuffix = L"失败，未重启。请关闭文件或腾出空间。";
+constexpr const wchar_t* kRebootRefusedNoBootFile = L"找不到启动环境文件，请返回重新下载。";
+constexpr const wchar_t* kRebootRefusedBootSetup = L"启动菜单安装失败，未重启电脑。";
+constexpr const wchar_t* kRebootRefusedHandOver = L"安装信息写入失败，未重启电脑。";
+constexpr const wchar_t* kRebootRefusedStopped = L"已停止，未重启电脑。";
+// The empty marker file the boot environment looks for in the system drive's root.
+constexpr const wchar_t* kRebootMarkerName = L"\\kvtreinstall.mark";
+// The restart INI: its section, the five keys in the order written, the
+// two fixed values and the image number's format.
+constexpr const wchar_t* kRestartIniSection = L"KavettaRestart";
+constexpr const wchar_t* kRestartIniKeys[5] = {L"Mode", L"Task", L"ImageFile", L"Target", L"ImageIndex"};
+constexpr const wchar_t* kRestartIniFirstValue = L"kavetta";
+constexpr const wchar_t* kRestartIniFourthValue = L"system";
+constexpr const wchar_t* kRestartIniNumberFormat = L"%d";
+
+// (end of section)
+
 }  // namespace FixedText

@@ -4,6 +4,8 @@
 #include "core/fixed_texts.h"
 #include "core/messages.h"
 #include "core/tarvel_app.h"
+#include "pages/reboot_dlg.h"
+#include "pages/tarvel_dlg.h"
 
 namespace {
 
@@ -185,6 +187,9 @@ void COsDownloadDlg::OnClickedPauseResume() { m_queue.OnClickedPauseResume(); }
 void COsDownloadDlg::OnClickedNext() {
     if (MyMessageBox(MB_ICONQUESTION | MB_YESNO, TRUE, FixedText::kDownloadRestartQuestion, 10) != IDYES) return;
     GetParent()->SendMessage(WM_PAGE_NAVIGATE, IDD_OS_DOWNLOAD, 1);
+    // The restart worker starts right after the restart page is shown.
+    CTarvelDlg* main = CTarvelDlg::FromApp();
+    if (main && main->m_rebootPage) main->m_rebootPage->StartRestart();
 }
 
 void COsDownloadDlg::OnClickedBack() {

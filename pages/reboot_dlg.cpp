@@ -1,9 +1,325 @@
 #include "pages/reboot_dlg.h"
 
-CRebootDlg::CRebootDlg(CWnd* pParent) : CFlowPage(IDD_REBOOT, 5, pParent) {}
+#include <process.h>
+#include <shlobj.h>
+
+#include "core/fixed_texts.h"
+#include "core/ini.h"
+#include "core/messages.h"
+#include "core/process_file_utils.h"
+#include "core/rc4_hex.h"
+#include "core/tarvel_app.h"
+
+namespace {
+
+// The user folders in the order the main window is asked about them.
+const int kUserFolderCsidl[3] = {CSIDL_DESKTOPDIRECTORY, CSIDL_PERSONAL, CSIDL_FAVORITES};
+
+// Whether `path` starts with `prefix`, compared the way the file system
+// compares names (without regard to letter case).
+bool StartsWithPath(const CString& path, const CString& prefix) {
+    const int n = prefix.GetLength();
+    if (n == 0 || path.GetLength() < n) return false;
+    return CompareStringOrdinal(path, n, prefix, n, TRUE) == CSTR_EQUAL;
+}
+
+CString WithoutTrailingSeparator(CString folder) {
+    while (folder.GetLength() > 3 && (folder[folder.GetLength() - 1] == L'\\' || folder[folder.GetLength() - 1] == L'/'))
+        folder = folder.Left(folder.GetLength() - 1);
+    return folder;
+}
+
+bool FileExists(const CString& path) {
+    const DWORD attributes = GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Removes a file whatever its attributes; true when it is gone.
+bool RemoveFile(const CString& path) {
+    if (GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) return true;
+    SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
+    return DeleteFileW(path) != FALSE || GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES;
+}
+
+// The five plain values of the restart INI, in the order written.
+void RestartIniValues(const CTarvelApp& app, const COnlinefileinfo& image, CString values[5]) {
+    values[0] = FixedText::kRestartIniFirstValue;
+    values[1] = app.m_restartIniValue;
+    values[2] = image.m_fileName;
+    values[3] = FixedText::kRestartIniFourthValue;
+    values[4].Format(FixedText::kRestartIniNumberFormat, image.m_number);
+}
+
+}  // namespace
+
+bool FitsAnsiCodePage(const CString& text) {
+    if (text.IsEmpty()) return true;
+    BOOL usedDefault = FALSE;
+    const int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, text.GetLength(), nullptr, 0, nullptr,
+                                      &usedDefault);
+    return n > 0 && !usedDefault;
+}
+
+bool BackupDestinationOf(const CString& source, const CString& file, const CString& destination, CString& result) {
+    const CString base = WithoutTrailingSeparator(source);
+    if (!StartsWithPath(file, base)) return false;
+    const CString rest = file.Mid(base.GetLength());
+    // "C:\Users\A\Desktop2\x" is not below "C:\Users\A\Desktop".
+    if (rest.IsEmpty() || (rest[0] != L'\\' && rest[0] != L'/')) return false;
+    result = WithoutTrailingSeparator(destination) + rest;
+    return result.GetLength() < MAX_PATH;
+}
+
+CString RestartMarkerPath(const CString& systemDrive) {
+    // Only a drive ("C:"): anything else would put the marker somewhere the
+    // boot environment never looks, or remove a file that is not ours.
+    const bool drive = systemDrive.GetLength() == 2 && systemDrive[1] == L':' &&
+                       ((systemDrive[0] >= L'A' && systemDrive[0] <= L'Z') ||
+                        (systemDrive[0] >= L'a' && systemDrive[0] <= L'z'));
+    return drive ? systemDrive + FixedText::kRebootMarkerName : CString();
+}
+
+CString RestartIniPath(const CTarvelApp& app) {
+    return app.m_dataFolder + FixedText::kPathSeparator + app.m_restartIniName;
+}
+
+bool WriteRestartIni(const CTarvelApp& app, const COnlinefileinfo& image) {
+    if (app.m_dataFolder.IsEmpty()) return false;
+    CIni ini(RestartIniPath(app));
+    ini.SetSection(FixedText::kRestartIniSection);
+    // The profile calls cannot rewrite a hidden file: make it plain first,
+    // then start the section afresh so that no value of an earlier run stays.
+    const DWORD attributes = GetFileAttributesW(ini.m_path);
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY) return false;
+        SetFileAttributesW(ini.m_path, FILE_ATTRIBUTE_NORMAL);
+        WritePrivateProfileStringW(ini.m_section, nullptr, nullptr, ini.m_path);
+    }
+    CString values[5];
+    RestartIniValues(app, image, values);
+    // The cipher takes the ANSI bytes: a name the code page cannot hold would
+    // reach the boot environment garbled, and it would never find the image.
+    for (const CString& value : values)
+        if (!FitsAnsiCodePage(value)) return false;
+    bool written = true;
+    for (int i = 0; i < 5; ++i) {
+        const CString cipher = EncryptToHex(values[i], app.m_iniPassword);
+        written = WritePrivateProfileStringW(ini.m_section, FixedText::kRestartIniKeys[i], cipher, ini.m_path) &&
+                  written;
+    }
+    WritePrivateProfileStringW(nullptr, nullptr, nullptr, ini.m_path);  // flush the profile cache
+    SetFileAttributesW(ini.m_path, FILE_ATTRIBUTE_HIDDEN);
+    if (!written) return false;
+    for (int i = 0; i < 5; ++i) {
+        const CString stored = ini.ReadWideValue(FixedText::kRestartIniKeys[i], L"");
+        if (stored.IsEmpty() || DecryptFromHex(stored, app.m_iniPassword) != values[i]) return false;
+    }
+    return true;
+}
+
+BEGIN_MESSAGE_MAP(CRebootDlg, CFlowPage)
+    ON_BN_CLICKED(IDC_REBOOT_BACK, OnClickedBack)
+    ON_MESSAGE(WM_PAGE_UI_CALL, OnUiCall)
+END_MESSAGE_MAP()
+
+CRebootDlg::CRebootDlg(CWnd* pParent)
+    : CFlowPage(IDD_REBOOT, 5, pParent), m_prepareRebootThread(nullptr), m_mainWindow(nullptr), m_outcome(kNotRun),
+      m_writingBootFiles(0), m_stopRequested(0) {}
+
+CRebootDlg::~CRebootDlg() {
+    // A thread still running is never closed under it.
+    if (m_prepareRebootThread && !ThreadStillRunning(m_prepareRebootThread)) CloseHandle(m_prepareRebootThread);
+}
 
 BOOL CRebootDlg::OnInitDialog() {
     CFlowPage::OnInitDialog();
+    m_rebootAnimation.Create(L"", WS_CHILD | WS_VISIBLE | SS_OWNERDRAW, CRect(500, 180, 580, 260), this);
+    m_rebootAnimation.LoadImages(FixedText::kSkinRebootAnimation, FixedText::kSkinRebootStillDone,
+                                 FixedText::kSkinRebootStillFail);
     CreateStepStrip();
+
+    m_rebootStatus.Create(FixedText::kRebootStatusInitial, WS_CHILD | WS_VISIBLE | SS_CENTER | SS_CENTERIMAGE,
+                          CRect(340, 300, 740, 320), this, IDC_REBOOT_STATUS);
+    m_rebootStatus.SetTextColor(kLineColor);
+    LOGFONTW font = PageFont(-14);
+    m_rebootStatus.SetFont(&font, TRUE);
+
+    m_backButton.SetSkin(FixedText::kSkinBack[0], FixedText::kSkinBack[1], FixedText::kSkinBack[2],
+                         FixedText::kSkinBack[3]);
+    m_backButton.Create(FixedText::kBackCaption, WS_CHILD, CRect(480, 340, 600, 380), this, IDC_REBOOT_BACK);
     return TRUE;
+}
+
+bool CRebootDlg::StartRestart() {
+    if (ThreadStillRunning(m_prepareRebootThread)) return false;
+    if (m_prepareRebootThread) CloseHandle(m_prepareRebootThread);
+    InterlockedExchange(&m_stopRequested, 0);
+    m_prepareRebootThread =
+        reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, PrepareRebootThreadProc, this, 0, nullptr));
+    if (!m_prepareRebootThread) {
+        Refuse(kRefusedStopped, FixedText::kRebootRefusedStopped);
+        return false;
+    }
+    return true;
+}
+
+unsigned __stdcall CRebootDlg::PrepareRebootThreadProc(void* page) {
+    static_cast<CRebootDlg*>(page)->PrepareReboot();
+    return 0;
+}
+
+void CRebootDlg::StopJobs() { InterlockedExchange(&m_stopRequested, 1); }
+
+bool CRebootDlg::WorkersRunning() { return ThreadStillRunning(m_prepareRebootThread); }
+
+void CRebootDlg::OnClickedBack() {
+    if (WorkersRunning()) return;
+    if (m_mainWindow) ::SendMessageW(m_mainWindow, WM_PAGE_NAVIGATE, IDD_REBOOT, 0);
+}
+
+void CRebootDlg::PrepareReboot() {
+    // Also right when a caller starts PrepareRebootThreadProc itself.
+    InterlockedExchange(&m_outcome, kRunning);
+    m_mainWindow = GetSafeHwnd() ? ::GetParent(GetSafeHwnd()) : nullptr;
+    CTarvelApp* app = GetTarvelApp();
+    SetStatus(FixedText::kRebootStatusInitial);
+    RunOnPage([&] {
+        m_backButton.ShowWindow(SW_HIDE);
+        m_rebootAnimation.ShowWindow(SW_SHOW);
+        m_rebootAnimation.Play();
+    });
+    if (!app) {
+        Refuse(kRefusedNoChoice, FixedText::kRebootRefusedNoChoice);
+        return;
+    }
+    Run(*app);
+}
+
+void CRebootDlg::Run(CTarvelApp& app) {
+    if (app.m_selectedImageIndex < 0 || app.m_selectedImageIndex >= app.m_osImages.GetSize() ||
+        app.m_selectedPeIndex < 0 || app.m_selectedPeIndex >= app.m_peImages.GetSize()) {
+        Refuse(kRefusedNoChoice, FixedText::kRebootRefusedNoChoice);
+        return;
+    }
+    const CString bootFile = GetLocalPath(app.m_peImages[app.m_selectedPeIndex]);
+    // Nothing is copied for a road that cannot end in a restart.
+    if (!FileExists(bootFile)) {
+        Refuse(kRefusedNoBootFile, FixedText::kRebootRefusedNoBootFile);
+        return;
+    }
+
+    for (int i = 0; i < 3; ++i) {
+        if (Stopping()) {
+            Refuse(kRefusedStopped, FixedText::kRebootRefusedStopped);
+            return;
+        }
+        if (!m_mainWindow || !::SendMessageW(m_mainWindow, WM_GET_BACKUP_CHOICE, i, 0)) continue;
+        wchar_t folder[MAX_PATH] = {};
+        if (FAILED(SHGetFolderPathW(nullptr, kUserFolderCsidl[i], nullptr, 0, folder))) continue;
+        const CString name = FixedText::kRebootUserFolderNames[i];
+        if (app.m_backupFolder.IsEmpty() ||
+            !BackupFolder(folder, app.m_backupFolder + FixedText::kRebootUserFolderSubs[i], name)) {
+            Refuse(Stopping() ? kRefusedStopped : kRefusedCopy,
+                   Stopping() ? CString(FixedText::kRebootRefusedStopped)
+                              : FixedText::kRebootRefusedCopyPrefix + name + FixedText::kRebootRefusedCopySuffix);
+            return;
+        }
+    }
+
+    SetStatus(FixedText::kRebootStatusBootSetup);
+    // The flag first, then the look at the exit request: an exit that comes
+    // later sees the flag and waits.
+    InterlockedExchange(&m_writingBootFiles, 1);
+    if (Stopping() || !FileExists(bootFile)) {
+        InterlockedExchange(&m_writingBootFiles, 0);
+        if (Stopping()) Refuse(kRefusedStopped, FixedText::kRebootRefusedStopped);
+        else Refuse(kRefusedNoBootFile, FixedText::kRebootRefusedNoBootFile);
+        return;
+    }
+    int prepared = 0;
+    if (SplitTargetPath(bootFile) && app.m_diskInventory) prepared = app.m_diskInventory->InstallBootEntries();
+    InterlockedExchange(&m_writingBootFiles, 0);
+    const CString marker = RestartMarkerPath(app.m_systemDrive);
+    if (prepared <= 0) {
+        // A marker an earlier run left must not meet the entries this one may have made.
+        Refuse(kRefusedBootSetup, FixedText::kRebootRefusedBootSetup, marker);
+        return;
+    }
+
+    // The INI first, the marker last: the boot environment acts on the marker.
+    SetStatus(FixedText::kRebootStatusHandOver);
+    if (marker.IsEmpty() || !WriteRestartIni(app, app.m_osImages[app.m_selectedImageIndex])) {
+        Refuse(kRefusedHandOver, FixedText::kRebootRefusedHandOver, marker);
+        return;
+    }
+    HANDLE file = CreateFileW(marker, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    if (file == INVALID_HANDLE_VALUE || !FileExists(marker) || GetFileSize64(marker) != 0) {
+        Refuse(kRefusedHandOver, FixedText::kRebootRefusedHandOver, marker);
+        return;
+    }
+    if (Stopping() || !m_mainWindow || !::IsWindow(m_mainWindow)) {
+        Refuse(kRefusedStopped, FixedText::kRebootRefusedStopped, marker);
+        return;
+    }
+
+    SetStatus(FixedText::kRebootStatusRestarting);
+    RunOnPage([&] { m_rebootAnimation.Stop(0); });
+    InterlockedExchange(&m_outcome, kRestartRequested);
+    ::SendMessageW(m_mainWindow, WM_REQUEST_REBOOT, 0, 0);
+}
+
+bool CRebootDlg::BackupFolder(const CString& source, const CString& destination, const CString& displayName) {
+    SetStatus(FixedText::kRebootBackupPrefix + displayName + FixedText::kRebootBackupSuffix);
+    // The backup folder inside the copied folder would copy itself.
+    if (StartsWithPath(destination + FixedText::kPathSeparator, WithoutTrailingSeparator(source) +
+                                                                    FixedText::kPathSeparator))
+        return false;
+    CArray<_File_PATH_INFO> files;
+    ListFilesRecursive(source, files);
+    const int n = (int)files.GetSize();
+    for (int i = 0; i < n; ++i) {
+        if (Stopping()) return false;
+        CString target;
+        if (!BackupDestinationOf(source, files[i].path, destination, target)) return false;
+        CString progress;
+        progress.Format(FixedText::kRebootBackupCountFormat, i + 1, n);
+        SetStatus(FixedText::kRebootBackupPrefix + displayName + FixedText::kRebootBackupInfix + progress);
+        if (CopyFileEnsureFolder(files[i].path, target, FALSE) <= 0) return false;
+    }
+    return true;
+}
+
+void CRebootDlg::Refuse(Outcome outcome, const CString& text, const CString& markerToRemove) {
+    if (!markerToRemove.IsEmpty()) RemoveFile(markerToRemove);
+    InterlockedExchange(&m_outcome, outcome);
+    SetStatus(text, kFailColor);
+    // The red line says it all; the busy animation goes away.
+    RunOnPage([&] {
+        m_rebootAnimation.Stop(0);
+        m_rebootAnimation.ShowWindow(SW_HIDE);
+        m_backButton.ShowWindow(SW_SHOW);
+    });
+}
+
+// ---- the worker's way to the page's controls ----
+
+LRESULT CRebootDlg::OnUiCall(WPARAM, LPARAM lParam) {
+    (*reinterpret_cast<const std::function<void()>*>(lParam))();
+    return 1;
+}
+
+void CRebootDlg::RunOnPage(const std::function<void()>& call) {
+    HWND page = GetSafeHwnd();
+    if (!page || !::IsWindow(page)) return;
+    if (GetWindowThreadProcessId(page, nullptr) == GetCurrentThreadId()) call();
+    else ::SendMessageW(page, WM_PAGE_UI_CALL, 0, reinterpret_cast<LPARAM>(&call));
+}
+
+void CRebootDlg::SetStatus(const CString& text, COLORREF color) {
+    RunOnPage([&] {
+        m_rebootStatus.SetTextColor(color);
+        m_rebootStatus.SetWindowText(text);
+        m_rebootStatus.Invalidate();
+    });
 }

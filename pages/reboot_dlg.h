@@ -1,12 +1,101 @@
-// Step 5 of the install flow: the restart page. Not built yet.
+// Step 5 of the install flow: the restart page. Its worker copies the user
+// folders the backup page selected into the backup folder, installs the boot
+// entries of the boot environment, leaves the restart INI in the data folder
+// and the empty marker on the system drive, and asks the main window to end
+// and restart the machine. Anything that fails stops the road with a line
+// that says why, nothing restarts, and Back leads to the download page.
 #pragma once
 
+#include <functional>
+
+#include "controls/color_text.h"
+#include "controls/picture_controls.h"
+#include "controls/skin_button.h"
+#include "core/catalogue.h"
 #include "pages/flow_page.h"
 
 #define IDD_REBOOT 137
+#define IDC_REBOOT_STATUS 10110
+#define IDC_REBOOT_BACK 10111
+
+class CTarvelApp;
+
+// Where a listed file of `source` goes below `destination`: the file's path
+// with the source folder's text (matched without regard to letter case)
+// replaced by the destination. False when the file does not lie below the
+// source or the result would be too long for the file calls.
+bool BackupDestinationOf(const CString& source, const CString& file, const CString& destination, CString& result);
+// The marker file: the system drive's root and the marker's name; empty
+// when the text is not a drive ("C:").
+CString RestartMarkerPath(const CString& systemDrive);
+// The restart INI in the data folder.
+CString RestartIniPath(const CTarvelApp& app);
+// Whether the ANSI code page holds every character of the text.
+bool FitsAnsiCodePage(const CString& text);
+// Writes the restart INI afresh for the chosen image (the section is cleared
+// first, other sections stay), hides it and reads every value back: true
+// only when each one deciphers to what was written. A value the ANSI code
+// page cannot hold is refused before anything is written.
+bool WriteRestartIni(const CTarvelApp& app, const COnlinefileinfo& image);
 
 class CRebootDlg : public CFlowPage {
 public:
+    // How the last run of the worker ended.
+    enum Outcome {
+        kNotRun,
+        kRunning,
+        kRestartRequested,
+        kRefusedNoChoice,
+        kRefusedCopy,
+        kRefusedNoBootFile,
+        kRefusedBootSetup,
+        kRefusedHandOver,
+        kRefusedStopped,
+    };
+    static constexpr COLORREF kLineColor = 0x333333;
+    static constexpr COLORREF kFailColor = 0x0000FF;
+
     CRebootDlg(CWnd* pParent = nullptr);
+    ~CRebootDlg() override;
     BOOL OnInitDialog() override;
+
+    // Starts the worker (the download page's Next, right after it has shown
+    // this page); false when a worker still runs.
+    bool StartRestart();
+    static unsigned __stdcall PrepareRebootThreadProc(void* page);
+    // The restart preparation itself, on the worker thread.
+    void PrepareReboot();
+    // Copies one folder tree into the destination, replacing files of the same
+    // relative paths; false at the first file that cannot be copied.
+    bool BackupFolder(const CString& source, const CString& destination, const CString& displayName);
+
+    void StopJobs() override;
+    bool WorkersRunning() override;
+    // The boot setup writes the boot partitions: the exit waits for it.
+    bool WritesDisk() override { return m_writingBootFiles != 0; }
+    Outcome LastOutcome() const { return static_cast<Outcome>(m_outcome); }
+
+    HANDLE m_prepareRebootThread;
+    CGIFControl m_rebootAnimation;
+    CColorText_Static m_rebootStatus;
+    CxSkinButton m_backButton;
+
+protected:
+    void OnClickedBack();
+    LRESULT OnUiCall(WPARAM, LPARAM lParam);
+    DECLARE_MESSAGE_MAP()
+
+private:
+    void Run(CTarvelApp& app);
+    void RunOnPage(const std::function<void()>& call);
+    void SetStatus(const CString& text, COLORREF color = kLineColor);
+    // Ends the run without a restart: says why, removes the marker when one
+    // may have been written, and shows Back.
+    void Refuse(Outcome outcome, const CString& text, const CString& markerToRemove = CString());
+    bool Stopping() const { return m_stopRequested != 0; }
+
+    HWND m_mainWindow;
+    volatile LONG m_outcome;
+    volatile LONG m_writingBootFiles;
+    volatile LONG m_stopRequested;
 };
