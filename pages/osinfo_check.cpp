@@ -34,7 +34,7 @@ void COsinfoDlg::CheckSystem() {
     // The system partition is found anew each run: a stale index could let
     // the data folder land on the partition about to be reinstalled.
     app->m_referencePartition = -1;
-    OnUi([&] {
+    RunOnPage([&] {
         m_statusText.SetWindowText(FixedText::kCheckStatusChecking);
         m_statusText.Invalidate();
         m_resultText.ShowWindow(SW_HIDE);
@@ -47,7 +47,7 @@ void COsinfoDlg::CheckSystem() {
     for (int row = 0; row < kRows; ++row) {
         SetRowText(row, row == kFolderRow ? FixedText::kCheckFolderPlaceholder : FixedText::kCheckValuePlaceholder);
         SetRowColor(row, row == kFolderRow ? m_folderLinkColor : kRowColor);
-        OnUi([&] { m_rowSpinners[row].ShowWindow(SW_HIDE); });
+        RunOnPage([&] { m_rowSpinners[row].ShowWindow(SW_HIDE); });
     }
 
     // ---- rows ----
@@ -151,7 +151,7 @@ void COsinfoDlg::CheckSystem() {
                            app->m_moduleFolder);
         SetRowText(kFolderRow, app->m_dataFolder);
         CString folder = app->m_dataFolder;
-        OnUi([&] { FolderLink()->SetLink(FixedText::kOpenFolderTooltip, folder, 0); });
+        RunOnPage([&] { FolderLink()->SetLink(FixedText::kOpenFolderTooltip, folder, 0); });
         EndRow(kFolderRow, true, 88);
     } else {
         app->m_dataFolder = app->m_moduleFolder;
@@ -227,11 +227,11 @@ void COsinfoDlg::CheckSystem() {
 
     // ---- end ----
     if (pass == 1 || pass == 2) PostToMain(WM_COPY_PROGRAM, 0, 0);
-    OnUi([&] {
+    RunOnPage([&] {
         m_busyAnimation.Stop(0);
         m_statusText.SetWindowText(FixedText::kCheckStatusFinished);
         m_statusText.Invalidate();
     });
     PostToMain(WM_VERSION_UPDATE, 0, 0);
-    OnUi([&] { m_recheckButton.ShowWindow(SW_SHOW); });
+    RunOnPage([&] { m_recheckButton.ShowWindow(SW_SHOW); });
 }

@@ -12,7 +12,6 @@
 BEGIN_MESSAGE_MAP(COsinfoDlg, CFlowPage)
     ON_BN_CLICKED(IDC_RECHECK, OnClickedRecheck)
     ON_BN_CLICKED(IDC_NEXT, OnClickedNext)
-    ON_MESSAGE(WM_PAGE_UI_CALL, OnUiCall)
 END_MESSAGE_MAP()
 
 COsinfoDlg::COsinfoDlg(CWnd* pParent)
@@ -163,16 +162,6 @@ void COsinfoDlg::OnClickedNext() {
 
 // ---- the worker's way to the page's controls ----
 
-LRESULT COsinfoDlg::OnUiCall(WPARAM, LPARAM lParam) {
-    (*reinterpret_cast<const std::function<void()>*>(lParam))();
-    return 1;
-}
-
-void COsinfoDlg::OnUi(const std::function<void()>& call) {
-    HWND page = GetSafeHwnd();
-    if (page && ::IsWindow(page)) ::SendMessageW(page, WM_PAGE_UI_CALL, 0, reinterpret_cast<LPARAM>(&call));
-}
-
 LRESULT COsinfoDlg::SendToMain(UINT message, WPARAM wParam, LPARAM lParam) {
     return m_mainWindow ? ::SendMessageW(m_mainWindow, message, wParam, lParam) : 0;
 }
@@ -182,7 +171,7 @@ void COsinfoDlg::PostToMain(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void COsinfoDlg::SetRowText(int row, const CString& text) {
-    OnUi([&] {
+    RunOnPage([&] {
         m_valueRows[row].text = text;
         m_valueRows[row].control->SetWindowText(text);
         m_valueRows[row].control->Invalidate();
@@ -190,7 +179,7 @@ void COsinfoDlg::SetRowText(int row, const CString& text) {
 }
 
 void COsinfoDlg::SetRowColor(int row, COLORREF color) {
-    OnUi([&] {
+    RunOnPage([&] {
         m_valueRows[row].textColor = color;
         if (row == kFolderRow) {
             // The folder link draws in its link colour; a failed folder shows it in red.
@@ -204,7 +193,7 @@ void COsinfoDlg::SetRowColor(int row, COLORREF color) {
 }
 
 void COsinfoDlg::StartRow(int row) {
-    OnUi([&] {
+    RunOnPage([&] {
         m_rowSpinners[row].ShowWindow(SW_SHOWNORMAL);
         m_rowSpinners[row].Play();
     });
@@ -212,15 +201,15 @@ void COsinfoDlg::StartRow(int row) {
 
 void COsinfoDlg::EndRow(int row, bool ok, int progress) {
     SetProgress(progress);
-    OnUi([&] { m_rowSpinners[row].Stop(ok ? 1 : 2); });
+    RunOnPage([&] { m_rowSpinners[row].Stop(ok ? 1 : 2); });
 }
 
 void COsinfoDlg::SetProgress(int position) {
-    OnUi([&] { m_checkProgress.SetPos(position); });
+    RunOnPage([&] { m_checkProgress.SetPos(position); });
 }
 
 void COsinfoDlg::SetResult(const CString& text, COLORREF color) {
-    OnUi([&] {
+    RunOnPage([&] {
         m_resultText.SetTextColor(color);
         m_resultText.SetWindowText(text);
         m_resultText.ShowWindow(SW_SHOW);
@@ -229,5 +218,5 @@ void COsinfoDlg::SetResult(const CString& text, COLORREF color) {
 }
 
 void COsinfoDlg::EnableNext(BOOL enable) {
-    OnUi([&] { m_nextButton.EnableWindow(enable); });
+    RunOnPage([&] { m_nextButton.EnableWindow(enable); });
 }

@@ -63,13 +63,9 @@ public:
 protected:
     void OnClickedRecheck();
     void OnClickedNext();
-    LRESULT OnUiCall(WPARAM, LPARAM lParam);
     DECLARE_MESSAGE_MAP()
 
 private:
-    // Runs `call` on the page's own thread and waits for it; nothing when the
-    // page's window is gone.
-    void OnUi(const std::function<void()>& call);
     void SetRowText(int row, const CString& text);
     void SetRowColor(int row, COLORREF color);
     void StartRow(int row);

@@ -1,5 +1,11 @@
 #include "pages/page_dialog.h"
 
+#include "core/messages.h"
+
+BEGIN_MESSAGE_MAP(CPageDialog, CDialogEx)
+    ON_MESSAGE(WM_PAGE_UI_CALL, OnPageUiCall)
+END_MESSAGE_MAP()
+
 bool CPageDialog::IsSwallowedKey(const MSG* pMsg) {
     return pMsg->message == WM_KEYDOWN && (pMsg->wParam == VK_ESCAPE || pMsg->wParam == VK_RETURN);
 }
@@ -10,3 +16,15 @@ BOOL CPageDialog::PreTranslateMessage(MSG* pMsg) {
 }
 
 bool ThreadStillRunning(HANDLE thread) { return thread && WaitForSingleObject(thread, 0) == WAIT_TIMEOUT; }
+
+LRESULT CPageDialog::OnPageUiCall(WPARAM, LPARAM lParam) {
+    (*reinterpret_cast<const std::function<void()>*>(lParam))();
+    return 1;
+}
+
+void CPageDialog::RunOnPage(const std::function<void()>& call) {
+    HWND page = GetSafeHwnd();
+    if (!page || !::IsWindow(page)) return;
+    if (GetWindowThreadProcessId(page, nullptr) == GetCurrentThreadId()) call();
+    else ::SendMessageW(page, WM_PAGE_UI_CALL, 0, reinterpret_cast<LPARAM>(&call));
+}

@@ -3,6 +3,8 @@
 // questions the main window asks of a page before the program ends.
 #pragma once
 
+#include <functional>
+
 #include "winlib/winlib.h"
 
 class CPageDialog : public CDialogEx {
@@ -20,6 +22,15 @@ public:
     // Whether a running job writes a disk or boot partitions: such a job is
     // never cut short by an exit.
     virtual bool WritesDisk() { return false; }
+
+    // Runs `call` on the page window's own thread and returns once it ran (a
+    // worker's way to the page's controls: on Windows, timers and control
+    // changes belong to the window's thread). Nothing when the window is gone.
+    void RunOnPage(const std::function<void()>& call);
+
+protected:
+    LRESULT OnPageUiCall(WPARAM, LPARAM lParam);
+    DECLARE_MESSAGE_MAP()
 };
 
 // Whether a thread handle names a thread that is still running.

@@ -119,7 +119,6 @@ bool WriteRestartIni(const CTarvelApp& app, const COnlinefileinfo& image) {
 
 BEGIN_MESSAGE_MAP(CRebootDlg, CFlowPage)
     ON_BN_CLICKED(IDC_REBOOT_BACK, OnClickedBack)
-    ON_MESSAGE(WM_PAGE_UI_CALL, OnUiCall)
 END_MESSAGE_MAP()
 
 CRebootDlg::CRebootDlg(CWnd* pParent)
@@ -303,18 +302,6 @@ void CRebootDlg::Refuse(Outcome outcome, const CString& text, const CString& mar
 }
 
 // ---- the worker's way to the page's controls ----
-
-LRESULT CRebootDlg::OnUiCall(WPARAM, LPARAM lParam) {
-    (*reinterpret_cast<const std::function<void()>*>(lParam))();
-    return 1;
-}
-
-void CRebootDlg::RunOnPage(const std::function<void()>& call) {
-    HWND page = GetSafeHwnd();
-    if (!page || !::IsWindow(page)) return;
-    if (GetWindowThreadProcessId(page, nullptr) == GetCurrentThreadId()) call();
-    else ::SendMessageW(page, WM_PAGE_UI_CALL, 0, reinterpret_cast<LPARAM>(&call));
-}
 
 void CRebootDlg::SetStatus(const CString& text, COLORREF color) {
     RunOnPage([&] {

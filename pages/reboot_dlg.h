@@ -82,12 +82,10 @@ public:
 
 protected:
     void OnClickedBack();
-    LRESULT OnUiCall(WPARAM, LPARAM lParam);
     DECLARE_MESSAGE_MAP()
 
 private:
     void Run(CTarvelApp& app);
-    void RunOnPage(const std::function<void()>& call);
     void SetStatus(const CString& text, COLORREF color = kLineColor);
     // Ends the run without a restart: says why, removes the marker when one
     // may have been written, and shows Back.

@@ -4,6 +4,15 @@
 
 #include <set>
 
+GuiTestSession::GuiTestSession() : m_token(0) {
+    Gdiplus::GdiplusStartupInput input;
+    Gdiplus::GdiplusStartup(&m_token, &input, nullptr);
+    INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&icc);
+}
+
+GuiTestSession::~GuiTestSession() { Gdiplus::GdiplusShutdown(m_token); }
+
 void Pump(DWORD ms) {
     DWORD end = GetTickCount() + ms;
     do {

@@ -11,6 +11,17 @@
 #include "controls/skin_picture.h"
 #include "winlib/winlib.h"
 
+// GDI+ and the common controls, started as the program starts them for the
+// life of a test program's main().
+class GuiTestSession {
+public:
+    GuiTestSession();
+    ~GuiTestSession();
+
+private:
+    ULONG_PTR m_token;
+};
+
 // Runs the calling thread's messages for about `ms` milliseconds.
 void Pump(DWORD ms = 50);
 // Pumps until `done` holds or `timeoutMs` passes; returns whether it held.

@@ -4,18 +4,14 @@
 #include <gtest/gtest.h>
 
 #include "controls/skin_picture.h"
+#include "controls_test_support.h"
 #include "core/tarvel_app.h"
 #include "winlib/winlib.h"
 
 int main(int argc, char** argv) {
     CTarvelApp app;
-    ULONG_PTR token = 0;
-    Gdiplus::GdiplusStartupInput input;
-    Gdiplus::GdiplusStartup(&token, &input, nullptr);
-    INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_WIN95_CLASSES};
-    InitCommonControlsEx(&icc);
+    GuiTestSession gui;
     testing::InitGoogleTest(&argc, argv);
     int rc = RUN_ALL_TESTS();
-    Gdiplus::GdiplusShutdown(token);
     return rc;
 }

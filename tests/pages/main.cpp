@@ -5,16 +5,13 @@
 #include <gtest/gtest.h>
 
 #include "core/tarvel_app.h"
+#include "../controls/controls_test_support.h"
 #include "pages_test_support.h"
 #include "winlib/winlib.h"
 
 int main(int argc, char** argv) {
     CTarvelApp app;
-    ULONG_PTR token = 0;
-    Gdiplus::GdiplusStartupInput input;
-    Gdiplus::GdiplusStartup(&token, &input, nullptr);
-    INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_WIN95_CLASSES};
-    InitCommonControlsEx(&icc);
+    GuiTestSession gui;
     SetSystemFacts(&TestMachine().facts);
     SetShellCalls(&TestMachine().shell);
     SetStorageCalls(&TestMachine().storage);
@@ -26,6 +23,5 @@ int main(int argc, char** argv) {
     if (!LoadTestSkin()) fprintf(stderr, "the skin archive could not be loaded; pages draw without pictures\n");
     testing::InitGoogleTest(&argc, argv);
     int rc = RUN_ALL_TESTS();
-    Gdiplus::GdiplusShutdown(token);
     return rc;
 }

@@ -191,11 +191,7 @@ int main(int argc, char** argv) {
     CTarvelApp app;
     static NoRestartPowerControl power;
     SetPowerControl(&power);
-    ULONG_PTR token = 0;
-    Gdiplus::GdiplusStartupInput input;
-    Gdiplus::GdiplusStartup(&token, &input, nullptr);
-    INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_WIN95_CLASSES};
-    InitCommonControlsEx(&icc);
+    GuiTestSession gui;
     testing::InitGoogleTest(&argc, argv);
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -210,6 +206,5 @@ int main(int argc, char** argv) {
     if (!LoadTestSkin()) fprintf(stderr, "the skin archive could not be loaded; pages draw without pictures\n");
     int rc = RUN_ALL_TESTS();
     UnloadSimScenario();
-    Gdiplus::GdiplusShutdown(token);
     return rc;
 }

@@ -350,11 +350,7 @@ int main(int argc, char** argv) {
     CTarvelApp app;
     static NoRestartPowerControl power;
     SetPowerControl(&power);
-    ULONG_PTR token = 0;
-    Gdiplus::GdiplusStartupInput input;
-    Gdiplus::GdiplusStartup(&token, &input, nullptr);
-    INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_WIN95_CLASSES};
-    InitCommonControlsEx(&icc);
+    GuiTestSession gui;
     testing::InitGoogleTest(&argc, argv);
     CString error;
     g_scenarioLoaded = LoadSimScenarioFromEnvironment(&error) != false;
@@ -366,6 +362,5 @@ int main(int argc, char** argv) {
     // Whatever a test left, the exit restarts nothing on the host.
     SetPowerControl(&power);
     app.m_rebootAtExit = 0;
-    Gdiplus::GdiplusShutdown(token);
     return rc;
 }
