@@ -1137,6 +1137,20 @@ constexpr const wchar_t* kUsbExtraPath = L"\\附加文件\\";
 constexpr const wchar_t* kUsbDiskToolWorking = L"正在还原U盘，请稍候 . . .";
 constexpr const wchar_t* kUsbDiskToolSucceeded = L"U盘已还原。";
 constexpr const wchar_t* kUsbDiskToolFailed = L"U盘还原失败。";
+constexpr const wchar_t* kSkinUsbVolumeTool[2] = {L"kvs_usb_voltool_n.png", L"kvs_usb_voltool_d.png"};
+constexpr const wchar_t* kUsbVolumeToolCaption = L"转换NTFS";
+constexpr const wchar_t* kUsbCheckingVolume = L"正在检查U盘分区格式，请稍候 . . .";
+constexpr const wchar_t* kUsbFileSystemFormat = L"%s";
+// The first name needs nothing; only the second is converted.
+constexpr const wchar_t* kUsbKnownFileSystems[2] = {L"NTFS", L"FAT32"};
+constexpr const wchar_t* kUsbVolumeAlreadyConverted = L"U盘分区已经是NTFS格式，无需转换。";
+constexpr const wchar_t* kUsbVolumeNotConvertible = L"只有FAT32格式的U盘分区可以转换为NTFS格式。";
+constexpr const wchar_t* kUsbVolumeToolWorking = L"正在把U盘分区转换为NTFS格式，请稍候 . . .";
+// The system's own converter (found by the system's search path, never in our work folder).
+constexpr const wchar_t* kUsbVolumeTool = L"convert.exe";
+constexpr const wchar_t* kUsbVolumeToolArgsFormat = L"%s /fs:ntfs /x";
+constexpr const wchar_t* kUsbVolumeToolSucceeded = L"U盘分区已转换为NTFS格式，文件均已保留。";
+constexpr const wchar_t* kUsbVolumeToolFailed = L"U盘分区转换失败。";
 
 // (end of section)
 

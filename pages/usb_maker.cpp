@@ -33,6 +33,7 @@ BEGIN_MESSAGE_MAP(CUsbMaker, CPageDialog)
     ON_BN_CLICKED(IDC_USB_MAKE_WITH_IMAGE, OnClickedMakeWithImage)
     ON_BN_CLICKED(IDC_USB_MAKE_BOOT_ONLY, OnClickedMakeBootOnly)
     ON_BN_CLICKED(IDC_USB_DISK_TOOL, OnClickedDiskTool)
+    ON_BN_CLICKED(IDC_USB_VOLUME_TOOL, OnClickedVolumeTool)
     ON_MESSAGE(WM_TASK_STEP, OnTaskStep)
     ON_MESSAGE(WM_PAGE_UI_CALL, OnUiCall)
 END_MESSAGE_MAP()
@@ -84,6 +85,10 @@ BOOL CUsbMaker::OnInitDialog() {
                              FixedText::kSkinLinkHover, FixedText::kSkinFrameDisabled);
     m_diskToolButton.Create(FixedText::kUsbDiskToolCaption, WS_CHILD | WS_VISIBLE, CRect(520, 310, 610, 390), this,
                             IDC_USB_DISK_TOOL);
+    m_volumeToolButton.SetSkin(FixedText::kSkinUsbVolumeTool[0], FixedText::kSkinUsbVolumeTool[1],
+                               FixedText::kSkinLinkHover, FixedText::kSkinFrameDisabled);
+    m_volumeToolButton.Create(FixedText::kUsbVolumeToolCaption, WS_CHILD | WS_VISIBLE, CRect(630, 310, 720, 390),
+                              this, IDC_USB_VOLUME_TOOL);
     SetButtonSkin(m_startButton, FixedText::kSkinUsbStart);
     m_startButton.Create(FixedText::kUsbStartCaption, WS_CHILD | WS_VISIBLE | WS_DISABLED,
                          CRect(145, 320, 325, 370), this, IDC_USB_START);
@@ -121,7 +126,7 @@ void CUsbMaker::ShowViewControls(int view, int show) {
     switch (view) {
     case 1:
         for (CWnd* control : {(CWnd*)&m_deviceList, (CWnd*)&m_showAllBox, (CWnd*)&m_startButton,
-                              (CWnd*)&m_diskToolButton})
+                              (CWnd*)&m_diskToolButton, (CWnd*)&m_volumeToolButton})
             control->ShowWindow(how);
         break;
     case 2:
@@ -270,9 +275,11 @@ BOOL CUsbMaker::ConfirmSelectedDisk(const wchar_t* question) {
     if (selection >= 0) m_deviceList.GetText(selection, path);
     name = path;
     m_deviceList.DiskItemText(name);
-    CString warning;
-    warning.Format(question, (LPCWSTR)name);
-    if (MyMessageBox(MB_ICONWARNING | MB_YESNO, FALSE, warning, 0) != IDYES) return FALSE;
+    if (question) {
+        CString warning;
+        warning.Format(question, (LPCWSTR)name);
+        if (MyMessageBox(MB_ICONWARNING | MB_YESNO, FALSE, warning, 0) != IDYES) return FALSE;
+    }
     // The identity is taken here: the job writes this disk or none.
     m_confirmedPath = path;
     m_confirmedName = name;
@@ -342,7 +349,16 @@ void CUsbMaker::StartJob(int withImage) {
 void CUsbMaker::OnClickedDiskTool() {
     if (m_jobRunning) return;
     // The disk tool erases the disk too: the same question and checks as Start.
-    if (!ConfirmSelectedDisk(FixedText::kUsbDiskToolWarningFormat)) return;
+    if (ConfirmSelectedDisk(FixedText::kUsbDiskToolWarningFormat)) StartTool(DiskToolThreadProc);
+}
+
+void CUsbMaker::OnClickedVolumeTool() {
+    if (m_jobRunning) return;
+    // The conversion keeps the files: no question, but the same disk checks.
+    if (ConfirmSelectedDisk(nullptr)) StartTool(VolumeToolThreadProc);
+}
+
+void CUsbMaker::StartTool(unsigned(__stdcall* proc)(void*)) {
     if (!TryEnterDiskMaker()) {
         MyMessageBox(MB_ICONWARNING, FALSE, FixedText::kUsbDiskMakerBusy, 0);
         return;
@@ -351,7 +367,7 @@ void CUsbMaker::OnClickedDiskTool() {
     m_jobRunning = 1;
     SwitchView(3, 0);
     if (m_toolThread) CloseHandle(m_toolThread);
-    m_toolThread = (HANDLE)_beginthreadex(nullptr, 0, DiskToolThreadProc, this, 0, nullptr);
+    m_toolThread = (HANDLE)_beginthreadex(nullptr, 0, proc, this, 0, nullptr);
     if (!m_toolThread) {
         m_makingDisk = 0;
         LeaveDiskMaker();
@@ -382,6 +398,11 @@ unsigned __stdcall CUsbMaker::DiskToolThreadProc(void* param) {
     return 0;
 }
 
+unsigned __stdcall CUsbMaker::VolumeToolThreadProc(void* param) {
+    static_cast<CUsbMaker*>(param)->RunVolumeTool();
+    return 0;
+}
+
 void CUsbMaker::StartMaker() {
     if (m_makingDisk) return;
     if (!TryEnterDiskMaker()) {
@@ -404,11 +425,11 @@ void CUsbMaker::StartMaker() {
     }
 }
 
-void CUsbMaker::EndWorker(int flags, const CString& notice, int seconds) {
+void CUsbMaker::EndWorker(int flags, const CString& notice, int seconds, int refresh) {
     Notice(flags, notice, seconds);
     m_makingDisk = 0;
     LeaveDiskMaker();
-    SwitchView(1, 1);
+    SwitchView(1, refresh);
 }
 
 void CUsbMaker::MakeDisk() {
@@ -476,6 +497,45 @@ void CUsbMaker::RunDiskTool() {
         EndWorker(MB_ICONERROR,
                   writer.m_failure.IsEmpty() ? CString(FixedText::kUsbDiskToolFailed) : writer.m_failure,
                   kNoticeSeconds);
+}
+
+void CUsbMaker::RunVolumeTool() {
+    if (!OpenSelectedDevice()) {
+        EndWorker(MB_ICONERROR, FixedText::kUsbCannotOpen, kNoticeSeconds);
+        return;
+    }
+    SetStatus(m_statusText, FixedText::kUsbCheckingVolume);
+    CString drive;
+    m_usbInventory.LetterOfDeviceNumber(m_deviceNumber, drive);
+    // A failed call leaves the name empty; the root path ends with its separator.
+    wchar_t fileSystem[260] = {};
+    wchar_t label[MAX_PATH + 1] = {};
+    m_usbInventory.Storage().VolumeInformation(drive + L"\\", label, MAX_PATH + 1, fileSystem, 260);
+    CString name;
+    name.Format(FixedText::kUsbFileSystemFormat, fileSystem);
+    if (name == FixedText::kUsbKnownFileSystems[0]) {
+        EndWorker(MB_ICONINFORMATION, FixedText::kUsbVolumeAlreadyConverted, kNoticeSeconds, 0);
+        return;
+    }
+    if (name != FixedText::kUsbKnownFileSystems[1]) {
+        EndWorker(MB_ICONINFORMATION, FixedText::kUsbVolumeNotConvertible, kNoticeSeconds, 0);
+        return;
+    }
+    // The disk is checked once more right before the tool touches it.
+    UsbWriteJob job = UsbWriteJob::FromApplication(*GetTarvelApp(), m_deviceNumber, m_confirmedPath);
+    UsbDiskCheck check = CheckUsbDiskForWriting(m_usbInventory.Storage(), m_deviceNumber, m_confirmedPath,
+                                                job.protectedPaths);
+    if (check != kUsbDiskAccepted) {
+        EndWorker(MB_ICONERROR, UsbDiskRefusalText(check, m_deviceNumber), kNoticeSeconds);
+        return;
+    }
+    SetStatus(m_statusText, FixedText::kUsbVolumeToolWorking);
+    CString arguments;
+    arguments.Format(FixedText::kUsbVolumeToolArgsFormat, (LPCWSTR)drive);
+    if (CurrentBootHost().RunProcessAndWait(FixedText::kUsbVolumeTool, arguments) == 0)
+        EndWorker(MB_ICONINFORMATION, FixedText::kUsbVolumeToolSucceeded, kNoticeSeconds);
+    else
+        EndWorker(MB_ICONERROR, FixedText::kUsbVolumeToolFailed, kNoticeSeconds);
 }
 
 // ---- the writer's view ----

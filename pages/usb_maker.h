@@ -28,6 +28,7 @@
 #define IDC_USB_MAKE_BOOT_ONLY 10603
 #define IDC_USB_DEVICE_LIST 10604
 #define IDC_USB_DISK_TOOL 10605
+#define IDC_USB_VOLUME_TOOL 10606
 #define IDC_USB_SHOW_ALL 1020
 
 class CUsbMaker : public CPageDialog, public CDownloadQueueHost, public IUsbWriterView {
@@ -63,10 +64,12 @@ public:
     void OnClickedMakeWithImage();
     void OnClickedMakeBootOnly();
     void OnClickedDiskTool();
+    void OnClickedVolumeTool();
 
     // Worker bodies.
     void MakeDisk();
     void RunDiskTool();
+    void RunVolumeTool();
 
     // ---- the queue's host ----
     HWND GetQueueWindow() override { return m_hWnd; }
@@ -121,6 +124,7 @@ public:
     CxSkinButton m_withImageButton;
     CxSkinButton m_bootOnlyButton;
     CxSkinButton m_diskToolButton;
+    CxSkinButton m_volumeToolButton;
     int m_view;  // written on the page's thread only
     int m_chosenImage;
     CMyUsbOsListbox m_imageList;
@@ -144,6 +148,7 @@ public:
 
     static unsigned __stdcall MakeDiskThreadProc(void* param);
     static unsigned __stdcall DiskToolThreadProc(void* param);
+    static unsigned __stdcall VolumeToolThreadProc(void* param);
 
 protected:
     void OnPaint();
@@ -157,15 +162,18 @@ private:
     void SetStatus(CColorText_Static& line, const CString& text);
     // A notice shown on the page's thread.
     void Notice(int flags, const CString& text, int seconds);
-    // Asks the erase question naming the selected disk and runs the disk
-    // checks; on Yes the disk's identity is kept. FALSE: nothing to do.
+    // Asks the erase question naming the selected disk (no question when it
+    // is null) and runs the disk checks; on Yes the disk's identity is kept.
+    // FALSE: nothing to do.
     BOOL ConfirmSelectedDisk(const wchar_t* question);
+    // Starts a tool worker on the confirmed disk.
+    void StartTool(unsigned(__stdcall* proc)(void*));
     // Starts a job with or without the image: the queue builds, the maker follows.
     void StartJob(int withImage);
     // Starts the disk maker once per job (the queue's step or its end).
     void StartMaker();
-    // A worker ends: its notice, view 1 again (refreshed).
-    void EndWorker(int flags, const CString& notice, int seconds);
+    // A worker ends: its notice, view 1 again (refreshed unless told otherwise).
+    void EndWorker(int flags, const CString& notice, int seconds, int refresh = 1);
     void ShowViewControls(int view, int show);
     HANDLE m_makerThread;
     HANDLE m_toolThread;

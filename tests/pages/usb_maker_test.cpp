@@ -348,6 +348,67 @@ TEST_F(UsbMakerPage, AFailedWriteIsReportedAsAFailure) {
     EXPECT_FALSE(DiskMakerRunning());
 }
 
+TEST_F(UsbMakerPage, VolumeToolConvertsOnlyTheSecondKnownFileSystem) {
+    struct Case {
+        const wchar_t* fileSystem;
+        int exitCode;
+        bool runs;
+        const wchar_t* notice;
+    } cases[] = {
+        {L"FAT32", 0, true, FixedText::kUsbVolumeToolSucceeded},
+        {L"FAT32", 5, true, FixedText::kUsbVolumeToolFailed},
+        {L"NTFS", 0, false, FixedText::kUsbVolumeAlreadyConverted},
+        {L"exFAT", 0, false, FixedText::kUsbVolumeNotConvertible},
+    };
+    for (const Case& c : cases) {
+        machine.volumes[2].fileSystem = c.fileSystem;
+        machine.runs.clear();
+        machine.exitCodes = {{1, c.exitCode}};
+        boxes.texts.clear();
+        page().SendMessage(WM_COMMAND, MAKEWPARAM(IDC_USB_VOLUME_TOOL, BN_CLICKED), 0);
+        EXPECT_EQ(3, page().m_view) << c.fileSystem;
+        ASSERT_TRUE(BackInViewOne()) << c.fileSystem;
+        ASSERT_EQ(1u, boxes.texts.size()) << c.fileSystem;
+        EXPECT_EQ(c.notice, boxes.texts[0]) << c.fileSystem;
+        if (c.runs) {
+            ASSERT_EQ(1u, machine.runs.size());
+            EXPECT_EQ(std::wstring(FixedText::kUsbVolumeTool) + L"|F: /fs:ntfs /x", machine.runs[0]);
+        } else {
+            EXPECT_TRUE(machine.runs.empty()) << c.fileSystem;
+        }
+    }
+}
+
+TEST_F(UsbMakerPage, VolumeToolRefusesTheDiskTheProgramRunsFrom) {
+    GetTarvelApp()->m_modulePath = L"F:\\kavetta.exe";
+    page().SendMessage(WM_COMMAND, MAKEWPARAM(IDC_USB_VOLUME_TOOL, BN_CLICKED), 0);
+    Pump(200);
+    EXPECT_EQ(1, page().m_view);
+    EXPECT_EQ(0, page().m_jobRunning);
+    EXPECT_TRUE(machine.runs.empty());
+    ASSERT_EQ(1u, boxes.texts.size());
+    EXPECT_EQ(FixedText::kUsbProgramDiskRefused, boxes.texts[0]);
+}
+
+TEST_F(UsbMakerPage, DiskToolAsksTheEraseQuestionFirst) {
+    ProvideWriterFiles();
+    machine.AddFile(std::wstring(kWork) + L"\\" + FixedText::kUsbDiskTool, 1024);
+    boxes.script = {false};
+    page().SendMessage(WM_COMMAND, MAKEWPARAM(IDC_USB_DISK_TOOL, BN_CLICKED), 0);
+    Pump(200);
+    EXPECT_EQ(1, page().m_view);
+    EXPECT_TRUE(machine.runs.empty());
+    ASSERT_EQ(1u, boxes.texts.size());
+    EXPECT_NE(std::wstring::npos, boxes.texts[0].find(L"F:")) << boxes.texts[0];
+
+    boxes.texts.clear();
+    page().SendMessage(WM_COMMAND, MAKEWPARAM(IDC_USB_DISK_TOOL, BN_CLICKED), 0);
+    ASSERT_TRUE(BackInViewOne());
+    ASSERT_FALSE(machine.runs.empty());
+    EXPECT_NE(std::wstring::npos, machine.runs.back().find(FixedText::kUsbDiskTool));
+    EXPECT_TRUE(Shown(FixedText::kUsbDiskToolSucceeded)) << (boxes.texts.empty() ? L"" : boxes.texts.back());
+}
+
 TEST_F(UsbMakerPage, Screenshots) {
     Screenshot(L"page_usb_view1.png");
     CTarvelApp* app = GetTarvelApp();
