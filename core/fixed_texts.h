@@ -1081,4 +1081,77 @@ constexpr const wchar_t* kRestartIniNumberFormat = L"%d";
 
 // (end of section)
 
+// ---- The USB disk maker page ----
+constexpr const wchar_t* kSkinUsbEmpty = L"kvs_usb_empty.png";
+constexpr const wchar_t* kSkinUsbSide = L"kvs_usb_side.png";
+constexpr const wchar_t* kSkinUsbAnimation = L"kvs_anim_usb.gif";
+constexpr const wchar_t* kSkinUsbShowAll[2] = {L"kvs_usb_showall_n.png", L"kvs_usb_showall_d.png"};
+constexpr const wchar_t* kSkinUsbDiskTool[2] = {L"kvs_usb_disktool_n.png", L"kvs_usb_disktool_d.png"};
+constexpr const wchar_t* kSkinUsbStart[4] = {L"kvs_usb_start_n.png", L"kvs_usb_start_d.png", L"kvs_usb_start_h.png",
+                                             L"kvs_usb_start_x.png"};
+constexpr const wchar_t* kSkinUsbBootOnly[3] = {L"kvs_usb_noimage_n.png", L"kvs_usb_noimage_d.png",
+                                                L"kvs_usb_noimage_h.png"};
+constexpr const wchar_t* kSkinUsbWithImage[3] = {L"kvs_usb_withimage_n.png", L"kvs_usb_withimage_d.png",
+                                                 L"kvs_usb_withimage_h.png"};
+constexpr const wchar_t* kUsbDeviceCaption = L"请选择U盘";
+constexpr const wchar_t* kUsbShowAllCaption = L"显示全部";
+constexpr const wchar_t* kUsbStartCaption = L"开始制作";
+constexpr const wchar_t* kUsbBootOnlyCaption = L"不带系统制作";
+constexpr const wchar_t* kUsbWithImageCaption = L"带系统制作";
+constexpr const wchar_t* kUsbDiskToolCaption = L"还原U盘";
+constexpr const wchar_t* kUsbImageCaption = L"请选择要放入U盘的系统镜像（也可以不带系统制作）：";
+// The erase warning names the disk: %s is its list line.
+constexpr const wchar_t* kUsbEraseWarningFormat =
+    L"制作启动U盘将清空以下U盘上的全部数据，且无法恢复：\r\n%s\r\n请先备份重要文件。确定继续吗？";
+constexpr const wchar_t* kUsbDiskToolWarningFormat =
+    L"还原U盘将清空以下U盘上的全部数据，且无法恢复：\r\n%s\r\n确定继续吗？";
+constexpr const wchar_t* kUsbProgramDiskRefused = L"本程序正在该U盘上运行，不能用它制作启动U盘。请把本程序复制到其他磁盘后再试。";
+constexpr const wchar_t* kUsbDiskMakerBusy = L"已有U盘任务正在进行，请等它结束后再试。";
+constexpr const wchar_t* kUsbChooseImage = L"请先在列表中选择一个系统镜像。";
+constexpr const wchar_t* kUsbNothingSelected = L"未选择U盘";
+constexpr const wchar_t* kUsbEmptyPath = L"U盘路径为空";
+constexpr const wchar_t* kUsbDiskGone = L"U盘已拔出";
+constexpr const wchar_t* kUsbCheckingFiles = L"正在检查所需文件，请稍候 . . .";
+constexpr const wchar_t* kUsbCheckingFileSuffix = L" 正在检查 . . .";
+constexpr const wchar_t* kUsbDownloadingPrefix = L"正在下载 ";
+constexpr const wchar_t* kUsbPercentFormat = L"  %d%%";
+constexpr const wchar_t* kUsbDownloadFinished = L" 下载完成";
+constexpr const wchar_t* kUsbVerifying = L" 正在校验 . . .";
+constexpr const wchar_t* kUsbVerifyDone = L" 校验完成";
+constexpr const wchar_t* kUsbFileSkipped = L"文件下载失败，已跳过";
+constexpr const wchar_t* kUsbWaitingForCopy = L"下载已完成，正在等待写入U盘 . . .";
+constexpr const wchar_t* kUsbDownloadFailedSuffix = L" 下载失败，无法制作启动U盘。";
+constexpr const wchar_t* kUsbEngineUnavailable = L"下载组件无法加载，无法制作启动U盘。";
+constexpr const wchar_t* kUsbRecordBusy = L"其他页面正在下载同一文件，请等它结束后再试。";
+constexpr const wchar_t* kUsbCannotOpen = L"无法打开所选U盘，请重新插拔U盘后再试。";
+constexpr const wchar_t* kUsbMakeFailed = L"启动U盘制作失败。";
+constexpr const wchar_t* kUsbWaitingForImage = L"正在等待系统镜像下载完成 . . .";
+constexpr const wchar_t* kUsbCopyingImage = L"正在把系统镜像复制到U盘 . . .";
+constexpr const wchar_t* kUsbWaitingForExtra = L"正在等待附加文件下载完成 . . .";
+constexpr const wchar_t* kUsbCopyingExtra = L"正在把附加文件复制到U盘 . . .";
+constexpr const wchar_t* kUsbCopyFailed = L"启动U盘已制作完成，但系统镜像或附加文件未能复制到U盘。";
+constexpr const wchar_t* kUsbStopped = L"任务已停止。";
+constexpr const wchar_t* kUsbMakeSucceeded = L"启动U盘制作成功！";
+constexpr const wchar_t* kUsbImagePath = L"\\系统镜像\\";
+constexpr const wchar_t* kUsbExtraPath = L"\\附加文件\\";
+constexpr const wchar_t* kUsbDiskToolWorking = L"正在还原U盘，请稍候 . . .";
+constexpr const wchar_t* kUsbDiskToolSucceeded = L"U盘已还原。";
+constexpr const wchar_t* kUsbDiskToolFailed = L"U盘还原失败。";
+constexpr const wchar_t* kSkinUsbVolumeTool[2] = {L"kvs_usb_voltool_n.png", L"kvs_usb_voltool_d.png"};
+constexpr const wchar_t* kUsbVolumeToolCaption = L"转换NTFS";
+constexpr const wchar_t* kUsbCheckingVolume = L"正在检查U盘分区格式，请稍候 . . .";
+constexpr const wchar_t* kUsbFileSystemFormat = L"%s";
+// The first name needs nothing; only the second is converted.
+constexpr const wchar_t* kUsbKnownFileSystems[2] = {L"NTFS", L"FAT32"};
+constexpr const wchar_t* kUsbVolumeAlreadyConverted = L"U盘分区已经是NTFS格式，无需转换。";
+constexpr const wchar_t* kUsbVolumeNotConvertible = L"只有FAT32格式的U盘分区可以转换为NTFS格式。";
+constexpr const wchar_t* kUsbVolumeToolWorking = L"正在把U盘分区转换为NTFS格式，请稍候 . . .";
+// The system's own converter (found by the system's search path, never in our work folder).
+constexpr const wchar_t* kUsbVolumeTool = L"convert.exe";
+constexpr const wchar_t* kUsbVolumeToolArgsFormat = L"%s /fs:ntfs /x";
+constexpr const wchar_t* kUsbVolumeToolSucceeded = L"U盘分区已转换为NTFS格式，文件均已保留。";
+constexpr const wchar_t* kUsbVolumeToolFailed = L"U盘分区转换失败。";
+
+// (end of section)
+
 }  // namespace FixedText

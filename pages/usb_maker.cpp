@@ -1,14 +1,679 @@
 #include "pages/usb_maker.h"
 
-CUsbMaker::CUsbMaker(CWnd* pParent) : CPageDialog(IDD_USB_MAKER, pParent), m_jobRunning(0) {}
+#include <process.h>
+
+#include "controls/message_box.h"
+#include "core/fixed_texts.h"
+#include "core/messages.h"
+#include "core/tarvel_app.h"
+#include "pages/flow_page.h"
+
+namespace {
+
+const COLORREF kLabelColor = 0x212121;
+const COLORREF kStatusColor = 0x333333;
+const int kNoticeSeconds = 10;
+
+CString TitleWith(const tagDownloadTaskItem& item, const wchar_t* text) {
+    return item.file ? item.file->m_title + text : CString(text);
+}
+
+CString PercentLine(const CString& head, int percent) {
+    CString tail;
+    tail.Format(FixedText::kUsbPercentFormat, percent);
+    return head + tail;
+}
+
+}  // namespace
+
+BEGIN_MESSAGE_MAP(CUsbMaker, CPageDialog)
+    ON_WM_PAINT()
+    ON_BN_CLICKED(IDC_USB_START, OnClickedStart)
+    ON_BN_CLICKED(IDC_USB_SHOW_ALL, OnClickedShowAllDisks)
+    ON_BN_CLICKED(IDC_USB_MAKE_WITH_IMAGE, OnClickedMakeWithImage)
+    ON_BN_CLICKED(IDC_USB_MAKE_BOOT_ONLY, OnClickedMakeBootOnly)
+    ON_BN_CLICKED(IDC_USB_DISK_TOOL, OnClickedDiskTool)
+    ON_BN_CLICKED(IDC_USB_VOLUME_TOOL, OnClickedVolumeTool)
+    ON_MESSAGE(WM_TASK_STEP, OnTaskStep)
+    ON_MESSAGE(WM_PAGE_UI_CALL, OnUiCall)
+END_MESSAGE_MAP()
+
+CUsbMaker::CUsbMaker(CWnd* pParent)
+    : CPageDialog(IDD_USB_MAKER, pParent),
+      m_showAllDisks(0),
+      m_view(1),
+      m_chosenImage(-1),
+      m_withImage(0),
+      m_queue(this),
+      m_downloadState(m_queue.m_downloadState),
+      m_deviceNumber(-1),
+      m_makingDisk(0),
+      m_copying(0),
+      m_jobRunning(0),
+      m_makerThread(nullptr),
+      m_toolThread(nullptr) {}
+
+CUsbMaker::~CUsbMaker() {
+    // The queue's workers write into this page: they end before it goes.
+    m_events.Stop();
+    m_queue.Stop();
+    m_queue.WaitForThreads(FixedText::kDownloadPageWaitMs);
+    if (m_makerThread) CloseHandle(m_makerThread);
+    if (m_toolThread) CloseHandle(m_toolThread);
+}
 
 BOOL CUsbMaker::OnInitDialog() {
     CPageDialog::OnInitDialog();
+    m_emptyPicture.Create(L"", WS_CHILD | WS_VISIBLE, CRect(30, 44, 478, 244), this);
+    LoadPicture(m_emptyPicture, FixedText::kSkinUsbEmpty);
+    m_emptyPicture.ShowWindow(SW_HIDE);
+    m_sidePicture.Create(L"", WS_CHILD | WS_VISIBLE, CRect(480, 23, 900, 243), this);
+    LoadPicture(m_sidePicture, FixedText::kSkinUsbSide);
+    m_deviceLabel.Create(FixedText::kUsbDeviceCaption, WS_CHILD | WS_VISIBLE, CRect(200, 35, 300, 55), this);
+    m_deviceLabel.SetTextColor(kLabelColor);
+    LOGFONTW labelFont = PageFont(-14);
+    m_deviceLabel.SetFont(&labelFont);
+    m_deviceList.Create(WS_CHILD | WS_VISIBLE | WS_VSCROLL | LBS_NOTIFY | LBS_OWNERDRAWVARIABLE | LBS_HASSTRINGS |
+                            LBS_NOINTEGRALHEIGHT,
+                        CRect(30, 58, 478, 244), this, IDC_USB_DEVICE_LIST);
+    m_deviceList.m_inventory = &m_usbInventory;
+    m_showAllBox.SetSkin(FixedText::kSkinUsbShowAll[0], FixedText::kSkinUsbShowAll[1],
+                         FixedText::kSkinLinkHover, FixedText::kSkinFrameDisabled);
+    m_showAllBox.Create(FixedText::kUsbShowAllCaption, WS_CHILD | WS_VISIBLE | BS_AUTOCHECKBOX,
+                        CRect(380, 24, 470, 44), this, IDC_USB_SHOW_ALL);
+    m_diskToolButton.SetSkin(FixedText::kSkinUsbDiskTool[0], FixedText::kSkinUsbDiskTool[1],
+                             FixedText::kSkinLinkHover, FixedText::kSkinFrameDisabled);
+    m_diskToolButton.Create(FixedText::kUsbDiskToolCaption, WS_CHILD | WS_VISIBLE, CRect(520, 310, 610, 390), this,
+                            IDC_USB_DISK_TOOL);
+    m_volumeToolButton.SetSkin(FixedText::kSkinUsbVolumeTool[0], FixedText::kSkinUsbVolumeTool[1],
+                               FixedText::kSkinLinkHover, FixedText::kSkinFrameDisabled);
+    m_volumeToolButton.Create(FixedText::kUsbVolumeToolCaption, WS_CHILD | WS_VISIBLE, CRect(630, 310, 720, 390),
+                              this, IDC_USB_VOLUME_TOOL);
+    SetButtonSkin(m_startButton, FixedText::kSkinUsbStart);
+    m_startButton.Create(FixedText::kUsbStartCaption, WS_CHILD | WS_VISIBLE | WS_DISABLED,
+                         CRect(145, 320, 325, 370), this, IDC_USB_START);
+    m_bootOnlyButton.SetSkin(FixedText::kSkinUsbBootOnly[0], FixedText::kSkinUsbBootOnly[1],
+                             FixedText::kSkinUsbBootOnly[2], FixedText::kSkinFrameDisabled);
+    m_bootOnlyButton.Create(FixedText::kUsbBootOnlyCaption, WS_CHILD, CRect(35, 385, 215, 435), this,
+                            IDC_USB_MAKE_BOOT_ONLY);
+    m_withImageButton.SetSkin(FixedText::kSkinUsbWithImage[0], FixedText::kSkinUsbWithImage[1],
+                              FixedText::kSkinUsbWithImage[2], FixedText::kSkinFrameDisabled);
+    m_withImageButton.Create(FixedText::kUsbWithImageCaption, WS_CHILD, CRect(260, 385, 440, 435), this,
+                             IDC_USB_MAKE_WITH_IMAGE);
+    m_imageList.CreateListWindow(this, CRect(20, 35, 477, 365));
+    m_imageList.ShowWindow(SW_HIDE);
+    m_busyPicture.Create(L"", WS_CHILD | WS_VISIBLE | SS_OWNERDRAW, CRect(160, 30, 306, 176), this);
+    m_busyPicture.LoadImages(FixedText::kSkinUsbAnimation, FixedText::kSkinRebootStillDone,
+                             FixedText::kSkinRebootStillFail);
+    m_busyPicture.ShowWindow(SW_HIDE);
+    LOGFONTW statusFont = PageFont(-18);
+    CColorText_Static* lines[2] = {&m_statusText, &m_statusText2};
+    // The lines end where the side picture begins.
+    const CRect rects[2] = {CRect(10, 180, 479, 205), CRect(5, 215, 479, 240)};
+    for (int i = 0; i < 2; ++i) {
+        lines[i]->Create(L"", WS_CHILD | WS_VISIBLE | SS_CENTER | SS_CENTERIMAGE, rects[i], this);
+        lines[i]->SetTextColor(kStatusColor);
+        lines[i]->SetFont(&statusFont);
+        lines[i]->ShowWindow(SW_HIDE);
+    }
     return TRUE;
 }
 
-void CUsbMaker::StopTask() {}
+// ---- views ----
 
-void CUsbMaker::RefreshDeviceList() {}
+void CUsbMaker::ShowViewControls(int view, int show) {
+    const int how = show ? SW_SHOW : SW_HIDE;
+    switch (view) {
+    case 1:
+        for (CWnd* control : {(CWnd*)&m_deviceList, (CWnd*)&m_showAllBox, (CWnd*)&m_startButton,
+                              (CWnd*)&m_diskToolButton, (CWnd*)&m_volumeToolButton})
+            control->ShowWindow(how);
+        break;
+    case 2:
+        for (CWnd* control : {(CWnd*)&m_imageList, (CWnd*)&m_bootOnlyButton, (CWnd*)&m_withImageButton})
+            control->ShowWindow(how);
+        break;
+    case 3:
+        for (CWnd* control : {(CWnd*)&m_busyPicture, (CWnd*)&m_statusText, (CWnd*)&m_statusText2})
+            control->ShowWindow(how);
+        break;
+    }
+}
 
-void CUsbMaker::FillImageList() {}
+void CUsbMaker::SwitchView(int view, int refresh) {
+    RunOnPage([&] {
+        if (view == m_view) return;
+        ShowViewControls(m_view, 0);
+        if (m_view == 3) m_busyPicture.Stop(0);
+        m_view = view;
+        ShowViewControls(view, 1);
+        if (view == 1) {
+            if (refresh) RefreshDeviceList();
+            // With no disk listed the empty picture stands in for the list.
+            if (m_deviceList.GetCount() <= 0) m_deviceList.ShowWindow(SW_HIDE);
+            m_jobRunning = 0;
+        } else if (view == 2) {
+            m_imageList.SetFocus();
+        } else if (view == 3) {
+            m_statusText.SetWindowText(L"");
+            m_statusText2.SetWindowText(L"");
+            m_busyPicture.Play();
+        }
+        Invalidate(TRUE);
+    });
+}
+
+void CUsbMaker::RefreshDeviceList() {
+    RunOnPage([&] {
+        if (m_view != 1 || !m_deviceList.GetSafeHwnd()) return;
+        m_startButton.EnableWindow(FALSE);
+        m_deviceList.FillDisks(m_showAllDisks);
+        if (m_deviceList.GetCount() <= 0) {
+            m_emptyPicture.ShowWindow(SW_SHOW);
+            m_deviceList.ShowWindow(SW_HIDE);
+            m_deviceLabel.ShowWindow(SW_HIDE);
+        } else {
+            m_emptyPicture.ShowWindow(SW_HIDE);
+            m_deviceList.ShowWindow(SW_SHOW);
+            m_deviceLabel.ShowWindow(SW_SHOW);
+            m_deviceList.SetCurSel(0);
+            m_startButton.EnableWindow(TRUE);
+        }
+    });
+}
+
+void CUsbMaker::FillImageList() {
+    CTarvelApp* app = GetTarvelApp();
+    m_imageList.RemoveAllItems();
+    const int count = (int)app->m_osImages.GetSize();
+    const int split = app->m_recommend1Start < 0 ? 0 : (app->m_recommend1Start > count ? count : app->m_recommend1Start);
+    auto addBlock = [&](int from, int to) {
+        for (int i = from; i < to; ++i)
+            if (app->m_osImages[i].m_usbOffer == 1) m_imageList.AddItem(&app->m_osImages[i], i);
+    };
+    if (app->m_usbListOrder == 0) {
+        if (app->m_usbShowMain == 1) addBlock(0, split);
+        if (app->m_usbShowRecommended == 1) addBlock(split, count);
+    } else {
+        if (app->m_usbShowRecommended == 1) addBlock(split, count);
+        if (app->m_usbShowMain == 1) addBlock(0, split);
+    }
+    m_imageList.RecalcLayout();
+}
+
+void CUsbMaker::OnPaint() {
+    CPaintDC dc(this);
+    CRect client;
+    GetClientRect(&client);
+    HDC screen = dc.GetSafeHdc();
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, client.Width(), client.Height());
+    HGDIOBJ oldBitmap = SelectObject(memory, bitmap);
+    SetBkMode(memory, TRANSPARENT);
+    FillRect(memory, &client, (HBRUSH)GetStockObject(WHITE_BRUSH));
+    HBRUSH edge = CreateSolidBrush(0xFF0000);
+    RECT left = {0, 0, 1, client.bottom}, bottom = {0, client.bottom - 1, client.right, client.bottom},
+         right = {client.right - 1, 0, client.right, client.bottom};
+    FillRect(memory, &left, edge);
+    FillRect(memory, &bottom, edge);
+    FillRect(memory, &right, edge);
+    DeleteObject(edge);
+    HGDIOBJ oldBrush = SelectObject(memory, GetStockObject(NULL_BRUSH));
+    if (m_view == 1) Rectangle(memory, 29, 23, 479, 245);
+    if (m_view == 2) {
+        Rectangle(memory, 19, 34, 478, 366);
+        LOGFONTW lf = PageFont(-13);
+        lf.lfWeight = FW_NORMAL;
+        HFONT font = CreateFontIndirectW(&lf);
+        HGDIOBJ oldFont = SelectObject(memory, font);
+        SetTextColor(memory, 0x212121);
+        RECT caption = {25, 8, 425, 33};
+        DrawTextW(memory, FixedText::kUsbImageCaption, -1, &caption, DT_VCENTER | DT_WORDBREAK);
+        SelectObject(memory, oldFont);
+        DeleteObject(font);
+    }
+    SelectObject(memory, oldBrush);
+    BitBlt(screen, 0, 0, client.Width(), client.Height(), memory, 0, 0, SRCCOPY);
+    SelectObject(memory, oldBitmap);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+}
+
+// ---- the selected disk ----
+
+CString CUsbMaker::GetSelectedDeviceText() {
+    int selection = m_deviceList.GetCurSel();
+    if (selection < 0) return FixedText::kUsbNothingSelected;
+    CString path;
+    m_deviceList.GetText(selection, path);
+    if (path.IsEmpty()) return FixedText::kUsbEmptyPath;
+    CString letters;
+    if (!m_usbInventory.LettersOfPath(path, letters)) return FixedText::kUsbDiskGone;
+    return letters;
+}
+
+int CUsbMaker::OpenSelectedDevice() {
+    // The disk confirmed at Yes, not whatever the list shows by now.
+    if (m_confirmedPath.IsEmpty()) return 0;
+    IStorageCalls& storage = m_usbInventory.Storage();
+    HANDLE device = storage.OpenDevice(m_confirmedPath);
+    if (device == INVALID_HANDLE_VALUE || device == nullptr) return 0;
+    storage.CloseDevice(device);
+    const int number = m_usbInventory.DeviceNumberOfPath(m_confirmedPath);
+    if (number == -1) return 0;
+    m_deviceNumber = number;
+    return 1;
+}
+
+BOOL CUsbMaker::ConfirmSelectedDisk(const wchar_t* question) {
+    if (DiskMakerRunning()) {
+        MyMessageBox(MB_ICONWARNING, FALSE, FixedText::kUsbDiskMakerBusy, 0);
+        return FALSE;
+    }
+    const int selection = m_deviceList.GetCurSel();
+    CString path, name;
+    if (selection >= 0) m_deviceList.GetText(selection, path);
+    name = path;
+    m_deviceList.DiskItemText(name);
+    if (question) {
+        CString warning;
+        warning.Format(question, (LPCWSTR)name);
+        if (MyMessageBox(MB_ICONWARNING | MB_YESNO, FALSE, warning, 0) != IDYES) return FALSE;
+    }
+    // The identity is taken here: the job writes this disk or none.
+    m_confirmedPath = path;
+    m_confirmedName = name;
+    m_deviceNumber = path.IsEmpty() ? -1 : m_usbInventory.DeviceNumberOfPath(path);
+    CString letters = GetSelectedDeviceText();
+    CTarvelApp* app = GetTarvelApp();
+    CString programDrive = app->m_modulePath.Left(2);
+    CString upperLetters = letters;
+    upperLetters.MakeUpper();
+    programDrive.MakeUpper();
+    if (programDrive.GetLength() == 2 && upperLetters.Find(programDrive) >= 0) {
+        MyMessageBox(MB_ICONWARNING, FALSE, FixedText::kUsbProgramDiskRefused, 0);
+        return FALSE;
+    }
+    // The system drive and the data folder (and the program's drive once more).
+    if (m_deviceNumber >= 0) {
+        UsbWriteJob job = UsbWriteJob::FromApplication(*app, m_deviceNumber, path);
+        UsbDiskCheck check = CheckUsbDiskForWriting(m_usbInventory.Storage(), m_deviceNumber, path, job.protectedPaths);
+        if (check != kUsbDiskAccepted) {
+            MyMessageBox(MB_ICONWARNING, FALSE, UsbDiskRefusalText(check, m_deviceNumber), 0);
+            return FALSE;
+        }
+    }
+    return TRUE;
+}
+
+// ---- commands ----
+
+void CUsbMaker::OnClickedStart() {
+    if (m_jobRunning) return;
+    if (!ConfirmSelectedDisk(FixedText::kUsbEraseWarningFormat)) return;
+    CTarvelApp* app = GetTarvelApp();
+    if (app->m_configLoaded && (app->m_storagePass == 1 || app->m_storagePass == 2))
+        SwitchView(2, 0);
+    else
+        OnClickedMakeBootOnly();
+}
+
+void CUsbMaker::OnClickedShowAllDisks() {
+    m_showAllDisks = 1 - m_showAllDisks;
+    RefreshDeviceList();
+}
+
+void CUsbMaker::OnClickedMakeWithImage() {
+    m_chosenImage = m_imageList.m_selectedId;
+    if (m_chosenImage < 0 || m_chosenImage >= GetTarvelApp()->m_osImages.GetSize()) {
+        MyMessageBox(MB_ICONQUESTION, TRUE, FixedText::kUsbChooseImage, kNoticeSeconds);
+        return;
+    }
+    StartJob(1);
+}
+
+void CUsbMaker::OnClickedMakeBootOnly() { StartJob(0); }
+
+void CUsbMaker::StartJob(int withImage) {
+    if (m_jobRunning) return;
+    m_withImage = withImage;
+    m_jobRunning = 1;
+    m_events.ResetForJob();
+    SwitchView(3, 0);
+    if (!m_queue.BuildTaskQueue()) {
+        Notice(MB_ICONWARNING, FixedText::kUsbDiskMakerBusy, 0);
+        SwitchView(1, 0);
+    }
+}
+
+void CUsbMaker::OnClickedDiskTool() {
+    if (m_jobRunning) return;
+    // The disk tool erases the disk too: the same question and checks as Start.
+    if (ConfirmSelectedDisk(FixedText::kUsbDiskToolWarningFormat)) StartTool(DiskToolThreadProc);
+}
+
+void CUsbMaker::OnClickedVolumeTool() {
+    if (m_jobRunning) return;
+    // The conversion keeps the files: no question, but the same disk checks.
+    if (ConfirmSelectedDisk(nullptr)) StartTool(VolumeToolThreadProc);
+}
+
+void CUsbMaker::StartTool(unsigned(__stdcall* proc)(void*)) {
+    if (!TryEnterDiskMaker()) {
+        MyMessageBox(MB_ICONWARNING, FALSE, FixedText::kUsbDiskMakerBusy, 0);
+        return;
+    }
+    m_makingDisk = 1;
+    m_jobRunning = 1;
+    SwitchView(3, 0);
+    if (m_toolThread) CloseHandle(m_toolThread);
+    m_toolThread = (HANDLE)_beginthreadex(nullptr, 0, proc, this, 0, nullptr);
+    if (!m_toolThread) {
+        m_makingDisk = 0;
+        LeaveDiskMaker();
+        SwitchView(1, 1);
+    }
+}
+
+void CUsbMaker::StopTask() {
+    m_events.Stop();
+    m_queue.StopTask();
+}
+
+void CUsbMaker::StopJobs() { StopTask(); }
+
+bool CUsbMaker::WorkersRunning() {
+    return m_queue.IsBusy() || ThreadStillRunning(m_makerThread) || ThreadStillRunning(m_toolThread);
+}
+
+// ---- the disk maker ----
+
+unsigned __stdcall CUsbMaker::MakeDiskThreadProc(void* param) {
+    static_cast<CUsbMaker*>(param)->MakeDisk();
+    return 0;
+}
+
+unsigned __stdcall CUsbMaker::DiskToolThreadProc(void* param) {
+    static_cast<CUsbMaker*>(param)->RunDiskTool();
+    return 0;
+}
+
+unsigned __stdcall CUsbMaker::VolumeToolThreadProc(void* param) {
+    static_cast<CUsbMaker*>(param)->RunVolumeTool();
+    return 0;
+}
+
+void CUsbMaker::StartMaker() {
+    if (m_makingDisk) return;
+    if (!TryEnterDiskMaker()) {
+        m_queue.StopTask();
+        m_events.SignalQueueEnded();
+        Notice(MB_ICONWARNING, FixedText::kUsbDiskMakerBusy, 0);
+        SwitchView(1, 0);
+        return;
+    }
+    // Set before the thread runs, so a second step never starts a second maker.
+    m_makingDisk = 1;
+    if (m_makerThread) CloseHandle(m_makerThread);
+    m_makerThread = (HANDLE)_beginthreadex(nullptr, 0, MakeDiskThreadProc, this, 0, nullptr);
+    if (!m_makerThread) {
+        m_makingDisk = 0;
+        LeaveDiskMaker();
+        m_queue.StopTask();
+        Notice(MB_ICONERROR, FixedText::kUsbMakeFailed, kNoticeSeconds);
+        SwitchView(1, 0);
+    }
+}
+
+void CUsbMaker::EndWorker(int flags, const CString& notice, int seconds, int refresh) {
+    Notice(flags, notice, seconds);
+    m_makingDisk = 0;
+    LeaveDiskMaker();
+    SwitchView(1, refresh);
+}
+
+void CUsbMaker::MakeDisk() {
+    if (!OpenSelectedDevice()) {
+        RunOnPage([this] { StopTask(); });
+        EndWorker(MB_ICONERROR, FixedText::kUsbCannotOpen, kNoticeSeconds);
+        return;
+    }
+    UsbWriteJob job = UsbWriteJob::FromApplication(*GetTarvelApp(), m_deviceNumber, m_confirmedPath);
+    CUsbBootDiskWriter writer(job, m_usbInventory, *this);
+    if (!writer.WriteBootDisk()) {
+        RunOnPage([this] { StopTask(); });
+        EndWorker(MB_ICONERROR, writer.m_failure.IsEmpty() ? CString(FixedText::kUsbMakeFailed) : writer.m_failure,
+                  kNoticeSeconds);
+        return;
+    }
+    m_driveLetter = writer.m_driveLetter;
+    if (m_withImage) {
+        CTarvelApp* app = GetTarvelApp();
+        bool copied = true;
+        struct Step {
+            const wchar_t* waiting;
+            const wchar_t* copying;
+            const COnlinefileinfo* record;
+            const wchar_t* folder;
+            bool image;
+        } steps[2] = {
+            {FixedText::kUsbWaitingForImage, FixedText::kUsbCopyingImage, &app->m_osImages[m_chosenImage],
+             FixedText::kUsbImagePath, true},
+            {FixedText::kUsbWaitingForExtra, FixedText::kUsbCopyingExtra, &app->m_extraFile2,
+             FixedText::kUsbExtraPath, false},
+        };
+        for (const Step& step : steps) {
+            if (!step.image && step.record->m_sectionName.IsEmpty()) continue;
+            SetStatus(m_statusText, step.waiting);
+            UsbWaitResult waited = step.image ? m_events.WaitImage() : m_events.WaitExtra();
+            if (waited == kUsbJobStopped) {
+                EndWorker(MB_ICONWARNING, FixedText::kUsbStopped, kNoticeSeconds);
+                return;
+            }
+            SetStatus(m_statusText2, step.copying);
+            // A file that never arrived fails its copy, and the copy is judged.
+            if (!writer.CopyFileWithProgress(*step.record, m_driveLetter + step.folder + step.record->m_fileName))
+                copied = false;
+        }
+        if (!copied) {
+            EndWorker(MB_ICONERROR, FixedText::kUsbCopyFailed, kNoticeSeconds);
+            return;
+        }
+    }
+    EndWorker(MB_ICONINFORMATION, FixedText::kUsbMakeSucceeded, 0);
+}
+
+void CUsbMaker::RunDiskTool() {
+    if (!OpenSelectedDevice()) {
+        EndWorker(MB_ICONERROR, FixedText::kUsbCannotOpen, kNoticeSeconds);
+        return;
+    }
+    SetStatus(m_statusText, FixedText::kUsbDiskToolWorking);
+    UsbWriteJob job = UsbWriteJob::FromApplication(*GetTarvelApp(), m_deviceNumber, m_confirmedPath);
+    CUsbBootDiskWriter writer(job, m_usbInventory, *this);
+    if (writer.RunUsbDiskTool())
+        EndWorker(MB_ICONINFORMATION, FixedText::kUsbDiskToolSucceeded, kNoticeSeconds);
+    else
+        EndWorker(MB_ICONERROR,
+                  writer.m_failure.IsEmpty() ? CString(FixedText::kUsbDiskToolFailed) : writer.m_failure,
+                  kNoticeSeconds);
+}
+
+void CUsbMaker::RunVolumeTool() {
+    if (!OpenSelectedDevice()) {
+        EndWorker(MB_ICONERROR, FixedText::kUsbCannotOpen, kNoticeSeconds);
+        return;
+    }
+    SetStatus(m_statusText, FixedText::kUsbCheckingVolume);
+    CString drive;
+    m_usbInventory.LetterOfDeviceNumber(m_deviceNumber, drive);
+    // A failed call leaves the name empty; the root path ends with its separator.
+    wchar_t fileSystem[260] = {};
+    wchar_t label[MAX_PATH + 1] = {};
+    m_usbInventory.Storage().VolumeInformation(drive + L"\\", label, MAX_PATH + 1, fileSystem, 260);
+    CString name;
+    name.Format(FixedText::kUsbFileSystemFormat, fileSystem);
+    if (name == FixedText::kUsbKnownFileSystems[0]) {
+        EndWorker(MB_ICONINFORMATION, FixedText::kUsbVolumeAlreadyConverted, kNoticeSeconds, 0);
+        return;
+    }
+    if (name != FixedText::kUsbKnownFileSystems[1]) {
+        EndWorker(MB_ICONINFORMATION, FixedText::kUsbVolumeNotConvertible, kNoticeSeconds, 0);
+        return;
+    }
+    // The disk is checked once more right before the tool touches it.
+    UsbWriteJob job = UsbWriteJob::FromApplication(*GetTarvelApp(), m_deviceNumber, m_confirmedPath);
+    UsbDiskCheck check = CheckUsbDiskForWriting(m_usbInventory.Storage(), m_deviceNumber, m_confirmedPath,
+                                                job.protectedPaths);
+    if (check != kUsbDiskAccepted) {
+        EndWorker(MB_ICONERROR, UsbDiskRefusalText(check, m_deviceNumber), kNoticeSeconds);
+        return;
+    }
+    SetStatus(m_statusText, FixedText::kUsbVolumeToolWorking);
+    CString arguments;
+    arguments.Format(FixedText::kUsbVolumeToolArgsFormat, (LPCWSTR)drive);
+    if (CurrentBootHost().RunProcessAndWait(FixedText::kUsbVolumeTool, arguments) == 0)
+        EndWorker(MB_ICONINFORMATION, FixedText::kUsbVolumeToolSucceeded, kNoticeSeconds);
+    else
+        EndWorker(MB_ICONERROR, FixedText::kUsbVolumeToolFailed, kNoticeSeconds);
+}
+
+// ---- the writer's view ----
+
+void CUsbMaker::SetStatusText(const wchar_t* text) { SetStatus(m_statusText, text); }
+
+void CUsbMaker::ShowLog(const wchar_t* text) { Notice(MB_ICONINFORMATION, text, 0); }
+
+void CUsbMaker::SetCopying(BOOL copying, const wchar_t* name) {
+    RunOnPage([&] {
+        m_copying = copying ? 1 : 0;
+        m_copyName = name ? name : L"";
+    });
+}
+
+// ---- the queue's host: the USB page's differences ----
+
+void CUsbMaker::CollectCandidates(CArray<tagDownloadTaskItem>& candidates) {
+    CTarvelApp* app = GetTarvelApp();
+    auto add = [&candidates](COnlinefileinfo* record, int kind) {
+        tagDownloadTaskItem item = {record, kind};
+        candidates.Add(item);
+    };
+    if (app->m_usbPeIndex >= 0 && app->m_usbPeIndex < app->m_peImages.GetSize())
+        add(&app->m_peImages[app->m_usbPeIndex], 0);
+    if (!app->m_toolFile.m_sectionName.IsEmpty()) add(&app->m_toolFile, 0);
+    if (m_withImage) {
+        if (m_chosenImage >= 0 && m_chosenImage < app->m_osImages.GetSize()) add(&app->m_osImages[m_chosenImage], 1);
+        if (!app->m_extraFile2.m_sectionName.IsEmpty()) add(&app->m_extraFile2, 2);
+    }
+}
+
+void CUsbMaker::OnBuildStarted() { SetStatus(m_statusText, FixedText::kUsbCheckingFiles); }
+
+void CUsbMaker::OnCandidateChecking(const tagDownloadTaskItem& item) {
+    SetStatus(m_statusText, TitleWith(item, FixedText::kUsbCheckingFileSuffix));
+}
+
+void CUsbMaker::OnCandidateReady(const tagDownloadTaskItem& item) {
+    if (item.kind == 1) m_events.SignalImage();
+    if (item.kind == 2) m_events.SignalExtra();
+}
+
+void CUsbMaker::OnCandidateQueued(const tagDownloadTaskItem& item) {
+    if (GetTarvelApp()->m_debugMode) Notice(MB_ICONINFORMATION, TitleWith(item, L""), 0);
+}
+
+void CUsbMaker::OnBuildFinished() {}
+
+BOOL CUsbMaker::IsRequired(const tagDownloadTaskItem& item) { return item.file->m_requiredUsb != 0; }
+
+void CUsbMaker::OnEntryCurrent(const tagDownloadTaskItem& item) {
+    // The boot environment is in: the disk can be written while the image downloads.
+    if (item.kind > 0 && !m_makingDisk) StartMaker();
+}
+
+void CUsbMaker::OnEntryDone(const tagDownloadTaskItem& item) { OnCandidateReady(item); }
+
+void CUsbMaker::OnEntrySkipped(const tagDownloadTaskItem& item) {
+    if (item.kind > 0) SetStatus(m_statusText2, TitleWith(item, L" ") + FixedText::kUsbFileSkipped);
+    OnCandidateReady(item);
+}
+
+void CUsbMaker::OnRequiredFailed(const tagDownloadTaskItem& item, int) {
+    m_events.SignalQueueEnded();
+    Notice(MB_ICONERROR, item.file->m_sectionName + FixedText::kUsbDownloadFailedSuffix, kNoticeSeconds);
+    if (!m_makingDisk) SwitchView(1, 0);
+}
+
+void CUsbMaker::OnEngineUnavailable() {
+    m_events.SignalQueueEnded();
+    Notice(MB_ICONERROR, FixedText::kUsbEngineUnavailable, kNoticeSeconds);
+    if (!m_makingDisk) SwitchView(1, 0);
+}
+
+void CUsbMaker::OnRecordBusy() {
+    m_events.SignalQueueEnded();
+    Notice(MB_ICONWARNING, FixedText::kUsbRecordBusy, kNoticeSeconds);
+    if (!m_makingDisk) SwitchView(1, 0);
+}
+
+void CUsbMaker::OnQueueEnd() {
+    m_events.SignalQueueEnded();
+    if (!m_makingDisk) {
+        // A job without an image, or nothing left to fetch: the disk is written now.
+        if (m_view == 3) StartMaker();
+    } else if (!m_copying) {
+        SetStatus(m_statusText2, FixedText::kUsbWaitingForCopy);
+    }
+}
+
+void CUsbMaker::OnTransferProgress(const tagDownloadTaskItem& item, const QueueTransferProgress& progress) {
+    SetStatus(item.kind > 0 ? m_statusText2 : m_statusText,
+              PercentLine(CString(FixedText::kUsbDownloadingPrefix) + item.file->m_title, progress.percent));
+}
+
+void CUsbMaker::OnTransferFinished(const tagDownloadTaskItem& item, bool firstTime) {
+    if (firstTime) SetStatus(item.kind > 0 ? m_statusText2 : m_statusText,
+                             TitleWith(item, FixedText::kUsbDownloadFinished));
+}
+
+void CUsbMaker::OnVerifyStarted(const tagDownloadTaskItem& item) {
+    SetStatus(m_statusText, TitleWith(item, FixedText::kUsbVerifying));
+}
+
+void CUsbMaker::OnCheckProgress(int percent) {
+    COnlinefileinfo* file = m_queue.m_currentFile;
+    SetStatus(m_statusText, PercentLine(CString(file ? file->m_title : CString()) + FixedText::kUsbVerifying, percent));
+}
+
+void CUsbMaker::OnCheckEnded() {
+    COnlinefileinfo* file = m_queue.m_currentFile;
+    SetStatus(m_statusText, CString(file ? file->m_title : CString()) + FixedText::kUsbVerifyDone);
+}
+
+// ---- the page's thread ----
+
+LRESULT CUsbMaker::OnTaskStep(WPARAM wParam, LPARAM lParam) { return m_queue.OnTaskStep(wParam, lParam); }
+
+LRESULT CUsbMaker::OnUiCall(WPARAM, LPARAM lParam) {
+    (*reinterpret_cast<const std::function<void()>*>(lParam))();
+    return 1;
+}
+
+void CUsbMaker::RunOnPage(const std::function<void()>& call) {
+    HWND page = GetSafeHwnd();
+    if (!page || !::IsWindow(page)) return;
+    if (GetWindowThreadProcessId(page, nullptr) == GetCurrentThreadId()) call();
+    else ::SendMessageW(page, WM_PAGE_UI_CALL, 0, reinterpret_cast<LPARAM>(&call));
+}
+
+void CUsbMaker::SetStatus(CColorText_Static& line, const CString& text) {
+    RunOnPage([&] {
+        line.SetWindowText(text);
+        line.Invalidate();
+    });
+}
+
+void CUsbMaker::Notice(int flags, const CString& text, int seconds) {
+    RunOnPage([&] { MyMessageBox(flags, seconds > 0, text, seconds); });
+}

@@ -1,21 +1,180 @@
-// The USB disk maker page. Not built yet: it carries what the main window
-// reads and calls (the job flag, StopTask, the disk and image lists).
+// The USB disk maker page: lists the USB disks, asks which disk to erase,
+// lets the user pick an image to put on it (or none), downloads what is
+// missing through its own download queue and writes the disk on a worker
+// (the boot-disk writer). A second job, the disk tool, returns the selected
+// disk to one plain data partition.
+//
+// Views: 1 the disk choice, 2 the image choice, 3 the progress. Every change
+// of a control asked for by a worker, and every notice a worker shows, is
+// carried to the page's thread (sent as WM_PAGE_UI_CALL) and made there.
 #pragma once
 
+#include <atomic>
+#include <functional>
+
+#include "controls/color_text.h"
+#include "controls/os_lists.h"
+#include "controls/picture_controls.h"
+#include "controls/skin_button.h"
+#include "controls/usb_list.h"
+#include "disk/usb_disk_inventory.h"
+#include "pages/download_queue.h"
 #include "pages/page_dialog.h"
+#include "pages/usb_boot_writer.h"
 
 #define IDD_USB_MAKER 131
+#define IDC_USB_START 10601
+#define IDC_USB_MAKE_WITH_IMAGE 10602
+#define IDC_USB_MAKE_BOOT_ONLY 10603
+#define IDC_USB_DEVICE_LIST 10604
+#define IDC_USB_DISK_TOOL 10605
+#define IDC_USB_VOLUME_TOOL 10606
+#define IDC_USB_SHOW_ALL 1020
 
-class CUsbMaker : public CPageDialog {
+class CUsbMaker : public CPageDialog, public CDownloadQueueHost, public IUsbWriterView {
 public:
     CUsbMaker(CWnd* pParent = nullptr);
+    ~CUsbMaker() override;
     BOOL OnInitDialog() override;
+
+    // Stops the page's download (the exit question).
     void StopTask();
-    // Re-reads the USB disks and refills the disk list.
+    // Only in view 1: re-reads the USB disks and refills the disk list;
+    // selects the first disk and enables Start when there is one.
     void RefreshDeviceList();
-    // Fills the image list from the catalogue.
+    // Fills the image list from the catalogue by the USB list switches.
     void FillImageList();
     bool HoldsTasks() const { return m_jobRunning != 0; }
 
+    void StopJobs() override;
+    bool WorkersRunning() override;
+    // The disk maker and the disk tool write the disk: the exit is refused meanwhile.
+    bool WritesDisk() override { return m_makingDisk != 0; }
+
+    // 1 device choice, 2 image choice, 3 progress; refresh matters for view 1 only.
+    void SwitchView(int view, int refresh);
+    // The confirmed disk can be opened for writing and still has a device
+    // number: 1 (m_deviceNumber set), else 0.
+    int OpenSelectedDevice();
+    // The drive letters of the selected disk, or a text saying why there are none.
+    CString GetSelectedDeviceText();
+
+    void OnClickedStart();
+    void OnClickedShowAllDisks();
+    void OnClickedMakeWithImage();
+    void OnClickedMakeBootOnly();
+    void OnClickedDiskTool();
+    void OnClickedVolumeTool();
+
+    // Worker bodies.
+    void MakeDisk();
+    void RunDiskTool();
+    void RunVolumeTool();
+
+    // ---- the queue's host ----
+    HWND GetQueueWindow() override { return m_hWnd; }
+    void SetQueueRowText(int, const CString&) override {}
+    void SetQueueProgress(int) override {}
+    void ShowBackButton(BOOL) override {}
+    void ShowPauseButton(BOOL) override {}
+    void SetPauseLook(BOOL) override {}
+    void EnableNextButton(BOOL) override {}
+    BOOL IsAutoContinue() override { return FALSE; }
+    void ContinueToNext() override {}
+    void CollectCandidates(CArray<tagDownloadTaskItem>& candidates) override;
+    void OnBuildStarted() override;
+    void OnCandidateChecking(const tagDownloadTaskItem& item) override;
+    void OnCandidateReady(const tagDownloadTaskItem& item) override;
+    void OnCandidateQueued(const tagDownloadTaskItem& item) override;
+    void OnBuildFinished() override;
+    BOOL IsRequired(const tagDownloadTaskItem& item) override;
+    void OnEntryCurrent(const tagDownloadTaskItem& item) override;
+    void OnEntryRetry(const tagDownloadTaskItem&) override {}
+    void OnEntryDone(const tagDownloadTaskItem& item) override;
+    void OnEntrySkipped(const tagDownloadTaskItem& item) override;
+    void OnRequiredFailed(const tagDownloadTaskItem& item, int code) override;
+    void OnEngineUnavailable() override;
+    void OnRecordBusy() override;
+    void OnQueueEnd() override;
+    void OnPaused() override {}
+    void OnResumed() override {}
+    void OnSourceRetry(const tagDownloadTaskItem&) override {}
+    void OnTransferProgress(const tagDownloadTaskItem& item, const QueueTransferProgress& progress) override;
+    void OnTransferFinished(const tagDownloadTaskItem& item, bool firstTime) override;
+    void OnCompletionChecked(const tagDownloadTaskItem&) override {}
+    void OnVerifyStarted(const tagDownloadTaskItem& item) override;
+    void OnCheckProgress(int percent) override;
+    void OnCheckEnded() override;
+    void SetWorkingView(int) override {}
+    void ResetProgress() override {}
+
+    // ---- the writer's view (writer's thread) ----
+    void SetStatusText(const wchar_t* text) override;
+    void ShowLog(const wchar_t* text) override;
+    void SetCopying(BOOL copying, const wchar_t* name) override;
+
+    CUsbDiskInventory m_usbInventory;
+    CMyusbListbox m_deviceList;
+    CColorText_Static m_deviceLabel;
+    CPicStaticCtrl m_emptyPicture;
+    CPicStaticCtrl m_sidePicture;
+    CxSkinButton m_showAllBox;
+    int m_showAllDisks;
+    CxSkinButton m_startButton;
+    CxSkinButton m_withImageButton;
+    CxSkinButton m_bootOnlyButton;
+    CxSkinButton m_diskToolButton;
+    CxSkinButton m_volumeToolButton;
+    int m_view;  // written on the page's thread only
+    int m_chosenImage;
+    CMyUsbOsListbox m_imageList;
+    CColorText_Static m_statusText;
+    CColorText_Static m_statusText2;
+    CGIFControl m_busyPicture;
+    int m_withImage;
+    CDownloadQueue m_queue;
+    // The queue's busy flag (0 idle, 1 running).
+    std::atomic<int>& m_downloadState;
+    int m_deviceNumber;
+    // The disk the user confirmed at Yes: its interface path and its name in the warning.
+    CString m_confirmedPath;
+    CString m_confirmedName;
+    CString m_driveLetter;
+    volatile LONG m_makingDisk;
+    volatile LONG m_copying;
+    CUsbJobEvents m_events;
+    CString m_copyName;
     volatile LONG m_jobRunning;
+
+    static unsigned __stdcall MakeDiskThreadProc(void* param);
+    static unsigned __stdcall DiskToolThreadProc(void* param);
+    static unsigned __stdcall VolumeToolThreadProc(void* param);
+
+protected:
+    void OnPaint();
+    LRESULT OnTaskStep(WPARAM wParam, LPARAM lParam);
+    LRESULT OnUiCall(WPARAM wParam, LPARAM lParam);
+    DECLARE_MESSAGE_MAP()
+
+private:
+    // Runs `call` on the page's thread (at once when already there).
+    void RunOnPage(const std::function<void()>& call);
+    void SetStatus(CColorText_Static& line, const CString& text);
+    // A notice shown on the page's thread.
+    void Notice(int flags, const CString& text, int seconds);
+    // Asks the erase question naming the selected disk (no question when it
+    // is null) and runs the disk checks; on Yes the disk's identity is kept.
+    // FALSE: nothing to do.
+    BOOL ConfirmSelectedDisk(const wchar_t* question);
+    // Starts a tool worker on the confirmed disk.
+    void StartTool(unsigned(__stdcall* proc)(void*));
+    // Starts a job with or without the image: the queue builds, the maker follows.
+    void StartJob(int withImage);
+    // Starts the disk maker once per job (the queue's step or its end).
+    void StartMaker();
+    // A worker ends: its notice, view 1 again (refreshed unless told otherwise).
+    void EndWorker(int flags, const CString& notice, int seconds, int refresh = 1);
+    void ShowViewControls(int view, int show);
+    HANDLE m_makerThread;
+    HANDLE m_toolThread;
 };

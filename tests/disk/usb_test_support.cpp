@@ -1,3 +1,4 @@
+#include "core/fixed_texts.h"
 #include "usb_test_support.h"
 
 std::wstring UsbStickPath(int usbDevice) {
@@ -58,4 +59,16 @@ void BuildUsbMachine(FakeMachine& m, int usbDevice) {
     fv.fileSystem = L"FAT32";
     fv.driveType = DRIVE_REMOVABLE;
     m.volumes = {cv, dv, fv};
+}
+
+void AddUsbWriterSources(FakeMachine& m, const std::wstring& workFolder) {
+    static const wchar_t* const kBootSources[10] = {L"wgl4_boot.ttf", L"chs_boot.ttf", L"bootmgr.exe.mui", L"bootmgr",
+                                                    L"bootmgfw.efi", L"bootmgfw.efi.mui", L"waldr", L"boot.sdi",
+                                                    L"bhd", L"efibcd"};
+    m.AddFolder(workFolder);
+    m.AddFolder(workFolder + L"\\tools");
+    for (const wchar_t* tool : {FixedText::kUsbPrepareTool, FixedText::kUsbPartitionTool,
+                                FixedText::kUsbBootSectorTool, FixedText::kUsbBootRecordFile})
+        m.AddFile(workFolder + L"\\" + tool, 1024);
+    for (const wchar_t* name : kBootSources) m.AddFile(workFolder + L"\\tools\\" + name, 262144);
 }

@@ -13,3 +13,6 @@ std::wstring UsbStickPath(int usbDevice = 3);
 FakeDisk UsbStick(const std::wstring& path, int device);
 // The stick's size in bytes.
 LONGLONG UsbStickBytes();
+// The files the boot-disk writer reads from the work folder: our tools and
+// the boot-record file (1 KiB each), the ten boot files under tools\ (256 KiB each).
+void AddUsbWriterSources(FakeMachine& m, const std::wstring& workFolder);

@@ -14,12 +14,8 @@
 
 namespace {
 
-const ULONGLONG kQuarterMiB = 262144;
 const wchar_t* const kWork = L"C:\\Work";
 const wchar_t* const kData = L"D:\\Data";
-const wchar_t* const kBootSources[10] = {L"wgl4_boot.ttf", L"chs_boot.ttf", L"bootmgr.exe.mui", L"bootmgr",
-                                         L"bootmgfw.efi", L"bootmgfw.efi.mui", L"waldr", L"boot.sdi", L"bhd",
-                                         L"efibcd"};
 
 class RecordingView : public IUsbWriterView {
 public:
@@ -40,13 +36,8 @@ public:
     void Build(int device) {
         m = FakeMachine();
         BuildUsbMachine(m, device);
-        m.AddFolder(kWork);
-        m.AddFolder(std::wstring(kWork) + L"\\tools");
+        AddUsbWriterSources(m, kWork);
         m.AddFolder(kData);
-        for (const wchar_t* tool : {FixedText::kUsbPrepareTool, FixedText::kUsbPartitionTool,
-                                    FixedText::kUsbBootSectorTool, FixedText::kUsbBootRecordFile})
-            m.AddFile(std::wstring(kWork) + L"\\" + tool, 1024);
-        for (const wchar_t* name : kBootSources) m.AddFile(std::wstring(kWork) + L"\\tools\\" + name, kQuarterMiB);
         pe.RemoveAll();
         const wchar_t* names[3] = {L"pe7.wim", L"pe8.wim", L"pe10.wim"};
         for (const wchar_t* name : names) {
