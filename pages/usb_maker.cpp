@@ -35,7 +35,6 @@ BEGIN_MESSAGE_MAP(CUsbMaker, CPageDialog)
     ON_BN_CLICKED(IDC_USB_DISK_TOOL, OnClickedDiskTool)
     ON_BN_CLICKED(IDC_USB_VOLUME_TOOL, OnClickedVolumeTool)
     ON_MESSAGE(WM_TASK_STEP, OnTaskStep)
-    ON_MESSAGE(WM_PAGE_UI_CALL, OnUiCall)
 END_MESSAGE_MAP()
 
 CUsbMaker::CUsbMaker(CWnd* pParent)
@@ -654,18 +653,6 @@ void CUsbMaker::OnCheckEnded() {
 // ---- the page's thread ----
 
 LRESULT CUsbMaker::OnTaskStep(WPARAM wParam, LPARAM lParam) { return m_queue.OnTaskStep(wParam, lParam); }
-
-LRESULT CUsbMaker::OnUiCall(WPARAM, LPARAM lParam) {
-    (*reinterpret_cast<const std::function<void()>*>(lParam))();
-    return 1;
-}
-
-void CUsbMaker::RunOnPage(const std::function<void()>& call) {
-    HWND page = GetSafeHwnd();
-    if (!page || !::IsWindow(page)) return;
-    if (GetWindowThreadProcessId(page, nullptr) == GetCurrentThreadId()) call();
-    else ::SendMessageW(page, WM_PAGE_UI_CALL, 0, reinterpret_cast<LPARAM>(&call));
-}
 
 void CUsbMaker::SetStatus(CColorText_Static& line, const CString& text) {
     RunOnPage([&] {

@@ -153,12 +153,9 @@ public:
 protected:
     void OnPaint();
     LRESULT OnTaskStep(WPARAM wParam, LPARAM lParam);
-    LRESULT OnUiCall(WPARAM wParam, LPARAM lParam);
     DECLARE_MESSAGE_MAP()
 
 private:
-    // Runs `call` on the page's thread (at once when already there).
-    void RunOnPage(const std::function<void()>& call);
     void SetStatus(CColorText_Static& line, const CString& text);
     // A notice shown on the page's thread.
     void Notice(int flags, const CString& text, int seconds);
