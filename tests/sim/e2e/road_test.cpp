@@ -40,15 +40,11 @@
 #include "sim/sim_machine.h"
 #include "support/no_restart.h"
 #include "support/test_files.h"
+#include "user_folders.h"
 
 namespace {
 
 bool g_scenarioLoaded = false;
-
-std::wstring UserFolder(int csidl) {
-    wchar_t path[MAX_PATH] = {};
-    return SUCCEEDED(SHGetFolderPathW(nullptr, csidl, nullptr, 0, path)) ? path : L"";
-}
 
 bool Exists(const CString& path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
 
@@ -70,8 +66,10 @@ public:
     explicit AnswerProbe(HWND window) : m_window(window), m_thread([this] { Run(); }) {}
     ~AnswerProbe() { Stop(); }
     void SetPhase(Phase phase) { m_phase = phase; }
+    // Called on the window's thread: it keeps answering until the last message is in.
     void Stop() {
         m_stop = true;
+        PumpUntil([this] { return m_done.load(); }, 60000);
         if (m_thread.joinable()) m_thread.join();
     }
     double Longest(Phase phase) const { return m_longest[phase]; }
@@ -96,9 +94,11 @@ private:
             ++m_samples;
             Sleep(20);
         }
+        m_done = true;
     }
     HWND m_window;
     std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_done{false};
     std::atomic<int> m_phase{kCheck};
     double m_longest[kPhases] = {0, 0};
     int m_samples = 0;
@@ -111,23 +111,13 @@ protected:
     void SetUp() override {
         if (!g_scenarioLoaded) GTEST_SKIP() << "no scenario loaded (run through with_scenario.sh)";
         app = GetTarvelApp();
-        desktop = UserFolder(CSIDL_DESKTOPDIRECTORY) + L"\\kvt-road-test";
-        documents = UserFolder(CSIDL_PERSONAL) + L"\\kvt-road-test";
-        favorites = UserFolder(CSIDL_FAVORITES) + L"\\kvt-road-test";
-        for (const std::wstring& folder : {desktop, documents, favorites}) {
-            RemoveTree(folder);
-            SHCreateDirectoryExW(nullptr, (folder + L"\\子目录").c_str(), nullptr);
-        }
-        ASSERT_TRUE(WriteWholeFile(desktop + L"\\笔记.txt", "desktop note"));
-        ASSERT_TRUE(WriteWholeFile(desktop + L"\\子目录\\deep.bin", "deep"));
-        ASSERT_TRUE(WriteWholeFile(documents + L"\\报告.doc", "report"));
-        ASSERT_TRUE(WriteWholeFile(favorites + L"\\site.url", "[InternetShortcut]"));
+        ASSERT_TRUE(folders.Make());
         app->m_rebootAtExit = 0;
         ResetSimRecords();
     }
     void TearDown() override {
         if (!g_scenarioLoaded) return;
-        for (const std::wstring& folder : {desktop, documents, favorites}) RemoveTree(folder);
+        folders.Remove();
         app->m_rebootAtExit = 0;
         if (!marker.IsEmpty()) {
             SetFileAttributesW(marker, FILE_ATTRIBUTE_NORMAL);
@@ -135,27 +125,17 @@ protected:
         }
     }
 
-    void Shot(CTarvelDlg& dlg, const wchar_t* name) {
+    // Saves the main window's picture; `pump` lets posted work land first
+    // (without it, the picture is of this moment, a worker waiting on this thread).
+    void Shot(CTarvelDlg& dlg, const wchar_t* name, bool pump = true) {
         dlg.RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-        Pump(200);
+        if (pump) Pump(200);
         const std::wstring file = TestProgramDirectory() + L"\\" + name;
         EXPECT_GT(CaptureWindow(dlg.GetSafeHwnd(), file.c_str()), 20) << Utf8Of(std::wstring(name));
     }
 
-    // Clicks the visible row of a list whose id is `id`; false when no row has it.
-    static bool ClickRow(COsListWndBase& list, int id) {
-        for (int i = 0; i < list.GetVisibleCount(); ++i) {
-            OSLIST_ITEM* row = list.VisibleAt(i);
-            if (row && row->id == id) {
-                list.SendMessage(WM_LBUTTONUP, 0, MAKELPARAM(row->rect.left + 5, row->rect.top + 5));
-                return true;
-            }
-        }
-        return false;
-    }
-
     CTarvelApp* app = nullptr;
-    std::wstring desktop, documents, favorites;
+    TestUserFolders folders{L"kvt-road-test"};
     CString marker;
 };
 
@@ -214,10 +194,10 @@ TEST_F(SimRoadTest, FromTheCheckToTheRestart) {
         if (mask && (image.m_systemMask & mask) == mask) header = list.m_items[h]->id;
     }
     ASSERT_GE(header, kCategoryHeaderIdBase) << "the image has no category on tab 1";
-    ASSERT_TRUE(ClickRow(list, header));
+    ASSERT_TRUE(ClickListRow(list, header));
     list.RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
     Pump(50);
-    ASSERT_TRUE(ClickRow(list, picked)) << "the image is not shown in its category";
+    ASSERT_TRUE(ClickListRow(list, picked)) << "the image is not shown in its category";
     Pump(50);
     EXPECT_EQ(picked, picker.ChosenImage());
     Shot(dlg, L"road_3_picker.png");
@@ -290,16 +270,9 @@ TEST_F(SimRoadTest, FromTheCheckToTheRestart) {
     AnswerNextMessageBox(true);
     download.m_nextButton.SendMessage(BM_CLICK);
     ASSERT_EQ((CWnd*)&reboot, dlg.m_shownPage);
-    bool workingShot = false;
-    ASSERT_TRUE(PumpUntil(
-        [&] {
-            if (!workingShot && reboot.WorkersRunning()) {
-                Shot(dlg, L"road_6_restarting.png");
-                workingShot = true;
-            }
-            return !reboot.WorkersRunning();
-        },
-        300000))
+    // The worker asks this thread for the backup choices first: it is at its start.
+    Shot(dlg, L"road_6_restarting.png", false);
+    ASSERT_TRUE(PumpUntil([&] { return !reboot.WorkersRunning(); }, 300000))
         << "the restart worker did not end";
     Pump(200);
     CString status;
