@@ -230,17 +230,6 @@ protected:
         page.TabButton(tab).SendMessage(BM_CLICK);
         Pump(50);  // the group's other buttons are cleared by posted messages
     }
-    // Clicks the visible row of a list whose id is `id`; false when no row has it.
-    bool ClickRow(COsListWndBase& list, int id) {
-        for (int i = 0; i < list.GetVisibleCount(); ++i) {
-            OSLIST_ITEM* row = list.VisibleAt(i);
-            if (row && row->id == id) {
-                list.SendMessage(WM_LBUTTONUP, 0, MAKELPARAM(row->rect.left + 5, row->rect.top + 5));
-                return true;
-            }
-        }
-        return false;
-    }
     // Clicks OK expecting a refusal; returns whether a message box was answered.
     bool OkRefused() {
         int answered = MessageBoxesAnswered();
@@ -348,7 +337,7 @@ TEST_F(Picker, OkStoresTheShownTabsSelectionNotAnotherTabs) {
     EXPECT_TRUE(page.m_recommendList2View.IsWindowVisible());
     EXPECT_FALSE(page.m_recommendList1View.IsWindowVisible());
     EXPECT_EQ(BST_UNCHECKED, Check(IDC_PICKER_TAB2));
-    ASSERT_TRUE(ClickRow(page.m_recommendList2View, 6));
+    ASSERT_TRUE(ClickListRow(page.m_recommendList2View, 6));
     EXPECT_EQ(6, page.m_recommendList2View.m_selectedId);
     ClickTab(1);
     EXPECT_TRUE(page.m_categoryList.IsWindowVisible());
@@ -393,11 +382,11 @@ TEST_F(Picker, OkOnATabWhoseBlockIsEmptyIsRefused) {
 TEST_F(Picker, ASecondFillResetsSelectionsAndTheFirstTab) {
     Fill({3, 2, 2, 1});
     ClickTab(1);
-    ASSERT_TRUE(ClickRow(page.m_categoryList, kCategoryHeaderIdBase));  // expands the first category
+    ASSERT_TRUE(ClickListRow(page.m_categoryList, kCategoryHeaderIdBase));  // expands the first category
     EXPECT_EQ(0, page.m_categoryList.m_selectedId);                     // a header is no choice
-    ASSERT_TRUE(ClickRow(page.m_categoryList, 2)) << "an entry under the opened header";
+    ASSERT_TRUE(ClickListRow(page.m_categoryList, 2)) << "an entry under the opened header";
     ClickTab(2);
-    ASSERT_TRUE(ClickRow(page.m_recommendList1View, 4));
+    ASSERT_TRUE(ClickListRow(page.m_recommendList1View, 4));
     ClickTab(1);
     Fill({3, 2, 2, 1});
     EXPECT_EQ(2, page.m_currentTab);
@@ -420,7 +409,7 @@ TEST_F(Picker, Screenshots) {
     Pump(200);
     EXPECT_GT(CaptureWindow(page.GetSafeHwnd(), L"page_picker_tab2.png"), 20);
     ClickTab(1);
-    ClickRow(page.m_categoryList, kCategoryHeaderIdBase);
+    ClickListRow(page.m_categoryList, kCategoryHeaderIdBase);
     Pump(200);
     EXPECT_GT(CaptureWindow(page.GetSafeHwnd(), L"page_picker_tab1.png"), 20);
 }

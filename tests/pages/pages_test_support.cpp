@@ -112,3 +112,14 @@ void AnswerNextMessageBox(bool first) {
 }
 
 int MessageBoxesAnswered() { return s_answered; }
+
+bool ClickListRow(COsListWndBase& list, int id) {
+    for (int i = 0; i < list.GetVisibleCount(); ++i) {
+        OSLIST_ITEM* row = list.VisibleAt(i);
+        if (row && row->id == id) {
+            list.SendMessage(WM_LBUTTONUP, 0, MAKELPARAM(row->rect.left + 5, row->rect.top + 5));
+            return true;
+        }
+    }
+    return false;
+}

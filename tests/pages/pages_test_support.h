@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "controls/os_lists.h"
 #include "core/shell_calls.h"
 #include "core/system_facts.h"
 #include "disk/disk_calls.h"
@@ -85,3 +86,7 @@ HWND FindMessageBox();
 void AnswerNextMessageBox(bool first);
 // How many boxes the timer has answered so far.
 int MessageBoxesAnswered();
+
+// Clicks the visible row of a list whose id is `id`, as the mouse does;
+// false when no shown row has it.
+bool ClickListRow(COsListWndBase& list, int id);

@@ -25,15 +25,11 @@
 #include "sim/sim_machine.h"
 #include "support/no_restart.h"
 #include "support/test_files.h"
+#include "user_folders.h"
 
 namespace {
 
 bool g_scenarioLoaded = false;
-
-std::wstring UserFolder(int csidl) {
-    wchar_t path[MAX_PATH] = {};
-    return SUCCEEDED(SHGetFolderPathW(nullptr, csidl, nullptr, 0, path)) ? path : L"";
-}
 
 bool Shown(CWnd& control) { return (::GetWindowLongW(control.GetSafeHwnd(), GWL_STYLE) & WS_VISIBLE) != 0; }
 
@@ -121,24 +117,14 @@ protected:
         SetFileAttributesW(marker, FILE_ATTRIBUTE_NORMAL);
         DeleteFileW(marker);
 
-        desktop = UserFolder(CSIDL_DESKTOPDIRECTORY) + L"\\kvt-restart-test";
-        documents = UserFolder(CSIDL_PERSONAL) + L"\\kvt-restart-test";
-        favorites = UserFolder(CSIDL_FAVORITES) + L"\\kvt-restart-test";
-        for (const std::wstring& folder : {desktop, documents, favorites}) {
-            RemoveTree(folder);
-            SHCreateDirectoryExW(nullptr, (folder + L"\\子目录").c_str(), nullptr);
-        }
-        ASSERT_TRUE(WriteWholeFile(desktop + L"\\笔记.txt", "desktop note"));
-        ASSERT_TRUE(WriteWholeFile(desktop + L"\\子目录\\deep.bin", "deep"));
-        ASSERT_TRUE(WriteWholeFile(documents + L"\\报告.doc", "report"));
-        ASSERT_TRUE(WriteWholeFile(favorites + L"\\site.url", "[InternetShortcut]"));
+        ASSERT_TRUE(folders.Make());
         app->m_rebootAtExit = 0;
         ResetSimRecords();
     }
 
     void TearDown() override {
         if (!g_scenarioLoaded) return;
-        for (const std::wstring& folder : {desktop, documents, favorites}) RemoveTree(folder);
+        folders.Remove();
         app->m_rebootAtExit = 0;
     }
 
@@ -199,7 +185,7 @@ protected:
     CTarvelDlg* dlg = nullptr;
     CRebootDlg* page = nullptr;
     CString bootFile, marker;
-    std::wstring desktop, documents, favorites;
+    TestUserFolders folders{L"kvt-restart-test"};
     bool sawWritesDisk = false;
 };
 
@@ -208,7 +194,7 @@ MainWindowFixture* RebootPageTest::window = nullptr;
 TEST_F(RebootPageTest, AFileThatCannotBeCopiedStopsBeforeTheBootSetup) {
     Choose(true, true, false);
     // A file another program holds open without sharing.
-    const std::wstring locked = documents + L"\\locked.pst";
+    const std::wstring locked = folders.documents + L"\\locked.pst";
     ASSERT_TRUE(WriteWholeFile(locked, "mail"));
     HANDLE hold = CreateFileW(locked.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, hold);
