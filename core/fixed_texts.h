@@ -529,6 +529,11 @@ constexpr const wchar_t* kBootIniValue1 = L"ramdisk";
 constexpr const wchar_t* kBootEntryTool = L"kvtbcd.exe";
 constexpr const wchar_t* kRamdiskFile = L"kvtboot.sdi";       // W1, copied beside the target
 constexpr const wchar_t* kRamdiskFileExtra = L"kvtboot2.sdi";  // W2, copied into the staging folder
+// A firmware loader the boot setup replaces is first kept under its name plus this.
+constexpr const wchar_t* kLoaderBackupSuffix = L".kvtbak";
+// Why the boot setup refused: the tools archive holds stand-ins of the boot files.
+constexpr const wchar_t* kBootSetupStandInRefusal =
+    L"本程序的启动文件是测试用的替代文件，不能写入真实的引导分区。请使用包含正式启动文件的发行版本。";
 constexpr const wchar_t* kBoot64WorkFiles[3] = {L"kvtbootx64.efi", L"kvtbootmgfw.efi", L"kvtwinload.efi"};
 constexpr const wchar_t* kBoot64PartitionPaths[3] = {L"\\EFI\\Boot\\bootx64.efi",
                                                      L"\\EFI\\Microsoft\\Boot\\kvtbootmgfw.efi",

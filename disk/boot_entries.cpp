@@ -83,9 +83,14 @@ int CDiskInventory::RunCommandList(const CString& letter, int partitionStyle, bo
                     (unsigned)now.wMinute);
 
     if (gpt && !extra && app->m_is64BitSystem && app->m_bootModeText == FixedText::kBootFiles64SystemText) {
-        for (int i = 0; i < 3; ++i)
-            m_host->CopyFileEnsureFolder(work + FixedText::kBoot64WorkFiles[i], letter + FixedText::kBoot64PartitionPaths[i],
-                                         FALSE);
+        for (int i = 0; i < 3; ++i) {
+            // A firmware loader these copies replace (the fallback loader) is
+            // kept beside itself first, once.
+            const CString destination = letter + FixedText::kBoot64PartitionPaths[i];
+            if (m_host->PathExists(destination))
+                m_host->CopyFileEnsureFolder(destination, destination + FixedText::kLoaderBackupSuffix, TRUE);
+            m_host->CopyFileEnsureFolder(work + FixedText::kBoot64WorkFiles[i], destination, FALSE);
+        }
     }
 
     const CString store = letter + (gpt ? FixedText::kGptStorePath : FixedText::kMbrStorePath);

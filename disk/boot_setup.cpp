@@ -3,6 +3,7 @@
 #include "core/fixed_texts.h"
 #include "core/tarvel_app.h"
 #include "disk/disk_inventory.h"
+#include "disk/tool_files.h"
 
 CString g_TargetDrive = FixedText::kTargetDrivePlaceholder;
 CString g_TargetDir = FixedText::kTargetDirPlaceholder;
@@ -79,8 +80,21 @@ int CDiskInventory::InstallBootEntries() {
     // still be extracting; give it a bounded while (the copies fail on their
     // own when the files never arrive).
     app->WaitForTools(FixedText::kBootToolsWaitMs);
+    m_bootSetupRefusal.Empty();
     // A refused target path leaves nothing to point the entries at.
     if (g_TargetFileName.IsEmpty()) return 0;
+    // A stand-in of the tools archive never reaches a real boot partition:
+    // on a real machine the setup refuses before it changes anything.
+    const CString work = app->m_workFolder + FixedText::kPathSeparator;
+    const wchar_t* bootFiles[] = {FixedText::kRamdiskFile,      FixedText::kRamdiskFileExtra, FixedText::kWorkLoaderFile,
+                                  FixedText::kWorkMenuFile,     FixedText::kWorkMbrImageFile, FixedText::kBoot64WorkFiles[0],
+                                  FixedText::kBoot64WorkFiles[1], FixedText::kBoot64WorkFiles[2]};
+    for (const wchar_t* file : bootFiles) {
+        if (CheckToolFile(*m_host, work + file) == kToolFileStandIn) {
+            m_bootSetupRefusal = FixedText::kBootSetupStandInRefusal;
+            return 0;
+        }
+    }
     bool staged = false;
     if (app->m_storagePass == 2) {
         CString target = JoinDrivePath(g_TargetDrive, g_TargetDir, g_TargetFileName);

@@ -98,8 +98,10 @@ public:
     // Chooses and creates the data folder; sets m_storagePass of the application.
     CString PickStorageFolder(const CString& subFolder, int referenceIndex, double neededMb);
     // Prepares the boot partitions; returns how many boot partitions got
-    // their boot entry (the main sequence passed its entry creation).
+    // their boot entry (the main sequence passed its entry creation). A setup
+    // refused before it changed anything says why in m_bootSetupRefusal.
     int InstallBootEntries();
+    CString m_bootSetupRefusal;
     // 1 when the preparation ran to its end, 0 when an expected file is missing.
     int PrepareBootFiles(const CString& letter);
     // The boot-entry sequences of one partition; 1 when the entry was created

@@ -241,7 +241,10 @@ void CRebootDlg::Run(CTarvelApp& app) {
     const CString marker = RestartMarkerPath(app.m_systemDrive);
     if (prepared <= 0) {
         // A marker an earlier run left must not meet the entries this one may have made.
-        Refuse(kRefusedBootSetup, FixedText::kRebootRefusedBootSetup, marker);
+        const CString why = app.m_diskInventory && !app.m_diskInventory->m_bootSetupRefusal.IsEmpty()
+                                ? app.m_diskInventory->m_bootSetupRefusal
+                                : CString(FixedText::kRebootRefusedBootSetup);
+        Refuse(kRefusedBootSetup, why, marker);
         return;
     }
 

@@ -308,6 +308,48 @@ TEST_F(BootSetupTest, SixtyFourBitFilesOnlyOnGptForTheNamedSystem) {
     }
 }
 
+TEST_F(BootSetupTest, TheReplacedFallbackLoaderIsKeptOnce) {
+    app.m_is64BitSystem = 1;
+    app.m_bootModeText = FixedText::kBootFiles64SystemText;
+    machine.AddFile(L"H:\\EFI\\Boot\\bootx64.efi");  // the firmware's own fallback loader
+    inventory.InstallBootEntries();
+    EXPECT_TRUE(Logged(L"copy H:\\EFI\\Boot\\bootx64.efi -> H:\\EFI\\Boot\\bootx64.efi.kvtbak"));
+    EXPECT_TRUE(machine.HasFile(L"H:\\EFI\\Boot\\bootx64.efi.kvtbak"));
+    // A second setup keeps the first backup: it is the firmware's file, not ours.
+    machine.log.clear();
+    inventory.InstallBootEntries();
+    EXPECT_FALSE(Logged(L"copy H:\\EFI\\Boot\\bootx64.efi -> H:\\EFI\\Boot\\bootx64.efi.kvtbak"));
+    // Nothing to keep where there was no loader.
+    EXPECT_FALSE(machine.HasFile(L"H:\\EFI\\Microsoft\\Boot\\kvtwinload.efi.kvtbak"));
+}
+
+TEST_F(BootSetupTest, StandInBootFilesNeverReachARealBootPartition) {
+    // Each boot file of the archive, a stand-in on a real machine: refused
+    // before anything is copied or run. A simulated machine accepts them.
+    for (const wchar_t* name : {L"kvtboot.sdi", L"kvtldr", L"kvtbootx64.efi"}) {
+        FakeMachine m;
+        BuildStandardMachine(m);
+        AddBootSetupFiles(m);
+        m.AddFile(kWork + L"\\" + name, 4096, true);
+        for (bool realHost : {true, false}) {
+            m.realHostRule = realHost;
+            m.runs.clear();
+            m.log.clear();
+            CDiskInventory other(&m, &m);
+            other.Refresh();
+            int prepared = other.InstallBootEntries();
+            if (realHost) {
+                EXPECT_EQ(0, prepared) << CStringA(name).GetString();
+                EXPECT_TRUE(m.runs.empty()) << CStringA(name).GetString();
+                EXPECT_EQ(CString(FixedText::kBootSetupStandInRefusal), other.m_bootSetupRefusal);
+            } else {
+                EXPECT_EQ(2, prepared) << CStringA(name).GetString();
+                EXPECT_TRUE(other.m_bootSetupRefusal.IsEmpty());
+            }
+        }
+    }
+}
+
 TEST_F(BootSetupTest, TargetInTheDriveRootStagesWithoutADoubledSeparator) {
     machine.AddFile(L"D:\\pe.wim");
     ASSERT_TRUE(SplitTargetPath(L"D:\\pe.wim"));
