@@ -1,5 +1,7 @@
 #include "pages/page_dialog.h"
 
+#include "core/messages.h"
+
 bool CPageDialog::IsSwallowedKey(const MSG* pMsg) {
     return pMsg->message == WM_KEYDOWN && (pMsg->wParam == VK_ESCAPE || pMsg->wParam == VK_RETURN);
 }
@@ -10,3 +12,14 @@ BOOL CPageDialog::PreTranslateMessage(MSG* pMsg) {
 }
 
 bool ThreadStillRunning(HANDLE thread) { return thread && WaitForSingleObject(thread, 0) == WAIT_TIMEOUT; }
+
+void RunOnPageThread(HWND page, const std::function<void()>& call) {
+    if (!page || !::IsWindow(page)) return;
+    if (GetWindowThreadProcessId(page, nullptr) == GetCurrentThreadId()) call();
+    else ::SendMessageW(page, WM_PAGE_UI_CALL, 0, reinterpret_cast<LPARAM>(&call));
+}
+
+LRESULT RunPageUiCall(LPARAM lParam) {
+    (*reinterpret_cast<const std::function<void()>*>(lParam))();
+    return 1;
+}

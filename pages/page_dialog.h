@@ -3,6 +3,8 @@
 // questions the main window asks of a page before the program ends.
 #pragma once
 
+#include <functional>
+
 #include "winlib/winlib.h"
 
 class CPageDialog : public CDialogEx {
@@ -24,3 +26,10 @@ public:
 
 // Whether a thread handle names a thread that is still running.
 bool ThreadStillRunning(HANDLE thread);
+
+// Runs `call` on the thread of the page window: at once on that thread, else
+// through WM_PAGE_UI_CALL sent to the page (the caller waits). Nothing when
+// the window is gone.
+void RunOnPageThread(HWND page, const std::function<void()>& call);
+// The page's WM_PAGE_UI_CALL handler body.
+LRESULT RunPageUiCall(LPARAM lParam);
