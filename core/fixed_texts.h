@@ -1095,9 +1095,9 @@ constexpr const wchar_t* kSkinHelpTabs[3][4] = {
     {L"kvs_help_tab1_n.png", L"kvs_help_tab1_d.png", L"kvs_help_tab1_h.png", L"kvs_help_tab1_x.png"},
     {L"kvs_help_tab2_n.png", L"kvs_help_tab2_d.png", L"kvs_help_tab2_h.png", L"kvs_help_tab2_x.png"},
     {L"kvs_help_tab3_n.png", L"kvs_help_tab3_d.png", L"kvs_help_tab3_h.png", L"kvs_help_tab3_x.png"}};
-constexpr const wchar_t* kHelpTabCaptions[3] = {L"启动热键", L"BIOS设置", L"UEFI设置"};
+constexpr const wchar_t* kHelpTabCaptions[3] = {L"制作步骤", L"启动方法", L"常见问题"};
 constexpr const wchar_t* kSkinHelpPages[3] = {L"kvs_help_page1.png", L"kvs_help_page2.png", L"kvs_help_page3.png"};
-constexpr const wchar_t* kHelpPageCaptions[3] = {L"启动热键说明", L"BIOS设置说明", L"UEFI设置说明"};
+constexpr const wchar_t* kHelpPageCaptions[3] = {L"制作步骤说明", L"启动方法说明", L"常见问题说明"};
 
 // The backup/restore page's pictures (the disabled button picture is the shared one).
 constexpr const wchar_t* kSkinGhostPage = L"kvs_ghost_page.png";

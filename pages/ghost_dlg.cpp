@@ -192,6 +192,9 @@ void CGhostDlg::SetImageFormat(int format) {
     // No target yet: an extension alone would pass for a file name.
     if (!m_targetPath.IsEmpty()) m_targetPath += Extension(format);
     if (m_targetEdit.GetSafeHwnd()) m_targetEdit.SetWindowText(m_targetPath);
+    // The radios follow a change made by code too.
+    for (int i = 0; i < 2; ++i)
+        if (m_formatButtons[i].GetSafeHwnd()) m_formatButtons[i].SendMessage(BM_SETCHECK, format == i + 1);
 }
 
 CString CGhostDlg::ProtectedDrive() const {

@@ -189,12 +189,13 @@ TEST_F(GhostPageTest, FormatRadiosSwapTheExtension) {
     for (const Case& c : cases) {
         page->SetImageFormat(c.fromFormat);
         page->m_targetPath = c.before;
-        page->m_formatButtons[0].SendMessage(BM_SETCHECK, c.fromFormat == 1);
-        page->m_formatButtons[1].SendMessage(BM_SETCHECK, c.fromFormat == 2);
         Click(c.click);
         EXPECT_EQ(CString(c.after), page->m_targetPath) << Utf8Of(c.before);
         EXPECT_EQ(c.format, page->m_imageFormat) << Utf8Of(c.before);
-        EXPECT_EQ(CString(c.after), EditText(page->m_targetEdit));
+        // The edit shows it in upper case.
+        EXPECT_EQ(CString(c.after).MakeUpper(), EditText(page->m_targetEdit));
+        EXPECT_EQ(c.format == 1 ? 1 : 0, page->m_formatButtons[0].SendMessage(BM_GETCHECK));
+        EXPECT_EQ(c.format == 2 ? 1 : 0, page->m_formatButtons[1].SendMessage(BM_GETCHECK));
     }
     page->SetImageFormat(1);
 }
@@ -296,10 +297,14 @@ TEST_F(GhostPageTest, ABackupRunLeavesTheRowsTheMarkerAndTheFileBesideTheTarget)
     WritePrivateProfileStringW(FixedText::kRestartIniSection, FixedText::kGhostIniRestoreKeys[1], L"00", ini);
     SetFileAttributesW(ini, FILE_ATTRIBUTE_HIDDEN);
 
-    Click(IDC_GHOST_BACKUP);
+    // The progress view, as the run shows it (the run itself is too quick to catch).
+    page->SwitchView(2);
     EXPECT_EQ(1, page->m_jobRunning);
+    EXPECT_TRUE(page->m_busyPicture.IsPlaying());
     Shot(L"ghost_page_progress.png");
-    RunJob(0);
+    page->SwitchView(1);
+    EXPECT_EQ(0, page->m_jobRunning);
+    RunJob(IDC_GHOST_BACKUP);
     ExpectRestartRequested();
     EXPECT_TRUE(Exists(beside));
     EXPECT_EQ(0u, GetFileSize64(beside));
