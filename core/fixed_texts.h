@@ -1159,4 +1159,80 @@ constexpr const wchar_t* kUsbVolumeToolFailed = L"U盘分区转换失败。";
 
 // (end of section)
 
+// ---- Picture page, USB help dialog and image backup/restore page ----
+
+constexpr const wchar_t* kSkinManualPicture = L"kvs_manual.png";
+constexpr const wchar_t* kManualPictureCaption = L"使用说明";
+constexpr const wchar_t* kSkinHelpBackground = L"kvs_help_background.png";
+constexpr const wchar_t* kHelpBackgroundCaption = L"U盘启动帮助";
+constexpr const wchar_t* kSkinHelpClose[4] = {L"kvs_help_close_n.png", L"kvs_help_close_d.png",
+                                               L"kvs_help_close_h.png", L"kvs_help_close_x.png"};
+constexpr const wchar_t* kHelpCloseCaption = L"关闭";
+// The three tabs: normal, down, hover and disabled pictures each.
+constexpr const wchar_t* kSkinHelpTabs[3][4] = {
+    {L"kvs_help_tab1_n.png", L"kvs_help_tab1_d.png", L"kvs_help_tab1_h.png", L"kvs_help_tab1_x.png"},
+    {L"kvs_help_tab2_n.png", L"kvs_help_tab2_d.png", L"kvs_help_tab2_h.png", L"kvs_help_tab2_x.png"},
+    {L"kvs_help_tab3_n.png", L"kvs_help_tab3_d.png", L"kvs_help_tab3_h.png", L"kvs_help_tab3_x.png"}};
+constexpr const wchar_t* kHelpTabCaptions[3] = {L"制作步骤", L"启动方法", L"常见问题"};
+constexpr const wchar_t* kSkinHelpPages[3] = {L"kvs_help_page1.png", L"kvs_help_page2.png", L"kvs_help_page3.png"};
+constexpr const wchar_t* kHelpPageCaptions[3] = {L"制作步骤说明", L"启动方法说明", L"常见问题说明"};
+
+// The backup/restore page's pictures (the disabled button picture is the shared one).
+constexpr const wchar_t* kSkinGhostPage = L"kvs_ghost_page.png";
+constexpr const wchar_t* kGhostPageCaption = L"系统备份与还原";
+constexpr const wchar_t* kSkinGhostBrowse[3] = {L"kvs_ghost_browse_n.png", L"kvs_ghost_browse_d.png",
+                                                L"kvs_ghost_browse_h.png"};
+constexpr const wchar_t* kSkinGhostBackup[3] = {L"kvs_ghost_backup_n.png", L"kvs_ghost_backup_d.png",
+                                                L"kvs_ghost_backup_h.png"};
+constexpr const wchar_t* kSkinGhostRestore[3] = {L"kvs_ghost_restore_n.png", L"kvs_ghost_restore_d.png",
+                                                 L"kvs_ghost_restore_h.png"};
+constexpr const wchar_t* kSkinGhostDisabled = L"kvs_shared_x.png";
+constexpr const wchar_t* kSkinGhostAnimation = L"kvs_anim_ghost.gif";
+constexpr const wchar_t* kGhostBrowseCaption = L"浏览";
+constexpr const wchar_t* kGhostBackupCaption = L"一键备份";
+constexpr const wchar_t* kGhostRestoreCaption = L"一键还原";
+constexpr const wchar_t* kGhostTargetLabel = L"备份到：";
+constexpr const wchar_t* kGhostImageLabel = L"选择要还原的镜像文件：";
+constexpr const wchar_t* kGhostFormatCaptions[2] = {L"GHO", L"WIM"};
+// The two image formats: the extension (four characters) and the dialog filter.
+constexpr const wchar_t* kGhostExtensions[2] = {L".GHO", L".WIM"};
+constexpr const wchar_t* kGhostFilters[2] = {L"GHO镜像 (*.gho)|*.gho||", L"WIM镜像 (*.wim)|*.wim||"};
+constexpr const wchar_t* kGhostImageFilter = L"系统镜像 (*.gho;*.wim)|*.gho;*.wim|所有文件 (*.*)|*.*||";
+constexpr const wchar_t* kGhostTargetTitle = L"选择备份文件的保存位置";
+constexpr const wchar_t* kGhostImageTitle = L"选择要还原的镜像文件";
+// The backup folder inside the data folder, and the suggested name:
+// <folder>\<tool>_<system>_<x64|x86><extension>.
+constexpr const wchar_t* kGhostFolder = L"\\SYSBACKUP";
+constexpr const wchar_t* kGhostNameSeparator = L"\\";
+constexpr const wchar_t* kGhostNameInfix = L"_";
+constexpr const wchar_t* kGhostName64 = L"_X64";
+constexpr const wchar_t* kGhostName32 = L"_X86";
+constexpr const wchar_t* kGhostInitialTarget = L"";
+constexpr const wchar_t* kGhostInitialImage = L"";
+constexpr const wchar_t* kGhostImageHint = L"请选择镜像文件";
+constexpr const wchar_t* kGhostStatusInitial = L"正在准备……";
+constexpr const wchar_t* kGhostStatusDownloaded = L"所需文件已准备就绪";
+constexpr const wchar_t* kGhostStatusBootSetup = L"正在安装启动菜单……";
+constexpr const wchar_t* kGhostStatusWriting = L"正在写入备份还原信息……";
+constexpr const wchar_t* kGhostStatusFinished = L"准备完成，电脑即将重启……";
+// Notices (error box with a countdown).
+constexpr const wchar_t* kGhostRefusedSystemDrive = L"不能选择系统盘上的文件，请选择其他分区。";
+constexpr const wchar_t* kGhostRefusedNoImage = L"请先选择要还原的镜像文件。";
+constexpr const wchar_t* kGhostRefusedNoTarget = L"请先选择备份文件的保存位置（须为非系统盘的分区）。";
+constexpr const wchar_t* kGhostRefusedDownload = L"所需文件下载失败，请检查网络后重试。";
+constexpr const wchar_t* kGhostRefusedBootFile = L"找不到启动环境文件，未重启电脑。";
+constexpr const wchar_t* kGhostRefusedBootSetup = L"启动菜单安装失败，未重启电脑。";
+constexpr const wchar_t* kGhostRefusedHandOver = L"备份还原信息写入失败，未重启电脑。";
+// The empty file beside the backup target (target less its extension + this).
+constexpr const wchar_t* kGhostBesideSuffix = L".KVT";
+// The INI rows (section shared with the restart INI, which is cleared first).
+constexpr const wchar_t* kGhostIniRestoreKeys[2] = {L"Mode", L"Restore"};
+constexpr const wchar_t* kGhostIniRestoreValues[2] = {L"restore", L"yes"};
+constexpr const wchar_t* kGhostIniBackupKey = L"Mode";
+constexpr const wchar_t* kGhostIniBackupValue = L"backup";
+constexpr const wchar_t* kGhostIniCommonKeys[3] = {L"Task", L"ImagePath", L"Target"};
+constexpr const wchar_t* kGhostIniLastValue = L"system";
+
+// (end of section)
+
 }  // namespace FixedText

@@ -35,3 +35,4 @@ protected:
 
 // Whether a thread handle names a thread that is still running.
 bool ThreadStillRunning(HANDLE thread);
+

@@ -83,7 +83,7 @@ CString RestartIniPath(const CTarvelApp& app) {
     return app.m_dataFolder + FixedText::kPathSeparator + app.m_restartIniName;
 }
 
-bool WriteRestartIni(const CTarvelApp& app, const COnlinefileinfo& image) {
+bool WriteHandOverIni(const CTarvelApp& app, const wchar_t* const keys[], const CString values[], int count) {
     if (app.m_dataFolder.IsEmpty()) return false;
     CIni ini(RestartIniPath(app));
     ini.SetSection(FixedText::kRestartIniSection);
@@ -95,27 +95,39 @@ bool WriteRestartIni(const CTarvelApp& app, const COnlinefileinfo& image) {
         SetFileAttributesW(ini.m_path, FILE_ATTRIBUTE_NORMAL);
         WritePrivateProfileStringW(ini.m_section, nullptr, nullptr, ini.m_path);
     }
-    CString values[5];
-    RestartIniValues(app, image, values);
     // The cipher takes the ANSI bytes: a name the code page cannot hold would
-    // reach the boot environment garbled, and it would never find the image.
-    for (const CString& value : values)
-        if (!FitsAnsiCodePage(value)) return false;
+    // reach the boot environment garbled, and it would never find the file.
+    for (int i = 0; i < count; ++i)
+        if (!FitsAnsiCodePage(values[i])) return false;
     bool written = true;
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < count; ++i) {
         const CString cipher = EncryptToHex(values[i], app.m_iniPassword);
-        written = WritePrivateProfileStringW(ini.m_section, FixedText::kRestartIniKeys[i], cipher, ini.m_path) &&
-                  written;
+        written = WritePrivateProfileStringW(ini.m_section, keys[i], cipher, ini.m_path) && written;
     }
     WritePrivateProfileStringW(nullptr, nullptr, nullptr, ini.m_path);  // flush the profile cache
     SetFileAttributesW(ini.m_path, FILE_ATTRIBUTE_HIDDEN);
     if (!written) return false;
-    for (int i = 0; i < 5; ++i) {
-        const CString stored = ini.ReadWideValue(FixedText::kRestartIniKeys[i], L"");
+    for (int i = 0; i < count; ++i) {
+        const CString stored = ini.ReadWideValue(keys[i], L"");
         if (stored.IsEmpty() || DecryptFromHex(stored, app.m_iniPassword) != values[i]) return false;
     }
     return true;
 }
+
+bool WriteRestartIni(const CTarvelApp& app, const COnlinefileinfo& image) {
+    CString values[5];
+    RestartIniValues(app, image, values);
+    return WriteHandOverIni(app, FixedText::kRestartIniKeys, values, 5);
+}
+
+bool CreateEmptyFile(const CString& path) {
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(file);
+    return FileExists(path) && GetFileSize64(path) == 0;
+}
+
+bool RemoveHandOverFile(const CString& path) { return RemoveFile(path); }
 
 BEGIN_MESSAGE_MAP(CRebootDlg, CFlowPage)
     ON_BN_CLICKED(IDC_REBOOT_BACK, OnClickedBack)
@@ -254,9 +266,7 @@ void CRebootDlg::Run(CTarvelApp& app) {
         Refuse(kRefusedHandOver, FixedText::kRebootRefusedHandOver, marker);
         return;
     }
-    HANDLE file = CreateFileW(marker, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-    if (file == INVALID_HANDLE_VALUE || !FileExists(marker) || GetFileSize64(marker) != 0) {
+    if (!CreateEmptyFile(marker)) {
         Refuse(kRefusedHandOver, FixedText::kRebootRefusedHandOver, marker);
         return;
     }

@@ -37,6 +37,14 @@ bool FitsAnsiCodePage(const CString& text);
 // only when each one deciphers to what was written. A value the ANSI code
 // page cannot hold is refused before anything is written.
 bool WriteRestartIni(const CTarvelApp& app, const COnlinefileinfo& image);
+// The same rule for any rows: the section of the restart INI cleared, the
+// values written enciphered under their keys in order, the file hidden and
+// every value read back. The image backup/restore page writes its own rows.
+bool WriteHandOverIni(const CTarvelApp& app, const wchar_t* const keys[], const CString values[], int count);
+// Creates (or empties) a file; true when it exists and is empty afterwards.
+bool CreateEmptyFile(const CString& path);
+// Removes a hand-over file whatever its attributes; true when it is gone.
+bool RemoveHandOverFile(const CString& path);
 
 class CRebootDlg : public CFlowPage {
 public:

@@ -9,3 +9,4 @@
 #include "winlib/controls.h"
 #include "winlib/app.h"
 #include "winlib/file.h"
+#include "winlib/file_dialog.h"

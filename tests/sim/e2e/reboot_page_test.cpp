@@ -22,6 +22,7 @@
 #include "pages/backup_dlg.h"
 #include "pages/os_download_dlg.h"
 #include "pages/reboot_dlg.h"
+#include "sim/e2e/sim_page_main.h"
 #include "sim/sim_machine.h"
 #include "support/no_restart.h"
 #include "support/test_files.h"
@@ -332,21 +333,4 @@ TEST_F(RebootPageTest, TheRoadEndsInOneRestart) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    CTarvelApp app;
-    static NoRestartPowerControl power;
-    SetPowerControl(&power);
-    GuiTestSession gui;
-    testing::InitGoogleTest(&argc, argv);
-    CString error;
-    g_scenarioLoaded = LoadSimScenarioFromEnvironment(&error) != false;
-    if (!g_scenarioLoaded) fprintf(stderr, "no scenario: %s\n", Utf8Of((const wchar_t*)error).c_str());
-    app.m_workFolder = MakeTempFolder(L"simreboot").c_str();
-    if (!LoadTestSkin()) fprintf(stderr, "the skin archive could not be loaded; pages draw without pictures\n");
-    int rc = RUN_ALL_TESTS();
-    UnloadSimScenario();
-    // Whatever a test left, the exit restarts nothing on the host.
-    SetPowerControl(&power);
-    app.m_rebootAtExit = 0;
-    return rc;
-}
+int main(int argc, char** argv) { return RunSimPageTests(argc, argv, L"simreboot", g_scenarioLoaded); }

@@ -1,0 +1,32 @@
+#include "sim/e2e/sim_page_main.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include "../../controls/controls_test_support.h"
+#include "../../pages/pages_test_support.h"
+#include "core/tarvel_app.h"
+#include "sim/sim_machine.h"
+#include "support/no_restart.h"
+#include "support/test_files.h"
+
+int RunSimPageTests(int argc, char** argv, const wchar_t* workFolderTag, bool& scenarioLoaded) {
+    CTarvelApp app;
+    static NoRestartPowerControl power;
+    SetPowerControl(&power);
+    GuiTestSession gui;
+    testing::InitGoogleTest(&argc, argv);
+    CString error;
+    scenarioLoaded = LoadSimScenarioFromEnvironment(&error) != false;
+    if (!scenarioLoaded) fprintf(stderr, "no scenario: %s\n", Utf8Of((const wchar_t*)error).c_str());
+    app.m_workFolder = MakeTempFolder(workFolderTag).c_str();
+    if (!LoadTestSkin()) fprintf(stderr, "the skin archive could not be loaded; pages draw without pictures\n");
+    int rc = RUN_ALL_TESTS();
+    UnloadSimScenario();
+    // Whatever a test left, the exit restarts nothing on the host.
+    SetPowerControl(&power);
+    app.m_rebootAtExit = 0;
+    return rc;
+}
