@@ -7,6 +7,7 @@
 #include "core/messages.h"
 #include "core/tarvel_app.h"
 #include "pages/flow_page.h"
+#include "pages/hotkey_dlg.h"
 
 namespace {
 
@@ -34,6 +35,7 @@ BEGIN_MESSAGE_MAP(CUsbMaker, CPageDialog)
     ON_BN_CLICKED(IDC_USB_MAKE_BOOT_ONLY, OnClickedMakeBootOnly)
     ON_BN_CLICKED(IDC_USB_DISK_TOOL, OnClickedDiskTool)
     ON_BN_CLICKED(IDC_USB_VOLUME_TOOL, OnClickedVolumeTool)
+    ON_BN_CLICKED(IDC_USB_HELP, OnClickedHelp)
     ON_MESSAGE(WM_TASK_STEP, OnTaskStep)
 END_MESSAGE_MAP()
 
@@ -88,6 +90,9 @@ BOOL CUsbMaker::OnInitDialog() {
                                FixedText::kSkinLinkHover, FixedText::kSkinFrameDisabled);
     m_volumeToolButton.Create(FixedText::kUsbVolumeToolCaption, WS_CHILD | WS_VISIBLE, CRect(630, 310, 720, 390),
                               this, IDC_USB_VOLUME_TOOL);
+    m_helpButton.SetSkin(FixedText::kSkinUsbHelp[0], FixedText::kSkinUsbHelp[1], FixedText::kSkinLinkHover,
+                         FixedText::kSkinFrameDisabled);
+    m_helpButton.Create(FixedText::kUsbHelpCaption, WS_CHILD | WS_VISIBLE, CRect(740, 310, 830, 390), this, IDC_USB_HELP);
     SetButtonSkin(m_startButton, FixedText::kSkinUsbStart);
     m_startButton.Create(FixedText::kUsbStartCaption, WS_CHILD | WS_VISIBLE | WS_DISABLED,
                          CRect(145, 320, 325, 370), this, IDC_USB_START);
@@ -125,7 +130,7 @@ void CUsbMaker::ShowViewControls(int view, int show) {
     switch (view) {
     case 1:
         for (CWnd* control : {(CWnd*)&m_deviceList, (CWnd*)&m_showAllBox, (CWnd*)&m_startButton,
-                              (CWnd*)&m_diskToolButton, (CWnd*)&m_volumeToolButton})
+                              (CWnd*)&m_diskToolButton, (CWnd*)&m_volumeToolButton, (CWnd*)&m_helpButton})
             control->ShowWindow(how);
         break;
     case 2:
@@ -349,6 +354,11 @@ void CUsbMaker::OnClickedDiskTool() {
     if (m_jobRunning) return;
     // The disk tool erases the disk too: the same question and checks as Start.
     if (ConfirmSelectedDisk(FixedText::kUsbDiskToolWarningFormat)) StartTool(DiskToolThreadProc);
+}
+
+void CUsbMaker::OnClickedHelp() {
+    Chotkey help(this);
+    help.DoModal();
 }
 
 void CUsbMaker::OnClickedVolumeTool() {

@@ -29,6 +29,7 @@
 #define IDC_USB_DEVICE_LIST 10604
 #define IDC_USB_DISK_TOOL 10605
 #define IDC_USB_VOLUME_TOOL 10606
+#define IDC_USB_HELP 10607
 #define IDC_USB_SHOW_ALL 1020
 
 class CUsbMaker : public CPageDialog, public CDownloadQueueHost, public IUsbWriterView {
@@ -65,6 +66,8 @@ public:
     void OnClickedMakeBootOnly();
     void OnClickedDiskTool();
     void OnClickedVolumeTool();
+    // Opens the boot-key help dialog, modal over the page.
+    void OnClickedHelp();
 
     // Worker bodies.
     void MakeDisk();
@@ -125,6 +128,7 @@ public:
     CxSkinButton m_bootOnlyButton;
     CxSkinButton m_diskToolButton;
     CxSkinButton m_volumeToolButton;
+    CxSkinButton m_helpButton;
     int m_view;  // written on the page's thread only
     int m_chosenImage;
     CMyUsbOsListbox m_imageList;

@@ -315,12 +315,12 @@ TEST_F(BootSetupTest, TheReplacedFallbackLoaderIsKeptOnce) {
     inventory.InstallBootEntries();
     EXPECT_TRUE(Logged(L"copy H:\\EFI\\Boot\\bootx64.efi -> H:\\EFI\\Boot\\bootx64.efi.kvtbak"));
     EXPECT_TRUE(machine.HasFile(L"H:\\EFI\\Boot\\bootx64.efi.kvtbak"));
+    // Nothing to keep where there was no loader.
+    EXPECT_FALSE(machine.HasFile(L"H:\\EFI\\Microsoft\\Boot\\kvtwinload.efi.kvtbak"));
     // A second setup keeps the first backup: it is the firmware's file, not ours.
     machine.log.clear();
     inventory.InstallBootEntries();
     EXPECT_FALSE(Logged(L"copy H:\\EFI\\Boot\\bootx64.efi -> H:\\EFI\\Boot\\bootx64.efi.kvtbak"));
-    // Nothing to keep where there was no loader.
-    EXPECT_FALSE(machine.HasFile(L"H:\\EFI\\Microsoft\\Boot\\kvtwinload.efi.kvtbak"));
 }
 
 TEST_F(BootSetupTest, StandInBootFilesNeverReachARealBootPartition) {

@@ -15,6 +15,7 @@
 #include "core/fixed_texts.h"
 #include "core/messages.h"
 #include "core/tarvel_app.h"
+#include "pages/hotkey_dlg.h"
 #include "pages/usb_maker.h"
 #include "pages_test_support.h"
 
@@ -219,6 +220,33 @@ TEST_F(UsbMakerPage, ImageListFollowsTheUsbListSwitches) {
     app->m_usbListOrder = savedOrder;
     app->m_usbShowMain = savedMain;
     app->m_usbShowRecommended = savedRec;
+}
+
+HWND g_helpFound = nullptr;
+
+BOOL CALLBACK FindHelpDialog(HWND h, LPARAM p) {
+    if (dynamic_cast<Chotkey*>(CWnd::FromHandlePermanent(h))) *reinterpret_cast<HWND*>(p) = h;
+    return TRUE;
+}
+
+void CALLBACK EscapeTheHelpDialog(HWND, UINT, UINT_PTR id, DWORD) {
+    HWND help = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), FindHelpDialog, reinterpret_cast<LPARAM>(&help));
+    if (!help) return;
+    KillTimer(nullptr, id);
+    g_helpFound = help;
+    PostMessageW(help, WM_KEYDOWN, VK_ESCAPE, 0);
+}
+
+TEST_F(UsbMakerPage, HelpOpensTheBootKeyDialogWhichEscapeCloses) {
+    ASSERT_TRUE(page().m_helpButton.GetStyle() & WS_VISIBLE);
+    // The dialog runs modally inside the click; a timer sends it Escape
+    // through its own loop, which keeps the stock key handling.
+    g_helpFound = nullptr;
+    SetTimer(nullptr, 0, 100, EscapeTheHelpDialog);
+    page().m_helpButton.SendMessage(BM_CLICK);
+    EXPECT_TRUE(g_helpFound != nullptr);
+    EXPECT_FALSE(IsWindow(g_helpFound));
 }
 
 TEST_F(UsbMakerPage, NoToTheEraseWarningDoesNothing) {
