@@ -49,18 +49,8 @@ public:
     CString suggested, title;
 };
 
-class GhostPageTest : public testing::Test {
+class GhostPageTest : public SimWindowSuite {
 protected:
-    static void SetUpTestSuite() {
-        if (!g_scenarioLoaded) return;
-        window = new MainWindowFixture;
-        if (window->Create()) window->WaitForCheck(300000);
-    }
-    static void TearDownTestSuite() {
-        delete window;
-        window = nullptr;
-    }
-
     void SetUp() override {
         if (!g_scenarioLoaded) GTEST_SKIP() << "no scenario loaded (run through with_scenario.sh)";
         app = GetTarvelApp();
@@ -159,7 +149,6 @@ protected:
         EXPECT_GT(CaptureWindow(dlg->GetSafeHwnd(), shot.c_str()), 20);
     }
 
-    static MainWindowFixture* window;
     CTarvelApp* app = nullptr;
     CTarvelDlg* dlg = nullptr;
     CGhostDlg* page = nullptr;
@@ -168,7 +157,6 @@ protected:
     IFileDialogRunner* previousRunner = nullptr;
 };
 
-MainWindowFixture* GhostPageTest::window = nullptr;
 
 TEST_F(GhostPageTest, FormatRadiosSwapTheExtension) {
     struct Case {

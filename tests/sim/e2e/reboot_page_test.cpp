@@ -82,18 +82,8 @@ private:
     CRebootDlg& m_page;
 };
 
-class RebootPageTest : public testing::Test {
+class RebootPageTest : public SimWindowSuite {
 protected:
-    static void SetUpTestSuite() {
-        if (!g_scenarioLoaded) return;
-        window = new MainWindowFixture;
-        if (window->Create()) window->WaitForCheck(300000);
-    }
-    static void TearDownTestSuite() {
-        delete window;
-        window = nullptr;
-    }
-
     void SetUp() override {
         if (!g_scenarioLoaded) GTEST_SKIP() << "no scenario loaded (run through with_scenario.sh)";
         app = GetTarvelApp();
@@ -181,7 +171,6 @@ protected:
         EXPECT_EQ((CWnd*)dlg->m_downloadPage, dlg->m_shownPage);
     }
 
-    static MainWindowFixture* window;
     CTarvelApp* app = nullptr;
     CTarvelDlg* dlg = nullptr;
     CRebootDlg* page = nullptr;
@@ -190,7 +179,6 @@ protected:
     bool sawWritesDisk = false;
 };
 
-MainWindowFixture* RebootPageTest::window = nullptr;
 
 TEST_F(RebootPageTest, AFileThatCannotBeCopiedStopsBeforeTheBootSetup) {
     Choose(true, true, false);

@@ -12,7 +12,12 @@
 #include "support/no_restart.h"
 #include "support/test_files.h"
 
+namespace {
+bool* s_scenarioLoaded = nullptr;
+}  // namespace
+
 int RunSimPageTests(int argc, char** argv, const wchar_t* workFolderTag, bool& scenarioLoaded) {
+    s_scenarioLoaded = &scenarioLoaded;
     CTarvelApp app;
     static NoRestartPowerControl power;
     SetPowerControl(&power);
@@ -29,4 +34,17 @@ int RunSimPageTests(int argc, char** argv, const wchar_t* workFolderTag, bool& s
     SetPowerControl(&power);
     app.m_rebootAtExit = 0;
     return rc;
+}
+
+MainWindowFixture* SimWindowSuite::window = nullptr;
+
+void SimWindowSuite::SetUpTestSuite() {
+    if (!s_scenarioLoaded || !*s_scenarioLoaded) return;
+    window = new MainWindowFixture;
+    if (window->Create()) window->WaitForCheck(300000);
+}
+
+void SimWindowSuite::TearDownTestSuite() {
+    delete window;
+    window = nullptr;
 }
