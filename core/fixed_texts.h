@@ -803,6 +803,9 @@ constexpr const wchar_t* kSkinCloseHover = L"kvs_frame_close_h.png";
 constexpr const wchar_t* kSkinLinkNormal = L"kvs_frame_link_n.png";
 constexpr const wchar_t* kSkinLinkDown = L"kvs_frame_link_d.png";
 constexpr const wchar_t* kSkinLinkHover = L"kvs_frame_link_h.png";
+// The hover and disabled pictures the pages' small buttons share.
+constexpr const wchar_t* kSkinSharedHover = L"kvs_shared_h.png";
+constexpr const wchar_t* kSkinSharedDisabled = L"kvs_shared_x.png";
 constexpr const wchar_t* kSkinTabInstall[3] = {L"kvs_tab_install_n.png", L"kvs_tab_install_d.png", L"kvs_tab_install_h.png"};
 constexpr const wchar_t* kSkinTabUsb[3] = {L"kvs_tab_usb_n.png", L"kvs_tab_usb_d.png", L"kvs_tab_usb_h.png"};
 constexpr const wchar_t* kSkinTabBackup[3] = {L"kvs_tab_backup_n.png", L"kvs_tab_backup_d.png", L"kvs_tab_backup_h.png"};
@@ -1188,7 +1191,7 @@ constexpr const wchar_t* kSkinGhostBackup[3] = {L"kvs_ghost_backup_n.png", L"kvs
                                                 L"kvs_ghost_backup_h.png"};
 constexpr const wchar_t* kSkinGhostRestore[3] = {L"kvs_ghost_restore_n.png", L"kvs_ghost_restore_d.png",
                                                  L"kvs_ghost_restore_h.png"};
-constexpr const wchar_t* kSkinGhostDisabled = L"kvs_shared_x.png";
+constexpr const wchar_t* kSkinGhostDisabled = kSkinSharedDisabled;
 constexpr const wchar_t* kSkinGhostAnimation = L"kvs_anim_ghost.gif";
 constexpr const wchar_t* kGhostBrowseCaption = L"浏览";
 constexpr const wchar_t* kGhostBackupCaption = L"一键备份";
@@ -1234,6 +1237,14 @@ constexpr const wchar_t* kGhostIniBackupKey = L"Mode";
 constexpr const wchar_t* kGhostIniBackupValue = L"backup";
 constexpr const wchar_t* kGhostIniCommonKeys[3] = {L"Task", L"ImagePath", L"Target"};
 constexpr const wchar_t* kGhostIniLastValue = L"system";
+
+// (end of section)
+
+// ---- USB page: debug notes of its download queue ----
+// One per file the queue will download (after the record's title), and one
+// before the first download starts (with the number of files).
+constexpr const wchar_t* kUsbDebugQueuedSuffix = L" 需要下载";
+constexpr const wchar_t* kUsbDebugFirstStepFormat = L"共 %d 个文件需要下载，即将开始下载。";
 
 // (end of section)
 

@@ -484,6 +484,8 @@ void CDownloadQueue::BuildTaskQueueBody(LONG ticket) {
             code = kQueueCodeEngineUnavailable;
         }
     }
+    m_host->BeforeFirstStep(m_taskQueue);
+    if (!IsCurrent(ticket)) return;
     PostUpdate(ticket, [this] { m_host->OnBuildFinished(); });
     PostStep(ticket, step, code);
 }

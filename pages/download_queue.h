@@ -115,6 +115,10 @@ public:
     virtual void OnCandidateQueued(const tagDownloadTaskItem& item) {}
     // Just before the builder hands over to the first step.
     virtual void OnBuildFinished();
+    // On the builder thread, when the queue holds files to download: the
+    // first step is posted only when this returns, so whatever the host
+    // shows here (and waits for) comes before it.
+    virtual void BeforeFirstStep(const CArray<tagDownloadTaskItem>& queue) {}
 
     // ---- the step ----
     // The flag that makes a failed entry end the run (m_required here,

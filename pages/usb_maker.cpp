@@ -79,29 +79,29 @@ BOOL CUsbMaker::OnInitDialog() {
                         CRect(30, 58, 478, 244), this, IDC_USB_DEVICE_LIST);
     m_deviceList.m_inventory = &m_usbInventory;
     m_showAllBox.SetSkin(FixedText::kSkinUsbShowAll[0], FixedText::kSkinUsbShowAll[1],
-                         FixedText::kSkinLinkHover, FixedText::kSkinFrameDisabled);
+                         FixedText::kSkinSharedHover, FixedText::kSkinSharedDisabled);
     m_showAllBox.Create(FixedText::kUsbShowAllCaption, WS_CHILD | WS_VISIBLE | BS_AUTOCHECKBOX,
                         CRect(380, 24, 470, 44), this, IDC_USB_SHOW_ALL);
     m_diskToolButton.SetSkin(FixedText::kSkinUsbDiskTool[0], FixedText::kSkinUsbDiskTool[1],
-                             FixedText::kSkinLinkHover, FixedText::kSkinFrameDisabled);
+                             FixedText::kSkinSharedHover, FixedText::kSkinSharedDisabled);
     m_diskToolButton.Create(FixedText::kUsbDiskToolCaption, WS_CHILD | WS_VISIBLE, CRect(520, 310, 610, 390), this,
                             IDC_USB_DISK_TOOL);
     m_volumeToolButton.SetSkin(FixedText::kSkinUsbVolumeTool[0], FixedText::kSkinUsbVolumeTool[1],
-                               FixedText::kSkinLinkHover, FixedText::kSkinFrameDisabled);
+                               FixedText::kSkinSharedHover, FixedText::kSkinSharedDisabled);
     m_volumeToolButton.Create(FixedText::kUsbVolumeToolCaption, WS_CHILD | WS_VISIBLE, CRect(630, 310, 720, 390),
                               this, IDC_USB_VOLUME_TOOL);
-    m_helpButton.SetSkin(FixedText::kSkinUsbHelp[0], FixedText::kSkinUsbHelp[1], FixedText::kSkinLinkHover,
-                         FixedText::kSkinFrameDisabled);
+    m_helpButton.SetSkin(FixedText::kSkinUsbHelp[0], FixedText::kSkinUsbHelp[1], FixedText::kSkinSharedHover,
+                         FixedText::kSkinSharedDisabled);
     m_helpButton.Create(FixedText::kUsbHelpCaption, WS_CHILD | WS_VISIBLE, CRect(740, 310, 830, 390), this, IDC_USB_HELP);
     SetButtonSkin(m_startButton, FixedText::kSkinUsbStart);
     m_startButton.Create(FixedText::kUsbStartCaption, WS_CHILD | WS_VISIBLE | WS_DISABLED,
                          CRect(145, 320, 325, 370), this, IDC_USB_START);
     m_bootOnlyButton.SetSkin(FixedText::kSkinUsbBootOnly[0], FixedText::kSkinUsbBootOnly[1],
-                             FixedText::kSkinUsbBootOnly[2], FixedText::kSkinFrameDisabled);
+                             FixedText::kSkinUsbBootOnly[2], FixedText::kSkinSharedDisabled);
     m_bootOnlyButton.Create(FixedText::kUsbBootOnlyCaption, WS_CHILD, CRect(35, 385, 215, 435), this,
                             IDC_USB_MAKE_BOOT_ONLY);
     m_withImageButton.SetSkin(FixedText::kSkinUsbWithImage[0], FixedText::kSkinUsbWithImage[1],
-                              FixedText::kSkinUsbWithImage[2], FixedText::kSkinFrameDisabled);
+                              FixedText::kSkinUsbWithImage[2], FixedText::kSkinSharedDisabled);
     m_withImageButton.Create(FixedText::kUsbWithImageCaption, WS_CHILD, CRect(260, 385, 440, 435), this,
                              IDC_USB_MAKE_WITH_IMAGE);
     m_imageList.CreateListWindow(this, CRect(20, 35, 477, 365));
@@ -588,11 +588,19 @@ void CUsbMaker::OnCandidateReady(const tagDownloadTaskItem& item) {
     if (item.kind == 2) m_events.SignalExtra();
 }
 
-void CUsbMaker::OnCandidateQueued(const tagDownloadTaskItem& item) {
-    if (GetTarvelApp()->m_debugMode) Notice(MB_ICONINFORMATION, TitleWith(item, L""), 0);
-}
-
 void CUsbMaker::OnBuildFinished() {}
+
+void CUsbMaker::BeforeFirstStep(const CArray<tagDownloadTaskItem>& queue) {
+    // Debug notes: one per queued file and one before the first step, each
+    // waited for here on the builder thread, so they come in order and
+    // before anything is downloaded.
+    if (!GetTarvelApp()->m_debugMode) return;
+    for (INT_PTR i = 0; i < queue.GetSize(); ++i)
+        Notice(MB_ICONINFORMATION, TitleWith(queue[i], FixedText::kUsbDebugQueuedSuffix), 0);
+    CString text;
+    text.Format(FixedText::kUsbDebugFirstStepFormat, (int)queue.GetSize());
+    Notice(MB_ICONINFORMATION, text, 0);
+}
 
 BOOL CUsbMaker::IsRequired(const tagDownloadTaskItem& item) { return item.file->m_requiredUsb != 0; }
 

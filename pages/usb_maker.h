@@ -88,8 +88,8 @@ public:
     void OnBuildStarted() override;
     void OnCandidateChecking(const tagDownloadTaskItem& item) override;
     void OnCandidateReady(const tagDownloadTaskItem& item) override;
-    void OnCandidateQueued(const tagDownloadTaskItem& item) override;
     void OnBuildFinished() override;
+    void BeforeFirstStep(const CArray<tagDownloadTaskItem>& queue) override;
     BOOL IsRequired(const tagDownloadTaskItem& item) override;
     void OnEntryCurrent(const tagDownloadTaskItem& item) override;
     void OnEntryRetry(const tagDownloadTaskItem&) override {}

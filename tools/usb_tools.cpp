@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/fixed_texts.h"
+#include "core/platform_seams.h"
 #include "disk/tool_files.h"
 #include "tools/boot_entry_tool.h"
 
@@ -448,9 +449,12 @@ int RunDiskTool(int argc, wchar_t** argv, IStorageCalls& storage, IBootHost& hos
 }
 
 int ToolMain(ToolFunction tool, int argc, wchar_t** argv) {
+    // The shipped tools keep the Win32 calls; the simulated machine's build
+    // of the same program binds its scenario here.
+    InstallPlatformSeams();
     CString message;
     ToolContext context = OwnToolContext();
-    int code = tool(argc, argv, Win32StorageCalls(), Win32BootHost(), context, message);
+    int code = tool(argc, argv, CurrentStorageCalls(), CurrentBootHost(), context, message);
     if (!message.IsEmpty()) {
         // UTF-8 so that the message reads the same in any console code page.
         fputs(Utf16ToUtf8(message).GetString(), stderr);

@@ -60,6 +60,8 @@ CStringA PartitionScript(int deviceNumber, const CStringArray& tokens, ULONGLONG
 BOOL PrepareBootRecord(const BYTE* record, DWORD recordSize, const BYTE* sector0, const CString& bootFile,
                        CArray<BYTE>& result, CString& reason);
 
-// The programs' entry: runs the tool with the Win32 seams and its own
-// context, prints the message (UTF-8) on the error output and returns the code.
+// The programs' entry: binds the platform seams (InstallPlatformSeams: the
+// Win32 calls in the shipped tools, the scenario in the simulated machine's
+// build), runs the tool with them and its own context, prints the message
+// (UTF-8) on the error output and returns the code.
 int ToolMain(ToolFunction tool, int argc, wchar_t** argv);

@@ -111,6 +111,40 @@ void AnswerNextMessageBox(bool first) {
     SetTimer(nullptr, 0, 50, AnswerTimer);
 }
 
+BoxAnswerer* BoxAnswerer::s_current = nullptr;
+
+BoxAnswerer::BoxAnswerer() : m_previous(s_current) {
+    s_current = this;
+    m_timer = SetTimer(nullptr, 0, 50, Answer);
+}
+
+BoxAnswerer::~BoxAnswerer() {
+    KillTimer(nullptr, m_timer);
+    s_current = m_previous;
+}
+
+bool BoxAnswerer::Shown(const wchar_t* part) const {
+    for (const std::wstring& t : texts)
+        if (t.find(part) != std::wstring::npos) return true;
+    return false;
+}
+
+void CALLBACK BoxAnswerer::Answer(HWND, UINT, UINT_PTR, DWORD) {
+    BoxAnswerer* self = s_current;
+    HWND box = FindMessageBox();
+    if (!box || !self || box == self->m_last) return;
+    self->m_last = box;
+    CMyMessageBox* dialog = static_cast<CMyMessageBox*>(CWnd::FromHandlePermanent(box));
+    self->texts.push_back(dialog ? std::wstring(dialog->m_message.GetString()) : L"");
+    bool first = true;
+    if (!self->script.empty()) {
+        first = self->script.front();
+        self->script.pop_front();
+    }
+    int button = first ? CMyMessageBox::kFirstButtonId : CMyMessageBox::kSecondButtonId;
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), (LPARAM)GetDlgItem(box, button));
+}
+
 int MessageBoxesAnswered() { return s_answered; }
 
 bool ClickListRow(COsListWndBase& list, int id) {

@@ -3,6 +3,7 @@
 // window made the way the program makes it.
 #pragma once
 
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -86,6 +87,27 @@ HWND FindMessageBox();
 void AnswerNextMessageBox(bool first);
 // How many boxes the timer has answered so far.
 int MessageBoxesAnswered();
+
+// While it lives, answers every program message box of this thread as it
+// shows, from a script of answers (the first button, Yes/OK, when the
+// script is empty), and records each box's text.
+class BoxAnswerer {
+public:
+    BoxAnswerer();
+    ~BoxAnswerer();
+    std::deque<bool> script;
+    std::vector<std::wstring> texts;
+    // Whether a recorded text holds `part`.
+    bool Shown(const wchar_t* part) const;
+    std::wstring Last() const { return texts.empty() ? std::wstring() : texts.back(); }
+
+private:
+    static void CALLBACK Answer(HWND, UINT, UINT_PTR, DWORD);
+    static BoxAnswerer* s_current;
+    UINT_PTR m_timer = 0;
+    HWND m_last = nullptr;
+    BoxAnswerer* m_previous = nullptr;
+};
 
 // Clicks the visible row of a list whose id is `id`, as the mouse does;
 // false when no shown row has it.

@@ -18,32 +18,9 @@
 #include "pages/hotkey_dlg.h"
 #include "pages/usb_maker.h"
 #include "pages_test_support.h"
+#include "support/test_files.h"
 
 namespace {
-
-// Answers every program message box of this thread as it shows, from a
-// script of answers (Yes/OK when the script is empty), and records its text.
-struct BoxAnswers {
-    std::deque<bool> script;
-    std::vector<std::wstring> texts;
-    HWND last = nullptr;
-};
-BoxAnswers* s_boxes = nullptr;
-
-void CALLBACK AnswerBoxes(HWND, UINT, UINT_PTR, DWORD) {
-    HWND box = FindMessageBox();
-    if (!box || !s_boxes || box == s_boxes->last) return;
-    s_boxes->last = box;
-    CMyMessageBox* dialog = static_cast<CMyMessageBox*>(CWnd::FromHandlePermanent(box));
-    s_boxes->texts.push_back(dialog ? std::wstring(dialog->m_message.GetString()) : L"");
-    bool first = true;
-    if (!s_boxes->script.empty()) {
-        first = s_boxes->script.front();
-        s_boxes->script.pop_front();
-    }
-    int button = first ? CMyMessageBox::kFirstButtonId : CMyMessageBox::kSecondButtonId;
-    PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), (LPARAM)GetDlgItem(box, button));
-}
 
 const wchar_t* const kWork = L"C:\\Work";
 const wchar_t* const kData = L"D:\\Data";
@@ -63,8 +40,6 @@ protected:
         saved.storagePass = app->m_storagePass;
         saved.usbPeIndex = app->m_usbPeIndex;
         saved.engine = app->m_downloadEngine;
-        s_boxes = &boxes;
-        timer = SetTimer(nullptr, 0, 50, AnswerBoxes);
         ASSERT_TRUE(window.Create());
         ASSERT_TRUE(window.WaitForCheck());
         Pump(100);
@@ -99,8 +74,6 @@ protected:
         // Whatever a test left running ends before the machine goes.
         page().StopJobs();
         PumpUntil([&] { return !page().WorkersRunning(); }, 30000);
-        KillTimer(nullptr, timer);
-        s_boxes = nullptr;
         CTarvelApp* app = GetTarvelApp();
         app->m_modulePath = saved.modulePath;
         app->m_workFolder = saved.workFolder;
@@ -138,11 +111,7 @@ protected:
     bool BackInViewOne(DWORD ms = 60000) {
         return PumpUntil([&] { return page().m_view == 1 && page().m_jobRunning == 0 && !page().m_makingDisk; }, ms);
     }
-    bool Shown(const wchar_t* text) const {
-        for (const std::wstring& t : boxes.texts)
-            if (t.find(text) != std::wstring::npos) return true;
-        return false;
-    }
+    bool Shown(const wchar_t* text) const { return boxes.Shown(text); }
     // Saves the page as drawn under the build folder.
     void Screenshot(const wchar_t* file) {
         page().RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW | RDW_ERASE);
@@ -150,6 +119,16 @@ protected:
         EXPECT_GT(CaptureWindow(page().GetSafeHwnd(), file), 20);
     }
     void ClickStart() { page().SendMessage(WM_COMMAND, MAKEWPARAM(IDC_USB_START, BN_CLICKED), 0); }
+    // Start with the boot environment still to fetch and no engine to be had.
+    void StartWithoutAnEngine() {
+        CTarvelApp* app = GetTarvelApp();
+        app->m_downloadEngine = nullptr;
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        app->m_workFolder = CString(temp) + L"kavetta_no_engine";
+        app->m_peImages[2].m_checkState = 0;
+        ClickStart();
+    }
 
     struct Saved {
         CString modulePath, workFolder, dataFolder;
@@ -162,8 +141,7 @@ protected:
     IStorageCalls* previousStorage = nullptr;
     IBootHost* previousHost = nullptr;
     MainWindowFixture window;
-    BoxAnswers boxes;
-    UINT_PTR timer = 0;
+    BoxAnswerer boxes;
 };
 
 TEST_F(UsbMakerPage, ListedDisksSelectTheFirstAndEnableStart) {
@@ -315,16 +293,28 @@ TEST_F(UsbMakerPage, WithTheConfigurationAndAFolderTheImageChoiceComesFirst) {
 }
 
 TEST_F(UsbMakerPage, AnUnavailableEngineReturnsToViewOneWithANotice) {
-    CTarvelApp* app = GetTarvelApp();
-    app->m_downloadEngine = nullptr;
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    app->m_workFolder = CString(temp) + L"kavetta_no_engine";
-    app->m_peImages[2].m_checkState = 0;
-    ClickStart();
+    StartWithoutAnEngine();
     ASSERT_TRUE(BackInViewOne());
     EXPECT_TRUE(Shown(FixedText::kUsbEngineUnavailable));
     EXPECT_TRUE(machine.runs.empty());
+}
+
+TEST_F(UsbMakerPage, DebugModeNotesEachQueuedFileThenTheFirstStepBeforeItRuns) {
+    CTarvelApp* app = GetTarvelApp();
+    const int savedDebug = app->m_debugMode;
+    app->m_debugMode = 1;
+    StartWithoutAnEngine();
+    const bool back = BackInViewOne();
+    app->m_debugMode = savedDebug;
+    ASSERT_TRUE(back);
+    // The erase warning, the queued file, the note before the first step,
+    // and only then what the first step found.
+    CString first;
+    first.Format(FixedText::kUsbDebugFirstStepFormat, 1);
+    const std::vector<std::wstring> expected = {std::wstring(L"pe10.wim") + FixedText::kUsbDebugQueuedSuffix,
+                                                first.GetString(), FixedText::kUsbEngineUnavailable};
+    ASSERT_EQ(4u, boxes.texts.size()) << Utf8Of(boxes.Last());
+    EXPECT_EQ(expected, std::vector<std::wstring>(boxes.texts.begin() + 1, boxes.texts.end()));
 }
 
 TEST_F(UsbMakerPage, MakesTheDiskAndReturnsToViewOne) {

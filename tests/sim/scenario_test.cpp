@@ -99,6 +99,25 @@ TEST(SimScenarioParse, BadScenariosSayWhatAndWhere) {
          "scenario.server.mirror: must be an address on http://127.0.0.1:"},
         {R"({"disks": [{"device": 0, "sizeGiB": 10}, {"device": 0, "sizeGiB": 10}]})",
          "scenario.disks[1].device: is used twice"},
+        // Partitions that tools make and remove.
+        {R"({"disks": [{"device": 0, "sizeGiB": 10, "partitions": [{"sizeGiB": 1, "appears": {}}]}]})",
+         "scenario.disks[0].partitions[0].appears: needs whenState"},
+        {R"({"disks": [{"device": 0, "sizeGiB": 10, "partitions": [{"sizeGiB": 1, "goes": {"afterQueries": 1}}]}]})",
+         "scenario.disks[0].partitions[0].goes: unknown key \"afterQueries\""},
+        {R"({"disks": [{"device": 0, "sizeGiB": 10, "partitions": [{"sizeGiB": 1, "startMiB": 0}]}]})",
+         "scenario.disks[0].partitions[0].startMiB: must be 1 or more"},
+        {R"({"disks": [{"device": 0, "sizeGiB": 10, "partitions": [{"sizeGiB": 1, "startMiB": 9300}]}]})",
+         "scenario.disks[0].partitions[0]: does not fit on the disk"},
+        {R"({"disks": [{"device": 0, "sizeGiB": 10, "partitions": [{"sizeGiB": 1, "appears": {"whenState": "a"},
+             "volume": {"letter": "E", "appears": {"whenState": "b"}}}]}]})",
+         "scenario.disks[0].partitions[0].volume.appears: the partition appears already"},
+        // A number is shared only by a partition that goes and one that appears.
+        {R"({"disks": [{"device": 0, "sizeGiB": 10, "partitions": [{"sizeGiB": 1, "goes": {"whenState": "a"}},
+             {"number": 1, "sizeGiB": 1, "goes": {"whenState": "b"}}]}]})",
+         "scenario.disks[0].partitions[1].number: is used twice on this disk"},
+        {R"({"disks": [{"device": 0, "sizeGiB": 10, "partitions": [{"sizeGiB": 1},
+             {"number": 1, "sizeGiB": 1, "appears": {"whenState": "b"}}]}]})",
+         "scenario.disks[0].partitions[1].number: is used twice on this disk"},
     };
     for (const Case& c : cases) {
         SimScenario scenario;
@@ -180,6 +199,37 @@ TEST_F(SimScenarioTest, ALetterAppearsWhenTheStateSaysSo) {
     SetSimState(L"usb-in");
     EXPECT_EQ(L"CDF", Drives());
     EXPECT_EQ(DRIVE_REMOVABLE, CurrentStorageCalls().DriveType(L"F:\\"));
+}
+
+TEST_F(SimScenarioTest, PartitionsAndVolumesAppearAndGoOnTheToolsTokens) {
+    // A stick whose old partition (F:) goes when it is cleared, and whose new
+    // partition 1 (H:) appears when it is made.
+    ASSERT_TRUE(WriteWholeFile(m_path, R"({"disks": [
+        {"device": 0, "sizeGiB": 10, "partitions": [{"sizeGiB": 1, "volume": {"letter": "C"}}]},
+        {"device": 1, "bus": "usb", "style": "mbr", "removable": true, "sizeGiB": 16, "partitions": [
+          {"type": "0x0C", "sizeGiB": 15, "volume": {"letter": "F"}, "goes": {"whenState": "kvtpart.exe|/del 1"}},
+          {"number": 1, "type": "0x0C", "startMiB": 15000, "sizeMiB": 500, "appears": {"whenState": "kvtpart.exe|/cre:EFI 1"},
+           "volume": {"letter": "H", "fileSystem": "FAT32", "label": "EFI"}}]}]})"));
+    Load();
+    auto partitions = [] {
+        CDiskInventory inventory;
+        inventory.Refresh();
+        std::wstring seen;
+        for (INT_PTR i = 0; i < inventory.m_totalPartitions.GetSize(); ++i)
+            seen += std::wstring(inventory.m_totalPartitions[i].key) + L" ";
+        return seen;
+    };
+    EXPECT_EQ(L"CF", Drives());
+    EXPECT_EQ(L"0:1 1:1 ", partitions());
+    SetSimState(L"kvtpart.exe|/del 1");
+    EXPECT_EQ(L"C", Drives());
+    EXPECT_EQ(L"0:1 ", partitions());
+    SetSimState(L"kvtpart.exe|/cre:EFI 1");
+    EXPECT_EQ(L"CH", Drives());
+    EXPECT_EQ(L"0:1 1:1 ", partitions());
+    wchar_t label[32] = {}, fileSystem[32] = {};
+    ASSERT_TRUE(CurrentStorageCalls().VolumeInformation(L"H:\\", label, 32, fileSystem, 32));
+    EXPECT_EQ(std::wstring(L"FAT32"), fileSystem);
 }
 
 TEST(SimScenarioCount, ALetterAppearsAfterSomeQueries) {

@@ -133,31 +133,48 @@ public:
         return FakeMachine::ProductVersion(path, version);
     }
 
-    // Letters whose condition now holds become present (queried: one more
-    // drive query was made).
+    // Letters whose condition now holds become present, and partitions and
+    // volumes whose state token the tools have set appear or go (queried:
+    // one more drive query was made).
     void Reveal(bool queried) {
         if (!g_state) return;
         if (queried) ++g_state->driveQueries;
+        const SimScenario& scenario = g_state->scenario;
         std::set<std::wstring> tokens;
         bool tokensRead = false;
-        for (size_t i = 0; i < volumes.size() && i < g_state->scenario.volumeAppearance.size(); ++i) {
-            const SimAppearance& when = g_state->scenario.volumeAppearance[i];
-            if (volumes[i].present) continue;
-            bool now = false;
-            if (when.afterQueries > 0 && g_state->driveQueries > when.afterQueries) now = true;
-            if (!when.stateToken.empty()) {
-                if (!tokensRead) {
-                    tokens = ReadStateTokens(SimStatePath());
-                    tokensRead = true;
-                }
-                if (tokens.count(when.stateToken)) now = true;
+        auto holds = [&](const std::wstring& token) {
+            if (token.empty()) return false;
+            if (!tokensRead) {
+                tokens = ReadStateTokens(SimStatePath());
+                tokensRead = true;
             }
-            if (now) {
-                volumes[i].present = true;
+            return tokens.count(token) != 0;
+        };
+        for (const SimScenario::PartitionLife& life : scenario.partitionLives) {
+            if (life.disk >= disks.size() || life.partition >= disks[life.disk].partitions.size()) continue;
+            FakePartition& partition = disks[life.disk].partitions[life.partition];
+            const bool present = (life.appears.empty() || holds(life.appears)) && !holds(life.goes);
+            if (present != partition.present)
+                Journal(std::wstring(present ? L"appear" : L"gone") + L" partition " +
+                        std::to_wstring(disks[life.disk].device) + L"-" + std::to_wstring(partition.number));
+            partition.present = present;
+        }
+        for (size_t i = 0; i < volumes.size() && i < scenario.volumeAppearance.size(); ++i) {
+            const SimAppearance& when = scenario.volumeAppearance[i];
+            bool appeared = volumes[i].present || !when.Later() ||
+                            (when.afterQueries > 0 && g_state->driveQueries > when.afterQueries) ||
+                            holds(when.stateToken);
+            const bool gone = i < scenario.volumeGoing.size() && holds(scenario.volumeGoing[i]);
+            const bool present = appeared && !gone;
+            if (present == volumes[i].present) continue;
+            volumes[i].present = present;
+            if (present)
                 for (FakeDisk& disk : disks)
                     if (disk.device == volumes[i].device) disk.present = true;
-                Journal(L"appear " + std::wstring(1, volumes[i].letter) + L":");
-            }
+            const std::wstring name = volumes[i].letter ? std::wstring(1, volumes[i].letter) + L":"
+                                                        : L"partition " + std::to_wstring(volumes[i].device) + L"-" +
+                                                              std::to_wstring(volumes[i].partition);
+            Journal((present ? L"appear " : L"gone ") + name);
         }
     }
 
@@ -199,6 +216,24 @@ public:
     }
     int RunProcessAndWait(const wchar_t* program, const wchar_t* arguments) override {
         std::wstring run = std::wstring(program ? program : L"") + L"|" + (arguments ? arguments : L"");
+        int device = -1;
+        const std::wstring toolKey = UsbToolCommandKey(program ? program : L"", arguments ? arguments : L"", device);
+        if (!toolKey.empty() && Win32BootHost().PathExists(Real(program).c_str())) {
+            // Our USB tools run for real: their simulated build checks the disk
+            // against this scenario (named by the environment it inherits) and
+            // records its own runs of diskpart. What a successful command did
+            // to the disk becomes a state token, on which the scenario's
+            // partitions and volumes appear and go, here and in the next tool.
+            {
+                Lock lock;
+                if (!g_state) return -1;
+                g_state->records.processRuns.push_back(run);
+            }
+            const int code = Win32BootHost().RunProcessAndWait(Real(program).c_str(), arguments);
+            Journal(L"run " + run + L" -> " + std::to_wstring(code));
+            if (code == 0) SetSimState((toolKey + L" " + std::to_wstring(device)).c_str());
+            return code;
+        }
         int code = 0;
         std::wstring token;
         {

@@ -135,10 +135,20 @@ GUID MakeId(int device, int number) {
     return id;
 }
 
+// The token of {"whenState": token}, where only that key is allowed.
+std::wstring StateToken(const Json::Value& object, const char* key, const std::string& where) {
+    if (!object.isMember(key)) return std::wstring();
+    const std::string at = where + "." + key;
+    OnlyKeys(object[key], at, {"whenState"});
+    std::wstring token = Wide(Text(object[key], "whenState", at, ""));
+    if (token.empty()) Fail(at, "needs whenState");
+    return token;
+}
+
 void ReadVolume(const Json::Value& v, const std::string& where, const FakeDisk& disk, const FakePartition& partition,
-                SimScenario& out) {
+                const std::wstring& partitionAppears, const std::wstring& partitionGoes, SimScenario& out) {
     OnlyKeys(v, where, {"letter", "fileSystem", "label", "freeGiB", "freeMiB", "freeBytes", "driveType",
-                        "systemVersion", "refuseNewFolders", "appears", "files"});
+                        "systemVersion", "refuseNewFolders", "appears", "goes", "files"});
     FakeVolume volume;
     volume.letter = v.isMember("letter") ? Letter(v, "letter", where) : 0;
     volume.device = disk.device;
@@ -162,6 +172,14 @@ void ReadVolume(const Json::Value& v, const std::string& where, const FakeDisk& 
         if (!volume.letter) Fail(where + ".appears", "only a volume with a letter can appear later");
         volume.present = false;
     }
+    if (!partitionAppears.empty()) {
+        // The volume comes with its partition.
+        if (when.Later()) Fail(where + ".appears", "the partition appears already");
+        when.stateToken = partitionAppears;
+        volume.present = false;
+    }
+    std::wstring goes = StateToken(v, "goes", where);
+    if (goes.empty()) goes = partitionGoes;
     if (Flag(v, "refuseNewFolders", where, false)) {
         if (!volume.letter) Fail(where + ".refuseNewFolders", "needs a letter");
         out.refusingLetters.insert(volume.letter);
@@ -180,6 +198,7 @@ void ReadVolume(const Json::Value& v, const std::string& where, const FakeDisk& 
     }
     out.volumes.push_back(volume);
     out.volumeAppearance.push_back(when);
+    out.volumeGoing.push_back(goes);
 }
 
 void ReadDisk(const Json::Value& d, const std::string& where, SimScenario& out) {
@@ -190,8 +209,11 @@ void ReadDisk(const Json::Value& d, const std::string& where, SimScenario& out) 
     if (disk.device < 0 || disk.device > 99) Fail(where + ".device", "must be 0 to 99");
     for (const FakeDisk& other : out.disks)
         if (other.device == disk.device) Fail(where + ".device", "is used twice");
-    disk.path = L"\\\\?\\simdisk#" + std::to_wstring(disk.device) + L"#{53FE1D7A-5350-4B56-8D00-53494D000000}";
     disk.bus = (STORAGE_BUS_TYPE)Named(d, "bus", where, kBusNames, sizeof(kBusNames) / sizeof(NamedValue), BusTypeSata);
+    // Interface paths as Windows names them: a USB mass-storage disk's begins
+    // with the USB storage driver's name, which the USB disk list goes by.
+    disk.path = (disk.bus == BusTypeUsb ? L"\\\\?\\usbstor#disk&ven_sim#" : L"\\\\?\\simdisk#") +
+                std::to_wstring(disk.device) + L"#{53FE1D7A-5350-4B56-8D00-53494D000000}";
     std::string style = Text(d, "style", where, "gpt");
     if (style == "gpt") disk.layout = FakeLayout::Gpt;
     else if (style == "mbr") disk.layout = FakeLayout::Mbr;
@@ -211,10 +233,22 @@ void ReadDisk(const Json::Value& d, const std::string& where, SimScenario& out) 
     for (Json::ArrayIndex i = 0; i < parts.size(); ++i) {
         std::string at = At(where, "partitions", i);
         const Json::Value& p = parts[i];
-        OnlyKeys(p, at, {"number", "sizeMiB", "sizeGiB", "type", "active", "name", "volume"});
+        OnlyKeys(p, at, {"number", "sizeMiB", "sizeGiB", "startMiB", "type", "active", "name", "volume", "appears",
+                         "goes"});
         FakePartition part;
         part.number = Whole(p, "number", at, (int)i + 1);
+        if (p.isMember("startMiB")) {
+            double startMiB = Number(p, "startMiB", at, 0);
+            if (startMiB < 1) Fail(at + ".startMiB", "must be 1 or more");
+            start = (LONGLONG)(startMiB * kMiB);
+        }
         part.startBytes = start;
+        SimScenario::PartitionLife life;
+        life.disk = out.disks.size();
+        life.partition = disk.partitions.size();
+        life.appears = StateToken(p, "appears", at);
+        life.goes = StateToken(p, "goes", at);
+        part.present = life.appears.empty();
         part.lengthBytes = Bytes(p, at, "sizeMiB", "sizeGiB", nullptr, 0);
         if (part.lengthBytes <= 0) Fail(at, "needs sizeMiB or sizeGiB");
         start += part.lengthBytes;
@@ -241,10 +275,22 @@ void ReadDisk(const Json::Value& d, const std::string& where, SimScenario& out) 
             part.hiddenSectors = (DWORD)(part.startBytes / 512);
             if (p.isMember("name")) Fail(at + ".name", "is for GPT disks");
         }
-        for (const FakePartition& other : disk.partitions)
-            if (other.number == part.number) Fail(at + ".number", "is used twice on this disk");
+        // Two partitions share a number only when one goes before the other appears.
+        for (size_t o = 0; o < disk.partitions.size(); ++o) {
+            if (disk.partitions[o].number != part.number) continue;
+            std::wstring otherAppears, otherGoes;
+            for (const SimScenario::PartitionLife& other : out.partitionLives)
+                if (other.disk == life.disk && other.partition == o) {
+                    otherAppears = other.appears;
+                    otherGoes = other.goes;
+                }
+            if (!((!otherGoes.empty() && !life.appears.empty()) || (!life.goes.empty() && !otherAppears.empty())))
+                Fail(at + ".number", "is used twice on this disk");
+        }
         disk.partitions.push_back(part);
-        if (p.isMember("volume")) ReadVolume(p["volume"], at + ".volume", disk, part, out);
+        if (!life.appears.empty() || !life.goes.empty()) out.partitionLives.push_back(life);
+        if (p.isMember("volume"))
+            ReadVolume(p["volume"], at + ".volume", disk, part, life.appears, life.goes, out);
     }
     // A disk whose every volume appears later is plugged in later.
     if (out.volumes.size() > firstVolume) {

@@ -10,6 +10,11 @@
 //       "sizeGiB": number,
 //       "partitions": [ {
 //           "number": n (default: position + 1), "sizeMiB" or "sizeGiB": number,
+//           "startMiB": number (default: where the partition before it ends),
+//           "appears": {"whenState": token}, "goes": {"whenState": token} (a partition that a
+//                         tool makes or removes: it is in the layout, with its volume, only from /
+//                         until the state file holds token; two partitions may share a number
+//                         when one goes before the other appears),
 //           "type": "efi"|"msr"|"basic"|"recovery" (GPT) or an MBR type byte such as "0x07",
 //           "active": bool (MBR), "name": text (GPT),
 //           "volume": {                     (absent: a partition without a volume)
@@ -21,6 +26,8 @@
 //               "refuseNewFolders": bool (no folder can be made on this drive),
 //               "appears": {"afterQueries": n} | {"whenState": token}  (a letter that appears
 //                         later: after n drive-letter queries, or once the state file holds token),
+//               "goes": {"whenState": token} (the volume and its letter go once the state file
+//                         holds token),
 //               "files": [ {"path": "KavettaData\\kvt10pe.wim", "sizeBytes": n, "text": "..."} ]
 //                         (made by prepare_scenario.py in the drive's backing folder: drives\<letter>,
 //                          or drives\part-<device>-<number> for a volume without a letter, which
@@ -36,6 +43,14 @@
 //   "realHostRule": true|false (default false: stand-in boot files are accepted),
 //   "tools": { "<tool file base name>": {"exitCode": n, "setState": token, "output": text} }
 //            (read by the recording tools of the test tools payload)
+//
+// Our USB disk tools (kvtprep, kvtpart, kvtmbr, kvtdisk) are not answered
+// from "processes": the simulated machine runs the simulated build of the
+// tool itself, which checks the disk against the scenario and records its
+// own runs of diskpart; when it succeeds, the state file gets the token
+// "<tool>|<command> <device>", e.g. "kvtpart.exe|/cre:EFI 1" (commands:
+// prep, /del, /cre:EFI, /act, /cre:DATA, /partitions, /mbr, /restore), on
+// which partitions and volumes appear and go.
 //   "server": { "mode": "normal"|"noconfig", "paths": {...}, "shares": {...}
 //               (the catalogue server's routes for this scenario, see catalogue_server.py),
 //               "mirror": "http://127.0.0.1:PORT/NAME/kavetta.ini" (set by prepare_scenario.py) }
@@ -68,6 +83,13 @@ struct SimScenario {
     std::vector<FakeDisk> disks;
     std::vector<FakeVolume> volumes;
     std::vector<SimAppearance> volumeAppearance;  // one per volume
+    std::vector<std::wstring> volumeGoing;        // one per volume: the token it goes on, or empty
+    // Partitions that appear or go on a state token, by disk and partition index.
+    struct PartitionLife {
+        size_t disk = 0, partition = 0;
+        std::wstring appears, goes;
+    };
+    std::vector<PartitionLife> partitionLives;
     std::map<wchar_t, UINT> otherDrives;
     std::set<wchar_t> refusingLetters;
     std::wstring osDescription;

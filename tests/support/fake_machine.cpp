@@ -118,7 +118,7 @@ BOOL FakeMachine::IoControl(HANDLE device, DWORD code, const void* in, DWORD inS
                 const PARTITION_INFORMATION_EX& entry = layout->PartitionEntry[e];
                 if (entry.PartitionLength.QuadPart == 0) continue;
                 for (const FakePartition& p : d.partitions) {
-                    if (p.startBytes != entry.StartingOffset.QuadPart) continue;
+                    if (!p.present || p.startBytes != entry.StartingOffset.QuadPart) continue;
                     FakePartition moved = p;
                     moved.number = (int)table.size() + 1;
                     moved.active = entry.Mbr.BootIndicator != 0;
@@ -126,6 +126,9 @@ BOOL FakeMachine::IoControl(HANDLE device, DWORD code, const void* in, DWORD inS
                     table.push_back(moved);
                 }
             }
+            // Partitions the layout does not show yet (or any more) stay as they are.
+            for (const FakePartition& p : d.partitions)
+                if (!p.present) table.push_back(p);
             d.partitions = table;
             log.push_back(L"layout " + std::to_wstring(d.device) + L" " + order);
             return TRUE;
@@ -185,7 +188,11 @@ BOOL FakeMachine::IoControl(HANDLE device, DWORD code, const void* in, DWORD inS
         case IOCTL_DISK_GET_DRIVE_LAYOUT_EX: {
             if (d.layout == FakeLayout::Fails) return FALSE;
             const size_t header = offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry);
-            size_t entries = d.layout == FakeLayout::Raw ? 0 : d.partitions.size();
+            std::vector<const FakePartition*> shown;
+            if (d.layout != FakeLayout::Raw)
+                for (const FakePartition& p : d.partitions)
+                    if (p.present) shown.push_back(&p);
+            size_t entries = shown.size();
             std::vector<BYTE> answer(header + entries * sizeof(PARTITION_INFORMATION_EX));
             if (answer.size() > outSize) {
                 SetLastError(ERROR_INSUFFICIENT_BUFFER);
@@ -197,7 +204,7 @@ BOOL FakeMachine::IoControl(HANDLE device, DWORD code, const void* in, DWORD inS
                                                                    : PARTITION_STYLE_RAW;
             layout->PartitionCount = (DWORD)(entries + d.extraPartitionCount);
             for (size_t i = 0; i < entries; ++i) {
-                const FakePartition& p = d.partitions[i];
+                const FakePartition& p = *shown[i];
                 PARTITION_INFORMATION_EX& e = layout->PartitionEntry[i];
                 e.PartitionStyle = (PARTITION_STYLE)layout->PartitionStyle;
                 e.StartingOffset.QuadPart = p.startBytes;

@@ -20,6 +20,7 @@ enum class FakeLayout { Mbr, Gpt, Raw, Fails };
 
 struct FakePartition {
     int number = 1;
+    bool present = true;  // false: not in the layout (a partition made or removed later)
     LONGLONG startBytes = 1048576;
     LONGLONG lengthBytes = 0;
     // MBR entries
@@ -96,6 +97,12 @@ struct FakeUsbToolScript {
     // Called after a run of the key did its work (the machine changing under the writer).
     std::map<std::wstring, std::function<void(FakeMachine&)>> after;
 };
+
+// How the simulated USB tools name a command: "<tool>|<command>" (for
+// example "kvtpart.exe|/cre:EFI", the keys of FakeUsbToolScript) and the
+// device number it addresses (the partitioning tool's disk number less one);
+// empty for a program that is not one of them.
+std::wstring UsbToolCommandKey(const std::wstring& program, const std::wstring& arguments, int& device);
 
 struct DosDefinition {
     DWORD flags;

@@ -63,13 +63,13 @@ void FakeMachine::RemoveVolume(size_t index) {
     volumes.erase(volumes.begin() + (long)index);
 }
 
-int FakeMachine::SimulateUsbTool(const std::wstring& program, const std::wstring& arguments) {
+std::wstring UsbToolCommandKey(const std::wstring& program, const std::wstring& arguments, int& device) {
     const std::wstring tool = FileNameOf(program);
     const std::vector<std::wstring> tokens = Tokens(arguments);
     std::wstring command;
-    int device = -1;
+    device = -1;
     if (tool == FixedText::kUsbPartitionTool) {
-        if (tokens.empty()) return 1;
+        if (tokens.empty()) return std::wstring();
         device = _wtoi(tokens[0].c_str()) - 1;
         command = Has(tokens, L"/del") ? L"/del" : Has(tokens, L"/act") ? L"/act"
                   : Value(tokens, L"/v:") == L"EFI"                      ? L"/cre:EFI"
@@ -84,9 +84,17 @@ int FakeMachine::SimulateUsbTool(const std::wstring& program, const std::wstring
         device = tokens.empty() ? -1 : _wtoi(tokens[0].c_str());
         command = L"/restore";
     } else {
-        return 0;
+        return std::wstring();
     }
-    const std::wstring key = tool + L"|" + command;
+    return tool + L"|" + command;
+}
+
+int FakeMachine::SimulateUsbTool(const std::wstring& program, const std::wstring& arguments) {
+    const std::vector<std::wstring> tokens = Tokens(arguments);
+    int device = -1;
+    const std::wstring key = UsbToolCommandKey(program, arguments, device);
+    if (key.empty()) return FileNameOf(program) == FixedText::kUsbPartitionTool ? 1 : 0;
+    const std::wstring command = key.substr(key.find(L'|') + 1);
     int code = 0;
     auto scripted = usbTools.exitCodes.find(key);
     if (scripted != usbTools.exitCodes.end()) code = scripted->second;

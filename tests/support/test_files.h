@@ -9,6 +9,9 @@
 std::wstring MakeTempFolder(const wchar_t* tag);
 // Deletes a folder and everything below it (read-only files included).
 void RemoveTree(const std::wstring& folder);
+// Copies a folder's files and subfolders into `to` (made when missing);
+// false when anything could not be copied.
+bool CopyTree(const std::wstring& from, const std::wstring& to);
 std::string ReadWholeFile(const std::wstring& path);
 bool WriteWholeFile(const std::wstring& path, const std::string& data);
 bool FileExists(const std::wstring& path);
