@@ -84,6 +84,18 @@ void COsSelectDlg::CheckTabButton(int tab) {
     TabButton(tab).SendMessage(BM_SETCHECK, BST_CHECKED);
 }
 
+void COsSelectDlg::ClearLists() {
+    for (int t = 1; t <= 3; ++t) {
+        COsListWndBase& list = ListOfTab(t);
+        list.RemoveAllItems();
+        list.m_selectedId = -1;
+        if (list.GetSafeHwnd()) {
+            list.RecalcLayout();
+            list.Invalidate();
+        }
+    }
+}
+
 void COsSelectDlg::FillLists() {
     m_categoryList.RemoveAllItems();
     m_recommendList1View.RemoveAllItems();

@@ -36,6 +36,8 @@ public:
     // configuration asks for the recommendations first, else tab 1). The
     // main window calls it after every check with a full result.
     void FillLists();
+    // Empties the three lists (nothing selected) until the next FillLists.
+    void ClearLists();
 
     // The list window of a tab (1..3).
     COsListWndBase& ListOfTab(int tab);

@@ -118,6 +118,8 @@ BOOL COsinfoDlg::OnInitDialog() {
 void COsinfoDlg::StartCheck() {
     if (ThreadStillRunning(m_checkSystemThread)) return;
     if (m_checkSystemThread) CloseHandle(m_checkSystemThread);
+    // The worker rebuilds the catalogue: nothing may keep pointing into it.
+    if (CTarvelDlg* main = CTarvelDlg::FromApp()) main->ForgetCatalogueLists();
     InterlockedExchange(&m_stopRequested, 0);
     CWnd* parent = GetParent();
     m_mainWindow = parent ? parent->GetSafeHwnd() : nullptr;

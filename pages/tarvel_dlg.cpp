@@ -464,6 +464,11 @@ bool CTarvelDlg::CatalogueInUse() {
     return m_downloadPage->HoldsTasks() || m_usbPage->HoldsTasks() || m_ghostPage->HoldsTasks();
 }
 
+void CTarvelDlg::ForgetCatalogueLists() {
+    if (m_selectPage) m_selectPage->ClearLists();
+    if (m_usbPage) m_usbPage->ClearImageList();
+}
+
 void CTarvelDlg::ConfirmExit() {
     const wchar_t* question = FixedText::kExitQuestionPlain;
     enum { kNone, kDownload, kUsb, kBackup } stop = kNone;

@@ -60,6 +60,10 @@ public:
     // Whether a page's download tasks point into the catalogue (a new check
     // would rebuild it under them).
     bool CatalogueInUse();
+    // Empties every list that points into the catalogue (the picker's three
+    // lists, the USB page's image list): a check rebuilds the catalogue, and
+    // only a full result fills them again.
+    void ForgetCatalogueLists();
     // Waits, pumping messages, until no page's worker runs or `ms` passes;
     // true when none runs.
     bool WaitForWorkers(DWORD ms);

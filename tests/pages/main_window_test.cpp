@@ -10,6 +10,7 @@
 #include "core/tarvel_app.h"
 #include "pages/backup_dlg.h"
 #include "pages/os_download_dlg.h"
+#include "pages/os_select_dlg.h"
 #include "pages/osinfo_dlg.h"
 #include "pages/usb_maker.h"
 #include "pages_test_support.h"
@@ -318,3 +319,42 @@ TEST_F(MainWindow, ExitWaitsForTheCheckWorker) {
 }
 
 }  // namespace
+
+TEST_F(MainWindow, ACheckFirstForgetsTheListsThatPointIntoTheCatalogue) {
+    CTarvelApp* app = GetTarvelApp();
+    const int savedStart1 = app->m_recommend1Start, savedStart2 = app->m_recommend2Start,
+              savedShowMain = app->m_usbShowMain, savedOrder = app->m_usbListOrder;
+    for (int i = 0; i < 3; ++i) {
+        COnlinefileinfo image;
+        image.m_title.Format(L"系统 %d", i);
+        image.m_usbOffer = 1;
+        app->m_osImages.Add(image);
+    }
+    app->m_recommend1Start = 1;
+    app->m_recommend2Start = 2;
+    app->m_usbShowMain = 1;
+    app->m_usbListOrder = 0;
+    Send(WM_LISTS_REFRESH);
+    COsSelectDlg& picker = *dlg().m_selectPage;
+    CUsbMaker& usb = *dlg().m_usbPage;
+    INT_PTR filled = 0;
+    for (int t = 1; t <= 3; ++t) filled += picker.ListOfTab(t).m_items.GetSize();
+    EXPECT_GT(filled, 0);
+    EXPECT_GT(usb.m_imageList.m_items.GetSize(), 0);
+
+    // The check rebuilds the catalogue: the lists are empty from its start,
+    // before its worker touches the catalogue.
+    dlg().m_osinfoPage->SendMessage(WM_COMMAND, MAKEWPARAM(IDC_RECHECK, BN_CLICKED), 0);
+    for (int t = 1; t <= 3; ++t) {
+        EXPECT_EQ(0, picker.ListOfTab(t).m_items.GetSize()) << t;
+        EXPECT_EQ(-1, picker.ListOfTab(t).m_selectedId) << t;
+    }
+    EXPECT_EQ(0, usb.m_imageList.m_items.GetSize());
+    EXPECT_EQ(-1, usb.m_imageList.m_selectedId);
+    EXPECT_TRUE(window.WaitForCheck());
+    app->m_osImages.RemoveAll();
+    app->m_recommend1Start = savedStart1;
+    app->m_recommend2Start = savedStart2;
+    app->m_usbShowMain = savedShowMain;
+    app->m_usbListOrder = savedOrder;
+}
