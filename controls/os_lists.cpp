@@ -123,6 +123,14 @@ void COsListWndBase::RemoveAllItems() {
     m_visibleCount = 0;
 }
 
+void COsListWndBase::ForgetItems() {
+    RemoveAllItems();
+    m_selectedId = -1;
+    if (!GetSafeHwnd()) return;
+    RecalcLayout();
+    Invalidate();
+}
+
 void COsListWndBase::ClearVisibleItems() {
     if (m_visible.IsEmpty()) return;
     m_totalHeight = 0;

@@ -63,6 +63,9 @@ public:
     // Deletes every item and empties the rows; the selected id, the hover
     // index and the last toggled id stay.
     void RemoveAllItems();
+    // Empties the list with nothing selected, and redraws it when it is shown
+    // (the items point into the catalogue, which is about to change).
+    void ForgetItems();
     void ClearVisibleItems();
     void IndexVisibleItems();
     virtual void RecalcLayout() = 0;

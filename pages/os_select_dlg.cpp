@@ -85,15 +85,7 @@ void COsSelectDlg::CheckTabButton(int tab) {
 }
 
 void COsSelectDlg::ClearLists() {
-    for (int t = 1; t <= 3; ++t) {
-        COsListWndBase& list = ListOfTab(t);
-        list.RemoveAllItems();
-        list.m_selectedId = -1;
-        if (list.GetSafeHwnd()) {
-            list.RecalcLayout();
-            list.Invalidate();
-        }
-    }
+    for (int t = 1; t <= 3; ++t) ListOfTab(t).ForgetItems();
 }
 
 void COsSelectDlg::FillLists() {

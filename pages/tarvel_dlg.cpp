@@ -466,7 +466,7 @@ bool CTarvelDlg::CatalogueInUse() {
 
 void CTarvelDlg::ForgetCatalogueLists() {
     if (m_selectPage) m_selectPage->ClearLists();
-    if (m_usbPage) m_usbPage->ClearImageList();
+    if (m_usbPage) m_usbPage->m_imageList.ForgetItems();
 }
 
 void CTarvelDlg::ConfirmExit() {

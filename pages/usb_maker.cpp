@@ -186,15 +186,6 @@ void CUsbMaker::RefreshDeviceList() {
     });
 }
 
-void CUsbMaker::ClearImageList() {
-    m_imageList.RemoveAllItems();
-    m_imageList.m_selectedId = -1;
-    if (m_imageList.GetSafeHwnd()) {
-        m_imageList.RecalcLayout();
-        m_imageList.Invalidate();
-    }
-}
-
 void CUsbMaker::FillImageList() {
     CTarvelApp* app = GetTarvelApp();
     m_imageList.RemoveAllItems();

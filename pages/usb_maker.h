@@ -45,8 +45,6 @@ public:
     void RefreshDeviceList();
     // Fills the image list from the catalogue by the USB list switches.
     void FillImageList();
-    // Empties the image list (nothing selected) until the next FillImageList.
-    void ClearImageList();
     bool HoldsTasks() const { return m_jobRunning != 0; }
 
     void StopJobs() override;
