@@ -24,7 +24,8 @@ if [ ! -f "$build/build.ninja" ]; then
 fi
 cmake --build "$build" -j4 --target kavetta-sim ksim_catalogue
 
-export WINEPREFIX="$build/wineprefix"
+# The tests' 32-bit prefix (with wine64 installed a new prefix is 64-bit unless WINEARCH says).
+export WINEARCH=win32 WINEPREFIX="$build/wineprefix"
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEDEBUG="${WINEDEBUG:--all}"
 

@@ -11,11 +11,15 @@ prefix="${KAVETTA_DEPS_PREFIX:-/opt/kavetta-deps}"
 packages=(
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
   libz-mingw-w64-dev cmake ninja-build make
-  wine wine32:i386 xvfb xauth fonts-wqy-microhei
+  wine wine32:i386 wine64 xvfb xauth fonts-wqy-microhei
   7zip googletest dpkg-dev python3 python3-pil imagemagick
   locales openssl
 )
 
+# wine32 runs our 32-bit programs on 32-bit Windows; wine64 beside it makes
+# the 64-bit Windows of the third test run (our programs under WoW64). With
+# both, a new prefix is 64-bit unless WINEARCH says otherwise: the scripts
+# always say.
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -2,11 +2,21 @@
 # Creates the private Wine prefix of the tests on first use, without the Mono
 # and Gecko installers, and maps the UI's Chinese font names to a font that
 # is installed here so that Chinese text does not render as boxes.
+#
+# The prefix's architecture is WINEARCH's (win32 when unset: 32-bit Windows;
+# win64: 64-bit Windows, on which our 32-bit programs run under WoW64). The
+# stamp records it: a prefix of the other architecture, or one from before
+# the stamp said, is made anew.
 set -euo pipefail
 prefix="$1"
+export WINEARCH="${WINEARCH:-win32}"
+case "$WINEARCH" in
+  win32|win64) ;;
+  *) echo "WINEARCH must be win32 or win64, not '$WINEARCH'"; exit 2 ;;
+esac
 export WINEPREFIX="$prefix"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
-stamp="$prefix/.kavetta-prefix-2"
+stamp="$prefix/.kavetta-prefix-3"
 
 # Wine links the user's shell folders (Desktop, Documents, Downloads, ...) to
 # the host's home folders. The program writes backups and shortcuts there,
@@ -21,10 +31,23 @@ own_shell_folders() {
   done
 }
 
-if [ -f "$stamp" ]; then
+# The architecture Wine wrote into the prefix when it made it.
+made_as=$(sed -n 's/^#arch=//p' "$prefix/system.reg" 2>/dev/null | head -n 1 || true)
+# A complete prefix of the stamp before this one: it was made 32-bit.
+if [ -f "$prefix/.kavetta-prefix-2" ] && [ ! -f "$stamp" ] && [ "${made_as:-win32}" = "$WINEARCH" ]; then
+  echo "arch=$WINEARCH" >"$stamp"
+fi
+if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "arch=$WINEARCH" ] && [ "${made_as:-$WINEARCH}" = "$WINEARCH" ]; then
   own_shell_folders
   exit 0
 fi
+if [ -d "$prefix/dosdevices" ] || [ -f "$prefix/system.reg" ] || [ -f "$prefix/.kavetta-prefix-2" ]; then
+  # A prefix of the other architecture, or one left half made: made anew.
+  echo "Wine prefix $prefix is not a complete $WINEARCH prefix of ours: making it anew"
+  wineserver -k >/dev/null 2>&1 || true
+  rm -rf "$prefix"
+fi
+mkdir -p "$(dirname "$prefix")"
 
 wineboot -i >/dev/null 2>&1 || true
 wineserver -w
@@ -45,4 +68,4 @@ reg="$prefix/kavetta-fonts.reg"
 wine regedit /S "$(winepath -w "$reg")" >/dev/null 2>&1
 wineserver -w
 own_shell_folders
-touch "$stamp"
+echo "arch=$WINEARCH" >"$stamp"

@@ -5,7 +5,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="${KAVETTA_BUILD_DIR:-$root/build}"
-export WINEPREFIX="$build/wineprefix"
+# The tests' 32-bit prefix (with wine64 installed a new prefix is 64-bit unless WINEARCH says).
+export WINEARCH=win32 WINEPREFIX="$build/wineprefix"
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEDEBUG="${WINEDEBUG:--all}"
 "$root/scripts/wine-prefix.sh" "$WINEPREFIX"

@@ -12,6 +12,11 @@
 # trusted there and nowhere else, and the host is left as it was. The cases
 # find the server's certificate and key through KAVETTA_TRUSTED_TLS.
 #
+# Each program has its own prefix (beside the run's, <prefix>-tls-<program>,
+# of the run's architecture) and its own certificate folder (in the test
+# run's folder, KAVETTA_TEST_RUN_DIR), so that entries and runs side by side
+# never share a wineserver or a key.
+#
 # Exit 77 (reported by CTest as skipped; the reason is printed on a line
 # starting "SKIPPED:") when no namespace can be made here, e.g. when not run
 # as root.
@@ -21,8 +26,8 @@ filter="$2"
 here=$(cd "$(dirname "$0")" && pwd)
 name=$(basename "$program" .exe)
 base="${WINEPREFIX:-$(dirname "$program")/../wineprefix}"
-prefix="$base-tls"
-work="$(dirname "$program")/trusted-tls-$name"
+prefix="$base-tls-$name"
+work="${KAVETTA_TEST_RUN_DIR:-$(dirname "$program")}/trusted-tls-$name"
 bundle=/etc/ssl/certs/ca-certificates.crt
 
 skip() {

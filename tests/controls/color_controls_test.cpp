@@ -42,11 +42,11 @@ TEST_F(ColourFixture, ColourButtonFills) {
     RECT r;
     b.GetWindowRect(&r);
     SetCursorPos(r.left + 50, r.top + 17);
-    ASSERT_TRUE(PumpUntil([&] { return b.IsHovering(); }, 3000));
+    ASSERT_TRUE(PumpUntil([&] { return b.IsHovering(); }, 60000));
     DrawButton(b, s, 0);
     EXPECT_TRUE(Near(kHoverBack, s.At(50, 17), 2));
     SetCursorPos(r.left + 500, r.top + 400);
-    EXPECT_TRUE(PumpUntil([&] { return !b.IsHovering(); }, 3000));
+    EXPECT_TRUE(PumpUntil([&] { return !b.IsHovering(); }, 60000));
 }
 
 TEST_F(ColourFixture, ColourButtonTextIsCentredAndClippedToTheInnerRectangle) {

@@ -245,14 +245,58 @@ bool Near(COLORREF a, COLORREF b, int tolerance) {
 
 // Copies a window's area of the screen; the number of distinct colours tells
 // whether anything was drawn. Saved as PNG.
-int CaptureWindow(HWND h, const wchar_t* file) {
+namespace {
+
+// The samples of a picture that two captures are compared by.
+std::vector<COLORREF> Samples(const MemSurface& shot) {
+    std::vector<COLORREF> samples;
+    for (int y = 0; y < shot.h; y += 3)
+        for (int x = 0; x < shot.w; x += 3) samples.push_back(shot.At(x, y));
+    return samples;
+}
+
+}  // namespace
+
+void CaptureScreenOf(HWND h, MemSurface& shot, bool pump) {
+    // The test programs of a run share its display and run side by side:
+    // another program's window may lie over this one, and another program
+    // may be capturing at this moment. So the capture takes the run's turn
+    // (a mutex of the Wine session), raises the window above every other,
+    // repaints it, and copies the screen until two copies agree (the
+    // display shows the raised window once it has drawn it).
+    HANDLE turn = CreateMutexW(nullptr, FALSE, L"Local\KavettaTestScreenCapture");
+    if (turn) WaitForSingleObject(turn, 120000);
+    HWND top = GetAncestor(h, GA_ROOT);
+    if (!top) top = h;
+    const bool wasTopmost = (GetWindowLongW(top, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+    SetWindowPos(top, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    RedrawWindow(top, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    RECT r;
+    GetWindowRect(h, &r);
+    std::vector<COLORREF> last;
+    for (int attempt = 0; attempt < (pump ? 40 : 1); ++attempt) {
+        if (pump) Pump(attempt == 0 ? 0 : 50);
+        GdiFlush();
+        HDC screen = GetDC(nullptr);
+        BitBlt(shot.dc(), 0, 0, shot.w, shot.h, screen, r.left, r.top, SRCCOPY);
+        ReleaseDC(nullptr, screen);
+        std::vector<COLORREF> now = Samples(shot);
+        if (attempt > 0 && now == last) break;
+        last.swap(now);
+    }
+    if (!wasTopmost) SetWindowPos(top, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    if (turn) {
+        ReleaseMutex(turn);
+        CloseHandle(turn);
+    }
+}
+
+int CaptureWindow(HWND h, const wchar_t* file, bool pump) {
     RECT r;
     GetWindowRect(h, &r);
     int w = r.right - r.left, ht = r.bottom - r.top;
     MemSurface shot(w, ht, RGB(0, 0, 0));
-    HDC screen = GetDC(nullptr);
-    BitBlt(shot.dc(), 0, 0, w, ht, screen, r.left, r.top, SRCCOPY);
-    ReleaseDC(nullptr, screen);
+    CaptureScreenOf(h, shot, pump);
     std::set<COLORREF> colours;
     for (int y = 0; y < ht; y += 3)
         for (int x = 0; x < w; x += 3) colours.insert(shot.At(x, y));

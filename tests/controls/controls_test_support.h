@@ -25,7 +25,7 @@ private:
 // Runs the calling thread's messages for about `ms` milliseconds.
 void Pump(DWORD ms = 50);
 // Pumps until `done` holds or `timeoutMs` passes; returns whether it held.
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 5000);
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 60000);
 
 // A visible pop-up that hosts controls and records WM_COMMAND notifications.
 class CHostWnd : public CWnd {
@@ -89,9 +89,15 @@ std::vector<BYTE> MakeGif(const std::vector<int>& frameColors, const std::vector
 std::vector<BYTE> MakePng(int w, int h, COLORREF color);
 // Saves a bitmap as PNG; true on success.
 bool SavePng(HBITMAP bitmap, const std::wstring& path);
+// Copies what the screen shows of a window into `shot` (of the window's size),
+// with the window raised above the other test programs' windows. With
+// `pump`, this thread's messages are handled until the screen shows the
+// window steadily; without, nothing is handled (a worker waiting on this
+// thread stays where it is) and the screen is copied once.
+void CaptureScreenOf(HWND h, MemSurface& shot, bool pump = true);
 // Copies a window's area of the screen into a PNG file; returns the number of
 // distinct colours seen (a few means nothing was drawn).
-int CaptureWindow(HWND h, const wchar_t* file);
+int CaptureWindow(HWND h, const wchar_t* file, bool pump = true);
 
 // Colour of the brush a colour message returned.
 COLORREF BrushColor(HBRUSH brush);

@@ -34,7 +34,7 @@ public:
     }
     // Waits (pumping) until the box window exists; its handle.
     HWND WaitForBox() {
-        PumpUntil([&] { return (m_box = FindBox()) != nullptr && ::IsWindowVisible(m_box); }, 5000);
+        PumpUntil([&] { return (m_box = FindBox()) != nullptr && ::IsWindowVisible(m_box); }, 60000);
         return m_box;
     }
     // Waits (pumping) for the worker to end; whether it did.
@@ -168,7 +168,7 @@ TEST_F(BoxFixture, CountdownEndsWithYesOrOkAndShowsTheSecondsLeft) {
         if (c.seconds == 2) {
             CString one;
             one.Format(FixedText::kMsgBoxCountdownSuffix, 1);
-            EXPECT_TRUE(PumpUntil([&] { return box.ItemText(103) == base + one; }, 3000));
+            EXPECT_TRUE(PumpUntil([&] { return box.ItemText(103) == base + one; }, 60000));
         }
         ASSERT_TRUE(box.Finish(c.seconds > 0 ? c.seconds * 1000 + 3000 : 4000)) << "seconds " << c.seconds;
         EXPECT_EQ(c.expected, box.m_result);

@@ -121,7 +121,7 @@ TEST_F(PictureFixture, PlayAndStopFromAWorkerRunOnTheWindowsThread) {
     auto run = [&](int stopWith) {
         Job job{&gif, stopWith};
         HANDLE t = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &Job::Proc, &job, 0, nullptr));
-        bool done = PumpUntil([&] { return WaitForSingleObject(t, 0) == WAIT_OBJECT_0; }, 5000);
+        bool done = PumpUntil([&] { return WaitForSingleObject(t, 0) == WAIT_OBJECT_0; }, 60000);
         CloseHandle(t);
         return done;
     };
@@ -129,7 +129,7 @@ TEST_F(PictureFixture, PlayAndStopFromAWorkerRunOnTheWindowsThread) {
     EXPECT_TRUE(gif.IsPlaying());
     // The frame timer belongs to the window's thread: its ticks arrive here.
     int start = gif.GetCurrentFrame();
-    EXPECT_TRUE(PumpUntil([&] { return gif.GetCurrentFrame() != start; }, 2000));
+    EXPECT_TRUE(PumpUntil([&] { return gif.GetCurrentFrame() != start; }, 60000));
     ASSERT_TRUE(run(0));
     EXPECT_FALSE(gif.IsPlaying());
     EXPECT_EQ(0, gif.GetCurrentFrame());

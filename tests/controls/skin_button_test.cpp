@@ -236,9 +236,9 @@ TEST_F(ButtonFixture, HoverFollowsTheCursor) {
     RECT r;
     b.GetWindowRect(&r);
     SetCursorPos(r.left + 20, r.top + 10);
-    EXPECT_TRUE(PumpUntil([&] { return b.IsHovering(); }, 3000));
+    EXPECT_TRUE(PumpUntil([&] { return b.IsHovering(); }, 60000));
     SetCursorPos(r.left + 400, r.top + 300);
-    EXPECT_TRUE(PumpUntil([&] { return !b.IsHovering(); }, 3000));
+    EXPECT_TRUE(PumpUntil([&] { return !b.IsHovering(); }, 60000));
 }
 
 // Which picture DrawItem shows: drawn into a memory bitmap with solid pictures.

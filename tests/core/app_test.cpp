@@ -176,6 +176,16 @@ TEST(Wow64, QueryPresentAndMissing) {
     EXPECT_EQ(0, DetectWow64(L"no-such-module.dll", "IsWow64Process"));
 }
 
+// The program's own 64-bit flag on the Windows of this run: set on 64-bit
+// Windows (a 32-bit process under WoW64), clear on 32-bit Windows.
+TEST(Wow64, TheProgramKnowsTheWindowsOfTheRun) {
+    const int bits = RunWindowsBits();
+    if (!bits) GTEST_SKIP() << "no test run states its Windows' word size (scripts/test.sh does)";
+    CTarvelApp app;
+    EXPECT_EQ(bits == 64 ? 1 : 0, app.m_is64BitSystem) << bits << "-bit Windows";
+    EXPECT_EQ(app.m_is64BitSystem, DetectWow64(FixedText::kWow64QueryModule, FixedText::kWow64QueryFunction));
+}
+
 TEST(CTarvelApp, ExitRestartsOnlyWhenAsked) {
     TestPower().steps.clear();
     { CTarvelApp app; }
@@ -188,7 +198,7 @@ TEST(CTarvelApp, ExitRestartsOnlyWhenAsked) {
 }
 
 TEST(CTarvelApp, ExitInstanceLeavesAFolderItDidNotCreate) {
-    CString folder = TestProgramFolder() + L"\\not-ours";
+    CString folder = CString(TestRunDirectory().c_str()) + L"\\not-ours";
     CreateDirectoryW(folder, nullptr);
     CTarvelApp app;
     app.m_workFolder = folder;  // a name only: this process did not create it

@@ -1,11 +1,14 @@
 #!/bin/sh
 # Makes a folder tree holding a link to a folder outside it, for the tests of
 # the tree walks:  make_reparse_fixture.sh FOLDER
+# (in a run of the test command: KAVETTA_TEST_RUN_DIR/fixtures/reparse, the
+# run's own, since the tests delete it)
 #   FOLDER/tree/sub/mine.txt
 #   FOLDER/tree/link -> FOLDER/outside   (Wine shows the link as a reparse point)
 #   FOLDER/outside/keep.txt
 set -eu
-d="$1"
+d="${KAVETTA_TEST_RUN_DIR:+$KAVETTA_TEST_RUN_DIR/fixtures/reparse}"
+d="${d:-$1}"
 rm -rf "$d"
 mkdir -p "$d/tree/sub" "$d/outside"
 printf 'keep' >"$d/outside/keep.txt"

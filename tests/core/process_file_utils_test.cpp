@@ -7,6 +7,7 @@
 #include "core/process_file_utils.h"
 #include "core/tarvel_app.h"
 #include "core_test_support.h"
+#include "support/test_files.h"
 #include "utils_test_support.h"
 
 #include <tlhelp32.h>  // after windows.h
@@ -372,9 +373,9 @@ TEST(ListFilesRecursive, EveryFileBelowWithItsSize) {
 }
 
 TEST(TreeWalks, LinksOutOfTheTreeAreNeverFollowed) {
-    // The fixture (made before each CTest run) holds tree\link, a link to the
-    // folder "outside" beside the tree.
-    CString fixture = FixtureFolder() + L"\\reparse";
+    // The fixture (made before each CTest run, in the run's own folder) holds
+    // tree\link, a link to the folder "outside" beside the tree.
+    CString fixture = CString(TestRunDirectory().c_str()) + L"\\fixtures\\reparse";
     CString tree = fixture + L"\\tree";
     CString kept = fixture + L"\\outside\\keep.txt";
     DWORD linkAttributes = GetFileAttributesW(tree + L"\\link");

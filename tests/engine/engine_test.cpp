@@ -476,7 +476,7 @@ TEST_F(EngineTest, UninitialiseTwiceThenInitialiseAgain) {
     LocalHttpServer server([&](const HttpRequest& r, HttpConnection& c) { ServeContent(r, c, content, 8192, 20); });
     int task = Create(server.WideUrl("/again.bin"), L"again.bin");
     ASSERT_EQ(1, TheEngine().StartTask(task));
-    WaitFor(task, [](const DownloadTaskInfo& i) { return i.doneBytes > 0; }, 10000);
+    WaitFor(task, [](const DownloadTaskInfo& i) { return i.doneBytes > 0; }, 60000);
     // Uninitialise ends the running task; a second call does nothing.
     TheEngine().Uninitialize();
     TheEngine().Uninitialize();

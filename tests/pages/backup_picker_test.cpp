@@ -235,7 +235,7 @@ protected:
         int answered = MessageBoxesAnswered();
         AnswerNextMessageBox(true);
         page.m_nextButton.SendMessage(BM_CLICK);
-        PumpUntil([&] { return MessageBoxesAnswered() > answered; }, 10000);
+        PumpUntil([&] { return MessageBoxesAnswered() > answered; }, 60000);
         return MessageBoxesAnswered() > answered;
     }
     NavHost host;

@@ -58,9 +58,7 @@ protected:
         CRect r;
         m_page.GetWindowRect(&r);
         MemSurface shot(r.Width(), r.Height(), RGB(0, 0, 0));
-        HDC screen = GetDC(nullptr);
-        BitBlt(shot.dc(), 0, 0, r.Width(), r.Height(), screen, r.left, r.top, SRCCOPY);
-        ReleaseDC(nullptr, screen);
+        CaptureScreenOf(m_page.GetSafeHwnd(), shot);
         EXPECT_TRUE(SavePng((HBITMAP)GetCurrentObject(shot.dc(), OBJ_BITMAP), TestProgramDirectory() + L"\\" + name));
     }
 

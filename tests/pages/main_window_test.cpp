@@ -115,7 +115,7 @@ TEST_F(MainWindow, ARunningDownloadKeepsTheInstallTab) {
     Send(WM_TAB_BUTTON_CONTROL, 2, 2);  // the click reaches the tab rule, which refuses
     int answered = MessageBoxesAnswered();
     AnswerNextMessageBox(true);
-    PumpUntil([&] { return MessageBoxesAnswered() > answered; }, 10000);
+    PumpUntil([&] { return MessageBoxesAnswered() > answered; }, 60000);
     Pump(200);
     EXPECT_EQ(IDC_INSTALL_TAB, dlg().m_currentTabId);
     EXPECT_EQ(BST_CHECKED, dlg().m_installTab.SendMessage(BM_GETCHECK));

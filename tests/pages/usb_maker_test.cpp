@@ -344,7 +344,7 @@ TEST_F(UsbMakerPage, CopiesTheImageAndTheExtraFileWhenNothingIsLeftToFetch) {
     Downloaded(app->m_extraFile2, 6ull << 20);
     page().FillImageList();
     ClickStart();
-    ASSERT_TRUE(PumpUntil([&] { return page().m_view == 2; }, 5000));
+    ASSERT_TRUE(PumpUntil([&] { return page().m_view == 2; }, 60000));
     page().m_imageList.m_selectedId = 0;
     page().SendMessage(WM_COMMAND, MAKEWPARAM(IDC_USB_MAKE_WITH_IMAGE, BN_CLICKED), 0);
     ASSERT_TRUE(BackInViewOne());

@@ -1,13 +1,15 @@
 #!/bin/sh
 # Starts or stops the catalogue server that the simulated machine's tests
 # share:  sim_fixture.sh start|stop BUILD_DIR SOURCE_DIR
-# The server listens on 127.0.0.1 on a free port (written to
-# BUILD_DIR/sim/server.port), serves BUILD_DIR/catalogue with the routes of
-# each prepared scenario under BUILD_DIR/sim, and stops by itself after 30
-# minutes if nobody stops it.
+# The server listens on 127.0.0.1 on a free port (written to SIM/server.port),
+# serves BUILD_DIR/catalogue with the routes of each prepared scenario under
+# SIM, and stops by itself after 30 minutes if nobody stops it. SIM is the
+# simulated machine's folder of the test run: KAVETTA_TEST_RUN_DIR/sim (each
+# run of the test command has its own, beside the others), BUILD_DIR/sim
+# without one.
 set -eu
 action="$1"; build="$2"; source="$3"
-root="$build/sim"
+root="${KAVETTA_TEST_RUN_DIR:-$build}/sim"
 pidfile="$root/server.pid"
 mkdir -p "$root"
 

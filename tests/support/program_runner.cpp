@@ -46,11 +46,18 @@ BOOL CALLBACK FindVisibleWindow(HWND h, LPARAM lp) {
 }  // namespace
 
 HWND WaitForProgramWindow(DWORD pid, DWORD ms) {
-    for (DWORD waited = 0; waited < ms; waited += 100) {
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+    const DWORD start = GetTickCount();
+    HWND found = nullptr;
+    for (;;) {
         FindWindowOf f = {pid, nullptr};
         EnumWindows(FindVisibleWindow, reinterpret_cast<LPARAM>(&f));
-        if (f.found) return f.found;
-        Sleep(100);
+        found = f.found;
+        if (found || GetTickCount() - start >= ms) break;
+        // A program that ended shows no window any more: no use waiting on.
+        if (process && WaitForSingleObject(process, 100) == WAIT_OBJECT_0) break;
+        if (!process) Sleep(100);
     }
-    return nullptr;
+    if (process) CloseHandle(process);
+    return found;
 }

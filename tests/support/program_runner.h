@@ -15,5 +15,6 @@ struct ProgramCopy {
     ~ProgramCopy() { Stop(); }
 };
 
-// The first visible top-level window of the process, waiting up to `ms`.
+// The first visible top-level window of the process, waiting up to `ms`
+// (nullptr at once when the process ends without one).
 HWND WaitForProgramWindow(DWORD pid, DWORD ms);

@@ -83,6 +83,24 @@ std::wstring TestProgramDirectory() {
     return p.substr(0, p.rfind(L'\\'));
 }
 
+std::wstring TestRunDirectory() {
+    wchar_t value[MAX_PATH] = {};
+    DWORD n = GetEnvironmentVariableW(L"KAVETTA_TEST_RUN_DIR", value, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return TestProgramDirectory();
+    std::wstring folder = value;
+    if (folder[0] == L'/') {
+        // A host path: under Wine the host's root is drive Z:.
+        for (wchar_t& c : folder)
+            if (c == L'/') c = L'\\';
+        folder = L"Z:" + folder;
+    }
+    while (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
+    for (size_t at = folder.find(L'\\', 3); at != std::wstring::npos; at = folder.find(L'\\', at + 1))
+        CreateDirectoryW(folder.substr(0, at).c_str(), nullptr);
+    CreateDirectoryW(folder.c_str(), nullptr);
+    return folder;
+}
+
 std::string Utf8Of(const std::wstring& text) {
     if (text.empty()) return std::string();
     int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), nullptr, 0, nullptr, nullptr);
@@ -97,12 +115,28 @@ int RunAndWait(const std::wstring& program, const std::wstring& arguments) {
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
     if (!CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return -1;
-    if (WaitForSingleObject(pi.hProcess, 60000) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 1);
+    if (WaitForSingleObject(pi.hProcess, 300000) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 1);
     DWORD code = 0;
     GetExitCodeProcess(pi.hProcess, &code);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
     return (int)code;
+}
+
+bool WaitUntil(const std::function<bool()>& ready, DWORD ms) {
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < ms) {
+        if (ready()) return true;
+        Sleep(50);
+    }
+    return ready();
+}
+
+int RunWindowsBits() {
+    wchar_t value[8] = {};
+    GetEnvironmentVariableW(L"KAVETTA_TEST_WINDOWS_BITS", value, 8);
+    const std::wstring bits = value;
+    return bits == L"64" ? 64 : bits == L"32" ? 32 : 0;
 }
 
 bool RunningUnderWine() {

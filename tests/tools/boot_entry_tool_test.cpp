@@ -21,6 +21,41 @@ TEST(BootEntryTool, EditorInTheRealSystemFolder) {
     EXPECT_EQ(own.Right(12), CString(L"\\bcdedit.exe"));
 }
 
+// The machine of a file's image (0x14c i386, 0x8664 x64); 0 when unreadable.
+WORD ImageMachine(const CString& path) {
+    const std::string bytes = ReadWholeFile(path.GetString());
+    if (bytes.size() < 0x40) return 0;
+    const DWORD pe = *reinterpret_cast<const DWORD*>(bytes.data() + 0x3c);
+    if (pe + 6 > bytes.size() || bytes.compare(pe, 4, std::string("PE\0\0", 4)) != 0) return 0;
+    return *reinterpret_cast<const WORD*>(bytes.data() + pe + 4);
+}
+
+// The system programs this process starts are the platform's own: on 64-bit
+// Windows a 32-bit process sees the 32-bit system folder as System32 and
+// reaches the real (64-bit) one only through Sysnative; on 32-bit Windows
+// there is no Sysnative.
+TEST(BootEntryTool, SystemProgramsAreThePlatformsOwn) {
+    const int bits = RunWindowsBits();
+    if (!bits) GTEST_SKIP() << "no test run states its Windows' word size (scripts/test.sh does)";
+    wchar_t windows[MAX_PATH] = {};
+    GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    const CString folder = CString(windows).TrimRight(L'\\');
+    const CString own = OwnSystemProgramPath(L"kernel32.dll");
+    const DWORD sysnative = GetFileAttributesW(folder + L"\\Sysnative");
+    if (bits == 64) {
+        EXPECT_EQ(folder + L"\\Sysnative\\kernel32.dll", own);
+        EXPECT_EQ(folder + L"\\Sysnative\\bcdedit.exe", SystemBootEditorPath());
+        ASSERT_NE(INVALID_FILE_ATTRIBUTES, sysnative) << "a 32-bit process on 64-bit Windows sees Sysnative";
+        EXPECT_EQ(0x8664, ImageMachine(own)) << "Sysnative is the 64-bit system folder";
+        EXPECT_EQ(0x14c, ImageMachine(folder + L"\\System32\\kernel32.dll")) << "System32 is redirected";
+    } else {
+        EXPECT_EQ(folder + L"\\System32\\kernel32.dll", own);
+        EXPECT_EQ(folder + L"\\System32\\bcdedit.exe", SystemBootEditorPath());
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, sysnative) << "32-bit Windows has no Sysnative";
+        EXPECT_EQ(0x14c, ImageMachine(own));
+    }
+}
+
 TEST(BootEntryTool, ArgumentsAreTheCommandLineAfterTheProgram) {
     struct Case {
         const wchar_t* line;
@@ -38,7 +73,7 @@ TEST(BootEntryTool, ArgumentsAreTheCommandLineAfterTheProgram) {
 
 TEST(BootEntryTool, ForwardsTheArgumentsAndReturnsTheExitCode) {
     // The stand-in editor, copied to a folder whose name has a space.
-    CString folder = TestFolder() + L"\\editor folder";
+    CString folder = CString(TestRunDirectory().c_str()) + L"\\editor folder";
     CreateDirectoryW(folder, nullptr);
     CString editor = folder + L"\\bcdedit.exe";
     ASSERT_TRUE(CopyFileW(TestFolder() + L"\\fake_boot_editor.exe", editor, FALSE));

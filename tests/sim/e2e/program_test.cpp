@@ -34,16 +34,6 @@ std::set<std::wstring> Subfolders(const std::wstring& folder) {
     return names;
 }
 
-// Polls `ready` every 100 ms for at most `seconds`.
-template <class F>
-bool WaitFor(double seconds, F ready) {
-    for (int i = 0; i < seconds * 10; ++i) {
-        if (ready()) return true;
-        Sleep(100);
-    }
-    return ready();
-}
-
 // Runs a tool to its end and returns its exit code (-1: did not start or did not end in time).
 DWORD RunTool(const std::wstring& program, const std::wstring& arguments, DWORD milliseconds) {
     std::wstring line = L"\"" + program + L"\" " + arguments;
@@ -81,7 +71,12 @@ TEST_F(SimProgramTest, StartsOnTheScenarioUnpacksTheTestToolsAndClosesCleanly) {
     ASSERT_TRUE(program.Start(m_program.c_str(), temp.c_str())) << "could not start " << Utf8Of(m_program);
     // Wine runs under emulation here: the first window can take a while.
     HWND window = WaitForProgramWindow(program.pi.dwProcessId, 120000);
-    ASSERT_NE(nullptr, window) << "kavetta-sim.exe showed no window within 120 s";
+    if (!window) {
+        DWORD code = STILL_ACTIVE;
+        GetExitCodeProcess(program.pi.hProcess, &code);
+        FAIL() << "kavetta-sim.exe showed no window within 120 s"
+               << (code == STILL_ACTIVE ? "" : " (it ended with " + std::to_string(code) + ")");
+    }
 
     const std::string journal = ReadWholeFile(Beside(m_scenario, kSimJournalName));
     EXPECT_NE(std::string::npos, journal.find("start " + Utf8Of(m_scenario))) << journal;
@@ -91,7 +86,7 @@ TEST_F(SimProgramTest, StartsOnTheScenarioUnpacksTheTestToolsAndClosesCleanly) {
     const std::string expected = ReadWholeFile(KAVETTA_SIM_TOOLS_DIR L"\\kvtbcd.exe");
     ASSERT_FALSE(expected.empty());
     std::wstring work;
-    bool unpacked = WaitFor(120, [&] {
+    bool unpacked = WaitUntil([&] {
         for (const std::wstring& name : Subfolders(temp)) {
             std::wstring folder = temp + L"\\" + name;
             if (FileExists(folder + L"\\kvtengine.dll") && ReadWholeFile(folder + L"\\kvtbcd.exe") == expected) {
@@ -100,7 +95,7 @@ TEST_F(SimProgramTest, StartsOnTheScenarioUnpacksTheTestToolsAndClosesCleanly) {
             }
         }
         return false;
-    });
+    }, 120000);
     ASSERT_TRUE(unpacked) << "no work folder with the test tools appeared";
 
     // The recording tool answers as the scenario says and logs its command line.

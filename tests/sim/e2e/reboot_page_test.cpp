@@ -319,6 +319,45 @@ TEST_F(RebootPageTest, TheRoadEndsInOneRestart) {
     DeleteFileW(marker);
 }
 
+// Which boot files the road copies is the platform's: for a system whose boot
+// mode takes them, the 64-bit loaders go onto the EFI partition on 64-bit
+// Windows only. The scenario's EFI partition has no letter; its folder lies
+// beside the prepared scenario.
+TEST_F(RebootPageTest, TheBootFilesAreThePlatformsOwn) {
+    const int bits = RunWindowsBits();
+    if (!bits) GTEST_SKIP() << "no test run states its Windows' word size (scripts/test.sh does)";
+    EXPECT_EQ(bits == 64 ? 1 : 0, app->m_is64BitSystem);
+    wchar_t scenario[MAX_PATH] = {};
+    GetEnvironmentVariableW(L"KAVETTA_SIM_SCENARIO", scenario, MAX_PATH);
+    CString efi = scenario;
+    efi = efi.Left(efi.ReverseFind(L'\\') + 1) + L"drives\\part-0-1";
+    ASSERT_TRUE(Exists(efi)) << Utf8Of((const wchar_t*)efi);
+    for (const wchar_t* path : FixedText::kBoot64PartitionPaths) DeleteFileW(efi + path);
+    // The loaders of the tools archive, in this program's work folder.
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(WriteWholeFile((const wchar_t*)(app->m_workFolder + L"\\" + FixedText::kBoot64WorkFiles[i]),
+                                   "loader " + std::to_string(i)));
+
+    const CString kept = app->m_bootModeText;
+    app->m_bootModeText = FixedText::kBootFiles64SystemText;
+    Choose(false, false, false);
+    RunWorker();
+    app->m_bootModeText = kept;
+    EXPECT_EQ(CRebootDlg::kRestartRequested, page->LastOutcome()) << Utf8Of((const wchar_t*)Status());
+    for (int i = 0; i < 3; ++i) {
+        const CString copy = efi + FixedText::kBoot64PartitionPaths[i];
+        if (bits == 64) {
+            EXPECT_TRUE(Exists(copy)) << Utf8Of((const wchar_t*)copy);
+            EXPECT_EQ("loader " + std::to_string(i), ReadWholeFile((const wchar_t*)copy));
+        } else {
+            EXPECT_FALSE(Exists(copy)) << Utf8Of((const wchar_t*)copy) << ": 32-bit Windows takes no 64-bit loader";
+        }
+    }
+    app->m_rebootAtExit = 0;
+    SetFileAttributesW(marker, FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(marker);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) { return RunSimPageTests(argc, argv, L"simreboot", g_scenarioLoaded); }

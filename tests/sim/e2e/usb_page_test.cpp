@@ -70,7 +70,7 @@ protected:
         ASSERT_EQ(1, page().m_deviceList.GetCount());
         if (screenshots) Screenshot(L"sim_usb_view1.png");
         Click(IDC_USB_START);
-        ASSERT_TRUE(PumpUntil([&] { return page().m_view == 2; }, 10000)) << Utf8Of(boxes.Last());
+        ASSERT_TRUE(PumpUntil([&] { return page().m_view == 2; }, 60000)) << Utf8Of(boxes.Last());
         // The erase warning named the stick by its letter.
         ASSERT_FALSE(boxes.texts.empty());
         EXPECT_NE(std::wstring::npos, boxes.texts[0].find(L"E:")) << Utf8Of(boxes.texts[0]);
@@ -96,7 +96,7 @@ TEST_F(SimUsbPage, MakesABootDiskWithAnImageThroughOurTools) {
     const CString imageFile = app->m_osImages[chosen].m_fileName;
     page().m_imageList.m_selectedId = chosen;
     Click(IDC_USB_MAKE_WITH_IMAGE);
-    ASSERT_TRUE(PumpUntil([&] { return page().m_view == 3; }, 10000)) << Utf8Of(boxes.Last());
+    ASSERT_TRUE(PumpUntil([&] { return page().m_view == 3; }, 60000)) << Utf8Of(boxes.Last());
     Screenshot(L"sim_usb_view3.png");
 
     // The downloads, the tools and the copies; then the notice and view 1.
