@@ -334,7 +334,7 @@ TEST_F(SimRoadTest, FromTheCheckToTheRestart) {
     app->m_rebootAtExit = 0;
 
     // The benchmark: printed, never asserted.
-    printf("responsiveness: longest answer %.0f ms; idle answer %.1f ms on average, %.0f ms at the longest (%d messages%s)\n",
+    printf("responsiveness: longest answer %.0f ms; idle answer %.1f ms on average, %.1f ms at the longest (%d messages%s)\n",
            probe.Longest(), probe.Mean(AnswerProbe::kIdle), probe.Longest(AnswerProbe::kIdle),
            probe.Samples(AnswerProbe::kIdle), idle ? "" : ", fewer than asked for");
     printf("  (check %.0f ms, downloads with digest checks and the share link %.0f ms; %d messages, %d unanswered in 30 s)\n",
