@@ -31,7 +31,8 @@ public:
     BOOL OnInitDialog() override;
 
     // Starts a run of the page's queue (the picker's OK, after it has shown
-    // the page); FALSE while a run is already running.
+    // the page); FALSE while a run is already running or when its builder
+    // cannot start: then the status row says so and Next stays disabled.
     BOOL BuildTaskQueue();
     // Stops the running or paused download (Back, the exit question, a forced update).
     void StopTask();

@@ -156,6 +156,8 @@ void COsSelectDlg::OnClickedOk() {
     app->m_selectedImageIndex = image;
     GetParent()->SendMessage(WM_PAGE_NAVIGATE, IDD_OS_SELECT, 1);
     CTarvelDlg* mainWindow = CTarvelDlg::FromApp();
+    // A run that cannot start is reported on the download page, whose Next
+    // then stays disabled: the user can only come back and pick again.
     if (mainWindow && mainWindow->m_downloadPage) mainWindow->m_downloadPage->BuildTaskQueue();
 }
 
