@@ -61,6 +61,7 @@ public:
     CPicStaticCtrl m_banner;
     CxSkinButton m_autoContinue;
     CMyProgressCtrl m_progress;
+    // Carries BuildTaskQueue, AdvanceTaskQueue, PollDownload, VerifyDownloaded, StopTask, OnClickedPauseResume.
     CDownloadQueue m_queue;
     // The queue's busy flag (0 idle, 1 running, 2 paused); the main window reads it.
     std::atomic<int>& m_downloadState;
