@@ -944,6 +944,8 @@ constexpr const wchar_t* kQueueEngineFailedFormat = L"失败(%d)";
 constexpr const wchar_t* kQueueEntryFailedFormat = L"失败(%d)";
 // Status row when another page's download holds one of the files.
 constexpr const wchar_t* kQueueRecordBusyStatus = L"文件占用";
+// Status row when the picker's OK could not start a run.
+constexpr const wchar_t* kQueueNotStartedStatus = L"未能开始";
 // Title row when a run starts and when it has ended.
 constexpr const wchar_t* kQueueWorkingTitle = L"正在准备下载所需文件...";
 constexpr const wchar_t* kQueueFinishedTitle = L"所需文件已全部就绪";

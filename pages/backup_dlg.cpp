@@ -4,8 +4,8 @@
 #include "core/messages.h"
 
 BEGIN_MESSAGE_MAP(CbackupDlg, CFlowPage)
-    ON_BN_CLICKED(IDC_BACKUP_NEXT, OnClickedNext)
-    ON_BN_CLICKED(IDC_BACKUP_BACK, OnClickedBack)
+    ON_BN_CLICKED(IDC_NEXT, OnClickedNext)
+    ON_BN_CLICKED(IDC_BACK, OnClickedBack)
     ON_BN_CLICKED(IDC_BACKUP_ALL, OnClickedSelectAll)
 END_MESSAGE_MAP()
 
@@ -19,9 +19,9 @@ CbackupDlg::CbackupDlg(CWnd* pParent)
 BOOL CbackupDlg::OnInitDialog() {
     CFlowPage::OnInitDialog();
     SetButtonSkin(m_nextButton, FixedText::kSkinNext);
-    m_nextButton.Create(FixedText::kNextCaption, WS_CHILD | WS_VISIBLE, CRect(760, 380, 880, 420), this, IDC_BACKUP_NEXT);
+    m_nextButton.Create(FixedText::kNextCaption, WS_CHILD | WS_VISIBLE, CRect(760, 380, 880, 420), this, IDC_NEXT);
     SetButtonSkin(m_backButton, FixedText::kSkinBack);
-    m_backButton.Create(FixedText::kBackCaption, WS_CHILD | WS_VISIBLE, CRect(600, 380, 720, 420), this, IDC_BACKUP_BACK);
+    m_backButton.Create(FixedText::kBackCaption, WS_CHILD | WS_VISIBLE, CRect(600, 380, 720, 420), this, IDC_BACK);
     CreateStepStrip();
 
     m_folderLink.Create(FixedText::kBackupFolderLinkInitial, WS_CHILD | WS_VISIBLE, CRect(310, 60, 810, 85), this,

@@ -16,8 +16,6 @@
 #define IDC_BACKUP_FAVORITES 1022
 #define IDC_BACKUP_ALL 1023
 #define IDC_BACKUP_FOLDER_LINK 10141
-#define IDC_BACKUP_BACK 10112
-#define IDC_BACKUP_NEXT 10109
 
 class CbackupDlg : public CFlowPage {
 public:

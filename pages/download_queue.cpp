@@ -57,6 +57,7 @@ struct CDownloadQueue::CheckArgs {
     CDownloadQueue* queue;
     LONG ticket;
     LONG serial;
+    COnlinefileinfo* record;
 };
 
 struct CDownloadQueue::ResolveArgs {
@@ -148,6 +149,10 @@ void CDownloadQueueHost::OnQueueEnd() {
 void CDownloadQueueHost::OnPaused() {
     SetQueueRowText(kQueueStatusRow, FixedText::kQueuePausedStatus);
     SetPauseLook(TRUE);
+    // A pause that came while a finished file was being checked (the buttons
+    // hidden meanwhile) must still leave a way to resume or go back.
+    ShowBackButton(TRUE);
+    ShowPauseButton(TRUE);
 }
 
 void CDownloadQueueHost::OnResumed() {
@@ -254,7 +259,8 @@ CDownloadQueue::CDownloadQueue(CDownloadQueueHost* host)
       m_activeWorkers(0),
       m_building(0),
       m_checkSerial(0),
-      m_resolving(false) {
+      m_resolving(false),
+      m_completion{0, false, -1, 0} {
     InitDownloadTaskParams(m_taskParams);
     EnsureUpdateWindow();
 }
@@ -445,6 +451,10 @@ void CDownloadQueue::BuildTaskQueueBody(LONG ticket) {
     PostUpdate(ticket, [this] { m_host->OnBuildStarted(); });
     CArray<tagDownloadTaskItem> candidates;
     m_host->CollectCandidates(candidates);
+    // Whatever the last run pointed at may be gone (a new check rebuilds the
+    // catalogue); from here on the current file is the candidate examined.
+    m_currentItem = nullptr;
+    m_currentFile = nullptr;
     m_taskQueue.RemoveAll();
     for (INT_PTR i = 0; i < candidates.GetSize(); ++i) {
         // A Back or an exit during the build ends it here; the run never starts.
@@ -455,6 +465,7 @@ void CDownloadQueue::BuildTaskQueueBody(LONG ticket) {
             PostStep(ticket, kStepFailed, kQueueCodeRecordBusy);
             return;
         }
+        m_currentFile = item.file;
         PostUpdate(ticket, [this, item] { m_host->OnCandidateChecking(item); });
         if (NeedsDownload(item, ticket)) {
             m_taskQueue.Add(item);
@@ -493,12 +504,12 @@ void CDownloadQueue::BuildTaskQueueBody(LONG ticket) {
 int CDownloadQueue::NeedsDownload(const tagDownloadTaskItem& item, LONG ticket) {
     COnlinefileinfo* record = item.file;
     if (record->m_checkState == 2 || record->m_checkState == 3) return 0;
-    return RunDigest(ticket, [this, record] { return CheckLocalCopy(*record, m_hasher); });
+    return RunDigest(ticket, record, [this, record] { return CheckLocalCopy(*record, m_hasher); });
 }
 
-int CDownloadQueue::RunDigest(LONG ticket, const std::function<int()>& digest) {
+int CDownloadQueue::RunDigest(LONG ticket, COnlinefileinfo* record, const std::function<int()>& digest) {
     m_checking = 1;
-    CheckArgs* args = new CheckArgs{this, ticket, ++m_checkSerial};
+    CheckArgs* args = new CheckArgs{this, ticket, ++m_checkSerial, record};
     HANDLE thread = StartThread(CheckProgressThreadProc, args, false);
     if (thread)
         m_checkThread = thread;
@@ -526,10 +537,15 @@ void CDownloadQueue::ShowCheckProgress(const CheckArgs& args) {
         LONGLONG total = m_hasher.m_totalBytes;
         if (m_hasher.m_busy && total > 0) {
             int percent = ClampPercent((int)std::floor((double)m_hasher.m_doneBytes / (double)total * 100.0 + 0.5));
-            PostUpdate(args.ticket, [this, percent] { m_host->OnCheckProgress(percent); });
+            PostUpdate(args.ticket, [this, percent, record = args.record] {
+                if (m_currentFile == record) m_host->OnCheckProgress(percent);
+            });
         }
     }
-    if (m_checkSerial == args.serial) PostUpdate(args.ticket, [this] { m_host->OnCheckEnded(); });
+    if (m_checkSerial == args.serial)
+        PostUpdate(args.ticket, [this, record = args.record] {
+            if (m_currentFile == record) m_host->OnCheckEnded();
+        });
 }
 
 // ---- the step --------------------------------------------------------------
@@ -680,8 +696,13 @@ void CDownloadQueue::EndRun() {
 }
 
 void CDownloadQueue::DeleteCurrentTask(bool stopFirst) {
-    int handle = m_taskHandle;
-    m_taskHandle = 0;
+    int handle;
+    {
+        std::lock_guard<std::mutex> guard(m_completionLock);
+        handle = m_taskHandle;
+        m_taskHandle = 0;
+        m_completion = Completion{0, false, -1, 0};
+    }
     if (!handle || !m_engine) return;
     if (stopFirst && m_engine->StopTask) m_engine->StopTask(handle);
     if (m_engine->DeleteTask) m_engine->DeleteTask(handle);
@@ -695,7 +716,10 @@ void CDownloadQueue::OnClickedPauseResume() {
     if (m_downloadState == 1) {
         m_downloadState = 2;
         NewTicket();  // the poller ends at its next look, silently
-        if (m_taskHandle && m_engine && m_engine->StopTask) m_engine->StopTask(m_taskHandle);
+        int step, code;
+        // A finished task has nothing left to stop.
+        if (m_taskHandle && m_engine && m_engine->StopTask && !CompletionOf(m_taskHandle, step, code))
+            m_engine->StopTask(m_taskHandle);
         m_host->OnPaused();
     } else if (m_downloadState == 2) {
         m_downloadState = 1;
@@ -708,8 +732,15 @@ void CDownloadQueue::OnClickedPauseResume() {
             if (!WalkMirrors()) HandleFailure(0);
             return;
         }
-        if (m_taskHandle && m_engine && m_engine->StartTask && m_engine->StartTask(m_taskHandle) && StartPoller())
+        if (m_taskHandle && TaskFinished(m_taskHandle)) {
+            // The file is complete (and may be checked or accepted already):
+            // the task is not started again; a poller takes over its
+            // completion, or the result of the check the pause left behind.
+            if (StartPoller()) return;
+        } else if (m_taskHandle && m_engine && m_engine->StartTask && m_engine->StartTask(m_taskHandle) &&
+                   StartPoller()) {
             return;
+        }
         PostStep(ticket, kStepFailed, 0);  // the next mirror
     }
 }
@@ -747,8 +778,11 @@ void CDownloadQueue::PollDownload(const PollArgs& args) {
         int step = -1, code = 0;
         const int stallLimit = GetTarvelApp()->m_stallLimit;
         DownWrapper* engine = m_engine;
-        if (engine && engine->QueryTask && engine->QueryTask(args.handle, &info) && info.status >= kTaskFailed &&
-            info.status <= kTaskWaiting) {
+        if (CompletionOf(args.handle, step, code)) {
+            // Another poller saw the task finish and checks the file (a pause
+            // and resume came in between): its result is this poller's to hand on.
+        } else if (engine && engine->QueryTask && engine->QueryTask(args.handle, &info) &&
+                   info.status >= kTaskFailed && info.status <= kTaskWaiting) {
             switch (info.status) {
             case kTaskFailed:
                 step = kStepFailed;
@@ -785,10 +819,15 @@ void CDownloadQueue::PollDownload(const PollArgs& args) {
                 break;
             }
             case kTaskFinished: {
+                if (!BeginCompletion(args)) return;
                 bool first = !finishShown;
                 finishShown = true;
                 PostUpdate(args.ticket, [this, item, first] { m_host->OnTransferFinished(item, first); });
                 CheckCompletion(args, info, step, code);
+                {
+                    std::lock_guard<std::mutex> guard(m_completionLock);
+                    if (m_completion.handle == args.handle) m_completion = Completion{args.handle, true, step, code};
+                }
                 PostUpdate(args.ticket, [this, item] { m_host->OnCompletionChecked(item); });
                 break;
             }
@@ -809,6 +848,36 @@ void CDownloadQueue::PollDownload(const PollArgs& args) {
             return;
         }
     }
+}
+
+bool CDownloadQueue::BeginCompletion(const PollArgs& args) {
+    std::lock_guard<std::mutex> guard(m_completionLock);
+    // Stopped, or the queue has moved on to another task.
+    if (m_downloadState == 0 || m_taskHandle != args.handle) return false;
+    // Already being checked by another poller.
+    if (m_completion.handle == args.handle) return false;
+    // Resumed since this poller looked: the resume's own poller has the task.
+    if (m_downloadState == 1 && !IsCurrent(args.ticket)) return false;
+    // From here on the task counts as finished, also while paused.
+    m_completion = Completion{args.handle, false, -1, 0};
+    return true;
+}
+
+bool CDownloadQueue::CompletionOf(int handle, int& step, int& code) const {
+    std::lock_guard<std::mutex> guard(m_completionLock);
+    if (!handle || m_completion.handle != handle) return false;
+    step = m_completion.done ? m_completion.step : -1;
+    code = m_completion.done ? m_completion.code : 0;
+    return true;
+}
+
+bool CDownloadQueue::TaskFinished(int handle) {
+    int step, code;
+    if (CompletionOf(handle, step, code)) return true;
+    if (!m_engine || !m_engine->QueryTask) return false;
+    DownloadTaskInfo info;
+    memset(&info, 0, sizeof(info));
+    return m_engine->QueryTask(handle, &info) && info.status == kTaskFinished;
 }
 
 void CDownloadQueue::CheckCompletion(const PollArgs& args, const DownloadTaskInfo& info, int& step, int& code) {
@@ -840,5 +909,5 @@ int CDownloadQueue::VerifyDownloaded(const tagDownloadTaskItem& item, LONG ticke
     // accepted after a download).
     if (record->m_matchMode == 0) return VerifyDownloadedFile(*record, m_hasher);
     PostUpdate(ticket, [this, item] { m_host->OnVerifyStarted(item); });
-    return RunDigest(ticket, [this, record] { return VerifyDownloadedFile(*record, m_hasher); });
+    return RunDigest(ticket, record, [this, record] { return VerifyDownloadedFile(*record, m_hasher); });
 }

@@ -237,6 +237,15 @@ private:
     int VerifyDownloaded(const tagDownloadTaskItem& item, LONG ticket);
     // The completion check of status 4: the step and code to post.
     void CheckCompletion(const PollArgs& args, const DownloadTaskInfo& info, int& step, int& code);
+    // Status 4 seen by a poller: true when this poller is to check the file
+    // (the task is still the current one and no resume has restarted it).
+    bool BeginCompletion(const PollArgs& args);
+    // Whether the task has a completion record; when its check has ended,
+    // step and code receive its result (else step stays -1).
+    bool CompletionOf(int handle, int& step, int& code) const;
+    // True when the engine task is complete: a completion record, or the
+    // engine reports it finished (page's thread).
+    bool TaskFinished(int handle);
 
     // Makes the entry at m_taskIndex current; when the index lies outside the
     // queue the run ends instead (false).
@@ -247,8 +256,10 @@ private:
     bool StartMirror(const CString& url);
     // A poll thread for m_taskHandle, under a new ticket.
     bool StartPoller();
-    // Runs a digest with m_checking set and a progress thread showing it.
-    int RunDigest(LONG ticket, const std::function<int()>& digest);
+    // Runs a digest of `record` with m_checking set and a progress thread
+    // showing it; the progress reaches the page only while `record` is
+    // m_currentFile.
+    int RunDigest(LONG ticket, COnlinefileinfo* record, const std::function<int()>& digest);
     void HandleFailure(int code);
     // The run is over (state 0); workers stop at their next look.
     void EndRun();
@@ -285,6 +296,19 @@ private:
     std::atomic<int> m_building;        // builders not yet ended
     std::atomic<LONG> m_checkSerial;
     bool m_resolving;                   // a share link of the current entry is being resolved
+    // The completion check of a finished task: once a poller has seen the
+    // engine report the file complete, the task is never started again (a
+    // restart would make the engine rewrite a file that is being checked or
+    // is already accepted and held open). A pause during the check leaves the
+    // result here, and the resume hands it on instead of restarting.
+    struct Completion {
+        int handle;   // the finished task; 0 none
+        bool done;    // the check has ended with step and code
+        int step;
+        int code;
+    };
+    mutable std::mutex m_completionLock;
+    Completion m_completion;
     struct ThreadEntry {
         HANDLE handle;
         bool recordWorker;

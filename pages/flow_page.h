@@ -10,6 +10,9 @@
 #include "controls/skin_button.h"
 #include "pages/page_dialog.h"
 
+// Next and Back of the install-flow pages.
+#define IDC_NEXT 10109
+#define IDC_BACK 10112
 #define IDC_UPDATE_LINK 10113
 
 class CFlowPage : public CPageDialog {

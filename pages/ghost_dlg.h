@@ -103,6 +103,7 @@ public:
     CString m_imagePath;
     CGIFControl m_busyPicture;
     CColorText_Static m_statusText;
+    // Carries the page's BuildTaskQueue, AdvanceTaskQueue, PollDownload, NeedsDownload, VerifyDownloaded, StopTask.
     CDownloadQueue m_queue;
     // The queue's busy flag (0 idle, 1 running); the main window reads it.
     std::atomic<int>& m_downloadState;

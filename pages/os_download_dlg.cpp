@@ -113,9 +113,12 @@ void COsDownloadDlg::CreateRows() {
 }
 
 BOOL COsDownloadDlg::BuildTaskQueue() {
-    if (!m_queue.BuildTaskQueue()) return FALSE;
+    // Next belongs to the run the picker asked for, whether or not it starts:
+    // an earlier run's Next would lead to the restart with files never fetched.
     m_nextButton.EnableWindow(FALSE);
-    return TRUE;
+    if (m_queue.BuildTaskQueue()) return TRUE;
+    SetQueueRowText(kQueueStatusRow, FixedText::kQueueNotStartedStatus);
+    return FALSE;
 }
 
 void COsDownloadDlg::StopTask() { m_queue.StopTask(); }

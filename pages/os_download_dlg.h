@@ -31,7 +31,8 @@ public:
     BOOL OnInitDialog() override;
 
     // Starts a run of the page's queue (the picker's OK, after it has shown
-    // the page); FALSE while a run is already running.
+    // the page); FALSE while a run is already running or when its builder
+    // cannot start: then the status row says so and Next stays disabled.
     BOOL BuildTaskQueue();
     // Stops the running or paused download (Back, the exit question, a forced update).
     void StopTask();
@@ -60,6 +61,7 @@ public:
     CPicStaticCtrl m_banner;
     CxSkinButton m_autoContinue;
     CMyProgressCtrl m_progress;
+    // Carries BuildTaskQueue, AdvanceTaskQueue, PollDownload, VerifyDownloaded, StopTask, OnClickedPauseResume.
     CDownloadQueue m_queue;
     // The queue's busy flag (0 idle, 1 running, 2 paused); the main window reads it.
     std::atomic<int>& m_downloadState;

@@ -8,14 +8,14 @@
 #include "pages/tarvel_dlg.h"
 
 BEGIN_MESSAGE_MAP(COsSelectDlg, CFlowPage)
-    ON_BN_CLICKED(IDC_PICKER_OK, OnClickedOk)
-    ON_BN_CLICKED(IDC_PICKER_CANCEL, OnClickedCancel)
+    ON_BN_CLICKED(IDC_NEXT, OnClickedOk)
+    ON_BN_CLICKED(IDC_BACK, OnClickedCancel)
     ON_BN_CLICKED(IDC_PICKER_TAB1, OnClickedFirstTab)
     ON_BN_CLICKED(IDC_PICKER_TAB2, OnClickedSecondTab)
     ON_BN_CLICKED(IDC_PICKER_TAB3, OnClickedThirdTab)
 END_MESSAGE_MAP()
 
-COsSelectDlg::COsSelectDlg(CWnd* pParent) : CFlowPage(IDD_OS_SELECT, 3, pParent), m_currentTab(2) {}
+COsSelectDlg::COsSelectDlg(CWnd* pParent) : CFlowPage(IDD_OSSELECT, 3, pParent), m_currentTab(2) {}
 
 namespace {
 
@@ -47,10 +47,10 @@ BOOL COsSelectDlg::OnInitDialog() {
 
     SetButtonSkin(m_nextButton, FixedText::kSkinPickerOk);
     m_nextButton.Create(FixedText::kPickerOkCaption, WS_CHILD | WS_VISIBLE, CRect(760, 405, 880, 445), this,
-                        IDC_PICKER_OK);
+                        IDC_NEXT);
     SetButtonSkin(m_backButton, FixedText::kSkinPickerCancel);
     m_backButton.Create(FixedText::kPickerCancelCaption, WS_CHILD | WS_VISIBLE, CRect(600, 405, 720, 445), this,
-                        IDC_PICKER_CANCEL);
+                        IDC_BACK);
     CreateStepStrip();
     CreateUpdateLink();
 
@@ -154,9 +154,11 @@ void COsSelectDlg::OnClickedOk() {
     CTarvelApp* app = GetTarvelApp();
     app->m_selectedImageTab = m_currentTab;
     app->m_selectedImageIndex = image;
-    GetParent()->SendMessage(WM_PAGE_NAVIGATE, IDD_OS_SELECT, 1);
+    GetParent()->SendMessage(WM_PAGE_NAVIGATE, IDD_OSSELECT, 1);
     CTarvelDlg* mainWindow = CTarvelDlg::FromApp();
+    // A run that cannot start is reported on the download page, whose Next
+    // then stays disabled: the user can only come back and pick again.
     if (mainWindow && mainWindow->m_downloadPage) mainWindow->m_downloadPage->BuildTaskQueue();
 }
 
-void COsSelectDlg::OnClickedCancel() { GetParent()->SendMessage(WM_PAGE_NAVIGATE, IDD_OS_SELECT, 0); }
+void COsSelectDlg::OnClickedCancel() { GetParent()->SendMessage(WM_PAGE_NAVIGATE, IDD_OSSELECT, 0); }

@@ -14,9 +14,7 @@
 #include "controls/skin_button.h"
 #include "pages/flow_page.h"
 
-#define IDD_OS_SELECT 135
-#define IDC_PICKER_OK 10109
-#define IDC_PICKER_CANCEL 10112
+#define IDD_OSSELECT 135
 #define IDC_PICKER_TAB1 502
 #define IDC_PICKER_TAB2 503
 #define IDC_PICKER_TAB3 504

@@ -121,6 +121,9 @@ void COsinfoDlg::StartCheck() {
     // The worker rebuilds the catalogue: nothing may keep pointing into it.
     if (CTarvelDlg* main = CTarvelDlg::FromApp()) main->ForgetCatalogueLists();
     InterlockedExchange(&m_stopRequested, 0);
+    // Off before the worker runs: a click in its first moment would prepare
+    // the road with what the last check found.
+    if (m_nextButton.GetSafeHwnd()) m_nextButton.EnableWindow(FALSE);
     CWnd* parent = GetParent();
     m_mainWindow = parent ? parent->GetSafeHwnd() : nullptr;
     m_checkSystemThread =

@@ -85,6 +85,12 @@ CString RestartIniPath(const CTarvelApp& app) {
 
 bool WriteHandOverIni(const CTarvelApp& app, const wchar_t* const keys[], const CString values[], int count) {
     if (app.m_dataFolder.IsEmpty()) return false;
+    // The cipher takes the ANSI bytes: a name the code page cannot hold would
+    // reach the boot environment garbled, and it would never find the file.
+    // Refused before anything is touched: a file of an earlier run stays as
+    // it was, hidden.
+    for (int i = 0; i < count; ++i)
+        if (!FitsAnsiCodePage(values[i])) return false;
     CIni ini(RestartIniPath(app));
     ini.SetSection(FixedText::kRestartIniSection);
     // The profile calls cannot rewrite a hidden file: make it plain first,
@@ -95,10 +101,6 @@ bool WriteHandOverIni(const CTarvelApp& app, const wchar_t* const keys[], const 
         SetFileAttributesW(ini.m_path, FILE_ATTRIBUTE_NORMAL);
         WritePrivateProfileStringW(ini.m_section, nullptr, nullptr, ini.m_path);
     }
-    // The cipher takes the ANSI bytes: a name the code page cannot hold would
-    // reach the boot environment garbled, and it would never find the file.
-    for (int i = 0; i < count; ++i)
-        if (!FitsAnsiCodePage(values[i])) return false;
     bool written = true;
     for (int i = 0; i < count; ++i) {
         const CString cipher = EncryptToHex(values[i], app.m_iniPassword);

@@ -166,7 +166,7 @@ BOOL CTarvelDlg::OnInitDialog() {
                       CRect(262, 39, 388, 115), IDC_WEB_TAB);
     m_webTab.ShowWindow(SW_HIDE);
 
-    const UINT ids[kPageCount] = {IDD_OSINFO, IDD_BACKUP, IDD_OS_SELECT, IDD_OS_DOWNLOAD,
+    const UINT ids[kPageCount] = {IDD_OSINFO, IDD_BACKUP, IDD_OSSELECT, IDD_OS_DOWNLOAD,
                                   IDD_REBOOT, IDD_USB_MAKER, IDD_GHOST, IDD_MANUAL};
     CPageDialog* inCreationOrder[kPageCount] = {m_osinfoPage, m_backupPage, m_selectPage, m_downloadPage,
                                                 m_rebootPage, m_usbPage,    m_ghostPage,  m_manualPage};
@@ -341,7 +341,7 @@ void CTarvelDlg::OnRButtonDblClk(UINT nFlags, CPoint point) {
 
 LRESULT CTarvelDlg::OnPageNavigate(WPARAM wParam, LPARAM lParam) {
     CWnd* flow[5] = {m_osinfoPage, m_backupPage, m_selectPage, m_downloadPage, m_rebootPage};
-    const UINT ids[5] = {IDD_OSINFO, IDD_BACKUP, IDD_OS_SELECT, IDD_OS_DOWNLOAD, IDD_REBOOT};
+    const UINT ids[5] = {IDD_OSINFO, IDD_BACKUP, IDD_OSSELECT, IDD_OS_DOWNLOAD, IDD_REBOOT};
     int step = -1;
     for (int i = 0; i < 5; ++i)
         if (ids[i] == wParam) step = i;

@@ -136,6 +136,7 @@ public:
     CColorText_Static m_statusText2;
     CGIFControl m_busyPicture;
     int m_withImage;
+    // Carries the page's BuildTaskQueue, AdvanceTaskQueue, PollDownload, NeedsDownload, VerifyDownloaded, StopTask.
     CDownloadQueue m_queue;
     // The queue's busy flag (0 idle, 1 running).
     std::atomic<int>& m_downloadState;

@@ -79,8 +79,8 @@ TEST_F(BackupPage, ControlsSitWhereTheyShouldAndTheBoxesStartUnchecked) {
         RECT rect;
         int kind;  // -1: not a skin button
     } cases[] = {
-        {IDC_BACKUP_NEXT, {760, 380, 880, 420}, CxSkinButton::kPush},
-        {IDC_BACKUP_BACK, {600, 380, 720, 420}, CxSkinButton::kPush},
+        {IDC_NEXT, {760, 380, 880, 420}, CxSkinButton::kPush},
+        {IDC_BACK, {600, 380, 720, 420}, CxSkinButton::kPush},
         {IDC_BACKUP_FOLDER_LINK, {310, 60, 810, 85}, -1},
         {IDC_BACKUP_ALL, {250, 55, 300, 85}, CxSkinButton::kCheck},
         {IDC_BACKUP_DESKTOP, {330, 160, 430, 240}, CxSkinButton::kCheck},
@@ -213,7 +213,7 @@ void ClearCatalogue() {
 
 class Picker : public testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(CreatePage(host, page, IDD_OS_SELECT)); }
+    void SetUp() override { ASSERT_TRUE(CreatePage(host, page, IDD_OSSELECT)); }
     void TearDown() override {
         // The lists point into the catalogue: the page goes first.
         if (page.GetSafeHwnd()) page.DestroyWindow();
@@ -249,8 +249,8 @@ TEST_F(Picker, StartsWithTabTwoCheckedAndEmptyListsUnderTheCategoryList) {
         bool visible;
     } cases[] = {
         {IDC_PICKER_TAB2, {380, 7, 480, 35}, true},      {IDC_PICKER_TAB1, {480, 7, 580, 35}, true},
-        {IDC_PICKER_TAB3, {580, 7, 680, 35}, true},      {IDC_PICKER_OK, {760, 405, 880, 445}, true},
-        {IDC_PICKER_CANCEL, {600, 405, 720, 445}, true}, {IDC_UPDATE_LINK, {410, 435, 510, 455}, false},
+        {IDC_PICKER_TAB3, {580, 7, 680, 35}, true},      {IDC_NEXT, {760, 405, 880, 445}, true},
+        {IDC_BACK, {600, 405, 720, 445}, true}, {IDC_UPDATE_LINK, {410, 435, 510, 455}, false},
         {IDC_OSLIST_CATEGORY, {240, 35, 870, 385}, true}, {IDC_OSLIST_RECOMMEND1, {240, 35, 870, 385}, false},
         {IDC_OSLIST_RECOMMEND2, {240, 35, 870, 385}, false},
     };
@@ -325,7 +325,7 @@ TEST_F(Picker, OkWithNothingClickedStoresTheFirstImageOfTheShownTab) {
         page.m_nextButton.SendMessage(BM_CLICK);
         EXPECT_EQ(c.tab, GetTarvelApp()->m_selectedImageTab) << c.showRecommended;
         EXPECT_EQ(c.index, GetTarvelApp()->m_selectedImageIndex) << c.showRecommended;
-        std::vector<std::pair<WPARAM, LPARAM>> expected = {{IDD_OS_SELECT, 1}};
+        std::vector<std::pair<WPARAM, LPARAM>> expected = {{IDD_OSSELECT, 1}};
         EXPECT_EQ(expected, host.m_navigations) << c.showRecommended;
     }
 }
@@ -400,7 +400,7 @@ TEST_F(Picker, ASecondFillResetsSelectionsAndTheFirstTab) {
 
 TEST_F(Picker, CancelGoesBack) {
     page.m_backButton.SendMessage(BM_CLICK);
-    std::vector<std::pair<WPARAM, LPARAM>> expected = {{IDD_OS_SELECT, 0}};
+    std::vector<std::pair<WPARAM, LPARAM>> expected = {{IDD_OSSELECT, 0}};
     EXPECT_EQ(expected, host.m_navigations);
 }
 

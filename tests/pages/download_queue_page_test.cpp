@@ -195,4 +195,16 @@ TEST_F(DownloadPageTest, AFinishedRunAsksToRestartWhenItContinuesByItself) {
     }
 }
 
+// The picker's OK on a page whose run cannot start (here: one is still
+// running): the status row says so and the Next of an earlier run is off.
+TEST_F(DownloadPageTest, ARunThatCannotStartSaysSoAndLeavesNextDisabled) {
+    m_page.m_nextButton.EnableWindow(TRUE);  // an earlier run ended well
+    m_page.m_downloadState = 1;
+    EXPECT_FALSE(m_page.BuildTaskQueue());
+    EXPECT_FALSE(m_page.m_nextButton.IsWindowEnabled());
+    EXPECT_STREQ(FixedText::kQueueNotStartedStatus, RowText(COsDownloadDlg::kStatusRow));
+    EXPECT_EQ(1, m_page.m_downloadState.load()) << "the running one goes on";
+    m_page.m_downloadState = 0;
+}
+
 }  // namespace

@@ -104,6 +104,18 @@ public:
         ++progressRounds;
         CDownloadQueueHost::OnTransferProgress(item, p);
     }
+    void OnTransferFinished(const tagDownloadTaskItem& item, bool firstTime) override {
+        CDownloadQueueHost::OnTransferFinished(item, firstTime);
+        if (onTransferFinished) onTransferFinished(item);
+    }
+    void OnCompletionChecked(const tagDownloadTaskItem& item) override {
+        CDownloadQueueHost::OnCompletionChecked(item);
+        if (onCompletionChecked) onCompletionChecked(item);
+    }
+    void OnVerifyStarted(const tagDownloadTaskItem& item) override {
+        ++verifyStarted;
+        CDownloadQueueHost::OnVerifyStarted(item);
+    }
 
     // The run has ended one way or another.
     bool Finished() const { return ended > 0 || failedCode != kNoCode || recordBusy > 0 || EngineFailed(); }
@@ -114,7 +126,7 @@ public:
     }
     CString Row(int row) { return rows[row]; }
 
-    static const int kNoCode = 0x7fffffff;
+    static constexpr int kNoCode = 0x7fffffff;
     std::unique_ptr<CDownloadQueue> queue;
     std::vector<COnlinefileinfo*> records;
     bool useAppCandidates = false;
@@ -122,7 +134,9 @@ public:
     std::vector<CString> statusHistory;
     int progress = -1;
     BOOL backVisible = TRUE, pauseVisible = TRUE, pausedLook = FALSE, nextEnabled = FALSE, autoContinue = FALSE;
-    int continued = 0, entriesStarted = 0, ended = 0, recordBusy = 0, progressRounds = 0;
+    int continued = 0, entriesStarted = 0, ended = 0, recordBusy = 0, progressRounds = 0, verifyStarted = 0;
+    // Called on the page's thread as the poller's page updates arrive.
+    std::function<void(const tagDownloadTaskItem&)> onTransferFinished, onCompletionChecked;
     int failedCode = kNoCode;
     std::vector<COnlinefileinfo*> done, skipped;
 
@@ -397,6 +411,183 @@ TEST_F(DownloadQueueTest, EngineThatCannotBeLoadedEndsTheRun) {
     EXPECT_FALSE(host.pauseVisible);
     EXPECT_FALSE(host.nextEnabled);
     EXPECT_EQ(0, host.ended);
+}
+
+// ---- against a scripted engine ----------------------------------------------
+
+class ScriptedQueueTest : public DownloadQueueTest {
+protected:
+    std::wstring Url(const std::string& name, int mirror = 1) {
+        return L"http://scripted.invalid/" + std::to_wstring(mirror) + L"/" + std::wstring(name.begin(), name.end());
+    }
+    // A record whose mirrors are the scripted engine's; its content is the
+    // record's own unless given.
+    COnlinefileinfo* ScriptedRecord(const std::string& name, int matchMode, const std::vector<ScriptedMirror>& mirrors,
+                                    int required = 1) {
+        std::vector<std::wstring> urls;
+        for (size_t i = 0; i < mirrors.size(); ++i) urls.push_back(Url(name, (int)i + 1));
+        COnlinefileinfo* r = Record(name, matchMode, urls, required);
+        for (size_t i = 0; i < mirrors.size(); ++i) {
+            ScriptedMirror m = mirrors[i];
+            if (m.content.empty()) m.content = m_contents[r];
+            engine.AddMirror(urls[i], m);
+        }
+        return r;
+    }
+    void Bind(TestHost& host) { host.queue->m_engine = engine.Wrapper(); }
+    ScriptedEngine engine;
+};
+
+// A pause that comes after the poller saw the file complete, before its step
+// ran: the finished task is never started again, the file is accepted once
+// and the run goes on with the next entry.
+TEST_F(ScriptedQueueTest, PauseAndResumeAroundTheCompletionNeverRestartTheFinishedTask) {
+    const struct {
+        const char* what;
+        bool whenChecked;  // pause once the check has ended, else as the finished file is seen
+        bool resumeAtOnce;
+    } cases[] = {
+        {"paused once checked, resumed at once", true, true},
+        {"paused once checked, resumed after the poller's second", true, false},
+        {"paused as the file is seen finished, resumed at once", false, true},
+        {"paused as the file is seen finished, resumed after the check", false, false},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        const std::string name = "completion" + std::to_string(n++);
+        COnlinefileinfo* r = ScriptedRecord(name, 1, {ScriptedMirror(), ScriptedMirror()});
+        COnlinefileinfo* next = ScriptedRecord(name + "next", 1, {ScriptedMirror()});
+        TestHost host;
+        Bind(host);
+        host.records = {r, next};
+        bool paused = false;
+        auto pause = [&](const tagDownloadTaskItem& item) {
+            if (item.file != r || paused) return;
+            paused = true;
+            host.queue->OnClickedPauseResume();
+            EXPECT_EQ(2, host.queue->m_downloadState.load()) << c.what;
+            if (c.resumeAtOnce) host.queue->OnClickedPauseResume();
+        };
+        (c.whenChecked ? host.onCompletionChecked : host.onTransferFinished) = pause;
+        ASSERT_TRUE(host.queue->BuildTaskQueue());
+        if (!c.resumeAtOnce) {
+            // The poller that saw the file finish has checked it and left.
+            ASSERT_TRUE(PumpUntil([&] { return paused && host.queue->ActivePollers() == 0; }, 60000)) << c.what;
+            EXPECT_EQ(2, host.queue->m_downloadState.load()) << c.what;
+            EXPECT_TRUE(host.pauseVisible) << "the paused page can be resumed: " << c.what;
+            host.queue->OnClickedPauseResume();
+        }
+        EXPECT_TRUE(PumpUntil([&] { return host.Finished(); }, 60000)) << c.what;
+        EXPECT_TRUE(host.queue->WaitForThreads(10000));
+        EXPECT_TRUE(paused) << c.what;
+        EXPECT_EQ(1, host.ended) << c.what;
+        EXPECT_EQ(TestHost::kNoCode, host.failedCode) << c.what;
+        EXPECT_EQ((std::vector<COnlinefileinfo*>{r, next}), host.done) << "each entry accepted once: " << c.what;
+        EXPECT_EQ(1, engine.TasksOf(Url(name))) << c.what;
+        for (const ScriptedTask& task : engine.Tasks())
+            if (task.url == Url(name)) EXPECT_EQ(1, task.starts) << "the finished task was not started again: " << c.what;
+        EXPECT_EQ(0, engine.TasksOf(Url(name, 2))) << "no other mirror was needed: " << c.what;
+        EXPECT_EQ(3, r->m_checkState) << c.what;
+        EXPECT_TRUE(HoldsItsContent(r)) << c.what;
+        EXPECT_TRUE(HoldsItsContent(next)) << c.what;
+    }
+}
+
+// The floor is 5242880 bytes: a file of exactly that size is verified and
+// accepted, one byte less is deleted and fails with code 6.
+TEST_F(ScriptedQueueTest, FiveMebibytesExactlyIsAcceptedOneByteLessIsRejected) {
+    for (size_t size : {(size_t)5242880, (size_t)5242879}) {
+        const std::string name = "floor" + std::to_string(size);
+        ScriptedMirror mirror;
+        mirror.content = TestFileContent(name, size);
+        COnlinefileinfo* r = ScriptedRecord(name, 1, {mirror});
+        r->m_expectedMd5 = CString(Md5Upper(mirror.content).c_str());
+        m_contents[r] = mirror.content;
+        TestHost host;
+        Bind(host);
+        host.records = {r};
+        RunQueue(host);
+        const bool accepted = size == 5242880;
+        EXPECT_EQ(accepted ? 1 : 0, host.ended) << size;
+        EXPECT_EQ(accepted ? TestHost::kNoCode : 6, host.failedCode) << size;
+        EXPECT_EQ(accepted ? 1 : 0, host.verifyStarted) << "verified only above the floor: " << size;
+        EXPECT_EQ(accepted, FileExists(LocalFile(name))) << size;
+        EXPECT_EQ(accepted ? 3 : 1, r->m_checkState) << size;
+    }
+}
+
+// Match mode 0 takes the finished file as it is: no digest, whatever the
+// record's expected digest says.
+TEST_F(ScriptedQueueTest, MatchModeZeroIsAcceptedWithoutADigest) {
+    COnlinefileinfo* r = ScriptedRecord("unchecked", 0, {ScriptedMirror()});
+    r->m_expectedMd5 = L"00000000000000000000000000000000";
+    TestHost host;
+    Bind(host);
+    host.records = {r};
+    RunQueue(host);
+    EXPECT_EQ(1, host.ended);
+    EXPECT_EQ(0, host.verifyStarted);
+    EXPECT_EQ(3, r->m_checkState);
+    EXPECT_TRUE(HoldsItsContent(r));
+}
+
+// The engine's status 1 with code 1 ends the entry: its remaining mirrors are
+// not tried (a required entry fails the run, an optional one is skipped);
+// another code tries the next mirror.
+TEST_F(ScriptedQueueTest, EngineCodeOneSkipsTheRemainingMirrors) {
+    const struct {
+        int code;
+        int required;
+    } cases[] = {{1, 1}, {1, 0}, {7, 1}};
+    int n = 0;
+    for (const auto& c : cases) {
+        const std::string name = "code" + std::to_string(n++);
+        ScriptedMirror failing;
+        failing.failStatus = kTaskFailed;
+        failing.failCode = c.code;
+        COnlinefileinfo* r = ScriptedRecord(name, 1, {failing, ScriptedMirror()}, c.required);
+        COnlinefileinfo* after = ScriptedRecord(name + "after", 1, {ScriptedMirror()});
+        TestHost host;
+        Bind(host);
+        host.records = {r, after};
+        RunQueue(host);
+        const bool skipsMirrors = c.code == 1;
+        EXPECT_EQ(skipsMirrors ? 0 : 1, engine.TasksOf(Url(name, 2))) << c.code << " " << c.required;
+        if (skipsMirrors && c.required) {
+            EXPECT_EQ(1, host.failedCode);
+            EXPECT_EQ(0, engine.TasksOf(Url(name + "after"))) << "the run ended";
+            EXPECT_FALSE(host.nextEnabled);
+        } else {
+            EXPECT_EQ(1, host.ended) << c.code << " " << c.required;
+            const std::vector<COnlinefileinfo*> skipped =
+                skipsMirrors ? std::vector<COnlinefileinfo*>{r} : std::vector<COnlinefileinfo*>{};
+            EXPECT_EQ(skipped, host.skipped);
+            const std::vector<COnlinefileinfo*> done =
+                skipsMirrors ? std::vector<COnlinefileinfo*>{after} : std::vector<COnlinefileinfo*>{r, after};
+            EXPECT_EQ(done, host.done);
+        }
+    }
+}
+
+// A resume whose start fails moves on to the entry's next mirror.
+TEST_F(ScriptedQueueTest, AResumeWhoseStartFailsTriesTheNextMirror) {
+    ScriptedMirror held;
+    held.holdTransfer = true;
+    held.restartFails = true;
+    COnlinefileinfo* r = ScriptedRecord("resumed", 1, {held, ScriptedMirror()});
+    TestHost host;
+    Bind(host);
+    host.records = {r};
+    ASSERT_TRUE(host.queue->BuildTaskQueue());
+    ASSERT_TRUE(PumpUntil([&] { return host.progressRounds > 0; }, 30000)) << "the transfer runs";
+    host.queue->OnClickedPauseResume();
+    host.queue->OnClickedPauseResume();
+    EXPECT_TRUE(PumpUntil([&] { return host.Finished(); }, 60000));
+    EXPECT_TRUE(host.queue->WaitForThreads(10000));
+    EXPECT_EQ(1, host.ended);
+    EXPECT_EQ(1, engine.TasksOf(Url("resumed", 2))) << "the next mirror gave the file";
+    EXPECT_EQ(std::vector<COnlinefileinfo*>{r}, host.done);
+    EXPECT_TRUE(HoldsItsContent(r));
 }
 
 }  // namespace

@@ -60,3 +60,164 @@ void MirrorServer::Handle(const HttpRequest& r, HttpConnection& c) {
         c.Respond(404, "no such kind");
     }
 }
+
+ScriptedEngine* ScriptedEngine::s_bound = nullptr;
+
+ScriptedEngine::ScriptedEngine() : m_wrapper(new DownWrapper(L"kvt-no-such-engine.dll")) {
+    m_wrapper->Initialize = Initialize;
+    m_wrapper->Uninitialize = Uninitialize;
+    m_wrapper->CreateTask = CreateTask;
+    m_wrapper->DeleteTask = DeleteTask;
+    m_wrapper->StartTask = StartTask;
+    m_wrapper->StopTask = StopTask;
+    m_wrapper->QueryTask = QueryTask;
+    s_bound = this;
+}
+
+ScriptedEngine::~ScriptedEngine() {
+    if (s_bound == this) s_bound = nullptr;
+}
+
+void ScriptedEngine::AddMirror(const std::wstring& url, const ScriptedMirror& mirror) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_mirrors[url] = mirror;
+}
+
+std::vector<ScriptedTask> ScriptedEngine::Tasks() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_tasks;
+}
+
+int ScriptedEngine::TaskCount() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return (int)m_tasks.size();
+}
+
+int ScriptedEngine::TasksOf(const std::wstring& url) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    int n = 0;
+    for (const ScriptedTask& t : m_tasks) n += t.url == url ? 1 : 0;
+    return n;
+}
+
+void ScriptedEngine::Finish(int handle) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (ScriptedTask* task = Find(handle)) task->held = false;
+}
+
+bool ScriptedEngine::Transferring(const std::wstring& url) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    for (const ScriptedTask& t : m_tasks)
+        if (t.url == url && t.held && t.status == kTaskTransferring && !t.deleted) return true;
+    return false;
+}
+
+ScriptedTask* ScriptedEngine::Find(int handle) {
+    for (ScriptedTask& t : m_tasks)
+        if (t.handle == handle && !t.deleted) return &t;
+    return nullptr;
+}
+
+void ScriptedEngine::RunToEnd(ScriptedTask& task, const ScriptedMirror& mirror) {
+    const std::wstring path = task.folder + L"\\" + task.fileName;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        task.status = kTaskFailed;
+        task.code = 1;
+        return;
+    }
+    DWORD written = 0;
+    WriteFile(file, mirror.content.data(), (DWORD)mirror.content.size(), &written, nullptr);
+    CloseHandle(file);
+    task.total = task.done = (LONGLONG)mirror.content.size();
+    task.status = kTaskFinished;
+    task.code = 0;
+}
+
+int __cdecl ScriptedEngine::Initialize() { return 1; }
+
+void __cdecl ScriptedEngine::Uninitialize() {}
+
+int __cdecl ScriptedEngine::CreateTask(const DownloadTaskParams* params) {
+    ScriptedEngine* e = s_bound;
+    if (!e || !params) return 0;
+    std::lock_guard<std::mutex> guard(e->m_lock);
+    ScriptedTask task;
+    task.handle = (int)e->m_tasks.size() + 1;
+    task.url = params->sourceUrl;
+    task.fileName = params->fileName;
+    task.folder = params->saveFolder;
+    e->m_tasks.push_back(task);
+    return task.handle;
+}
+
+void __cdecl ScriptedEngine::DeleteTask(int handle) {
+    ScriptedEngine* e = s_bound;
+    if (!e) return;
+    std::lock_guard<std::mutex> guard(e->m_lock);
+    if (ScriptedTask* task = e->Find(handle)) task->deleted = true;
+}
+
+int __cdecl ScriptedEngine::StartTask(int handle) {
+    ScriptedEngine* e = s_bound;
+    if (!e) return 0;
+    std::lock_guard<std::mutex> guard(e->m_lock);
+    ScriptedTask* task = e->Find(handle);
+    if (!task) return 0;
+    ++task->starts;
+    auto it = e->m_mirrors.find(task->url);
+    if (it == e->m_mirrors.end()) {
+        task->status = kTaskSourceFailed;
+        return 1;
+    }
+    const ScriptedMirror& mirror = it->second;
+    if (task->starts > 1 && mirror.restartFails) return 0;
+    if (task->starts > 1 && task->status == kTaskFinished) {
+        // Started again after it had finished: the engine fetches the file
+        // anew and replaces what it wrote.
+        e->RunToEnd(*task, mirror);
+        return 1;
+    }
+    if (mirror.failStatus) {
+        task->status = mirror.failStatus;
+        task->code = mirror.failCode;
+    } else if (task->starts == 1 && mirror.holdTransfer) {
+        task->held = true;
+        task->status = kTaskTransferring;
+        task->total = (LONGLONG)mirror.content.size();
+    } else if (!task->held) {
+        e->RunToEnd(*task, mirror);
+    } else {
+        task->status = kTaskTransferring;
+    }
+    return 1;
+}
+
+void __cdecl ScriptedEngine::StopTask(int handle) {
+    ScriptedEngine* e = s_bound;
+    if (!e) return;
+    std::lock_guard<std::mutex> guard(e->m_lock);
+    if (ScriptedTask* task = e->Find(handle)) ++task->stops;
+}
+
+int __cdecl ScriptedEngine::QueryTask(int handle, DownloadTaskInfo* info) {
+    ScriptedEngine* e = s_bound;
+    if (!e || !info) return 0;
+    std::lock_guard<std::mutex> guard(e->m_lock);
+    ScriptedTask* task = e->Find(handle);
+    if (!task) return 0;
+    ++task->queries;
+    if (task->status == kTaskTransferring && !task->held && task->stops < task->starts) {
+        auto it = e->m_mirrors.find(task->url);
+        if (it != e->m_mirrors.end()) e->RunToEnd(*task, it->second);
+    }
+    info->status = task->status;
+    info->code = task->code;
+    wcsncpy(info->fileName, task->fileName.c_str(), kTaskInfoNameChars - 1);
+    info->fileName[kTaskInfoNameChars - 1] = 0;
+    info->totalBytes = task->total;
+    info->doneBytes = task->status == kTaskTransferring ? task->total / 2 : task->done;
+    info->fraction = task->total > 0 ? (float)info->doneBytes / (float)task->total : 0.0f;
+    info->speed = task->status == kTaskTransferring ? 65536 : 0;
+    return 1;
+}

@@ -7,11 +7,15 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <functional>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "core/catalogue.h"
+#include "core/down_wrapper.h"
 #include "core/tarvel_app.h"
 #include "support/temp_folder.h"
 #include "support/test_files.h"
@@ -94,4 +98,67 @@ protected:
     TempFolder m_data;
     std::deque<COnlinefileinfo> m_records;
     std::map<COnlinefileinfo*, std::string> m_contents;
+};
+
+// A download engine whose behaviour the test writes: a DownWrapper whose
+// entries are this engine's, set as a queue's m_engine. Each task behaves as
+// the mirror of its URL says; a URL without a mirror fails at its source
+// (status 2). One scripted engine is bound at a time.
+struct ScriptedMirror {
+    std::string content;       // what a task of this mirror writes when it runs to its end
+    int failStatus = 0;        // 1 or 2: the task fails so instead, with failCode
+    int failCode = 0;
+    bool holdTransfer = false; // transfers (status 3) until ScriptedEngine::Finish
+    bool restartFails = false; // a second StartTask (a resume) answers 0
+};
+
+struct ScriptedTask {
+    int handle = 0;
+    std::wstring url, fileName, folder;
+    int starts = 0, stops = 0, queries = 0;
+    bool deleted = false;
+    bool held = false;   // transferring until released
+    int status = kTaskWaiting;
+    int code = 0;
+    LONGLONG total = 0, done = 0;
+};
+
+class ScriptedEngine {
+public:
+    ScriptedEngine();
+    ~ScriptedEngine();
+    ScriptedEngine(const ScriptedEngine&) = delete;
+    ScriptedEngine& operator=(const ScriptedEngine&) = delete;
+
+    DownWrapper* Wrapper() { return m_wrapper.get(); }
+    void AddMirror(const std::wstring& url, const ScriptedMirror& mirror);
+
+    // Tasks made so far, in order (copies).
+    std::vector<ScriptedTask> Tasks();
+    int TaskCount();
+    // The tasks of a URL.
+    int TasksOf(const std::wstring& url);
+    // A held task runs to its end at its next query.
+    void Finish(int handle);
+    // True while a held task of the URL transfers.
+    bool Transferring(const std::wstring& url);
+
+private:
+    static int __cdecl Initialize();
+    static void __cdecl Uninitialize();
+    static int __cdecl CreateTask(const DownloadTaskParams* params);
+    static void __cdecl DeleteTask(int handle);
+    static int __cdecl StartTask(int handle);
+    static void __cdecl StopTask(int handle);
+    static int __cdecl QueryTask(int handle, DownloadTaskInfo* info);
+    // Writes the mirror's file the way an engine replaces its file: a file
+    // that someone holds open cannot be replaced, and the task fails with code 1.
+    void RunToEnd(ScriptedTask& task, const ScriptedMirror& mirror);
+    ScriptedTask* Find(int handle);
+
+    std::unique_ptr<DownWrapper> m_wrapper;
+    std::mutex m_lock;
+    std::map<std::wstring, ScriptedMirror> m_mirrors;
+    std::vector<ScriptedTask> m_tasks;
+    static ScriptedEngine* s_bound;
 };

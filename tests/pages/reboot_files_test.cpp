@@ -131,6 +131,19 @@ TEST_F(RestartIniTest, AChineseImageNameNeedsACodePageThatHoldsIt) {
     EXPECT_TRUE(FitsAnsiCodePage(L"win10_x64_pro.gho"));
 }
 
+// A value the code page cannot hold is refused before the file is touched:
+// the INI of the earlier write keeps its values and stays hidden.
+TEST_F(RestartIniTest, ARefusedValueLeavesTheEarlierFileAsItWas) {
+    ASSERT_TRUE(WriteRestartIni(*app, image));
+    COnlinefileinfo refused = image;
+    refused.m_fileName = L"\u0E01\u0E02.gho";  // no Chinese or Western code page holds these
+    ASSERT_FALSE(FitsAnsiCodePage(refused.m_fileName)) << "code page " << GetACP();
+    EXPECT_FALSE(WriteRestartIni(*app, refused));
+    ExpectHiddenOnly();
+    EXPECT_EQ(image.m_fileName, Plain(2));
+    EXPECT_EQ(CString(L"7"), Plain(4));
+}
+
 TEST_F(RestartIniTest, RefusedWhereNothingCanBeWritten) {
     app->m_dataFolder = (folder.Path() + L"\\missing\\deeper").c_str();
     EXPECT_FALSE(WriteRestartIni(*app, image));

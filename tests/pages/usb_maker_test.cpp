@@ -17,7 +17,9 @@
 #include "core/tarvel_app.h"
 #include "pages/hotkey_dlg.h"
 #include "pages/usb_maker.h"
+#include "download_queue_test_support.h"
 #include "pages_test_support.h"
+#include "support/temp_folder.h"
 #include "support/test_files.h"
 
 namespace {
@@ -452,6 +454,78 @@ TEST_F(UsbMakerPage, Screenshots) {
     page().SwitchView(1, 1);
     EXPECT_EQ(0, page().m_jobRunning);
     EXPECT_TRUE(page().m_deviceList.GetStyle() & WS_VISIBLE);
+}
+
+// The line of a local digest's progress names the file being checked: also
+// on a run after a check has rebuilt the catalogue, while the queue still
+// remembers the last file of its previous run.
+TEST_F(UsbMakerPage, CheckProgressAfterARecheckNamesTheFileBeingChecked) {
+    CTarvelApp* app = GetTarvelApp();
+    TempFolder data;
+    app->m_dataFolder = data.Path().c_str();
+    SetDownloadFolders(app->m_dataFolder, L"kvt_records.ini", L"records", L"usb-test", L"");
+    ScriptedEngine engine;
+    page().m_queue.m_engine = engine.Wrapper();
+
+    // A first run whose last file is the tool file, which has no mirror.
+    app->m_peImages[2].m_checkState = 3;
+    app->m_toolFile.m_sectionName = L"tool";
+    app->m_toolFile.m_fileName = L"kvttool.7z";
+    app->m_toolFile.m_title = L"工具文件";
+    app->m_toolFile.m_requiredUsb = 1;
+    ClickStart();
+    ASSERT_TRUE(BackInViewOne());
+    ASSERT_EQ(&app->m_toolFile, page().m_queue.m_currentFile);
+
+    // The check runs again and rebuilds the catalogue. The boot environment
+    // now lies in the data folder: a sparse gigabyte, so that its digest
+    // outlasts the first second of the progress line on any machine, and
+    // not the expected file, so that it is not accepted.
+    app->m_toolFile.m_sectionName.Empty();
+    app->m_peImages.RemoveAll();
+    for (const wchar_t* name : {L"pe7.wim", L"pe8.wim", L"pe10.wim"}) {
+        COnlinefileinfo record;
+        record.m_sectionName = name;
+        record.m_fileName = name;
+        record.m_title = CString(L"启动环境 ") + name;
+        record.m_matchMode = 1;
+        record.m_requiredUsb = 1;
+        app->m_peImages.Add(record);
+    }
+    app->m_peImages[2].m_expectedMd5 = L"0123456789ABCDEF0123456789ABCDEF";
+    {
+        HANDLE file = CreateFileW(data.File(L"pe10.wim").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, file);
+        DWORD returned = 0;
+        DeviceIoControl(file, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &returned, nullptr);
+        LARGE_INTEGER size;
+        size.QuadPart = 1LL << 30;
+        EXPECT_TRUE(SetFilePointerEx(file, size, nullptr, FILE_BEGIN) && SetEndOfFile(file));
+        CloseHandle(file);
+    }
+    const CString title = app->m_peImages[2].m_title;
+
+    boxes.texts.clear();
+    std::vector<CString> lines;
+    ClickStart();
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+            CString line;
+            page().m_statusText.GetWindowText(line);
+            if (lines.empty() || lines.back() != line) lines.push_back(line);
+            return page().m_view == 1 && page().m_jobRunning == 0 && !page().m_makingDisk;
+        },
+        120000));
+    page().m_queue.m_engine = nullptr;
+    EXPECT_EQ(1, app->m_peImages[2].m_checkState) << "the local copy was examined and not taken";
+    const CString progressHead = title + FixedText::kUsbVerifying;
+    bool progressShown = false;
+    for (const CString& line : lines) {
+        progressShown = progressShown || line.Find(progressHead) == 0;
+        EXPECT_EQ(-1, line.Find(L"工具文件")) << Utf8Of(line.GetString());
+    }
+    EXPECT_TRUE(progressShown) << "a progress line of the digest names " << Utf8Of(title.GetString());
 }
 
 }  // namespace

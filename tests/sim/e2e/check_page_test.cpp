@@ -42,6 +42,11 @@ const Expected kOutcomes[] = {
     {"full", 1, 1, true, false, 2, FixedText::kCheckRecommendPrefix, {}},
     {"fallback", 1, 3, false, true, 2, FixedText::kCheckUsbOnly, {}},
     {"local_pe", 0, 1, false, true, 2, FixedText::kCheckUsbOnly, {8}},
+    // All three entries lie in the data folder: entry 0 is never taken, entry 1 comes first.
+    {"local_pe1", 0, 1, false, true, 1, FixedText::kCheckUsbOnly, {8}},
+    // Partitions, none with the system drive's letter: row 1 says so in red,
+    // and without the system's disk the data folder comes from the second pass.
+    {"no_letter", 1, 2, true, false, 2, FixedText::kCheckRecommendPrefix, {1}},
     {"nothing", 0, 1, false, false, 2, FixedText::kCheckNoBootEnvironment, {8}},
     {"no_folder", 1, 0, false, false, 2, FixedText::kCheckNoDataFolder, {7}},
 };
@@ -175,6 +180,24 @@ TEST(SimCheckPage, TheCheckShowsItsOutcome) {
         Pump(200);
         EXPECT_EQ((CWnd*)dlg.m_backupPage, dlg.m_shownPage);
         EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(handOver));
+
+        // Re-check, then Next: the road is prepared again. Next is off from
+        // the moment the check starts, before its worker has done anything,
+        // so no click can prepare it with what the last check found.
+        dlg.SendMessage(WM_PAGE_NAVIGATE, IDD_BACKUP, 0);
+        const CString backupFolder = app->m_backupFolder;
+        RemoveDirectoryW(backupFolder);
+        ASSERT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(backupFolder)) << "an empty folder, removed";
+        page.m_recheckButton.SendMessage(BM_CLICK);
+        EXPECT_FALSE(page.m_nextButton.IsWindowEnabled()) << "Next is off as the check starts";
+        ASSERT_TRUE(window.WaitForCheck(300000)) << "the second check did not end";
+        Pump(500);
+        ASSERT_TRUE(page.m_nextButton.IsWindowEnabled());
+        page.m_nextButton.SendMessage(BM_CLICK);
+        Pump(200);
+        EXPECT_EQ((CWnd*)dlg.m_backupPage, dlg.m_shownPage);
+        EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(handOver)) << "the hand-over INI is written again";
+        EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(app->m_backupFolder)) << "the backup folder made again";
     } else if (expected->usbOnly) {
         page.m_nextButton.SendMessage(BM_CLICK);
         Pump(300);
