@@ -22,6 +22,7 @@
 #include "pages/backup_dlg.h"
 #include "pages/os_download_dlg.h"
 #include "pages/reboot_dlg.h"
+#include "pages/usb_maker.h"
 #include "sim/e2e/sim_page_main.h"
 #include "sim/sim_machine.h"
 #include "support/no_restart.h"
@@ -237,6 +238,32 @@ TEST_F(RebootPageTest, AnExitRequestStopsTheRoadBeforeTheBootSetup) {
     ExpectRefused(CRebootDlg::kRefusedStopped, FixedText::kRebootRefusedStopped);
     EXPECT_TRUE(GetSimRecords().processRuns.empty());
     EXPECT_FALSE(sawWritesDisk);
+}
+
+// The USB maker's job runs on its own tab while the restart worker copies;
+// it stands here as the maker's flag, set for the whole of its job (its
+// wait for the image included) and cleared once the maker has finished.
+TEST_F(RebootPageTest, TheRestartIsRefusedWhileTheUsbMakerWritesADisk) {
+    Choose(true, false, false);
+    CUsbMaker& usb = *dlg->m_usbPage;
+    usb.m_makingDisk = 1;
+    RunWorker();
+    // The worker went through the boot setup and asked; the main window refused.
+    EXPECT_FALSE(GetSimRecords().processRuns.empty()) << "the boot setup did not run";
+    ExpectRefused(CRebootDlg::kRefusedDiskJob, FixedText::kRebootRefusedDiskJob);
+    EXPECT_TRUE(dlg->IsWindowVisible());
+    // The maker was not stopped and finishes its own way.
+    EXPECT_EQ(1, usb.m_makingDisk);
+    usb.m_makingDisk = 0;
+    // Nothing set the restart flag: a later plain exit restarts nothing.
+    EXPECT_EQ(0, app->m_rebootAtExit);
+    EXPECT_TRUE(app->FinishAfterMainWindow(*dlg, 30000, 30000));
+    EXPECT_EQ(0, app->m_rebootAtExit);
+    EXPECT_EQ(0, GetSimRecords().reboots);
+    Pump(200);
+    std::wstring shot = TestProgramDirectory() + L"\\reboot_page_refused_disk_job.png";
+    EXPECT_GT(CaptureWindow(dlg->GetSafeHwnd(), shot.c_str()), 20);
+    ExpectBackLeadsToDownloadPage();
 }
 
 TEST_F(RebootPageTest, TheRoadEndsInOneRestart) {
