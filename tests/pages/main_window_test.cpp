@@ -437,6 +437,53 @@ TEST_F(MainWindow, TheExitQuestionDuringAUsbWriteRefusesBeforeAskingOrStopping) 
     usb.m_jobRunning = 0;
 }
 
+TEST_F(MainWindow, TheUsbAndBackupTabsAskTheirOwnExitQuestionAndYesStopsTheirJob) {
+    CUsbMaker& usb = *dlg().m_usbPage;
+    CGhostDlg& ghost = *dlg().m_ghostPage;
+    struct Case {
+        int tab;
+        const wchar_t* question;
+    };
+    const Case cases[] = {{IDC_USB_TAB, FixedText::kExitQuestionUsb}, {IDC_BACKUP_TAB, FixedText::kExitQuestionBackup}};
+    for (const Case& c : cases) {
+        dlg().ShowWindow(SW_SHOW);
+        Send(WM_TAB_BUTTON_CONTROL, 2, 1);
+        dlg().SwitchTab(c.tab);
+        ASSERT_EQ(c.tab, dlg().m_currentTabId);
+        // The job downloads (the USB job still fetching its boot environment).
+        if (c.tab == IDC_USB_TAB) {
+            usb.m_events.ResetForJob();
+            usb.m_jobRunning = 1;
+            usb.SwitchView(3, 0);
+        } else {
+            ghost.SwitchView(2);
+        }
+        std::atomic<int>& state = c.tab == IDC_USB_TAB ? usb.m_downloadState : ghost.m_downloadState;
+        state = 1;
+        BoxAnswerer boxes;
+        boxes.script = {false};
+        dlg().m_closeButton.SendMessage(BM_CLICK);
+        ASSERT_EQ(1u, boxes.texts.size()) << c.tab;
+        EXPECT_EQ(std::wstring(c.question), boxes.texts[0]);
+        // No: the job goes on and the window stays.
+        EXPECT_EQ(1, state.load()) << c.tab;
+        EXPECT_TRUE(dlg().IsWindowVisible()) << c.tab;
+        // Yes: the job stops and the window ends.
+        boxes.script = {true};
+        dlg().m_closeButton.SendMessage(BM_CLICK);
+        EXPECT_TRUE(PumpUntil([&] { return !dlg().IsWindowVisible(); }, 60000)) << c.tab;
+        EXPECT_EQ(2u, boxes.texts.size()) << c.tab;
+        EXPECT_EQ(0, state.load()) << c.tab;
+        if (c.tab == IDC_USB_TAB) {
+            EXPECT_EQ(kUsbJobStopped, usb.m_events.WaitImage());
+            usb.SwitchView(1, 0);
+        } else {
+            ghost.SwitchView(1);
+        }
+        dlg().SwitchTab(IDC_INSTALL_TAB);
+    }
+}
+
 TEST_F(MainWindow, AnExitRefusedForAWorkerThatOutlivesTheWaitLeavesEveryPageAbleToGoOn) {
     // Jobs of every kind the exit stops: a check, a download, a USB job
     // still fetching its boot environment, a backup/restore download.
