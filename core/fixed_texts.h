@@ -827,6 +827,7 @@ constexpr const wchar_t* kTrayMenuExit = L"退出";
 constexpr const wchar_t* kNoticeDownloadRunning = L"正在下载系统文件，请先暂停下载再切换页面。";
 constexpr const wchar_t* kNoticeUsbJobRunning = L"正在制作启动U盘，请等待制作完成再切换页面。";
 constexpr const wchar_t* kNoticeBackupJobRunning = L"正在准备备份或还原，请等待完成再切换页面。";
+constexpr const wchar_t* kNoticeRestartRunning = L"正在准备重启安装，请等待完成再切换页面。";
 // Debug switch.
 constexpr const wchar_t* kDebugOnText = L"调试模式已开启。";
 constexpr const wchar_t* kDebugOffText = L"调试模式已关闭。";
@@ -847,6 +848,11 @@ constexpr const wchar_t* kBackupFolderLinkPrefix = L"备份位置：";
 constexpr const wchar_t* kOpenFolderTooltip = L"打开文件夹";
 // How long (ms) an exit waits for the pages' workers, pumping messages.
 constexpr unsigned long kExitWorkerWaitMs = 15000;
+// After the window has ended: how long (ms) the exit still waits for a disk
+// or boot write that began before the pages were stopped.
+constexpr unsigned long kExitDiskJobWaitMs = 30 * 60 * 1000;
+// Shown by a page whose job the exit stopped before the exit was refused.
+constexpr const wchar_t* kJobStoppedByExit = L"已停止";
 
 // Page frame: step strip pictures (%d: the step), titles, update link.
 constexpr const wchar_t* kSkinStepCaptionDone = L"kvs_step_done_%d.png";
@@ -1079,6 +1085,7 @@ constexpr const wchar_t* kRebootRefusedNoBootFile = L"找不到启动环境文�
 constexpr const wchar_t* kRebootRefusedBootSetup = L"启动菜单安装失败，未重启电脑。";
 constexpr const wchar_t* kRebootRefusedHandOver = L"安装信息写入失败，未重启电脑。";
 constexpr const wchar_t* kRebootRefusedStopped = L"已停止，未重启电脑。";
+constexpr const wchar_t* kRebootRefusedDiskJob = L"正在制作启动U盘或写入磁盘，未重启电脑。请等待完成后再试。";
 // The empty marker file the boot environment looks for in the system drive's root.
 constexpr const wchar_t* kRebootMarkerName = L"\\kvtreinstall.mark";
 // The restart INI: its section, the five keys in the order written, the

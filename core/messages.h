@@ -21,8 +21,11 @@
 #define WM_USB_REFRESH (WM_USER + 7)
 // Fill the picker and USB image lists.
 #define WM_LISTS_REFRESH (WM_USER + 8)
-// Set the application's restart flag and end the main window with OK.
+// Set the application's restart flag and end the main window with OK. The
+// result is kRestartAccepted only when the window really ends for the
+// restart; anything else (a refusal, a window that is gone) means no restart.
 #define WM_REQUEST_REBOOT (WM_USER + 0x15)
+const LRESULT kRestartAccepted = 0x4B52;
 // A downloading page to itself: run the next queue step.
 #define WM_TASK_STEP (WM_USER + 200)
 // A skinned radio button to the other buttons of its group: uncheck yourself.

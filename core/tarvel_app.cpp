@@ -127,7 +127,8 @@ CTarvelApp::CTarvelApp()
       m_workFolderCreated(false),
       m_payloadModule(nullptr),
       m_toolsReady(nullptr),
-      m_toolsUnpacked(0) {
+      m_toolsUnpacked(0),
+      m_keepWorkFolder(false) {
     m_is64BitSystem = DetectWow64(FixedText::kWow64QueryModule, FixedText::kWow64QueryFunction);
     InitModulePaths();
     m_ownVersion = FixedText::kOwnVersion;
@@ -192,14 +193,26 @@ BOOL CTarvelApp::InitInstance() {
         CTarvelDlg dlg;
         m_pMainWnd = &dlg;
         dlg.DoModal();
-        // A worker that ended the window (the restart request) may still be
-        // returning; the pages it uses go only once it has ended.
-        if (!dlg.WaitForWorkers(FixedText::kExitWorkerWaitMs)) dlg.m_keepPagesAlive = true;
+        FinishAfterMainWindow(dlg, FixedText::kExitWorkerWaitMs, FixedText::kExitDiskJobWaitMs);
         if (m_instanceMutex) CloseHandle(m_instanceMutex);
         m_instanceMutex = nullptr;
         m_pMainWnd = nullptr;
     }
     return FALSE;
+}
+
+bool CTarvelApp::FinishAfterMainWindow(CTarvelDlg& dlg, DWORD workerMs, DWORD diskMs) {
+    // A worker that ended the window (the restart request) may still be
+    // returning; the pages it uses go only once it has ended.
+    bool ended = dlg.WaitForWorkers(workerMs);
+    // A disk or boot write that began before the pages were stopped is let
+    // finish: its end is the disk's, not the program's.
+    if (dlg.AnyPageWritesDisk()) ended = dlg.WaitForDiskJobs(diskMs) && dlg.WaitForWorkers(workerMs);
+    if (ended) return true;
+    dlg.m_keepPagesAlive = true;
+    m_keepWorkFolder = true;
+    m_rebootAtExit = 0;
+    return false;
 }
 
 int CTarvelApp::ExitInstance() {
@@ -215,7 +228,7 @@ int CTarvelApp::ExitInstance() {
     }
     // The unpack thread may still be writing into the work folder.
     if (m_toolsReady) WaitForSingleObject(m_toolsReady, kUnpackExitWaitMs);
-    if (!m_workFolder.IsEmpty() && m_workFolderCreated) DeleteFolderTree(m_workFolder);
+    if (!m_workFolder.IsEmpty() && m_workFolderCreated && !m_keepWorkFolder) DeleteFolderTree(m_workFolder);
     return CWinApp::ExitInstance();
 }
 

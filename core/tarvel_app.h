@@ -10,6 +10,7 @@
 #include "winlib/winlib.h"
 
 class CIni;
+class CTarvelDlg;
 
 class CTarvelApp : public CWinApp {
 public:
@@ -125,6 +126,15 @@ public:
     // extracted the tools.
     HANDLE m_toolsReady;
     volatile LONG m_toolsUnpacked;
+    // Set when a worker still ran after the main window ended: the work
+    // folder (its tools) stays, and the machine is not restarted under it.
+    bool m_keepWorkFolder;
+
+    // After the main window has ended: waits for the pages' workers (bounded
+    // by `workerMs`) and for any disk or boot write (bounded by `diskMs`);
+    // when something still runs then, nothing restarts, the work folder
+    // stays and the pages are left in memory. True when all has ended.
+    bool FinishAfterMainWindow(CTarvelDlg& dlg, DWORD workerMs, DWORD diskMs);
 
     // ---- Online configuration (core/online_config*.cpp, core/recommend_lists.cpp) ----
     // Fetches the configuration from m_mirrorUrls and parses the first file

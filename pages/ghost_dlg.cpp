@@ -380,6 +380,12 @@ void CGhostDlg::StopJobs() {
     m_queue.Stop();
 }
 
+void CGhostDlg::ResumeAfterRefusedExit() {
+    if (m_view != 2 || m_downloadState != 0 || ThreadStillRunning(m_finishThread)) return;
+    m_outcome = kRefusedStopped;
+    SwitchView(1);
+}
+
 bool CGhostDlg::WorkersRunning() { return m_queue.IsBusy() != FALSE || ThreadStillRunning(m_finishThread); }
 
 // ---- the worker ----
@@ -456,7 +462,9 @@ void CGhostDlg::FinishTask() {
     SetStatus(FixedText::kGhostStatusFinished);
     RunOnPage([&] { m_busyPicture.Stop(0); });
     m_outcome = kRestartRequested;
-    ::SendMessageW(mainWindow, WM_REQUEST_REBOOT, 0, 0);
+    // Refused while another page's job writes a disk: nothing restarts.
+    if (::SendMessageW(mainWindow, WM_REQUEST_REBOOT, 0, 0) != kRestartAccepted)
+        Refuse(kRefusedDiskJob, FixedText::kRebootRefusedDiskJob, marker);
 }
 
 void CGhostDlg::Refuse(Outcome outcome, const wchar_t* text, const CString& markerToRemove) {

@@ -46,6 +46,7 @@ public:
         kRefusedBootSetup,
         kRefusedHandOver,
         kRefusedStopped,
+        kRefusedDiskJob,
     };
     static constexpr COLORREF kImageHintColor = 0xC8C8C8;
     static constexpr COLORREF kPathColor = 0x515151;
@@ -69,6 +70,9 @@ public:
     void StopJobs() override;
     bool WorkersRunning() override;
     bool WritesDisk() override { return m_writingBootFiles != 0; }
+    // A download the exit stopped leaves the progress view for the first;
+    // a running worker ends its own way.
+    void ResumeAfterRefusedExit() override;
 
     // ---- the queue's host ----
     HWND GetQueueWindow() override { return m_hWnd; }

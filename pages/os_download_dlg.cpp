@@ -123,6 +123,15 @@ BOOL COsDownloadDlg::BuildTaskQueue() {
 
 void COsDownloadDlg::StopTask() { m_queue.StopTask(); }
 
+void COsDownloadDlg::ResumeAfterRefusedExit() {
+    if (!m_stoppedByExit) return;
+    m_stoppedByExit = false;
+    if (m_downloadState != 0) return;
+    ShowPauseButton(FALSE);
+    ShowBackButton(TRUE);
+    SetQueueRowText(kQueueStatusRow, FixedText::kJobStoppedByExit);
+}
+
 void COsDownloadDlg::ShowDownloadFolder() {
     CHyperLink* link = static_cast<CHyperLink*>(m_rows[kFolderRow].control);
     if (!link || !link->GetSafeHwnd()) return;

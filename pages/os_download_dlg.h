@@ -40,7 +40,12 @@ public:
     void ShowDownloadFolder();
     bool HoldsTasks() const { return m_downloadState != 0; }
 
-    void StopJobs() override { m_queue.Stop(); }
+    void StopJobs() override {
+        if (m_downloadState != 0) m_stoppedByExit = true;
+        m_queue.Stop();
+    }
+    // A download the exit stopped says so and offers Back, without Pause.
+    void ResumeAfterRefusedExit() override;
     bool WorkersRunning() override { return m_queue.IsBusy() != FALSE; }
 
     // ---- the queue's host ----
@@ -65,6 +70,8 @@ public:
     CDownloadQueue m_queue;
     // The queue's busy flag (0 idle, 1 running, 2 paused); the main window reads it.
     std::atomic<int>& m_downloadState;
+    // Set when the exit stopped a download of this page.
+    bool m_stoppedByExit = false;
 
     void OnClickedNext();
     void OnClickedBack();

@@ -21,6 +21,15 @@ bool SetsBootModeFlag(const CString& kind) {
 
 }  // namespace
 
+void COsinfoDlg::EndStoppedCheck() {
+    RunOnPage([&] {
+        m_busyAnimation.Stop(0);
+        m_statusText.SetWindowText(FixedText::kJobStoppedByExit);
+        m_statusText.Invalidate();
+        m_recheckButton.ShowWindow(SW_SHOW);
+    });
+}
+
 void COsinfoDlg::CheckSystem() {
     CTarvelApp* app = GetTarvelApp();
     if (!app) return;
@@ -139,7 +148,7 @@ void COsinfoDlg::CheckSystem() {
     SetRowText(6, value);
     EndRow(6, true, 77);
 
-    if (Stopping()) return;
+    if (Stopping()) return EndStoppedCheck();
 
     StartRow(kFolderRow);
     app->m_dataFolder =
@@ -163,7 +172,7 @@ void COsinfoDlg::CheckSystem() {
         EndRow(kFolderRow, false, 88);
     }
 
-    if (Stopping()) return;
+    if (Stopping()) return EndStoppedCheck();
 
     StartRow(8);
     CString hint = app->BuildRecommendLists(kind, memory, systemDiskFlag);
@@ -179,7 +188,7 @@ void COsinfoDlg::CheckSystem() {
         EndRow(8, false, 100);
     }
 
-    if (Stopping()) return;
+    if (Stopping()) return EndStoppedCheck();
 
     // ---- decision ----
     const CString error = FixedText::kCheckGeneralError;

@@ -41,6 +41,9 @@ public:
     void StartCheck();
     void StopJobs() override;
     bool WorkersRunning() override;
+    // The stop request is taken back: a worker that has not yet stopped
+    // goes on; one that has stopped has ended its way (Re-check offered).
+    void ResumeAfterRefusedExit() override { InterlockedExchange(&m_stopRequested, 0); }
 
     HANDLE m_checkSystemThread;
     CxSkinButton m_recheckButton;
@@ -75,6 +78,8 @@ private:
     LRESULT SendToMain(UINT message, WPARAM wParam, LPARAM lParam);
     void PostToMain(UINT message, WPARAM wParam, LPARAM lParam);
     bool Stopping() const { return m_stopRequested != 0; }
+    // The end of a run the exit stopped: the animation stops and Re-check is offered.
+    void EndStoppedCheck();
     COLORREF m_folderLinkColor;  // the folder link's own colour, restored by each run
     HWND m_mainWindow;
 };

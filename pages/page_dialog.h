@@ -22,6 +22,10 @@ public:
     // Whether a running job writes a disk or boot partitions: such a job is
     // never cut short by an exit.
     virtual bool WritesDisk() { return false; }
+    // The exit asked the page to stop and was then refused (a worker did not
+    // end in time): the page clears its stop request, or lets its stopped job
+    // end its way, so that it can go on.
+    virtual void ResumeAfterRefusedExit() {}
 
     // Runs `call` on the page window's own thread and returns once it ran (a
     // worker's way to the page's controls: on Windows, timers and control

@@ -280,7 +280,10 @@ void CRebootDlg::Run(CTarvelApp& app) {
     SetStatus(FixedText::kRebootStatusRestarting);
     RunOnPage([&] { m_rebootAnimation.Stop(0); });
     InterlockedExchange(&m_outcome, kRestartRequested);
-    ::SendMessageW(m_mainWindow, WM_REQUEST_REBOOT, 0, 0);
+    // The main window refuses while a job of another page writes a disk;
+    // then nothing restarts and the marker goes.
+    if (::SendMessageW(m_mainWindow, WM_REQUEST_REBOOT, 0, 0) != kRestartAccepted)
+        Refuse(kRefusedDiskJob, FixedText::kRebootRefusedDiskJob, marker);
 }
 
 bool CRebootDlg::BackupFolder(const CString& source, const CString& destination, const CString& displayName) {

@@ -59,6 +59,7 @@ public:
         kRefusedBootSetup,
         kRefusedHandOver,
         kRefusedStopped,
+        kRefusedDiskJob,
     };
     static constexpr COLORREF kLineColor = 0x333333;
     static constexpr COLORREF kFailColor = 0x0000FF;

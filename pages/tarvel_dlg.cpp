@@ -81,6 +81,7 @@ CTarvelDlg::CTarvelDlg(CWnd* pParent)
       m_inTray(0),
       m_deviceNotifications{nullptr, nullptr},
       m_keepPagesAlive(false),
+      m_exitWaitMs(FixedText::kExitWorkerWaitMs),
       m_ending(false) {
     m_hIcon = LoadIconW(AfxGetInstanceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME));
     m_keepPosition = true;  // the frame sits at the screen's top left corner
@@ -210,6 +211,10 @@ void CTarvelDlg::SwitchTab(int tabId) {
         notice = FixedText::kNoticeUsbJobRunning;
     else if (m_currentTabId == IDC_BACKUP_TAB && m_ghostPage->m_jobRunning)
         notice = FixedText::kNoticeBackupJobRunning;
+    // The restart worker copies, writes the boot partitions and ends the
+    // program: no job of another tab may begin under it.
+    else if (m_currentTabId == IDC_INSTALL_TAB && m_rebootPage->WorkersRunning())
+        notice = FixedText::kNoticeRestartRunning;
     if (notice) {
         CWnd* current = GetDlgItem(m_currentTabId);
         current->SendMessage(BM_SETCHECK, 1);
@@ -386,12 +391,15 @@ LRESULT CTarvelDlg::OnVersionUpdate(WPARAM, LPARAM) {
         m_selectPage->ShowUpdateLink();
         m_downloadPage->ShowUpdateLink();
     }
-    // A forced update opens only a web address: the configuration that names
-    // it arrives over plain HTTP. Anything else is refused and the program runs on.
-    if (CompareVersions(app->m_forcedUpdateVersion, app->m_ownVersion) == 1 && IsWebAddress(app->m_updateTarget)) {
-        if (m_downloadPage->m_downloadState == 1) m_downloadPage->StopTask();
+    if (CompareVersions(app->m_forcedUpdateVersion, app->m_ownVersion) == 1) {
+        // A job that writes a disk is never cut: the update waits for the next check.
+        if (RefuseExitForDiskJob()) return 0;
+        // Stopped as the exit stops it, so that a refused exit lets the page go on.
+        if (m_downloadPage->m_downloadState == 1) m_downloadPage->StopJobs();
         MyMessageBox(MB_ICONQUESTION, TRUE, FixedText::kForcedUpdateNotice, 10);
-        OpenWebTarget(nullptr, app->m_updateTarget, app->m_moduleFolder);
+        // Only a web address is opened: the configuration that names it
+        // arrives over plain HTTP. The program ends all the same.
+        if (IsWebAddress(app->m_updateTarget)) OpenWebTarget(nullptr, app->m_updateTarget, app->m_moduleFolder);
         OnCancel();
     }
     return 0;
@@ -416,12 +424,20 @@ LRESULT CTarvelDlg::OnBackupDefaultPath(WPARAM, LPARAM) {
 }
 
 LRESULT CTarvelDlg::OnRequestReboot(WPARAM, LPARAM) {
+    // A disk or boot write of any page is never cut by a restart. The sender
+    // is told, and says why on its page; it is not deferred, as the USB maker
+    // may wait hours for its image.
+    if (m_ending || AnyPageWritesDisk()) return 0;
     CTarvelApp* app = GetTarvelApp();
-    if (app) app->m_rebootAtExit = 1;
+    if (!app) return 0;
+    // The other jobs stop now (the sender has finished its own), so that no
+    // disk job begins while the application waits for the workers.
+    for (int i = 0; i < kPageCount; ++i) PageAt(i)->StopJobs();
+    app->m_rebootAtExit = 1;
     // The sender waits in SendMessage: end the modal loop now; the
     // application waits for the workers once DoModal has returned.
     CDialog::EndDialog(IDOK);
-    return 0;
+    return kRestartAccepted;
 }
 
 LRESULT CTarvelDlg::OnActivateInstance(WPARAM, LPARAM) {
@@ -470,26 +486,45 @@ void CTarvelDlg::ForgetCatalogueLists() {
 }
 
 void CTarvelDlg::ConfirmExit() {
+    // What would refuse the exit is told before the question: a Yes never
+    // stops a job for an exit that then does not happen.
+    if (RefuseExitForDiskJob()) return;
     const wchar_t* question = FixedText::kExitQuestionPlain;
-    enum { kNone, kDownload, kUsb, kBackup } stop = kNone;
-    if (m_currentTabId == IDC_INSTALL_TAB && m_downloadPage->m_downloadState == 1) {
+    if (m_currentTabId == IDC_INSTALL_TAB && m_downloadPage->m_downloadState == 1)
         question = FixedText::kExitQuestionDownload;
-        stop = kDownload;
-    } else if (m_currentTabId == IDC_USB_TAB && m_usbPage->m_jobRunning) {
+    else if (m_currentTabId == IDC_USB_TAB && m_usbPage->m_jobRunning)
         question = FixedText::kExitQuestionUsb;
-        stop = kUsb;
-    } else if (m_currentTabId == IDC_BACKUP_TAB && m_ghostPage->m_jobRunning) {
+    else if (m_currentTabId == IDC_BACKUP_TAB && m_ghostPage->m_jobRunning)
         question = FixedText::kExitQuestionBackup;
-        stop = kBackup;
-    }
     if (MyMessageBox(MB_ICONQUESTION | MB_YESNO, FALSE, question, 0) != IDYES) return;
-    switch (stop) {
-    case kDownload: m_downloadPage->StopTask(); break;
-    case kUsb: m_usbPage->StopTask(); break;
-    case kBackup: m_ghostPage->StopTask(); break;
-    default: break;
-    }
+    // The way out stops every page's job (the one the question named among
+    // them) once it has looked again at what would refuse it.
     OnCancel();
+}
+
+bool CTarvelDlg::AnyPageWritesDisk() {
+    for (int i = 0; i < kPageCount; ++i)
+        if (PageAt(i)->WritesDisk()) return true;
+    return false;
+}
+
+bool CTarvelDlg::WaitForDiskJobs(DWORD ms) {
+    const DWORD start = GetTickCount();
+    while (AnyPageWritesDisk()) {
+        if (GetTickCount() - start >= ms) return false;
+        PumpFor(50);
+    }
+    return true;
+}
+
+bool CTarvelDlg::RefuseExitForDiskJob() {
+    if (!AnyPageWritesDisk()) return false;
+    MyMessageBox(MB_ICONWARNING, FALSE, FixedText::kExitRefusedDiskJob, 0);
+    return true;
+}
+
+void CTarvelDlg::ResumePagesAfterRefusedExit() {
+    for (int i = 0; i < kPageCount; ++i) PageAt(i)->ResumeAfterRefusedExit();
 }
 
 bool CTarvelDlg::WaitForWorkers(DWORD ms) {
@@ -506,19 +541,16 @@ bool CTarvelDlg::WaitForWorkers(DWORD ms) {
 
 void CTarvelDlg::EndMainWindow(int result) {
     if (m_ending) return;
-    for (int i = 0; i < kPageCount; ++i) {
-        if (PageAt(i)->WritesDisk()) {
-            MyMessageBox(MB_ICONWARNING, FALSE, FixedText::kExitRefusedDiskJob, 0);
-            return;
-        }
-    }
+    if (RefuseExitForDiskJob()) return;
     m_ending = true;
     for (int i = 0; i < kPageCount; ++i) PageAt(i)->StopJobs();
     EnableWindow(FALSE);  // no clicks while the workers finish
-    bool ended = WaitForWorkers(FixedText::kExitWorkerWaitMs);
+    bool ended = WaitForWorkers(m_exitWaitMs);
     EnableWindow(TRUE);
     m_ending = false;
     if (!ended) {
+        // The window stays: every page it stopped goes on from where it is.
+        ResumePagesAfterRefusedExit();
         MyMessageBox(MB_ICONINFORMATION, FALSE, FixedText::kExitWorkersStillRunning, 0);
         return;
     }

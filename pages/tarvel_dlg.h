@@ -67,6 +67,13 @@ public:
     // Waits, pumping messages, until no page's worker runs or `ms` passes;
     // true when none runs.
     bool WaitForWorkers(DWORD ms);
+    // Whether a job of any page writes a disk or boot partitions now.
+    bool AnyPageWritesDisk();
+    // Waits, pumping messages, while a job of any page writes a disk, at
+    // most `ms`; true when none does.
+    bool WaitForDiskJobs(DWORD ms);
+    // How long an exit waits for the workers it stopped.
+    DWORD m_exitWaitMs;
     // The page windows in the order of the member table.
     CPageDialog* PageAt(int index) const;
     static const int kPageCount = 8;
@@ -130,5 +137,9 @@ private:
     void FillTrayIconData(NOTIFYICONDATAW& data);
     // Ends the window with `result` once nothing forbids it (see OnCancel).
     void EndMainWindow(int result);
+    // Tells why the exit cannot be now (a disk or boot write runs); true then.
+    bool RefuseExitForDiskJob();
+    // Every page goes on after a refused exit.
+    void ResumePagesAfterRefusedExit();
     bool m_ending;
 };

@@ -391,6 +391,10 @@ void CUsbMaker::StopTask() {
 
 void CUsbMaker::StopJobs() { StopTask(); }
 
+void CUsbMaker::ResumeAfterRefusedExit() {
+    if (m_view == 3 && !m_makingDisk && m_downloadState == 0) SwitchView(1, 0);
+}
+
 bool CUsbMaker::WorkersRunning() {
     return m_queue.IsBusy() || ThreadStillRunning(m_makerThread) || ThreadStillRunning(m_toolThread);
 }

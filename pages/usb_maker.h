@@ -51,6 +51,9 @@ public:
     bool WorkersRunning() override;
     // The disk maker and the disk tool write the disk: the exit is refused meanwhile.
     bool WritesDisk() override { return m_makingDisk != 0; }
+    // A download the exit stopped before the maker began leaves the progress
+    // view for the first; a running maker or tool ends its own way.
+    void ResumeAfterRefusedExit() override;
 
     // 1 device choice, 2 image choice, 3 progress; refresh matters for view 1 only.
     void SwitchView(int view, int refresh);

@@ -8,10 +8,13 @@
 #include "../controls/controls_test_support.h"
 #include "core/messages.h"
 #include "core/tarvel_app.h"
+#include "core/fixed_texts.h"
 #include "pages/backup_dlg.h"
+#include "pages/ghost_dlg.h"
 #include "pages/os_download_dlg.h"
 #include "pages/os_select_dlg.h"
 #include "pages/osinfo_dlg.h"
+#include "pages/reboot_dlg.h"
 #include "pages/usb_maker.h"
 #include "pages_test_support.h"
 #include "support/test_files.h"
@@ -170,15 +173,20 @@ TEST_F(MainWindow, VersionCheckShowsUpdateLinksOnlyForANewerNotice) {
     app->m_noticeVersion.Empty();
 }
 
-TEST_F(MainWindow, AForcedUpdateToAProgramPathIsRefused) {
+TEST_F(MainWindow, AForcedUpdateToAnotherTargetOpensNothingAndEndsAllTheSame) {
     CTarvelApp* app = GetTarvelApp();
     app->m_forcedUpdateVersion = L"99.0.0.0";
-    for (const wchar_t* target : {L"C:\\Windows\\system32\\calc.exe", L"\\\\server\\share\\setup.exe", L"file:///C:/x.exe", L""}) {
+    BoxAnswerer boxes;
+    for (const wchar_t* target : {L"", L"C:\\Windows\\system32\\calc.exe", L"\\\\server\\share\\setup.exe",
+                                  L"file:///C:/x.exe"}) {
+        dlg().ShowWindow(SW_SHOW);
         app->m_updateTarget = target;
+        const size_t shown = boxes.texts.size();
         Send(WM_VERSION_UPDATE);
-        Pump(50);
+        EXPECT_TRUE(PumpUntil([&] { return !dlg().IsWindowVisible(); }, 30000)) << CStringA(target).GetString();
         EXPECT_TRUE(TestMachine().shell.executes.empty()) << CStringA(target).GetString();
-        EXPECT_TRUE(dlg().IsWindowVisible()) << CStringA(target).GetString();
+        ASSERT_GT(boxes.texts.size(), shown) << CStringA(target).GetString();
+        EXPECT_EQ(std::wstring(FixedText::kForcedUpdateNotice), boxes.texts[shown]);
     }
     app->m_forcedUpdateVersion.Empty();
     app->m_updateTarget.Empty();
@@ -316,6 +324,236 @@ TEST_F(MainWindow, ExitWaitsForTheCheckWorker) {
     PumpUntil([&] { return !dlg().IsWindowVisible(); }, 60000);
     EXPECT_FALSE(dlg().m_osinfoPage->WorkersRunning());
     EXPECT_FALSE(dlg().IsWindowVisible());
+}
+
+// ---- refusals of the ways out ----
+
+// A stand-in for a page's worker that outlives the exit's wait: a thread
+// that runs until the test lets it end.
+class HeldWorker {
+public:
+    HeldWorker() : m_release(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+        m_thread = CreateThread(nullptr, 0, Proc, m_release, 0, nullptr);
+    }
+    ~HeldWorker() {
+        Release();
+        CloseHandle(m_thread);
+        CloseHandle(m_release);
+    }
+    HANDLE thread() const { return m_thread; }
+    void Release() {
+        SetEvent(m_release);
+        WaitForSingleObject(m_thread, 30000);
+    }
+
+private:
+    static DWORD WINAPI Proc(void* release) {
+        WaitForSingleObject(static_cast<HANDLE>(release), 120000);
+        return 0;
+    }
+    HANDLE m_release;
+    HANDLE m_thread;
+};
+
+// Ends the USB page's disk write a moment later, as the maker does.
+DWORD WINAPI EndDiskWriteSoon(void* page) {
+    Sleep(300);
+    static_cast<CUsbMaker*>(page)->m_makingDisk = 0;
+    return 0;
+}
+
+bool Shown(CWnd& control) { return (::GetWindowLongW(control.GetSafeHwnd(), GWL_STYLE) & WS_VISIBLE) != 0; }
+
+TEST_F(MainWindow, TheRestartWorkerKeepsTheInstallTab) {
+    Send(WM_TAB_BUTTON_CONTROL, 2, 1);
+    BoxAnswerer boxes;
+    CRebootDlg& reboot = *dlg().m_rebootPage;
+    // The worker needs this thread for its first line, so it runs until we pump.
+    ASSERT_TRUE(reboot.StartRestart());
+    dlg().SwitchTab(IDC_USB_TAB);
+    EXPECT_TRUE(boxes.Shown(FixedText::kNoticeRestartRunning)) << Utf8Of(boxes.Last());
+    EXPECT_EQ(IDC_INSTALL_TAB, dlg().m_currentTabId);
+    EXPECT_EQ(BST_CHECKED, dlg().m_installTab.SendMessage(BM_GETCHECK));
+    EXPECT_NE((CWnd*)dlg().m_usbPage, dlg().m_shownPage);
+    ASSERT_TRUE(PumpUntil([&] { return !reboot.WorkersRunning(); }, 60000));
+    // Once it has ended, the tab can be left.
+    dlg().SwitchTab(IDC_USB_TAB);
+    EXPECT_EQ(IDC_USB_TAB, dlg().m_currentTabId);
+}
+
+TEST_F(MainWindow, ARestartRequestWhileADiskIsWrittenIsRefused) {
+    CTarvelApp* app = GetTarvelApp();
+    app->m_rebootAtExit = 0;
+    CUsbMaker& usb = *dlg().m_usbPage;
+    // The maker's job, its wait for the image included.
+    usb.m_makingDisk = 1;
+    EXPECT_NE(kRestartAccepted, Send(WM_REQUEST_REBOOT));
+    Pump(100);
+    EXPECT_EQ(0, app->m_rebootAtExit);
+    EXPECT_TRUE(dlg().IsWindowVisible());
+    usb.m_makingDisk = 0;
+    // Without a disk job the window ends for the restart.
+    EXPECT_EQ(kRestartAccepted, Send(WM_REQUEST_REBOOT));
+    EXPECT_TRUE(PumpUntil([&] { return !dlg().IsWindowVisible(); }, 30000));
+    EXPECT_EQ(1, app->m_rebootAtExit);
+    app->m_rebootAtExit = 0;
+}
+
+TEST_F(MainWindow, TheExitQuestionDuringAUsbWriteRefusesBeforeAskingOrStopping) {
+    Send(WM_TAB_BUTTON_CONTROL, 2, 1);
+    dlg().SwitchTab(IDC_USB_TAB);
+    ASSERT_EQ(IDC_USB_TAB, dlg().m_currentTabId);
+    CUsbMaker& usb = *dlg().m_usbPage;
+    usb.m_events.ResetForJob();
+    usb.m_jobRunning = 1;
+    usb.m_makingDisk = 1;
+    {
+        BoxAnswerer boxes;
+        dlg().m_closeButton.SendMessage(BM_CLICK);
+        ASSERT_EQ(1u, boxes.texts.size());
+        EXPECT_EQ(std::wstring(FixedText::kExitRefusedDiskJob), boxes.texts[0]);
+        EXPECT_FALSE(boxes.Shown(FixedText::kExitQuestionUsb));
+    }
+    EXPECT_TRUE(dlg().IsWindowVisible());
+    // The job was not told to stop: its wait for the image still ends with the image.
+    usb.m_events.SignalImage();
+    EXPECT_EQ(kUsbFileReady, usb.m_events.WaitImage());
+    // The same refusal for the system close command and the forced update.
+    for (int way = 0; way < 2; ++way) {
+        BoxAnswerer boxes;
+        if (way == 0) {
+            dlg().SendMessage(WM_SYSCOMMAND, SC_CLOSE);
+            Pump(200);
+        } else {
+            GetTarvelApp()->m_forcedUpdateVersion = L"99.0.0.0";
+            Send(WM_VERSION_UPDATE);
+            GetTarvelApp()->m_forcedUpdateVersion.Empty();
+        }
+        EXPECT_TRUE(boxes.Shown(FixedText::kExitRefusedDiskJob)) << way;
+        EXPECT_FALSE(boxes.Shown(FixedText::kForcedUpdateNotice)) << way;
+        EXPECT_TRUE(dlg().IsWindowVisible()) << way;
+    }
+    usb.m_makingDisk = 0;
+    usb.m_jobRunning = 0;
+}
+
+TEST_F(MainWindow, TheUsbAndBackupTabsAskTheirOwnExitQuestionAndYesStopsTheirJob) {
+    CUsbMaker& usb = *dlg().m_usbPage;
+    CGhostDlg& ghost = *dlg().m_ghostPage;
+    struct Case {
+        int tab;
+        const wchar_t* question;
+    };
+    const Case cases[] = {{IDC_USB_TAB, FixedText::kExitQuestionUsb}, {IDC_BACKUP_TAB, FixedText::kExitQuestionBackup}};
+    for (const Case& c : cases) {
+        dlg().ShowWindow(SW_SHOW);
+        Send(WM_TAB_BUTTON_CONTROL, 2, 1);
+        dlg().SwitchTab(c.tab);
+        ASSERT_EQ(c.tab, dlg().m_currentTabId);
+        // The job downloads (the USB job still fetching its boot environment).
+        if (c.tab == IDC_USB_TAB) {
+            usb.m_events.ResetForJob();
+            usb.m_jobRunning = 1;
+            usb.SwitchView(3, 0);
+        } else {
+            ghost.SwitchView(2);
+        }
+        std::atomic<int>& state = c.tab == IDC_USB_TAB ? usb.m_downloadState : ghost.m_downloadState;
+        state = 1;
+        BoxAnswerer boxes;
+        boxes.script = {false};
+        dlg().m_closeButton.SendMessage(BM_CLICK);
+        ASSERT_EQ(1u, boxes.texts.size()) << c.tab;
+        EXPECT_EQ(std::wstring(c.question), boxes.texts[0]);
+        // No: the job goes on and the window stays.
+        EXPECT_EQ(1, state.load()) << c.tab;
+        EXPECT_TRUE(dlg().IsWindowVisible()) << c.tab;
+        // Yes: the job stops and the window ends.
+        boxes.script = {true};
+        dlg().m_closeButton.SendMessage(BM_CLICK);
+        EXPECT_TRUE(PumpUntil([&] { return !dlg().IsWindowVisible(); }, 60000)) << c.tab;
+        EXPECT_EQ(2u, boxes.texts.size()) << c.tab;
+        EXPECT_EQ(0, state.load()) << c.tab;
+        if (c.tab == IDC_USB_TAB) {
+            EXPECT_EQ(kUsbJobStopped, usb.m_events.WaitImage());
+            usb.SwitchView(1, 0);
+        } else {
+            ghost.SwitchView(1);
+        }
+        dlg().SwitchTab(IDC_INSTALL_TAB);
+    }
+}
+
+TEST_F(MainWindow, AnExitRefusedForAWorkerThatOutlivesTheWaitLeavesEveryPageAbleToGoOn) {
+    // Jobs of every kind the exit stops: a check, a download, a USB job
+    // still fetching its boot environment, a backup/restore download.
+    CUsbMaker& usb = *dlg().m_usbPage;
+    CGhostDlg& ghost = *dlg().m_ghostPage;
+    COsDownloadDlg& download = *dlg().m_downloadPage;
+    COsinfoDlg& check = *dlg().m_osinfoPage;
+    usb.m_jobRunning = 1;
+    usb.SwitchView(3, 0);
+    ghost.SwitchView(2);
+    download.m_downloadState = 1;
+    download.ShowPauseButton(TRUE);
+    download.ShowBackButton(FALSE);
+    check.StartCheck();
+    ASSERT_TRUE(check.WorkersRunning());
+    // A worker that outlives the exit's wait.
+    HeldWorker held;
+    dlg().m_rebootPage->m_prepareRebootThread = held.thread();
+    dlg().m_exitWaitMs = 3000;
+    {
+        BoxAnswerer boxes;  // Yes to the question, OK to the refusal
+        dlg().m_closeButton.SendMessage(BM_CLICK);
+        EXPECT_TRUE(PumpUntil([&] { return boxes.Shown(FixedText::kExitWorkersStillRunning); }, 60000));
+        Pump(200);
+        EXPECT_TRUE(boxes.Shown(FixedText::kExitQuestionDownload)) << Utf8Of(boxes.texts.empty() ? L"" : boxes.texts[0]);
+    }
+    EXPECT_TRUE(dlg().IsWindowVisible());
+    // The check goes on, or ends its way: Re-check offered, no spinning animation.
+    ASSERT_TRUE(window.WaitForCheck());
+    Pump(200);
+    EXPECT_TRUE(Shown(check.m_recheckButton));
+    EXPECT_FALSE(check.m_busyAnimation.IsPlaying());
+    // The stopped downloads leave their working views.
+    EXPECT_EQ(1, usb.m_view);
+    EXPECT_EQ(0, usb.m_jobRunning);
+    EXPECT_EQ(1, ghost.m_view);
+    EXPECT_EQ(0, ghost.m_jobRunning);
+    EXPECT_EQ(0, download.m_downloadState);
+    EXPECT_TRUE(Shown(download.m_backButton));
+    EXPECT_FALSE(Shown(download.m_pauseButton));
+    held.Release();
+    dlg().m_rebootPage->m_prepareRebootThread = nullptr;
+    // With nothing left running the exit goes through.
+    AnswerNextMessageBox(true);
+    dlg().m_closeButton.SendMessage(BM_CLICK);
+    EXPECT_TRUE(PumpUntil([&] { return !dlg().IsWindowVisible(); }, 60000));
+}
+
+TEST_F(MainWindow, AfterTheWindowEndsADiskWriteIsWaitedForAndNeverCut) {
+    CTarvelApp* app = GetTarvelApp();
+    CUsbMaker& usb = *dlg().m_usbPage;
+    // A write that ends while the application waits: the restart follows.
+    app->m_rebootAtExit = 1;
+    usb.m_makingDisk = 1;
+    HANDLE ender = CreateThread(nullptr, 0, EndDiskWriteSoon, &usb, 0, nullptr);
+    EXPECT_TRUE(app->FinishAfterMainWindow(dlg(), 2000, 60000));
+    EXPECT_EQ(0, usb.m_makingDisk);
+    EXPECT_EQ(1, app->m_rebootAtExit);
+    EXPECT_FALSE(app->m_keepWorkFolder);
+    WaitForSingleObject(ender, 30000);
+    CloseHandle(ender);
+    // A write that outlasts the wait: no restart, the work folder stays.
+    usb.m_makingDisk = 1;
+    EXPECT_FALSE(app->FinishAfterMainWindow(dlg(), 200, 300));
+    EXPECT_EQ(0, app->m_rebootAtExit);
+    EXPECT_TRUE(app->m_keepWorkFolder);
+    EXPECT_TRUE(dlg().m_keepPagesAlive);
+    usb.m_makingDisk = 0;
+    app->m_keepWorkFolder = false;
+    dlg().m_keepPagesAlive = false;
 }
 
 }  // namespace

@@ -22,6 +22,8 @@
 #include "pages/backup_dlg.h"
 #include "pages/os_download_dlg.h"
 #include "pages/reboot_dlg.h"
+#include "pages/usb_maker.h"
+#include "sim/e2e/passing_boot_host.h"
 #include "sim/e2e/sim_page_main.h"
 #include "sim/sim_machine.h"
 #include "support/no_restart.h"
@@ -38,47 +40,18 @@ bool Exists(const CString& path) { return GetFileAttributesW(path) != INVALID_FI
 
 // The scenario's boot host, noting at each boot-entry tool run whether the
 // page refuses the exit then.
-class WatchingBootHost : public IBootHost {
+class WatchingBootHost : public PassingBootHost {
 public:
-    WatchingBootHost(IBootHost& inner, CRebootDlg& page) : m_inner(inner), m_page(page) {}
-    BOOL PathExists(const wchar_t* path) override { return m_inner.PathExists(path); }
-    BOOL IsFolder(const wchar_t* path) override { return m_inner.IsFolder(path); }
-    BOOL CreateFolder(const wchar_t* path) override { return m_inner.CreateFolder(path); }
-    int CopyFileEnsureFolder(const wchar_t* source, const wchar_t* destination, BOOL failIfExists) override {
-        return m_inner.CopyFileEnsureFolder(source, destination, failIfExists);
-    }
-    BOOL SetAttributes(const wchar_t* path, DWORD attributes) override {
-        return m_inner.SetAttributes(path, attributes);
-    }
-    BOOL WriteIniString(const wchar_t* path, const wchar_t* section, const wchar_t* key,
-                        const wchar_t* value) override {
-        return m_inner.WriteIniString(path, section, key, value);
-    }
+    WatchingBootHost(IBootHost& inner, CRebootDlg& page) : PassingBootHost(inner), m_page(page) {}
     int RunProcessAndWait(const wchar_t* program, const wchar_t* arguments) override {
         ++runs;
         if (m_page.WritesDisk()) ++runsWhileExitRefused;
         return m_inner.RunProcessAndWait(program, arguments);
     }
-    void LocalTime(SYSTEMTIME* time) override { m_inner.LocalTime(time); }
-    void ShowDebugBox(const wchar_t* text) override { m_inner.ShowDebugBox(text); }
-    BOOL ReadFileBytes(const wchar_t* path, void* buffer, DWORD size, DWORD* got) override {
-        return m_inner.ReadFileBytes(path, buffer, size, got);
-    }
-    ULONGLONG FileSize(const wchar_t* path) override { return m_inner.FileSize(path); }
-    BOOL CopyFileProgress(const wchar_t* source, const wchar_t* target, LPPROGRESS_ROUTINE routine,
-                          void* data) override {
-        return m_inner.CopyFileProgress(source, target, routine, data);
-    }
-    BOOL CreateFolderTree(const wchar_t* path) override { return m_inner.CreateFolderTree(path); }
-    BOOL WriteTextFile(const wchar_t* path, const CStringA& text) override { return m_inner.WriteTextFile(path, text); }
-    BOOL RemoveFile(const wchar_t* path) override { return m_inner.RemoveFile(path); }
-    void Wait(DWORD milliseconds) override { m_inner.Wait(milliseconds); }
-    BOOL RealHostRule() override { return m_inner.RealHostRule(); }
     int runs = 0;
     int runsWhileExitRefused = 0;
 
 private:
-    IBootHost& m_inner;
     CRebootDlg& m_page;
 };
 
@@ -237,6 +210,32 @@ TEST_F(RebootPageTest, AnExitRequestStopsTheRoadBeforeTheBootSetup) {
     ExpectRefused(CRebootDlg::kRefusedStopped, FixedText::kRebootRefusedStopped);
     EXPECT_TRUE(GetSimRecords().processRuns.empty());
     EXPECT_FALSE(sawWritesDisk);
+}
+
+// The USB maker's job runs on its own tab while the restart worker copies;
+// it stands here as the maker's flag, set for the whole of its job (its
+// wait for the image included) and cleared once the maker has finished.
+TEST_F(RebootPageTest, TheRestartIsRefusedWhileTheUsbMakerWritesADisk) {
+    Choose(true, false, false);
+    CUsbMaker& usb = *dlg->m_usbPage;
+    usb.m_makingDisk = 1;
+    RunWorker();
+    // The worker went through the boot setup and asked; the main window refused.
+    EXPECT_FALSE(GetSimRecords().processRuns.empty()) << "the boot setup did not run";
+    ExpectRefused(CRebootDlg::kRefusedDiskJob, FixedText::kRebootRefusedDiskJob);
+    EXPECT_TRUE(dlg->IsWindowVisible());
+    // The maker was not stopped and finishes its own way.
+    EXPECT_EQ(1, usb.m_makingDisk);
+    usb.m_makingDisk = 0;
+    // Nothing set the restart flag: a later plain exit restarts nothing.
+    EXPECT_EQ(0, app->m_rebootAtExit);
+    EXPECT_TRUE(app->FinishAfterMainWindow(*dlg, 30000, 30000));
+    EXPECT_EQ(0, app->m_rebootAtExit);
+    EXPECT_EQ(0, GetSimRecords().reboots);
+    Pump(200);
+    std::wstring shot = TestProgramDirectory() + L"\\reboot_page_refused_disk_job.png";
+    EXPECT_GT(CaptureWindow(dlg->GetSafeHwnd(), shot.c_str()), 20);
+    ExpectBackLeadsToDownloadPage();
 }
 
 TEST_F(RebootPageTest, TheRoadEndsInOneRestart) {

@@ -24,6 +24,7 @@
 #include "disk/disk_calls.h"
 #include "pages/usb_maker.h"
 #include "sim/e2e/sim_page_main.h"
+#include "sim/e2e/usb_sim_suite.h"
 #include "sim/sim_machine.h"
 #include "support/test_files.h"
 
@@ -31,28 +32,10 @@ namespace {
 
 bool g_scenarioLoaded = false;
 
-std::vector<std::string> Lines(const std::wstring& path) {
-    std::ifstream in(path.c_str(), std::ios::binary);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) {
-        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
-        lines.push_back(line);
-    }
-    return lines;
-}
-
 bool Exists(const CString& path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
 
-class SimUsbPage : public SimWindowSuite {
+class SimUsbPage : public SimUsbSuite {
 protected:
-    static void SetUpTestSuite() {
-        // The work folder holds what the program unpacks there: the engine,
-        // our tools, the boot files and the boot record.
-        CTarvelApp* app = GetTarvelApp();
-        if (!CopyTree(KAVETTA_SIM_TOOLS_STAGE, app->m_workFolder.GetString()))
-            fprintf(stderr, "the test tools could not be put into the work folder\n");
-        SimWindowSuite::SetUpTestSuite();
-    }
     CUsbMaker& page() { return *window->dlg->m_usbPage; }
     void Screenshot(const wchar_t* file) {
         page().RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW | RDW_ERASE);
@@ -109,11 +92,7 @@ TEST_F(SimUsbPage, MakesABootDiskWithAnImageThroughOurTools) {
     EXPECT_FALSE(boxes.Shown(FixedText::kUsbMakeSucceeded));
 
     // Every command of the writer succeeded, in order, on the stick (device 1).
-    const std::vector<std::string> expected = {"kvtprep.exe|prep 1",      "kvtpart.exe|/del 1",
-                                               "kvtpart.exe|/cre:EFI 1",  "kvtpart.exe|/act 1",
-                                               "kvtpart.exe|/cre:DATA 1", "kvtmbr.exe|/partitions 1",
-                                               "kvtmbr.exe|/mbr 1"};
-    EXPECT_EQ(expected, Lines(SimStatePath()));
+    EXPECT_EQ(BootDiskCommandsOnTheStick(), Lines(SimStatePath()));
     // The partitioning ran diskpart inside the tools' own processes (clear,
     // EFI, activate, data), and nothing ran on the system disk.
     const std::vector<std::string> journal = Lines(SimJournalPath());
