@@ -535,15 +535,13 @@ constexpr const wchar_t* kLoaderBackupSuffix = L".kvtbak";
 constexpr const wchar_t* kBootSetupStandInRefusal =
     L"本程序的启动文件是测试用的替代文件，不能写入真实的引导分区。请使用包含正式启动文件的发行版本。";
 // Why the boot setup refused: the tools archive was not (fully) unpacked into the work folder.
-constexpr const wchar_t* kBootSetupToolsMissingRefusal =
-    L"启动文件未能完整解压到临时文件夹，未修改引导分区。请关闭本程序后重新运行。";
+constexpr const wchar_t* kBootSetupToolsMissingRefusal = L"启动文件未能完整解压，未重启电脑。请重新运行本程序。";
 // Why the boot setup refused a partition: its firmware loader could not be kept before being replaced.
-constexpr const wchar_t* kBootSetupLoaderBackupRefusal =
-    L"无法备份引导分区上原有的启动文件，未修改该启动文件。请确认引导分区有足够的空间。";
+constexpr const wchar_t* kBootSetupLoaderBackupRefusal = L"无法备份引导分区原有的启动文件，未重启电脑。";
 // Why the boot setup refused a partition: the ramdisk file did not reach the boot environment's folder.
-constexpr const wchar_t* kBootSetupRamdiskRefusal = L"无法把启动环境所需的文件复制到数据文件夹，请确认磁盘空间。";
+constexpr const wchar_t* kBootSetupRamdiskRefusal = L"无法复制启动环境所需的文件，未重启电脑。";
 // Why the boot setup refused a partition: a command that makes the entry bootable failed (its exit code).
-constexpr const wchar_t* kBootSetupCommandRefusalFormat = L"启动菜单设置失败（返回代码 %d），请以管理员身份运行本程序。";
+constexpr const wchar_t* kBootSetupCommandRefusalFormat = L"启动菜单设置失败（返回代码 %d），未重启电脑。";
 constexpr const wchar_t* kBoot64WorkFiles[3] = {L"kvtbootx64.efi", L"kvtbootmgfw.efi", L"kvtwinload.efi"};
 constexpr const wchar_t* kBoot64PartitionPaths[3] = {L"\\EFI\\Boot\\bootx64.efi",
                                                      L"\\EFI\\Microsoft\\Boot\\kvtbootmgfw.efi",
