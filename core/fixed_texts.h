@@ -534,6 +534,14 @@ constexpr const wchar_t* kLoaderBackupSuffix = L".kvtbak";
 // Why the boot setup refused: the tools archive holds stand-ins of the boot files.
 constexpr const wchar_t* kBootSetupStandInRefusal =
     L"本程序的启动文件是测试用的替代文件，不能写入真实的引导分区。请使用包含正式启动文件的发行版本。";
+// Why the boot setup refused: the tools archive was not (fully) unpacked into the work folder.
+constexpr const wchar_t* kBootSetupToolsMissingRefusal = L"启动文件未能完整解压，未重启电脑。请重新运行本程序。";
+// Why the boot setup refused a partition: its firmware loader could not be kept before being replaced.
+constexpr const wchar_t* kBootSetupLoaderBackupRefusal = L"无法备份引导分区原有的启动文件，未重启电脑。";
+// Why the boot setup refused a partition: the ramdisk file did not reach the boot environment's folder.
+constexpr const wchar_t* kBootSetupRamdiskRefusal = L"无法复制启动环境所需的文件，未重启电脑。";
+// Why the boot setup refused a partition: a command that makes the entry bootable failed (its exit code).
+constexpr const wchar_t* kBootSetupCommandRefusalFormat = L"启动菜单设置失败（返回代码 %d），未重启电脑。";
 constexpr const wchar_t* kBoot64WorkFiles[3] = {L"kvtbootx64.efi", L"kvtbootmgfw.efi", L"kvtwinload.efi"};
 constexpr const wchar_t* kBoot64PartitionPaths[3] = {L"\\EFI\\Boot\\bootx64.efi",
                                                      L"\\EFI\\Microsoft\\Boot\\kvtbootmgfw.efi",
@@ -1234,6 +1242,20 @@ constexpr const wchar_t* kGhostRefusedSystemDrive = L"不能选择系统盘上�
 constexpr const wchar_t* kGhostRefusedNoImage = L"请先选择要还原的镜像文件。";
 constexpr const wchar_t* kGhostRefusedNoTarget = L"请先选择备份文件的保存位置（须为非系统盘的分区）。";
 constexpr const wchar_t* kGhostRefusedDownload = L"所需文件下载失败，请检查网络后重试。";
+// The queue's lines on the status text: the checks ("正在检查 维护环境 10PE . . ."),
+// a transfer ("正在下载 pe10：42%"), its end, the digest ("维护环境 10PE 正在校验：42%")
+// and a required file that failed (after the record's section name).
+constexpr const wchar_t* kGhostCheckingFiles = L"正在检查所需文件，请稍候 . . .";
+constexpr const wchar_t* kGhostCheckingPrefix = L"正在检查 ";
+constexpr const wchar_t* kGhostCheckingSuffix = L" . . .";
+constexpr const wchar_t* kGhostDownloadingPrefix = L"正在下载 ";
+constexpr const wchar_t* kGhostDownloadingInfix = L"：";
+constexpr const wchar_t* kGhostPercentFormat = L"%d%%";
+constexpr const wchar_t* kGhostDownloadFinished = L" 下载完成";
+constexpr const wchar_t* kGhostVerifying = L" 正在校验 . . .";
+constexpr const wchar_t* kGhostVerifyingInfix = L" 正在校验：";
+constexpr const wchar_t* kGhostVerifyDone = L" 校验完成";
+constexpr const wchar_t* kGhostDownloadFailedSuffix = L" 下载失败，无法备份或还原系统。";
 constexpr const wchar_t* kGhostRefusedBootFile = L"找不到启动环境文件，未重启电脑。";
 constexpr const wchar_t* kGhostRefusedBootSetup = L"启动菜单安装失败，未重启电脑。";
 constexpr const wchar_t* kGhostRefusedHandOver = L"备份还原信息写入失败，未重启电脑。";

@@ -1,6 +1,7 @@
 // The boot-entry command sequences: one run of the boot-entry tool per
 // command, each argument text built from the command tables of the fixed
-// texts. Only the entry creation (command 6) is tested.
+// texts. The commands that make the entry bootable are tested; the first
+// of them that fails ends the sequence, and m_sequenceRefusal says why.
 #include "core/fixed_texts.h"
 #include "core/tarvel_app.h"
 #include "disk/disk_inventory.h"
@@ -36,10 +37,35 @@ CString ExpandCommand(const wchar_t* pattern, const SequenceValues& v) {
     return out;
 }
 
-// The one command whose exit code counts (1-based): it creates the entry.
-const int kTestedCommand = 6;
+// The command that creates the entry (1-based): when it fails, nothing
+// after it runs.
+const int kCreateCommand = 6;
+
+// The commands (1-based, numbered as in the main tables) without which the
+// entry cannot start the image: the ramdisk options and their device
+// settings, the entry itself, its device settings and the one-time boot
+// sequence. The others (removing an older entry, descriptions, the display
+// order) may fail without harm.
+bool MakesEntryBootable(int command, bool gpt) {
+    static const int gptCommands[] = {3, 4, 5, 6, 7, 9, 16};
+    static const int mbrCommands[] = {3, 4, 5, 6, 7, 8, 15};
+    for (int n : gpt ? gptCommands : mbrCommands)
+        if (n == command) return true;
+    return false;
+}
 
 }  // namespace
+
+bool CDiskInventory::KeepCopy(const CString& source, const CString& copy) {
+    const int copied = m_host->CopyFileEnsureFolder(source, copy, TRUE);
+    // A copy an earlier run made is kept as it is: by now the file it was
+    // made from may be ours.
+    if (copied == -3) return true;
+    if (copied > 0 && m_host->FileSize(copy) == m_host->FileSize(source)) return true;
+    // A short copy must not pass for the original in a later run.
+    if (copied > 0) m_host->RemoveFile(copy);
+    return false;
+}
 
 int CDiskInventory::RunCommandList(const CString& letter, int partitionStyle, bool extra) {
     CTarvelApp* app = GetTarvelApp();
@@ -71,10 +97,15 @@ int CDiskInventory::RunCommandList(const CString& letter, int partitionStyle, bo
     v.fileTag = app->m_bootFileTag;
 
     v.ramdisk = extra ? FixedText::kRamdiskFileExtra : FixedText::kRamdiskFile;
-    // The ramdisk image goes beside the file the entry starts. The destination
-    // names the file itself: "into this folder" (a trailing separator) with
-    // no-overwrite would be refused whenever the folder exists.
-    m_host->CopyFileEnsureFolder(work + v.ramdisk, JoinDrivePath(v.drive, v.folder, v.ramdisk), TRUE);
+    m_sequenceRefusal.Empty();
+    // The ramdisk image goes beside the file the entry starts; without it the
+    // entry cannot start. The destination names the file itself: "into this
+    // folder" (a trailing separator) with no-overwrite would be refused
+    // whenever the folder exists.
+    if (!KeepCopy(work + v.ramdisk, JoinDrivePath(v.drive, v.folder, v.ramdisk))) {
+        m_sequenceRefusal = FixedText::kBootSetupRamdiskRefusal;
+        return 0;
+    }
 
     SYSTEMTIME now = {};
     m_host->LocalTime(&now);
@@ -83,14 +114,19 @@ int CDiskInventory::RunCommandList(const CString& letter, int partitionStyle, bo
                     (unsigned)now.wMinute);
 
     if (gpt && !extra && app->m_is64BitSystem && app->m_bootModeText == FixedText::kBootFiles64SystemText) {
+        // A firmware loader these copies replace (the fallback loader) is
+        // kept beside itself first, once; every backup is made before the
+        // first file is replaced, and without all of them nothing is.
         for (int i = 0; i < 3; ++i) {
-            // A firmware loader these copies replace (the fallback loader) is
-            // kept beside itself first, once.
             const CString destination = letter + FixedText::kBoot64PartitionPaths[i];
-            if (m_host->PathExists(destination))
-                m_host->CopyFileEnsureFolder(destination, destination + FixedText::kLoaderBackupSuffix, TRUE);
-            m_host->CopyFileEnsureFolder(work + FixedText::kBoot64WorkFiles[i], destination, FALSE);
+            if (m_host->PathExists(destination) && !KeepCopy(destination, destination + FixedText::kLoaderBackupSuffix)) {
+                m_sequenceRefusal = FixedText::kBootSetupLoaderBackupRefusal;
+                return 0;
+            }
         }
+        for (int i = 0; i < 3; ++i)
+            m_host->CopyFileEnsureFolder(work + FixedText::kBoot64WorkFiles[i], letter + FixedText::kBoot64PartitionPaths[i],
+                                         FALSE);
     }
 
     const CString store = letter + (gpt ? FixedText::kGptStorePath : FixedText::kMbrStorePath);
@@ -109,7 +145,12 @@ int CDiskInventory::RunCommandList(const CString& letter, int partitionStyle, bo
         if (!extra && n == commandCount && backups)
             m_host->CopyFileEnsureFolder(store, store + FixedText::kStoreBackupSuffix, TRUE);
         int code = m_host->RunProcessAndWait(tool, lead + ExpandCommand(commands[n - 1], v));
-        if (n == kTestedCommand && code != 0) return 0;
+        if (code != 0 && MakesEntryBootable(n, gpt)) {
+            m_sequenceRefusal.Format(FixedText::kBootSetupCommandRefusalFormat, code);
+            // A failed creation leaves nothing to set; after any other
+            // failure the remaining commands would only make a broken entry visible.
+            return 0;
+        }
     }
     return 1;
 }

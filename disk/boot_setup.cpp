@@ -73,24 +73,32 @@ BOOL SplitTargetPath(const CString& path) {
 }
 
 int CDiskInventory::InstallBootEntries() {
+    m_bootSetupRefusal.Empty();
     AssignTemporaryLetters();
     CTarvelApp* app = GetTarvelApp();
     if (!app) return 0;
-    // The boot files come from the tools archive, which the unpack thread may
-    // still be extracting; give it a bounded while (the copies fail on their
-    // own when the files never arrive).
-    app->WaitForTools(FixedText::kBootToolsWaitMs);
-    m_bootSetupRefusal.Empty();
     // A refused target path leaves nothing to point the entries at.
     if (g_TargetFileName.IsEmpty()) return 0;
+    // The boot files come from the tools archive, which the unpack thread may
+    // still be extracting; give it a bounded while. Files that never arrive
+    // (or an unpack that failed half-way) refuse the setup before it changes
+    // anything.
+    const bool unpacked = app->WaitForTools(FixedText::kBootToolsWaitMs) != FALSE;
     // A stand-in of the tools archive never reaches a real boot partition:
     // on a real machine the setup refuses before it changes anything.
     const CString work = app->m_workFolder + FixedText::kPathSeparator;
-    const wchar_t* bootFiles[] = {FixedText::kRamdiskFile,      FixedText::kRamdiskFileExtra, FixedText::kWorkLoaderFile,
-                                  FixedText::kWorkMenuFile,     FixedText::kWorkMbrImageFile, FixedText::kBoot64WorkFiles[0],
-                                  FixedText::kBoot64WorkFiles[1], FixedText::kBoot64WorkFiles[2]};
+    const wchar_t* bootFiles[] = {FixedText::kBootEntryTool,      FixedText::kRamdiskFile,
+                                  FixedText::kRamdiskFileExtra,   FixedText::kWorkLoaderFile,
+                                  FixedText::kWorkMenuFile,       FixedText::kWorkMbrImageFile,
+                                  FixedText::kBoot64WorkFiles[0], FixedText::kBoot64WorkFiles[1],
+                                  FixedText::kBoot64WorkFiles[2]};
     for (const wchar_t* file : bootFiles) {
-        if (CheckToolFile(*m_host, work + file) == kToolFileStandIn) {
+        const ToolFileState state = unpacked ? CheckToolFile(*m_host, work + file) : kToolFileMissing;
+        if (state == kToolFileMissing) {
+            m_bootSetupRefusal = FixedText::kBootSetupToolsMissingRefusal;
+            return 0;
+        }
+        if (state == kToolFileStandIn) {
             m_bootSetupRefusal = FixedText::kBootSetupStandInRefusal;
             return 0;
         }
@@ -119,7 +127,10 @@ int CDiskInventory::InstallBootEntries() {
         if (!bootPartition) continue;
         const bool onSystemDisk = referenceKnown && record.disk_number == systemDisk;
         if (app->m_bootModeFlag && onSystemDisk) PrepareBootFiles(record.letter);
-        prepared += RunBootEntryCommands(record.letter, record.partition_style);
+        const int made = RunBootEntryCommands(record.letter, record.partition_style);
+        // The first partition refused names the reason.
+        if (!made && m_bootSetupRefusal.IsEmpty()) m_bootSetupRefusal = m_sequenceRefusal;
+        prepared += made;
         if (staged && onSystemDisk) RunExtraBootEntryCommands(record.letter, record.partition_style);
     }
     return prepared;

@@ -97,15 +97,16 @@ public:
     void AssignTemporaryLetters();
     // Chooses and creates the data folder; sets m_storagePass of the application.
     CString PickStorageFolder(const CString& subFolder, int referenceIndex, double neededMb);
-    // Prepares the boot partitions; returns how many boot partitions got
-    // their boot entry (the main sequence passed its entry creation). A setup
-    // refused before it changed anything says why in m_bootSetupRefusal.
+    // Prepares the boot partitions; returns how many boot partitions got a
+    // bootable entry. A setup refused before it changed anything, or the
+    // first partition refused, says why in m_bootSetupRefusal.
     int InstallBootEntries();
     CString m_bootSetupRefusal;
     // 1 when the preparation ran to its end, 0 when an expected file is missing.
     int PrepareBootFiles(const CString& letter);
-    // The boot-entry sequences of one partition; 1 when the entry was created
-    // (the tested command succeeded), 0 when the sequence stopped there.
+    // The boot-entry sequences of one partition; 1 when the entry is bootable
+    // (every command that makes it so succeeded), 0 when the sequence was
+    // refused or stopped (m_sequenceRefusal says why).
     int RunBootEntryCommands(const CString& letter, int partitionStyle);
     int RunExtraBootEntryCommands(const CString& letter, int partitionStyle);
 
@@ -142,6 +143,11 @@ private:
     bool StorageCandidate(int index, int referenceIndex, double neededMb, bool excludeSystemDrive);
     bool UseFolder(const CString& path);
     int RunCommandList(const CString& letter, int partitionStyle, bool extra);
+    // Copies a file without overwriting: true when the copy is made and as
+    // long as the source, or was already there; a short copy is removed.
+    bool KeepCopy(const CString& source, const CString& copy);
+    // Why the last sequence was refused or stopped.
+    CString m_sequenceRefusal;
 
     IStorageCalls* m_storage;
     IBootHost* m_host;

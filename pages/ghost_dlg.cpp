@@ -36,6 +36,13 @@ bool FolderExists(const CString& path) {
 
 void ShowError(const wchar_t* text) { MyMessageBox(MB_ICONERROR, TRUE, text, 10); }
 
+// A line and the formatted percentage after it.
+CString PercentLine(const CString& head, int percent) {
+    CString tail;
+    tail.Format(FixedText::kGhostPercentFormat, percent);
+    return head + tail;
+}
+
 }  // namespace
 
 bool IsDriveLetterPath(const CString& path) {
@@ -347,12 +354,36 @@ void CGhostDlg::CollectCandidates(CArray<tagDownloadTaskItem>& candidates) {
 
 BOOL CGhostDlg::IsRequired(const tagDownloadTaskItem& item) { return item.file->m_requiredUsb != 0; }
 
-void CGhostDlg::SetQueueRowText(int row, const CString& text) {
-    if (row == kQueueTitleRow && m_statusText.GetSafeHwnd()) m_statusText.SetWindowText(text);
+void CGhostDlg::OnBuildStarted() { SetStatus(FixedText::kGhostCheckingFiles); }
+
+void CGhostDlg::OnCandidateChecking(const tagDownloadTaskItem& item) {
+    m_digestTitle = item.file->m_title;
+    SetStatus(FixedText::kGhostCheckingPrefix + item.file->m_title + FixedText::kGhostCheckingSuffix);
 }
 
-void CGhostDlg::OnRequiredFailed(const tagDownloadTaskItem&, int) {
-    Refuse(kRefusedDownload, FixedText::kGhostRefusedDownload);
+void CGhostDlg::OnTransferProgress(const tagDownloadTaskItem& item, const QueueTransferProgress& progress) {
+    SetStatus(PercentLine(FixedText::kGhostDownloadingPrefix + item.file->m_sectionName +
+                              FixedText::kGhostDownloadingInfix,
+                          progress.percent));
+}
+
+void CGhostDlg::OnTransferFinished(const tagDownloadTaskItem& item, bool firstTime) {
+    if (firstTime) SetStatus(item.file->m_sectionName + FixedText::kGhostDownloadFinished);
+}
+
+void CGhostDlg::OnVerifyStarted(const tagDownloadTaskItem& item) {
+    m_digestTitle = item.file->m_title;
+    SetStatus(item.file->m_title + FixedText::kGhostVerifying);
+}
+
+void CGhostDlg::OnCheckProgress(int percent) {
+    SetStatus(PercentLine(m_digestTitle + FixedText::kGhostVerifyingInfix, percent));
+}
+
+void CGhostDlg::OnCheckEnded() { SetStatus(m_digestTitle + FixedText::kGhostVerifyDone); }
+
+void CGhostDlg::OnRequiredFailed(const tagDownloadTaskItem& item, int) {
+    Refuse(kRefusedDownload, item.file->m_sectionName + FixedText::kGhostDownloadFailedSuffix);
 }
 
 void CGhostDlg::OnEngineUnavailable() { Refuse(kRefusedDownload, FixedText::kGhostRefusedDownload); }
@@ -418,8 +449,9 @@ void CGhostDlg::FinishTask() {
     InterlockedExchange(&m_writingBootFiles, 0);
     const CString marker = RestartMarkerPath(app->m_systemDrive);
     if (prepared <= 0) {
-        // A marker an earlier run left must not meet the entries this one may have made.
-        Refuse(kRefusedBootSetup, FixedText::kGhostRefusedBootSetup, marker);
+        // A marker an earlier run left must not meet the entries this one may
+        // have made. The setup's own reason, as the restart page gives it.
+        Refuse(kRefusedBootSetup, BootSetupRefusalText(*app, FixedText::kGhostRefusedBootSetup), marker);
         return;
     }
 
@@ -467,7 +499,7 @@ void CGhostDlg::FinishTask() {
         Refuse(kRefusedDiskJob, FixedText::kRebootRefusedDiskJob, marker);
 }
 
-void CGhostDlg::Refuse(Outcome outcome, const wchar_t* text, const CString& markerToRemove) {
+void CGhostDlg::Refuse(Outcome outcome, const CString& text, const CString& markerToRemove) {
     if (!markerToRemove.IsEmpty()) RemoveHandOverFile(markerToRemove);
     m_outcome = outcome;
     RunOnPage([&] {

@@ -76,7 +76,9 @@ public:
 
     // ---- the queue's host ----
     HWND GetQueueWindow() override { return m_hWnd; }
-    void SetQueueRowText(int row, const CString& text) override;
+    // The page's lines are written by its own hooks below; the download
+    // page's rows have no place here.
+    void SetQueueRowText(int, const CString&) override {}
     void SetQueueProgress(int) override {}
     void ShowBackButton(BOOL) override {}
     void ShowPauseButton(BOOL) override {}
@@ -85,12 +87,24 @@ public:
     BOOL IsAutoContinue() override { return FALSE; }
     void ContinueToNext() override {}
     void CollectCandidates(CArray<tagDownloadTaskItem>& candidates) override;
+    void OnBuildStarted() override;
+    void OnCandidateChecking(const tagDownloadTaskItem& item) override;
     void OnBuildFinished() override {}
     BOOL IsRequired(const tagDownloadTaskItem& item) override;
+    // The page shows no line of its own when an entry starts, is retried or is done.
+    void OnEntryCurrent(const tagDownloadTaskItem&) override {}
+    void OnEntryDone(const tagDownloadTaskItem&) override {}
     void OnRequiredFailed(const tagDownloadTaskItem& item, int code) override;
     void OnEngineUnavailable() override;
     void OnRecordBusy() override;
     void OnQueueEnd() override;
+    void OnSourceRetry(const tagDownloadTaskItem&) override {}
+    void OnTransferProgress(const tagDownloadTaskItem& item, const QueueTransferProgress& progress) override;
+    void OnTransferFinished(const tagDownloadTaskItem& item, bool firstTime) override;
+    void OnCompletionChecked(const tagDownloadTaskItem&) override {}
+    void OnVerifyStarted(const tagDownloadTaskItem& item) override;
+    void OnCheckProgress(int percent) override;
+    void OnCheckEnded() override;
 
     CPicStaticCtrl m_pagePicture;
     CxSkinButton m_browseTargetButton;
@@ -144,9 +158,11 @@ private:
     void SetStatus(const CString& text);
     // Ends a run without a restart: removes the marker when given, returns
     // to view 1 and says why.
-    void Refuse(Outcome outcome, const wchar_t* text, const CString& markerToRemove = CString());
+    void Refuse(Outcome outcome, const CString& text, const CString& markerToRemove = CString());
     bool Stopping() const { return m_stopRequested != 0; }
 
+    // The title of the record whose digest runs (page's thread).
+    CString m_digestTitle;
     std::atomic<int> m_outcome;
     volatile LONG m_writingBootFiles;
     volatile LONG m_stopRequested;

@@ -131,6 +131,12 @@ bool CreateEmptyFile(const CString& path) {
 
 bool RemoveHandOverFile(const CString& path) { return RemoveFile(path); }
 
+CString BootSetupRefusalText(const CTarvelApp& app, const wchar_t* fallback) {
+    if (app.m_diskInventory && !app.m_diskInventory->m_bootSetupRefusal.IsEmpty())
+        return app.m_diskInventory->m_bootSetupRefusal;
+    return fallback;
+}
+
 BEGIN_MESSAGE_MAP(CRebootDlg, CFlowPage)
     ON_BN_CLICKED(IDC_REBOOT_BACK, OnClickedBack)
 END_MESSAGE_MAP()
@@ -255,10 +261,7 @@ void CRebootDlg::Run(CTarvelApp& app) {
     const CString marker = RestartMarkerPath(app.m_systemDrive);
     if (prepared <= 0) {
         // A marker an earlier run left must not meet the entries this one may have made.
-        const CString why = app.m_diskInventory && !app.m_diskInventory->m_bootSetupRefusal.IsEmpty()
-                                ? app.m_diskInventory->m_bootSetupRefusal
-                                : CString(FixedText::kRebootRefusedBootSetup);
-        Refuse(kRefusedBootSetup, why, marker);
+        Refuse(kRefusedBootSetup, BootSetupRefusalText(app, FixedText::kRebootRefusedBootSetup), marker);
         return;
     }
 

@@ -45,6 +45,9 @@ bool WriteHandOverIni(const CTarvelApp& app, const wchar_t* const keys[], const 
 bool CreateEmptyFile(const CString& path);
 // Removes a hand-over file whatever its attributes; true when it is gone.
 bool RemoveHandOverFile(const CString& path);
+// Why the boot setup of the application's disk inventory refused, or the
+// fallback text when it gave no reason (both pages that run it show this).
+CString BootSetupRefusalText(const CTarvelApp& app, const wchar_t* fallback);
 
 class CRebootDlg : public CFlowPage {
 public:

@@ -73,6 +73,10 @@ std::vector<std::wstring> Concat(std::initializer_list<std::vector<std::wstring>
     for (const auto& part : parts) out.insert(out.end(), part.begin(), part.end());
     return out;
 }
+std::vector<std::wstring> First(std::vector<std::wstring> runs, size_t n) {
+    runs.resize(n);
+    return runs;
+}
 std::vector<std::wstring> ExpectedMainGpt() { return Sequence(kMainH, true, true); }
 std::vector<std::wstring> ExpectedMainMbr() { return Sequence(kMainD, false, true); }
 std::vector<std::wstring> ExpectedExtraGpt() { return Sequence(kExtraH, true, false); }
@@ -113,6 +117,9 @@ protected:
         app.m_systemDrive = L"C:";
         app.m_referencePartition = 2;  // C: in the inventory order
         app.m_storagePass = 1;
+        // The unpack thread has ended and extracted the tools.
+        app.m_toolsReady = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        app.FinishUnpack(TRUE);
         AddBootSetupFiles(machine);
         inventory.Refresh();
         ASSERT_TRUE(SplitTargetPath(L"D:\\Kavetta Data\\pe image.wim"));
@@ -389,11 +396,13 @@ TEST_F(BootSetupTest, WhichSequencesRunOnWhichPartition) {
         {"pass 2, unknown system partition: no extra entry, no boot files",
          [](FakeMachine& m) { m.AddFile(L"H:\\bootmgr"); }, 2, 99, 1, nullptr, 2,
          Concat({ExpectedMainGpt(), ExpectedMainMbr()}), true},
-        {"the tool does not start: six commands a partition",
+        {"the tool does not start: each partition stops at the options' creation",
          [](FakeMachine& m) {
              for (int i = 1; i <= 40; ++i) m.exitCodes[i] = -1;
          },
-         1, 2, 0, nullptr, 0, Concat({Head(kMainH), Head(kMainD)}), false},
+         1, 2, 0, nullptr, 0,
+         Concat({First(Head(kMainH), 3), First(Head(kMainD), 3)}),
+         false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -411,6 +420,141 @@ TEST_F(BootSetupTest, WhichSequencesRunOnWhichPartition) {
         EXPECT_EQ(c.runs, RunsOf(m));
         EXPECT_EQ(c.staged, m.HasFile(L"C:\\KavettaBoot\\" + std::wstring(c.target ? L"missing.wim" : L"pe image.wim")));
         EXPECT_FALSE(m.HasFile(L"H:\\kvtldr")) << "boot files only on the known system's disk in the old mode";
+    }
+}
+
+// The 64-bit files on H: over the firmware's fallback loader.
+class LoaderBackupTest : public BootSetupTest {
+protected:
+    void SetUp() override {
+        BootSetupTest::SetUp();
+        app.m_is64BitSystem = 1;
+        app.m_bootModeText = FixedText::kBootFiles64SystemText;
+        machine.AddFile(L"H:\\EFI\\Boot\\bootx64.efi", 1200);  // the firmware's own, 1200 bytes
+        machine.AddFile(kWork + L"\\kvtbootx64.efi", 3400);       // ours
+    }
+    // The H: partition was left as it was: no file of ours, no command.
+    void ExpectLoaderKept() {
+        EXPECT_EQ(1200u, machine.FileSize(L"H:\\EFI\\Boot\\bootx64.efi"));
+        EXPECT_FALSE(machine.HasFile(L"H:\\EFI\\Microsoft\\Boot\\kvtbootmgfw.efi"));
+        for (const auto& run : RunsOf(machine)) EXPECT_EQ(run.find(L"H:\\"), std::wstring::npos) << Narrow(run.c_str());
+        EXPECT_EQ(CString(FixedText::kBootSetupLoaderBackupRefusal), inventory.m_bootSetupRefusal);
+    }
+};
+
+TEST_F(LoaderBackupTest, AFailedBackupRefusesThatPartition) {
+    machine.failingCopies.push_back(L"H:\\EFI\\Boot\\bootx64.efi.kvtbak");
+    EXPECT_EQ(1, inventory.InstallBootEntries());  // only the MBR partition D:
+    ExpectLoaderKept();
+    EXPECT_EQ(Runs(1, 15), ExpectedMainMbr());
+}
+
+TEST_F(LoaderBackupTest, ABackupShorterThanTheLoaderIsRemovedAndRefusesThatPartition) {
+    machine.shortCopies.push_back(L"H:\\EFI\\Boot\\bootx64.efi.kvtbak");
+    EXPECT_EQ(1, inventory.InstallBootEntries());
+    ExpectLoaderKept();
+    // Left behind, the short copy would pass for the original in the next run.
+    EXPECT_FALSE(machine.HasFile(L"H:\\EFI\\Boot\\bootx64.efi.kvtbak"));
+}
+
+TEST_F(LoaderBackupTest, AGoodBackupComesFirstThenOurLoader) {
+    EXPECT_EQ(2, inventory.InstallBootEntries());
+    EXPECT_TRUE(inventory.m_bootSetupRefusal.IsEmpty());
+    EXPECT_EQ(1200u, machine.FileSize(L"H:\\EFI\\Boot\\bootx64.efi.kvtbak"));
+    EXPECT_EQ(3400u, machine.FileSize(L"H:\\EFI\\Boot\\bootx64.efi"));
+    // A later run: the backup from before counts as kept, and our loader is
+    // put in place again.
+    machine.failingCopies.push_back(L"H:\\EFI\\Boot\\bootx64.efi.kvtbak");
+    machine.runs.clear();
+    EXPECT_EQ(2, inventory.InstallBootEntries());
+    EXPECT_EQ(1200u, machine.FileSize(L"H:\\EFI\\Boot\\bootx64.efi.kvtbak"));
+    EXPECT_EQ(31u, machine.runs.size());
+}
+
+TEST_F(BootSetupTest, ARamdiskFileThatCannotBeCopiedRefusesTheSetup) {
+    // Both main entries start the target in D:\Kavetta Data, beside which the ramdisk file goes.
+    for (bool shortCopy : {false, true}) {
+        SCOPED_TRACE(shortCopy ? "short copy" : "failed copy");
+        FakeMachine m;
+        BuildStandardMachine(m);
+        AddBootSetupFiles(m);
+        m.AddFile(kWork + L"\\kvtboot.sdi", 4096);
+        (shortCopy ? m.shortCopies : m.failingCopies).push_back(L"D:\\Kavetta Data\\kvtboot.sdi");
+        CDiskInventory inv(&m, &m);
+        inv.Refresh();
+        EXPECT_EQ(0, inv.InstallBootEntries());
+        EXPECT_TRUE(m.runs.empty());
+        EXPECT_EQ(CString(FixedText::kBootSetupRamdiskRefusal), inv.m_bootSetupRefusal);
+        EXPECT_FALSE(m.HasFile(L"D:\\Kavetta Data\\kvtboot.sdi"));
+    }
+}
+
+TEST_F(BootSetupTest, BootFilesThatNeverArriveRefuseTheSetup) {
+    // The unpack failed (or is still running when the wait ends), or it
+    // ended without one of the files: nothing is copied or run.
+    struct Case {
+        const char* what;
+        BOOL unpacked;
+        const wchar_t* missing;
+    } cases[] = {
+        {"the unpack failed", FALSE, nullptr},
+        {"no ramdisk file", TRUE, L"kvtboot.sdi"},
+        {"no boot-entry tool", TRUE, L"kvtbcd.exe"},
+        {"no 64-bit loader", TRUE, L"kvtbootx64.efi"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeMachine m;
+        BuildStandardMachine(m);
+        AddBootSetupFiles(m);
+        if (c.missing) m.files.erase(FakeMachine::Upper(kWork + L"\\" + c.missing));
+        ResetEvent(app.m_toolsReady);
+        app.FinishUnpack(c.unpacked);
+        CDiskInventory inv(&m, &m);
+        inv.Refresh();
+        EXPECT_EQ(0, inv.InstallBootEntries());
+        EXPECT_TRUE(m.runs.empty());
+        for (const auto& entry : m.log) EXPECT_NE(entry.compare(0, 5, L"copy "), 0) << Narrow(entry.c_str());
+        EXPECT_EQ(CString(FixedText::kBootSetupToolsMissingRefusal), inv.m_bootSetupRefusal);
+    }
+}
+
+TEST_F(BootSetupTest, EachCommandThatMakesTheEntryBootableIsTested) {
+    // A failure of run n on the GPT partition H: (runs 1 to 16). The
+    // creations, the device settings and the one-time boot sequence end that
+    // partition's sequence; the others do not.
+    const std::vector<std::wstring> gpt = ExpectedMainGpt();
+    for (int n = 1; n <= 16; ++n) {
+        const bool tested = n == 3 || n == 4 || n == 5 || n == 6 || n == 7 || n == 9 || n == 16;
+        SCOPED_TRACE(Narrow(gpt[n - 1].c_str()));
+        FakeMachine m;
+        BuildStandardMachine(m);
+        AddBootSetupFiles(m);
+        m.exitCodes[n] = 5;
+        CDiskInventory inv(&m, &m);
+        inv.Refresh();
+        EXPECT_EQ(tested ? 1 : 2, inv.InstallBootEntries());
+        ASSERT_EQ(tested ? (size_t)n + 15 : 31u, m.runs.size());
+        EXPECT_EQ(ExpectedMainMbr(), RunsOf(m, m.runs.size() - 14));
+        if (tested) {
+            CString why;
+            why.Format(FixedText::kBootSetupCommandRefusalFormat, 5);
+            EXPECT_EQ(why, inv.m_bootSetupRefusal);
+        } else {
+            EXPECT_TRUE(inv.m_bootSetupRefusal.IsEmpty());
+        }
+    }
+    // The MBR partition's: its device settings and its boot sequence (run 15) are tested too.
+    for (int n : {7, 8, 15}) {
+        FakeMachine m;
+        BuildStandardMachine(m);
+        AddBootSetupFiles(m);
+        m.exitCodes[16 + n] = 1;
+        CDiskInventory inv(&m, &m);
+        inv.Refresh();
+        EXPECT_EQ(1, inv.InstallBootEntries()) << n;
+        EXPECT_EQ((size_t)16 + n, m.runs.size()) << n;
+        EXPECT_FALSE(inv.m_bootSetupRefusal.IsEmpty()) << n;
     }
 }
 

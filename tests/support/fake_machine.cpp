@@ -392,6 +392,11 @@ int FakeMachine::CopyFileEnsureFolder(const wchar_t* source, const wchar_t* dest
         if (Upper(failing) == upper) return 0;
     FakeFile copy = s->second;
     copy.attributes = FILE_ATTRIBUTE_NORMAL;
+    for (const auto& cut : shortCopies)
+        if (Upper(cut) == upper) {
+            copy.size = 0;
+            copy.content.clear();
+        }
     files[upper] = copy;
     log.push_back(L"copy " + std::wstring(source) + L" -> " + target);
     return 1;

@@ -132,6 +132,7 @@ public:
     std::vector<std::wstring> debugBoxes;
     std::vector<std::wstring> uncreatableFolders;
     std::vector<std::wstring> failingCopies;  // copy targets that fail
+    std::vector<std::wstring> shortCopies;    // copy targets that report success but arrive empty
     FakeUsbToolScript usbTools;
     bool realHostRule = false;
     DWORD waitedMs = 0;

@@ -7,7 +7,9 @@
 
 #include <shlobj.h>
 
+#include <memory>
 #include <string>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -19,6 +21,7 @@
 #include "core/tarvel_app.h"
 #include "pages/ghost_dlg.h"
 #include "pages/reboot_dlg.h"
+#include "sim/e2e/faulty_boot_host.h"
 #include "sim/e2e/sim_page_main.h"
 #include "sim/sim_machine.h"
 #include "support/no_restart.h"
@@ -339,6 +342,123 @@ TEST_F(GhostPageTest, AFailedBootSetupRestartsNothingAndRemovesAnOldMarker) {
     EXPECT_FALSE(Exists(marker));
     EXPECT_EQ(0, app->m_rebootAtExit);
     EXPECT_EQ(0, page->m_jobRunning);
+}
+
+TEST_F(GhostPageTest, TheQueueLinesNameTheRecord) {
+    // Each line the queue asks for, on the status text: the hooks run on the
+    // page's thread, as the queue calls them.
+    COnlinefileinfo record;
+    record.m_title = L"维护环境 10PE";
+    record.m_sectionName = L"kvt10pe";
+    const tagDownloadTaskItem item = {&record, 0};
+    QueueTransferProgress progress = {};
+    progress.percent = 42;
+    page->SwitchView(2);
+    const CString before = L"(unchanged)";
+    struct Case {
+        const char* what;
+        std::function<void()> call;
+        CString line;  // empty: the line stays as it was
+    } cases[] = {
+        {"build", [&] { page->OnBuildStarted(); }, FixedText::kGhostCheckingFiles},
+        {"check", [&] { page->OnCandidateChecking(item); },
+         CString(FixedText::kGhostCheckingPrefix) + L"维护环境 10PE" + FixedText::kGhostCheckingSuffix},
+        {"entry current: no line", [&] { page->OnEntryCurrent(item); }, CString()},
+        {"entry retried: no line", [&] { page->OnEntryRetry(item); }, CString()},
+        {"status 2: no line", [&] { page->OnSourceRetry(item); }, CString()},
+        {"status 3", [&] { page->OnTransferProgress(item, progress); },
+         CString(FixedText::kGhostDownloadingPrefix) + L"kvt10pe" + FixedText::kGhostDownloadingInfix + L"42%"},
+        {"status 4", [&] { page->OnTransferFinished(item, true); },
+         CString(L"kvt10pe") + FixedText::kGhostDownloadFinished},
+        {"status 4 again: no line", [&] { page->OnTransferFinished(item, false); }, CString()},
+        {"verification", [&] { page->OnVerifyStarted(item); }, CString(L"维护环境 10PE") + FixedText::kGhostVerifying},
+        {"digest each second", [&] { page->OnCheckProgress(57); },
+         CString(L"维护环境 10PE") + FixedText::kGhostVerifyingInfix + L"57%"},
+        {"digest done", [&] { page->OnCheckEnded(); }, CString(L"维护环境 10PE") + FixedText::kGhostVerifyDone},
+        {"entry done: no line", [&] { page->OnEntryDone(item); }, CString()},
+    };
+    for (const Case& c : cases) {
+        page->m_statusText.SetWindowText(before);
+        c.call();
+        EXPECT_EQ(c.line.IsEmpty() ? before : c.line, EditText(page->m_statusText)) << c.what;
+    }
+    page->OnTransferProgress(item, progress);
+    Shot(L"ghost_page_downloading.png");
+    page->SwitchView(1);
+}
+
+TEST_F(GhostPageTest, AMissingBootEnvironmentIsFetchedBeforeTheRestart) {
+    COnlinefileinfo& pe = app->m_peImages[app->m_selectedPeIndex];
+    ASSERT_GT(pe.m_linkCount, 0) << "the scenario's catalogue gives the boot environment no mirror";
+    ASSERT_TRUE(DeleteFileW(bootFile));
+    pe.m_checkState = 0;
+    page->m_targetPath = dataDrive + L"\\KVTBAK\\SYSTEM.GHO";
+    SHCreateDirectoryExW(nullptr, dataDrive + L"\\KVTBAK", nullptr);
+    BoxAnswerer boxes;
+    RunJob(IDC_GHOST_BACKUP);
+    EXPECT_TRUE(boxes.texts.empty()) << Utf8Of(boxes.Last());
+    // Fetched from the catalogue server, verified, then the boot setup and the restart.
+    EXPECT_EQ(3, pe.m_checkState);
+    EXPECT_GE(GetFileSize64(bootFile), 5242880u);
+    ExpectRestartRequested();
+    page->SwitchView(1);
+    // The accepted file is held open for reading; the next test writes its own.
+    if (pe.m_fileHandle != INVALID_HANDLE_VALUE) CloseHandle(pe.m_fileHandle);
+    pe.m_fileHandle = INVALID_HANDLE_VALUE;
+}
+
+TEST_F(GhostPageTest, ARequiredFileThatCannotBeFetchedLeadsBackToTheSelection) {
+    // The tool file, required and missing, without a mirror: it fails at once.
+    COnlinefileinfo& tool = app->m_toolFile;
+    ASSERT_FALSE(tool.m_sectionName.IsEmpty());
+    const int linkCount = tool.m_linkCount;
+    const int required = tool.m_requiredUsb;
+    DeleteFileW(GetLocalPath(tool));
+    tool.m_checkState = 0;
+    tool.m_linkCount = 0;
+    tool.m_requiredUsb = 1;
+    page->m_targetPath = dataDrive + L"\\KVTBAK\\SYSTEM.GHO";
+    BoxAnswerer boxes;
+    Click(IDC_GHOST_BACKUP);
+    const bool back = PumpUntil([&] { return !page->WorkersRunning() && page->m_view == 1 && !boxes.texts.empty(); },
+                                300000);
+    tool.m_linkCount = linkCount;
+    tool.m_requiredUsb = required;
+    ASSERT_TRUE(back) << "the page did not return to its selection";
+    EXPECT_EQ(CGhostDlg::kRefusedDownload, page->LastOutcome());
+    ASSERT_EQ(1u, boxes.texts.size());
+    EXPECT_EQ(std::wstring(tool.m_sectionName) + FixedText::kGhostDownloadFailedSuffix, boxes.texts[0]);
+    EXPECT_EQ(0, page->m_jobRunning);
+    EXPECT_EQ(0, page->m_downloadState.load());
+    EXPECT_TRUE(GetSimRecords().processRuns.empty()) << "the boot setup ran";
+    EXPECT_FALSE(Exists(marker));
+    EXPECT_EQ(0, app->m_rebootAtExit);
+}
+
+TEST_F(GhostPageTest, ARefusedBootSetupShowsTheSetupsReason) {
+    page->m_targetPath = dataDrive + L"\\KVTBAK\\SYSTEM.GHO";
+    FaultyBootHost host(CurrentBootHost(), [this] { return page->WritesDisk(); });
+    host.failRunHolding = L"/bootsequence";
+    CDiskInventory* real = app->m_diskInventory;
+    std::unique_ptr<CDiskInventory> faulty(new CDiskInventory(nullptr, &host));
+    faulty->Refresh();
+    app->m_diskInventory = faulty.get();
+    ASSERT_TRUE(WriteWholeFile((const wchar_t*)marker, ""));
+    BoxAnswerer boxes;
+    Click(IDC_GHOST_BACKUP);
+    const bool back = PumpUntil([&] { return !page->WorkersRunning() && page->m_view == 1 && !boxes.texts.empty(); },
+                                300000);
+    app->m_diskInventory = real;
+    faulty.reset();
+    ASSERT_TRUE(back);
+    EXPECT_EQ(CGhostDlg::kRefusedBootSetup, page->LastOutcome());
+    EXPECT_EQ(1, host.failedRuns);
+    CString why;
+    why.Format(FixedText::kBootSetupCommandRefusalFormat, 1);
+    ASSERT_EQ(1u, boxes.texts.size());
+    EXPECT_EQ(std::wstring(why), boxes.texts[0]);
+    EXPECT_FALSE(Exists(marker));
+    EXPECT_EQ(0, app->m_rebootAtExit);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include <shlobj.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -23,7 +24,7 @@
 #include "pages/os_download_dlg.h"
 #include "pages/reboot_dlg.h"
 #include "pages/usb_maker.h"
-#include "sim/e2e/passing_boot_host.h"
+#include "sim/e2e/faulty_boot_host.h"
 #include "sim/e2e/sim_page_main.h"
 #include "sim/sim_machine.h"
 #include "support/no_restart.h"
@@ -37,23 +38,6 @@ bool g_scenarioLoaded = false;
 bool Shown(CWnd& control) { return (::GetWindowLongW(control.GetSafeHwnd(), GWL_STYLE) & WS_VISIBLE) != 0; }
 
 bool Exists(const CString& path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
-
-// The scenario's boot host, noting at each boot-entry tool run whether the
-// page refuses the exit then.
-class WatchingBootHost : public PassingBootHost {
-public:
-    WatchingBootHost(IBootHost& inner, CRebootDlg& page) : PassingBootHost(inner), m_page(page) {}
-    int RunProcessAndWait(const wchar_t* program, const wchar_t* arguments) override {
-        ++runs;
-        if (m_page.WritesDisk()) ++runsWhileExitRefused;
-        return m_inner.RunProcessAndWait(program, arguments);
-    }
-    int runs = 0;
-    int runsWhileExitRefused = 0;
-
-private:
-    CRebootDlg& m_page;
-};
 
 class RebootPageTest : public SimWindowSuite {
 protected:
@@ -199,6 +183,71 @@ TEST_F(RebootPageTest, NoPreparedBootPartitionRestartsNothingAndRemovesAnOldMark
     ExpectBackLeadsToDownloadPage();
 }
 
+TEST_F(RebootPageTest, ARefusedBootSetupRestartsNothingAndSaysWhy) {
+    // Each fault on the scenario's machine: the boot setup refuses, nothing
+    // restarts, the old marker goes and the line gives the setup's reason.
+    CString commandFailed;
+    commandFailed.Format(FixedText::kBootSetupCommandRefusalFormat, 1);
+    const CString stagedRamdisk = app->m_workFolder + L"\\" + FixedText::kRamdiskFile;
+    struct Case {
+        const char* what;
+        const wchar_t* reason;
+        std::function<void(FaultyBootHost&, CDiskInventory&)> arrange;
+    } cases[] = {
+        {"the fallback loader's backup fails", FixedText::kBootSetupLoaderBackupRefusal,
+         [&](FaultyBootHost& host, CDiskInventory& inventory) {
+             // The loader branch: a 64-bit system of the named kind, and a
+             // firmware loader on the EFI partition.
+             app->m_is64BitSystem = 1;
+             app->m_bootModeText = FixedText::kBootFiles64SystemText;
+             inventory.AssignTemporaryLetters();
+             for (INT_PTR i = 0; i < inventory.m_totalPartitions.GetSize(); ++i) {
+                 const total_partition_info& record = inventory.m_totalPartitions[i];
+                 if (record.type_name != FixedText::kEfiTypeName || record.letter == FixedText::kNoLetter) continue;
+                 const CString loader = record.letter + FixedText::kBoot64PartitionPaths[0];
+                 host.RemoveFile(loader + FixedText::kLoaderBackupSuffix);
+                 ASSERT_GT(host.CopyFileEnsureFolder(bootFile, loader, FALSE), 0) << Utf8Of((const wchar_t*)loader);
+             }
+             host.failCopyEnding = std::wstring(L"bootx64.efi") + FixedText::kLoaderBackupSuffix;
+         }},
+        {"a boot file never arrives", FixedText::kBootSetupToolsMissingRefusal,
+         [&](FaultyBootHost&, CDiskInventory&) { ASSERT_TRUE(DeleteFileW(stagedRamdisk)); }},
+        {"the one-time boot sequence fails", commandFailed,
+         [&](FaultyBootHost& host, CDiskInventory&) { host.failRunHolding = L"/bootsequence"; }},
+    };
+    const int is64 = app->m_is64BitSystem;
+    const CString bootModeText = app->m_bootModeText;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Choose(false, false, false);
+        ASSERT_TRUE(WriteWholeFile((const wchar_t*)marker, ""));
+        FaultyBootHost host(CurrentBootHost(), [this] { return page->WritesDisk(); });
+        CDiskInventory* real = app->m_diskInventory;
+        std::unique_ptr<CDiskInventory> faulty(new CDiskInventory(nullptr, &host));
+        faulty->Refresh();
+        c.arrange(host, *faulty);
+        app->m_diskInventory = faulty.get();
+        RunWorker();
+        app->m_diskInventory = real;
+        // Put back what the case changed.
+        app->m_is64BitSystem = is64;
+        app->m_bootModeText = bootModeText;
+        CopyFileW((std::wstring(KAVETTA_SIM_TOOLS_STAGE) + L"\\" + FixedText::kRamdiskFile).c_str(), stagedRamdisk,
+                  TRUE);
+        for (INT_PTR i = 0; i < faulty->m_totalPartitions.GetSize(); ++i)
+            if (faulty->m_totalPartitions[i].type_name == FixedText::kEfiTypeName)
+                host.RemoveFile(faulty->m_totalPartitions[i].letter + FixedText::kBoot64PartitionPaths[0]);
+        faulty.reset();
+        if (HasFatalFailure()) return;
+        ExpectRefused(CRebootDlg::kRefusedBootSetup, c.reason);
+        if (!host.failRunHolding.empty()) EXPECT_EQ(1, host.failedRuns);
+        if (c.reason == FixedText::kBootSetupToolsMissingRefusal) EXPECT_EQ(0, host.runs);
+    }
+    Pump(200);
+    std::wstring shot = TestProgramDirectory() + L"\\reboot_page_boot_setup_refused.png";
+    EXPECT_GT(CaptureWindow(dlg->GetSafeHwnd(), shot.c_str()), 20);
+}
+
 TEST_F(RebootPageTest, AnExitRequestStopsTheRoadBeforeTheBootSetup) {
     Choose(true, true, true);
     dlg->SendMessage(WM_PAGE_NAVIGATE, IDD_OS_DOWNLOAD, 1);
@@ -251,7 +300,7 @@ TEST_F(RebootPageTest, TheRoadEndsInOneRestart) {
     SetFileAttributesW(ini, FILE_ATTRIBUTE_HIDDEN);
 
     // The scenario's machine, seen through a host that watches the exit refusal.
-    WatchingBootHost host(CurrentBootHost(), *page);
+    FaultyBootHost host(CurrentBootHost(), [this] { return page->WritesDisk(); });
     CDiskInventory* real = app->m_diskInventory;
     std::unique_ptr<CDiskInventory> watched(new CDiskInventory(nullptr, &host));
     watched->Refresh();

@@ -357,9 +357,12 @@ int main(int argc, char** argv) {
     CString error;
     g_scenarioLoaded = LoadSimScenarioFromEnvironment(&error) != false;
     if (!g_scenarioLoaded) fprintf(stderr, "no scenario: %s\n", Utf8Of((const wchar_t*)error).c_str());
-    // The work folder holds the engine, as the program's does.
+    // The work folder holds the engine and the boot files, as the program's does.
     const std::wstring work = MakeTempFolder(L"simroad");
     app.m_workFolder = work.c_str();
+    if (!CopyTree(KAVETTA_SIM_TOOLS_STAGE, work)) fprintf(stderr, "the test tools could not be put into the work folder\n");
+    app.m_toolsReady = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    app.FinishUnpack(TRUE);
     const std::wstring engine = std::wstring(L"\\") + FixedText::kEngineLibraryName;
     if (!CopyFileW((TestProgramDirectory() + engine).c_str(), (work + engine).c_str(), FALSE))
         fprintf(stderr, "the engine could not be put into the work folder\n");
