@@ -525,6 +525,14 @@ TEST_F(UsbMakerPage, TheMakersEndings) {
              t.machine.usbTools.after[L"kvtmbr.exe|/mbr"] = [&t](FakeMachine&) { t.page().m_events.Stop(); };
          },
          FixedText::kUsbStopped, false, true},
+        {"the data partition has less room than the image needs",
+         [](UsbMakerPage& t) {
+             t.machine.usbTools.after[L"kvtmbr.exe|/mbr"] = [](FakeMachine& m) {
+                 for (FakeVolume& v : m.volumes)
+                     if (v.device == 3 && v.partition == 2) v.freeBytes = 1ull << 20;
+             };
+         },
+         L"启动U盘已制作完成，但数据分区剩余空间不足", false, true},
         {"an image the stick cannot hold is refused before the stick is erased",
          [](UsbMakerPage& t) { t.Downloaded(t.GetImage(), 9ull << 30); }, L"U盘容量不足", false, false},
     };
