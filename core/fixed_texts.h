@@ -770,6 +770,17 @@ constexpr unsigned long kUsbLetterPollMs = 500;
 constexpr unsigned long kUsbLetterPollLimitMs = 30000;
 // After the preparatory command (ms).
 constexpr unsigned long kUsbAfterPrepareMs = 2000;
+// The smallest data partition a disk must leave beside the EFI partition (MB).
+constexpr unsigned kUsbMinimumDataPartitionMb = 512;
+// What the partitioning commands keep around the partitions (MB): one in
+// front of the data partition, one behind the EFI partition.
+constexpr unsigned kUsbPartitionSlackMb = 2;
+constexpr const wchar_t* kUsbRefuseDiskTooSmall = L"U盘容量不足，未改动U盘：U盘为 %s，制作至少需要 %s";
+constexpr const wchar_t* kUsbRefuseDiskSizeUnknown = L"无法读取U盘的容量，未改动U盘";
+constexpr const wchar_t* kUsbRefuseBootRecord = L"引导记录文件不可用，未改动U盘：\n%s（%s）";
+// The boot file the boot record loads (the record command names it too).
+constexpr const wchar_t* kUsbBootLoaderName = L"waldr";
+constexpr const wchar_t* kUsbToolFileMissingLog = L"PE增强软件没有下载完成，U盘上将没有它:%s";
 
 // The volumes a tool must never touch reach it from its parent through this
 // environment variable: paths separated by the separator.
@@ -1157,6 +1168,9 @@ constexpr const wchar_t* kUsbCopyingExtra = L"正在把附加文件复制到U盘
 constexpr const wchar_t* kUsbCopyFailed = L"启动U盘已制作完成，但系统镜像或附加文件未能复制到U盘。";
 constexpr const wchar_t* kUsbStopped = L"任务已停止。";
 constexpr const wchar_t* kUsbMakeSucceeded = L"启动U盘制作成功！";
+// The disk was made, but files asked for are not on it (%s: their titles, one a line).
+constexpr const wchar_t* kUsbMadeWithoutFiles = L"启动U盘已制作完成，但以下文件没有下载完成或未通过校验，未复制到U盘：\r\n%s";
+constexpr const wchar_t* kUsbDataNoRoom = L"启动U盘已制作完成，但数据分区剩余空间不足，未能复制：\r\n%s";
 constexpr const wchar_t* kUsbImagePath = L"\\系统镜像\\";
 constexpr const wchar_t* kUsbExtraPath = L"\\附加文件\\";
 constexpr const wchar_t* kUsbDiskToolWorking = L"正在还原U盘，请稍候 . . .";
@@ -1173,8 +1187,11 @@ constexpr const wchar_t* kUsbKnownFileSystems[2] = {L"NTFS", L"FAT32"};
 constexpr const wchar_t* kUsbVolumeAlreadyConverted = L"U盘分区已经是NTFS格式，无需转换。";
 constexpr const wchar_t* kUsbVolumeNotConvertible = L"只有FAT32格式的U盘分区可以转换为NTFS格式。";
 constexpr const wchar_t* kUsbVolumeToolWorking = L"正在把U盘分区转换为NTFS格式，请稍候 . . .";
-// The system's own converter (found by the system's search path, never in our work folder).
+// The system's own converter, started by its full path in the real System32
+// folder: never by bare name, never from our work folder.
 constexpr const wchar_t* kUsbVolumeTool = L"convert.exe";
+constexpr const wchar_t* kUsbVolumeToolMissing = L"找不到系统的分区转换程序，未做转换。";
+constexpr const wchar_t* kUsbVolumeLetterChanged = L"U盘的盘符已经变化，未做转换。请重新插拔U盘后再试。";
 constexpr const wchar_t* kUsbVolumeToolArgsFormat = L"%s /fs:ntfs /x";
 constexpr const wchar_t* kUsbVolumeToolSucceeded = L"U盘分区已转换为NTFS格式，文件均已保留。";
 constexpr const wchar_t* kUsbVolumeToolFailed = L"U盘分区转换失败。";

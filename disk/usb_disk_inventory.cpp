@@ -50,6 +50,15 @@ void CUsbDiskInventory::EnumerateDriveLetters() {
     ReadDriveLetters(*m_storage, true, m_deviceNumberBuffer, m_letters);
 }
 
+BOOL DriveIsOnDevice(IStorageCalls& storage, const CString& drive, int deviceNumber) {
+    CArray<driver_letter_info> letters;
+    BYTE number[sizeof(STORAGE_DEVICE_NUMBER)];
+    ReadDriveLetters(storage, true, number, letters);
+    for (INT_PTR i = 0; i < letters.GetSize(); ++i)
+        if (letters[i].letter.CompareNoCase(drive) == 0) return letters[i].device_number == deviceNumber;
+    return FALSE;
+}
+
 int CUsbDiskInventory::DeviceNumberOfPath(const CString& path) const {
     for (INT_PTR i = 0; i < m_disks.GetSize(); ++i)
         if (m_disks[i].interface_path == path) return m_disks[i].device_number;

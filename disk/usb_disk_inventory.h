@@ -13,6 +13,10 @@
 typedef disk_info usb_disk_info;
 typedef driver_letter_info usb_driver_letter_info;
 
+// Whether a drive ("E:") is, right now, a volume of the disk with this device
+// number: the letters are read afresh, not taken from an inventory.
+BOOL DriveIsOnDevice(IStorageCalls& storage, const CString& drive, int deviceNumber);
+
 class CUsbDiskInventory {
 public:
     // Null means the storage calls installed at construction.

@@ -1,9 +1,12 @@
 #include "pages/usb_boot_writer.h"
 
+#include <vector>
+
 #include "core/fixed_texts.h"
 #include "core/tarvel_app.h"
 #include "disk/tool_files.h"
 #include "disk/usb_disk_guard.h"
+#include "tools/usb_tools.h"
 
 namespace {
 
@@ -32,6 +35,11 @@ const BootFile kBootFiles[12] = {
 const int kStillRunning = 259;
 
 bool Verified(const COnlinefileinfo& record) { return record.m_checkState == 2 || record.m_checkState == 3; }
+
+const ULONGLONG kMiB = 1048576;
+// A boot record is at most 63 sectors: a buffer one sector larger shows a
+// file that is too long.
+const DWORD kBootRecordReadBytes = 64 * 512;
 
 volatile LONG g_diskMakerRunning = 0;
 
@@ -94,6 +102,7 @@ bool CUsbBootDiskWriter::RefuseFile(const CString& path, bool standIn) {
 // tools and the boot record before anything touches the disk.
 bool CUsbBootDiskWriter::PlanFiles() {
     m_copies.RemoveAll();
+    m_missingTool.Empty();
     const CArray<COnlinefileinfo>* pe = m_job.peImages;
     if (!pe || pe->GetSize() < 3 || m_job.usbPeIndex < 0 || m_job.usbPeIndex >= pe->GetSize()) {
         m_failure = FixedText::kUsbRefusePeNotReady;
@@ -116,15 +125,19 @@ bool CUsbBootDiskWriter::PlanFiles() {
                (Verified(record) && !record.m_fileName.IsEmpty() && m_host.PathExists(source(record)));
     };
     if (usable(0)) m_copies.Add(PlannedCopy{source((*pe)[0]), FixedText::kUsbPeFolder + (*pe)[0].m_fileName, &(*pe)[0]});
-    int second = m_job.usbPeIndex >= 1 ? m_job.usbPeIndex : (usable(1) ? 1 : (usable(2) ? 2 : -1));
+    // The second copy: entry 1 when it is ready, else entry 2.
+    int second = usable(1) ? 1 : (usable(2) ? 2 : -1);
     if (second >= 1) m_copies.Add(PlannedCopy{source((*pe)[second]), FixedText::kUsbPeFolder + secondName, &(*pe)[second]});
 
-    // The tool file belongs to the road only when the configuration names it.
+    // The tool file belongs to the road only when the configuration names it;
+    // one the queue gave up (it is optional) is left off the disk.
     const COnlinefileinfo* tool = m_job.toolFile;
     if (tool && !tool->m_sectionName.IsEmpty()) {
         CString path = source(*tool);
-        if (!Verified(*tool) || tool->m_fileName.IsEmpty() || !m_host.PathExists(path)) return RefuseFile(path, false);
-        m_copies.Add(PlannedCopy{path, FixedText::kUsbToolFolder + m_job.usbToolFileName, tool});
+        if (Verified(*tool) && !tool->m_fileName.IsEmpty() && m_host.PathExists(path))
+            m_copies.Add(PlannedCopy{path, FixedText::kUsbToolFolder + m_job.usbToolFileName, tool});
+        else
+            m_missingTool = tool->m_title;
     }
 
     for (const BootFile& file : kBootFiles)
@@ -141,11 +154,45 @@ bool CUsbBootDiskWriter::PlanFiles() {
         ToolFileState state = CheckToolFile(m_host, archiveFiles[i]);
         if (state != kToolFileReady) return RefuseFile(archiveFiles[i], state == kToolFileStandIn);
     }
+    if (!CheckBootRecord(ToolPath(FixedText::kUsbBootRecordFile))) return false;
 
     ULONGLONG bytes = 0;
     for (INT_PTR i = 0; i < m_copies.GetSize(); ++i) bytes += m_host.FileSize(m_copies[i].source);
     m_efiSizeMb = EfiSizeMb(bytes);
     return true;
+}
+
+bool CUsbBootDiskWriter::CheckBootRecord(const CString& path) {
+    std::vector<BYTE> record(kBootRecordReadBytes);
+    DWORD got = 0;
+    CString reason;
+    if (!m_host.ReadFileBytes(path, record.data(), (DWORD)record.size(), &got)) {
+        reason = FixedText::kUsbBootRecordFile;
+    } else {
+        // The disk's own sector is not known before the clearing; the record's
+        // checks do not depend on it.
+        BYTE sector0[512] = {};
+        CArray<BYTE> prepared;
+        if (PrepareBootRecord(record.data(), got, sector0, FixedText::kUsbBootLoaderName, prepared, reason))
+            return true;
+    }
+    m_failure.Format(FixedText::kUsbRefuseBootRecord, path.GetString(), reason.GetString());
+    return false;
+}
+
+bool CUsbBootDiskWriter::CheckDiskLength() {
+    const ULONGLONG length = UsbDiskLength(m_storage, m_job.deviceNumber);
+    if (length == 0) {
+        m_failure = FixedText::kUsbRefuseDiskSizeUnknown;
+        return false;
+    }
+    ULONGLONG dataMb = (m_job.dataBytes + kMiB - 1) / kMiB;
+    if (dataMb < FixedText::kUsbMinimumDataPartitionMb) dataMb = FixedText::kUsbMinimumDataPartitionMb;
+    const ULONGLONG needed = ((ULONGLONG)m_efiSizeMb + FixedText::kUsbPartitionSlackMb + dataMb) * kMiB;
+    if (length >= needed) return true;
+    m_failure.Format(FixedText::kUsbRefuseDiskTooSmall, FormatByteSize(length).GetString(),
+                     FormatByteSize(needed).GetString());
+    return false;
 }
 
 bool CUsbBootDiskWriter::DiskStillOurs() {
@@ -252,7 +299,7 @@ int CUsbBootDiskWriter::WriteBootDisk() {
     const CString prepareTool = ToolPath(FixedText::kUsbPrepareTool);
     const CString partitionTool = ToolPath(FixedText::kUsbPartitionTool);
     const CString bootSectorTool = ToolPath(FixedText::kUsbBootSectorTool);
-    if (!DiskStillOurs() || !PlanFiles()) {
+    if (!DiskStillOurs() || !PlanFiles() || !CheckDiskLength()) {
         Log(m_failure);
         return 0;
     }
@@ -294,7 +341,10 @@ int CUsbBootDiskWriter::WriteBootDisk() {
     if (!CopyPlanned(false)) return 0;
     Log(FixedText::kUsbPeCopiedLog);
     if (!CopyPlanned(true)) return 0;
-    Log(FixedText::kUsbToolCopiedLog);
+    if (m_missingTool.IsEmpty())
+        Log(FixedText::kUsbToolCopiedLog);
+    else
+        Logf(FixedText::kUsbToolFileMissingLog, m_missingTool);
     m_view.SetStatusText(FixedText::kUsbWritingBootFilesText);
     if (!CopyPlanned(false, true)) return 0;
     Log(FixedText::kUsbBootFilesLog);
@@ -378,6 +428,17 @@ int CUsbBootDiskWriter::CopyFileWithProgress(const COnlinefileinfo& record, cons
     return copied ? 1 : 0;
 }
 
+CUsbBootDiskWriter::DataCopy CUsbBootDiskWriter::CopyDataFile(const COnlinefileinfo& record, const CString& target) {
+    // A file of the same name that was never verified may be partial or stale.
+    if (!Verified(record)) return kDataNotVerified;
+    const CString source = m_job.dataFolder + FixedText::kPathSeparator + record.m_fileName;
+    ULONGLONG freeBytes = 0;
+    if (!m_storage.FreeBytesForCaller(m_driveLetter + FixedText::kRootSuffix, &freeBytes) ||
+        freeBytes < m_host.FileSize(source))
+        return kDataNoRoom;
+    return CopyFileWithProgress(record, target) ? kDataCopied : kDataCopyFailed;
+}
+
 DWORD CALLBACK CUsbBootDiskWriter::CopyProgressRoutine(LARGE_INTEGER totalSize, LARGE_INTEGER transferred,
                                                        LARGE_INTEGER, LARGE_INTEGER, DWORD, DWORD, HANDLE, HANDLE,
                                                        LPVOID data) {
@@ -399,6 +460,8 @@ BOOL DiskMakerRunning() { return InterlockedCompareExchange(&g_diskMakerRunning,
 CUsbJobEvents::CUsbJobEvents()
     : m_image(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
       m_extra(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
+      m_imageGivenUp(0),
+      m_extraGivenUp(0),
       m_queueEnded(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
       m_stopped(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
@@ -412,23 +475,34 @@ CUsbJobEvents::~CUsbJobEvents() {
 void CUsbJobEvents::ResetForJob() {
     ResetEvent(m_image);
     ResetEvent(m_extra);
+    InterlockedExchange(&m_imageGivenUp, 0);
+    InterlockedExchange(&m_extraGivenUp, 0);
     ResetEvent(m_queueEnded);
     ResetEvent(m_stopped);
 }
 
-void CUsbJobEvents::SignalImage() { SetEvent(m_image); }
-void CUsbJobEvents::SignalExtra() { SetEvent(m_extra); }
+void CUsbJobEvents::SignalImage(BOOL ready) {
+    InterlockedExchange(&m_imageGivenUp, ready ? 0 : 1);
+    SetEvent(m_image);
+}
+
+void CUsbJobEvents::SignalExtra(BOOL ready) {
+    InterlockedExchange(&m_extraGivenUp, ready ? 0 : 1);
+    SetEvent(m_extra);
+}
+
 void CUsbJobEvents::SignalQueueEnded() { SetEvent(m_queueEnded); }
 void CUsbJobEvents::Stop() { SetEvent(m_stopped); }
-UsbWaitResult CUsbJobEvents::WaitImage() { return WaitFor(m_image); }
-UsbWaitResult CUsbJobEvents::WaitExtra() { return WaitFor(m_extra); }
+UsbWaitResult CUsbJobEvents::WaitImage() { return WaitFor(m_image, m_imageGivenUp); }
+UsbWaitResult CUsbJobEvents::WaitExtra() { return WaitFor(m_extra, m_extraGivenUp); }
 
-UsbWaitResult CUsbJobEvents::WaitFor(HANDLE file) {
+UsbWaitResult CUsbJobEvents::WaitFor(HANDLE file, volatile LONG& givenUp) {
     // A stop wins over everything; a file that was signalled wins over the
     // end of the queue (the lowest signalled index is the one reported).
     HANDLE events[3] = {m_stopped, file, m_queueEnded};
     DWORD which = WaitForMultipleObjects(3, events, FALSE, INFINITE);
-    if (which == WAIT_OBJECT_0 + 1) return kUsbFileReady;
+    if (which == WAIT_OBJECT_0 + 1)
+        return InterlockedCompareExchange(&givenUp, 0, 0) ? kUsbFileGivenUp : kUsbFileReady;
     if (which == WAIT_OBJECT_0 + 2) return kUsbQueueEnded;
     return kUsbJobStopped;
 }

@@ -12,7 +12,9 @@
 //
 // Nothing erases a disk the writer cannot finish: every file it will write
 // and the boot record are checked (present, and no stand-in on a real
-// machine) before the first tool runs. The disk is checked again before
+// machine; the record as the boot-sector tool will check it), and the disk
+// must be long enough for the EFI partition and a data partition, before the
+// first tool runs. The disk is checked again before
 // every tool run: the device number must still belong to the USB disk the
 // user confirmed (its interface path), and none of its volumes may hold the
 // Windows folder, the program or the data folder. Every command, copy and
@@ -55,6 +57,9 @@ struct UsbWriteJob {
     CString volumeLabelAlt;
     int bootModeFlag = 0;
     BOOL debugMode = FALSE;
+    // Bytes already known to go onto the data partition (the image and the
+    // extra file when they were ready before the disk is written).
+    ULONGLONG dataBytes = 0;
     // Paths whose drives the tools must never touch (also handed to the tools).
     ProtectedPaths protectedPaths;
 
@@ -80,6 +85,11 @@ public:
     // creating the target's folders; an existing target is never replaced.
     // 1 only when the copy succeeded.
     int CopyFileWithProgress(const COnlinefileinfo& record, const CString& target);
+    // A file for the data partition (the image, the extra file), after the
+    // disk was written: copied only from a record that was verified (check
+    // state 2 or 3) and only when the partition has room for it.
+    enum DataCopy { kDataCopied, kDataNotVerified, kDataNoRoom, kDataCopyFailed };
+    DataCopy CopyDataFile(const COnlinefileinfo& record, const CString& target);
     // CopyFileExW's progress routine; data is the writer.
     static DWORD CALLBACK CopyProgressRoutine(LARGE_INTEGER totalSize, LARGE_INTEGER transferred,
                                               LARGE_INTEGER streamSize, LARGE_INTEGER streamTransferred,
@@ -102,6 +112,10 @@ private:
         const COnlinefileinfo* record;  // null: a boot file from the work folder
     };
     bool PlanFiles();
+    // The boot record the boot-sector tool will write, checked as it checks it.
+    bool CheckBootRecord(const CString& path);
+    // The disk holds the EFI partition and the data partition.
+    bool CheckDiskLength();
     bool RefuseFile(const CString& path, bool standIn);
     bool DiskStillOurs();
     // Runs a tool up to maxRuns times while it fails; false when the disk
@@ -125,6 +139,8 @@ private:
     IBootHost& m_host;
     CArray<PlannedCopy> m_copies;
     CString m_copyName;
+    // The title of a configured tool file that is not there to copy.
+    CString m_missingTool;
 };
 
 // One disk maker at a time in the process: the page takes the flag before it
@@ -138,6 +154,7 @@ enum UsbWaitResult {
     kUsbFileReady = 0,   // the file was signalled (finished, needed nothing, or given up)
     kUsbQueueEnded = 1,  // the queue ended or failed without signalling it
     kUsbJobStopped = 2,  // the job was stopped
+    kUsbFileGivenUp = 3, // the queue gave the file up: there is nothing to copy
 };
 
 // The events between the USB page's download queue and its disk maker. Reset
@@ -152,8 +169,9 @@ public:
     CUsbJobEvents& operator=(const CUsbJobEvents&) = delete;
 
     void ResetForJob();
-    void SignalImage();
-    void SignalExtra();
+    // The file is ready (it needed nothing or was accepted), or given up.
+    void SignalImage(BOOL ready = TRUE);
+    void SignalExtra(BOOL ready = TRUE);
     // The queue has ended (or failed): no file signal will come any more.
     void SignalQueueEnded();
     void Stop();
@@ -161,9 +179,11 @@ public:
     UsbWaitResult WaitExtra();
 
 private:
-    UsbWaitResult WaitFor(HANDLE file);
+    UsbWaitResult WaitFor(HANDLE file, volatile LONG& givenUp);
     HANDLE m_image;  // auto-reset
     HANDLE m_extra;  // auto-reset
+    volatile LONG m_imageGivenUp;  // set before the file's event
+    volatile LONG m_extraGivenUp;
     HANDLE m_queueEnded;  // manual-reset
     HANDLE m_stopped;     // manual-reset
 };

@@ -8,6 +8,7 @@
 #include "core/tarvel_app.h"
 #include "pages/flow_page.h"
 #include "pages/hotkey_dlg.h"
+#include "tools/boot_entry_tool.h"
 
 namespace {
 
@@ -417,7 +418,8 @@ unsigned __stdcall CUsbMaker::VolumeToolThreadProc(void* param) {
 }
 
 void CUsbMaker::StartMaker() {
-    if (m_makingDisk) return;
+    // Only for the job in view 3: a step that comes after the job ended starts nothing.
+    if (m_makingDisk || m_view != 3 || !m_jobRunning) return;
     if (!TryEnterDiskMaker()) {
         m_queue.StopTask();
         m_events.SignalQueueEnded();
@@ -440,9 +442,33 @@ void CUsbMaker::StartMaker() {
 
 void CUsbMaker::EndWorker(int flags, const CString& notice, int seconds, int refresh) {
     Notice(flags, notice, seconds);
-    m_makingDisk = 0;
-    LeaveDiskMaker();
-    SwitchView(1, refresh);
+    // View 1 first and the flag after, in one call on the page's thread: a
+    // queue end handled there finds either a maker still running or the job
+    // over, never a gap in which it would start a second maker.
+    bool done = false;
+    RunOnPage([&] {
+        SwitchView(1, refresh);
+        m_makingDisk = 0;
+        LeaveDiskMaker();
+        done = true;
+    });
+    // The page is gone (the program ends): nothing can start a maker any more.
+    if (!done) {
+        m_makingDisk = 0;
+        LeaveDiskMaker();
+    }
+}
+
+std::vector<CUsbMaker::DataFileStep> CUsbMaker::DataFileSteps() {
+    CTarvelApp* app = GetTarvelApp();
+    std::vector<DataFileStep> steps;
+    if (m_chosenImage >= 0 && m_chosenImage < app->m_osImages.GetSize())
+        steps.push_back({FixedText::kUsbWaitingForImage, FixedText::kUsbCopyingImage, &app->m_osImages[m_chosenImage],
+                         FixedText::kUsbImagePath, true});
+    if (!app->m_extraFile2.m_sectionName.IsEmpty())
+        steps.push_back({FixedText::kUsbWaitingForExtra, FixedText::kUsbCopyingExtra, &app->m_extraFile2,
+                         FixedText::kUsbExtraPath, false});
+    return steps;
 }
 
 void CUsbMaker::MakeDisk() {
@@ -452,6 +478,12 @@ void CUsbMaker::MakeDisk() {
         return;
     }
     UsbWriteJob job = UsbWriteJob::FromApplication(*GetTarvelApp(), m_deviceNumber, m_confirmedPath);
+    // Files already accepted for the data partition: the disk must have room for them.
+    if (m_withImage)
+        for (const DataFileStep& step : DataFileSteps())
+            if (step.record->m_checkState == 2 || step.record->m_checkState == 3)
+                job.dataBytes += CurrentBootHost().FileSize(job.dataFolder + FixedText::kPathSeparator +
+                                                            step.record->m_fileName);
     CUsbBootDiskWriter writer(job, m_usbInventory, *this);
     if (!writer.WriteBootDisk()) {
         RunOnPage([this] { StopTask(); });
@@ -461,35 +493,39 @@ void CUsbMaker::MakeDisk() {
     }
     m_driveLetter = writer.m_driveLetter;
     if (m_withImage) {
-        CTarvelApp* app = GetTarvelApp();
-        bool copied = true;
-        struct Step {
-            const wchar_t* waiting;
-            const wchar_t* copying;
-            const COnlinefileinfo* record;
-            const wchar_t* folder;
-            bool image;
-        } steps[2] = {
-            {FixedText::kUsbWaitingForImage, FixedText::kUsbCopyingImage, &app->m_osImages[m_chosenImage],
-             FixedText::kUsbImagePath, true},
-            {FixedText::kUsbWaitingForExtra, FixedText::kUsbCopyingExtra, &app->m_extraFile2,
-             FixedText::kUsbExtraPath, false},
-        };
-        for (const Step& step : steps) {
-            if (!step.image && step.record->m_sectionName.IsEmpty()) continue;
+        CString missing, noRoom;
+        bool copyFailed = false;
+        for (const DataFileStep& step : DataFileSteps()) {
             SetStatus(m_statusText, step.waiting);
             UsbWaitResult waited = step.image ? m_events.WaitImage() : m_events.WaitExtra();
             if (waited == kUsbJobStopped) {
                 EndWorker(MB_ICONWARNING, FixedText::kUsbStopped, kNoticeSeconds);
                 return;
             }
-            SetStatus(m_statusText2, step.copying);
-            // A file that never arrived fails its copy, and the copy is judged.
-            if (!writer.CopyFileWithProgress(*step.record, m_driveLetter + step.folder + step.record->m_fileName))
-                copied = false;
+            // Only what the queue of this job accepted (or found ready) is copied.
+            CUsbBootDiskWriter::DataCopy copied = CUsbBootDiskWriter::kDataNotVerified;
+            if (waited == kUsbFileReady) {
+                SetStatus(m_statusText2, step.copying);
+                copied = writer.CopyDataFile(*step.record, m_driveLetter + step.folder + step.record->m_fileName);
+            }
+            const CString line = step.record->m_title + L"\r\n";
+            if (copied == CUsbBootDiskWriter::kDataNotVerified) missing += line;
+            if (copied == CUsbBootDiskWriter::kDataNoRoom) noRoom += line;
+            if (copied == CUsbBootDiskWriter::kDataCopyFailed) copyFailed = true;
         }
-        if (!copied) {
+        CString notice;
+        if (copyFailed) {
             EndWorker(MB_ICONERROR, FixedText::kUsbCopyFailed, kNoticeSeconds);
+            return;
+        }
+        if (!noRoom.IsEmpty()) {
+            notice.Format(FixedText::kUsbDataNoRoom, noRoom.GetString());
+            EndWorker(MB_ICONERROR, notice, kNoticeSeconds);
+            return;
+        }
+        if (!missing.IsEmpty()) {
+            notice.Format(FixedText::kUsbMadeWithoutFiles, missing.GetString());
+            EndWorker(MB_ICONWARNING, notice, 0);
             return;
         }
     }
@@ -542,10 +578,22 @@ void CUsbMaker::RunVolumeTool() {
         EndWorker(MB_ICONERROR, UsbDiskRefusalText(check, m_deviceNumber), kNoticeSeconds);
         return;
     }
+    // The inventory's letters may be stale: the drive must still be a volume of the confirmed disk.
+    if (!DriveIsOnDevice(m_usbInventory.Storage(), drive, m_deviceNumber)) {
+        EndWorker(MB_ICONERROR, FixedText::kUsbVolumeLetterChanged, kNoticeSeconds);
+        return;
+    }
+    // We run elevated from a folder the user can write: the system's program
+    // by its full path, never a bare name the search would take from beside us.
+    const CString program = OwnSystemProgramPath(FixedText::kUsbVolumeTool);
+    if (program.IsEmpty()) {
+        EndWorker(MB_ICONERROR, FixedText::kUsbVolumeToolMissing, kNoticeSeconds);
+        return;
+    }
     SetStatus(m_statusText, FixedText::kUsbVolumeToolWorking);
     CString arguments;
     arguments.Format(FixedText::kUsbVolumeToolArgsFormat, (LPCWSTR)drive);
-    if (CurrentBootHost().RunProcessAndWait(FixedText::kUsbVolumeTool, arguments) == 0)
+    if (CurrentBootHost().RunProcessAndWait(program, arguments) == 0)
         EndWorker(MB_ICONINFORMATION, FixedText::kUsbVolumeToolSucceeded, kNoticeSeconds);
     else
         EndWorker(MB_ICONERROR, FixedText::kUsbVolumeToolFailed, kNoticeSeconds);
@@ -613,11 +661,16 @@ void CUsbMaker::OnEntryCurrent(const tagDownloadTaskItem& item) {
     if (item.kind > 0 && !m_makingDisk) StartMaker();
 }
 
-void CUsbMaker::OnEntryDone(const tagDownloadTaskItem& item) { OnCandidateReady(item); }
+void CUsbMaker::OnEntryDone(const tagDownloadTaskItem& item) {
+    // The file passed its check: only now is it called finished.
+    SetStatus(item.kind > 0 ? m_statusText2 : m_statusText, TitleWith(item, FixedText::kUsbDownloadFinished));
+    OnCandidateReady(item);
+}
 
 void CUsbMaker::OnEntrySkipped(const tagDownloadTaskItem& item) {
     if (item.kind > 0) SetStatus(m_statusText2, TitleWith(item, L" ") + FixedText::kUsbFileSkipped);
-    OnCandidateReady(item);
+    if (item.kind == 1) m_events.SignalImage(FALSE);
+    if (item.kind == 2) m_events.SignalExtra(FALSE);
 }
 
 void CUsbMaker::OnRequiredFailed(const tagDownloadTaskItem& item, int) {
@@ -651,11 +704,6 @@ void CUsbMaker::OnQueueEnd() {
 void CUsbMaker::OnTransferProgress(const tagDownloadTaskItem& item, const QueueTransferProgress& progress) {
     SetStatus(item.kind > 0 ? m_statusText2 : m_statusText,
               PercentLine(CString(FixedText::kUsbDownloadingPrefix) + item.file->m_title, progress.percent));
-}
-
-void CUsbMaker::OnTransferFinished(const tagDownloadTaskItem& item, bool firstTime) {
-    if (firstTime) SetStatus(item.kind > 0 ? m_statusText2 : m_statusText,
-                             TitleWith(item, FixedText::kUsbDownloadFinished));
 }
 
 void CUsbMaker::OnVerifyStarted(const tagDownloadTaskItem& item) {

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <functional>
+#include <vector>
 
 #include "controls/color_text.h"
 #include "controls/os_lists.h"
@@ -106,7 +107,8 @@ public:
     void OnResumed() override {}
     void OnSourceRetry(const tagDownloadTaskItem&) override {}
     void OnTransferProgress(const tagDownloadTaskItem& item, const QueueTransferProgress& progress) override;
-    void OnTransferFinished(const tagDownloadTaskItem& item, bool firstTime) override;
+    // The finished text waits for the file's check (OnEntryDone).
+    void OnTransferFinished(const tagDownloadTaskItem&, bool) override {}
     void OnCompletionChecked(const tagDownloadTaskItem&) override {}
     void OnVerifyStarted(const tagDownloadTaskItem& item) override;
     void OnCheckProgress(int percent) override;
@@ -180,6 +182,16 @@ private:
     // A worker ends: its notice, view 1 again (refreshed unless told otherwise).
     void EndWorker(int flags, const CString& notice, int seconds, int refresh = 1);
     void ShowViewControls(int view, int show);
+    // The files of the data partition in the order they are waited for and
+    // copied: the chosen image, then the extra file when it is configured.
+    struct DataFileStep {
+        const wchar_t* waiting;
+        const wchar_t* copying;
+        const COnlinefileinfo* record;
+        const wchar_t* folder;
+        bool image;
+    };
+    std::vector<DataFileStep> DataFileSteps();
     HANDLE m_makerThread;
     HANDLE m_toolThread;
 };

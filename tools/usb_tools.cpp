@@ -295,6 +295,8 @@ BOOL PrepareBootRecord(const BYTE* record, DWORD recordSize, const BYTE* sector0
     return TRUE;
 }
 
+ULONGLONG UsbDiskLength(IStorageCalls& storage, int deviceNumber) { return DiskLength(storage, deviceNumber); }
+
 namespace {
 
 // Orders the MBR table: the partitions by their place on the disk, the one

@@ -59,6 +59,9 @@ CStringA PartitionScript(int deviceNumber, const CStringArray& tokens, ULONGLONG
 // record is not usable.
 BOOL PrepareBootRecord(const BYTE* record, DWORD recordSize, const BYTE* sector0, const CString& bootFile,
                        CArray<BYTE>& result, CString& reason);
+// The length of a disk in bytes (IOCTL_DISK_GET_LENGTH_INFO through its
+// interface path), as the partitioning tool reads it; 0 when unknown.
+ULONGLONG UsbDiskLength(IStorageCalls& storage, int deviceNumber);
 
 // The programs' entry: binds the platform seams (InstallPlatformSeams: the
 // Win32 calls in the shipped tools, the scenario in the simulated machine's

@@ -151,4 +151,19 @@ TEST_F(UsbLookups, LetterOfDeviceNumberGivesTheFirstLetter) {
     EXPECT_STREQ(FixedText::kNoLetter, letter);
 }
 
+TEST_F(UsbLookups, DriveIsOnDeviceReadsTheLettersAfresh) {
+    EXPECT_TRUE(DriveIsOnDevice(m, L"F:", 3));
+    EXPECT_TRUE(DriveIsOnDevice(m, L"e:", 3)) << "letters compare without case";
+    EXPECT_FALSE(DriveIsOnDevice(m, L"C:", 3));
+    EXPECT_FALSE(DriveIsOnDevice(m, L"Q:", 3));
+    // The stick is pulled and another disk's volume takes its letter: the
+    // inventory still says F: is the stick's, the machine no longer does.
+    m.volumes[2].device = 0;
+    CString letter;
+    inventory.LetterOfDeviceNumber(3, letter);
+    inventory.FindLetterByKey(L"3:1", letter, FALSE);
+    EXPECT_STREQ(L"F:", letter);
+    EXPECT_FALSE(DriveIsOnDevice(m, L"F:", 3));
+}
+
 }  // namespace

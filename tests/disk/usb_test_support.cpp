@@ -71,4 +71,13 @@ void AddUsbWriterSources(FakeMachine& m, const std::wstring& workFolder) {
                                 FixedText::kUsbBootSectorTool, FixedText::kUsbBootRecordFile})
         m.AddFile(workFolder + L"\\" + tool, 1024);
     for (const wchar_t* name : kBootSources) m.AddFile(workFolder + L"\\tools\\" + name, 262144);
+    m.files[FakeMachine::Upper(workFolder + L"\\" + FixedText::kUsbBootRecordFile)].content = UsbBootRecordBytes();
+}
+
+std::string UsbBootRecordBytes() {
+    std::string record(1024, '\0');
+    record[510] = (char)0x55;
+    record[511] = (char)0xAA;
+    record.replace(512 + 16, 5, "GRLDR");
+    return record;
 }

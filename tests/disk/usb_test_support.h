@@ -1,6 +1,8 @@
 // Machines with a USB stick, shared by the USB inventory, writer and tool tests.
 #pragma once
 
+#include <string>
+
 #include "support/fake_machine.h"
 
 // A SATA system disk (C:, the Windows volume), a SATA data disk (D:) and a
@@ -16,3 +18,6 @@ LONGLONG UsbStickBytes();
 // The files the boot-disk writer reads from the work folder: our tools and
 // the boot-record file (1 KiB each), the ten boot files under tools\ (256 KiB each).
 void AddUsbWriterSources(FakeMachine& m, const std::wstring& workFolder);
+// A boot record as the boot-sector tool takes it: two sectors, the boot
+// signature, the loader's name in the second sector.
+std::string UsbBootRecordBytes();

@@ -98,6 +98,8 @@ public:
                 L"kvtmbr.exe|/device=" + d + L" /partitions /firstpart=0 /quiet",
                 L"kvtmbr.exe|/device=" + d + L" /mbr /install  /type=GRUB4DOS /boot_file=waldr /quiet"};
     }
+    void WrittenWithoutTheToolFile();
+    std::string& RecordBytes() { return m.files[FakeMachine::Upper(L"C:\\Work\\kvtgrldr.mbr")].content; }
     std::wstring LabelOf(wchar_t letter) const {
         for (const FakeVolume& v : m.volumes)
             if (v.letter == letter) return v.label;
@@ -244,7 +246,8 @@ TEST_F(UsbWriter, WhichBootEnvironmentEntriesAreCopiedUnderWhichNames) {
         {"only the third", 2, {false, false, true}, {false, false, false}, {L"3"}},
         {"first and third", 2, {true, false, true}, {false, false, false}, {L"1", L"3"}},
         {"a stale second is never copied instead", 2, {false, false, true}, {false, true, false}, {L"3"}},
-        {"the USB entry wins over a verified second", 2, {false, true, true}, {false, false, false}, {L"3"}},
+        {"a verified second is preferred to the USB entry", 2, {false, true, true}, {false, false, false}, {L"2"}},
+        {"all three: the first and the second", 2, {true, true, true}, {false, false, false}, {L"1", L"2"}},
         {"USB entry 1, first and second", 1, {true, true, true}, {false, false, false}, {L"1", L"2"}},
         {"USB entry 0, second as the other", 0, {true, true, false}, {false, false, true}, {L"1", L"2"}},
     };
@@ -272,6 +275,34 @@ TEST_F(UsbWriter, WhichBootEnvironmentEntriesAreCopiedUnderWhichNames) {
         }
         EXPECT_EQ(c.copied, copied);
     }
+}
+
+TEST_F(UsbWriter, AToolFileTheQueueGaveUpIsLeftOffAndTheLogSaysSo) {
+    // Configured, but the queue skipped it (it is optional): a stale file of
+    // its name in the data folder is not what the record was checked against.
+    for (bool fileGone : {false, true}) {
+        SCOPED_TRACE(fileGone ? "verified, but its file is gone" : "given up, a stale file of its name left");
+        SetUp();
+        view = RecordingView();
+        if (fileGone)
+            m.RemoveFile(L"D:\\Data\\kvttool.7z");
+        else
+            tool.m_checkState = 1;
+        job.debugMode = TRUE;
+        WrittenWithoutTheToolFile();
+    }
+}
+
+void UsbWriter::WrittenWithoutTheToolFile() {
+    ASSERT_EQ(1, Write()) << Narrow(failure);
+    EXPECT_FALSE(m.HasFile(L"E:\\IWLL\\IMGS\\kvttool.bin"));
+    EXPECT_EQ(m.log.end(), std::find(m.log.begin(), m.log.end(), L"copy D:\\Data\\kvttool.7z -> E:\\IWLL\\IMGS\\kvttool.bin"));
+    CString missing;
+    missing.Format(FixedText::kUsbToolFileMissingLog, L"工具");
+    EXPECT_NE(view.logs.end(), std::find(view.logs.begin(), view.logs.end(), std::wstring(missing.GetString())));
+    EXPECT_EQ(view.logs.end(), std::find(view.logs.begin(), view.logs.end(), std::wstring(FixedText::kUsbToolCopiedLog)));
+    // The EFI partition is sized without it: 200.25 (the USB entry) + 12 x 0.25 + 100.
+    EXPECT_EQ(303u, efiMb);
 }
 
 TEST_F(UsbWriter, LabelFollowsTheBootModeFlag) {
@@ -342,7 +373,6 @@ TEST_F(UsbWriter, RefusesBeforeAnyToolRuns) {
         {"the USB entry was not verified", [](UsbWriter& t) { t.pe[2].m_checkState = 1; }, L"U盘用的维护环境"},
         {"the USB entry's file is gone", [](UsbWriter& t) { t.m.RemoveFile(L"D:\\Data\\pe10.wim"); },
          L"U盘用的维护环境"},
-        {"the tool file is missing", [](UsbWriter& t) { t.m.RemoveFile(L"D:\\Data\\kvttool.7z"); }, L"缺少"},
         {"a boot file is missing", [](UsbWriter& t) { t.m.RemoveFile(L"C:\\Work\\tools\\efibcd"); }, L"缺少"},
         {"the boot record is missing", [](UsbWriter& t) { t.m.RemoveFile(L"C:\\Work\\kvtgrldr.mbr"); }, L"缺少"},
         {"the partitioning tool is missing", [](UsbWriter& t) { t.m.RemoveFile(L"C:\\Work\\kvtpart.exe"); }, L"缺少"},
@@ -364,6 +394,26 @@ TEST_F(UsbWriter, RefusesBeforeAnyToolRuns) {
              t.m.AddFile(L"C:\\Work\\kvtgrldr.mbr", 1024, true);
          },
          L"程序附带的是占位文件"},
+        // The boot record as the boot-sector tool will check it at the last step.
+        {"the boot record has no boot signature",
+         [](UsbWriter& t) { t.RecordBytes()[511] = 0; }, L"引导记录文件不可用"},
+        {"the boot record is longer than the gap before the first partition",
+         [](UsbWriter& t) { t.RecordBytes().resize(64 * 512, '\0'); }, L"引导记录文件不可用"},
+        {"the boot record is not a whole number of sectors",
+         [](UsbWriter& t) { t.RecordBytes().resize(1000); }, L"引导记录文件不可用"},
+        {"the boot record does not name the loader",
+         [](UsbWriter& t) { t.RecordBytes().replace(512 + 16, 5, "XXXXX"); }, L"引导记录文件不可用"},
+        // The disk's length: a 1 GB stick and a 1.2 GB boot environment.
+        {"the stick cannot hold the EFI partition and a data partition",
+         [](UsbWriter& t) {
+             t.m.DiskByDevice(3)->cylinders = 122;  // 0.98 GB
+             t.Download(t.pe[2], 1200 * kMiB);
+         },
+         L"U盘容量不足"},
+        {"the files already known for the data partition do not fit",
+         [](UsbWriter& t) { t.job.dataBytes = 8ULL << 30; }, L"U盘容量不足"},
+        {"the stick's length cannot be read",
+         [](UsbWriter& t) { t.m.DiskByDevice(3)->lengthFails = true; }, L"无法读取U盘的容量"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -380,6 +430,7 @@ TEST_F(UsbWriter, RefusesBeforeAnyToolRuns) {
 TEST_F(UsbWriter, StandInsAreAcceptedUnlessTheRealRuleApplies) {
     m.AddFile(L"C:\\Work\\tools\\waldr", 200, true);
     m.AddFile(L"C:\\Work\\kvtgrldr.mbr", 1024, true);
+    RecordBytes() = UsbBootRecordBytes();  // our stand-in record is well formed behind its marker
     EXPECT_EQ(1, Write());
     SetUp();
     m.realHostRule = true;
@@ -465,6 +516,44 @@ TEST_F(UsbWriter, CopyWithProgressIsJudgedAndNeverReplaces) {
     EXPECT_EQ(0, writer.CopyFileWithProgress(image, longTarget));
     m.failingCopies.push_back(L"F:\\full.iso");
     EXPECT_EQ(0, writer.CopyFileWithProgress(image, L"F:\\full.iso")) << "a failed copy is not a copy";
+}
+
+TEST_F(UsbWriter, DataFilesComeOnlyFromVerifiedRecordsAndOnlyWhenTheyFit) {
+    struct Case {
+        const char* name;
+        int checkState;
+        ULONGLONG freeBytes;  // of the data partition; 0: as formatted
+        bool copyFails;
+        CUsbBootDiskWriter::DataCopy result;
+    } cases[] = {
+        {"verified after a download", 3, 0, false, CUsbBootDiskWriter::kDataCopied},
+        {"valid locally", 2, 0, false, CUsbBootDiskWriter::kDataCopied},
+        {"a partial file of the same name", 1, 0, false, CUsbBootDiskWriter::kDataNotVerified},
+        {"never examined", 0, 0, false, CUsbBootDiskWriter::kDataNotVerified},
+        {"one byte more than the partition holds", 3, 300 * kMiB - 1, false, CUsbBootDiskWriter::kDataNoRoom},
+        {"exactly what the partition holds", 3, 300 * kMiB, false, CUsbBootDiskWriter::kDataCopied},
+        {"the copy fails", 3, 0, true, CUsbBootDiskWriter::kDataCopyFailed},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        COnlinefileinfo image;
+        image.m_fileName = L"win10.gho";
+        image.m_title = L"系统";
+        m.AddFile(L"D:\\Data\\win10.gho", 300 * kMiB);
+        image.m_checkState = c.checkState;
+        CUsbDiskInventory inventory(&m);
+        CUsbBootDiskWriter writer(job, inventory, view, &m, &m);
+        ASSERT_EQ(1, writer.WriteBootDisk()) << Narrow(writer.m_failure);
+        ASSERT_STREQ(L"F:", writer.m_driveLetter);
+        for (FakeVolume& v : m.volumes)
+            if (v.letter == L'F' && c.freeBytes) v.freeBytes = c.freeBytes;
+        if (c.copyFails) m.failingCopies.push_back(L"F:\\IMG\\win10.gho");
+        EXPECT_EQ(c.result, writer.CopyDataFile(image, L"F:\\IMG\\win10.gho"));
+        EXPECT_EQ(c.result == CUsbBootDiskWriter::kDataCopied, m.HasFile(L"F:\\IMG\\win10.gho"));
+        if (c.result == CUsbBootDiskWriter::kDataNotVerified || c.result == CUsbBootDiskWriter::kDataNoRoom)
+            EXPECT_EQ(m.log.end(), std::find(m.log.begin(), m.log.end(), L"copy D:\\Data\\win10.gho -> F:\\IMG\\win10.gho"));
+    }
 }
 
 TEST(UsbCopyProgress, PercentIsTruncatedAndAnEmptyFileIsDone) {
@@ -557,6 +646,23 @@ TEST(UsbJobEvents, AWaitEndsOnItsFileTheQueueEndOrAStopOnly) {
         ASSERT_TRUE(t.Ended(5000));
         EXPECT_EQ(kUsbJobStopped, t.result);
     }
+}
+
+TEST(UsbJobEvents, AFileTheQueueGaveUpIsToldApartFromAReadyOne) {
+    CUsbJobEvents events;
+    events.SignalImage(FALSE);
+    EXPECT_EQ(kUsbFileGivenUp, events.WaitImage());
+    events.SignalExtra(FALSE);
+    events.SignalQueueEnded();
+    EXPECT_EQ(kUsbFileGivenUp, events.WaitExtra()) << "its own signal comes before the queue's end";
+    // A new job forgets the given-up mark.
+    events.ResetForJob();
+    events.SignalImage();
+    EXPECT_EQ(kUsbFileReady, events.WaitImage());
+    events.SignalImage(FALSE);
+    events.ResetForJob();
+    events.SignalImage();
+    EXPECT_EQ(kUsbFileReady, events.WaitImage());
 }
 
 TEST(UsbJobEvents, ASignalOfAnEarlierJobDoesNotLeakIntoTheNext) {

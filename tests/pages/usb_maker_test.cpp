@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,18 @@ namespace {
 
 const wchar_t* const kWork = L"C:\\Work";
 const wchar_t* const kData = L"D:\\Data";
+
+// Where the system's converter must be started from: the real System32 of
+// the Windows folder (Sysnative from a 32-bit process on 64-bit Windows).
+std::wstring SystemConverterPath() {
+    wchar_t windows[MAX_PATH] = {};
+    GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    std::wstring path = windows;
+    if (!path.empty() && path.back() == L'\\') path.pop_back();
+    return path + (wow64 ? L"\\Sysnative\\" : L"\\System32\\") + FixedText::kUsbVolumeTool;
+}
 
 class UsbMakerPage : public testing::Test {
 protected:
@@ -94,7 +108,9 @@ protected:
         SetStorageCalls(previousStorage);
         SetBootHost(previousHost);
     }
+public:
     CUsbMaker& page() { return *window.dlg->m_usbPage; }
+    COnlinefileinfo& GetImage() { return GetTarvelApp()->m_osImages[0]; }
     // The files the writer needs, on the simulated machine.
     void ProvideWriterFiles() {
         AddUsbWriterSources(machine, kWork);
@@ -109,6 +125,53 @@ protected:
     void Downloaded(COnlinefileinfo& record, ULONGLONG size) {
         machine.AddFile(std::wstring(kData) + L"\\" + record.m_fileName.GetString(), size);
         record.m_checkState = 3;
+    }
+    // A job with the image `image` (already in m_osImages at 0), from Start to view 3.
+    void StartWithImage() {
+        CTarvelApp* app = GetTarvelApp();
+        app->m_configLoaded = 1;
+        app->m_storagePass = 2;
+        page().FillImageList();
+        ClickStart();
+        ASSERT_TRUE(PumpUntil([&] { return page().m_view == 2; }, 5000));
+        page().m_imageList.m_selectedId = 0;
+        page().SendMessage(WM_COMMAND, MAKEWPARAM(IDC_USB_MAKE_WITH_IMAGE, BN_CLICKED), 0);
+    }
+    // The chosen image of the catalogue: "win10.gho", titled 系统.
+    COnlinefileinfo& AddImage() {
+        COnlinefileinfo image;
+        image.m_sectionName = L"win10";
+        image.m_title = L"系统";
+        image.m_fileName = L"win10.gho";
+        image.m_usbOffer = 1;
+        GetTarvelApp()->m_osImages.Add(image);
+        return GetTarvelApp()->m_osImages[0];
+    }
+    // For each case of a table: the stick as it came, the writer's files and
+    // the image as the only catalogue entry.
+    COnlinefileinfo& FreshStickAndImage() {
+        machine = FakeMachine();
+        BuildUsbMachine(machine, 3);
+        ForgetHungTools();
+        boxes.texts.clear();
+        page().RefreshDeviceList();
+        ProvideWriterFiles();
+        GetTarvelApp()->m_osImages.RemoveAll();
+        return AddImage();
+    }
+    CString ImageOnStick() const { return CString(L"F:") + FixedText::kUsbImagePath + L"win10.gho"; }
+    // The download engine beside the test program, for runs that queue a file.
+    void BindEngine() {
+        CTarvelApp* app = GetTarvelApp();
+        app->m_workFolder = TestProgramDirectory().c_str();
+        ASSERT_TRUE(app->EnsureDownloadEngine());
+        saved.engine = app->m_downloadEngine;  // kept for the tests after this one
+        app->m_workFolder = kWork;
+    }
+    int RunsOf(const wchar_t* part) const {
+        int n = 0;
+        for (const std::wstring& run : machine.runs) n += run.find(part) != std::wstring::npos;
+        return n;
     }
     bool BackInViewOne(DWORD ms = 60000) {
         return PumpUntil([&] { return page().m_view == 1 && page().m_jobRunning == 0 && !page().m_makingDisk; }, ms);
@@ -357,6 +420,137 @@ TEST_F(UsbMakerPage, CopiesTheImageAndTheExtraFileWhenNothingIsLeftToFetch) {
     EXPECT_TRUE(machine.HasFile((drive + FixedText::kUsbExtraPath + L"extra.exe").GetString()));
 }
 
+// The queue's end arrives on the page's thread while the maker's last call
+// (back to view 1) is on its way there: it must not find the disk free and
+// the job still in view 3.
+LRESULT CALLBACK QueueEndBeforeTheLastCall(HWND, UINT, WPARAM, LPARAM);
+struct GapProbe {
+    WNDPROC previous = nullptr;
+    CUsbMaker* page = nullptr;
+    BoxAnswerer* boxes = nullptr;
+    bool delivered = false;
+} g_gap;
+
+LRESULT CALLBACK QueueEndBeforeTheLastCall(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_PAGE_UI_CALL && !g_gap.delivered && g_gap.boxes->Shown(FixedText::kUsbMakeSucceeded) &&
+        !FindMessageBox()) {
+        // The first call after the success notice: the maker's last one.
+        g_gap.delivered = true;
+        g_gap.page->OnQueueEnd();
+    }
+    return CallWindowProcW(g_gap.previous, hwnd, message, wParam, lParam);
+}
+
+TEST_F(UsbMakerPage, AQueueEndJustBeforeTheMakersLastCallStartsNoSecondMaker) {
+    ProvideWriterFiles();
+    g_gap = GapProbe();
+    g_gap.page = &page();
+    g_gap.boxes = &boxes;
+    g_gap.previous = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(
+        page().GetSafeHwnd(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(QueueEndBeforeTheLastCall)));
+    ClickStart();
+    const bool back = PumpUntil([&] { return g_gap.delivered; }, 60000) && BackInViewOne() &&
+                      PumpUntil([&] { return !page().WorkersRunning(); }, 60000);
+    SetWindowLongPtrW(page().GetSafeHwnd(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_gap.previous));
+    ASSERT_TRUE(back);
+    EXPECT_EQ(1, RunsOf(L"/del /all")) << "one maker, one clearing";
+    EXPECT_EQ(1, (int)std::count(boxes.texts.begin(), boxes.texts.end(), std::wstring(FixedText::kUsbMakeSucceeded)));
+    EXPECT_FALSE(DiskMakerRunning());
+}
+
+TEST_F(UsbMakerPage, TheFinishedTextComesOnlyAfterTheFileWasAccepted) {
+    CTarvelApp* app = GetTarvelApp();
+    COnlinefileinfo& image = AddImage();
+    page().SwitchView(3, 0);
+    struct Case {
+        tagDownloadTaskItem item;
+        CColorText_Static* line;
+    } cases[] = {{{&app->m_peImages[2], 0}, &page().m_statusText}, {{&image, 1}, &page().m_statusText2}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.item.kind);
+        const CString finished = c.item.file->m_title + FixedText::kUsbDownloadFinished;
+        c.line->SetWindowText(L"");
+        // The engine reports the transfer finished; the file is not checked yet.
+        page().OnTransferFinished(c.item, true);
+        page().OnCompletionChecked(c.item);
+        CString shown;
+        c.line->GetWindowText(shown);
+        EXPECT_EQ(-1, shown.Find(FixedText::kUsbDownloadFinished)) << Utf8Of(shown.GetString());
+        // Accepted: only now is it called finished.
+        page().OnEntryDone(c.item);
+        c.line->GetWindowText(shown);
+        EXPECT_STREQ(finished, shown);
+    }
+    page().m_events.ResetForJob();
+    page().SwitchView(1, 0);
+}
+
+TEST_F(UsbMakerPage, AnImageTheQueueDidNotDeliverIsNotCopiedAndTheNoticeSaysSo) {
+    // A partial file of the image's name lies in the data folder; the queue
+    // must fetch the image and cannot (no mirror): given up when it is
+    // optional, the queue's end when it is required.
+    for (int required : {0, 1}) {
+        SCOPED_TRACE(required ? "required: the queue ends early" : "optional: given up");
+        COnlinefileinfo& image = FreshStickAndImage();
+        BindEngine();
+        image.m_requiredUsb = required;
+        machine.AddFile(std::wstring(kData) + L"\\win10.gho", 300ull << 20);
+        StartWithImage();
+        ASSERT_TRUE(BackInViewOne()) << Utf8Of(boxes.Last());
+        EXPECT_FALSE(machine.runs.empty()) << "the disk was written while the image was to come";
+        EXPECT_FALSE(machine.HasFile(ImageOnStick().GetString()));
+        for (const std::wstring& line : machine.log) EXPECT_EQ(std::wstring::npos, line.find(L"win10.gho ->")) << Utf8Of(line);
+        CString notice;
+        notice.Format(FixedText::kUsbMadeWithoutFiles, L"系统\r\n");
+        // A required file's failure has its own notice as well, at about the same time.
+        EXPECT_NE(boxes.texts.end(), std::find(boxes.texts.begin(), boxes.texts.end(), std::wstring(notice.GetString())))
+            << Utf8Of(boxes.Last());
+        EXPECT_FALSE(Shown(FixedText::kUsbMakeSucceeded));
+    }
+}
+
+TEST_F(UsbMakerPage, TheMakersEndings) {
+    struct Case {
+        const char* name;
+        std::function<void(UsbMakerPage&)> arrange;
+        const wchar_t* notice;  // the last notice begins with this
+        bool imageCopied;
+        bool toolsRun;
+    } cases[] = {
+        {"everything copied", [](UsbMakerPage&) {}, FixedText::kUsbMakeSucceeded, true, true},
+        {"the image's copy fails",
+         [](UsbMakerPage& t) { t.machine.failingCopies.push_back(t.ImageOnStick().GetString()); },
+         FixedText::kUsbCopyFailed, false, true},
+        {"the job is stopped while the disk is written",
+         [](UsbMakerPage& t) {
+             // On the maker's thread, as the exit question's stop does it.
+             t.machine.usbTools.after[L"kvtmbr.exe|/mbr"] = [&t](FakeMachine&) { t.page().m_events.Stop(); };
+         },
+         FixedText::kUsbStopped, false, true},
+        {"the data partition has less room than the image needs",
+         [](UsbMakerPage& t) {
+             t.machine.usbTools.after[L"kvtmbr.exe|/mbr"] = [](FakeMachine& m) {
+                 for (FakeVolume& v : m.volumes)
+                     if (v.device == 3 && v.partition == 2) v.freeBytes = 1ull << 20;
+             };
+         },
+         L"启动U盘已制作完成，但数据分区剩余空间不足", false, true},
+        {"an image the stick cannot hold is refused before the stick is erased",
+         [](UsbMakerPage& t) { t.Downloaded(t.GetImage(), 9ull << 30); }, L"U盘容量不足", false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Downloaded(FreshStickAndImage(), 300ull << 20);
+        c.arrange(*this);
+        StartWithImage();
+        ASSERT_TRUE(BackInViewOne()) << Utf8Of(boxes.Last());
+        EXPECT_EQ(0u, boxes.Last().find(c.notice)) << Utf8Of(boxes.Last());
+        EXPECT_EQ(c.imageCopied, machine.HasFile(ImageOnStick().GetString()));
+        EXPECT_EQ(c.toolsRun, !machine.runs.empty());
+        EXPECT_FALSE(DiskMakerRunning());
+    }
+}
+
 TEST_F(UsbMakerPage, AFailedWriteIsReportedAsAFailure) {
     // No boot-record file: the writer refuses before any tool runs.
     ProvideWriterFiles();
@@ -392,11 +586,23 @@ TEST_F(UsbMakerPage, VolumeToolConvertsOnlyTheSecondKnownFileSystem) {
         EXPECT_EQ(c.notice, boxes.texts[0]) << c.fileSystem;
         if (c.runs) {
             ASSERT_EQ(1u, machine.runs.size());
-            EXPECT_EQ(std::wstring(FixedText::kUsbVolumeTool) + L"|F: /fs:ntfs /x", machine.runs[0]);
+            EXPECT_EQ(SystemConverterPath() + L"|F: /fs:ntfs /x", machine.runs[0]);
         } else {
             EXPECT_TRUE(machine.runs.empty()) << c.fileSystem;
         }
     }
+}
+
+TEST_F(UsbMakerPage, VolumeToolRechecksItsDriveRightBeforeItRuns) {
+    // The list was read with F: on the stick; by the time the tool would run,
+    // F: is a volume of another disk.
+    machine.volumes[2].fileSystem = L"FAT32";
+    page().SendMessage(WM_COMMAND, MAKEWPARAM(IDC_USB_VOLUME_TOOL, BN_CLICKED), 0);
+    machine.volumes[2].device = 1;
+    ASSERT_TRUE(BackInViewOne());
+    EXPECT_TRUE(machine.runs.empty());
+    ASSERT_EQ(1u, boxes.texts.size());
+    EXPECT_EQ(FixedText::kUsbVolumeLetterChanged, boxes.texts[0]);
 }
 
 TEST_F(UsbMakerPage, VolumeToolRefusesTheDiskTheProgramRunsFrom) {

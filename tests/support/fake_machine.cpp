@@ -100,6 +100,7 @@ BOOL FakeMachine::IoControl(HANDLE device, DWORD code, const void* in, DWORD inS
     FakeDisk& d = disks[it->second.index];
     switch (code) {
         case IOCTL_DISK_GET_LENGTH_INFO: {
+            if (d.lengthFails) return FALSE;
             GET_LENGTH_INFORMATION length;
             length.Length.QuadPart = d.cylinders * d.tracksPerCylinder * d.sectorsPerTrack * d.bytesPerSector;
             std::vector<BYTE> answer((BYTE*)&length, (BYTE*)&length + sizeof(length));

@@ -54,6 +54,7 @@ struct FakeDisk {
     int extraPartitionCount = 0;            // PartitionCount claims this many more than were returned
     bool gptNameUnterminated = false;       // all 36 name characters used, no zero
     bool layoutShortAnswer = false;         // the answer stops inside the layout header
+    bool lengthFails = false;               // IOCTL_DISK_GET_LENGTH_INFO fails
 };
 
 struct FakeVolume {

@@ -121,6 +121,9 @@ int FakeMachine::SimulateUsbTool(const std::wstring& program, const std::wstring
         v.label = label;
         v.driveType = disk->removable ? DRIVE_REMOVABLE : DRIVE_FIXED;
         v.hiddenWaits = waits;
+        // A freshly formatted partition: all of it is free.
+        for (const FakePartition& p : disk->partitions)
+            if (p.number == partition) v.freeBytes = (ULONGLONG)p.lengthBytes;
         volumes.push_back(v);
     };
     if (command == L"/del") {

@@ -86,9 +86,11 @@ TEST_F(SimUsbPage, MakesABootDiskWithAnImageThroughOurTools) {
     ASSERT_TRUE(BackInViewOne());
     // The catalogue's second extra file is smaller than the queue's floor, so
     // the queue gives it up: the disk is made, the image is on it, and the
-    // notice says that not everything asked for was copied.
+    // notice names the file that was not copied.
     ASSERT_FALSE(app->m_extraFile2.m_sectionName.IsEmpty());
-    EXPECT_EQ(std::wstring(FixedText::kUsbCopyFailed), boxes.Last());
+    CString notice;
+    notice.Format(FixedText::kUsbMadeWithoutFiles, (app->m_extraFile2.m_title + L"\r\n").GetString());
+    EXPECT_EQ(std::wstring(notice.GetString()), boxes.Last()) << Utf8Of(boxes.Last());
     EXPECT_FALSE(boxes.Shown(FixedText::kUsbMakeSucceeded));
 
     // Every command of the writer succeeded, in order, on the stick (device 1).
