@@ -757,6 +757,8 @@ constexpr const wchar_t* kUsbRefuseDiskChanged = L"设备编号 %d 已不是确�
 constexpr const wchar_t* kUsbRefuseNoDisk = L"找不到设备编号为 %d 的磁盘";
 constexpr const wchar_t* kUsbRefuseNotUsb = L"设备编号为 %d 的磁盘不是U盘或移动磁盘";
 constexpr const wchar_t* kUsbRefuseProtected = L"设备编号为 %d 的磁盘包含系统、本程序或数据文件夹所在的分区，不能写入";
+constexpr const wchar_t* kUsbRefuseProtectedUnseen =
+    L"无法确认系统、本程序和数据文件夹所在的分区都不在设备编号为 %d 的磁盘上，不能写入";
 constexpr const wchar_t* kUsbRefuseHungTool = L"此前在该磁盘上运行的工具超时仍未结束，不能再对它运行工具";
 constexpr const wchar_t* kUsbRefuseBusy = L"正在制作U盘，请等待当前任务结束";
 constexpr const wchar_t* kUsbToolTimedOutLog = L"%s 超时仍未结束,制作失败";
@@ -792,7 +794,9 @@ constexpr const char* kStandInMarker = "Kavetta stand-in";
 // Our tools: the system's disk-partitioning command interpreter and how they
 // report a refusal (UTF-8 on the error output).
 constexpr const wchar_t* kDiskpartProgram = L"diskpart.exe";
-constexpr const wchar_t* kDiskpartScriptName = L"kvtdiskpart.txt";
+// The diskpart script in the tool's own folder: process, clock and a running
+// number make the name new each time (it is created only when it is free).
+constexpr const wchar_t* kDiskpartScriptNameFormat = L"kvtdiskpart-%lx-%lx-%ld.txt";
 constexpr const wchar_t* kToolUsage = L"命令行无效：%s\n";
 constexpr const wchar_t* kToolRefused = L"%s\n";
 constexpr const wchar_t* kToolDiskpartFailed = L"磁盘分区命令失败，返回代码 %d\n";

@@ -75,6 +75,14 @@ public:
     // Writes a text file (replacing it) / deletes a file.
     virtual BOOL WriteTextFile(const wchar_t* path, const CStringA& text) = 0;
     virtual BOOL RemoveFile(const wchar_t* path) = 0;
+    // Writes a new text file (never one that exists: CREATE_NEW) and holds it
+    // open until ReleaseHeldFile: while held, any process may read it but none
+    // can write, rename or delete it. The content is read back through the
+    // holding handle, so what is held is what was written. The hold, or
+    // INVALID_HANDLE_VALUE when the file could not be made or held.
+    virtual HANDLE HoldNewTextFile(const wchar_t* path, const CStringA& text) = 0;
+    // Ends the hold and deletes the file.
+    virtual void ReleaseHeldFile(HANDLE hold, const wchar_t* path) = 0;
     // Sleep(milliseconds): every wait for the machine to settle goes through here.
     virtual void Wait(DWORD milliseconds) = 0;
     // Whether files of the tools archive must be the real ones (no stand-ins).

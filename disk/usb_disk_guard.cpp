@@ -45,13 +45,54 @@ UsbDiskCheck CheckUsbDiskForWriting(IStorageCalls& storage, int deviceNumber, co
     const CString prefix = FixedText::kUsbInterfacePrefix;
     if (disk.bus_type != BusTypeUsb && disk.interface_path.Left(prefix.GetLength()) != prefix) return kUsbDiskNotUsb;
     if (ToolHungOn(disk.interface_path)) return kUsbDiskToolHung;
-    CArray<driver_letter_info> letters;
-    BYTE number[sizeof(STORAGE_DEVICE_NUMBER)];
-    ReadDriveLetters(storage, true, number, letters);
-    for (INT_PTR i = 0; i < letters.GetSize(); ++i)
-        if (letters[i].device_number == deviceNumber && DriveIsProtected(letters[i].letter, protectedPaths))
-            return kUsbDiskProtected;
-    return kUsbDiskAccepted;
+    // A protected drive on this disk refuses it; one that cannot be placed
+    // refuses it too, after every path was looked at (on the disk wins).
+    UsbDiskCheck result = kUsbDiskAccepted;
+    for (size_t i = 0; i < protectedPaths.size(); ++i) {
+        UsbDiskCheck check = CheckProtectedPath(storage, deviceNumber, protectedPaths[i]);
+        if (check == kUsbDiskProtected) return check;
+        if (check != kUsbDiskAccepted) result = check;
+    }
+    return result;
+}
+
+namespace {
+
+bool IsLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
+
+}  // namespace
+
+UsbDiskCheck CheckProtectedPath(IStorageCalls& storage, int deviceNumber, const CString& path) {
+    if (path.IsEmpty()) return kUsbDiskAccepted;  // nothing to protect
+    CString rest = path;
+    // "\\?\C:\..." and "\\?\UNC\server\..." are the long forms of the two below.
+    const CString longPrefix = L"\\\\?\\";
+    if (rest.Left(4) == longPrefix) {
+        rest = rest.Mid(4);
+        if (rest.Left(4).CompareNoCase(L"UNC\\") == 0) return kUsbDiskAccepted;
+    } else if (rest.Left(2) == L"\\\\" && rest.GetLength() > 2 && rest[2] != L'.' && rest[2] != L'?') {
+        return kUsbDiskAccepted;  // a network share, on no disk of this machine
+    }
+    if (rest.GetLength() < 2 || !IsLetter(rest[0]) || rest[1] != L':' ||
+        (rest.GetLength() > 2 && rest[2] != L'\\'))
+        return kUsbDiskProtectedUnseen;
+    const CString drive = rest.Left(2);
+    switch (storage.DriveType(drive + L"\\")) {
+        case DRIVE_REMOTE:
+        case DRIVE_CDROM:
+        case DRIVE_RAMDISK: return kUsbDiskAccepted;
+        case DRIVE_FIXED:
+        case DRIVE_REMOVABLE: break;
+        default: return kUsbDiskProtectedUnseen;
+    }
+    HANDLE volume = storage.OpenDeviceForQuery(CString(FixedText::kVolumeDevicePrefix) + drive);
+    if (volume == INVALID_HANDLE_VALUE) return kUsbDiskProtectedUnseen;
+    BYTE buffer[sizeof(STORAGE_DEVICE_NUMBER)];
+    STORAGE_DEVICE_NUMBER number = {};
+    const BOOL answered = QueryStorageDeviceNumber(storage, volume, buffer, number);
+    storage.CloseDevice(volume);
+    if (!answered) return kUsbDiskProtectedUnseen;
+    return (int)number.DeviceNumber == deviceNumber ? kUsbDiskProtected : kUsbDiskAccepted;
 }
 
 CString UsbDiskRefusalText(UsbDiskCheck check, int deviceNumber) {
@@ -63,6 +104,7 @@ CString UsbDiskRefusalText(UsbDiskCheck check, int deviceNumber) {
         case kUsbDiskProtected: text.Format(FixedText::kUsbRefuseProtected, deviceNumber); break;
         case kUsbDiskChanged: text.Format(FixedText::kUsbRefuseDiskChanged, deviceNumber); break;
         case kUsbDiskToolHung: text = FixedText::kUsbRefuseHungTool; break;
+        case kUsbDiskProtectedUnseen: text.Format(FixedText::kUsbRefuseProtectedUnseen, deviceNumber); break;
     }
     return text;
 }

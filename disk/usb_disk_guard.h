@@ -1,7 +1,8 @@
 // The checks that stand between a USB disk and anything that erases it: the
 // device number must still name the disk the user confirmed (its interface
-// path), that disk must be a USB disk, and none of its volumes may hold the
-// Windows folder, the program or the data folder. The writer runs them
+// path), that disk must be a USB disk, and the drives of the Windows
+// folder, the program and the data folder must each be seen elsewhere (a
+// drive that cannot be seen refuses the disk). The writer runs them
 // before each tool it starts, and each tool runs them itself again.
 #pragma once
 
@@ -19,11 +20,21 @@ enum UsbDiskCheck {
     kUsbDiskProtected = 3,  // one of its volumes holds a protected path
     kUsbDiskChanged = 4,    // the number now belongs to another disk
     kUsbDiskToolHung = 5,   // a tool on this disk outlived its time limit earlier
+    kUsbDiskProtectedUnseen = 6,  // a protected path's drive was not seen on another disk
 };
 
 // The disk record of a device number, read through the storage seam; FALSE
 // when no disk answers with that number.
 BOOL FindDiskByDeviceNumber(IStorageCalls& storage, int deviceNumber, disk_info& disk);
+// Where a protected path lies, as far as the disk checks are concerned.
+// The drive of each protected path must be seen positively: a fixed or
+// removable drive whose volume opens and answers with its device number, or
+// a drive that is no disk volume at all (network, optical, RAM; a UNC path).
+// A volume that cannot be opened or queried, a letter that is not there and
+// a path whose drive cannot be told are unseen, and refuse every disk.
+// Gives kUsbDiskAccepted (seen elsewhere), kUsbDiskProtected (on this
+// device) or kUsbDiskProtectedUnseen.
+UsbDiskCheck CheckProtectedPath(IStorageCalls& storage, int deviceNumber, const CString& path);
 // All checks in one. An empty expected path accepts whichever disk has the
 // number (the tools, which are given only the number).
 UsbDiskCheck CheckUsbDiskForWriting(IStorageCalls& storage, int deviceNumber, const CString& expectedPath,

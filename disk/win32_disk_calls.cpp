@@ -7,6 +7,8 @@
 #include <shlwapi.h>
 #include <winioctl.h>
 
+#include <vector>
+
 #include "core/fixed_texts.h"
 #include "core/process_file_utils.h"
 #include "core/text_utils.h"
@@ -126,6 +128,11 @@ public:
     }
     BOOL WriteTextFile(const wchar_t* path, const CStringA& text) override;
     BOOL RemoveFile(const wchar_t* path) override { return DeleteFileW(path); }
+    HANDLE HoldNewTextFile(const wchar_t* path, const CStringA& text) override;
+    void ReleaseHeldFile(HANDLE hold, const wchar_t* path) override {
+        if (hold != INVALID_HANDLE_VALUE && hold) CloseHandle(hold);
+        DeleteFileW(path);
+    }
     void Wait(DWORD milliseconds) override { Sleep(milliseconds); }
     BOOL RealHostRule() override { return TRUE; }
 };
@@ -197,4 +204,39 @@ BOOL Win32Host::WriteTextFile(const wchar_t* path, const CStringA& text) {
               written == (DWORD)text.GetLength();
     CloseHandle(file);
     return ok;
+}
+
+// The file is written through a handle that shares nothing, then held
+// through a read handle that shares reading only: from then on no process
+// can open it for writing or deleting (a sharing violation), while a reader
+// that shares reading itself gets in. Between the two handles someone with
+// rights on the folder could touch it; so the held file must be the same
+// file (volume and file index) and hold exactly the text, or nothing is held.
+HANDLE Win32Host::HoldNewTextFile(const wchar_t* path, const CStringA& text) {
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return INVALID_HANDLE_VALUE;
+    const DWORD length = (DWORD)text.GetLength();
+    DWORD written = 0;
+    BY_HANDLE_FILE_INFORMATION made = {};
+    BOOL ok = WriteFile(file, text.GetString(), length, &written, nullptr) && written == length &&
+              FlushFileBuffers(file) && GetFileInformationByHandle(file, &made);
+    CloseHandle(file);
+    HANDLE hold = ok ? CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                   nullptr)
+                     : INVALID_HANDLE_VALUE;
+    BY_HANDLE_FILE_INFORMATION held = {};
+    ok = hold != INVALID_HANDLE_VALUE && GetFileInformationByHandle(hold, &held) &&
+         held.dwVolumeSerialNumber == made.dwVolumeSerialNumber && held.nFileIndexHigh == made.nFileIndexHigh &&
+         held.nFileIndexLow == made.nFileIndexLow && held.nFileSizeHigh == 0 && held.nFileSizeLow == length;
+    if (ok) {
+        // One byte more than the text: a longer file shows up as a mismatch.
+        std::vector<char> back(length + 1);
+        DWORD got = 0;
+        ok = ReadFile(hold, back.data(), length + 1, &got, nullptr) && got == length &&
+             memcmp(back.data(), text.GetString(), length) == 0;
+    }
+    if (ok) return hold;
+    if (hold != INVALID_HANDLE_VALUE) CloseHandle(hold);
+    DeleteFileW(path);  // the name was free: CREATE_NEW made it
+    return INVALID_HANDLE_VALUE;
 }

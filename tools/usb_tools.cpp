@@ -60,20 +60,56 @@ ULONGLONG DiskLength(IStorageCalls& storage, int device) {
     return ok && returned >= sizeof(length) ? (ULONGLONG)length.Length.QuadPart : 0;
 }
 
-// Writes the script, runs diskpart on it and returns diskpart's own result.
+// Names tried for one script before the tool gives up.
+const int kScriptNameAttempts = 8;
+
+// Writes the script under a new name in the script folder, holds it against
+// writes while diskpart runs on it and returns diskpart's own result.
 int RunDiskpart(IBootHost& host, const ToolContext& context, const CStringA& script, CString& message) {
-    CString path = context.scriptFolder;
-    if (!path.IsEmpty() && path.Right(1) != L"\\") path += L"\\";
-    path += FixedText::kDiskpartScriptName;
-    if (!host.WriteTextFile(path, script)) {
+    if (context.diskpartPath.IsEmpty() || context.scriptFolder.IsEmpty()) {
+        message.Format(FixedText::kToolDiskIoFailed, FixedText::kDiskpartProgram);
+        return kToolExitFailed;
+    }
+    CString folder = context.scriptFolder;
+    if (folder.Right(1) != L"\\") folder += L"\\";
+    static LONG s_scripts = 0;
+    CString path;
+    HANDLE hold = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < kScriptNameAttempts && hold == INVALID_HANDLE_VALUE; ++attempt) {
+        CString name;
+        name.Format(FixedText::kDiskpartScriptNameFormat, (unsigned long)GetCurrentProcessId(),
+                    (unsigned long)GetTickCount(), (long)InterlockedIncrement(&s_scripts));
+        path = folder + name;
+        hold = host.HoldNewTextFile(path, script);
+    }
+    if (hold == INVALID_HANDLE_VALUE) {
         message.Format(FixedText::kToolDiskIoFailed, path.GetString());
         return kToolExitFailed;
     }
     CString arguments = L"/s \"" + path + L"\"";
     int code = host.RunProcessAndWait(context.diskpartPath, arguments);
-    host.RemoveFile(path);
+    host.ReleaseHeldFile(hold, path);
     if (code != 0) message.Format(FixedText::kToolDiskpartFailed, code);
     return code;
+}
+
+// The layout of an open disk, read into `buffer`: null unless the answer
+// holds the whole header and every entry its count claims (and no more than
+// the buffer); the message names the call then.
+const DRIVE_LAYOUT_INFORMATION_EX* ReadLayout(IStorageCalls& storage, HANDLE disk, std::vector<BYTE>& buffer,
+                                              CString& message) {
+    const DWORD header = offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry);
+    buffer.assign(header + 128 * sizeof(PARTITION_INFORMATION_EX), 0);
+    DWORD returned = 0;
+    const DRIVE_LAYOUT_INFORMATION_EX* layout = reinterpret_cast<const DRIVE_LAYOUT_INFORMATION_EX*>(buffer.data());
+    if (!storage.IoControl(disk, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, nullptr, 0, buffer.data(), (DWORD)buffer.size(),
+                           &returned) ||
+        returned < header || returned > buffer.size() ||
+        layout->PartitionCount > (returned - header) / sizeof(PARTITION_INFORMATION_EX)) {
+        message.Format(FixedText::kToolDiskIoFailed, L"IOCTL_DISK_GET_DRIVE_LAYOUT_EX");
+        return nullptr;
+    }
+    return layout;
 }
 
 CStringA Line(const char* format, ...) {
@@ -121,8 +157,9 @@ ToolContext OwnToolContext() {
     CString own = n > 0 && n < MAX_PATH ? CString(buffer) : CString();
     int cut = own.ReverseFind(L'\\');
     context.toolFolder = cut > 0 ? own.Left(cut) : CString();
-    n = GetTempPathW(MAX_PATH, buffer);
-    context.scriptFolder = n > 0 && n < MAX_PATH ? CString(buffer) : context.toolFolder;
+    // The tool's own folder is the program's work folder, which only
+    // administrators and the system may change.
+    context.scriptFolder = context.toolFolder;
     context.diskpartPath = OwnSystemProgramPath(FixedText::kDiskpartProgram);
     return context;
 }
@@ -302,23 +339,15 @@ namespace {
 // Orders the MBR table: the partitions by their place on the disk, the one
 // at position `first` (0-based, in disk order) in the first slot.
 int OrderPartitions(IStorageCalls& storage, HANDLE disk, int first, CString& message) {
-    std::vector<BYTE> buffer(offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry) +
-                             128 * sizeof(PARTITION_INFORMATION_EX));
-    DWORD returned = 0;
-    if (!storage.IoControl(disk, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, nullptr, 0, buffer.data(), (DWORD)buffer.size(),
-                           &returned) ||
-        returned < offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry)) {
-        message.Format(FixedText::kToolDiskIoFailed, L"IOCTL_DISK_GET_DRIVE_LAYOUT_EX");
-        return kToolExitFailed;
-    }
-    DRIVE_LAYOUT_INFORMATION_EX* layout = reinterpret_cast<DRIVE_LAYOUT_INFORMATION_EX*>(buffer.data());
+    std::vector<BYTE> buffer;
+    const DRIVE_LAYOUT_INFORMATION_EX* layout = ReadLayout(storage, disk, buffer, message);
+    if (!layout) return kToolExitFailed;
     if (layout->PartitionStyle != PARTITION_STYLE_MBR) {
         message.Format(FixedText::kToolDiskIoFailed, L"MBR");
         return kToolExitFailed;
     }
-    DWORD fits = (returned - offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry)) / sizeof(PARTITION_INFORMATION_EX);
     std::vector<PARTITION_INFORMATION_EX> used;
-    for (DWORD i = 0; i < layout->PartitionCount && i < fits; ++i)
+    for (DWORD i = 0; i < layout->PartitionCount; ++i)
         if (layout->PartitionEntry[i].PartitionLength.QuadPart > 0 && layout->PartitionEntry[i].Mbr.PartitionType)
             used.push_back(layout->PartitionEntry[i]);
     if (used.size() > 4 || first < 0 || (!used.empty() && first >= (int)used.size())) {
@@ -341,6 +370,7 @@ int OrderPartitions(IStorageCalls& storage, HANDLE disk, int first, CString& mes
         entry.PartitionNumber = (DWORD)i + 1;
         entry.RewritePartition = TRUE;
     }
+    DWORD returned = 0;
     if (!storage.IoControl(disk, IOCTL_DISK_SET_DRIVE_LAYOUT_EX, out.data(), (DWORD)out.size(), nullptr, 0,
                            &returned)) {
         message.Format(FixedText::kToolDiskIoFailed, L"IOCTL_DISK_SET_DRIVE_LAYOUT_EX");
@@ -374,20 +404,16 @@ int WriteBootRecord(IStorageCalls& storage, IBootHost& host, HANDLE disk, const 
         message.Format(FixedText::kToolRecordUnusable, (path + L" (" + reason + L")").GetString());
         return kToolExitRecord;
     }
-    // The record must fit before the first partition.
-    std::vector<BYTE> buffer(offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry) +
-                             128 * sizeof(PARTITION_INFORMATION_EX));
-    DWORD returned = 0;
-    if (storage.IoControl(disk, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, nullptr, 0, buffer.data(), (DWORD)buffer.size(),
-                          &returned)) {
-        DRIVE_LAYOUT_INFORMATION_EX* layout = reinterpret_cast<DRIVE_LAYOUT_INFORMATION_EX*>(buffer.data());
-        DWORD fits = (returned - offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry)) / sizeof(PARTITION_INFORMATION_EX);
-        for (DWORD i = 0; i < layout->PartitionCount && i < fits; ++i) {
-            const PARTITION_INFORMATION_EX& e = layout->PartitionEntry[i];
-            if (e.PartitionLength.QuadPart > 0 && e.StartingOffset.QuadPart < (LONGLONG)prepared.GetSize()) {
-                message.Format(FixedText::kToolRecordUnusable, path.GetString());
-                return kToolExitRecord;
-            }
+    // The record must fit before the first partition: a layout that cannot
+    // be read in full leaves that unknown, and nothing is written.
+    std::vector<BYTE> buffer;
+    const DRIVE_LAYOUT_INFORMATION_EX* layout = ReadLayout(storage, disk, buffer, message);
+    if (!layout) return kToolExitFailed;
+    for (DWORD i = 0; i < layout->PartitionCount; ++i) {
+        const PARTITION_INFORMATION_EX& e = layout->PartitionEntry[i];
+        if (e.PartitionLength.QuadPart > 0 && e.StartingOffset.QuadPart < (LONGLONG)prepared.GetSize()) {
+            message.Format(FixedText::kToolRecordUnusable, path.GetString());
+            return kToolExitRecord;
         }
     }
     if (!storage.WriteDevice(disk, 0, prepared.GetData(), (DWORD)prepared.GetSize())) {

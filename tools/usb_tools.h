@@ -9,9 +9,10 @@
 //
 // <device> is the device number (\\.\PhysicalDriveN); <disk> is the device
 // number + 1. Each tool refuses, with a non-zero exit code and nothing
-// changed, a number that maps to no disk, a disk that is not on the USB bus
-// and a disk holding a protected drive (the Windows folder, the program that
-// started it and the data folder, from the environment it inherits).
+// changed, a number that maps to no disk, a disk that is not on the USB bus,
+// a disk holding a protected drive (the Windows folder, the program that
+// started it and the data folder, from the environment it inherits) and any
+// disk while one of those drives cannot be seen on another.
 #pragma once
 
 #include "disk/disk_calls.h"
@@ -29,13 +30,14 @@ const int kToolExitRecord = 103;   // the boot record file is missing, a stand-i
 struct ToolContext {
     ProtectedPaths protectedPaths;  // drives never to touch
     CString toolFolder;           // the tool's own folder (the boot record lies there)
-    CString scriptFolder;         // where the diskpart script is written
+    CString scriptFolder;         // where the diskpart script is written (the tool's own folder)
     CString diskpartPath;         // the system's diskpart
 };
 
 // The context of the running tool: the Windows folder and its own path, the
-// paths its parent published, its own folder, the temporary folder and the
-// real System32's diskpart (Sysnative from a 32-bit process on 64-bit Windows).
+// paths its parent published, its own folder (the program's work folder,
+// also the script folder) and the real System32's diskpart (Sysnative from a
+// 32-bit process on 64-bit Windows).
 ToolContext OwnToolContext();
 
 typedef int (*ToolFunction)(int argc, wchar_t** argv, IStorageCalls& storage, IBootHost& host,

@@ -1,3 +1,5 @@
+#include <wctype.h>
+
 #include "core/fixed_texts.h"
 #include "usb_test_support.h"
 
@@ -59,6 +61,13 @@ void BuildUsbMachine(FakeMachine& m, int usbDevice) {
     fv.fileSystem = L"FAT32";
     fv.driveType = DRIVE_REMOVABLE;
     m.volumes = {cv, dv, fv};
+    // The test program's own drive (under Wine the build tree's Z:) is a
+    // protected drive of every check; it is none of these disks.
+    wchar_t own[MAX_PATH] = {};
+    if (GetModuleFileNameW(nullptr, own, MAX_PATH) > 2 && own[1] == L':') {
+        wchar_t letter = (wchar_t)towupper(own[0]);
+        if (letter != L'C' && letter != L'D' && letter != L'F') m.otherDrives[letter] = DRIVE_REMOTE;
+    }
 }
 
 void AddUsbWriterSources(FakeMachine& m, const std::wstring& workFolder) {

@@ -370,6 +370,19 @@ TEST_F(UsbWriter, RefusesBeforeAnyToolRuns) {
          [](UsbWriter& t) { t.job.protectedPaths.push_back(L"f:\\KavettaData"); }, L"设备编号为 3 的磁盘包含"},
         {"the program runs from the stick",
          [](UsbWriter& t) { t.job.protectedPaths.push_back(L"F:\\kavetta.exe"); }, L"设备编号为 3 的磁盘包含"},
+        {"the data folder's volume cannot be queried",
+         [](UsbWriter& t) {
+             FakeVolume g = t.m.volumes[2];
+             g.letter = L'G';
+             g.partition = 2;
+             g.answersNumber = false;
+             t.m.volumes.push_back(g);
+             t.job.protectedPaths.push_back(L"G:\\KavettaData");
+         },
+         L"无法确认"},
+        {"the Windows volume cannot be opened", [](UsbWriter& t) { t.m.volumes[0].openFails = true; }, L"无法确认"},
+        {"the data folder's drive is not there", [](UsbWriter& t) { t.job.protectedPaths.push_back(L"K:\\Data"); },
+         L"无法确认"},
         {"the USB entry was not verified", [](UsbWriter& t) { t.pe[2].m_checkState = 1; }, L"U盘用的维护环境"},
         {"the USB entry's file is gone", [](UsbWriter& t) { t.m.RemoveFile(L"D:\\Data\\pe10.wim"); },
          L"U盘用的维护环境"},
@@ -425,6 +438,51 @@ TEST_F(UsbWriter, RefusesBeforeAnyToolRuns) {
                                     [](const std::wstring& l) { return l.compare(0, 5, L"copy ") == 0; }));
         EXPECT_EQ(0, failure.Find(c.failureStart)) << Narrow(failure);
     }
+}
+
+// Where each form of protected path is taken to lie, with the stick as device 3.
+TEST_F(UsbWriter, EachProtectedPathIsPlacedOrRefusesTheDisk) {
+    m.otherDrives[L'N'] = DRIVE_REMOTE;
+    m.otherDrives[L'R'] = DRIVE_CDROM;
+    FakeVolume mute = m.volumes[1];
+    mute.letter = L'M';
+    mute.answersNumber = false;
+    m.volumes.push_back(mute);
+    FakeVolume odd = m.volumes[1];
+    odd.letter = L'U';
+    odd.driveType = DRIVE_UNKNOWN;
+    m.volumes.push_back(odd);
+    struct Case {
+        const wchar_t* path;
+        UsbDiskCheck check;
+    } cases[] = {
+        {L"C:\\Windows", kUsbDiskAccepted},
+        {L"d:\\Data", kUsbDiskAccepted},
+        {L"D:", kUsbDiskAccepted},
+        {L"\\\\?\\C:\\Program Files\\Kavetta\\kavetta.exe", kUsbDiskAccepted},
+        {L"N:\\Kavetta\\kavetta.exe", kUsbDiskAccepted},
+        {L"R:\\kavetta.exe", kUsbDiskAccepted},
+        {L"\\\\server\\share\\kavetta.exe", kUsbDiskAccepted},
+        {L"\\\\?\\UNC\\server\\share\\kavetta.exe", kUsbDiskAccepted},
+        {L"", kUsbDiskAccepted},
+        {L"F:\\kavetta.exe", kUsbDiskProtected},
+        {L"\\\\?\\f:\\KavettaData", kUsbDiskProtected},
+        {L"M:\\Data", kUsbDiskProtectedUnseen},
+        {L"U:\\Data", kUsbDiskProtectedUnseen},
+        {L"K:\\Data", kUsbDiskProtectedUnseen},
+        {L"\\\\?\\Volume{01234567-89ab-cdef-0123-456789abcdef}\\Data", kUsbDiskProtectedUnseen},
+        {L"\\\\.\\F:", kUsbDiskProtectedUnseen},
+        {L"Data\\kavetta.exe", kUsbDiskProtectedUnseen},
+        {L"C:kavetta.exe", kUsbDiskProtectedUnseen},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Narrow(c.path));
+        EXPECT_EQ(c.check, CheckProtectedPath(m, 3, c.path));
+        EXPECT_EQ(c.check, CheckUsbDiskForWriting(m, 3, UsbStickPath(3).c_str(), {L"C:\\Windows", c.path}));
+    }
+    // A drive on the disk refuses it as protected even when another cannot be placed.
+    EXPECT_EQ(kUsbDiskProtected, CheckUsbDiskForWriting(m, 3, CString(), {L"K:\\Data", L"F:\\kavetta.exe"}));
+    EXPECT_EQ(0, m.openHandles) << "every volume opened for the check is closed again";
 }
 
 TEST_F(UsbWriter, StandInsAreAcceptedUnlessTheRealRuleApplies) {

@@ -101,7 +101,18 @@ public:
     }
     UINT DriveType(const wchar_t* root) override {
         Lock lock;
-        return FakeMachine::DriveType(root);
+        UINT type = FakeMachine::DriveType(root);
+        // A drive of the host that the scenario does not describe (under Wine
+        // the build tree's Z:, where the simulated programs run from) lies
+        // outside the scenario's disks; the disk checks protect the program's
+        // drive, so asked about, it answers as a network drive. It is not
+        // listed among the machine's drives.
+        if (type == DRIVE_NO_ROOT_DIR && root && root[0] && root[1] == L':' && !Describes(root[0])) {
+            const wchar_t hostRoot[] = {root[0], L':', L'\\', 0};
+            const UINT host = GetDriveTypeW(hostRoot);
+            if (host != DRIVE_NO_ROOT_DIR && host != DRIVE_UNKNOWN) return DRIVE_REMOTE;
+        }
+        return type;
     }
     BOOL VolumeInformation(const wchar_t* root, wchar_t* label, DWORD labelSize, wchar_t* fileSystem,
                            DWORD fileSystemSize) override {
@@ -179,6 +190,14 @@ public:
     }
 
 private:
+    // Whether the scenario gives the letter a use (now or later).
+    bool Describes(wchar_t letter) const {
+        letter = (wchar_t)towupper(letter);
+        if (otherDrives.count(letter)) return true;
+        for (const FakeVolume& volume : volumes)
+            if (volume.letter == letter) return true;
+        return false;
+    }
     static bool IsProbePath(const wchar_t* path) {
         std::wstring p = path;
         return p.size() > 2 && p[1] == L':' && FakeMachine::Upper(p.substr(2)) == FakeMachine::Upper(FixedText::kSystemProbePath);
@@ -274,6 +293,16 @@ public:
         return Win32BootHost().WriteTextFile(Real(path).c_str(), text);
     }
     BOOL RemoveFile(const wchar_t* path) override { return Win32BootHost().RemoveFile(Real(path).c_str()); }
+    // Held for real (the files are real); the journal records the name.
+    HANDLE HoldNewTextFile(const wchar_t* path, const CStringA& text) override {
+        HANDLE hold = Win32BootHost().HoldNewTextFile(Real(path).c_str(), text);
+        Journal((hold != INVALID_HANDLE_VALUE ? L"held " : L"not held ") + std::wstring(path));
+        return hold;
+    }
+    void ReleaseHeldFile(HANDLE hold, const wchar_t* path) override {
+        Win32BootHost().ReleaseHeldFile(hold, Real(path).c_str());
+        Journal(L"released " + std::wstring(path));
+    }
     void Wait(DWORD milliseconds) override { Win32BootHost().Wait(milliseconds); }
     BOOL RealHostRule() override {
         Lock lock;

@@ -66,7 +66,7 @@ HANDLE FakeMachine::OpenDevice(const wchar_t* path) {
     wchar_t letter = p.compare(0, 4, L"\\\\.\\") == 0 ? DriveOf(p) : 0;
     if (letter) {
         const FakeVolume* v = VolumeForLetter(letter);
-        if (v) {
+        if (v && !v->openFails) {
             int h = m_nextHandle++;
             m_open[h] = OpenThing{false, (int)(v - volumes.data())};
             ++openHandles;
@@ -498,6 +498,22 @@ BOOL FakeMachine::WriteTextFile(const wchar_t* path, const CStringA& text) {
 }
 
 BOOL FakeMachine::RemoveFile(const wchar_t* path) { return files.erase(Upper(path)) ? TRUE : FALSE; }
+
+HANDLE FakeMachine::HoldNewTextFile(const wchar_t* path, const CStringA& text) {
+    std::wstring upper = Upper(path);
+    if (files.count(upper) || !WriteTextFile(path, text)) return INVALID_HANDLE_VALUE;
+    HANDLE hold = reinterpret_cast<HANDLE>((INT_PTR)m_nextHandle++);
+    heldFiles[upper] = hold;
+    heldNames.push_back(path);
+    return hold;
+}
+
+void FakeMachine::ReleaseHeldFile(HANDLE hold, const wchar_t* path) {
+    std::wstring upper = Upper(path);
+    auto it = heldFiles.find(upper);
+    if (it != heldFiles.end() && it->second == hold) heldFiles.erase(it);
+    files.erase(upper);
+}
 
 void FakeMachine::Wait(DWORD milliseconds) {
     waitedMs += milliseconds;

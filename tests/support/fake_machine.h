@@ -70,6 +70,7 @@ struct FakeVolume {
     std::wstring probeVersion;   // its product version; empty: no readable version
     bool answersNumber = true;   // answers IOCTL_STORAGE_GET_DEVICE_NUMBER
     bool answersVolumeInfo = true;
+    bool openFails = false;      // the volume device cannot be opened
     int hiddenWaits = 0;         // the letter shows up only after this many host waits
 };
 
@@ -141,7 +142,10 @@ public:
     std::map<int, std::wstring> bootRecords;
     // Raw sectors written per device (offset -> bytes).
     std::map<int, std::map<LONGLONG, std::vector<BYTE>>> writtenSectors;
-    std::map<std::wstring, std::string> textFiles;  // WriteTextFile, keys upper-case
+    std::map<std::wstring, std::string> textFiles;  // WriteTextFile and HoldNewTextFile, keys upper-case
+    // Files held open now (upper-case paths), and every path ever held, in order.
+    std::map<std::wstring, HANDLE> heldFiles;
+    std::vector<std::wstring> heldNames;
     SYSTEMTIME now = {2026, 2, 2, 3, 9, 5, 0, 0};
 
     int openHandles = 0;
@@ -197,6 +201,8 @@ public:
     BOOL CreateFolderTree(const wchar_t* path) override;
     BOOL WriteTextFile(const wchar_t* path, const CStringA& text) override;
     BOOL RemoveFile(const wchar_t* path) override;
+    HANDLE HoldNewTextFile(const wchar_t* path, const CStringA& text) override;
+    void ReleaseHeldFile(HANDLE hold, const wchar_t* path) override;
     void Wait(DWORD milliseconds) override;
     BOOL RealHostRule() override { return realHostRule ? TRUE : FALSE; }
 

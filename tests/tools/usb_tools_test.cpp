@@ -11,6 +11,7 @@
 #include "disk/tool_files.h"
 #include "disk/usb_test_support.h"
 #include "support/test_files.h"
+#include "tools/boot_entry_tool.h"
 #include "tools/usb_tools.h"
 
 namespace {
@@ -36,16 +37,28 @@ protected:
         m = FakeMachine();
         BuildUsbMachine(m, 3);
         m.usbTools.active = false;
-        m.AddFolder(L"C:\\Temp");
         m.AddFolder(L"C:\\Work");
         context.protectedPaths = {L"C:\\Windows", L"D:\\Data", L"C:\\Work\\kavetta.exe"};
         context.toolFolder = L"C:\\Work";
-        context.scriptFolder = L"C:\\Temp";
+        context.scriptFolder = L"C:\\Work";
         context.diskpartPath = L"C:\\Windows\\System32\\diskpart.exe";
     }
+    // The script path the last diskpart run was given ("/s \"<path>\"").
+    std::wstring ScriptPath() const {
+        if (m.runs.empty()) return std::wstring();
+        const std::wstring& run = m.runs.back();
+        size_t open = run.find(L"|/s \""), close = run.rfind(L'"');
+        return open == std::wstring::npos || close <= open + 5 ? std::wstring() : run.substr(open + 5, close - open - 5);
+    }
     std::string Script() const {
-        auto it = m.textFiles.find(L"C:\\TEMP\\KVTDISKPART.TXT");
+        auto it = m.textFiles.find(FakeMachine::Upper(ScriptPath()));
         return it == m.textFiles.end() ? std::string() : it->second;
+    }
+    // The one run of diskpart from its system path, on a script in the work folder.
+    void ExpectOneDiskpartRun() const {
+        ASSERT_EQ(1u, m.runs.size());
+        EXPECT_EQ(0u, m.runs[0].find(L"C:\\Windows\\System32\\diskpart.exe|/s \"C:\\Work\\kvtdiskpart-"))
+            << Utf16ToUtf8(m.runs[0].c_str()).GetString();
     }
     // The bytes of a record file: sectors with the boot signature and the loader's name.
     std::string Record(DWORD sectors, bool signature = true, const char* name = "GRLDR") {
@@ -67,8 +80,6 @@ protected:
     ToolContext context;
 };
 
-const std::wstring kDiskpartRun = L"C:\\Windows\\System32\\diskpart.exe|/s \"C:\\Temp\\kvtdiskpart.txt\"";
-
 TEST_F(UsbTools, PartitioningCommandsBecomeTheirDiskpartScripts) {
     // The stick: 1000 x 255 x 63 sectors of 512 bytes = 7844 MiB (and a bit).
     struct Case {
@@ -88,9 +99,82 @@ TEST_F(UsbTools, PartitioningCommandsBecomeTheirDiskpartScripts) {
         m.runs.clear();
         ToolRun run = RunTool(RunPartitionTool, m, context, c.args);
         EXPECT_EQ(0, run.code) << Utf16ToUtf8(run.message).GetString();
-        EXPECT_EQ(std::vector<std::wstring>{kDiskpartRun}, m.runs);
+        ExpectOneDiskpartRun();
         EXPECT_EQ(c.script, Script());
-        EXPECT_FALSE(m.HasFile(L"C:\\Temp\\kvtdiskpart.txt")) << "the script is removed again";
+        EXPECT_FALSE(m.HasFile(ScriptPath())) << "the script is removed again";
+        EXPECT_TRUE(m.heldFiles.empty());
+    }
+}
+
+// While diskpart runs, its script is held; before and after, it is not.
+class WatchingMachine : public FakeMachine {
+public:
+    int RunProcessAndWait(const wchar_t* program, const wchar_t* arguments) override {
+        std::wstring args = arguments;
+        size_t open = args.find(L'"'), close = args.rfind(L'"');
+        std::wstring script = open < close ? args.substr(open + 1, close - open - 1) : std::wstring();
+        heldDuringRun.push_back(heldFiles.count(Upper(script)) != 0);
+        return FakeMachine::RunProcessAndWait(program, arguments);
+    }
+    std::vector<bool> heldDuringRun;
+};
+
+TEST_F(UsbTools, EachScriptIsANewFileInTheWorkFolderHeldWhileDiskpartRuns) {
+    WatchingMachine watched;
+    BuildUsbMachine(watched, 3);
+    watched.usbTools.active = false;
+    watched.AddFolder(L"C:\\Work");
+    std::vector<std::wstring> scripts;
+    for (int i = 0; i < 2; ++i) {
+        ToolRun run = RunTool(RunPartitionTool, watched, context, {L"4", L"/act", L"/p:1"});
+        ASSERT_EQ(0, run.code) << Utf16ToUtf8(run.message).GetString();
+        ASSERT_EQ((size_t)i + 1, watched.heldNames.size());
+        scripts.push_back(watched.heldNames.back());
+        EXPECT_EQ(0u, scripts.back().find(L"C:\\Work\\kvtdiskpart-")) << Utf16ToUtf8(scripts.back().c_str()).GetString();
+        EXPECT_EQ(std::wstring::npos, scripts.back().find(L'\\', 8)) << "directly in the work folder";
+        EXPECT_EQ(L"C:\\Windows\\System32\\diskpart.exe|/s \"" + scripts.back() + L"\"", watched.runs.back());
+        EXPECT_FALSE(watched.HasFile(scripts.back()));
+    }
+    EXPECT_NE(scripts[0], scripts[1]) << "a new name for every script";
+    EXPECT_EQ((std::vector<bool>{true, true}), watched.heldDuringRun);
+    EXPECT_TRUE(watched.heldFiles.empty()) << "released after each run";
+}
+
+TEST_F(UsbTools, AScriptThatCannotBeHeldRunsNoDiskpart) {
+    // No such folder: nothing can be created there.
+    context.scriptFolder = L"C:\\Gone";
+    ToolRun run = RunTool(RunDiskTool, m, context, {L"3", L"/restore"});
+    EXPECT_EQ(kToolExitFailed, run.code);
+    EXPECT_TRUE(m.runs.empty());
+    EXPECT_TRUE(m.heldNames.empty());
+}
+
+// The boot-sector tool uses a layout answer only when it holds all it claims.
+TEST_F(UsbTools, TheBootSectorToolRefusesLayoutAnswersThatFallShort) {
+    struct Case {
+        const char* name;
+        std::function<void(FakeDisk&)> arrange;
+    } cases[] = {
+        {"the layout cannot be read", [](FakeDisk& d) { d.layout = FakeLayout::Fails; }},
+        {"the answer stops inside the header", [](FakeDisk& d) { d.layoutShortAnswer = true; }},
+        {"the count claims entries the answer does not hold", [](FakeDisk& d) { d.extraPartitionCount = 1; }},
+    };
+    const std::vector<std::wstring> commands[] = {
+        {L"/device=3", L"/partitions", L"/firstpart=0", L"/quiet"},
+        {L"/device=3", L"/mbr", L"/install", L"/type=GRUB4DOS", L"/boot_file=waldr", L"/quiet"},
+    };
+    for (const Case& c : cases) {
+        for (const auto& command : commands) {
+            SCOPED_TRACE(std::string(c.name) + (command[1] == L"/mbr" ? ": record" : ": order"));
+            SetUp();
+            PutRecord(Record(2));
+            c.arrange(m.disks[2]);
+            ToolRun run = RunTool(RunBootSectorTool, m, context, command);
+            EXPECT_EQ(kToolExitFailed, run.code);
+            EXPECT_NE(-1, run.message.Find(L"IOCTL_DISK_GET_DRIVE_LAYOUT_EX")) << Utf16ToUtf8(run.message).GetString();
+            EXPECT_TRUE(m.writtenSectors.empty());
+            EXPECT_TRUE(m.log.empty()) << "no layout written";
+        }
     }
 }
 
@@ -170,6 +254,22 @@ TEST_F(UsbTools, RefusalTable) {
          [](ToolContext& c, FakeMachine&) { c.protectedPaths.push_back(L"F:\\Kavetta\\kavetta.exe"); }},
         {"the data folder is on it", 3,
          [](ToolContext& c, FakeMachine&) { c.protectedPaths.push_back(L"f:\\KavettaData"); }},
+        {"the data folder's volume cannot be queried", 3,
+         [](ToolContext& c, FakeMachine& m) {
+             FakeVolume g = m.volumes[2];
+             g.letter = L'G';
+             g.partition = 2;
+             g.answersNumber = false;
+             m.volumes.push_back(g);
+             c.protectedPaths.push_back(L"G:\\KavettaData");
+         }},
+        {"the program's volume cannot be opened", 3,
+         [](ToolContext& c, FakeMachine& m) {
+             m.volumes[0].openFails = true;
+             c.protectedPaths.push_back(L"C:\\Kavetta\\kavetta.exe");
+         }},
+        {"the data folder's drive is not there", 3,
+         [](ToolContext& c, FakeMachine&) { c.protectedPaths.push_back(L"K:\\KavettaData"); }},
         {"a removable disk on another bus", 3,
          [](ToolContext&, FakeMachine& m) {
              m.disks[2].bus = BusTypeSd;
@@ -296,11 +396,12 @@ TEST(BootRecord, BootFileNamesLongerThanTheLoadersAreRefused) {
 TEST_F(UsbTools, TheDiskToolLeavesOnePlainPartition) {
     ToolRun run = RunTool(RunDiskTool, m, context, {L"3", L"/restore"});
     EXPECT_EQ(0, run.code);
-    EXPECT_EQ(std::vector<std::wstring>{kDiskpartRun}, m.runs);
+    ExpectOneDiskpartRun();
     EXPECT_EQ("select disk 3\r\nclean\r\nconvert mbr\r\ncreate partition primary align=1024\r\n"
               "format fs=fat32 quick label=USBDISK\r\nactive\r\nassign\r\n",
               Script());
     // Above 32 GiB the one partition is NTFS.
+    m.runs.clear();
     m.disks[2].cylinders = 10000;
     RunTool(RunDiskTool, m, context, {L"3", L"/restore"});
     EXPECT_NE(std::string::npos, Script().find("format fs=ntfs quick label=USBDISK"));
@@ -308,9 +409,87 @@ TEST_F(UsbTools, TheDiskToolLeavesOnePlainPartition) {
 
 TEST(UsbToolContext, DiskpartComesFromTheRealSystemFolder) {
     ToolContext context = OwnToolContext();
-    EXPECT_EQ(CString(L"\\diskpart.exe"), context.diskpartPath.Right(13));
+    wchar_t windows[MAX_PATH] = {};
+    ASSERT_GT(GetSystemWindowsDirectoryW(windows, MAX_PATH), 0u);
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    EXPECT_EQ(CString(windows) + (wow64 ? L"\\Sysnative" : L"\\System32") + L"\\diskpart.exe", context.diskpartPath);
+    // A 32-bit tool on 64-bit Windows reaches the real System32 through Sysnative.
+    EXPECT_EQ(CString(L"C:\\Windows\\Sysnative\\diskpart.exe"),
+              SystemProgramPath(L"C:\\Windows\\", true, FixedText::kDiskpartProgram));
+    EXPECT_EQ(CString(L"C:\\Windows\\System32\\diskpart.exe"),
+              SystemProgramPath(L"C:\\Windows", false, FixedText::kDiskpartProgram));
     EXPECT_FALSE(context.protectedPaths.empty()) << "the Windows folder and the tool itself";
     EXPECT_FALSE(context.toolFolder.IsEmpty());
+    EXPECT_EQ(CString(TestProgramDirectory().c_str()).MakeLower(), CString(context.toolFolder).MakeLower());
+    EXPECT_EQ(context.toolFolder, context.scriptFolder) << "the script lives in the tool's own folder";
+}
+
+// The run a tool records is diskpart by its full system path, with the
+// script in the tool's own folder.
+TEST_F(UsbTools, TheRunNamesDiskpartByItsFullSystemPath) {
+    ToolContext own = OwnToolContext();
+    context.diskpartPath = own.diskpartPath;
+    ToolRun run = RunTool(RunPartitionTool, m, context, {L"4", L"/del", L"/all", L"/y"});
+    ASSERT_EQ(0, run.code) << Utf16ToUtf8(run.message).GetString();
+    ASSERT_EQ(1u, m.runs.size());
+    EXPECT_EQ(std::wstring(own.diskpartPath.GetString()) + L"|/s \"" + ScriptPath() + L"\"", m.runs[0]);
+    ASSERT_GT(own.diskpartPath.GetLength(), 3);
+    EXPECT_EQ(CString(L":\\"), own.diskpartPath.Mid(1, 2)) << "a full path, never a name the search path resolves";
+}
+
+// The Win32 hold, on this machine's file system: readers get in, writers,
+// renames and deletes do not, an existing name is never taken over, and the
+// release removes the file.
+TEST(HeldScript, TheWin32HoldLetsReadersInAndKeepsWritersOut) {
+    const std::wstring folder = TestProgramDirectory() + L"\\held-script-test";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring path = folder + L"\\kvtdiskpart-test.txt";
+    DeleteFileW(path.c_str());
+    const CStringA text = "select disk 3\r\nclean\r\n";
+    IBootHost& host = Win32BootHost();
+    HANDLE hold = host.HoldNewTextFile(path.c_str(), text);
+    ASSERT_NE(INVALID_HANDLE_VALUE, hold);
+
+    EXPECT_EQ(INVALID_HANDLE_VALUE, host.HoldNewTextFile(path.c_str(), "other")) << "an existing name is refused";
+    HANDLE writer = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, writer);
+    EXPECT_EQ((DWORD)ERROR_SHARING_VIOLATION, GetLastError());
+    if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+    EXPECT_FALSE(host.WriteTextFile(path.c_str(), "planted")) << "no replacing write";
+    EXPECT_FALSE(DeleteFileW(path.c_str()));
+    const std::wstring moved = folder + L"\\moved.txt";
+    EXPECT_FALSE(MoveFileW(path.c_str(), moved.c_str()));
+
+    // A reader that shares only reading, as a script interpreter may open it.
+    for (DWORD share : {(DWORD)FILE_SHARE_READ, (DWORD)(FILE_SHARE_READ | FILE_SHARE_WRITE)}) {
+        HANDLE reader = CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, reader) << "share " << share << " error " << GetLastError();
+        char back[64] = {};
+        DWORD got = 0;
+        EXPECT_TRUE(ReadFile(reader, back, sizeof(back), &got, nullptr));
+        EXPECT_EQ(std::string(text.GetString()), std::string(back, got));
+        CloseHandle(reader);
+    }
+
+    host.ReleaseHeldFile(hold, path.c_str());
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(path.c_str())) << "released and removed";
+    DeleteFileW(moved.c_str());
+    RemoveDirectoryW(folder.c_str());
+}
+
+// A name that already exists is never written through: the hold is refused
+// and the file stays as it was.
+TEST(HeldScript, TheWin32HoldNeverTakesOverAnExistingFile) {
+    const std::wstring path = TestProgramDirectory() + L"\\kvtdiskpart-planted.txt";
+    ASSERT_TRUE(Win32BootHost().WriteTextFile(path.c_str(), "planted"));
+    EXPECT_EQ(INVALID_HANDLE_VALUE, Win32BootHost().HoldNewTextFile(path.c_str(), "select disk 3\r\n"));
+    char back[16] = {};
+    DWORD got = 0;
+    EXPECT_TRUE(Win32BootHost().ReadFileBytes(path.c_str(), back, sizeof(back), &got));
+    EXPECT_EQ(std::string("planted"), std::string(back, got));
+    DeleteFileW(path.c_str());
 }
 
 TEST(UsbToolContext, ProtectedPathsTravelThroughTheEnvironment) {

@@ -36,6 +36,10 @@ public:
     BOOL CreateFolderTree(const wchar_t* path) override { return m_inner.CreateFolderTree(path); }
     BOOL WriteTextFile(const wchar_t* path, const CStringA& text) override { return m_inner.WriteTextFile(path, text); }
     BOOL RemoveFile(const wchar_t* path) override { return m_inner.RemoveFile(path); }
+    HANDLE HoldNewTextFile(const wchar_t* path, const CStringA& text) override {
+        return m_inner.HoldNewTextFile(path, text);
+    }
+    void ReleaseHeldFile(HANDLE hold, const wchar_t* path) override { m_inner.ReleaseHeldFile(hold, path); }
     void Wait(DWORD milliseconds) override { m_inner.Wait(milliseconds); }
     BOOL RealHostRule() override { return m_inner.RealHostRule(); }
 

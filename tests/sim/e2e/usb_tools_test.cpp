@@ -3,13 +3,15 @@
 // archive, started with the command lines the writer and the page send.
 // A USB disk is accepted and its command reaches the recording diskpart of
 // the scenario; a number that maps to no disk, a disk that is not on the
-// USB bus and a disk holding the Windows, program or data-folder volume are
-// refused with a non-zero code, and no diskpart run is recorded.
+// USB bus, a disk holding the Windows, program or data-folder volume and
+// any disk while one of those drives cannot be seen are refused with a
+// non-zero code, and no diskpart run is recorded.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "core/fixed_texts.h"
 #include "core/process_file_utils.h"
@@ -25,11 +27,20 @@ std::wstring ScenarioPath() {
     return n > 0 && n < MAX_PATH * 2 ? std::wstring(path) : std::wstring();
 }
 
+std::vector<std::string> JournalLines() {
+    std::ifstream in(SimFileBeside(ScenarioPath(), kSimJournalName).c_str(), std::ios::binary);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+        while (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
 // The journal's lines that record a diskpart run.
 int DiskpartRuns() {
-    std::ifstream in(SimFileBeside(ScenarioPath(), kSimJournalName).c_str(), std::ios::binary);
     int runs = 0;
-    for (std::string line; std::getline(in, line);)
+    for (const std::string& line : JournalLines())
         if (line.compare(0, 4, "run ") == 0 && line.find("diskpart") != std::string::npos) ++runs;
     return runs;
 }
@@ -80,6 +91,8 @@ TEST(SimUsbTools, AcceptTheUsbDiskAndRefuseEveryOther) {
          L"e:\\KavettaData", kToolExitRefused, false},
         {"the stick holds the program", FixedText::kUsbDiskTool, Arguments(FixedText::kUsbDiskToolArgsFormat, 1),
          L"D:\\KavettaData|E:\\kavetta.exe", kToolExitRefused, false},
+        {"the data folder's drive cannot be seen", FixedText::kUsbPartitionTool,
+         Arguments(FixedText::kUsbClearArgsFormat, 2), L"K:\\KavettaData", kToolExitRefused, false},
     };
     wchar_t own[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, own, MAX_PATH);
@@ -92,4 +105,38 @@ TEST(SimUsbTools, AcceptTheUsbDiskAndRefuseEveryOther) {
         EXPECT_EQ(c.runsDiskpart ? before + 1 : before, DiskpartRuns());
     }
     SetEnvironmentVariableW(FixedText::kProtectedPathsVariable, nullptr);
+}
+
+// What the simulated machine records of a partitioning run: diskpart started
+// by its full system path, on a script with a new name in the tools' own
+// folder, held before the run and released after it.
+TEST(SimUsbTools, DiskpartRunsByItsSystemPathOnAHeldScriptInTheToolsFolder) {
+    if (ScenarioPath().empty()) GTEST_SKIP() << "no scenario in the environment (run through with_scenario.sh)";
+    SetEnvironmentVariableW(FixedText::kProtectedPathsVariable, nullptr);
+    const size_t before = JournalLines().size();
+    const CString program = CString(KAVETTA_SIM_TOOLS_DIR) + L"\\" + FixedText::kUsbPartitionTool;
+    for (int i = 0; i < 2; ++i)
+        ASSERT_EQ(0, RunProcessAndWait(program, Arguments(FixedText::kUsbActivateArgsFormat, 2)));
+    std::vector<std::string> lines = JournalLines();
+    ASSERT_GE(lines.size(), before);
+    lines.erase(lines.begin(), lines.begin() + before);
+
+    wchar_t windows[MAX_PATH] = {};
+    ASSERT_GT(GetSystemWindowsDirectoryW(windows, MAX_PATH), 0u);
+    const std::string diskpart = Utf16ToUtf8(CString(windows) + L"\\System32\\diskpart.exe").GetString();
+    std::vector<std::string> scripts;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const std::string run = "run " + diskpart + "|/s \"";
+        if (lines[i].compare(0, run.size(), run) != 0) continue;
+        const std::string script = lines[i].substr(run.size(), lines[i].find('"', run.size()) - run.size());
+        SCOPED_TRACE(script);
+        EXPECT_NE(std::string::npos, script.find("sim-tools\\kvtdiskpart-")) << "in the tools' own folder";
+        ASSERT_GT(i, 0u);
+        EXPECT_EQ("held " + script, lines[i - 1]);
+        ASSERT_LT(i + 1, lines.size());
+        EXPECT_EQ("released " + script, lines[i + 1]);
+        scripts.push_back(script);
+    }
+    ASSERT_EQ(2u, scripts.size()) << "one diskpart run per tool run, by its full path";
+    EXPECT_NE(scripts[0], scripts[1]);
 }
