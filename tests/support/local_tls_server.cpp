@@ -147,11 +147,15 @@ void LocalTlsServer::Serve() {
                     request.append(buf, n);
                 }
             }
-            std::string body = m_responder(request.substr(0, request.find("\r\n")));
-            std::string reply = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
-                                "\r\nConnection: close\r\n\r\n" + body;
-            SSL_write(ssl, reply.data(), (int)reply.size());
-            ++m_answered;
+            // A client that judges the certificate after the hand-shake
+            // closes without a request: nothing to answer then.
+            if (headEnd != std::string::npos) {
+                std::string body = m_responder(request.substr(0, request.find("\r\n")));
+                std::string reply = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+                                    "\r\nConnection: close\r\n\r\n" + body;
+                SSL_write(ssl, reply.data(), (int)reply.size());
+                ++m_answered;
+            }
             SSL_shutdown(ssl);
         }
         SSL_free(ssl);

@@ -29,7 +29,7 @@ public:
     std::wstring WideUrl(const std::string& target) const;
     // The certificate in DER form (to trust it in a certificate store).
     const std::vector<unsigned char>& CertificateDer() const { return m_der; }
-    // Requests answered after a completed hand-shake.
+    // Requests received and answered over a completed hand-shake.
     int Answered() const { return m_answered; }
 
 private:
