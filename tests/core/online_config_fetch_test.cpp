@@ -159,6 +159,46 @@ TEST(DownloadUrlToFile, UntrustedCertificateIsRefused) {
     EXPECT_EQ(0, server.Answered()) << "no request over an unverified connection";
 }
 
+TEST(FetchConfigFromMirrors, HttpsMirrorFromATrustedAuthority) {
+    // Windows matches an https host that is an IP address against the
+    // certificate's IP entries; Wine's WinINet only against its DNS names,
+    // so this certificate carries the address both ways.
+    std::string certificate, key, why;
+    if (!TrustedServerFilesFor("IP:127.0.0.1,DNS:127.0.0.1", certificate, key, why)) GTEST_SKIP() << why;
+    const std::string config = ";TEST-MARKER\r\n[general]\r\nstall=5\r\n";
+    std::vector<std::string> requests;
+    LocalTlsServer server(
+        [&](const std::string& line) {
+            requests.push_back(line);
+            return config;
+        },
+        certificate, key);
+    ASSERT_TRUE(server.Started());
+    TempFolder dir;
+    std::wstring out = dir.File(L"out.bin");
+    DWORD status = 0;
+    ASSERT_EQ(kDownloadDone, DownloadUrlToFile(server.WideUrl("/config.ini").c_str(), out.c_str(), &status));
+    EXPECT_EQ(200u, status);
+    EXPECT_EQ(config, TempFolder::Read(out));
+
+    TempFolder work;
+    RecordingParser parser;
+    CStringArray mirrors;
+    EXPECT_EQ(1, FetchConfigFromMirrors(Mirrors(mirrors, {server.WideUrl("/mirror.ini")}), work.Path().c_str(), L"kvt",
+                                        kMarker, kEnciphered, parser.Bind()));
+    ASSERT_EQ(1u, parser.calls.size());
+    EXPECT_EQ(config, parser.calls[0].content);
+    EXPECT_EQ((std::vector<std::string>{"GET /config.ini HTTP/1.1", "GET /mirror.ini HTTP/1.1"}), requests);
+    // Another authority's server is still refused, and the next mirror tried.
+    LocalTlsServer other(config);
+    ASSERT_TRUE(other.Started());
+    RecordingParser second;
+    EXPECT_EQ(1, FetchConfigFromMirrors(Mirrors(mirrors, {other.WideUrl("/mirror.ini"), server.WideUrl("/next.ini")}),
+                                        work.Path().c_str(), L"kvt", kMarker, kEnciphered, second.Bind()));
+    EXPECT_EQ(0, other.Answered());
+    EXPECT_EQ("GET /next.ini HTTP/1.1", requests.back());
+}
+
 TEST(ClassifyConfigLine, MarkerForms) {
     struct Case {
         const wchar_t* line;
