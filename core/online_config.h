@@ -19,11 +19,18 @@ enum DownloadResult {
     kDownloadInternetError = 3,  // connection, name resolution or transfer failure
     kDownloadFileError = 4,      // the output file could not be created or written
     kDownloadBadScheme = 5,      // not an http or https URL: nothing was requested
+    kDownloadTooLarge = 6,       // the body went past kConfigMaxBytes: the transfer was ended there
 };
+
+// The most of a configuration that is taken: a reply that goes on past it is
+// not one, and no more than this is ever written to disk.
+const DWORD kConfigMaxBytes = 4u << 20;
 
 // GET of `url` into the file `path`. A status of 200 writes the body (an
 // existing file is truncated); any other status leaves the file untouched
-// and still answers kDownloadDone. Every path releases the connection and
+// and still answers kDownloadDone. A body past kConfigMaxBytes ends the
+// transfer with kDownloadTooLarge, the file holding at most that many bytes.
+// An https URL has its certificate verified against the Windows store. Every path releases the connection and
 // the buffer. `statusCode` (when given) receives the HTTP status, 0 when none.
 int DownloadUrlToFile(const CString& url, const CString& path, DWORD* statusCode = nullptr);
 

@@ -37,10 +37,19 @@ int DownloadUrlToFile(const CString& url, const CString& path, DWORD* statusCode
             UINT chunk = available < 4096 ? 4096u : available > (1u << 20) ? (1u << 20) : (UINT)available;
             std::vector<char> buffer(chunk + 1);
             CFile out(path, CFile::modeCreate | CFile::modeWrite | CFile::shareExclusive);
+            DWORD written = 0;
             for (;;) {
                 UINT n = file->Read(buffer.data(), chunk);
                 if (n == 0) break;
+                if (n > kConfigMaxBytes - written) {
+                    // Not a configuration: what is on disk stays within the cap.
+                    out.Close();
+                    file->Abort();
+                    session.Close();
+                    return kDownloadTooLarge;
+                }
                 out.Write(buffer.data(), n);
+                written += n;
             }
             out.Close();
         }
@@ -88,7 +97,10 @@ int FetchConfigFromMirrors(const CStringArray& mirrors, const CString& workFolde
     wchar_t tempPath[MAX_PATH + 1] = {};
     if (GetTempFileNameW(workFolder, prefix, 0, tempPath) != 0) {
         for (INT_PTR i = 0; i < mirrors.GetSize(); ++i) {
-            if (DownloadUrlToFile(mirrors[i], tempPath) != kDownloadDone) continue;
+            // Only this mirror's whole answer counts: an error status leaves
+            // whatever an earlier mirror (refused, cut or too large) wrote.
+            DWORD status = 0;
+            if (DownloadUrlToFile(mirrors[i], tempPath, &status) != kDownloadDone || status != 200) continue;
             CString line;
             if (!ReadFirstSignificantLine(tempPath, FixedText::kConfigSkipText, line)) continue;
             int form = ClassifyConfigLine(line, plainMarker, encipheredMarker);

@@ -5,7 +5,7 @@
 #include <curl/curl.h>
 #include <json/json.h>
 
-#include <regex>
+#include <memory>
 
 #include "core/fixed_texts.h"
 
@@ -34,6 +34,9 @@ void SetCommonOptions(CURL* curl, const ShareLinkLimits& limits) {
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, limits.connectSeconds);
     curl_easy_setopt(curl, CURLOPT_TIMEOUT, limits.totalSeconds);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    // An announced body past the cap is not begun; an unannounced one ends
+    // at the cap in the write callback.
+    curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, (curl_off_t)kShareLinkMaxBodyBytes);
 }
 
 std::string EffectiveUrl(CURL* curl) {
@@ -42,18 +45,62 @@ std::string EffectiveUrl(CURL* curl) {
     return url ? std::string(url) : std::string();
 }
 
-bool SearchFirstGroup(const std::string& body, const char* pattern, std::string& group) {
-    std::smatch match;
-    if (!std::regex_search(body, match, std::regex(pattern, std::regex::ECMAScript))) return false;
-    group = match[1].str();
+// The first place where `leadIn` is followed by one or more characters other
+// than `quote` and then `quote`; `group` gets those characters. One pass, no
+// recursion, whatever the page holds. A token longer than
+// kShareTokenMaxLength is refused (no later match is looked for: the first
+// match is the token).
+bool FindQuotedToken(const std::string& body, const std::string& leadIn, char quote, std::string& group) {
+    for (size_t at = body.find(leadIn); at != std::string::npos; at = body.find(leadIn, at + 1)) {
+        size_t from = at + leadIn.size();
+        size_t end = body.find(quote, from);
+        if (end == std::string::npos) return false;  // never closed; any later lead-in lies inside it
+        if (end == from) continue;                     // empty: no match here
+        if (end - from > kShareTokenMaxLength) return false;
+        group.assign(body, from, end - from);
+        return true;
+    }
+    return false;
+}
+
+bool IsAsciiPrefix(const CString& text, const wchar_t* lowerPrefix) {
+    int i = 0;
+    for (; lowerPrefix[i]; ++i) {
+        if (i >= text.GetLength()) return false;
+        wchar_t c = text[i];
+        if (c >= L'A' && c <= L'Z') c = (wchar_t)(c - L'A' + L'a');
+        if (c != lowerPrefix[i]) return false;
+    }
     return true;
 }
 
 }  // namespace
 
+bool IsPlainHttpUrl(const CString& url) {
+    int length = url.GetLength();
+    if (length > kShareLinkMaxUrlChars) return false;
+    int hostAt;
+    if (IsAsciiPrefix(url, L"http://")) hostAt = 7;
+    else if (IsAsciiPrefix(url, L"https://")) hostAt = 8;
+    else return false;
+    if (hostAt >= length || url[hostAt] == L'/' || url[hostAt] == L'?' || url[hostAt] == L'#') return false;
+    for (int i = 0; i < length; ++i)
+        if (url[i] <= L' ' || url[i] == 0x7F) return false;
+    return true;
+}
+
+// Called from inside libcurl: nothing may be thrown through it. Past the cap
+// (or when memory runs out) the transfer ends with a write error.
 size_t CurlWriteToString(void* data, size_t size, size_t count, void* body) {
     if (!data) return 0;
-    static_cast<std::string*>(body)->append(static_cast<const char*>(data), size * count);
+    std::string* text = static_cast<std::string*>(body);
+    size_t n = size * count;
+    if (n > (size_t)kShareLinkMaxBodyBytes || text->size() > (size_t)kShareLinkMaxBodyBytes - n) return 0;
+    try {
+        text->append(static_cast<const char*>(data), n);
+    } catch (...) {
+        return 0;
+    }
     return count;
 }
 
@@ -83,9 +130,9 @@ bool HttpGetToString(const std::string& url, SharePage& page, const ShareLinkLim
 
 bool ExtractShareTokens(const SharePage& page, ShareTokens& tokens) {
     tokens.pageUrl = page.effectiveUrl;
-    return SearchFirstGroup(page.body, "surl : '([^']+)'", tokens.shortUrl) &&
-           SearchFirstGroup(page.body, "download_permit_token: '([^']+)'", tokens.permitToken) &&
-           SearchFirstGroup(page.body, "\"nid\": \"([^\"]+)\"", tokens.nid);
+    return FindQuotedToken(page.body, "surl : '", '\'', tokens.shortUrl) &&
+           FindQuotedToken(page.body, "download_permit_token: '", '\'', tokens.permitToken) &&
+           FindQuotedToken(page.body, "\"nid\": \"", '"', tokens.nid);
 }
 
 bool RequestDownloadUrl(ShareTokens& tokens, SharePage& response, const ShareLinkLimits& limits) {
@@ -120,22 +167,43 @@ bool RequestDownloadUrl(ShareTokens& tokens, SharePage& response, const ShareLin
     curl_global_cleanup();
     if (rc != CURLE_OK) return false;
 
+    // The reply is two levels deep; anything much deeper is not the
+    // service's. The reader throws past its nesting limit: that, like any
+    // other reply that is not JSON, means no link.
+    Json::CharReaderBuilder builder;
+    builder["stackLimit"] = kShareReplyMaxDepth;
+    builder["collectComments"] = false;
+    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     Json::Value root;
-    Json::Reader reader;
-    if (reader.parse(response.body, root) && root.isObject()) {
-        const Json::Value& data = root["data"];
-        if (data.isObject() && data["downloadurl"].isString()) tokens.downloadUrl = data["downloadurl"].asString();
+    const char* begin = response.body.data();
+    try {
+        if (reader->parse(begin, begin + response.body.size(), &root, nullptr) && root.isObject()) {
+            const Json::Value& data = root["data"];
+            if (data.isObject() && data["downloadurl"].isString()) tokens.downloadUrl = data["downloadurl"].asString();
+        }
+    } catch (const std::exception&) {
+        tokens.downloadUrl.clear();
     }
     return true;
 }
 
 bool ShareLinkResolver(const CString& shareUrl, CString& directUrl, const ShareLinkLimits& limits) {
-    SharePage page;
-    if (!HttpGetToString(ToThreadAnsi(shareUrl), page, limits)) return false;
-    ShareTokens tokens;
-    if (!ExtractShareTokens(page, tokens)) return false;
-    if (!RequestDownloadUrl(tokens, page, limits)) return false;
-    // JSON texts are UTF-8.
-    directUrl = Utf8ToUtf16(tokens.downloadUrl.c_str(), (int)tokens.downloadUrl.size());
-    return !directUrl.IsEmpty();
+    // Runs on a worker beside disk writes: whatever is thrown here means
+    // "not resolved", never the end of the program.
+    try {
+        if (!IsPlainHttpUrl(shareUrl)) return false;
+        SharePage page;
+        if (!HttpGetToString(ToThreadAnsi(shareUrl), page, limits)) return false;
+        ShareTokens tokens;
+        if (!ExtractShareTokens(page, tokens)) return false;
+        if (!RequestDownloadUrl(tokens, page, limits)) return false;
+        // JSON texts are UTF-8. The link goes to the download engine: only a
+        // plain http(s) URL that fits its task is taken.
+        CString link = Utf8ToUtf16(tokens.downloadUrl.c_str(), (int)tokens.downloadUrl.size());
+        if (!IsPlainHttpUrl(link)) return false;
+        directUrl = link;
+        return true;
+    } catch (...) {
+        return false;
+    }
 }

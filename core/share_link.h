@@ -30,6 +30,20 @@ struct ShareLinkLimits {
     long maxRedirects = 5;
 };
 
+// Bounds on what the service may send: a page or reply past the cap ends
+// its transfer, a token past its length is refused, and a link (the share
+// page's or the direct one) must be a plain http(s) URL of at most
+// kShareLinkMaxUrlChars characters (well inside a download task's field).
+const long long kShareLinkMaxBodyBytes = 1 << 20;
+const size_t kShareTokenMaxLength = 1024;
+const int kShareLinkMaxUrlChars = 4096;
+// Nesting depth the reply's reader accepts.
+const int kShareReplyMaxDepth = 16;
+
+// "http://" or "https://" (either letter case) and a host, no blanks or
+// control characters, at most kShareLinkMaxUrlChars characters.
+bool IsPlainHttpUrl(const CString& url);
+
 // True with the direct link in `directUrl`; false when any step fails (the
 // out text is then not to be used).
 bool ShareLinkResolver(const CString& shareUrl, CString& directUrl, const ShareLinkLimits& limits = ShareLinkLimits());

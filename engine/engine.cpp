@@ -5,6 +5,7 @@
 #include "engine/engine.h"
 
 #include <curl/curl.h>
+#include <ctype.h>
 #include <openssl/crypto.h>
 
 #include <map>
@@ -24,6 +25,14 @@ const char kUserAgent[] = "KavettaEngine/1.0";
 const long kReceiveBuffer = 10 * 1024 * 1024;
 const long kConnectTimeoutSeconds = 30;
 const long kMaxRedirects = 10;
+// A test build of the engine sets a small cap, so that a test can reach it.
+#ifdef KVT_ENGINE_TEST_LENGTH_CAP
+const LONGLONG kUnknownLengthCap = KVT_ENGINE_TEST_LENGTH_CAP;
+#else
+const LONGLONG kUnknownLengthCap = kEngineUnknownLengthCap;
+#endif
+static_assert(kEngineCodeUnframedReply == kEngineCodeTransferBase + CURLE_WEIRD_SERVER_REPLY, "code");
+static_assert(kEngineCodeTooLong == kEngineCodeTransferBase + CURLE_FILESIZE_EXCEEDED, "code");
 
 std::string ToUtf8(const std::wstring& text) {
     if (text.empty()) return std::string();
@@ -92,7 +101,17 @@ struct Transfer {
     bool restartFromZero = false;  // the server's range answer cannot be appended
     bool localFailure = false;
     LONGLONG rangeStart = -1; // start of the final response's Content-Range
+    // The framing of the latest response: HTTP/1.x needs a length or chunks
+    // to tell the body's end from a cut connection.
+    bool http1 = true;
+    bool chunked = false;
+    bool unframed = false;     // refused: its end could not be told
+    bool lengthKnown = false;
+    LONGLONG bodyBytes = 0;    // written in this attempt
+    bool tooLong = false;      // passed the cap without a known length
 };
+
+bool Framed(const Transfer& x, curl_off_t length) { return length >= 0 || x.chunked || !x.http1; }
 
 void UpdateSpeed(Task& t, DWORD now) {
     DWORD elapsed = now - t.windowTick;
@@ -109,6 +128,12 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
     std::string line(data, n);
     if (line.compare(0, 5, "HTTP/") == 0) {
         x->rangeStart = -1;  // a new response (after a redirect or a 100)
+        x->http1 = line.compare(0, 7, "HTTP/1.") == 0 || line.compare(0, 7, "HTTP/0.") == 0;
+        x->chunked = false;
+    } else if (line.size() > 18 && _strnicmp(line.c_str(), "Transfer-Encoding:", 18) == 0) {
+        std::string codings = line.substr(18);
+        for (char& c : codings) c = (char)tolower((unsigned char)c);
+        if (codings.find("chunked") != std::string::npos) x->chunked = true;
     } else if (line.size() > 14 && _strnicmp(line.c_str(), "Content-Range:", 14) == 0) {
         // "Content-Range: bytes 123-456/789"
         const char* p = line.c_str() + 14;
@@ -125,6 +150,14 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
 // The first body bytes decide whether they continue the partial file.
 bool PrepareFirstWrite(Transfer* x, CURL* curl) {
     x->firstBody = false;
+    curl_off_t length = -1;
+    curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+    if (!Framed(*x, length)) {
+        // Before anything is written: the partial file stays as it was.
+        x->unframed = true;
+        return false;
+    }
+    x->lengthKnown = length >= 0;
     long response = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response);
     if (x->offset > 0) {
@@ -143,8 +176,6 @@ bool PrepareFirstWrite(Transfer* x, CURL* curl) {
             x->offset = 0;
         }
     }
-    curl_off_t length = -1;
-    curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
     Task& t = *x->task;
     std::lock_guard<std::mutex> guard(t.lock);
     t.total = length >= 0 ? x->offset + length : 0;
@@ -160,6 +191,10 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
     Task& t = *x->task;
     if (t.stop) return 0;
     size_t n = size * count;
+    if (!x->lengthKnown && x->offset + x->bodyBytes + (LONGLONG)n > kUnknownLengthCap) {
+        x->tooLong = true;
+        return 0;
+    }
     // Written at once: a writer thread of its own measured slower under Wine
     // than these large synchronous writes.
     DWORD written = 0;
@@ -167,6 +202,7 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
         x->localFailure = true;
         return 0;
     }
+    x->bodyBytes += (LONGLONG)n;
     DWORD now = GetTickCount();
     std::lock_guard<std::mutex> guard(t.lock);
     t.done += (LONGLONG)n;
@@ -268,6 +304,12 @@ bool RunAttempt(Task& t, bool allowResume) {
     CURLcode rc = curl_easy_perform(curl);
     long response = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response);
+    if (rc == CURLE_OK && x.firstBody) {
+        // No body arrived: an empty one counts only when its end was framed.
+        curl_off_t length = -1;
+        curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+        if (!Framed(x, length)) x.unframed = true;
+    }
     curl_easy_cleanup(curl);
     LONGLONG fileSize = -1;
     {
@@ -282,6 +324,16 @@ bool RunAttempt(Task& t, bool allowResume) {
     }
     if (t.stop) {
         Finish(t, kTaskWaiting, 0);  // paused; the partial file stays for the next start
+        return false;
+    }
+    if (x.unframed) {
+        Finish(t, kTaskSourceFailed, kEngineCodeUnframedReply);
+        return false;
+    }
+    if (x.tooLong) {
+        // Nothing of it is worth resuming from.
+        DeleteFileW(partial.c_str());
+        Finish(t, kTaskSourceFailed, kEngineCodeTooLong);
         return false;
     }
     if (x.restartFromZero || (rc == CURLE_HTTP_RETURNED_ERROR && response == 416 && x.offset > 0)) {

@@ -14,6 +14,13 @@
 // - Status 2 (this source failed): code = the HTTP status for an HTTP error,
 //   else 1000 + the transfer error. Status 1 with code 1: the file cannot be
 //   written in the save folder, which no other source would change.
+// - A reply must say where its body ends: a length, or chunks (HTTP/1.x); one
+//   that would end only with the connection is refused before anything is
+//   written (status 2, kEngineCodeUnframedReply). A download whose length is
+//   not known ends at kEngineUnknownLengthCap bytes (status 2,
+//   kEngineCodeTooLong) and its partial file is deleted. A body shorter than
+//   its announced length fails the source (status 2, 1000 + the transfer
+//   error) and is never renamed.
 // - A transfer that stalls is not a failure: the query reports status 3 with
 //   speed 0 (status 5 before the first byte); the caller decides when to give
 //   up and stops the task.
@@ -27,7 +34,13 @@
 enum {
     kEngineCodeLocalFile = 1,      // with status 1: the save file cannot be created or written
     kEngineCodeTransferBase = 1000, // + CURLcode, with status 2
+    kEngineCodeUnframedReply = 1008, // 1000 + CURLE_WEIRD_SERVER_REPLY: neither a length nor chunks
+    kEngineCodeTooLong = 1063,       // 1000 + CURLE_FILESIZE_EXCEEDED: past the cap without a known length
 };
+
+// The most a download without a known length may write: more than any file
+// of the catalogue, far less than an endless reply would fill.
+const long long kEngineUnknownLengthCap = 8ll << 30;
 
 KVT_ENGINE_API int __cdecl KvtInitialize(void);
 KVT_ENGINE_API void __cdecl KvtUninitialize(void);

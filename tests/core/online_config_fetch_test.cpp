@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
 #include "core/online_config.h"
+#include "support/local_tls_server.h"
 #include "support/route_table.h"
 #include "support/temp_folder.h"
 
@@ -115,6 +117,88 @@ TEST(DownloadUrlToFile, OutputHeldByAnotherWriterIsAFileError) {
     EXPECT_EQ("body", TempFolder::Read(out));
 }
 
+// A reply that does not end is not written for as long as it is sent.
+TEST(DownloadUrlToFile, EndlessReplyStopsAtTheCap) {
+    std::atomic<long long> sent{0};
+    const std::string exact(kConfigMaxBytes, 'c');
+    LocalHttpServer server([&](const HttpRequest& r, HttpConnection& c) {
+        if (r.target == "/exact") c.Respond(200, exact);
+        else if (r.target == "/over") c.Respond(200, exact + "c");
+        else
+            ServeEndless(c, r.target == "/chunked" ? EndlessFraming::kChunked : EndlessFraming::kNone,
+                         r.target == "/chunked" ? 64ll << 20 : 256ll << 20, &sent, ";TEST-MARKER\r\n");
+    });
+    ASSERT_TRUE(server.Started());
+    TempFolder dir;
+    std::wstring out = dir.File(L"out.bin");
+    for (const char* target : {"/endless", "/chunked", "/over"}) {
+        dir.Write(L"out.bin", "old");
+        DWORD status = 0;
+        EXPECT_EQ(kDownloadTooLarge, DownloadUrlToFile(server.WideUrl(target).c_str(), out.c_str(), &status)) << target;
+        EXPECT_EQ(200u, status) << target;
+        EXPECT_LE(TempFolder::Read(out).size(), (size_t)kConfigMaxBytes) << target;
+        // Past the cap, only what the sockets hold was sent. (Wine's WinINet
+        // reads a chunked reply to its end when its handle is closed, so the
+        // chunked case has an end here.)
+        if (std::string(target) == "/endless")
+            EXPECT_LT(sent.load(), 96ll << 20) << "the endless reply was given up, not read on";
+    }
+    // A body of exactly the cap is taken whole.
+    EXPECT_EQ(kDownloadDone, DownloadUrlToFile(server.WideUrl("/exact").c_str(), out.c_str()));
+    EXPECT_TRUE(TempFolder::Read(out) == exact);
+}
+
+TEST(DownloadUrlToFile, UntrustedCertificateIsRefused) {
+    LocalTlsServer server(";TEST-MARKER\r\n");
+    ASSERT_TRUE(server.Started());
+    TempFolder dir;
+    std::wstring out = dir.Write(L"out.bin", "old");
+    DWORD status = 12345;
+    EXPECT_EQ(kDownloadInternetError, DownloadUrlToFile(server.WideUrl("/config.ini").c_str(), out.c_str(), &status));
+    EXPECT_EQ("old", TempFolder::Read(out));
+    EXPECT_EQ(0, server.Answered()) << "no request over an unverified connection";
+}
+
+TEST(FetchConfigFromMirrors, HttpsMirrorFromATrustedAuthority) {
+    // Windows matches an https host that is an IP address against the
+    // certificate's IP entries; Wine's WinINet only against its DNS names,
+    // so this certificate carries the address both ways.
+    std::string certificate, key, why;
+    if (!TrustedServerFilesFor("IP:127.0.0.1,DNS:127.0.0.1", certificate, key, why)) GTEST_SKIP() << why;
+    const std::string config = ";TEST-MARKER\r\n[general]\r\nstall=5\r\n";
+    std::vector<std::string> requests;
+    LocalTlsServer server(
+        [&](const std::string& line) {
+            requests.push_back(line);
+            return config;
+        },
+        certificate, key);
+    ASSERT_TRUE(server.Started());
+    TempFolder dir;
+    std::wstring out = dir.File(L"out.bin");
+    DWORD status = 0;
+    ASSERT_EQ(kDownloadDone, DownloadUrlToFile(server.WideUrl("/config.ini").c_str(), out.c_str(), &status));
+    EXPECT_EQ(200u, status);
+    EXPECT_EQ(config, TempFolder::Read(out));
+
+    TempFolder work;
+    RecordingParser parser;
+    CStringArray mirrors;
+    EXPECT_EQ(1, FetchConfigFromMirrors(Mirrors(mirrors, {server.WideUrl("/mirror.ini")}), work.Path().c_str(), L"kvt",
+                                        kMarker, kEnciphered, parser.Bind()));
+    ASSERT_EQ(1u, parser.calls.size());
+    EXPECT_EQ(config, parser.calls[0].content);
+    EXPECT_EQ((std::vector<std::string>{"GET /config.ini HTTP/1.1", "GET /mirror.ini HTTP/1.1"}), requests);
+    // Another authority's server is still refused, and the next mirror tried.
+    LocalTlsServer other(config);
+    ASSERT_TRUE(other.Started());
+    RecordingParser second;
+    EXPECT_EQ(1, FetchConfigFromMirrors(Mirrors(mirrors, {other.WideUrl("/mirror.ini"), server.WideUrl("/next.ini")}),
+                                        work.Path().c_str(), L"kvt", kMarker, kEnciphered, second.Bind()));
+    EXPECT_EQ(0, other.Answered());
+    EXPECT_EQ("GET /next.ini HTTP/1.1", requests.back());
+}
+
 TEST(ClassifyConfigLine, MarkerForms) {
     struct Case {
         const wchar_t* line;
@@ -223,6 +307,33 @@ TEST(FetchConfigFromMirrors, RefusalsAndForms) {
         EXPECT_EQ(c.forms, forms) << c.name;
         EXPECT_EQ(0u, work.Count()) << c.name << ": the temporary file remained";
     }
+}
+
+// An endless mirror is a failed mirror, and what it left on disk is never
+// read as a later mirror's answer.
+TEST(FetchConfigFromMirrors, EndlessMirrorIsPassedOver) {
+    RouteTable routes;
+    routes.Set("/404", 404, "not here");
+    routes.Set("/good", 200, ";TEST-MARKER\r\n[general]\r\n");
+    auto table = routes.Handler();
+    LocalHttpServer server([&](const HttpRequest& r, HttpConnection& c) {
+        if (r.target == "/endless") return ServeEndless(c, EndlessFraming::kNone, 32ll << 20, nullptr, ";TEST-MARKER\r\n");
+        table(r, c);
+    });
+    ASSERT_TRUE(server.Started());
+    TempFolder work;
+    CStringArray mirrors;
+    RecordingParser parser;
+    EXPECT_EQ(1, FetchConfigFromMirrors(Mirrors(mirrors, {server.WideUrl("/endless"), server.WideUrl("/good")}),
+                                        work.Path().c_str(), L"kvt", kMarker, kEnciphered, parser.Bind()));
+    ASSERT_EQ(1u, parser.calls.size());
+    EXPECT_TRUE(";TEST-MARKER\r\n[general]\r\n" == parser.calls[0].content) << parser.calls[0].content.size() << " bytes";
+
+    RecordingParser none;
+    EXPECT_EQ(0, FetchConfigFromMirrors(Mirrors(mirrors, {server.WideUrl("/endless"), server.WideUrl("/404")}),
+                                        work.Path().c_str(), L"kvt", kMarker, kEnciphered, none.Bind()));
+    EXPECT_TRUE(none.calls.empty()) << "the 404 mirror's turn must not read the endless mirror's bytes";
+    EXPECT_EQ(0u, work.Count());
 }
 
 TEST(FetchConfigFromMirrors, NoTemporaryFileNoRequests) {

@@ -14,6 +14,7 @@
 
 #include "core/down_wrapper.h"
 #include "core/fixed_texts.h"
+#include "engine/engine.h"
 #include "support/test_files.h"
 
 namespace {
@@ -29,8 +30,8 @@ struct Engine {
     void (*StopTask)(int) = nullptr;
     int (*QueryTask)(int, DownloadTaskInfo*) = nullptr;
 
-    Engine() {
-        module = LoadLibraryW(FixedText::kEngineLibraryName);
+    explicit Engine(const wchar_t* name) {
+        module = LoadLibraryW(name);
         if (!module) return;
         for (int i = 0; i < 18; ++i) entries[i] = GetProcAddress(module, FixedText::kEngineExportNames[i]);
         Initialize = reinterpret_cast<int (*)()>(entries[0]);
@@ -44,19 +45,27 @@ struct Engine {
 };
 
 Engine& TheEngine() {
-    static Engine engine;
+    static Engine engine(FixedText::kEngineLibraryName);
+    return engine;
+}
+
+// The same engine built with a cap of 4 MiB on downloads of unknown length.
+const long long kSmallCap = 4ll << 20;
+Engine& SmallCapEngine() {
+    static Engine engine(L"kvtengine_smallcap.dll");
     return engine;
 }
 
 class EngineTest : public testing::Test {
 protected:
+    explicit EngineTest(Engine& engine = TheEngine()) : m_engine(engine) {}
     void SetUp() override {
-        ASSERT_NE(nullptr, TheEngine().module) << "kvtengine.dll beside the test program";
-        ASSERT_EQ(1, TheEngine().Initialize());
+        ASSERT_NE(nullptr, m_engine.module) << "the engine DLL beside the test program";
+        ASSERT_EQ(1, m_engine.Initialize());
         m_folder = MakeTempFolder(L"engine");
     }
     void TearDown() override {
-        for (int t : m_tasks) TheEngine().DeleteTask(t);
+        for (int t : m_tasks) m_engine.DeleteTask(t);
         RemoveTree(m_folder);
     }
 
@@ -66,7 +75,7 @@ protected:
         wcscpy(params->sourceUrl, url.c_str());
         wcscpy(params->fileName, name.c_str());
         wcscpy(params->saveFolder, m_folder.c_str());
-        int task = TheEngine().CreateTask(params);
+        int task = m_engine.CreateTask(params);
         delete params;
         if (task) m_tasks.push_back(task);
         return task;
@@ -76,15 +85,15 @@ protected:
         p.option3 = 5;
         p.option5 = 1;
     }
-    static DownloadTaskInfo Query(int task) {
+    DownloadTaskInfo Query(int task) {
         DownloadTaskInfo info;
         memset(&info, 0, sizeof(info));
         info.status = kTaskSourceFailed;
-        EXPECT_EQ(1, TheEngine().QueryTask(task, &info));
+        EXPECT_EQ(1, m_engine.QueryTask(task, &info));
         return info;
     }
     // Polls four times a second until `done` holds or the time is up.
-    static DownloadTaskInfo WaitFor(int task, std::function<bool(const DownloadTaskInfo&)> done, DWORD ms) {
+    DownloadTaskInfo WaitFor(int task, std::function<bool(const DownloadTaskInfo&)> done, DWORD ms) {
         DWORD start = GetTickCount();
         DownloadTaskInfo info = Query(task);
         while (!done(info) && GetTickCount() - start < ms) {
@@ -93,14 +102,20 @@ protected:
         }
         return info;
     }
-    static DownloadTaskInfo WaitForEnd(int task, DWORD ms = 30000) {
+    DownloadTaskInfo WaitForEnd(int task, DWORD ms = 30000) {
         return WaitFor(task, [](const DownloadTaskInfo& i) { return i.status == 1 || i.status == 2 || i.status == 4; },
                        ms);
     }
     std::wstring PathOf(const std::wstring& name) const { return m_folder + L"\\" + name; }
 
+    Engine& m_engine;
     std::wstring m_folder;
     std::vector<int> m_tasks;
+};
+
+class SmallCapEngineTest : public EngineTest {
+protected:
+    SmallCapEngineTest() : EngineTest(SmallCapEngine()) {}
 };
 
 TEST_F(EngineTest, ExportsEveryEntryByItsName) {
@@ -150,7 +165,7 @@ TEST_F(EngineTest, FailuresAtTheSourceGiveStatusTwo) {
     } cases[] = {
         {"404", server.WideUrl("/missing.bin"), 404},
         {"refused", L"http://127.0.0.1:" + std::to_wstring(UnusedLocalPort()) + L"/x.bin", 1000 + 7},
-        {"broken transfer", server.WideUrl("/cut.bin"), 0},
+        {"body shorter than announced", server.WideUrl("/cut.bin"), 1000 + 18},  // CURLE_PARTIAL_FILE
         {"TLS to a plain server", L"https://127.0.0.1:" + std::to_wstring(server.Port()) + L"/x.bin", 0},
     };
     int n = 0;
@@ -167,6 +182,108 @@ TEST_F(EngineTest, FailuresAtTheSourceGiveStatusTwo) {
         EXPECT_NE(1, info.code) << c.what;
         EXPECT_FALSE(FileExists(PathOf(name))) << c.what;
     }
+}
+
+// Without a length or chunks, a cut connection looks like the end of the
+// file: such a reply is refused, whatever arrived of it.
+TEST_F(EngineTest, ReplyWithoutLengthOrChunksIsRefused) {
+    const std::string content = TestFileContent("framing", 512 * 1024 + 7);
+    LocalHttpServer server([&](const HttpRequest& r, HttpConnection& c) {
+        if (r.target == "/unframed.bin" || r.target == "/unframed10.bin") {
+            c.Send(std::string(r.target == "/unframed10.bin" ? "HTTP/1.0" : "HTTP/1.1") +
+                   " 200 OK\r\nConnection: close\r\n\r\n");
+            c.Send(content);
+        } else if (r.target == "/unframed-empty.bin") {
+            c.Send("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
+        } else if (r.target == "/redirect.bin") {
+            c.Respond(302, "", "Location: /unframed.bin\r\n");
+        } else if (r.target == "/chunked.bin") {
+            c.Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n");
+            for (size_t at = 0; at < content.size(); at += 100000) {
+                std::string piece = content.substr(at, 100000);
+                char size[16];
+                snprintf(size, sizeof(size), "%x\r\n", (unsigned)piece.size());
+                c.Send(size + piece + "\r\n");
+            }
+            c.Send("0\r\n\r\n");
+        } else if (r.target == "/empty.bin") {
+            c.Respond(200, "");
+        } else {
+            ServeContent(r, c, content, 65536, 0);
+        }
+    });
+    ASSERT_TRUE(server.Started());
+    struct Case {
+        const char* target;
+        int status;
+        const std::string* body;  // the finished file's content
+    } cases[] = {
+        {"/unframed.bin", kTaskSourceFailed, nullptr},
+        {"/unframed10.bin", kTaskSourceFailed, nullptr},
+        {"/unframed-empty.bin", kTaskSourceFailed, nullptr},
+        {"/redirect.bin", kTaskSourceFailed, nullptr},
+        {"/chunked.bin", kTaskFinished, &content},
+        {"/length.bin", kTaskFinished, &content},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        std::wstring name = L"framing" + std::to_wstring(n++) + L".bin";
+        int task = Create(server.WideUrl(c.target), name);
+        ASSERT_NE(0, task) << c.target;
+        ASSERT_EQ(1, m_engine.StartTask(task)) << c.target;
+        DownloadTaskInfo info = WaitForEnd(task);
+        EXPECT_EQ(c.status, info.status) << c.target << " code " << info.code;
+        if (c.body) {
+            EXPECT_TRUE(ReadWholeFile(PathOf(name)) == *c.body) << c.target;
+        } else {
+            EXPECT_EQ(kEngineCodeUnframedReply, info.code) << c.target;
+            EXPECT_FALSE(FileExists(PathOf(name))) << c.target;
+        }
+    }
+    // An empty file with a length of 0 is still a file.
+    int task = Create(server.WideUrl("/empty.bin"), L"empty.bin");
+    ASSERT_EQ(1, m_engine.StartTask(task));
+    EXPECT_EQ(kTaskFinished, WaitForEnd(task).status);
+    EXPECT_TRUE(FileExists(PathOf(L"empty.bin")));
+}
+
+// A download of unknown length ends at the cap; one that announces its
+// length is not capped.
+TEST_F(SmallCapEngineTest, DownloadOfUnknownLengthEndsAtTheCap) {
+    std::atomic<long long> sent{0};
+    const std::string belowCap = TestFileContent("below", 1024 * 1024);
+    const std::string overCap = TestFileContent("over", (size_t)kSmallCap + 1024 * 1024);
+    LocalHttpServer server([&](const HttpRequest& r, HttpConnection& c) {
+        if (r.target == "/endless.bin") {
+            ServeEndless(c, EndlessFraming::kChunked, 256ll << 20, &sent);
+        } else if (r.target == "/below.bin") {
+            c.Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n");
+            char size[16];
+            snprintf(size, sizeof(size), "%x\r\n", (unsigned)belowCap.size());
+            c.Send(size + belowCap + "\r\n0\r\n\r\n");
+        } else {
+            ServeContent(r, c, overCap, 65536, 0);
+        }
+    });
+    ASSERT_TRUE(server.Started());
+    int task = Create(server.WideUrl("/endless.bin"), L"endless.bin");
+    ASSERT_EQ(1, m_engine.StartTask(task));
+    DownloadTaskInfo info = WaitForEnd(task, 120000);
+    EXPECT_EQ(kTaskSourceFailed, info.status);
+    EXPECT_EQ(kEngineCodeTooLong, info.code);
+    EXPECT_FALSE(FileExists(PathOf(L"endless.bin")));
+    EXPECT_FALSE(FileExists(PathOf(L"endless.bin.kvtpart"))) << "nothing of it is kept";
+    EXPECT_LT(sent.load(), kSmallCap + (24ll << 20)) << "given up at the cap, not read on";
+
+    task = Create(server.WideUrl("/below.bin"), L"below.bin");
+    ASSERT_EQ(1, m_engine.StartTask(task));
+    EXPECT_EQ(kTaskFinished, WaitForEnd(task).status);
+    EXPECT_TRUE(ReadWholeFile(PathOf(L"below.bin")) == belowCap);
+
+    task = Create(server.WideUrl("/over.bin"), L"over.bin");
+    ASSERT_EQ(1, m_engine.StartTask(task));
+    EXPECT_EQ(kTaskFinished, WaitForEnd(task).status);
+    EXPECT_TRUE(ReadWholeFile(PathOf(L"over.bin")) == overCap);
 }
 
 TEST_F(EngineTest, StopThenStartResumesWithARangeRequest) {

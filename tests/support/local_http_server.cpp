@@ -248,3 +248,25 @@ void ServeContent(const HttpRequest& request, HttpConnection& connection, const 
         if (pauseMs && pos < content.size()) Sleep(pauseMs);
     }
 }
+
+void ServeEndless(HttpConnection& connection, EndlessFraming framing, long long limit, std::atomic<long long>* sent,
+                  const std::string& start) {
+    const bool chunked = framing == EndlessFraming::kChunked;
+    std::string head = "HTTP/1.1 200 OK\r\n";
+    if (chunked) head += "Transfer-Encoding: chunked\r\n";
+    head += "Connection: close\r\n\r\n";
+    if (!connection.Send(head)) return;
+    auto piece = [&](const std::string& bytes) {
+        char size[32];
+        snprintf(size, sizeof(size), "%x\r\n", (unsigned)bytes.size());
+        if (chunked && !connection.Send(size)) return false;
+        if (!connection.Send(bytes)) return false;
+        if (chunked && !connection.Send("\r\n")) return false;
+        if (sent) *sent += (long long)bytes.size();
+        return true;
+    };
+    if (!start.empty() && !piece(start)) return;
+    const std::string filler(64 * 1024, '[');
+    for (long long out = (long long)start.size(); out < limit; out += (long long)filler.size())
+        if (!piece(filler)) return;
+}

@@ -84,3 +84,11 @@ std::string TestFileContent(const std::string& seed, size_t size);
 // Counts the body bytes it sent into *sent when given.
 void ServeContent(const HttpRequest& request, HttpConnection& connection, const std::string& content,
                   size_t chunk, DWORD pauseMs, std::atomic<long long>* sent = nullptr);
+
+// Answers 200 with a body that does not end: filler bytes until the peer goes
+// away, the server stops or `limit` body bytes are out. The framing is the
+// caller's: no length (the end would be the close), or chunked. The body
+// begins with `start`. Counts the body bytes it sent into *sent when given.
+enum class EndlessFraming { kNone, kChunked };
+void ServeEndless(HttpConnection& connection, EndlessFraming framing, long long limit,
+                  std::atomic<long long>* sent = nullptr, const std::string& start = std::string());

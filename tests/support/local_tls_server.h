@@ -29,7 +29,7 @@ public:
     std::wstring WideUrl(const std::string& target) const;
     // The certificate in DER form (to trust it in a certificate store).
     const std::vector<unsigned char>& CertificateDer() const { return m_der; }
-    // Requests answered after a completed hand-shake.
+    // Requests received and answered over a completed hand-shake.
     int Answered() const { return m_answered; }
 
 private:
@@ -52,3 +52,8 @@ private:
 // script's private Wine session (found through KAVETTA_TRUSTED_TLS). False,
 // with the reason in `why`, when the program runs anywhere else.
 bool TrustedServerFiles(std::string& certificatePem, std::string& keyPem, std::string& why);
+
+// A server certificate and key made here, signed by that same test authority,
+// for the subject alternative names given in OpenSSL's form
+// ("IP:127.0.0.1,DNS:..."). False, with the reason, where TrustedServerFiles is.
+bool TrustedServerFilesFor(const char* altNames, std::string& certificatePem, std::string& keyPem, std::string& why);
