@@ -19,7 +19,7 @@ enum DownloadResult {
     kDownloadInternetError = 3,  // connection, name resolution or transfer failure
     kDownloadFileError = 4,      // the output file could not be created or written
     kDownloadBadScheme = 5,      // not an http or https URL: nothing was requested
-    kDownloadTooLarge = 6,       // the body went past kConfigMaxBytes: the transfer was ended there
+    kDownloadTooLarge = 6,       // the body went past the cap: the transfer was ended there
 };
 
 // The most of a configuration that is taken: a reply that goes on past it is
@@ -28,11 +28,13 @@ const DWORD kConfigMaxBytes = 4u << 20;
 
 // GET of `url` into the file `path`. A status of 200 writes the body (an
 // existing file is truncated); any other status leaves the file untouched
-// and still answers kDownloadDone. A body past kConfigMaxBytes ends the
-// transfer with kDownloadTooLarge, the file holding at most that many bytes.
+// and still answers kDownloadDone. A body past `maxBytes` (a configuration's
+// cap unless the caller fetches something else) ends the transfer with
+// kDownloadTooLarge, the file holding at most that many bytes.
 // An https URL has its certificate verified against the Windows store. Every path releases the connection and
 // the buffer. `statusCode` (when given) receives the HTTP status, 0 when none.
-int DownloadUrlToFile(const CString& url, const CString& path, DWORD* statusCode = nullptr);
+int DownloadUrlToFile(const CString& url, const CString& path, DWORD* statusCode = nullptr,
+                      DWORD maxBytes = kConfigMaxBytes);
 
 // The first line of a text file that is not equal to `skipText`, read as
 // 8-bit text; empty when the file ends first. FALSE when the file cannot be

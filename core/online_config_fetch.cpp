@@ -10,7 +10,7 @@
 #include "core/tarvel_app.h"
 #include "winlib/internet.h"
 
-int DownloadUrlToFile(const CString& url, const CString& path, DWORD* statusCode) {
+int DownloadUrlToFile(const CString& url, const CString& path, DWORD* statusCode, DWORD maxBytes) {
     if (statusCode) *statusCode = 0;
     if (url.IsEmpty()) return kDownloadNoUrl;
     if (path.IsEmpty()) return kDownloadNoPath;
@@ -41,7 +41,7 @@ int DownloadUrlToFile(const CString& url, const CString& path, DWORD* statusCode
             for (;;) {
                 UINT n = file->Read(buffer.data(), chunk);
                 if (n == 0) break;
-                if (n > kConfigMaxBytes - written) {
+                if (n > maxBytes - written) {
                     // Not a configuration: what is on disk stays within the cap.
                     out.Close();
                     file->Abort();

@@ -123,7 +123,11 @@ TEST(SimUsbTools, DiskpartRunsByItsSystemPathOnAHeldScriptInTheToolsFolder) {
 
     wchar_t windows[MAX_PATH] = {};
     ASSERT_GT(GetSystemWindowsDirectoryW(windows, MAX_PATH), 0u);
-    const std::string diskpart = Utf16ToUtf8(CString(windows) + L"\\System32\\diskpart.exe").GetString();
+    // A 32-bit tool on 64-bit Windows reaches the 64-bit diskpart through Sysnative.
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    const std::string diskpart =
+        Utf16ToUtf8(CString(windows) + (wow64 ? L"\\Sysnative" : L"\\System32") + L"\\diskpart.exe").GetString();
     std::vector<std::string> scripts;
     for (size_t i = 0; i < lines.size(); ++i) {
         const std::string run = "run " + diskpart + "|/s \"";
