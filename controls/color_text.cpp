@@ -3,7 +3,9 @@
 #include <shellapi.h>
 
 #include "core/fixed_texts.h"
+#include "core/process_file_utils.h"
 #include "core/shell_calls.h"
+#include "core/text_utils.h"
 
 // Deletes the held font (or creates the object) and makes a new one; a font
 // that cannot be made leaves no own font.
@@ -244,8 +246,11 @@ CString CHyperLink::BuildFallbackCommand(LPCWSTR url) {
 
 INT_PTR CHyperLink::GotoURL(LPCWSTR url) {
     if (m_openMode == 0) {
-        return reinterpret_cast<INT_PTR>(
-            g_opener->ShellExecute(nullptr, FixedText::kLinkBrowserProgram, url, SW_SHOW));
+        // By its full path: the shell would look for a bare name in our own
+        // folder first.
+        CString browser = WindowsFolderProgramPath(FixedText::kLinkBrowserProgram);
+        if (browser.IsEmpty()) return SE_ERR_FNF;
+        return reinterpret_cast<INT_PTR>(g_opener->ShellExecute(nullptr, browser, url, SW_SHOW));
     }
     // Web links take their targets from the configuration, which arrives over
     // plain HTTP: only a web address is ever opened, never a program path.
@@ -254,6 +259,10 @@ INT_PTR CHyperLink::GotoURL(LPCWSTR url) {
     if (result > 32) return result;
     CString command = BuildFallbackCommand(url);
     if (command.IsEmpty()) return result;
-    CStringA ansi(command);
+    // WinExec reads the command back in the ANSI code page: a character the
+    // code page holds only as a look-alike (a full-width quote turning into
+    // a quote) would change what runs, so such a command does not run.
+    CStringA ansi;
+    if (!WideToAnsiExactly(command, ansi)) return result;
     return g_opener->WinExec(ansi, SW_SHOW);
 }

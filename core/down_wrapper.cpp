@@ -86,6 +86,10 @@ int CTarvelApp::EnsureDownloadEngine() {
     // wait says, the load below decides (a missing file fails it).
     WaitForTools(FixedText::kEngineToolsWaitMs);
 
+    // Only by its full path in the work folder: with no work folder the
+    // path would be the bare name, which is looked for beside the program
+    // first.
+    if (m_workFolder.IsEmpty() || PathIsRelativeW(m_workFolder)) return 0;
     wchar_t path[MAX_PATH] = {};
     PathCombineW(path, m_workFolder, FixedText::kEngineLibraryName);
     OutputDebugStringW(path);

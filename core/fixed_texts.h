@@ -144,6 +144,12 @@ constexpr const wchar_t* kPayloadResourceType = L"BINARY";
 // Placed between the program folder and the name of a work folder made there
 // when the temporary folder cannot hold one.
 constexpr const wchar_t* kWorkFolderFallbackSeparator = L"\\";
+// Shown at start when the temporary folder could not take the work folder
+// and the program's own folder lies on a volume without access lists (FAT):
+// the tools are then not unpacked.
+constexpr const wchar_t* kWorkFolderUnprotectedNotice =
+    L"无法在临时文件夹中创建工作文件夹，而程序所在的磁盘不支持访问权限（例如 FAT 格式的 U 盘），"
+    L"工具文件无法得到保护，因此不会解压。请将程序复制到 NTFS 磁盘后再运行。";
 // File name of the 7-Zip library written into the work folder (begins with a
 // separator).
 constexpr const wchar_t* kSevenZipLibraryFileName = L"\\7z.dll";

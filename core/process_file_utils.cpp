@@ -110,6 +110,13 @@ BOOL RebootMachine() {
 }
 
 
+CString WindowsFolderProgramPath(const wchar_t* program) {
+    wchar_t windows[MAX_PATH] = {};
+    UINT n = GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH || !program || !*program) return CString();
+    return JoinPath(CString(windows), program);
+}
+
 DWORD SetProcessWaitLimit(DWORD milliseconds) { return g_processWaitLimit.exchange(milliseconds); }
 
 int RunProcessAndWait(const wchar_t* program, const wchar_t* arguments) {
@@ -168,6 +175,10 @@ int MoveFileEnsureFolder(const wchar_t* source, const wchar_t* destination) {
 
 int DeleteFolderTree(const CString& folder) {
     if (folder.IsEmpty() || !IsFolder(folder)) return 0;
+    // A link in the folder's place (a junction put there after the folder
+    // was made) leads elsewhere: what it points to is not ours to delete,
+    // and the link is not ours either.
+    if (GetFileAttributesW(folder) & FILE_ATTRIBUTE_REPARSE_POINT) return 0;
     WIN32_FIND_DATAW entry;
     HANDLE search = FindFirstFileW(JoinPath(folder, FixedText::kWildcard), &entry);
     if (search != INVALID_HANDLE_VALUE) {

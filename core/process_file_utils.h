@@ -21,6 +21,12 @@ struct _File_PATH_INFO {
 // 259 (STILL_ACTIVE) when it still runs after the wait limit: it is then left
 // running.
 int RunProcessAndWait(const wchar_t* program, const wchar_t* arguments);
+// The full path of a program of the Windows folder itself (explorer.exe):
+// the system's Windows folder (GetSystemWindowsDirectoryW, the real one also
+// on a terminal server) and the name. Empty when the folder cannot be read.
+// A program started by its bare name is searched for in our own folder
+// first, which anyone who could put the program there can write.
+CString WindowsFolderProgramPath(const wchar_t* program);
 // The longest wait of RunProcessAndWait, 300000 ms unless changed (tests make
 // it short). Returns the previous limit.
 DWORD SetProcessWaitLimit(DWORD milliseconds);
@@ -38,8 +44,9 @@ int MoveFileEnsureFolder(const wchar_t* source, const wchar_t* destination);
 
 // Deletes a folder with everything below it, read-only entries included;
 // nonzero when it is gone. Links (junctions, symbolic links and other
-// reparse points) are removed themselves, never followed. Stops at the first
-// entry that cannot be deleted.
+// reparse points) inside it are removed themselves, never followed; a
+// folder path that is itself a link is left alone (0), and so is what it
+// points to. Stops at the first entry that cannot be deleted.
 int DeleteFolderTree(const CString& folder);
 // Nonzero when the file is gone, also when it never existed; 0 for no path,
 // a folder or a failed delete. A read-only file is deleted too.

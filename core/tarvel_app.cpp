@@ -8,6 +8,7 @@
 #include "core/messages.h"
 #include "core/platform_seams.h"
 #include "core/process_file_utils.h"
+#include "controls/message_box.h"
 #include "pages/tarvel_dlg.h"
 
 UINT RegisterActivateInstanceMessage() { return RegisterWindowMessageW(FixedText::kSingleInstanceName); }
@@ -125,6 +126,8 @@ CTarvelApp::CTarvelApp()
       m_instanceMutex(nullptr),
       m_unpackThread(nullptr),
       m_workFolderCreated(false),
+      m_workFolderHandle(INVALID_HANDLE_VALUE),
+      m_workFolderUnprotected(false),
       m_payloadModule(nullptr),
       m_toolsReady(nullptr),
       m_toolsUnpacked(0),
@@ -181,6 +184,7 @@ BOOL CTarvelApp::InitInstance() {
     Gdiplus::GdiplusStartup(&m_gdiplusToken, &input, nullptr);
 
     PrepareWorkFolder();
+    if (m_workFolderUnprotected) MyMessageBox(MB_OK | MB_ICONWARNING, FALSE, FixedText::kWorkFolderUnprotectedNotice, 0);
 
     INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_WIN95_CLASSES};
     InitCommonControlsEx(&icc);
@@ -228,6 +232,11 @@ int CTarvelApp::ExitInstance() {
     }
     // The unpack thread may still be writing into the work folder.
     if (m_toolsReady) WaitForSingleObject(m_toolsReady, kUnpackExitWaitMs);
+    // The held handle would keep the folder itself from going.
+    if (m_workFolderHandle != INVALID_HANDLE_VALUE) {
+        CloseHandle(m_workFolderHandle);
+        m_workFolderHandle = INVALID_HANDLE_VALUE;
+    }
     if (!m_workFolder.IsEmpty() && m_workFolderCreated && !m_keepWorkFolder) DeleteFolderTree(m_workFolder);
     return CWinApp::ExitInstance();
 }

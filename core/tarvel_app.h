@@ -120,6 +120,13 @@ public:
     // Set when this process created m_workFolder: ExitInstance deletes only
     // such a folder, never one that merely carries the name.
     bool m_workFolderCreated;
+    // The work folder held open, without delete sharing, from its creation
+    // to just before the exit deletes it: no other process can rename it
+    // away and put its own folder or a link in its place.
+    HANDLE m_workFolderHandle;
+    // Set when the only place left for the work folder (the program's own
+    // folder) lies on a volume without access lists: no work folder then.
+    bool m_workFolderUnprotected;
     // Where the payloads are read from: null for the program's own file.
     HMODULE m_payloadModule;
     // Set by the unpack thread when it ends; m_toolsUnpacked is 1 when it

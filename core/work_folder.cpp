@@ -3,6 +3,7 @@
 #include "core/work_folder.h"
 
 #include <process.h>
+#include <sddl.h>
 #include <shlobj.h>
 #include <shlwapi.h>
 
@@ -67,29 +68,85 @@ int LoadSkinPayload(CResourceFile& target, const CString& keyText, HMODULE modul
     return LoadPayload(target, IDR_PAYLOAD_SKIN, keyText, module);
 }
 
-BOOL CreateFreshFolder(const CString& parent, int tries, CString& folder) {
-    for (int attempt = 0; attempt < tries; ++attempt) {
+const wchar_t* const kWorkFolderSecurity = L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
+
+bool VolumeKeepsAccessLists(const CString& path) {
+    wchar_t root[MAX_PATH] = {};
+    if (!GetVolumePathNameW(path, root, MAX_PATH)) return false;
+    DWORD flags = 0;
+    if (!GetVolumeInformationW(root, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)) return false;
+    return (flags & FS_PERSISTENT_ACLS) != 0;
+}
+
+namespace {
+
+// Opens the folder just made, without delete sharing, and checks that the
+// handle reaches a plain folder (not a link put in its place meanwhile).
+HANDLE HoldFolder(const CString& folder) {
+    HANDLE handle = CreateFileW(folder, FILE_LIST_DIRECTORY | READ_CONTROL | SYNCHRONIZE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return handle;
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!GetFileInformationByHandle(handle, &info) || !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        CloseHandle(handle);
+        return INVALID_HANDLE_VALUE;
+    }
+    return handle;
+}
+
+}  // namespace
+
+BOOL CreateFreshFolder(const CString& parent, int tries, CString& folder, HANDLE* held) {
+    if (held) *held = INVALID_HANDLE_VALUE;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kWorkFolderSecurity, SDDL_REVISION_1, &descriptor,
+                                                              nullptr))
+        return FALSE;
+    SECURITY_ATTRIBUTES security = {sizeof security, descriptor, FALSE};
+    BOOL created = FALSE;
+    for (int attempt = 0; attempt < tries && !created; ++attempt) {
         folder = parent + FolderName();
         // Only a folder this call created counts: an existing one may be
-        // another copy's work folder.
-        if (SHCreateDirectoryExW(nullptr, folder, nullptr) == ERROR_SUCCESS) return TRUE;
+        // another copy's work folder, or someone else's.
+        if (!CreateDirectoryW(folder, &security)) continue;
+        if (!held) {
+            created = TRUE;
+            break;
+        }
+        *held = HoldFolder(folder);
+        if (*held != INVALID_HANDLE_VALUE) created = TRUE;
+        else RemoveDirectoryW(folder);
     }
-    return FALSE;
+    LocalFree(descriptor);
+    return created;
 }
 
 void CTarvelApp::PrepareWorkFolder() {
     m_workFolderCreated = false;
+    m_workFolderUnprotected = false;
     WCHAR temp[MAX_PATH + 1] = {};
     DWORD n = GetTempPathW(MAX_PATH + 1, temp);
     if (n >= 1 && n <= MAX_PATH) {
         CString parent(temp);
         if (parent[parent.GetLength() - 1] != L'\\') parent += L'\\';
-        m_workFolderCreated = CreateFreshFolder(parent, kWorkFolderTries, m_workFolder) != FALSE;
+        // A temporary folder on a volume without access lists is no place
+        // for programs that run elevated.
+        if (VolumeKeepsAccessLists(parent))
+            m_workFolderCreated = CreateFreshFolder(parent, kWorkFolderTries, m_workFolder, &m_workFolderHandle) != FALSE;
     }
-    if (!m_workFolderCreated)
-        m_workFolderCreated =
-            CreateFreshFolder(m_moduleFolder + FixedText::kWorkFolderFallbackSeparator, kWorkFolderTries, m_workFolder) !=
-            FALSE;
+    if (!m_workFolderCreated) {
+        // The program's folder is often a USB stick formatted FAT: there the
+        // folder's access list would be dropped and anyone could change the
+        // tools the program runs elevated. No work folder then.
+        CString parent = m_moduleFolder + FixedText::kWorkFolderFallbackSeparator;
+        if (VolumeKeepsAccessLists(parent))
+            m_workFolderCreated =
+                CreateFreshFolder(parent, kWorkFolderTries, m_workFolder, &m_workFolderHandle) != FALSE;
+        else
+            m_workFolderUnprotected = true;
+    }
 
     if (!m_toolsReady) m_toolsReady = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     ResetEvent(m_toolsReady);

@@ -32,7 +32,18 @@ BOOL UnpackToolsThread(CTarvelApp* app);
 // process made and created itself: a name that already exists is another try.
 // Up to `tries` names from MakeRandomName. TRUE with `folder`
 // set when one was created; otherwise `folder` holds the last name tried.
-BOOL CreateFreshFolder(const CString& parent, int tries, CString& folder);
+// The folder's access list gives full control to Administrators and SYSTEM
+// only (inherited by everything in it, nothing inherited from the parent).
+// With `held`, the folder is opened right after its creation without delete
+// sharing and `held` receives the handle (a folder that cannot be held, or
+// whose path turned into a link, is removed again and counts as a failed
+// try).
+BOOL CreateFreshFolder(const CString& parent, int tries, CString& folder, HANDLE* held = nullptr);
+// Whether the volume of `path` keeps access lists (FS_PERSISTENT_ACLS): on
+// FAT a folder's access list is silently dropped.
+bool VolumeKeepsAccessLists(const CString& path);
+// The access list of the work folder, as a security descriptor text.
+extern const wchar_t* const kWorkFolderSecurity;
 
 // The skin archive's reader: the first entry of the application's skin
 // archive whose name ends with `name` (at most 519 characters, letter case

@@ -29,4 +29,18 @@ bad=$(echo "$imports" | grep -Ev "$allowed" || true)
 if [ -n "$bad" ]; then
   echo "imports DLLs that are not part of Windows:"; echo "$bad"; exit 1
 fi
+# A program runs elevated from folders its users can write, and Windows looks
+# for a DLL it imports beside it first, before any code of ours can restrict
+# the search, unless the DLL is one of Windows' known DLLs (those in the
+# KnownDLLs list of both Windows 7 and Windows 10 and later, which the
+# loader always takes from the system folder). Every other system DLL is
+# imported delay-loaded (cmake/delay_imports.cmake).
+if [ "${2:-}" != dll ]; then
+  known='^(kernel32|user32|gdi32|advapi32|shell32|shlwapi|ole32|oleaut32|comdlg32|msvcrt|ws2_32|setupapi|imm32|rpcrt4|normaliz|wldap32|psapi|imagehlp|msctf|nsi|sechost|clbcatq|difxapi)\.dll$'
+  unknown=$(echo "$imports" | grep -Ev "$known" || true)
+  if [ -n "$unknown" ]; then
+    echo "imports DLLs statically that are not known DLLs (Windows would look for them beside the program):"
+    echo "$unknown"; exit 1
+  fi
+fi
 echo "PE32 i686 image without debug sections ($(stat -c %s "$exe") bytes); imports: $(echo $imports)"

@@ -149,7 +149,11 @@ TEST_F(LinkFixture, OpenModes) {
     ClickLink();
     ASSERT_EQ(1u, opener.shells.size());
     EXPECT_STREQ(L"", opener.shells[0].verb);
-    EXPECT_STREQ(FixedText::kLinkBrowserProgram, opener.shells[0].file);
+    // The program by its full path from the Windows folder: a bare name
+    // would be looked for in the program's own folder first.
+    wchar_t windows[MAX_PATH] = {};
+    ASSERT_GT(GetSystemWindowsDirectoryW(windows, MAX_PATH), 0u);
+    EXPECT_STREQ(CString(windows) + L"\\" + FixedText::kLinkBrowserProgram, opener.shells[0].file);
     EXPECT_STREQ(L"https://a.example/x", opener.shells[0].params);
 
     // Mode 1: the shell opens a web address itself; a program path, a
@@ -199,6 +203,44 @@ TEST_F(LinkFixture, FallbackRunsTheRegisteredCommandWithTheQuotedUrl) {
     opener.execs.clear();
     EXPECT_EQ(2, link.GotoURL(L"http://u.example/"));
     EXPECT_TRUE(opener.execs.empty());
+}
+
+TEST_F(LinkFixture, FallbackRefusesACommandTheAnsiCodePageCannotHoldExactly) {
+    // WinExec reads its command back in the ANSI code page. A character that
+    // page lacks would turn into '?', and one it holds only as a look-alike
+    // into that look-alike (a full-width quote into a quote, which would
+    // end the quoted URL early and hand the rest over as arguments).
+    opener.shellResult = reinterpret_cast<HINSTANCE>(2);
+    opener.registry[FixedText::kLinkWebPageClassKey] = L"htmlfile";
+    link.SetLink(L"", L"http://u.example/", 1);
+    struct Case {
+        const wchar_t* command;  // the registered command
+        bool runs1252, runs936;
+    };
+    const Case cases[] = {
+        {L"b.exe", true, true},
+        {L"C:\\\u6d4f\u89c8\u5668\\b.exe", false, true},  // Chinese: held by 936 only
+        {L"C:\\\uff02x\uff02\\b.exe", false, true},        // full-width quotes: 936 holds them exactly
+        {L"C:\\\u05d0\\b.exe", false, false},               // Hebrew: held by neither
+    };
+    const UINT acp = GetACP();
+    if (acp != 1252 && acp != 936) GTEST_SKIP() << "cases are written for code pages 1252 and 936, not " << acp;
+    for (const Case& c : cases) {
+        opener.execs.clear();
+        opener.registry[std::wstring(L"htmlfile") + FixedText::kLinkOpenCommandSubKey] = c.command;
+        INT_PTR result = link.GotoURL(L"http://u.example/");
+        bool runs = acp == 936 ? c.runs936 : c.runs1252;
+        EXPECT_EQ(runs ? 1u : 0u, opener.execs.size()) << CStringA(Utf16ToUtf8(c.command)).GetString();
+        if (runs) {
+            ASSERT_EQ(1u, opener.execs.size());
+            // What WinExec reads back is the very command.
+            EXPECT_STREQ(CString(c.command) + L" \"http://u.example/\"",
+                         CodePageToWide(CP_ACP, opener.execs[0].c_str(), (int)opener.execs[0].size()));
+            EXPECT_EQ(33, result);
+        } else {
+            EXPECT_EQ(2, result) << "the shell's failure stands";
+        }
+    }
 }
 
 TEST(CLinkOpener, ReadsTheWholeRegistryValue) {

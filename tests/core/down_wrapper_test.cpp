@@ -183,6 +183,36 @@ TEST_F(EnsureDownloadEngineTest, SeveralWorkersAtOnceBindOnce) {
     EXPECT_EQ(1, FakeCount(*m_app->m_downloadEngine, 0)) << "initialised once";
 }
 
+TEST_F(EnsureDownloadEngineTest, TheEngineComesFromTheWorkFolderByItsFullPathOnly) {
+    Install(L"ok");
+    ASSERT_EQ(1, m_app->EnsureDownloadEngine());
+    wchar_t loaded[MAX_PATH] = {};
+    GetModuleFileNameW(m_app->m_downloadEngine->m_module, loaded, MAX_PATH);
+    EXPECT_EQ(0, lstrcmpiW(std::wstring(std::wstring(m_app->m_workFolder.GetString()) + L"\\" +
+                                        FixedText::kEngineLibraryName).c_str(),
+                           loaded))
+        << Utf8Of(loaded);
+    m_app->ExitInstance();
+
+    // Without a work folder of its own the program loads no engine, not even
+    // one that lies where a bare name would be looked for (the current folder).
+    CTarvelApp bare;
+    bare.m_workFolder = L"";
+    std::wstring planted = MakeTempFolder(L"engine-cwd");
+    ASSERT_TRUE(CopyFileW((TestProgramDirectory() + L"\\fake_engine_ok.dll").c_str(),
+                          (planted + L"\\" + FixedText::kEngineLibraryName).c_str(), FALSE));
+    wchar_t previous[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    SetCurrentDirectoryW(planted.c_str());
+    int bound = bare.EnsureDownloadEngine();
+    SetCurrentDirectoryW(previous);
+    EXPECT_EQ(0, bound);
+    EXPECT_EQ(nullptr, bare.m_downloadEngine);
+    EXPECT_EQ(nullptr, GetModuleHandleW(FixedText::kEngineLibraryName));
+    bare.ExitInstance();
+    RemoveTree(planted);
+}
+
 TEST(DownWrapper, MissingLibraryBindsNothing) {
     DownWrapper e(L"C:\\no\\such\\folder\\kvtengine.dll");
     EXPECT_EQ(nullptr, e.m_module);

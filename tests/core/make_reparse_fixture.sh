@@ -6,6 +6,7 @@
 #   FOLDER/tree/sub/mine.txt
 #   FOLDER/tree/link -> FOLDER/outside   (Wine shows the link as a reparse point)
 #   FOLDER/outside/keep.txt
+#   FOLDER/rootlink -> FOLDER/outside    (a folder path that is itself a link)
 set -eu
 d="${KAVETTA_TEST_RUN_DIR:+$KAVETTA_TEST_RUN_DIR/fixtures/reparse}"
 d="${d:-$1}"
@@ -14,3 +15,4 @@ mkdir -p "$d/tree/sub" "$d/outside"
 printf 'keep' >"$d/outside/keep.txt"
 printf 'mine' >"$d/tree/sub/mine.txt"
 ln -s "$d/outside" "$d/tree/link"
+ln -s "$d/outside" "$d/rootlink"

@@ -393,3 +393,17 @@ TEST(TreeWalks, LinksOutOfTheTreeAreNeverFollowed) {
     EXPECT_EQ("keep", ReadBytes(kept));
     if (result) EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(tree));
 }
+
+TEST(TreeWalks, AFolderPathThatIsALinkDeletesNothing) {
+    // rootlink stands where a folder was (a work folder swapped for a link
+    // to another folder): the delete leaves the link and what it points to.
+    CString fixture = FixtureFolder() + L"\\reparse";
+    CString link = fixture + L"\\rootlink";
+    CString kept = fixture + L"\\outside\\keep.txt";
+    DWORD linkAttributes = GetFileAttributesW(link);
+    if (linkAttributes == INVALID_FILE_ATTRIBUTES || !(linkAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        GTEST_SKIP() << "the link fixture is made by CTest (core_tests_reparse_fixture)";
+    EXPECT_EQ(0, DeleteFolderTree(link));
+    EXPECT_EQ("keep", ReadBytes(kept));
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(link)) << "the link is not ours to remove";
+}

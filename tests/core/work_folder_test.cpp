@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <aclapi.h>
 #include <psapi.h>
+#include <sddl.h>
 
+#include <map>
 #include <string>
 
 #include "core/fixed_texts.h"
@@ -148,6 +151,112 @@ TEST(WorkFolder, TwoCopiesGetFoldersOfTheirOwnAndDeleteOnlyTheirs) {
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(first.m_workFolder + L"\\" + kToolsProbe));
     first.ExitInstance();
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(first.m_workFolder));
+}
+
+// The allowed entries of a folder's access list, read back: SID text ->
+// (access mask, inheritance flags). `isProtected` tells whether the list
+// takes nothing from the parent.
+std::map<std::wstring, std::pair<DWORD, BYTE>> AccessEntries(const CString& folder, bool& isProtected,
+                                                             int& count) {
+    std::map<std::wstring, std::pair<DWORD, BYTE>> entries;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    isProtected = false;
+    count = -1;
+    if (GetNamedSecurityInfoW(folder, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                              &descriptor) != ERROR_SUCCESS)
+        return entries;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    GetSecurityDescriptorControl(descriptor, &control, &revision);
+    isProtected = (control & SE_DACL_PROTECTED) != 0;
+    count = dacl ? dacl->AceCount : -1;
+    for (int i = 0; dacl && i < dacl->AceCount; ++i) {
+        ACE_HEADER* header = nullptr;
+        if (!GetAce(dacl, i, reinterpret_cast<void**>(&header)) || header->AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+        ACCESS_ALLOWED_ACE* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
+        wchar_t* sid = nullptr;
+        if (ConvertSidToStringSidW(&ace->SidStart, &sid)) {
+            entries[sid] = {ace->Mask, header->AceFlags};
+            LocalFree(sid);
+        }
+    }
+    LocalFree(descriptor);
+    return entries;
+}
+
+// Whether folders here keep the access list they are created with (Wine
+// keeps one only where the host file system takes extended attributes).
+bool FoldersKeepTheirAccessList(const CString& parent) {
+    CString probe = parent + L"\\acl-probe";
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;SY)", SDDL_REVISION_1, &descriptor, nullptr))
+        return false;
+    SECURITY_ATTRIBUTES security = {sizeof security, descriptor, FALSE};
+    BOOL made = CreateDirectoryW(probe, &security);
+    LocalFree(descriptor);
+    if (!made) return false;
+    bool isProtected = false;
+    int count = 0;
+    auto entries = AccessEntries(probe, isProtected, count);
+    RemoveDirectoryW(probe);
+    return isProtected && count == 1 && entries.count(L"S-1-5-18") == 1;
+}
+
+TEST(WorkFolder, OnlyAdministratorsAndSystemMayTouchIt) {
+    ScratchFolder temp(L"work-acl");
+    if (!FoldersKeepTheirAccessList(temp.Path()))
+        GTEST_SKIP() << "folders here do not keep the access list they are created with (Wine without extended "
+                        "attributes on the host file system)";
+    TempVariables vars(temp.Path());
+    ProgramModule program;
+    CTarvelApp app;
+    app.m_payloadModule = program.Get();
+    app.PrepareWorkFolder();
+    ASSERT_TRUE(app.m_workFolderCreated);
+    bool isProtected = false;
+    int count = 0;
+    auto entries = AccessEntries(app.m_workFolder, isProtected, count);
+    EXPECT_TRUE(isProtected) << "the list takes nothing from the temporary folder";
+    EXPECT_EQ(2, count);
+    const BYTE inherited = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+    std::map<std::wstring, std::pair<DWORD, BYTE>> expected = {
+        {L"S-1-5-32-544", {FILE_ALL_ACCESS, inherited}},  // Administrators
+        {L"S-1-5-18", {FILE_ALL_ACCESS, inherited}},      // SYSTEM
+    };
+    EXPECT_EQ(expected, entries);
+    EXPECT_TRUE(app.WaitForTools(kUnpackWaitMs));
+    CString folder = app.m_workFolder;
+    app.ExitInstance();
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(folder)) << "the program's own delete still works";
+}
+
+TEST(WorkFolder, NobodyRenamesItWhileTheProgramRuns) {
+    ScratchFolder temp(L"work-held");
+    TempVariables vars(temp.Path());
+    ProgramModule program;
+    CTarvelApp app;
+    app.m_payloadModule = program.Get();
+    app.PrepareWorkFolder();
+    ASSERT_TRUE(app.m_workFolderCreated);
+    EXPECT_FALSE(app.m_workFolderUnprotected);
+
+    // Held open without delete sharing: another process cannot rename it
+    // away (and put its own folder or a link in its place).
+    CString elsewhere = temp / L"moved";
+    EXPECT_FALSE(MoveFileW(app.m_workFolder, elsewhere));
+    EXPECT_EQ((DWORD)ERROR_SHARING_VIOLATION, GetLastError());
+    EXPECT_TRUE(IsFolder(app.m_workFolder));
+    EXPECT_FALSE(IsFolder(elsewhere));
+    // Files inside are the program's own business.
+    ASSERT_TRUE(app.WaitForTools(kUnpackWaitMs));
+    EXPECT_FALSE(ReadBytes(app.m_workFolder + L"\\" + kToolsProbe).empty());
+
+    // The exit lets go of it and deletes it.
+    CString folder = app.m_workFolder;
+    app.ExitInstance();
+    EXPECT_EQ(INVALID_HANDLE_VALUE, app.m_workFolderHandle);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(folder));
 }
 
 TEST(WorkFolder, AnUnusableTemporaryFolderSendsTheWorkFolderBelowTheProgram) {

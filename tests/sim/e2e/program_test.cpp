@@ -5,9 +5,11 @@
 // closed, removing its work folder.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <psapi.h>
 
 #include <set>
 #include <string>
+#include <vector>
 
 #include "sim/sim_names.h"
 #include "support/program_runner.h"
@@ -111,6 +113,110 @@ TEST_F(SimProgramTest, StartsOnTheScenarioUnpacksTheTestToolsAndClosesCleanly) {
     EXPECT_FALSE(FileExists(work + L"\\kvtengine.dll")) << "the work folder was left behind";
     // Nothing was opened on the host.
     EXPECT_EQ(std::string::npos, ReadWholeFile(Beside(m_scenario, kSimJournalName)).find("\nshell "));
+    RemoveTree(temp);
+}
+
+// The paths of the modules loaded in a process, in lower case.
+std::vector<std::wstring> ModulePaths(HANDLE process) {
+    std::vector<std::wstring> paths;
+    HMODULE modules[512];
+    DWORD bytes = 0;
+    if (!EnumProcessModules(process, modules, sizeof modules, &bytes)) return paths;
+    for (DWORD i = 0; i < bytes / sizeof(HMODULE) && i < 512; ++i) {
+        wchar_t path[MAX_PATH] = {};
+        if (!GetModuleFileNameExW(process, modules[i], path, MAX_PATH)) continue;
+        CharLowerW(path);
+        paths.push_back(path);
+    }
+    return paths;
+}
+
+// Wine's per-program DLL load order: native DLLs (a file found on the
+// search path) before Wine's own, for the named DLLs of one program name,
+// for the object's life.
+class NativeDllsFirst {
+public:
+    template <size_t N>
+    NativeDllsFirst(const wchar_t* program, const wchar_t* const (&dlls)[N])
+        : m_key(std::wstring(L"Software\\Wine\\AppDefaults\\") + program) {
+        HKEY key = nullptr;
+        if (RegCreateKeyExW(HKEY_CURRENT_USER, (m_key + L"\\DllOverrides").c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                            nullptr, &key, nullptr) != ERROR_SUCCESS)
+            return;
+        const wchar_t order[] = L"native,builtin";
+        for (const wchar_t* dll : dlls)
+            RegSetValueExW(key, dll, 0, REG_SZ, reinterpret_cast<const BYTE*>(order), sizeof order);
+        RegCloseKey(key);
+    }
+    ~NativeDllsFirst() { RegDeleteTreeW(HKEY_CURRENT_USER, m_key.c_str()); }
+
+private:
+    std::wstring m_key;
+};
+
+std::wstring Lower(std::wstring text) {
+    CharLowerW(&text[0]);
+    return text;
+}
+
+TEST_F(SimProgramTest, ADllPlantedBesideTheProgramIsNeverLoaded) {
+    // A copy of the program in a folder of its own (a download folder, a USB
+    // stick), with a DLL under the name of system DLLs it uses that are not
+    // among Windows' known DLLs. The planted DLL leaves a mark when it is
+    // loaded; a test program must not sit beside such DLLs itself.
+    // version.dll is not planted here: Wine's own user32 and setupapi import
+    // it while the process starts, before any code of the program runs (on
+    // Windows those are known DLLs, which import no other kind), so with
+    // native DLLs first Wine itself would take a planted one.
+    const wchar_t* const planted[] = {L"wininet", L"crypt32", L"bcrypt", L"gdiplus"};
+    const std::wstring folder = MakeTempFolder(L"simplanted");
+    const std::wstring temp = MakeTempFolder(L"simplanted-temp");
+    const std::wstring copy = folder + L"\\kavetta-planted.exe";
+    ASSERT_TRUE(CopyFileW(m_program.c_str(), copy.c_str(), FALSE));
+    for (const wchar_t* name : planted)
+        ASSERT_TRUE(CopyFileW((TestProgramDirectory() + L"\\planted_probe.dll").c_str(),
+                              (folder + L"\\" + name + L".dll").c_str(), FALSE))
+            << Utf8Of(name);
+
+    // Wine takes its own built-in DLL even when a DLL of the name lies
+    // beside the program; Windows takes the one beside the program. Told to
+    // take native DLLs first for this program name, Wine searches as Windows
+    // does (Windows itself never reads this key).
+    NativeDllsFirst wineSearchesAsWindows(L"kavetta-planted.exe", planted);
+    ProgramCopy program;
+    bool started = program.Start(copy.c_str(), temp.c_str());
+    ASSERT_TRUE(started) << "could not start " << Utf8Of(copy);
+    // Its window, unless the copy ends first (a planted DLL's missing calls end it).
+    HWND window = nullptr;
+    WaitFor(120, [&] {
+        window = WaitForProgramWindow(program.pi.dwProcessId, 100);
+        return window || program.WaitExit(0);
+    });
+    for (const wchar_t* name : planted)
+        EXPECT_FALSE(FileExists(folder + L"\\" + name + L".dll.loaded")) << "the planted " << Utf8Of(name)
+                                                                         << ".dll was loaded";
+    ASSERT_NE(nullptr, window) << "the copy showed no window";
+
+    // The window is drawn with GDI+, from the system folder; no module of
+    // the running copy but the program itself comes from its folder.
+    wchar_t system[MAX_PATH] = {};
+    GetSystemDirectoryW(system, MAX_PATH);
+    const std::wstring systemFolder = Lower(system) + L"\\";
+    const std::wstring ownFolder = Lower(folder) + L"\\";
+    bool gdiplusFromSystem = false;
+    for (const std::wstring& path : ModulePaths(program.pi.hProcess)) {
+        if (path == Lower(copy)) continue;
+        EXPECT_NE(0, path.compare(0, ownFolder.size(), ownFolder)) << Utf8Of(path);
+        if (path == systemFolder + L"gdiplus.dll") gdiplusFromSystem = true;
+    }
+    EXPECT_TRUE(gdiplusFromSystem) << "GDI+ was not loaded from " << Utf8Of(systemFolder);
+
+    ASSERT_TRUE(PostMessageW(window, WM_CLOSE, 0, 0));
+    ASSERT_TRUE(program.WaitExit(120000)) << "the copy did not end within 120 s of WM_CLOSE";
+    for (const wchar_t* name : planted)
+        EXPECT_FALSE(FileExists(folder + L"\\" + name + L".dll.loaded")) << "the planted " << Utf8Of(name)
+                                                                         << ".dll was loaded";
+    RemoveTree(folder);
     RemoveTree(temp);
 }
 
