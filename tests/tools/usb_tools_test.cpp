@@ -442,8 +442,8 @@ TEST_F(UsbTools, TheRunNamesDiskpartByItsFullSystemPath) {
 // renames and deletes do not, an existing name is never taken over, and the
 // release removes the file.
 TEST(HeldScript, TheWin32HoldLetsReadersInAndKeepsWritersOut) {
-    const std::wstring folder = TestProgramDirectory() + L"\\held-script-test";
-    CreateDirectoryW(folder.c_str(), nullptr);
+    // A folder of this process's own: the test runs side by side share the program's folder.
+    const std::wstring folder = MakeTempFolder(L"held-script");
     const std::wstring path = folder + L"\\kvtdiskpart-test.txt";
     DeleteFileW(path.c_str());
     const CStringA text = "select disk 3\r\nclean\r\n";
@@ -476,20 +476,21 @@ TEST(HeldScript, TheWin32HoldLetsReadersInAndKeepsWritersOut) {
     host.ReleaseHeldFile(hold, path.c_str());
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(path.c_str())) << "released and removed";
     DeleteFileW(moved.c_str());
-    RemoveDirectoryW(folder.c_str());
+    RemoveTree(folder);
 }
 
 // A name that already exists is never written through: the hold is refused
 // and the file stays as it was.
 TEST(HeldScript, TheWin32HoldNeverTakesOverAnExistingFile) {
-    const std::wstring path = TestProgramDirectory() + L"\\kvtdiskpart-planted.txt";
+    const std::wstring folder = MakeTempFolder(L"held-planted");
+    const std::wstring path = folder + L"\\kvtdiskpart-planted.txt";
     ASSERT_TRUE(Win32BootHost().WriteTextFile(path.c_str(), "planted"));
     EXPECT_EQ(INVALID_HANDLE_VALUE, Win32BootHost().HoldNewTextFile(path.c_str(), "select disk 3\r\n"));
     char back[16] = {};
     DWORD got = 0;
     EXPECT_TRUE(Win32BootHost().ReadFileBytes(path.c_str(), back, sizeof(back), &got));
     EXPECT_EQ(std::string("planted"), std::string(back, got));
-    DeleteFileW(path.c_str());
+    RemoveTree(folder);
 }
 
 TEST(UsbToolContext, ProtectedPathsTravelThroughTheEnvironment) {

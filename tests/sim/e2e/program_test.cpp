@@ -188,10 +188,10 @@ TEST_F(SimProgramTest, ADllPlantedBesideTheProgramIsNeverLoaded) {
     ASSERT_TRUE(started) << "could not start " << Utf8Of(copy);
     // Its window, unless the copy ends first (a planted DLL's missing calls end it).
     HWND window = nullptr;
-    WaitFor(120, [&] {
+    WaitUntil([&] {
         window = WaitForProgramWindow(program.pi.dwProcessId, 100);
         return window || program.WaitExit(0);
-    });
+    }, 120000);
     for (const wchar_t* name : planted)
         EXPECT_FALSE(FileExists(folder + L"\\" + name + L".dll.loaded")) << "the planted " << Utf8Of(name)
                                                                          << ".dll was loaded";
