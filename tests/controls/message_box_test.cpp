@@ -106,9 +106,19 @@ TEST_F(BoxFixture, YesNoBoxFromAWorkerThreadHasItsSizeButtonsAndDisabledOwner) {
     EXPECT_EQ(CRect(W + 10, H - 55, W + 110, H - 20), box.ItemRectInBox(104));
     EXPECT_STREQ(FixedText::kMsgBoxYes, box.ItemText(103));
     EXPECT_STREQ(FixedText::kMsgBoxNo, box.ItemText(104));
-    GUITHREADINFO gui = {sizeof(gui)};
-    ASSERT_TRUE(GetGUIThreadInfo(GetWindowThreadProcessId(h, nullptr), &gui));
-    EXPECT_EQ(box.Item(103), gui.hwndFocus) << "the focus starts on Yes";
+    // Another test program's window may hold the activation of this run's
+    // display for a moment; once the box is active again, the dialog gives
+    // the focus back to the control it keeps, so wait for that.
+    const DWORD boxThread = GetWindowThreadProcessId(h, nullptr);
+    HWND focus = nullptr;
+    PumpUntil([&] {
+        GUITHREADINFO gui = {sizeof(gui)};
+        focus = GetGUIThreadInfo(boxThread, &gui) ? gui.hwndFocus : nullptr;
+        if (focus) return true;
+        SetForegroundWindow(h);
+        return false;
+    });
+    EXPECT_EQ(box.Item(103), focus) << "the focus starts on Yes";
     EXPECT_EQ((LONG)BS_OWNERDRAW, ::GetWindowLongW(box.Item(104), GWL_STYLE) & 0x0F);
     ::PostMessageW(h, WM_COMMAND, MAKEWPARAM(104, BN_CLICKED), (LPARAM)box.Item(104));
     ASSERT_TRUE(box.Finish(5000));
