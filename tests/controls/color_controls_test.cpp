@@ -41,12 +41,10 @@ TEST_F(ColourFixture, ColourButtonFills) {
     // Hover comes from the position of the mouse message.
     RECT r;
     b.GetWindowRect(&r);
-    SetCursorPos(r.left + 50, r.top + 17);
-    ASSERT_TRUE(PumpUntil([&] { return b.IsHovering(); }, 60000));
+    ASSERT_TRUE(MoveCursorUntil(r.left + 50, r.top + 17, [&] { return b.IsHovering(); }));
     DrawButton(b, s, 0);
     EXPECT_TRUE(Near(kHoverBack, s.At(50, 17), 2));
-    SetCursorPos(r.left + 500, r.top + 400);
-    EXPECT_TRUE(PumpUntil([&] { return !b.IsHovering(); }, 60000));
+    EXPECT_TRUE(MoveCursorUntil(r.left + 500, r.top + 400, [&] { return !b.IsHovering(); }));
 }
 
 TEST_F(ColourFixture, ColourButtonTextIsCentredAndClippedToTheInnerRectangle) {

@@ -36,6 +36,20 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
     return true;
 }
 
+bool MoveCursorUntil(int x, int y, const std::function<bool()>& done, DWORD timeoutMs) {
+    DWORD last = 0;
+    return PumpUntil(
+        [&] {
+            if (done()) return true;
+            if (last == 0 || GetTickCount() - last >= 500) {
+                SetCursorPos(x, y);
+                last = GetTickCount();
+            }
+            return false;
+        },
+        timeoutMs);
+}
+
 BOOL CHostWnd::CreateHost(int x, int y, int w, int h) {
     return CreateEx(0, nullptr, L"host", WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN, x, y, w, h, nullptr, nullptr);
 }

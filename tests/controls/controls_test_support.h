@@ -26,6 +26,11 @@ private:
 void Pump(DWORD ms = 50);
 // Pumps until `done` holds or `timeoutMs` passes; returns whether it held.
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 60000);
+// Puts the cursor at (x, y) and pumps until `done` holds; false after
+// `timeoutMs`. The display's cursor is shared with the other test programs of
+// the run, whose windows come and go under it, so the cursor is put there
+// again every half second until the control has seen it.
+bool MoveCursorUntil(int x, int y, const std::function<bool()>& done, DWORD timeoutMs = 60000);
 
 // A visible pop-up that hosts controls and records WM_COMMAND notifications.
 class CHostWnd : public CWnd {

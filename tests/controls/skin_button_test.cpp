@@ -235,10 +235,8 @@ TEST_F(ButtonFixture, HoverFollowsTheCursor) {
     Make(b, BS_PUSHBUTTON, 53);
     RECT r;
     b.GetWindowRect(&r);
-    SetCursorPos(r.left + 20, r.top + 10);
-    EXPECT_TRUE(PumpUntil([&] { return b.IsHovering(); }, 60000));
-    SetCursorPos(r.left + 400, r.top + 300);
-    EXPECT_TRUE(PumpUntil([&] { return !b.IsHovering(); }, 60000));
+    EXPECT_TRUE(MoveCursorUntil(r.left + 20, r.top + 10, [&] { return b.IsHovering(); }));
+    EXPECT_TRUE(MoveCursorUntil(r.left + 400, r.top + 300, [&] { return !b.IsHovering(); }));
 }
 
 // Which picture DrawItem shows: drawn into a memory bitmap with solid pictures.
