@@ -5,8 +5,10 @@
 # GPT system disk with C: and a data partition D:, 8 GiB memory, one USB
 # disk). Builds first when needed, starts the local catalogue server on
 # 127.0.0.1 (port 18080, the sim build's built-in mirror; another free port
-# when that one is taken), prepares the scenario's drives in the tests' Wine
-# prefix and runs build/bin/kavetta-sim.exe on $DISPLAY, or, without a
+# when that one is taken), prepares the scenario's drives in a Wine prefix of
+# its own (build/wineprefix-sim: nothing it leaves there, drive letters,
+# files, a wineserver, reaches the tests' prefixes) and runs
+# build/bin/kavetta-sim.exe on $DISPLAY, or, without a
 # display, on a private Xvfb, writing a screenshot to build/run-sim-<scenario>.png
 # after KAVETTA_SIM_SHOT_SECONDS (default 40) seconds and then closing the
 # program. The server is stopped at the end.
@@ -24,8 +26,9 @@ if [ ! -f "$build/build.ninja" ]; then
 fi
 cmake --build "$build" -j4 --target kavetta-sim ksim_catalogue
 
-# The tests' 32-bit prefix (with wine64 installed a new prefix is 64-bit unless WINEARCH says).
-export WINEARCH=win32 WINEPREFIX="$build/wineprefix"
+# A 32-bit prefix of the run command's own (with wine64 installed a new
+# prefix is 64-bit unless WINEARCH says).
+export WINEARCH=win32 WINEPREFIX="$build/wineprefix-sim"
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEDEBUG="${WINEDEBUG:--all}"
 
@@ -35,10 +38,9 @@ server_pid=""
 xvfb_pid=""
 cleanup() {
   [ -n "$server_pid" ] && kill "$server_pid" >/dev/null 2>&1 || true
-  if [ -n "$xvfb_pid" ]; then
-    wineserver -k >/dev/null 2>&1 || true
-    kill "$xvfb_pid" >/dev/null 2>&1 || true
-  fi
+  # The prefix is ours alone: its wineserver and whatever still runs in it end with the command.
+  wineserver -k >/dev/null 2>&1 || true
+  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" >/dev/null 2>&1 || true; fi
 }
 trap cleanup EXIT
 
@@ -48,8 +50,9 @@ python3 "$root/tests/servers/catalogue_server.py" --catalogue "$build/catalogue"
   --port-file "$run/server.port" --lifetime 7200 --sim-root "$run" --log "$run/server.log" \
   >"$run/server.out" 2>&1 &
 server_pid=$!
-for _ in $(seq 100); do [ -s "$run/server.port" ] && break; sleep 0.1; done
-[ -s "$run/server.port" ] || { echo "the catalogue server did not start:"; cat "$run/server.out"; exit 1; }
+for _ in $(seq 600); do [ -s "$run/server.port" ] && break; sleep 0.1; done
+[ -s "$run/server.port" ] || {
+  echo "waited 60 s for the catalogue server to write its port file, and it did not:"; cat "$run/server.out"; exit 1; }
 port=$(cat "$run/server.port")
 echo "catalogue server: http://127.0.0.1:$port/$name/kavetta.ini (log: $run/server.log)"
 

@@ -224,7 +224,7 @@ TEST(IsPlainHttpUrl, Texts) {
 }
 
 TEST(ShareLinkResolver, SilentServerIsGivenUp) {
-    LocalHttpServer silent([](const HttpRequest&, HttpConnection& c) { c.WaitForClose(20000); });
+    LocalHttpServer silent([](const HttpRequest&, HttpConnection& c) { c.WaitForClose(60000); });
     ShareLinkLimits limits;
     limits.totalSeconds = 2;
     SharePage page;

@@ -92,17 +92,23 @@ protected:
         EXPECT_EQ(1, m_engine.QueryTask(task, &info));
         return info;
     }
-    // Polls four times a second until `done` holds or the time is up.
+    // Polls four times a second until `done` holds; the time running out
+    // first fails the test, saying so.
     DownloadTaskInfo WaitFor(int task, std::function<bool(const DownloadTaskInfo&)> done, DWORD ms) {
         DWORD start = GetTickCount();
         DownloadTaskInfo info = Query(task);
-        while (!done(info) && GetTickCount() - start < ms) {
+        while (!done(info)) {
+            if (GetTickCount() - start >= ms) {
+                ADD_FAILURE() << "waited " << ms / 1000 << " s for task " << task << ", and it is still at status "
+                              << info.status << ", code " << info.code << ", " << info.doneBytes << " bytes";
+                break;
+            }
             Sleep(250);
             info = Query(task);
         }
         return info;
     }
-    DownloadTaskInfo WaitForEnd(int task, DWORD ms = 30000) {
+    DownloadTaskInfo WaitForEnd(int task, DWORD ms = 120000) {
         return WaitFor(task, [](const DownloadTaskInfo& i) { return i.status == 1 || i.status == 2 || i.status == 4; },
                        ms);
     }
@@ -298,7 +304,7 @@ TEST_F(EngineTest, StopThenStartResumesWithARangeRequest) {
     ASSERT_TRUE(server.Started());
     int task = Create(server.WideUrl("/resume.bin"), L"resume.bin");
     ASSERT_EQ(1, TheEngine().StartTask(task));
-    DownloadTaskInfo info = WaitFor(task, [](const DownloadTaskInfo& i) { return i.doneBytes >= 1024 * 1024; }, 20000);
+    DownloadTaskInfo info = WaitFor(task, [](const DownloadTaskInfo& i) { return i.doneBytes >= 1024 * 1024; }, 60000);
     ASSERT_EQ(kTaskTransferring, info.status);
     EXPECT_EQ((LONGLONG)content.size(), info.totalBytes);
     EXPECT_GT(info.speed, 0);
@@ -403,7 +409,7 @@ TEST_F(EngineTest, StallIsReportedWithoutProgressNotAsFailure) {
     int task = Create(server.WideUrl("/stall.bin"), L"stall.bin");
     ASSERT_EQ(1, TheEngine().StartTask(task));
     DownloadTaskInfo info =
-        WaitFor(task, [](const DownloadTaskInfo& i) { return i.doneBytes >= 1024 * 1024; }, 20000);
+        WaitFor(task, [](const DownloadTaskInfo& i) { return i.doneBytes >= 1024 * 1024; }, 60000);
     ASSERT_EQ(1024 * 1024, info.doneBytes);
     // The poller's view: once a second, no speed, no end.
     Sleep(2200);

@@ -46,15 +46,19 @@ TOP = {"kavetta.ini", "files", "mirror2", "lk", "share", "home", "help"}
 STOP = threading.Event()
 
 
+def log_line(server, text):
+    log = server.options.log
+    if log:
+        with server.log_lock, open(log, "a", encoding="utf-8") as f:
+            f.write("%s %s\n" % (time.strftime("%H:%M:%S"), text))
+
+
 class Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     server_version = "KavettaCatalogue/1"
 
     def log_message(self, fmt, *args):
-        log = self.server.options.log
-        if log:
-            with self.server.log_lock, open(log, "a", encoding="utf-8") as f:
-                f.write("%s %s\n" % (time.strftime("%H:%M:%S"), fmt % args))
+        log_line(self.server, fmt % args)
 
     # ---- what the request names
 
@@ -260,7 +264,9 @@ def main():
     thread = threading.Thread(target=server.serve_forever, daemon=True)
     thread.start()
     print("serving %s on http://127.0.0.1:%d for at most %d s" % (o.catalogue, port, o.lifetime), flush=True)
-    STOP.wait(o.lifetime)
+    if not STOP.wait(o.lifetime):
+        print("stopping: the lifetime of %d s ran out" % o.lifetime, flush=True)
+        log_line(server, "stopping: the lifetime of %d s ran out" % o.lifetime)
     STOP.set()
     server.shutdown()
     server.server_close()

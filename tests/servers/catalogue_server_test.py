@@ -21,19 +21,27 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 CATALOGUE = None
 
 
-def start(root, lifetime=120):
+# How long a test waits on the server: to start, to answer, to stop.
+# Generous: the machine running the tests may be busy.
+WAIT_SECONDS = 120
+
+
+def start(root, lifetime=600):
     port_file = os.path.join(root, "port")
     process = subprocess.Popen([sys.executable, os.path.join(HERE, "catalogue_server.py"), "--catalogue", CATALOGUE,
                                 "--port", "0", "--port-file", port_file, "--lifetime", str(lifetime),
                                 "--sim-root", root, "--log", os.path.join(root, "log")],
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    for _ in range(100):
+    waited = time.monotonic()
+    while time.monotonic() - waited < WAIT_SECONDS:
         if os.path.exists(port_file):
             with open(port_file) as f:
                 return process, int(f.read())
+        if process.poll() is not None:
+            raise RuntimeError("the server ended with status %d before it wrote its port" % process.returncode)
         time.sleep(0.05)
     process.kill()
-    raise RuntimeError("the server did not start")
+    raise RuntimeError("waited %d s for the server to write its port file, and it did not" % WAIT_SECONDS)
 
 
 def scope(root, name, routes):
@@ -63,10 +71,10 @@ class CatalogueServerTest(unittest.TestCase):
     @classmethod
     def tearDownClass(cls):
         cls.process.terminate()
-        cls.process.wait(10)
+        cls.process.wait(WAIT_SECONDS)
         cls.temp.cleanup()
 
-    def get(self, path, headers=None, timeout=30):
+    def get(self, path, headers=None, timeout=WAIT_SECONDS):
         request = urllib.request.Request("http://127.0.0.1:%d%s" % (self.port, path), headers=headers or {})
         try:
             with urllib.request.urlopen(request, timeout=timeout) as r:
@@ -137,12 +145,12 @@ class CatalogueServerTest(unittest.TestCase):
         form = "shorturl=%s&nid=%s&download_permit_token=%s" % (surl, nid, permit)
         request = urllib.request.Request("http://127.0.0.1:%d/plain/share/downloadfile" % self.port,
                                          data=form.encode(), method="POST")
-        with urllib.request.urlopen(request, timeout=30) as r:
+        with urllib.request.urlopen(request, timeout=WAIT_SECONDS) as r:
             reply = json.load(r)
         self.assertEqual("http://127.0.0.1:%d/plain/files/win10_pro_x64.iso" % self.port, reply["data"]["downloadurl"])
         request = urllib.request.Request("http://127.0.0.1:%d/broken/share/downloadfile" % self.port,
                                          data=b"shorturl=gone&nid=nid-gone&download_permit_token=permit-gone")
-        with urllib.request.urlopen(request, timeout=30) as r:
+        with urllib.request.urlopen(request, timeout=WAIT_SECONDS) as r:
             self.assertNotIn("downloadurl", json.load(r)["data"])
 
     def test_listens_on_loopback_only(self):
@@ -156,7 +164,7 @@ class CatalogueServerTest(unittest.TestCase):
         with tempfile.TemporaryDirectory() as root:
             process, _ = start(root, lifetime=1)
             try:
-                self.assertEqual(0, process.wait(30))
+                self.assertEqual(0, process.wait(WAIT_SECONDS))
             finally:
                 if process.poll() is None:
                     process.kill()

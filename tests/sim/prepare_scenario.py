@@ -55,6 +55,17 @@ def fill(folder, files):
             f.write(data)
 
 
+def is_simulated_drive(target):
+    """Whether a letter's link target is a drive folder of a prepared
+    scenario: SIM_ROOT/NAME/drives/<letter>, its scenario beside it or gone."""
+    target = os.path.abspath(target)
+    drives = os.path.dirname(target)
+    if os.path.basename(drives) != "drives":
+        return False
+    prepared = os.path.dirname(drives)
+    return not os.path.exists(target) or os.path.isfile(os.path.join(prepared, "scenario.json"))
+
+
 def volumes(scenario):
     """(letter or "part-<device>-<number>", volume) of every volume."""
     for disk in scenario.get("disks", []):
@@ -88,12 +99,13 @@ def main():
     if not os.path.isdir(dosdevices) or not os.path.isdir(drive_c):
         sys.exit("not a Wine prefix: " + o.prefix)
 
-    # Letters an earlier scenario linked into a simulated drive folder go.
-    sim_root = os.path.abspath(o.sim_root)
+    # Letters an earlier scenario linked into a simulated drive folder go,
+    # whichever folder of scenarios it was prepared in (another run's, or
+    # one already removed): only this scenario's letters are drives.
     for entry in os.listdir(dosdevices):
         link = os.path.join(dosdevices, entry)
-        if len(entry) == 2 and entry[1] == ":" and os.path.islink(link):
-            if os.path.realpath(link).startswith(sim_root + os.sep) and entry[0] not in KEEP:
+        if len(entry) == 2 and entry[1] == ":" and os.path.islink(link) and entry[0] not in KEEP:
+            if is_simulated_drive(os.path.join(dosdevices, os.readlink(link))):
                 os.remove(link)
     shutil.rmtree(os.path.join(drive_c, DATA_FOLDER), ignore_errors=True)
 

@@ -3,7 +3,7 @@
 # share:  sim_fixture.sh start|stop BUILD_DIR SOURCE_DIR
 # The server listens on 127.0.0.1 on a free port (written to SIM/server.port),
 # serves BUILD_DIR/catalogue with the routes of each prepared scenario under
-# SIM, and stops by itself after 30 minutes if nobody stops it. SIM is the
+# SIM, and stops by itself after four hours if nobody stops it. SIM is the
 # simulated machine's folder of the test run: KAVETTA_TEST_RUN_DIR/sim (each
 # run of the test command has its own, beside the others), BUILD_DIR/sim
 # without one.
@@ -20,7 +20,11 @@ stop_server() {
   if [ -r "/proc/$pid/cmdline" ] && tr '\0' ' ' <"/proc/$pid/cmdline" | grep -q catalogue_server.py; then
     kill "$pid" 2>/dev/null || true
     i=0
-    while kill -0 "$pid" 2>/dev/null && [ $i -lt 50 ]; do sleep 0.1; i=$((i + 1)); done
+    while kill -0 "$pid" 2>/dev/null && [ $i -lt 600 ]; do sleep 0.1; i=$((i + 1)); done
+    if kill -0 "$pid" 2>/dev/null; then
+      echo "waited 60 s for the catalogue server (process $pid) to stop, and it did not: ending it"
+      kill -9 "$pid" 2>/dev/null || true
+    fi
   fi
   rm -f "$pidfile"
 }
@@ -31,11 +35,12 @@ case "$action" in
     rm -f "$root/server.port"
     # Detached from CTest's output pipes, so the setup test can end.
     setsid python3 "$source/tests/servers/catalogue_server.py" --catalogue "$build/catalogue" --port 0 \
-      --port-file "$root/server.port" --pid-file "$pidfile" --lifetime 1800 --sim-root "$root" \
+      --port-file "$root/server.port" --pid-file "$pidfile" --lifetime 14400 --sim-root "$root" \
       --log "$root/server.log" </dev/null >"$root/server.out" 2>&1 &
     i=0
-    while [ ! -s "$root/server.port" ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
-    [ -s "$root/server.port" ] || { echo "the catalogue server did not start:"; cat "$root/server.out"; exit 1; }
+    while [ ! -s "$root/server.port" ] && [ $i -lt 1200 ]; do sleep 0.1; i=$((i + 1)); done
+    [ -s "$root/server.port" ] || {
+      echo "waited 120 s for the catalogue server to write its port file, and it did not:"; cat "$root/server.out"; exit 1; }
     echo "catalogue server on 127.0.0.1:$(cat "$root/server.port")"
     ;;
   stop)

@@ -17,6 +17,10 @@ export WINEPREFIX KAVETTA_TEST_RUN_DIR
 sim="$KAVETTA_TEST_RUN_DIR/sim"
 port_file="$sim/server.port"
 [ -s "$port_file" ] || { echo "the catalogue server is not running (sim_fixture.sh start)"; exit 1; }
+# The server removes its process file when it stops (its lifetime ran out, or it failed).
+if [ ! -f "$sim/server.pid" ] && [ -f "$sim/server.out" ]; then
+  echo "the catalogue server has stopped:"; tail -n 5 "$sim/server.out"; exit 1
+fi
 KAVETTA_SIM_SCENARIO=$(python3 "$source/tests/sim/prepare_scenario.py" --prefix "$WINEPREFIX" \
   --sim-root "$sim" --scenario "$scenario" --port "$(cat "$port_file")")
 export KAVETTA_SIM_SCENARIO

@@ -2,6 +2,8 @@
 
 #include <ws2tcpip.h>
 
+#include <gtest/gtest.h>
+
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -70,7 +72,13 @@ bool HttpConnection::Respond(int status, const std::string& body, const std::str
 
 void HttpConnection::WaitForClose(DWORD milliseconds) {
     DWORD start = GetTickCount();
-    while (!m_stopping && GetTickCount() - start < milliseconds) {
+    for (;;) {
+        if (m_stopping) return;
+        if (GetTickCount() - start >= milliseconds) {
+            ADD_FAILURE() << "the test HTTP server's handler waited " << milliseconds / 1000
+                          << " s for the client to close the connection, and it did not";
+            return;
+        }
         fd_set set;
         FD_ZERO(&set);
         FD_SET(m_socket, &set);
@@ -134,14 +142,17 @@ void LocalHttpServer::AcceptLoop() {
 }
 
 void LocalHttpServer::Serve(SOCKET s) {
-    DWORD timeout = 3000;
-    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, (const char*)&timeout, sizeof(timeout));
+    BoundServerWaits(s);
     std::string data;
     char buf[4096];
     size_t headerEnd = std::string::npos;
     while (headerEnd == std::string::npos && data.size() < 1 << 20) {
+        DWORD started = GetTickCount();
         int n = recv(s, buf, sizeof(buf), 0);
-        if (n <= 0) break;
+        if (n <= 0) {
+            ServerWaitRanOut(started, "the test HTTP server", "the request's head");
+            break;
+        }
         data.append(buf, n);
         headerEnd = data.find("\r\n\r\n");
     }
@@ -158,8 +169,12 @@ void LocalHttpServer::Serve(SOCKET s) {
         request.body = data.substr(headerEnd + 4);
         size_t length = strtoul(request.Header("Content-Length").c_str(), nullptr, 10);
         while (request.body.size() < length) {
+            DWORD started = GetTickCount();
             int n = recv(s, buf, sizeof(buf), 0);
-            if (n <= 0) break;
+            if (n <= 0) {
+                ServerWaitRanOut(started, "the test HTTP server", "the request's body");
+                break;
+            }
             request.body.append(buf, n);
         }
         {
@@ -177,6 +192,20 @@ void LocalHttpServer::Serve(SOCKET s) {
             break;
         }
     closesocket(s);
+}
+
+void BoundServerWaits(SOCKET s) {
+    DWORD timeout = kServerWaitMs;
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, (const char*)&timeout, sizeof(timeout));
+}
+
+bool ServerWaitRanOut(DWORD started, const char* server, const char* what) {
+    // A receive time-out ends the receive at the bound; the peer's close or
+    // the server's own shutdown ends it before (a margin for the clock's steps).
+    if (GetTickCount() - started + 1000 < kServerWaitMs) return false;
+    ADD_FAILURE() << server << " waited " << kServerWaitMs / 1000 << " s for " << what
+                  << " from the client, and it did not come";
+    return true;
 }
 
 SOCKET ListenOnLoopback(int& port) {

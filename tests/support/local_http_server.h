@@ -1,6 +1,7 @@
 // A small HTTP/1.1 server on 127.0.0.1 for the network tests: one thread per
 // connection, one request per connection, a handler chosen by the test.
 // Every wait is bounded, and the destructor closes whatever is still open.
+// A wait on the client that runs out fails the running test, naming the wait.
 #pragma once
 
 #include <winsock2.h>
@@ -30,7 +31,8 @@ public:
     bool Send(const std::string& text) { return Send(text.data(), text.size()); }
     // A complete response with Content-Length.
     bool Respond(int status, const std::string& body, const std::string& extraHeaders = std::string());
-    // Waits until the peer closes the connection, the server stops or the time passes.
+    // Waits until the peer closes the connection or the server stops; the
+    // time passing first fails the running test.
     void WaitForClose(DWORD milliseconds);
     bool Stopping() const { return m_stopping; }
 
@@ -68,6 +70,20 @@ private:
     std::vector<SOCKET> m_open;
     std::vector<HttpRequest> m_requests;
 };
+
+// How long a test server waits on its client for a request, a request body
+// or a hand-shake message. Generous: on a busy machine, under emulation, the
+// client's next message can take many seconds.
+const DWORD kServerWaitMs = 120000;
+
+// Gives a connection accepted by a test server the receive time-out of kServerWaitMs.
+void BoundServerWaits(SOCKET s);
+
+// A receive on such a connection that failed after starting at `started`
+// (GetTickCount) because the bound ran out: the running test fails, saying
+// which wait ran out ("<server> waited ... for <what>"). False when the
+// receive ended otherwise (the peer closed, the server stopped).
+bool ServerWaitRanOut(DWORD started, const char* server, const char* what);
 
 // A socket listening on 127.0.0.1 at a port the system chose (into `port`);
 // INVALID_SOCKET when that fails.

@@ -167,6 +167,9 @@ void LocalTlsServer::Start(void* certificate, void* privateKey) {
 LocalTlsServer::~LocalTlsServer() {
     m_stopping = true;
     if (m_listen != INVALID_SOCKET) closesocket(m_listen);
+    // A connection being served stops waiting on its client.
+    SOCKET c = m_connection;
+    if (c != INVALID_SOCKET) shutdown(c, SD_BOTH);
     if (m_thread.joinable()) m_thread.join();
     if (m_ctx) SSL_CTX_free(static_cast<SSL_CTX*>(m_ctx));
 }
@@ -176,21 +179,29 @@ std::wstring LocalTlsServer::WideUrl(const std::string& target) const {
     return std::wstring(u.begin(), u.end());
 }
 
-// One connection at a time: enough for the tests.
+// One connection at a time: enough for the tests. Every wait on the client
+// has the test servers' generous bound; one that runs out fails the test.
 void LocalTlsServer::Serve() {
+    const char* const server = "the test HTTPS server";
     while (!m_stopping) {
         SOCKET c = accept(m_listen, nullptr, nullptr);
         if (c == INVALID_SOCKET) return;
-        DWORD timeout = 5000;
-        setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, (const char*)&timeout, sizeof(timeout));
+        m_connection = c;
+        if (m_stopping) shutdown(c, SD_BOTH);
+        BoundServerWaits(c);
         SSL* ssl = SSL_new(static_cast<SSL_CTX*>(m_ctx));
         SSL_set_fd(ssl, (int)c);
+        DWORD started = GetTickCount();
         if (SSL_accept(ssl) == 1) {
             std::string request;
             char buf[4096];
             while (request.find("\r\n\r\n") == std::string::npos) {
+                started = GetTickCount();
                 int n = SSL_read(ssl, buf, sizeof(buf));
-                if (n <= 0) break;
+                if (n <= 0) {
+                    ServerWaitRanOut(started, server, "the request's head");
+                    break;
+                }
                 request.append(buf, n);
             }
             // A request body (a form POST) is read before the answer.
@@ -199,8 +210,12 @@ void LocalTlsServer::Serve() {
             if (headEnd != std::string::npos && lengthAt != std::string::npos && lengthAt < headEnd) {
                 size_t wanted = headEnd + 4 + strtoul(request.c_str() + lengthAt + 15, nullptr, 10);
                 while (request.size() < wanted) {
+                    started = GetTickCount();
                     int n = SSL_read(ssl, buf, sizeof(buf));
-                    if (n <= 0) break;
+                    if (n <= 0) {
+                        ServerWaitRanOut(started, server, "the request's body");
+                        break;
+                    }
                     request.append(buf, n);
                 }
             }
@@ -214,8 +229,12 @@ void LocalTlsServer::Serve() {
                 ++m_answered;
             }
             SSL_shutdown(ssl);
+        } else {
+            // A client that refuses the certificate ends the hand-shake at once.
+            ServerWaitRanOut(started, server, "the client's next hand-shake message");
         }
         SSL_free(ssl);
+        m_connection = INVALID_SOCKET;
         closesocket(c);
     }
 }

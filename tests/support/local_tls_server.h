@@ -42,6 +42,7 @@ private:
     std::vector<unsigned char> m_der;
     SOCKET m_listen = INVALID_SOCKET;
     int m_port = 0;
+    std::atomic<SOCKET> m_connection{INVALID_SOCKET};  // the one being served
     std::atomic<bool> m_stopping{false};
     std::atomic<int> m_answered{0};
     std::thread m_thread;
