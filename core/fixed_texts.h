@@ -1033,9 +1033,8 @@ constexpr unsigned long kDownloadPageWaitMs = 5000;
 // ---- Platform seams: shell calls ----
 
 // The schemes of the targets the configuration may set that the program
-// opens (compared without letter case), and the shell verb that opens them.
+// opens (compared without letter case).
 constexpr const wchar_t* kWebSchemes[] = {L"http://", L"https://"};
-constexpr const wchar_t* kWebOpenVerb = L"open";
 
 // (end of section)
 

@@ -50,7 +50,8 @@ bool IsWebAddress(const CString& target) {
 
 bool OpenWebTarget(HWND owner, const CString& target, const CString& folder) {
     if (!IsWebAddress(target)) return false;
-    HINSTANCE result = CurrentShellCalls().Execute(owner, FixedText::kWebOpenVerb, target, nullptr,
-                                                   folder.IsEmpty() ? nullptr : (LPCWSTR)folder, SW_SHOWNORMAL);
+    // The default verb: the shell opens the address the way it is registered to.
+    HINSTANCE result = CurrentShellCalls().Execute(owner, nullptr, target, nullptr,
+                                                   folder.IsEmpty() ? nullptr : (LPCWSTR)folder, SW_SHOWDEFAULT);
     return reinterpret_cast<INT_PTR>(result) > 32;
 }

@@ -30,6 +30,7 @@ IShellCalls* SetShellCalls(IShellCalls* calls);
 bool IsWebAddress(const CString& target);
 
 // Opens target in the default browser through CurrentShellCalls() when
-// IsWebAddress; else opens nothing and returns false. True when the shell
-// reported success.
+// IsWebAddress (the shell's default verb, SW_SHOWDEFAULT, the working folder
+// given); else opens nothing and returns false. True when the shell reported
+// success.
 bool OpenWebTarget(HWND owner, const CString& target, const CString& folder);

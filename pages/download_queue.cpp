@@ -469,7 +469,7 @@ void CDownloadQueue::BuildTaskQueueBody(LONG ticket) {
         PostUpdate(ticket, [this, item] { m_host->OnCandidateChecking(item); });
         if (NeedsDownload(item, ticket)) {
             m_taskQueue.Add(item);
-            PostUpdate(ticket, [this, item] { m_host->OnCandidateQueued(item); });
+            m_host->OnCandidateQueued(item);
         } else {
             ReleaseRecord(item.file);
             PostUpdate(ticket, [this, item] { m_host->OnCandidateReady(item); });
@@ -768,7 +768,6 @@ unsigned __stdcall CDownloadQueue::PollDownloadThreadProc(void* param) {
 void CDownloadQueue::PollDownload(const PollArgs& args) {
     DownloadTaskInfo info;
     memset(&info, 0, sizeof(info));
-    info.status = kTaskSourceFailed;
     int stalls = 0;
     bool sizeShown = false, retryShown = false, finishShown = false, waitingSeen = false;
     const tagDownloadTaskItem item = args.item;

@@ -110,8 +110,10 @@ public:
     virtual void CollectCandidates(CArray<tagDownloadTaskItem>& candidates);
     virtual void OnBuildStarted();
     virtual void OnCandidateChecking(const tagDownloadTaskItem& item);
-    // The candidate needs nothing (valid locally) / was queued.
+    // The candidate needs nothing (valid locally).
     virtual void OnCandidateReady(const tagDownloadTaskItem& item) {}
+    // On the builder thread, as the candidate is queued: whatever the host
+    // shows here (and waits for) comes before the next candidate's check.
     virtual void OnCandidateQueued(const tagDownloadTaskItem& item) {}
     // Just before the builder hands over to the first step.
     virtual void OnBuildFinished();

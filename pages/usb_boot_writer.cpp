@@ -204,7 +204,7 @@ bool CUsbBootDiskWriter::DiskStillOurs() {
 }
 
 bool CUsbBootDiskWriter::RunTool(const CString& tool, const CString& arguments, const wchar_t* logFormat,
-                                 int maxRuns, int& code) {
+                                 int maxRuns, int& code, DWORD pauseMs) {
     code = -1;
     for (int run = 0; run < maxRuns; ++run) {
         if (!DiskStillOurs()) return false;
@@ -212,6 +212,7 @@ bool CUsbBootDiskWriter::RunTool(const CString& tool, const CString& arguments, 
         if (code == kStillRunning) break;
         if (code == 0) break;
     }
+    if (code != kStillRunning && pauseMs) m_host.Wait(pauseMs);
     CString log;
     log.Format(logFormat, code);
     Log(log + arguments);
@@ -315,8 +316,7 @@ int CUsbBootDiskWriter::WriteBootDisk() {
     int code = 0;
     args.Format(FixedText::kUsbPrepareArgsFormat, device);
     // The preparatory command only helps the clearing along; its result is not judged.
-    if (!RunTool(prepareTool, args, FixedText::kUsbPrepareLog, 2, code)) return 0;
-    m_host.Wait(FixedText::kUsbAfterPrepareMs);
+    if (!RunTool(prepareTool, args, FixedText::kUsbPrepareLog, 2, code, FixedText::kUsbAfterPrepareMs)) return 0;
 
     args.Format(FixedText::kUsbClearArgsFormat, diskNumber);
     if (!RunTool(partitionTool, args, FixedText::kUsbClearLog, 2, code)) return 0;

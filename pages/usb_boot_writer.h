@@ -118,9 +118,11 @@ private:
     bool CheckDiskLength();
     bool RefuseFile(const CString& path, bool standIn);
     bool DiskStillOurs();
-    // Runs a tool up to maxRuns times while it fails; false when the disk
-    // check refused it or it outlived its time limit (the job fails).
-    bool RunTool(const CString& tool, const CString& arguments, const wchar_t* logFormat, int maxRuns, int& code);
+    // Runs a tool up to maxRuns times while it fails, pauses pauseMs when it
+    // ended, then logs; false when the disk check refused it or it outlived
+    // its time limit (the job fails).
+    bool RunTool(const CString& tool, const CString& arguments, const wchar_t* logFormat, int maxRuns, int& code,
+                 DWORD pauseMs = 0);
     int FailTool(const CString& tool, int code);
     // Copies the planned files of one kind: the boot environment, the tool
     // file, or the boot files; false (logged) at the first that fails.

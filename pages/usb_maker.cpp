@@ -36,7 +36,7 @@ BEGIN_MESSAGE_MAP(CUsbMaker, CPageDialog)
     ON_BN_CLICKED(IDC_USB_MAKE_BOOT_ONLY, OnClickedMakeBootOnly)
     ON_BN_CLICKED(IDC_USB_DISK_TOOL, OnClickedDiskTool)
     ON_BN_CLICKED(IDC_USB_VOLUME_TOOL, OnClickedVolumeTool)
-    ON_BN_CLICKED(IDC_USB_HELP, OnClickedHelp)
+    ON_BN_CLICKED(IDC_USB_HELP, OnClickedBootKeyHelp)
     ON_MESSAGE(WM_TASK_STEP, OnTaskStep)
 END_MESSAGE_MAP()
 
@@ -113,8 +113,7 @@ BOOL CUsbMaker::OnInitDialog() {
     m_busyPicture.ShowWindow(SW_HIDE);
     LOGFONTW statusFont = PageFont(-18);
     CColorText_Static* lines[2] = {&m_statusText, &m_statusText2};
-    // The lines end where the side picture begins.
-    const CRect rects[2] = {CRect(10, 180, 479, 205), CRect(5, 215, 479, 240)};
+    const CRect rects[2] = {CRect(10, 180, 490, 205), CRect(5, 215, 495, 240)};
     for (int i = 0; i < 2; ++i) {
         lines[i]->Create(L"", WS_CHILD | WS_VISIBLE | SS_CENTER | SS_CENTERIMAGE, rects[i], this);
         lines[i]->SetTextColor(kStatusColor);
@@ -357,7 +356,7 @@ void CUsbMaker::OnClickedDiskTool() {
     if (ConfirmSelectedDisk(FixedText::kUsbDiskToolWarningFormat)) StartTool(DiskToolThreadProc);
 }
 
-void CUsbMaker::OnClickedHelp() {
+void CUsbMaker::OnClickedBootKeyHelp() {
     Chotkey help(this);
     help.DoModal();
 }
@@ -642,13 +641,15 @@ void CUsbMaker::OnCandidateReady(const tagDownloadTaskItem& item) {
 
 void CUsbMaker::OnBuildFinished() {}
 
+// Debug notes: one as each file is queued and one before the first step,
+// each waited for on the builder thread, so they come in order and before
+// anything is downloaded.
+void CUsbMaker::OnCandidateQueued(const tagDownloadTaskItem& item) {
+    if (GetTarvelApp()->m_debugMode) Notice(MB_ICONINFORMATION, TitleWith(item, FixedText::kUsbDebugQueuedSuffix), 0);
+}
+
 void CUsbMaker::BeforeFirstStep(const CArray<tagDownloadTaskItem>& queue) {
-    // Debug notes: one per queued file and one before the first step, each
-    // waited for here on the builder thread, so they come in order and
-    // before anything is downloaded.
     if (!GetTarvelApp()->m_debugMode) return;
-    for (INT_PTR i = 0; i < queue.GetSize(); ++i)
-        Notice(MB_ICONINFORMATION, TitleWith(queue[i], FixedText::kUsbDebugQueuedSuffix), 0);
     CString text;
     text.Format(FixedText::kUsbDebugFirstStepFormat, (int)queue.GetSize());
     Notice(MB_ICONINFORMATION, text, 0);

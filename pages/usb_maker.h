@@ -71,7 +71,7 @@ public:
     void OnClickedDiskTool();
     void OnClickedVolumeTool();
     // Opens the boot-key help dialog, modal over the page.
-    void OnClickedHelp();
+    void OnClickedBootKeyHelp();
 
     // Worker bodies.
     void MakeDisk();
@@ -93,6 +93,7 @@ public:
     void OnCandidateChecking(const tagDownloadTaskItem& item) override;
     void OnCandidateReady(const tagDownloadTaskItem& item) override;
     void OnBuildFinished() override;
+    void OnCandidateQueued(const tagDownloadTaskItem& item) override;
     void BeforeFirstStep(const CArray<tagDownloadTaskItem>& queue) override;
     BOOL IsRequired(const tagDownloadTaskItem& item) override;
     void OnEntryCurrent(const tagDownloadTaskItem& item) override;

@@ -62,8 +62,9 @@ TEST(OpenWebTarget, OpensWebAddressesThroughTheSeamAndNothingElse) {
     SetShellCalls(previous);
 
     ASSERT_EQ(3u, shell.calls.size());
-    EXPECT_EQ(L"open|https://www.kavetta.example/help/|-|C:\\Program Files\\Kavetta|1", shell.calls[0]);
-    EXPECT_EQ(L"open|http://127.0.0.1/x|-|-|1", shell.calls[1]);
+    // The default verb (none given) and SW_SHOWDEFAULT (10).
+    EXPECT_EQ(L"-|https://www.kavetta.example/help/|-|C:\\Program Files\\Kavetta|10", shell.calls[0]);
+    EXPECT_EQ(L"-|http://127.0.0.1/x|-|-|10", shell.calls[1]);
 }
 
 TEST(ShellCallsSeam, NullPutsTheWin32CallsBack) {

@@ -20,11 +20,15 @@ const wchar_t* const kData = L"D:\\Data";
 class RecordingView : public IUsbWriterView {
 public:
     void SetStatusText(const wchar_t* text) override { statuses.push_back(text); }
-    void ShowLog(const wchar_t* text) override { logs.push_back(text); }
+    void ShowLog(const wchar_t* text) override {
+        logs.push_back(text);
+        if (onLog) onLog();
+    }
     void SetCopying(BOOL copying, const wchar_t* name) override {
         copyEvents.push_back((copying ? L"+" : L"-") + std::wstring(name));
     }
     std::vector<std::wstring> statuses, logs, copyEvents;
+    std::function<void()> onLog;  // as each log line is shown
 };
 
 class UsbWriter : public ::testing::Test {
@@ -303,6 +307,19 @@ void UsbWriter::WrittenWithoutTheToolFile() {
     EXPECT_EQ(view.logs.end(), std::find(view.logs.begin(), view.logs.end(), std::wstring(FixedText::kUsbToolCopiedLog)));
     // The EFI partition is sized without it: 200.25 (the USB entry) + 12 x 0.25 + 100.
     EXPECT_EQ(303u, efiMb);
+}
+
+// The preparatory tool's log line is shown once its pause is over, and no
+// other pause comes before the clearing command's line.
+TEST_F(UsbWriter, ThePreparatoryToolIsLoggedAfterItsPause) {
+    job.debugMode = TRUE;
+    std::vector<DWORD> waitedAtLog;
+    view.onLog = [&] { waitedAtLog.push_back(m.waitedMs); };
+    ASSERT_EQ(1, Write());
+    ASSERT_GE(view.logs.size(), 3u);
+    EXPECT_EQ(L"准备工具返回代码为:0,命令行为:\r\n3 /dismount", view.logs[1]);
+    EXPECT_EQ(FixedText::kUsbAfterPrepareMs, waitedAtLog[1] - waitedAtLog[0]) << "the pause came before its log";
+    EXPECT_EQ(waitedAtLog[1], waitedAtLog[2]);
 }
 
 TEST_F(UsbWriter, LabelFollowsTheBootModeFlag) {

@@ -49,6 +49,7 @@ public:
         m_inBuild = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     }
     ~TestHost() override {
+        SetEvent(m_holdBuild);
         queue.reset();
         DestroyWindow(m_window);
         CloseHandle(m_holdBuild);
@@ -75,7 +76,8 @@ public:
 
     void CollectCandidates(CArray<tagDownloadTaskItem>& candidates) override {
         SetEvent(m_inBuild);
-        WaitForSingleObject(m_holdBuild, 30000);
+        // Held by the test (released at the latest when the host goes).
+        WaitForSingleObject(m_holdBuild, 120000);
         if (useAppCandidates) return CDownloadQueueHost::CollectCandidates(candidates);
         for (COnlinefileinfo* record : records) candidates.Add(tagDownloadTaskItem{record, 0});
     }
@@ -156,8 +158,9 @@ private:
 // Runs the host's queue to its end (or the time limit).
 void RunQueue(TestHost& host, DWORD milliseconds = 60000) {
     ASSERT_TRUE(host.queue->BuildTaskQueue());
-    EXPECT_TRUE(PumpUntil([&] { return host.Finished(); }, milliseconds)) << "the run ends";
-    EXPECT_TRUE(host.queue->WaitForThreads(10000));
+    EXPECT_TRUE(PumpUntil([&] { return host.Finished(); }, milliseconds))
+        << "waited " << milliseconds / 1000 << " s for the run to end";
+    EXPECT_TRUE(host.queue->WaitForThreads(60000)) << "waited 60 s for the queue's threads to end";
 }
 
 TEST(DownloadQueueSize, SizeTextSteps1024) {
@@ -491,6 +494,23 @@ TEST_F(ScriptedQueueTest, PauseAndResumeAroundTheCompletionNeverRestartTheFinish
         EXPECT_TRUE(HoldsItsContent(r)) << c.what;
         EXPECT_TRUE(HoldsItsContent(next)) << c.what;
     }
+}
+
+// An engine that answers a query without writing the poller's block: the
+// block was zeroed, so that round has no status and does nothing; it is not
+// taken for a failed source.
+TEST_F(ScriptedQueueTest, AQueryThatWritesNothingIsARoundWithoutStatus) {
+    ScriptedMirror quiet;
+    quiet.silentQueries = 2;
+    COnlinefileinfo* r = ScriptedRecord("quiet", 1, {quiet});
+    TestHost host;
+    Bind(host);
+    host.records = {r};
+    RunQueue(host);
+    EXPECT_EQ(1, host.ended);
+    EXPECT_EQ(TestHost::kNoCode, host.failedCode);
+    EXPECT_EQ(1, engine.TasksOf(Url("quiet"))) << "the mirror was not left";
+    EXPECT_TRUE(HoldsItsContent(r));
 }
 
 // The floor is 5242880 bytes: a file of exactly that size is verified and

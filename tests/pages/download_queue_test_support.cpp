@@ -207,8 +207,9 @@ int __cdecl ScriptedEngine::QueryTask(int handle, DownloadTaskInfo* info) {
     ScriptedTask* task = e->Find(handle);
     if (!task) return 0;
     ++task->queries;
+    auto it = e->m_mirrors.find(task->url);
+    if (it != e->m_mirrors.end() && task->queries <= it->second.silentQueries) return 1;
     if (task->status == kTaskTransferring && !task->held && task->stops < task->starts) {
-        auto it = e->m_mirrors.find(task->url);
         if (it != e->m_mirrors.end()) e->RunToEnd(*task, it->second);
     }
     info->status = task->status;

@@ -110,6 +110,7 @@ struct ScriptedMirror {
     int failCode = 0;
     bool holdTransfer = false; // transfers (status 3) until ScriptedEngine::Finish
     bool restartFails = false; // a second StartTask (a resume) answers 0
+    int silentQueries = 0;     // the first queries answer 1 and write nothing into the caller's block
 };
 
 struct ScriptedTask {

@@ -203,9 +203,40 @@ TEST_F(MainWindow, AForcedUpdateOpensTheWebTargetAndEnds) {
     EXPECT_GT(MessageBoxesAnswered(), answered);
     ASSERT_EQ(1u, TestMachine().shell.executes.size());
     EXPECT_EQ(L"https://update.kavetta.example/setup", TestMachine().shell.executes[0].file);
+    EXPECT_TRUE(TestMachine().shell.executes[0].defaultVerb);
+    EXPECT_EQ(SW_SHOWDEFAULT, TestMachine().shell.executes[0].show);
     EXPECT_FALSE(dlg().IsWindowVisible());
     app->m_forcedUpdateVersion.Empty();
     app->m_updateTarget.Empty();
+}
+
+// The header link and the web button hand their target to the shell with
+// its default verb, no parameters, the program's folder and SW_SHOWDEFAULT.
+TEST_F(MainWindow, HeaderLinkAndWebButtonOpenTheirTargetsWithTheShellsDefaults) {
+    CTarvelApp* app = GetTarvelApp();
+    const CString header = app->m_headerLinkTarget, web = app->m_webLinkTarget, folder = app->m_moduleFolder;
+    app->m_headerLinkTarget = L"https://www.kavetta.example/home";
+    app->m_webLinkTarget = L"https://www.kavetta.example/help";
+    app->m_moduleFolder = L"C:\\Program Files\\Kavetta";
+    const struct {
+        UINT id;
+        const wchar_t* target;
+    } cases[] = {{IDC_LINK_BUTTON, L"https://www.kavetta.example/home"},
+                 {IDC_WEB_TAB, L"https://www.kavetta.example/help"}};
+    for (const auto& c : cases) {
+        TestMachine().shell = ShellRecorder();
+        Send(WM_COMMAND, MAKEWPARAM(c.id, BN_CLICKED), 0);
+        ASSERT_EQ(1u, TestMachine().shell.executes.size()) << c.id;
+        const ShellRecorder::Call& call = TestMachine().shell.executes[0];
+        EXPECT_EQ(c.target, call.file) << c.id;
+        EXPECT_TRUE(call.defaultVerb) << c.id;
+        EXPECT_EQ(L"", call.parameters) << c.id;
+        EXPECT_EQ(L"C:\\Program Files\\Kavetta", call.folder) << c.id;
+        EXPECT_EQ(SW_SHOWDEFAULT, call.show) << c.id;
+    }
+    app->m_headerLinkTarget = header;
+    app->m_webLinkTarget = web;
+    app->m_moduleFolder = folder;
 }
 
 TEST_F(MainWindow, ProgramCopyIsMadeOnceAndNeverReplaced) {

@@ -24,8 +24,8 @@ private:
 
 IFactsQuery* FakeFacts::OpenQuery() { return new FakeQuery(*this); }
 
-HINSTANCE ShellRecorder::Execute(HWND, LPCWSTR, LPCWSTR file, LPCWSTR parameters, LPCWSTR, int) {
-    executes.push_back({file ? file : L"", parameters ? parameters : L""});
+HINSTANCE ShellRecorder::Execute(HWND, LPCWSTR verb, LPCWSTR file, LPCWSTR parameters, LPCWSTR folder, int show) {
+    executes.push_back({file ? file : L"", parameters ? parameters : L"", verb == nullptr, folder ? folder : L"", show});
     return reinterpret_cast<HINSTANCE>(42);
 }
 
@@ -136,6 +136,7 @@ void CALLBACK BoxAnswerer::Answer(HWND, UINT, UINT_PTR, DWORD) {
     self->m_last = box;
     CMyMessageBox* dialog = static_cast<CMyMessageBox*>(CWnd::FromHandlePermanent(box));
     self->texts.push_back(dialog ? std::wstring(dialog->m_message.GetString()) : L"");
+    if (self->onShown) self->onShown();
     bool first = true;
     if (!self->script.empty()) {
         first = self->script.front();

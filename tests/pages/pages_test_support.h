@@ -4,6 +4,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,6 +30,9 @@ public:
     struct Call {
         std::wstring file;
         std::wstring parameters;
+        bool defaultVerb;  // no verb given
+        std::wstring folder;
+        int show;
     };
     std::vector<Call> executes;
     int iconsAdded = 0, iconsDeleted = 0;
@@ -97,6 +101,8 @@ public:
     ~BoxAnswerer();
     std::deque<bool> script;
     std::vector<std::wstring> texts;
+    // Called as each box shows (its text recorded), before it is answered.
+    std::function<void()> onShown;
     // Whether a recorded text holds `part`.
     bool Shown(const wchar_t* part) const;
     std::wstring Last() const { return texts.empty() ? std::wstring() : texts.back(); }

@@ -89,7 +89,8 @@ protected:
     void TearDown() override {
         // Whatever a test left running ends before the machine goes.
         page().StopJobs();
-        PumpUntil([&] { return !page().WorkersRunning(); }, 30000);
+        EXPECT_TRUE(PumpUntil([&] { return !page().WorkersRunning(); }, 120000))
+            << "waited 120 s for the page's workers to end after the test";
         CTarvelApp* app = GetTarvelApp();
         app->m_modulePath = saved.modulePath;
         app->m_workFolder = saved.workFolder;
@@ -133,7 +134,7 @@ public:
         app->m_storagePass = 2;
         page().FillImageList();
         ClickStart();
-        ASSERT_TRUE(PumpUntil([&] { return page().m_view == 2; }, 5000));
+        ASSERT_TRUE(PumpUntil([&] { return page().m_view == 2; }, 60000)) << "waited 60 s for the image choice";
         page().m_imageList.m_selectedId = 0;
         page().SendMessage(WM_COMMAND, MAKEWPARAM(IDC_USB_MAKE_WITH_IMAGE, BN_CLICKED), 0);
     }
@@ -368,18 +369,29 @@ TEST_F(UsbMakerPage, DebugModeNotesEachQueuedFileThenTheFirstStepBeforeItRuns) {
     CTarvelApp* app = GetTarvelApp();
     const int savedDebug = app->m_debugMode;
     app->m_debugMode = 1;
+    // Two files to fetch: the boot environment, then the tool file.
+    app->m_toolFile.m_sectionName = L"tool";
+    app->m_toolFile.m_fileName = L"kvttool.7z";
+    app->m_toolFile.m_title = L"工具";
+    // How many files the queue held as each box showed.
+    std::vector<INT_PTR> queued;
+    boxes.onShown = [&] { queued.push_back(page().m_queue.m_taskQueue.GetSize()); };
     StartWithoutAnEngine();
     const bool back = BackInViewOne();
     app->m_debugMode = savedDebug;
     ASSERT_TRUE(back);
-    // The erase warning, the queued file, the note before the first step,
-    // and only then what the first step found.
+    // The erase warning, each file's note as it is queued (before the next
+    // file is checked), the note before the first step, and only then what
+    // the first step found.
     CString first;
-    first.Format(FixedText::kUsbDebugFirstStepFormat, 1);
+    first.Format(FixedText::kUsbDebugFirstStepFormat, 2);
     const std::vector<std::wstring> expected = {std::wstring(L"pe10.wim") + FixedText::kUsbDebugQueuedSuffix,
+                                                std::wstring(L"工具") + FixedText::kUsbDebugQueuedSuffix,
                                                 first.GetString(), FixedText::kUsbEngineUnavailable};
-    ASSERT_EQ(4u, boxes.texts.size()) << Utf8Of(boxes.Last());
+    ASSERT_EQ(5u, boxes.texts.size()) << Utf8Of(boxes.Last());
     EXPECT_EQ(expected, std::vector<std::wstring>(boxes.texts.begin() + 1, boxes.texts.end()));
+    ASSERT_EQ(5u, queued.size());
+    EXPECT_EQ((std::vector<INT_PTR>{1, 2, 2}), std::vector<INT_PTR>(queued.begin() + 1, queued.begin() + 4));
 }
 
 TEST_F(UsbMakerPage, MakesTheDiskAndReturnsToViewOne) {
@@ -656,6 +668,17 @@ TEST_F(UsbMakerPage, Screenshots) {
     page().m_statusText.SetWindowText(FixedText::kUsbWaitingForImage);
     page().m_statusText2.SetWindowText(CString(FixedText::kUsbDownloadingPrefix) + L"Windows 10  42%");
     EXPECT_FALSE(page().m_imageList.GetStyle() & WS_VISIBLE);
+    // The two status lines of view 3, each centred on its own span.
+    const struct {
+        CWnd* line;
+        CRect rect;
+    } lines[] = {{&page().m_statusText, CRect(10, 180, 490, 205)}, {&page().m_statusText2, CRect(5, 215, 495, 240)}};
+    for (const auto& l : lines) {
+        CRect at;
+        l.line->GetWindowRect(&at);
+        page().ScreenToClient(&at);
+        EXPECT_EQ(l.rect, at);
+    }
     Screenshot(L"page_usb_view3.png");
     page().SwitchView(1, 1);
     EXPECT_EQ(0, page().m_jobRunning);
