@@ -110,6 +110,9 @@ struct ScriptedMirror {
     int failCode = 0;
     bool holdTransfer = false; // transfers (status 3) until ScriptedEngine::Finish
     bool restartFails = false; // a second StartTask (a resume) answers 0
+    // Transfers answering its queries with these speeds in turn (0: no
+    // progress that second), then runs to its end at the next query.
+    std::vector<int> speeds;
 };
 
 struct ScriptedTask {
@@ -118,6 +121,7 @@ struct ScriptedTask {
     int starts = 0, stops = 0, queries = 0;
     bool deleted = false;
     bool held = false;   // transferring until released
+    size_t speedRounds = 0;  // queries answered from the mirror's speeds
     int status = kTaskWaiting;
     int code = 0;
     LONGLONG total = 0, done = 0;
