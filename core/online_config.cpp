@@ -259,7 +259,10 @@ void CTarvelApp::ReadGeneralSection(CIni& ini) {
     ini.SetSection(kCfgGeneralSection);
     m_headerLinkTarget = ini.GetString(kCfgHeaderLinkKey, CString(m_headerLinkTarget));
     m_webLinkTarget = ini.GetString(kCfgWebLinkKey, CString(m_webLinkTarget));
-    m_stallLimit = ini.GetInt(kCfgStallKey, kCfgStallDefault);
+    // A limit of 0 or less (a value that does not parse reads 0) would give
+    // up every transfer at its first poll: such a value keeps the default.
+    const int stallLimit = ini.GetInt(kCfgStallKey, kCfgStallDefault);
+    m_stallLimit = stallLimit > 0 ? stallLimit : kCfgStallDefault;
 
     struct SwitchKey {
         const wchar_t* key;

@@ -1,5 +1,7 @@
 #include "winlib/internet.h"
 
+#include <atomic>
+
 #include "winlib/app.h"
 
 // ---- CInternetException ----
@@ -161,6 +163,12 @@ INTERNET_SCHEME InternetUrlScheme(LPCWSTR url) {
     return parts.nScheme;
 }
 
+namespace {
+std::atomic<OpenUrlObserver> g_openUrlObserver{nullptr};
+}  // namespace
+
+OpenUrlObserver SetOpenUrlObserver(OpenUrlObserver observer) { return g_openUrlObserver.exchange(observer); }
+
 CStdioFile* CInternetSession::OpenURL(LPCWSTR url, DWORD_PTR context, DWORD flags, LPCWSTR headers,
                                       DWORD headersLength) {
     if (!m_hSession) CInternetException::Throw(ERROR_INVALID_HANDLE, context);
@@ -168,6 +176,7 @@ CStdioFile* CInternetSession::OpenURL(LPCWSTR url, DWORD_PTR context, DWORD flag
     if (scheme != INTERNET_SCHEME_HTTP && scheme != INTERNET_SCHEME_HTTPS)
         CInternetException::Throw(ERROR_INTERNET_UNRECOGNIZED_SCHEME, context);
     if (headers && headersLength == 0) headersLength = (DWORD)-1;  // a terminated text
+    if (OpenUrlObserver observer = g_openUrlObserver) observer(url, flags);
     HINTERNET file = InternetOpenUrlW(m_hSession, url, headers, headersLength, flags, context);
     if (!file) CInternetException::Throw(GetLastError(), context);
     return new CHttpFile(file, url, this, context);

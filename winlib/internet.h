@@ -95,6 +95,14 @@ private:
     DWORD_PTR m_dwContext;
 };
 
+// What CInternetSession::OpenURL hands to WinINet: the URL and the request
+// flags, seen just before InternetOpenUrlW is called, on the calling
+// thread. The flags decide things no answer shows (whether WinINet may
+// answer from its cache), so the tests read them here. None by default.
+using OpenUrlObserver = void (*)(LPCWSTR url, DWORD flags);
+// Sets the observer (null: none) and returns the one it replaces.
+OpenUrlObserver SetOpenUrlObserver(OpenUrlObserver observer);
+
 // The scheme of a URL as WinINet cracks it (INTERNET_SCHEME_*), or
 // INTERNET_SCHEME_UNKNOWN when the URL does not parse.
 INTERNET_SCHEME InternetUrlScheme(LPCWSTR url);

@@ -2,12 +2,14 @@
 
 #include <atomic>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/online_config.h"
 #include "support/local_tls_server.h"
 #include "support/route_table.h"
 #include "support/temp_folder.h"
+#include "winlib/internet.h"
 
 namespace {
 
@@ -99,6 +101,32 @@ TEST(DownloadUrlToFile, ResultsAndFileContents) {
     std::vector<std::string> paths = RequestedTargets(server);
     EXPECT_EQ((std::vector<std::string>{"/ok", "/big", "/empty", "/missing", "/error", "/ok", "/hangup"}), paths);
     EXPECT_EQ("Kavetta/1.0", server.Requests().back().Header("User-Agent"));
+}
+
+// What each opened request was handed to WinINet with.
+std::vector<std::pair<std::wstring, DWORD>> g_openedUrls;
+void RecordOpenedUrl(LPCWSTR url, DWORD flags) { g_openedUrls.push_back({url, flags}); }
+
+// The configuration always comes from its server, never from WinINet's
+// cache. WinINet under Wine fetches anew whatever the flags say, so no
+// answer can show it: the flags are read as the request is handed over.
+TEST(DownloadUrlToFile, TheRequestNeverComesFromTheCache) {
+    RouteTable routes;
+    LocalHttpServer server(routes.Handler());
+    ASSERT_TRUE(server.Started());
+    routes.Set("/config.ini", 200, ";TEST-MARKER\r\n");
+    TempFolder dir;
+    const std::wstring url = server.WideUrl("/config.ini");
+    g_openedUrls.clear();
+    OpenUrlObserver previous = SetOpenUrlObserver(RecordOpenedUrl);
+    DWORD status = 0;
+    const int result = DownloadUrlToFile(url.c_str(), dir.File(L"config.ini").c_str(), &status);
+    SetOpenUrlObserver(previous);
+    EXPECT_EQ(kDownloadDone, result);
+    EXPECT_EQ(200u, status);
+    ASSERT_EQ(1u, g_openedUrls.size());
+    EXPECT_EQ(url, g_openedUrls[0].first);
+    EXPECT_EQ((DWORD)INTERNET_FLAG_RELOAD, g_openedUrls[0].second & INTERNET_FLAG_RELOAD);
 }
 
 TEST(DownloadUrlToFile, OutputHeldByAnotherWriterIsAFileError) {

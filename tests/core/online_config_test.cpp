@@ -485,7 +485,7 @@ TEST(ParseOnlineConfig, BadInput) {
          }},
         {"garbage numbers", Replace(Replace(plain, "stall=35", "stall=fast"), "number=3", "number=x3"), FALSE,
          [](CTarvelApp& app) {
-             EXPECT_EQ(0, app.m_stallLimit);
+             EXPECT_EQ(20, app.m_stallLimit) << "a stall limit that does not parse keeps the default";
              EXPECT_EQ(0, app.m_osImages[0].m_number);
          }},
         {"missing stall key", Replace(plain, "stall=35\r\n", ""), FALSE,
@@ -512,6 +512,27 @@ TEST(ParseOnlineConfig, BadInput) {
         PrepareCheck(app);
         ASSERT_EQ(1, ParseText(app, dir, c.bytes, c.enciphered));
         c.check(app);
+    }
+}
+
+// The stall limit is a count of one-second polls: only a positive number
+// replaces the default of 20; 0, a negative number or text keeps it.
+TEST(ParseOnlineConfig, OnlyAPositiveStallLimitReplacesTheDefault) {
+    TempFolder dir;
+    const std::string plain = FixtureBytes(L"online_config_plain.ini");
+    const struct {
+        const char* value;
+        int limit;
+    } cases[] = {
+        {"35", 35}, {"1", 1}, {"0", 20}, {"-5", 20}, {"fast", 20}, {"", 20}, {" 7", 7}, {"12abc", 12},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        CTarvelApp app;
+        PrepareCheck(app);
+        app.m_stallLimit = 99;
+        ASSERT_EQ(1, ParseText(app, dir, Replace(plain, "stall=35", std::string("stall=") + c.value), FALSE));
+        EXPECT_EQ(c.limit, app.m_stallLimit);
     }
 }
 

@@ -372,14 +372,27 @@ TEST(ListFilesRecursive, EveryFileBelowWithItsSize) {
     EXPECT_EQ(4, list.GetSize());
 }
 
+// The link fixture of make_reparse_fixture.sh, made before each CTest run in
+// the run's own folder (KAVETTA_TEST_RUN_DIR\fixtures\reparse).
+CString ReparseFixture() { return CString(TestRunDirectory().c_str()) + L"\\fixtures\\reparse"; }
+
+// Whether `link` is the fixture's link. Inside a run of the test command the
+// fixture is always made, so a missing one fails there; a test program
+// started by hand skips.
+bool LinkFixtureIsThere(const CString& link) {
+    DWORD attributes = GetFileAttributesW(link);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
+    if (GetEnvironmentVariableW(L"KAVETTA_TEST_RUN_DIR", nullptr, 0) != 0)
+        ADD_FAILURE() << "the test run's link fixture is missing: " << Narrow(link);
+    return false;
+}
+
 TEST(TreeWalks, LinksOutOfTheTreeAreNeverFollowed) {
-    // The fixture (made before each CTest run, in the run's own folder) holds
-    // tree\link, a link to the folder "outside" beside the tree.
-    CString fixture = CString(TestRunDirectory().c_str()) + L"\\fixtures\\reparse";
+    // The fixture holds tree\link, a link to the folder "outside" beside the tree.
+    CString fixture = ReparseFixture();
     CString tree = fixture + L"\\tree";
     CString kept = fixture + L"\\outside\\keep.txt";
-    DWORD linkAttributes = GetFileAttributesW(tree + L"\\link");
-    if (linkAttributes == INVALID_FILE_ATTRIBUTES || !(linkAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    if (!LinkFixtureIsThere(tree + L"\\link"))
         GTEST_SKIP() << "the link fixture is made by CTest (core_tests_reparse_fixture)";
 
     CArray<_File_PATH_INFO> list;
@@ -397,11 +410,10 @@ TEST(TreeWalks, LinksOutOfTheTreeAreNeverFollowed) {
 TEST(TreeWalks, AFolderPathThatIsALinkDeletesNothing) {
     // rootlink stands where a folder was (a work folder swapped for a link
     // to another folder): the delete leaves the link and what it points to.
-    CString fixture = FixtureFolder() + L"\\reparse";
+    CString fixture = ReparseFixture();
     CString link = fixture + L"\\rootlink";
     CString kept = fixture + L"\\outside\\keep.txt";
-    DWORD linkAttributes = GetFileAttributesW(link);
-    if (linkAttributes == INVALID_FILE_ATTRIBUTES || !(linkAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    if (!LinkFixtureIsThere(link))
         GTEST_SKIP() << "the link fixture is made by CTest (core_tests_reparse_fixture)";
     EXPECT_EQ(0, DeleteFolderTree(link));
     EXPECT_EQ("keep", ReadBytes(kept));

@@ -589,6 +589,52 @@ TEST_F(ScriptedQueueTest, EngineCodeOneSkipsTheRemainingMirrors) {
     }
 }
 
+// The stall limit counts consecutive seconds of a transfer without speed: the
+// round after the limit's last such second gives the mirror up (code 0x40),
+// whatever its own speed; a second with speed starts the count again.
+TEST_F(ScriptedQueueTest, AStalledTransferIsGivenUpTheRoundAfterTheStallLimit) {
+    const int limit = 3;
+    const int s = 65536;  // a second with progress
+    const struct {
+        const char* what;
+        std::vector<int> speeds;
+        bool givenUp;
+    } cases[] = {
+        {"as many stalled seconds as the limit", {s, 0, 0, 0, s, s}, true},
+        {"one stalled second fewer", {s, 0, 0, s, s}, false},
+        {"the count starts again after a second with speed", {0, 0, s, 0, 0, s, 0, 0, s}, false},
+        {"stalled from the start", {0, 0, 0, 0, 0, 0}, true},
+    };
+    GetTarvelApp()->m_stallLimit = limit;
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string name = "stall" + std::to_string(n++);
+        ScriptedMirror stalling;
+        stalling.speeds = c.speeds;
+        COnlinefileinfo* r = ScriptedRecord(name, 1, {stalling, ScriptedMirror()});
+        TestHost host;
+        Bind(host);
+        host.records = {r};
+        RunQueue(host, 120000);
+        EXPECT_EQ(1, host.ended);
+        EXPECT_EQ(std::vector<COnlinefileinfo*>{r}, host.done);
+        EXPECT_EQ(c.givenUp ? 1 : 0, engine.TasksOf(Url(name, 2))) << "the next mirror";
+        for (const ScriptedTask& task : engine.Tasks()) {
+            if (task.url != Url(name)) continue;
+            EXPECT_EQ(c.givenUp, task.deleted && task.status == kTaskTransferring) << "given up while transferring";
+            // Given up: the rounds up to the first that saw the limit reached.
+            if (c.givenUp) {
+                size_t stalled = 0, rounds = 0;
+                while (rounds < c.speeds.size() && stalled < (size_t)limit)
+                    stalled = c.speeds[rounds++] == 0 ? stalled + 1 : 0;
+                EXPECT_EQ((int)rounds + 1, task.queries);
+            }
+        }
+        EXPECT_TRUE(HoldsItsContent(r));
+    }
+}
+
 // A resume whose start fails moves on to the entry's next mirror.
 TEST_F(ScriptedQueueTest, AResumeWhoseStartFailsTriesTheNextMirror) {
     ScriptedMirror held;

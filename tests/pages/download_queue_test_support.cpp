@@ -181,6 +181,9 @@ int __cdecl ScriptedEngine::StartTask(int handle) {
     if (mirror.failStatus) {
         task->status = mirror.failStatus;
         task->code = mirror.failCode;
+    } else if (!mirror.speeds.empty()) {
+        task->status = kTaskTransferring;
+        task->total = (LONGLONG)mirror.content.size();
     } else if (task->starts == 1 && mirror.holdTransfer) {
         task->held = true;
         task->status = kTaskTransferring;
@@ -207,10 +210,15 @@ int __cdecl ScriptedEngine::QueryTask(int handle, DownloadTaskInfo* info) {
     ScriptedTask* task = e->Find(handle);
     if (!task) return 0;
     ++task->queries;
+    int speed = 65536;
     auto it = e->m_mirrors.find(task->url);
     if (it != e->m_mirrors.end() && task->queries <= it->second.silentQueries) return 1;
     if (task->status == kTaskTransferring && !task->held && task->stops < task->starts) {
-        if (it != e->m_mirrors.end()) e->RunToEnd(*task, it->second);
+        if (it != e->m_mirrors.end()) {
+            const std::vector<int>& speeds = it->second.speeds;
+            if (task->speedRounds < speeds.size()) speed = speeds[task->speedRounds++];
+            else e->RunToEnd(*task, it->second);
+        }
     }
     info->status = task->status;
     info->code = task->code;
@@ -219,6 +227,6 @@ int __cdecl ScriptedEngine::QueryTask(int handle, DownloadTaskInfo* info) {
     info->totalBytes = task->total;
     info->doneBytes = task->status == kTaskTransferring ? task->total / 2 : task->done;
     info->fraction = task->total > 0 ? (float)info->doneBytes / (float)task->total : 0.0f;
-    info->speed = task->status == kTaskTransferring ? 65536 : 0;
+    info->speed = task->status == kTaskTransferring ? speed : 0;
     return 1;
 }

@@ -111,6 +111,9 @@ struct ScriptedMirror {
     bool holdTransfer = false; // transfers (status 3) until ScriptedEngine::Finish
     bool restartFails = false; // a second StartTask (a resume) answers 0
     int silentQueries = 0;     // the first queries answer 1 and write nothing into the caller's block
+    // Transfers answering its queries with these speeds in turn (0: no
+    // progress that second), then runs to its end at the next query.
+    std::vector<int> speeds;
 };
 
 struct ScriptedTask {
@@ -119,6 +122,7 @@ struct ScriptedTask {
     int starts = 0, stops = 0, queries = 0;
     bool deleted = false;
     bool held = false;   // transferring until released
+    size_t speedRounds = 0;  // queries answered from the mirror's speeds
     int status = kTaskWaiting;
     int code = 0;
     LONGLONG total = 0, done = 0;

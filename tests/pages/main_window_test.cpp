@@ -5,6 +5,10 @@
 #include <windows.h>
 #include <dbt.h>
 
+#include <functional>
+#include <string>
+#include <vector>
+
 #include "../controls/controls_test_support.h"
 #include "core/messages.h"
 #include "core/tarvel_app.h"
@@ -141,17 +145,6 @@ TEST_F(MainWindow, BackupChoiceReadsTheBackupBoxes) {
     backup.m_favoritesBox.SendMessage(BM_SETCHECK, BST_CHECKED);
     EXPECT_EQ(1, Send(WM_GET_BACKUP_CHOICE, 2));
     EXPECT_EQ(0, Send(WM_GET_BACKUP_CHOICE, 5));
-}
-
-TEST_F(MainWindow, DeviceChangesAreHandledOnlyAfterTheFirstUsbRefresh) {
-    DEV_BROADCAST_HDR volume = {sizeof(DEV_BROADCAST_VOLUME), DBT_DEVTYP_VOLUME, 0};
-    GetTarvelApp()->m_deviceWatchEnabled = 0;
-    EXPECT_EQ(0, Send(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, (LPARAM)&volume));
-    EXPECT_EQ(0, Send(WM_USB_REFRESH));
-    EXPECT_EQ(1, GetTarvelApp()->m_deviceWatchEnabled);
-    EXPECT_EQ(TRUE, Send(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, (LPARAM)&volume));
-    EXPECT_EQ(TRUE, Send(WM_DEVICECHANGE, DBT_DEVICEQUERYREMOVE, (LPARAM)&volume));
-    EXPECT_EQ(TRUE, Send(WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, 0));  // no header: ignored, still answered
 }
 
 TEST_F(MainWindow, VersionCheckShowsUpdateLinksOnlyForANewerNotice) {
@@ -331,12 +324,54 @@ TEST_F(MainWindow, CloseYesStopsTheDownloadAndLeavesNoWorker) {
 TEST_F(MainWindow, TrayExitAsksWithTheWindowHidden) {
     dlg().m_trayButton.SendMessage(BM_CLICK);
     Pump(50);
-    // The menu's exit item runs the same question; answered No, the window stays hidden in the tray.
-    AnswerNextMessageBox(false);
+    // The menu's exit item runs the same question; answered No, the window
+    // stays, hidden in the tray.
+    BoxAnswerer boxes;
+    boxes.script = {false};
     dlg().ConfirmExit();
+    EXPECT_EQ(std::vector<std::wstring>{FixedText::kExitQuestionPlain}, boxes.texts);
+    ASSERT_TRUE(IsWindow(dlg().GetSafeHwnd()));
+    Pump(100);
     EXPECT_EQ(1, dlg().m_inTray);
     EXPECT_FALSE(dlg().IsWindowVisible());
+    EXPECT_EQ(0, TestMachine().shell.iconsDeleted) << "the icon stays in the tray";
     dlg().RestoreFromTray();
+    EXPECT_TRUE(dlg().IsWindowVisible());
+}
+
+// Re-check rebuilds the catalogue that a page's tasks point into: while any
+// page holds tasks it is refused with a notice and no check starts.
+TEST_F(MainWindow, RecheckIsRefusedWhileAPageHoldsTasks) {
+    COsinfoDlg& check = *dlg().m_osinfoPage;
+    struct Case {
+        const char* what;
+        std::function<void(CTarvelDlg&, int)> hold;  // sets the page state (1) and clears it (0)
+        bool refused;
+    } cases[] = {
+        {"nothing held", [](CTarvelDlg&, int) {}, false},
+        {"a download runs", [](CTarvelDlg& d, int on) { d.m_downloadPage->m_downloadState = on; }, true},
+        {"a download is paused", [](CTarvelDlg& d, int on) { d.m_downloadPage->m_downloadState = on ? 2 : 0; }, true},
+        {"a USB job runs", [](CTarvelDlg& d, int on) { d.m_usbPage->m_jobRunning = on; }, true},
+        {"a backup or restore runs", [](CTarvelDlg& d, int on) { d.m_ghostPage->m_jobRunning = on; }, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(window.WaitForCheck());
+        ASSERT_TRUE(check.m_recheckButton.IsWindowVisible());
+        c.hold(dlg(), 1);
+        BoxAnswerer boxes;
+        check.m_recheckButton.SendMessage(BM_CLICK);
+        const bool started = check.WorkersRunning() || !check.m_recheckButton.IsWindowVisible();
+        c.hold(dlg(), 0);
+        if (c.refused) {
+            EXPECT_EQ(std::vector<std::wstring>{FixedText::kRecheckRefusedTasks}, boxes.texts);
+            EXPECT_FALSE(started) << "a check started";
+        } else {
+            EXPECT_TRUE(boxes.texts.empty()) << Utf8Of(boxes.Last());
+            EXPECT_TRUE(started) << "no check started";
+        }
+    }
+    ASSERT_TRUE(window.WaitForCheck());
 }
 
 TEST_F(MainWindow, DestroyedWhileHiddenRemovesTheTrayIcon) {

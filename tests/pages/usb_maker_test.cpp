@@ -4,6 +4,7 @@
 // maker, and the ways a job ends early.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <dbt.h>
 
 #include <algorithm>
 #include <deque>
@@ -224,6 +225,75 @@ TEST_F(UsbMakerPage, ListedDisksSelectTheFirstAndEnableStart) {
     EXPECT_TRUE(page().m_emptyPicture.GetStyle() & WS_VISIBLE);
     EXPECT_FALSE(page().m_deviceList.GetStyle() & WS_VISIBLE);
     EXPECT_FALSE(page().m_deviceLabel.GetStyle() & WS_VISIBLE);
+}
+
+// A device change reaches the list once the first USB refresh has turned the
+// watch on, and only in view 1: while a job runs (view 3) the writer uses
+// the inventory, and the list stays as it was until the job ends.
+TEST_F(UsbMakerPage, DeviceChangesAreHandledOnlyAfterTheFirstUsbRefresh) {
+    DEV_BROADCAST_HDR volume = {sizeof(DEV_BROADCAST_VOLUME), DBT_DEVTYP_VOLUME, 0};
+    DEV_BROADCAST_HDR deviceInterface = {sizeof(DEV_BROADCAST_DEVICEINTERFACE_W), DBT_DEVTYP_DEVICEINTERFACE, 0};
+    DEV_BROADCAST_HDR port = {sizeof(DEV_BROADCAST_HDR), DBT_DEVTYP_PORT, 0};
+    CTarvelApp* app = GetTarvelApp();
+    FakeDisk& stick = machine.disks.back();
+    struct Case {
+        const char* what;
+        int watch;             // the device watch, as the first USB refresh leaves it
+        int view;
+        bool stickThere;       // the stick as the change finds it
+        UINT event;
+        DEV_BROADCAST_HDR* header;
+        LRESULT answer;
+        int listed;            // the list's disks afterwards
+    } cases[] = {
+        {"before the first refresh: not handled", 0, 1, false, DBT_DEVICEREMOVECOMPLETE, &volume, 0, 1},
+        {"the stick pulled", 1, 1, false, DBT_DEVICEREMOVECOMPLETE, &volume, TRUE, 0},
+        {"pulled, told by its interface", 1, 1, false, DBT_DEVICEREMOVECOMPLETE, &deviceInterface, TRUE, 0},
+        {"back, told by its interface", 1, 1, true, DBT_DEVICEARRIVAL, &deviceInterface, TRUE, 1},
+        {"a removal asked for is no removal", 1, 1, false, DBT_DEVICEQUERYREMOVE, &volume, TRUE, 1},
+        {"a change without a header", 1, 1, false, DBT_DEVICEREMOVECOMPLETE, nullptr, TRUE, 1},
+        {"a port's change", 1, 1, false, DBT_DEVICEREMOVECOMPLETE, &port, TRUE, 1},
+        {"while a job runs", 1, 3, false, DBT_DEVICEREMOVECOMPLETE, &volume, TRUE, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        stick.present = true;
+        page().SwitchView(1, 1);
+        ASSERT_EQ(1, page().m_deviceList.GetCount());
+        app->m_deviceWatchEnabled = c.watch;
+        if (c.view != 1) page().SwitchView(c.view, 0);
+        stick.present = c.stickThere;
+        EXPECT_EQ(c.answer, window.dlg->SendMessage(WM_DEVICECHANGE, c.event, (LPARAM)c.header));
+        EXPECT_EQ(c.listed, page().m_deviceList.GetCount());
+        if (c.view != 1) page().SwitchView(1, 0);
+    }
+    // The first refresh turns the watch on and reads the list.
+    stick.present = true;
+    app->m_deviceWatchEnabled = 0;
+    page().RefreshDeviceList();
+    stick.present = false;
+    EXPECT_EQ(0, window.dlg->SendMessage(WM_USB_REFRESH));
+    EXPECT_EQ(1, app->m_deviceWatchEnabled);
+    EXPECT_EQ(0, page().m_deviceList.GetCount());
+    stick.present = true;
+    EXPECT_EQ(TRUE, window.dlg->SendMessage(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, (LPARAM)&volume));
+    EXPECT_EQ(1, page().m_deviceList.GetCount());
+}
+
+// The disk confirmed at Yes cannot be opened once the maker runs (pulled in
+// between): the job ends with its notice, nothing is written, view 1 again.
+TEST_F(UsbMakerPage, ADiskThatCannotBeOpenedEndsTheJobWithItsNotice) {
+    ProvideWriterFiles();
+    ClickStart();
+    // The maker starts from the queue's message, which this thread has not
+    // handled yet: the disk fails to open from here on.
+    ASSERT_EQ(3, page().m_view);
+    machine.disks.back().openFails = true;
+    ASSERT_TRUE(BackInViewOne());
+    EXPECT_EQ(FixedText::kUsbCannotOpen, boxes.Last());
+    EXPECT_FALSE(Shown(FixedText::kUsbMakeSucceeded));
+    EXPECT_TRUE(machine.runs.empty());
+    EXPECT_FALSE(DiskMakerRunning());
 }
 
 TEST_F(UsbMakerPage, ImageListFollowsTheUsbListSwitches) {

@@ -131,7 +131,7 @@ TEST(SimScenarioParse, BadScenariosSayWhatAndWhere) {
 TEST(SimScenarioParse, EveryShippedScenarioLoads) {
     for (const wchar_t* name : {L"typical.json", L"full.json", L"fallback.json", L"no_config_local_pe.json",
                                 L"no_config_local_pe1.json", L"no_system_letter.json", L"nothing.json",
-                                L"no_folder.json"}) {
+                                L"no_folder.json", L"legacy.json"}) {
         SimScenario scenario;
         std::wstring problem;
         EXPECT_TRUE(ReadSimScenario(ShippedScenario(name), scenario, problem)) << Utf8Of(problem);

@@ -2,6 +2,8 @@
 
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "support/route_table.h"
 #include "winlib/internet.h"
@@ -77,6 +79,31 @@ TEST(CInternetSession, OpensHttpAndReadsTheBody) {
     }
     session.Close();
     session.Close();
+}
+
+std::vector<std::pair<std::wstring, DWORD>> g_opened;
+void RecordOpened(LPCWSTR url, DWORD flags) { g_opened.push_back({url, flags}); }
+
+TEST(CInternetSession, TheObserverSeesEachRequestsUrlAndFlags) {
+    RouteTable routes;
+    LocalHttpServer server(routes.Handler());
+    ASSERT_TRUE(server.Started());
+    routes.Set("/a", 200, "a");
+    CInternetSession session(L"KavettaTestAgent/1.0", 1, INTERNET_OPEN_TYPE_DIRECT);
+    g_opened.clear();
+    OpenUrlObserver previous = SetOpenUrlObserver(RecordOpened);
+    const std::wstring url = server.WideUrl("/a");
+    delete session.OpenURL(url.c_str(), 1, INTERNET_FLAG_RELOAD | INTERNET_FLAG_TRANSFER_ASCII);
+    delete session.OpenURL(url.c_str());
+    // A refused scheme never reaches WinINet.
+    ThrownInternetError([&] { delete session.OpenURL(L"ftp://127.0.0.1/x"); });
+    EXPECT_EQ(RecordOpened, SetOpenUrlObserver(previous));
+    delete session.OpenURL(url.c_str());  // no observer: nothing recorded
+    session.Close();
+    const std::vector<std::pair<std::wstring, DWORD>> expected = {
+        {url, (DWORD)(INTERNET_FLAG_RELOAD | INTERNET_FLAG_TRANSFER_ASCII)}, {url, (DWORD)INTERNET_FLAG_TRANSFER_ASCII}};
+    EXPECT_EQ(expected, g_opened);
+    EXPECT_EQ(3u, server.Requests().size());
 }
 
 TEST(CInternetSession, FailuresAreThrown) {

@@ -27,6 +27,19 @@ namespace {
 
 std::string g_outcome;
 
+// What the rows about the system disk show and what the check decides from
+// them, read off the scenario's disks: the system partition's key, the
+// chassis text with the disk's partition style, the installed system.
+struct SystemDisk {
+    const wchar_t* key;       // the partition key of C:; null: no partition carries C:
+    const wchar_t* chassis;   // the scenario's chassis text
+    int style;                // 0 MBR, 1 GPT, -1 not known (no system partition)
+    int bootModeFlag;         // the system is one whose boot files are set up for UEFI
+    const wchar_t* bootModeText;
+    int table;                // the recommendation table: 0 a GPT system disk, 3 MBR and another system
+};
+const SystemDisk kGptWin10 = {L"0:3", L"笔记本电脑", 1, 1, FixedText::kSystemWin10, 0};
+
 struct Expected {
     const char* outcome;
     int configLoaded;
@@ -36,20 +49,38 @@ struct Expected {
     int usbPeIndex;    // after the check
     const wchar_t* resultPart;  // a text the result line contains
     std::vector<int> redRows;
+    SystemDisk disk;
 };
 
 const Expected kOutcomes[] = {
-    {"full", 1, 1, true, false, 2, FixedText::kCheckRecommendPrefix, {}},
-    {"fallback", 1, 3, false, true, 2, FixedText::kCheckUsbOnly, {}},
-    {"local_pe", 0, 1, false, true, 2, FixedText::kCheckUsbOnly, {8}},
+    {"full", 1, 1, true, false, 2, FixedText::kCheckRecommendPrefix, {}, kGptWin10},
+    {"fallback", 1, 3, false, true, 2, FixedText::kCheckUsbOnly, {}, kGptWin10},
+    {"local_pe", 0, 1, false, true, 2, FixedText::kCheckUsbOnly, {8}, kGptWin10},
     // All three entries lie in the data folder: entry 0 is never taken, entry 1 comes first.
-    {"local_pe1", 0, 1, false, true, 1, FixedText::kCheckUsbOnly, {8}},
+    {"local_pe1", 0, 1, false, true, 1, FixedText::kCheckUsbOnly, {8}, kGptWin10},
     // Partitions, none with the system drive's letter: row 1 says so in red,
-    // and without the system's disk the data folder comes from the second pass.
-    {"no_letter", 1, 2, true, false, 2, FixedText::kCheckRecommendPrefix, {1}},
-    {"nothing", 0, 1, false, false, 2, FixedText::kCheckNoBootEnvironment, {8}},
-    {"no_folder", 1, 0, false, false, 2, FixedText::kCheckNoDataFolder, {7}},
+    // and without the system's disk the data folder comes from the second
+    // pass; neither the style nor the system is known.
+    {"no_letter", 1, 2, true, false, 2, FixedText::kCheckRecommendPrefix, {1},
+     {nullptr, L"笔记本电脑", -1, 0, FixedText::kNoSystem, 3}},
+    {"nothing", 0, 1, false, false, 2, FixedText::kCheckNoBootEnvironment, {8}, kGptWin10},
+    {"no_folder", 1, 0, false, false, 2, FixedText::kCheckNoDataFolder, {7}, kGptWin10},
+    // Windows 7 on an MBR disk, C: its first partition.
+    {"legacy", 1, 1, true, false, 2, FixedText::kCheckRecommendPrefix, {},
+     {L"0:1", L"台式机", 0, 0, FixedText::kSystemWin7, 3}},
 };
+
+std::string Names(const CArray<COnlinefileinfo>& list) {
+    std::string names;
+    for (INT_PTR i = 0; i < list.GetSize(); ++i) names += Utf8Of((const wchar_t*)list[i].m_sectionName) + " ";
+    return names;
+}
+
+std::string Names(const FixedText::RecommendRow* rows, int count) {
+    std::string names;
+    for (int i = 0; i < count; ++i) names += Utf8Of(rows[i].text) + " ";
+    return names;
+}
 
 // What reached the main window, in order: sent messages as "S<msg>:<w>:<l>",
 // posted ones as "P<msg>".
@@ -118,18 +149,42 @@ TEST(SimCheckPage, TheCheckShowsItsOutcome) {
     page.m_resultText.GetWindowText(result);
     EXPECT_GE(result.Find(expected->resultPart), 0) << Utf8Of((const wchar_t*)result);
     EXPECT_EQ(expected->full ? COsinfoDlg::kLineColor : COsinfoDlg::kFailColor, page.m_resultText.m_textColor);
+    // The folder row is a link: unless it failed it keeps a new link's own colour.
+    const COLORREF linkColor = CHyperLink().m_linkColor;
+    ASSERT_NE(COsinfoDlg::kFailColor, linkColor);
     for (int row = 0; row < COsinfoDlg::kRows; ++row) {
         bool red = false;
         for (int r : expected->redRows) red = red || r == row;
-        EXPECT_EQ(red ? COsinfoDlg::kFailColor : (row == COsinfoDlg::kFolderRow ? page.FolderLink()->m_linkColor
-                                                                               : COsinfoDlg::kRowColor),
-                  page.m_valueRows[row].textColor)
-            << "row " << row;
+        const COLORREF color =
+            red ? COsinfoDlg::kFailColor : (row == COsinfoDlg::kFolderRow ? linkColor : COsinfoDlg::kRowColor);
+        EXPECT_EQ(color, page.m_valueRows[row].textColor) << "row " << row;
+        if (row == COsinfoDlg::kFolderRow) EXPECT_EQ(color, page.FolderLink()->m_linkColor) << "the folder link";
         EXPECT_EQ(red ? 2 : 1, page.m_rowSpinners[row].GetShownPicture()) << "row " << row;
         CString text;
         page.m_valueRows[row].control->GetWindowText(text);
         EXPECT_NE(CString(FixedText::kCheckValuePlaceholder), text) << "row " << row;
     }
+    // Rows 1 and 2, and what the check took from the system disk.
+    const SystemDisk& disk = expected->disk;
+    const CString row1 = CString(FixedText::kCheckSystemDrivePrefix) + L"C:" +
+                         (disk.key ? CString(FixedText::kCheckPartitionPrefix) + disk.key : CString(FixedText::kCheckNotFound));
+    const CString row2 = CString(disk.chassis) + (disk.style == 0   ? FixedText::kCheckMbrStyle
+                                                  : disk.style == 1 ? FixedText::kCheckOtherStyle
+                                                                    : L"");
+    EXPECT_EQ(row1, page.m_valueRows[1].text);
+    EXPECT_EQ(row2, page.m_valueRows[2].text);
+    CString shownRow;
+    page.m_valueRows[1].control->GetWindowText(shownRow);
+    EXPECT_EQ(row1, shownRow);
+    page.m_valueRows[2].control->GetWindowText(shownRow);
+    EXPECT_EQ(row2, shownRow);
+    EXPECT_EQ(disk.bootModeFlag, app->m_bootModeFlag);
+    EXPECT_EQ(CString(disk.bootModeText), app->m_bootModeText);
+    const FixedText::RecommendTable& table = FixedText::kRecommendTables[disk.table];
+    EXPECT_EQ(Names(table.list1, table.list1Count), Names(app->m_recommendList1)) << "table " << disk.table;
+    EXPECT_EQ(Names(table.list2, table.list2Count), Names(app->m_recommendList2)) << "table " << disk.table;
+    if (expected->full) EXPECT_EQ(CString(FixedText::kCheckRecommendPrefix) + table.hint, result);
+
     CString folderText;
     page.FolderLink()->GetWindowText(folderText);
     EXPECT_EQ(app->m_dataFolder, folderText);

@@ -21,6 +21,7 @@
 #include "core/tarvel_app.h"
 #include "pages/ghost_dlg.h"
 #include "pages/reboot_dlg.h"
+#include "pages/usb_maker.h"
 #include "sim/e2e/faulty_boot_host.h"
 #include "sim/e2e/sim_page_main.h"
 #include "sim/sim_machine.h"
@@ -342,6 +343,31 @@ TEST_F(GhostPageTest, AFailedBootSetupRestartsNothingAndRemovesAnOldMarker) {
     EXPECT_FALSE(Exists(marker));
     EXPECT_EQ(0, app->m_rebootAtExit);
     EXPECT_EQ(0, page->m_jobRunning);
+}
+
+// The main window refuses the restart while another page writes a disk (the
+// USB maker, for hours while it waits for its image): the marker is taken
+// back, the page says why and returns to its selection, nothing restarts.
+TEST_F(GhostPageTest, ARestartTheMainWindowRefusesTakesTheMarkerBack) {
+    const CString folder = dataDrive + L"\\KVTBAK";
+    SHCreateDirectoryExW(nullptr, folder, nullptr);
+    page->m_targetPath = folder + L"\\SYSTEM.GHO";
+    CUsbMaker& usb = *dlg->m_usbPage;
+    usb.m_makingDisk = 1;
+    BoxAnswerer boxes;
+    Click(IDC_GHOST_BACKUP);
+    const bool back = PumpUntil([&] { return !page->WorkersRunning() && page->m_view == 1 && !boxes.texts.empty(); },
+                                300000);
+    usb.m_makingDisk = 0;
+    ASSERT_TRUE(back) << "the page did not return to its selection";
+    EXPECT_EQ(CGhostDlg::kRefusedDiskJob, page->LastOutcome());
+    EXPECT_FALSE(GetSimRecords().processRuns.empty()) << "the refusal comes after the boot setup";
+    EXPECT_EQ(std::vector<std::wstring>{FixedText::kRebootRefusedDiskJob}, boxes.texts);
+    EXPECT_FALSE(Exists(marker)) << "the marker of a refused restart";
+    EXPECT_EQ(0, app->m_rebootAtExit);
+    EXPECT_EQ(0, page->m_jobRunning);
+    EXPECT_TRUE(dlg->IsWindowVisible());
+    EXPECT_EQ(0, GetSimRecords().reboots);
 }
 
 TEST_F(GhostPageTest, TheQueueLinesNameTheRecord) {
