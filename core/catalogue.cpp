@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "core/fixed_texts.h"
+#include "core/folder_rule.h"
 #include "core/ini.h"
 #include "core/md5.h"
 #include "core/process_file_utils.h"
@@ -18,6 +19,13 @@ CString g_RecordIniName = FixedText::kInitialRecordIniName;
 CString g_RecordIniPath = FixedText::kInitialRecordIniPath;
 CString g_RecordSection = FixedText::kInitialRecordSection;
 CString g_RecordPassword = FixedText::kInitialRecordPassword;
+
+namespace {
+
+// Set when the download folder let others in until this run.
+bool g_downloadFolderDistrusted = false;
+
+}  // namespace
 
 namespace {
 
@@ -96,6 +104,21 @@ CString ReadVerifiedRecord(const COnlinefileinfo& record, const CString& iniPath
     return plain.IsEmpty() ? CString(FixedText::kMissingRecordPrefix) + record.m_sectionName : plain;
 }
 
+// A place another account can write (or could until now): a file there
+// counts only by the catalogue's digest.
+bool OthersCanWrite(const CString& folder) {
+    if (g_downloadFolderDistrusted && folder.CompareNoCase(g_DownloadFolder) == 0) return true;
+    return CurrentFolderRule().OthersCanWrite(folder);
+}
+
+// The records INI's key is in the program, so anyone can make one: it
+// counts only in the data folder the program wrote it into, and only while
+// that folder passes the folder rule.
+bool RecordsCountIn(const CString& folder) {
+    return !folder.IsEmpty() && folder.CompareNoCase(g_DownloadFolder) == 0 &&
+           CurrentFolderRule().JudgeFolder(folder) == FolderState::kTrusted;
+}
+
 // kUnreadable: the file could not be read now (another program may hold it
 // locked); it is not valid, and it is left where it is.
 enum Verdict { kRejected, kAccepted, kNotTested, kUnreadable };
@@ -103,20 +126,28 @@ enum Verdict { kRejected, kAccepted, kNotTested, kUnreadable };
 typedef std::function<CString(const CString&)> DigestFn;
 
 // The candidate test under the record's match mode; `digest` receives the
-// digest when one was computed.
-Verdict TestCandidate(COnlinefileinfo& record, const CString& path, const DigestFn& digestOf, CString& digest) {
+// digest when one was computed. A candidate in a place others can write
+// (`byDigestOnly`) counts only by the catalogue's digest, whatever the mode;
+// without one the record is downloaded instead. `keepUndigested` keeps mode
+// 0's choice for a record that carries no digest at all.
+Verdict TestCandidate(COnlinefileinfo& record, const CString& path, const DigestFn& digestOf, CString& digest,
+                      bool byDigestOnly, bool keepUndigested) {
     digest.Empty();
+    const bool carriesDigest = CarriesExpectedDigest(record.m_expectedMd5);
+    if (keepUndigested && !carriesDigest) byDigestOnly = false;
     switch (record.m_matchMode) {
     case 0:
-        return kAccepted;
+        if (!byDigestOnly) return kAccepted;
+        [[fallthrough]];  // by the digest alone
     case 1:
     case 2:
+        if (byDigestOnly && !carriesDigest) return kRejected;
         digest = digestOf(path);
         // No digest: an empty file is no copy; any other could not be read
         // now (another program may hold it) and is left for a later check.
         if (!IsUsableDigest(digest)) return GetFileSize64(path) == 0 ? kRejected : kUnreadable;
         if (ExpectedContains(record, digest)) return kAccepted;
-        if (record.m_matchMode == 1 && MatchesVerifiedRecord(record, digest)) return kAccepted;
+        if (record.m_matchMode == 1 && !byDigestOnly && MatchesVerifiedRecord(record, digest)) return kAccepted;
         return kRejected;
     default:
         return kNotTested;
@@ -128,14 +159,15 @@ Verdict TestCandidate(COnlinefileinfo& record, const CString& path, const Digest
 // is copied into the download folder). A find counts only when the record's
 // path then names a file, so that an accepted record never points at a
 // missing file.
-int CheckCandidates(COnlinefileinfo& record, const DigestFn& digestOf, bool writeRecords) {
+int CheckCandidates(COnlinefileinfo& record, const DigestFn& digestOf, bool writeRecords, bool keepUndigested) {
     record.m_checkState = 1;
     bool accepted = false;
     CString digest;
     if (!g_DownloadFolder.IsEmpty()) {
         CString path = JoinPath(g_DownloadFolder, record.m_fileName);
         if (IsFile(path)) {
-            Verdict verdict = TestCandidate(record, path, digestOf, digest);
+            Verdict verdict =
+                TestCandidate(record, path, digestOf, digest, OthersCanWrite(g_DownloadFolder), keepUndigested);
             if (verdict == kAccepted) {
                 accepted = true;
             } else if (verdict == kRejected) {
@@ -148,7 +180,9 @@ int CheckCandidates(COnlinefileinfo& record, const DigestFn& digestOf, bool writ
     for (const CString* folder : others) {
         if (accepted || folder->IsEmpty()) continue;
         CString path = JoinPath(*folder, record.m_fileName);
-        if (!IsFile(path) || TestCandidate(record, path, digestOf, digest) != kAccepted) continue;
+        if (!IsFile(path) ||
+            TestCandidate(record, path, digestOf, digest, OthersCanWrite(*folder), keepUndigested) != kAccepted)
+            continue;
         if (!g_DownloadFolder.IsEmpty() && IsFolder(g_DownloadFolder)) {
             CString target = JoinPath(g_DownloadFolder, record.m_fileName);
             bool copied = target.CompareNoCase(path) != 0 && CopyFileEnsureFolder(path, target, FALSE) > 0;
@@ -289,6 +323,15 @@ void SetDownloadFolders(const CString& downloadFolder, const CString& recordIniN
     g_SecondaryFolder = secondaryFolder;
     g_RecordSection = recordSection;
     g_RecordPassword = password;
+    g_downloadFolderDistrusted = false;
+}
+
+void DistrustDownloadFolderContents() {
+    g_downloadFolderDistrusted = true;
+    if (!g_RecordIniPath.IsEmpty()) {
+        SetFileAttributesW(g_RecordIniPath, FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(g_RecordIniPath);
+    }
 }
 
 CString GetLocalPath(const COnlinefileinfo& record) {
@@ -307,25 +350,23 @@ void OpenLocalFile(COnlinefileinfo& record) {
 }
 
 int CheckLocalCopy(COnlinefileinfo& record, Md5Hasher& hasher) {
-    return CheckCandidates(record, [&hasher](const CString& path) { return HasherDigest(hasher, path); }, false);
+    return CheckCandidates(record, [&hasher](const CString& path) { return HasherDigest(hasher, path); }, false,
+                           false);
 }
 
 void CheckPeFile(COnlinefileinfo& record) {
     if (record.m_checkState != 0) return;
-    CheckCandidates(record, [](const CString& path) { return FileMd5Hex(path); }, true);
+    CheckCandidates(record, [](const CString& path) { return FileMd5Hex(path); }, true, true);
 }
 
 bool MatchesVerifiedRecord(COnlinefileinfo& record, const CString& digest) {
     if (!IsUsableDigest(digest)) return false;
     if (record.m_knownDigests.IsEmpty()) {
-        record.m_knownDigests = ReadVerifiedRecord(record, g_RecordIniPath);
-        const CString* folders[] = {&g_SecondaryFolder, &record.m_localFolder};
-        for (const CString* folder : folders) {
-            if (folder->IsEmpty()) continue;
-            CString path = JoinPath(*folder, g_RecordIniName);
-            if (IsFile(path))
-                record.m_knownDigests += CString(FixedText::kKnownDigestSeparator) + ReadVerifiedRecord(record, path);
-        }
+        // Records beside the program or in the record's own folder are
+        // anyone's: only the data folder's count.
+        record.m_knownDigests = RecordsCountIn(g_DownloadFolder)
+                                    ? ReadVerifiedRecord(record, g_RecordIniPath)
+                                    : CString(FixedText::kMissingRecordPrefix) + record.m_sectionName;
     }
     CString upper = digest;
     upper.MakeUpper();

@@ -114,12 +114,18 @@ void ParseSystemTokens(COnlinefileinfo& record);
 void SetDownloadFolders(const CString& downloadFolder, const CString& recordIniName, const CString& recordSection,
                         const CString& password, const CString& secondaryFolder);
 
+// The download folder's access list let others in until now (it has just
+// got the program's own): its records INI is deleted, and nothing already in
+// it counts as verified until the folders are set again.
+void DistrustDownloadFolderContents();
+
 // The record's file: in its own folder, else in the download folder, else the bare name.
 CString GetLocalPath(const COnlinefileinfo& record);
 // Opens the file at GetLocalPath for reading (once) and notes its size.
 void OpenLocalFile(COnlinefileinfo& record);
 // Looks for a valid copy in the download folder, the record's folder and the
-// secondary folder (copying a find into the download folder). 1: the file
+// secondary folder (copying a find into the download folder). A copy in a
+// place another account can write counts only by the catalogue's digest. 1: the file
 // must be downloaded; 0: a valid copy was accepted. `hasher` is the page's,
 // whose counters its progress thread shows.
 int CheckLocalCopy(COnlinefileinfo& record, Md5Hasher& hasher);
@@ -127,10 +133,13 @@ int CheckLocalCopy(COnlinefileinfo& record, Md5Hasher& hasher);
 // record was not waiting for one), 0 rejected and the file deleted.
 int VerifyDownloadedFile(COnlinefileinfo& record, Md5Hasher& hasher);
 // CheckLocalCopy for a boot-environment record, once per record (state 0),
-// with a verified record for a copy found outside the download folder.
+// with a verified record for a copy found outside the download folder. It
+// serves the run without any configuration, whose records carry no digest:
+// such a record keeps match mode 0's choice (any copy counts, wherever it
+// is), as there is nothing to check it by.
 void CheckPeFile(COnlinefileinfo& record);
-// Whether a verified record (download folder, secondary folder, the record's
-// folder) holds the digest.
+// Whether the data folder's verified records hold the digest (a records INI
+// anywhere else, or in a data folder that fails the folder rule, is ignored).
 bool MatchesVerifiedRecord(COnlinefileinfo& record, const CString& digest);
 
 // True when the text holds at least one digest of 32 hexadecimal digits: a

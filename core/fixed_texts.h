@@ -546,6 +546,9 @@ constexpr const wchar_t* kBootSetupToolsMissingRefusal = L"启动文件未能完
 constexpr const wchar_t* kBootSetupLoaderBackupRefusal = L"无法备份引导分区原有的启动文件，未重启电脑。";
 // Why the boot setup refused a partition: the ramdisk file did not reach the boot environment's folder.
 constexpr const wchar_t* kBootSetupRamdiskRefusal = L"无法复制启动环境所需的文件，未重启电脑。";
+// Why the boot setup refused: the staging copy on the system drive could not be made our own, or
+// differs from the file it was copied from.
+constexpr const wchar_t* kBootSetupStagingRefusal = L"无法在系统盘上准备启动环境的文件，未重启电脑。";
 // Why the boot setup refused a partition: a command that makes the entry bootable failed (its exit code).
 constexpr const wchar_t* kBootSetupCommandRefusalFormat = L"启动菜单设置失败（返回代码 %d），未重启电脑。";
 constexpr const wchar_t* kBoot64WorkFiles[3] = {L"kvtbootx64.efi", L"kvtbootmgfw.efi", L"kvtwinload.efi"};

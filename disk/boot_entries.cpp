@@ -67,6 +67,22 @@ bool CDiskInventory::KeepCopy(const CString& source, const CString& copy) {
     return false;
 }
 
+bool CDiskInventory::ReplaceCopy(const CString& source, const CString& copy) {
+    const CString digest = m_host->FileDigest(source);
+    if (digest.IsEmpty()) return false;
+    // Whatever is at the name goes first (a link or hard link only loses its
+    // name): a copy over it could write through it, or keep it.
+    if (m_host->PathExists(copy)) {
+        m_host->SetAttributes(copy, FILE_ATTRIBUTE_NORMAL);
+        if (!m_host->RemoveFile(copy)) m_host->FolderRule().MoveAside(copy);
+        if (m_host->PathExists(copy)) return false;
+    }
+    const int copied = m_host->CopyFileEnsureFolder(source, copy, TRUE);
+    if (copied > 0 && m_host->FileDigest(copy) == digest) return true;
+    if (copied > 0) m_host->RemoveFile(copy);
+    return false;
+}
+
 int CDiskInventory::RunCommandList(const CString& letter, int partitionStyle, bool extra) {
     CTarvelApp* app = GetTarvelApp();
     if (!app) return 0;
@@ -99,10 +115,9 @@ int CDiskInventory::RunCommandList(const CString& letter, int partitionStyle, bo
     v.ramdisk = extra ? FixedText::kRamdiskFileExtra : FixedText::kRamdiskFile;
     m_sequenceRefusal.Empty();
     // The ramdisk image goes beside the file the entry starts; without it the
-    // entry cannot start. The destination names the file itself: "into this
-    // folder" (a trailing separator) with no-overwrite would be refused
-    // whenever the folder exists.
-    if (!KeepCopy(work + v.ramdisk, JoinDrivePath(v.drive, v.folder, v.ramdisk))) {
+    // entry cannot start. It is copied anew each time: one found there may
+    // have been put there by anyone who could write the folder before.
+    if (!ReplaceCopy(work + v.ramdisk, JoinDrivePath(v.drive, v.folder, v.ramdisk))) {
         m_sequenceRefusal = FixedText::kBootSetupRamdiskRefusal;
         return 0;
     }

@@ -105,10 +105,17 @@ int CDiskInventory::InstallBootEntries() {
     }
     bool staged = false;
     if (app->m_storagePass == 2) {
+        // Any account may make folders on the system drive: the staging
+        // folder must be our own, and the copy in it is made anew and must
+        // be the file it was copied from.
         CString target = JoinDrivePath(g_TargetDrive, g_TargetDir, g_TargetFileName);
+        CString folder = app->m_systemDrive + FixedText::kPathSeparator + FixedText::kStagingFolderName;
         CString staging = app->m_systemDrive + FixedText::kStagingFolder + g_TargetFileName;
-        m_host->CopyFileEnsureFolder(target, staging, TRUE);
-        staged = m_host->PathExists(staging) != FALSE;
+        if (EnsureOwnFolder(m_host->FolderRule(), folder) == OwnFolder::kFailed || !ReplaceCopy(target, staging)) {
+            m_bootSetupRefusal = FixedText::kBootSetupStagingRefusal;
+            return 0;
+        }
+        staged = true;
     }
 
     const int count = (int)m_totalPartitions.GetSize();

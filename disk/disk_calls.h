@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include "core/folder_rule.h"
 #include "winlib/strings.h"
 
 class IStorageCalls {
@@ -89,6 +90,12 @@ public:
     // Always TRUE on a real machine; a simulated machine answers as its
     // scenario says.
     virtual BOOL RealHostRule() = 0;
+    // The MD5 digest of a file as 32 upper-case digits; empty when it
+    // cannot be read.
+    virtual CString FileDigest(const wchar_t* path) = 0;
+    // Who else may write the folders the boot setup and the data-folder
+    // choice use.
+    virtual IFolderRule& FolderRule() { return CurrentFolderRule(); }
 };
 
 // The Win32 implementations, one each per process.

@@ -97,6 +97,10 @@ public:
     void AssignTemporaryLetters();
     // Chooses and creates the data folder; sets m_storagePass of the application.
     CString PickStorageFolder(const CString& subFolder, int referenceIndex, double neededMb);
+    // True when the folder chosen last was an existing one of ours that let
+    // others in and has just got our access list: nothing already in it
+    // counts as verified in this run.
+    bool m_dataFolderReprotected = false;
     // Prepares the boot partitions; returns how many boot partitions got a
     // bootable entry. A setup refused before it changed anything, or the
     // first partition refused, says why in m_bootSetupRefusal.
@@ -141,11 +145,16 @@ private:
     BOOL QueryDeviceNumber(HANDLE device, STORAGE_DEVICE_NUMBER& number);
     void ReadVolumeFacts(total_partition_info& record);
     bool StorageCandidate(int index, int referenceIndex, double neededMb, bool excludeSystemDrive);
-    bool UseFolder(const CString& path);
+    // A folder the program may write into at `path` (the folder rule), on the
+    // volume of `letter` when one is given; sets m_dataFolderReprotected.
+    bool UseFolder(const CString& path, const CString& letter);
     int RunCommandList(const CString& letter, int partitionStyle, bool extra);
     // Copies a file without overwriting: true when the copy is made and as
     // long as the source, or was already there; a short copy is removed.
     bool KeepCopy(const CString& source, const CString& copy);
+    // Copies a file over whatever is at `copy`: true only when the copy's
+    // digest then equals the source's; a copy that differs is removed.
+    bool ReplaceCopy(const CString& source, const CString& copy);
     // Why the last sequence was refused or stopped.
     CString m_sequenceRefusal;
 

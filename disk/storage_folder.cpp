@@ -22,12 +22,20 @@ bool CDiskInventory::StorageCandidate(int index, int referenceIndex, double need
     return true;
 }
 
-// Uses an existing folder, or creates the last level; a file of that name is
-// not a folder and is never used.
-bool CDiskInventory::UseFolder(const CString& path) {
-    if (m_host->PathExists(path)) return m_host->IsFolder(path) != FALSE;
-    m_host->CreateFolder(path);
-    return m_host->PathExists(path) && m_host->IsFolder(path);
+// Uses an existing folder that passes the folder rule, or makes one of our
+// own at the name (a link there is removed unfollowed, a file or folder of
+// another owner moved aside). The space and file system were judged on the
+// candidate's volume: the folder must really be there.
+bool CDiskInventory::UseFolder(const CString& path, const CString& letter) {
+    IFolderRule& rule = m_host->FolderRule();
+    const OwnFolder own = EnsureOwnFolder(rule, path);
+    if (own == OwnFolder::kFailed) return false;
+    if (!letter.IsEmpty()) {
+        const CString final = rule.FinalPath(path);
+        if (final.GetLength() < 2 || final.Left(2).CompareNoCase(letter.Left(2)) != 0) return false;
+    }
+    m_dataFolderReprotected = own == OwnFolder::kReprotected;
+    return true;
 }
 
 CString CDiskInventory::PickStorageFolder(const CString& subFolder, int referenceIndex, double neededMb) {
@@ -39,6 +47,7 @@ CString CDiskInventory::PickStorageFolder(const CString& subFolder, int referenc
     const bool referenceKnown = referenceIndex >= 0 && referenceIndex < count;
     const int reference = referenceKnown ? referenceIndex : -1;
     bool found = false;
+    m_dataFolderReprotected = false;
 
     // The first qualifying record (of one disk, when asked) whose folder can be used.
     // The system drive is the partition about to be reinstalled: whatever the
@@ -48,7 +57,7 @@ CString CDiskInventory::PickStorageFolder(const CString& subFolder, int referenc
             if (oneDisk && m_totalPartitions[i].disk_number != disk) continue;
             if (!StorageCandidate(i, reference, neededMb, true)) continue;
             CString path = m_totalPartitions[i].letter + FixedText::kPathSeparator + subFolder;
-            if (UseFolder(path)) {
+            if (UseFolder(path, m_totalPartitions[i].letter)) {
                 result = path;
                 return true;
             }
@@ -67,7 +76,7 @@ CString CDiskInventory::PickStorageFolder(const CString& subFolder, int referenc
         CString systemDrive = app ? app->m_systemDrive : CString();
         if (!systemDrive.IsEmpty()) {
             CString path = systemDrive + FixedText::kPathSeparator + subFolder;
-            if (UseFolder(path)) {
+            if (UseFolder(path, CString())) {
                 result = path;
                 found = true;
             }

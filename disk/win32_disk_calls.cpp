@@ -14,6 +14,7 @@
 #include "core/text_utils.h"
 #include "controls/message_box.h"
 #include "core/ini.h"
+#include "core/md5.h"
 #include "disk/disk_calls.h"
 
 namespace {
@@ -135,6 +136,10 @@ public:
     }
     void Wait(DWORD milliseconds) override { Sleep(milliseconds); }
     BOOL RealHostRule() override { return TRUE; }
+    CString FileDigest(const wchar_t* path) override {
+        CString digest = FileMd5Hex(path);
+        return digest.GetLength() == 32 ? digest : CString();
+    }
 };
 
 Win32Storage g_win32Storage;

@@ -158,6 +158,8 @@ void COsinfoDlg::CheckSystem() {
         SetDownloadFolders(app->m_dataFolder, app->m_filePrefix + FixedText::kRecordIniSuffix,
                            app->m_filePrefix + FixedText::kRecordSectionSuffix, app->m_iniPassword,
                            app->m_moduleFolder);
+        // A folder of ours that let others in until now: what is in it may be theirs.
+        if (inventory.m_dataFolderReprotected) DistrustDownloadFolderContents();
         SetRowText(kFolderRow, app->m_dataFolder);
         CString folder = app->m_dataFolder;
         RunOnPage([&] { FolderLink()->SetLink(FixedText::kOpenFolderTooltip, folder, 0); });
@@ -207,7 +209,9 @@ void COsinfoDlg::CheckSystem() {
         usbOnly = true;
     } else {
         // Without the configuration: a boot environment already on this
-        // machine (entry 1 or 2, checked by its digest) still makes a USB disk.
+        // machine (entry 1 or 2) still makes a USB disk. These built-in
+        // records carry no digest, so a copy is taken as it is (match mode
+        // 0), even from a place another account can write.
         int found = -1;
         for (int k = 0; k < 3 && k < (int)app->m_peImages.GetSize(); ++k) {
             COnlinefileinfo& record = app->m_peImages[k];

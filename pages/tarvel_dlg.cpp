@@ -378,7 +378,10 @@ LRESULT CTarvelDlg::OnCopyProgram(WPARAM, LPARAM) {
     CTarvelApp* app = GetTarvelApp();
     if (!app) return 0;
     CString copy = app->m_dataFolder + FixedText::kProgramCopyFolder + app->m_moduleFileName;
-    if (!PathFileExistsW(copy)) CopyFileEnsureFolder(app->m_modulePath, copy, FALSE);
+    // A copy kept from an earlier run counts only when the data folder was
+    // closed to others all along; otherwise it is made again.
+    const bool distrusted = app->m_diskInventory && app->m_diskInventory->m_dataFolderReprotected;
+    if (distrusted || !PathFileExistsW(copy)) CopyFileEnsureFolder(app->m_modulePath, copy, FALSE);
     return 0;
 }
 

@@ -5,9 +5,11 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+#include <set>
 #include <string>
 
 #include "core/catalogue.h"
+#include "core/folder_rule.h"
 #include "core/ini.h"
 #include "core/md5.h"
 #include "core/rc4_hex.h"
@@ -83,9 +85,39 @@ TEST(COnlinefileinfo, DefaultsAndReset) {
     EXPECT_TRUE(record.m_sectionName.IsEmpty());
 }
 
+// The folder rule of these tests, over the real files: Wine keeps no owners
+// or access lists here, so the test names the folders another account can
+// write; every other plain folder passes.
+class ScriptedFolders : public IFolderRule {
+public:
+    std::set<std::wstring> open;  // upper-case paths
+
+    FolderState JudgeFolder(const wchar_t* path) override {
+        const DWORD attributes = GetFileAttributesW(path);
+        if (attributes == INVALID_FILE_ATTRIBUTES) return FolderState::kMissing;
+        if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return FolderState::kNotFolder;
+        return open.count(Upper(path)) ? FolderState::kOthersWrite : FolderState::kTrusted;
+    }
+    bool OthersCanWrite(const wchar_t* folder) override { return JudgeFolder(folder) != FolderState::kTrusted; }
+    BOOL CreateOwnFolder(const wchar_t* path) override { return CreateDirectoryW(path, nullptr); }
+    BOOL ProtectFolder(const wchar_t* path) override { return open.erase(Upper(path)) ? TRUE : FALSE; }
+    BOOL RemoveLink(const wchar_t*) override { return FALSE; }
+    BOOL MoveAside(const wchar_t*) override { return FALSE; }
+    CString FinalPath(const wchar_t* path) override { return path; }
+    void Open(const std::wstring& folder) { open.insert(Upper(folder)); }
+
+private:
+    static std::wstring Upper(std::wstring s) {
+        for (auto& c : s) c = (wchar_t)towupper(c);
+        return s;
+    }
+};
+
 class CatalogueFiles : public testing::Test {
 protected:
     void SetUp() override {
+        m_previousRule = SetFolderRule(&m_folders);
+        m_folders.open.clear();
         m_root = MakeTempFolder(L"catalogue");
         m_download = m_root + L"\\data";
         m_secondary = m_root + L"\\program";
@@ -96,6 +128,7 @@ protected:
     void TearDown() override {
         SetDownloadFolders(L"", L"", L"", L"", L"");
         RemoveTree(m_root);
+        SetFolderRule(m_previousRule);
     }
     static std::wstring In(const std::wstring& folder) { return folder + L"\\w10.iso"; }
     COnlinefileinfo Record(int mode, const CString& expected) {
@@ -123,6 +156,8 @@ protected:
     const CString m_goodMd5 = CryptoApiMd5(m_good);
     const CString m_badMd5 = CryptoApiMd5(m_bad);
     std::wstring m_root, m_download, m_secondary;
+    ScriptedFolders m_folders;
+    IFolderRule* m_previousRule = nullptr;
 };
 
 TEST_F(CatalogueFiles, LocalCopyTable) {
@@ -134,6 +169,9 @@ TEST_F(CatalogueFiles, LocalCopyTable) {
         const wchar_t* recordIn;  // folder tag with a verified record of the bad digest: "d", "s" or null
         int result;               // 1 download needed, 0 accepted
         Where downloadAfter;
+        bool secondaryOpen = false;       // another account can write the program's folder (a stick, a data drive)
+        bool downloadDistrusted = false;  // the data folder let others in until this run
+        bool withoutDigest = false;       // the record carries no expected digest
     } cases[] = {
         {"mode 0 takes any file unread", 0, kBad, kNone, nullptr, 0, kBad},
         {"mode 0 copies from the program folder", 0, kNone, kGood, nullptr, 0, kGood},
@@ -143,7 +181,20 @@ TEST_F(CatalogueFiles, LocalCopyTable) {
         {"mode 2 both bad: the program folder's is kept", 2, kBad, kBad, nullptr, 1, kNone},
         {"mode 1 verified record in the download folder", 1, kBad, kNone, L"d", 0, kBad},
         {"mode 2 ignores verified records", 2, kBad, kNone, L"d", 1, kNone},
-        {"mode 1 verified record in the program folder", 1, kNone, kBad, L"s", 0, kBad},
+        {"mode 1: a records file beside the program vouches for nothing", 1, kNone, kBad, L"s", 1, kNone},
+        {"mode 1: nor beside the program on a stick", 1, kNone, kBad, L"s", 1, kNone, true},
+        {"mode 0 in a folder others can write: a bad copy is not taken", 0, kNone, kBad, nullptr, 1, kNone, true},
+        {"mode 0 in a folder others can write: a good copy by its digest", 0, kNone, kGood, nullptr, 0, kGood, true},
+        {"mode 1 in a folder others can write: by the digest too", 1, kNone, kGood, nullptr, 0, kGood, true},
+        {"no digest: nothing is taken from a folder others can write", 0, kNone, kGood, nullptr, 1, kNone, true, false,
+         true},
+        {"no digest: from a folder no one else can write, as before", 0, kNone, kGood, nullptr, 0, kGood, false, false,
+         true},
+        {"a data folder that let others in: a copy there counts only by its digest", 0, kBad, kNone, nullptr, 1, kNone,
+         false, true},
+        {"a data folder that let others in: a good copy there still counts", 0, kGood, kNone, nullptr, 0, kGood, false,
+         true},
+        {"a data folder that let others in: its records file is gone", 1, kBad, kNone, L"d", 1, kNone, false, true},
         {"unknown mode tests nothing, deletes nothing", 5, kBad, kNone, nullptr, 1, kBad},
         {"nothing anywhere", 1, kNone, kNone, nullptr, 1, kNone},
     };
@@ -154,9 +205,16 @@ TEST_F(CatalogueFiles, LocalCopyTable) {
         if (c.download) WriteWholeFile(In(m_download), *content[c.download]);
         if (c.secondary) WriteWholeFile(In(m_secondary), *content[c.secondary]);
         if (c.recordIn) WriteRecord(c.recordIn[0] == L'd' ? m_download : m_secondary, m_badMd5);
+        if (c.secondaryOpen) m_folders.Open(m_secondary);
+        if (c.downloadDistrusted) {
+            DistrustDownloadFolderContents();
+            EXPECT_FALSE(FileExists(m_download + L"\\kvt_records.ini")) << c.what;
+        }
         int result;
         {
-            COnlinefileinfo r = Record(c.mode, L"00000000000000000000000000000000|" + m_goodMd5);
+            COnlinefileinfo r =
+                Record(c.mode, c.withoutDigest ? CString(L"W10_NODIGEST")
+                                               : L"00000000000000000000000000000000|" + m_goodMd5);
             Md5Hasher hasher;
             result = CheckLocalCopy(r, hasher);
             EXPECT_EQ(c.result, result) << c.what;
@@ -286,7 +344,7 @@ TEST_F(CatalogueFiles, DownloadCheckActsOnlyWhileWaiting) {
     }
 }
 
-TEST_F(CatalogueFiles, VerifiedRecordsAreReadFromThreeFoldersOnce) {
+TEST_F(CatalogueFiles, VerifiedRecordsCountOnlyInTheDataFolderAndAreReadOnce) {
     std::wstring local = m_root + L"\\own";
     CreateDirectoryW(local.c_str(), nullptr);
     const CString a = CryptoApiMd5("a"), b = CryptoApiMd5("b"), c = CryptoApiMd5("c");
@@ -296,11 +354,13 @@ TEST_F(CatalogueFiles, VerifiedRecordsAreReadFromThreeFoldersOnce) {
     COnlinefileinfo r = Record(1, L"");
     r.m_localFolder = local.c_str();
     EXPECT_FALSE(MatchesVerifiedRecord(r, L""));
-    EXPECT_TRUE(MatchesVerifiedRecord(r, a));
-    EXPECT_TRUE(MatchesVerifiedRecord(r, b));
-    CString lower = c;
+    CString lower = a;
     lower.MakeLower();
     EXPECT_TRUE(MatchesVerifiedRecord(r, lower));
+    // Anyone can make a records file: beside the program or in the
+    // record's own folder it vouches for nothing.
+    EXPECT_FALSE(MatchesVerifiedRecord(r, b));
+    EXPECT_FALSE(MatchesVerifiedRecord(r, c));
     EXPECT_FALSE(MatchesVerifiedRecord(r, CryptoApiMd5("d")));
     // Kept for the record's life: a record written later is not seen.
     WriteRecord(m_download, CryptoApiMd5("d"));
@@ -312,13 +372,17 @@ TEST_F(CatalogueFiles, VerifiedRecordsAreReadFromThreeFoldersOnce) {
     ini.WriteString(L"w10", L"not hex");
     SetDownloadFolders(m_download.c_str(), L"kvt_records.ini", L"kvt_records", L"record-pw", L"");
     EXPECT_FALSE(MatchesVerifiedRecord(fresh, a));
+    // Nor in a data folder that fails the folder rule.
+    WriteRecord(m_download, a);
+    m_folders.Open(m_download);
+    COnlinefileinfo open = Record(1, L"");
+    EXPECT_FALSE(MatchesVerifiedRecord(open, a));
 }
 
 TEST_F(CatalogueFiles, BootEnvironmentCheckRunsOnceAndRecordsACopiedFind) {
     WriteWholeFile(In(m_secondary), m_bad);
-    COnlinefileinfo r = Record(1, L"");
+    COnlinefileinfo r = Record(1, m_badMd5);
     r.m_linkCount = 1;
-    WriteRecord(m_secondary, m_badMd5);  // accepted by the program folder's record
     CheckPeFile(r);
     EXPECT_EQ(2, r.m_checkState);
     EXPECT_TRUE(ReadWholeFile(In(m_download)) == m_bad);
@@ -330,6 +394,30 @@ TEST_F(CatalogueFiles, BootEnvironmentCheckRunsOnceAndRecordsACopiedFind) {
     CheckPeFile(r);
     EXPECT_EQ(2, r.m_checkState);
     EXPECT_FALSE(FileExists(In(m_download)));
+}
+
+TEST_F(CatalogueFiles, BootEnvironmentWithoutAnyDigestKeepsModeZerosChoice) {
+    // The run without any configuration: its boot-environment records carry
+    // no digest and keep mode 0, so a copy beside the program is taken as it
+    // is, even where others can write; the same record in the download
+    // check of a configured run is downloaded instead.
+    WriteWholeFile(In(m_secondary), m_bad);
+    m_folders.Open(m_secondary);
+    COnlinefileinfo configured = Record(0, L"");
+    Md5Hasher hasher;
+    EXPECT_EQ(1, CheckLocalCopy(configured, hasher));
+    EXPECT_FALSE(FileExists(In(m_download)));
+    COnlinefileinfo r = Record(0, L"");
+    CheckPeFile(r);
+    EXPECT_EQ(2, r.m_checkState);
+    EXPECT_TRUE(ReadWholeFile(In(m_download)) == m_bad);
+    // With a digest, the place decides again: only by the digest.
+    CloseHandle(r.m_fileHandle);
+    r.m_fileHandle = INVALID_HANDLE_VALUE;
+    DeleteFileW(In(m_download).c_str());
+    COnlinefileinfo digested = Record(0, m_goodMd5);
+    CheckPeFile(digested);
+    EXPECT_EQ(1, digested.m_checkState);
 }
 
 TEST_F(CatalogueFiles, CopiesNeverShareOrCloseTheOwnersHandle) {

@@ -91,6 +91,7 @@ void AddBootSetupFiles(FakeMachine& m) {
         m.AddFile(kWork + L"\\" + name);
     m.AddFolder(L"D:\\Kavetta Data");
     m.AddFile(L"D:\\Kavetta Data\\pe image.wim");
+    m.files[FakeMachine::Upper(L"D:\\Kavetta Data\\pe image.wim")].content = "the verified image";
     m.AddFile(L"H:\\EFI\\Microsoft\\Boot\\BCD");
     m.AddFile(L"D:\\Boot\\BCD");
     m.AddFile(L"F:\\Boot\\BCD");
@@ -251,7 +252,8 @@ TEST_F(BootSetupTest, PrepareBootFilesWritesTheIniAndMarksTheFiles) {
 TEST_F(BootSetupTest, PassTwoStagesTheTargetAndAddsTheExtraEntry) {
     app.m_storagePass = 2;
     EXPECT_EQ(inventory.InstallBootEntries(), 2);
-    EXPECT_EQ(machine.log[0], L"copy D:\\Kavetta Data\\pe image.wim -> C:\\KavettaBoot\\pe image.wim");
+    EXPECT_EQ(machine.log[0], L"mkdir C:\\KavettaBoot");
+    EXPECT_EQ(machine.log[1], L"copy D:\\Kavetta Data\\pe image.wim -> C:\\KavettaBoot\\pe image.wim");
     // H: (system disk): main 16 + extra 15; D: (other disk): main 15 only.
     ASSERT_EQ(machine.runs.size(), 46u);
     EXPECT_EQ(Runs(1, 16), ExpectedMainGpt());
@@ -379,20 +381,62 @@ TEST_F(BootSetupTest, WhichSequencesRunOnWhichPartition) {
         int prepared;
         std::vector<std::wstring> runs;
         bool staged;  // the staging copy exists afterwards
+        const wchar_t* refusal = nullptr;
+        std::function<void(FakeMachine&)> check = nullptr;
     } cases[] = {
         {"pass 1", nullptr, 1, 2, 0, nullptr, 2, Concat({ExpectedMainGpt(), ExpectedMainMbr()}), false},
         {"pass 3", nullptr, 3, 2, 0, nullptr, 2, Concat({ExpectedMainGpt(), ExpectedMainMbr()}), false},
         {"pass 2: the extra entry on the system's disk", nullptr, 2, 2, 0, nullptr, 2,
          Concat({ExpectedMainGpt(), ExpectedExtraGpt(), ExpectedMainMbr()}), true},
-        {"pass 2, staging failed: no extra entry", nullptr, 2, 2, 0, L"D:\\Kavetta Data\\missing.wim", 2,
-         Concat({Sequence(mainHMissing, true, true), Sequence(mainDMissing, false, true)}), false},
-        {"pass 2, an older staged copy counts as staged",
+        {"pass 2, staging failed: the setup refuses", nullptr, 2, 2, 0, L"D:\\Kavetta Data\\missing.wim", 0, {},
+         false, FixedText::kBootSetupStagingRefusal},
+        {"pass 2, a copy found at the staging name never counts as staged",
          [](FakeMachine& m) {
              m.AddFolder(L"C:\\KavettaBoot");
              m.AddFile(L"C:\\KavettaBoot\\pe image.wim");
              m.files.erase(FakeMachine::Upper(L"D:\\Kavetta Data\\pe image.wim"));
          },
+         2, 2, 0, nullptr, 0, {}, true, FixedText::kBootSetupStagingRefusal},
+        {"pass 2, a file planted at the staging name is replaced",
+         [](FakeMachine& m) {
+             m.AddFolder(L"C:\\KavettaBoot");
+             m.AddFile(L"C:\\KavettaBoot\\pe image.wim");
+             m.files[FakeMachine::Upper(L"C:\\KavettaBoot\\pe image.wim")].content = "planted";
+         },
          2, 2, 0, nullptr, 2, Concat({ExpectedMainGpt(), ExpectedExtraGpt(), ExpectedMainMbr()}), true},
+        {"pass 2, a ramdisk file planted in the staging folder is replaced",
+         [](FakeMachine& m) {
+             m.AddFolder(L"C:\\KavettaBoot");
+             m.AddFile(L"C:\\KavettaBoot\\kvtboot2.sdi");
+             m.files[FakeMachine::Upper(L"C:\\KavettaBoot\\kvtboot2.sdi")].content = "planted";
+         },
+         2, 2, 0, nullptr, 2, Concat({ExpectedMainGpt(), ExpectedExtraGpt(), ExpectedMainMbr()}), true},
+        {"pass 2, a link at the staging folder's name is removed unfollowed",
+         [](FakeMachine& m) {
+             m.AddFolder(L"C:\\Users");
+             m.AddFolder(L"C:\\Users\\Public");
+             m.AddFile(L"C:\\Users\\Public\\pe image.wim");
+             m.files[FakeMachine::Upper(L"C:\\Users\\Public\\pe image.wim")].content = "theirs";
+             m.AddLink(L"C:\\KavettaBoot", L"C:\\Users\\Public");
+         },
+         2, 2, 0, nullptr, 2, Concat({ExpectedMainGpt(), ExpectedExtraGpt(), ExpectedMainMbr()}), true, nullptr,
+         [](FakeMachine& m) {
+             EXPECT_EQ("theirs", m.files[FakeMachine::Upper(L"C:\\Users\\Public\\pe image.wim")].content);
+             EXPECT_EQ(FolderState::kTrusted, m.JudgeFolder(L"C:\\KavettaBoot"));
+         }},
+        {"pass 2, a staging folder of another owner is moved aside",
+         [](FakeMachine& m) {
+             m.AddFolder(L"C:\\KavettaBoot");
+             m.files[FakeMachine::Upper(L"C:\\KavettaBoot")].otherOwner = true;
+         },
+         2, 2, 0, nullptr, 2, Concat({ExpectedMainGpt(), ExpectedExtraGpt(), ExpectedMainMbr()}), true, nullptr,
+         [](FakeMachine& m) {
+             EXPECT_TRUE(m.IsFolder(L"C:\\KavettaBoot.ASIDE1"));
+             EXPECT_EQ(FolderState::kTrusted, m.JudgeFolder(L"C:\\KavettaBoot"));
+         }},
+        {"pass 2, a staging copy that differs from its source refuses",
+         [](FakeMachine& m) { m.shortCopies.push_back(L"C:\\KavettaBoot\\pe image.wim"); }, 2, 2, 0, nullptr, 0,
+         {}, false, FixedText::kBootSetupStagingRefusal},
         {"pass 2, unknown system partition: no extra entry, no boot files",
          [](FakeMachine& m) { m.AddFile(L"H:\\bootmgr"); }, 2, 99, 1, nullptr, 2,
          Concat({ExpectedMainGpt(), ExpectedMainMbr()}), true},
@@ -418,7 +462,17 @@ TEST_F(BootSetupTest, WhichSequencesRunOnWhichPartition) {
         ASSERT_TRUE(SplitTargetPath(c.target ? c.target : L"D:\\Kavetta Data\\pe image.wim"));
         EXPECT_EQ(c.prepared, inv.InstallBootEntries());
         EXPECT_EQ(c.runs, RunsOf(m));
-        EXPECT_EQ(c.staged, m.HasFile(L"C:\\KavettaBoot\\" + std::wstring(c.target ? L"missing.wim" : L"pe image.wim")));
+        const std::wstring staging = L"C:\\KavettaBoot\\" + std::wstring(c.target ? L"missing.wim" : L"pe image.wim");
+        EXPECT_EQ(c.staged, m.HasFile(staging));
+        if (c.refusal) EXPECT_STREQ(c.refusal, inv.m_bootSetupRefusal);
+        if (c.staged && c.prepared) {
+            // What the extra entry starts is what was verified, never what was found there.
+            EXPECT_STREQ(m.FileDigest(L"D:\\Kavetta Data\\pe image.wim"), m.FileDigest(staging.c_str()));
+            if (m.HasFile(L"C:\\KavettaBoot\\kvtboot2.sdi"))
+                EXPECT_STREQ(m.FileDigest((kWork + L"\\kvtboot2.sdi").c_str()),
+                             m.FileDigest(L"C:\\KavettaBoot\\kvtboot2.sdi"));
+        }
+        if (c.check) c.check(m);
         EXPECT_FALSE(m.HasFile(L"H:\\kvtldr")) << "boot files only on the known system's disk in the old mode";
     }
 }

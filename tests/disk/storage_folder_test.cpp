@@ -25,6 +25,14 @@ struct FolderCase {
     std::vector<std::wstring> refused;   // folders that cannot be made
     const wchar_t* expected;             // null: the no-folder text
     int pass;
+    // What other accounts left: links at the name (to a folder of theirs on
+    // C:), folders of another owner, folders of ours that others can write,
+    // and folders that really lead to C: (the volume behind the name).
+    std::vector<std::wstring> links = {};
+    std::vector<std::wstring> strangers = {};
+    std::vector<std::wstring> open = {};
+    std::vector<std::wstring> elsewhere = {};
+    bool reprotected = false;
 };
 
 const int kUsb = BusTypeUsb, kSata = BusTypeSata;
@@ -44,9 +52,24 @@ const FolderCase kCases[] = {
       {0, kSata, L"G:", L"G:", L"NTFS", 90000}, {0, kSata, L"H:", nullptr, L"FAT32", 90000},
       {0, kSata, nullptr, nullptr, L"NTFS", 90000}, {1, kSata, L"J:", nullptr, L"NTFS", NAN}},
      0, L"C:", {}, {}, {}, L"C:\\KavettaData", 3},
-    {"a file in the folder's place is passed by",
+    {"a file in the folder's place is moved aside",
      {{0, kSata, L"C:", nullptr, L"NTFS", 90000}, {0, kSata, L"D:", nullptr, L"NTFS", 90000}, {1, kSata, L"E:", nullptr, L"NTFS", 90000}},
-     0, L"C:", {}, {L"D:\\KavettaData"}, {}, L"E:\\KavettaData", 2},
+     0, L"C:", {}, {L"D:\\KavettaData"}, {}, L"D:\\KavettaData", 1},
+    {"a link at the name is removed unfollowed, then the folder is made",
+     {{0, kSata, L"C:", nullptr, L"NTFS", 90000}, {0, kSata, L"D:", nullptr, L"NTFS", 90000}},
+     0, L"C:", {}, {}, {}, L"D:\\KavettaData", 1, {L"D:\\KavettaData"}},
+    {"a link at the fallback's name too",
+     {{0, kSata, L"C:", nullptr, L"NTFS", 900000}},
+     0, L"C:", {}, {}, {}, L"C:\\KavettaData", 3, {L"C:\\KavettaData"}},
+    {"a folder of another owner is moved aside",
+     {{0, kSata, L"C:", nullptr, L"NTFS", 90000}, {0, kSata, L"D:", nullptr, L"NTFS", 90000}},
+     0, L"C:", {}, {}, {}, L"D:\\KavettaData", 1, {}, {L"D:\\KavettaData"}},
+    {"a folder of ours that others can write gets our access list",
+     {{0, kSata, L"C:", nullptr, L"NTFS", 90000}, {0, kSata, L"D:", nullptr, L"NTFS", 90000}},
+     0, L"C:", {}, {}, {}, L"D:\\KavettaData", 1, {}, {}, {L"D:\\KavettaData"}, {}, true},
+    {"a folder that really is on another volume is passed by",
+     {{0, kSata, L"C:", nullptr, L"NTFS", 90000}, {0, kSata, L"D:", nullptr, L"NTFS", 90000}, {1, kSata, L"E:", nullptr, L"NTFS", 90000}},
+     0, L"C:", {}, {}, {}, L"E:\\KavettaData", 2, {}, {}, {}, {L"D:\\KavettaData"}},
     {"a folder that cannot be made is passed by",
      {{0, kSata, L"C:", nullptr, L"NTFS", 90000}, {0, kSata, L"D:", nullptr, L"NTFS", 90000}, {0, kSata, L"K:", nullptr, L"NTFS", 90000}},
      0, L"C:", {}, {}, {L"D:\\KavettaData"}, L"K:\\KavettaData", 1},
@@ -68,9 +91,9 @@ const FolderCase kCases[] = {
     {"unknown system partition and only the system drive qualifies: the fallback",
      {{0, kSata, L"C:", nullptr, L"NTFS", 900000}},
      -1, L"C:", {}, {}, {}, L"C:\\KavettaData", 3},
-    {"fallback blocked by a file",
+    {"fallback folder that cannot be made",
      {{0, kSata, L"C:", nullptr, L"NTFS", 900000}},
-     0, L"C:", {}, {L"C:\\KavettaData"}, {}, nullptr, 0},
+     0, L"C:", {}, {}, {L"C:\\KavettaData"}, nullptr, 0},
     {"unknown system drive and nothing qualifies",
      {{0, kSata, L"D:", nullptr, L"FAT32", 900000}},
      -1, L"", {}, {}, {}, nullptr, 0},
@@ -95,6 +118,25 @@ TEST_F(DiskTest, PickStorageFolderOverMachineStates) {
         if (c.systemDrive[0]) m.volumes.push_back(Volume((wchar_t)towupper(c.systemDrive[0]), 0, 9, L"NTFS", 0));
         for (const auto& f : c.folders) m.AddFolder(f);
         for (const auto& f : c.files) m.AddFile(f);
+        const std::wstring theirs = L"C:\\Users\\Public\\x";
+        m.AddFolder(L"C:\\Users");
+        m.AddFolder(L"C:\\Users\\Public");
+        m.AddFolder(theirs);
+        m.AddFile(theirs + L"\\keep.txt");
+        for (const auto& f : c.links) m.AddLink(f, theirs);
+        for (const auto& f : c.strangers) {
+            m.AddFolder(f);
+            m.files[FakeMachine::Upper(f)].otherOwner = true;
+            m.AddFile(f + L"\\theirs.txt");
+        }
+        for (const auto& f : c.open) {
+            m.AddFolder(f);
+            m.files[FakeMachine::Upper(f)].othersWrite = true;
+        }
+        for (const auto& f : c.elsewhere) {
+            m.AddFolder(f);
+            m.files[FakeMachine::Upper(f)].finalPath = theirs;
+        }
         m.uncreatableFolders = c.refused;
         app.m_systemDrive = c.systemDrive;
         app.m_storagePass = 9;
@@ -103,7 +145,13 @@ TEST_F(DiskTest, PickStorageFolderOverMachineStates) {
         EXPECT_EQ(app.m_storagePass, c.pass);
         if (c.expected) {
             EXPECT_TRUE(m.IsFolder(c.expected));
+            EXPECT_EQ(FolderState::kTrusted, m.JudgeFolder(c.expected)) << "the folder used passes the folder rule";
         }
+        EXPECT_EQ(c.reprotected, inventory.m_dataFolderReprotected);
+        // What a link led to is never touched; what another owner had is kept aside.
+        EXPECT_TRUE(m.HasFile(theirs + L"\\keep.txt"));
+        for (const auto& f : c.strangers) EXPECT_TRUE(m.HasFile(f + L".ASIDE1\\theirs.txt"));
+        for (const auto& f : c.files) EXPECT_TRUE(m.HasFile(f + L".ASIDE1"));
         // An existing folder is used as it is.
         if (!c.folders.empty() && c.expected && c.folders[0] == c.expected) {
             EXPECT_TRUE(m.log.empty());

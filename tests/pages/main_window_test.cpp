@@ -232,7 +232,7 @@ TEST_F(MainWindow, HeaderLinkAndWebButtonOpenTheirTargetsWithTheShellsDefaults) 
     app->m_moduleFolder = folder;
 }
 
-TEST_F(MainWindow, ProgramCopyIsMadeOnceAndNeverReplaced) {
+TEST_F(MainWindow, ProgramCopyIsMadeOnceAndReplacedOnlyAfterTheFolderWasOpen) {
     CTarvelApp* app = GetTarvelApp();
     const CString savedFolder = app->m_dataFolder;
     const std::wstring folder = MakeTempFolder(L"programcopy");
@@ -243,6 +243,13 @@ TEST_F(MainWindow, ProgramCopyIsMadeOnceAndNeverReplaced) {
     EXPECT_EQ("an older copy", ReadWholeFile(copy));
     DeleteFileW(copy.c_str());
     Send(WM_COPY_PROGRAM);
+    EXPECT_EQ(ReadWholeFile((const wchar_t*)app->m_modulePath), ReadWholeFile(copy));
+    // A data folder that let others in until this run: the copy found there
+    // may be theirs, and is made again.
+    ASSERT_TRUE(WriteWholeFile(copy, "a copy someone else left"));
+    app->m_diskInventory->m_dataFolderReprotected = true;
+    Send(WM_COPY_PROGRAM);
+    app->m_diskInventory->m_dataFolderReprotected = false;
     EXPECT_EQ(ReadWholeFile((const wchar_t*)app->m_modulePath), ReadWholeFile(copy));
     app->m_dataFolder = savedFolder;
     RemoveTree(folder);

@@ -212,8 +212,30 @@ SimStorage* g_storage = nullptr;
 // EFI partition) exists only in the fake's device table, so a path on it is
 // taken to that partition's backing folder, drives\part-<device>-<number>
 // beside the scenario (made by prepare_scenario.py).
-class SimBootHost : public IBootHost {
+// The boot host, and the folder rule over the real files of the scenario.
+// Wine keeps no owners or access lists of its own here, so every plain folder
+// passes; links, files and missing folders are judged from the files as
+// they are.
+class SimBootHost : public IBootHost, public IFolderRule {
 public:
+    FolderState JudgeFolder(const wchar_t* path) override {
+        const DWORD attributes = GetFileAttributesW(Real(path).c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) return FolderState::kMissing;
+        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return FolderState::kLink;
+        if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return FolderState::kNotFolder;
+        return FolderState::kTrusted;
+    }
+    bool OthersCanWrite(const wchar_t* folder) override { return JudgeFolder(folder) != FolderState::kTrusted; }
+    BOOL CreateOwnFolder(const wchar_t* path) override { return CreateFolder(path); }
+    BOOL ProtectFolder(const wchar_t*) override { return TRUE; }
+    BOOL RemoveLink(const wchar_t* path) override { return Win32FolderRule().RemoveLink(Real(path).c_str()); }
+    BOOL MoveAside(const wchar_t* path) override { return Win32FolderRule().MoveAside(Real(path).c_str()); }
+    CString FinalPath(const wchar_t* path) override {
+        // The scenario's letters are the program's view: the path as it is.
+        return JudgeFolder(path) == FolderState::kMissing ? CString() : CString(path);
+    }
+    IFolderRule& FolderRule() override { return *this; }
+
     BOOL PathExists(const wchar_t* path) override { return Win32BootHost().PathExists(Real(path).c_str()); }
     BOOL IsFolder(const wchar_t* path) override { return Win32BootHost().IsFolder(Real(path).c_str()); }
     BOOL CreateFolder(const wchar_t* path) override {
@@ -304,6 +326,7 @@ public:
         Journal(L"released " + std::wstring(path));
     }
     void Wait(DWORD milliseconds) override { Win32BootHost().Wait(milliseconds); }
+    CString FileDigest(const wchar_t* path) override { return Win32BootHost().FileDigest(Real(path).c_str()); }
     BOOL RealHostRule() override {
         Lock lock;
         return g_state && g_state->scenario.realHostRule;
@@ -411,6 +434,7 @@ SimPower g_power;
 void PutWin32Back() {
     SetStorageCalls(nullptr);
     SetBootHost(nullptr);
+    SetFolderRule(nullptr);
     SetSystemFacts(nullptr);
     SetShellCalls(nullptr);
     SetPowerControl(nullptr);
@@ -457,6 +481,7 @@ bool LoadSimScenario(const wchar_t* scenarioPath, CString* error) {
         g_storage = storage;
         SetStorageCalls(g_storage);
         SetBootHost(&g_bootHost);
+        SetFolderRule(&g_bootHost);
         SetSystemFacts(&g_facts);
         SetShellCalls(&g_shell);
         SetPowerControl(&g_power);

@@ -553,3 +553,87 @@ BOOL FakeMachine::WriteDevice(HANDLE device, LONGLONG offset, const void* buffer
                   std::to_wstring(size));
     return TRUE;
 }
+
+CString FakeMachine::FileDigest(const wchar_t* path) {
+    auto it = files.find(Upper(path));
+    if (it == files.end() || it->second.folder) return CString();
+    // FNV-1a over the content and the size, four times with different seeds.
+    std::string bytes = it->second.content + "|" + std::to_string(it->second.size) + (it->second.standIn ? "s" : "");
+    CString digest;
+    for (unsigned seed = 0; seed < 4; ++seed) {
+        unsigned h = 2166136261u ^ seed;
+        for (unsigned char c : bytes) h = (h ^ c) * 16777619u;
+        CString part;
+        part.Format(L"%08X", h);
+        digest += part;
+    }
+    return digest;
+}
+
+FolderState FakeMachine::JudgeFolder(const wchar_t* path) {
+    if (DriveOf(path)) return DriveExists(DriveOf(path)) ? FolderState::kTrusted : FolderState::kMissing;
+    auto it = files.find(Upper(path));
+    if (it == files.end()) return FolderState::kMissing;
+    const FakeFile& f = it->second;
+    if (f.link) return FolderState::kLink;
+    if (!f.folder) return FolderState::kNotFolder;
+    if (f.otherOwner) return FolderState::kOtherOwner;
+    if (f.othersWrite) return FolderState::kOthersWrite;
+    return FolderState::kTrusted;
+}
+
+bool FakeMachine::OthersCanWrite(const wchar_t* folder) {
+    const std::wstring p = folder ? folder : L"";
+    if (p.size() >= 2 && p[1] == L':') {
+        const FakeVolume* v = VolumeForLetter((wchar_t)towupper(p[0]));
+        if (v && Upper(v->fileSystem).compare(0, 3, L"FAT") == 0) return true;
+        if (v && Upper(v->fileSystem) == L"EXFAT") return true;
+    }
+    return JudgeFolder(folder) != FolderState::kTrusted;
+}
+
+BOOL FakeMachine::CreateOwnFolder(const wchar_t* path) { return CreateFolder(path); }
+
+BOOL FakeMachine::ProtectFolder(const wchar_t* path) {
+    auto it = files.find(Upper(path));
+    if (it == files.end() || it->second.link) return FALSE;
+    it->second.othersWrite = false;
+    log.push_back(L"protect " + std::wstring(path));
+    return TRUE;
+}
+
+BOOL FakeMachine::RemoveLink(const wchar_t* path) {
+    auto it = files.find(Upper(path));
+    if (it == files.end() || !it->second.link) return FALSE;
+    // The link alone goes; what it leads to stays as it is.
+    files.erase(it);
+    log.push_back(L"unlink " + std::wstring(path));
+    return TRUE;
+}
+
+BOOL FakeMachine::MoveAside(const wchar_t* path) {
+    const std::wstring from = Upper(path);
+    if (!files.count(from)) return FALSE;
+    std::wstring to;
+    for (int n = 1; to.empty() || files.count(to); ++n) to = from + L".ASIDE" + std::to_wstring(n);
+    // The thing and everything below it move together.
+    std::map<std::wstring, FakeFile> moved;
+    for (auto it = files.begin(); it != files.end();) {
+        if (it->first == from || it->first.compare(0, from.size() + 1, from + L"\\") == 0) {
+            moved[to + it->first.substr(from.size())] = it->second;
+            it = files.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    files.insert(moved.begin(), moved.end());
+    log.push_back(L"aside " + std::wstring(path) + L" -> " + to);
+    return TRUE;
+}
+
+CString FakeMachine::FinalPath(const wchar_t* path) {
+    if (DriveOf(path)) return path;
+    auto it = files.find(Upper(path));
+    if (it == files.end()) return CString();
+    return it->second.finalPath.empty() ? CString(path) : CString(it->second.finalPath.c_str());
+}

@@ -80,6 +80,13 @@ struct FakeFile {
     ULONGLONG size = 0;
     bool standIn = false;  // begins with our stand-in marker
     std::string content;   // what a read returns (after the marker of a stand-in)
+    // Who else may write it (the folder rule): a link (reparse point) that
+    // points at `finalPath`, another owner, an access list that lets others
+    // write, delete or change permissions.
+    bool link = false;
+    bool otherOwner = false;
+    bool othersWrite = false;
+    std::wstring finalPath;  // where the path really leads; empty: the path itself
 };
 
 // How the simulated USB tools of the tools archive change the machine
@@ -112,7 +119,7 @@ struct DosDefinition {
     std::wstring target;
 };
 
-class FakeMachine : public IStorageCalls, public IBootHost {
+class FakeMachine : public IStorageCalls, public IBootHost, public IFolderRule {
 public:
     std::vector<FakeDisk> disks;
     std::vector<FakeVolume> volumes;
@@ -157,6 +164,13 @@ public:
         files[Upper(path)] = f;
     }
     void AddFolder(const std::wstring& path) { files[Upper(path)] = FakeFile{true, FILE_ATTRIBUTE_DIRECTORY}; }
+    // A directory link (a junction another account made) at `path`, leading to `target`.
+    void AddLink(const std::wstring& path, const std::wstring& target) {
+        FakeFile f{true, FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT};
+        f.link = true;
+        f.finalPath = target;
+        files[Upper(path)] = f;
+    }
     bool HasFile(const std::wstring& path) const { return files.count(Upper(path)) != 0; }
     DWORD AttributesOf(const std::wstring& path) const {
         auto it = files.find(Upper(path));
@@ -205,6 +219,19 @@ public:
     void ReleaseHeldFile(HANDLE hold, const wchar_t* path) override;
     void Wait(DWORD milliseconds) override;
     BOOL RealHostRule() override { return realHostRule ? TRUE : FALSE; }
+    // A digest made from the content and size (not MD5, but as unequal).
+    CString FileDigest(const wchar_t* path) override;
+    IFolderRule& FolderRule() override { return *this; }
+
+    // IFolderRule, over the file table: a volume whose file system is FAT
+    // keeps no access lists.
+    FolderState JudgeFolder(const wchar_t* path) override;
+    bool OthersCanWrite(const wchar_t* folder) override;
+    BOOL CreateOwnFolder(const wchar_t* path) override;
+    BOOL ProtectFolder(const wchar_t* path) override;
+    BOOL RemoveLink(const wchar_t* path) override;
+    BOOL MoveAside(const wchar_t* path) override;
+    CString FinalPath(const wchar_t* path) override;
 
     // The simulated tools (fake_usb_tools.cpp): called for every run when
     // usbTools.active; returns the exit code.

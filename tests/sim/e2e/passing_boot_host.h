@@ -42,6 +42,8 @@ public:
     void ReleaseHeldFile(HANDLE hold, const wchar_t* path) override { m_inner.ReleaseHeldFile(hold, path); }
     void Wait(DWORD milliseconds) override { m_inner.Wait(milliseconds); }
     BOOL RealHostRule() override { return m_inner.RealHostRule(); }
+    CString FileDigest(const wchar_t* path) override { return m_inner.FileDigest(path); }
+    IFolderRule& FolderRule() override { return m_inner.FolderRule(); }
 
 protected:
     IBootHost& m_inner;

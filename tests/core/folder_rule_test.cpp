@@ -1,0 +1,128 @@
+// The folder rule on Windows: access lists judged from security
+// descriptors built in memory (which Wine handles as Windows does), and the
+// judgement of real paths where the file system lets the test show it.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <string>
+
+#include "core/folder_rule.h"
+#include "support/test_files.h"
+
+namespace {
+
+// The running account's SID as text.
+std::wstring OwnSid() {
+    HANDLE token = nullptr;
+    std::wstring text;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return text;
+    BYTE buffer[256] = {};
+    DWORD size = 0;
+    wchar_t* sid = nullptr;
+    if (GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
+        ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &sid)) {
+        text = sid;
+        LocalFree(sid);
+    }
+    CloseHandle(token);
+    return text;
+}
+
+TEST(FolderRule, AccessListsThatLetOthersWrite) {
+    const std::wstring me = OwnSid();
+    ASSERT_FALSE(me.empty());
+    struct Case {
+        const char* what;
+        std::wstring dacl;
+        bool others;         // judged for a folder the program writes into
+        bool othersButMine;  // judged as a place: the running account is no other
+    } cases[] = {
+        {"ours: Administrators and SYSTEM only", L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", false, false},
+        {"ours with read for the running account", L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;" + me + L")",
+         false, false},
+        {"everyone may read", L"D:(A;;FA;;;BA)(A;;FR;;;WD)", false, false},
+        {"a drive root's list: users may add folders", L"D:(A;;FA;;;BA)(A;;FA;;;SY)(A;CI;0x4;;;AU)", true, true},
+        {"users may modify (inherited from the root)", L"D:(A;ID;FA;;;BA)(A;OICIID;0x1301bf;;;AU)", true, true},
+        {"an inherit-only entry counts for what it gives the files made in it",
+         L"D:(A;;FA;;;BA)(A;OICIIO;GW;;;BU)", true, true},
+        {"the creator owner's entry reaches only what its creator made", L"D:(A;;FA;;;BA)(A;OICIIO;GA;;;CO)", false,
+         false},
+        {"delete alone", L"D:(A;;FA;;;BA)(A;;SD;;;BU)", true, true},
+        {"delete child alone", L"D:(A;;FA;;;BA)(A;;0x40;;;BU)", true, true},
+        {"change permissions alone", L"D:(A;;FA;;;BA)(A;;WD;;;WD)", true, true},
+        {"take ownership alone", L"D:(A;;FA;;;BA)(A;;WO;;;WD)", true, true},
+        {"generic all", L"D:(A;;GA;;;WD)", true, true},
+        {"a deny entry takes away only", L"D:(D;;FA;;;WD)(A;;FA;;;BA)", false, false},
+        {"the running account may write", L"D:(A;;FA;;;BA)(A;OICI;FA;;;" + me + L")", true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(c.dacl.c_str(), SDDL_REVISION_1, &descriptor,
+                                                                         nullptr));
+        BOOL present = FALSE, defaulted = FALSE;
+        PACL dacl = nullptr;
+        ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted));
+        EXPECT_EQ(c.others, AccessListLetsOthersWrite(dacl, false));
+        EXPECT_EQ(c.othersButMine, AccessListLetsOthersWrite(dacl, true));
+        LocalFree(descriptor);
+    }
+    EXPECT_TRUE(AccessListLetsOthersWrite(nullptr, true)) << "a null access list lets everyone in";
+}
+
+TEST(FolderRule, MissingFilesAndLinksAreNoFolderOfOurs) {
+    const std::wstring root = MakeTempFolder(L"folder_rule");
+    IFolderRule& rule = Win32FolderRule();
+    EXPECT_EQ(FolderState::kMissing, rule.JudgeFolder((root + L"\\missing").c_str()));
+    WriteWholeFile(root + L"\\file", "x");
+    EXPECT_EQ(FolderState::kNotFolder, rule.JudgeFolder((root + L"\\file").c_str()));
+    EXPECT_TRUE(rule.OthersCanWrite((root + L"\\missing").c_str()));
+    // The link fixture (made before each CTest run): a folder path that is a link.
+    const std::wstring link = TestRunDirectory() + L"\\fixtures\\reparse\\rootlink";
+    const DWORD attributes = GetFileAttributesW(link.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        EXPECT_EQ(FolderState::kLink, rule.JudgeFolder(link.c_str())) << "judged without following it";
+        EXPECT_TRUE(rule.OthersCanWrite(link.c_str()));
+    }
+    RemoveTree(root);
+}
+
+TEST(FolderRule, TheDataFolderGetsAnAccessListOfItsOwn) {
+    if (RunningUnderWine())
+        GTEST_SKIP() << "Wine keeps no access lists on this file system: what a folder is given cannot be read back";
+    const std::wstring root = MakeTempFolder(L"folder_rule_own");
+    const std::wstring folder = root + L"\\KavettaData";
+    IFolderRule& rule = Win32FolderRule();
+    ASSERT_TRUE(rule.CreateOwnFolder(folder.c_str()));
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_EQ((DWORD)ERROR_SUCCESS, GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                                          nullptr, nullptr, &dacl, nullptr, &descriptor));
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    GetSecurityDescriptorControl(descriptor, &control, &revision);
+    EXPECT_TRUE(control & SE_DACL_PROTECTED) << "nothing inherited from the drive root";
+    EXPECT_FALSE(AccessListLetsOthersWrite(dacl, false));
+    LocalFree(descriptor);
+    // A folder of ours whose list lets users in gets ours.
+    const std::wstring open = root + L"\\open";
+    PSECURITY_DESCRIPTOR openDescriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;FA;;;BU)",
+                                                                     SDDL_REVISION_1, &openDescriptor, nullptr));
+    SECURITY_ATTRIBUTES security = {sizeof security, openDescriptor, FALSE};
+    ASSERT_TRUE(CreateDirectoryW(open.c_str(), &security));
+    LocalFree(openDescriptor);
+    ASSERT_TRUE(rule.ProtectFolder(open.c_str()));
+    dacl = nullptr;
+    descriptor = nullptr;
+    ASSERT_EQ((DWORD)ERROR_SUCCESS, GetNamedSecurityInfoW(open.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                                          nullptr, nullptr, &dacl, nullptr, &descriptor));
+    EXPECT_FALSE(AccessListLetsOthersWrite(dacl, false));
+    LocalFree(descriptor);
+    RemoveTree(root);
+}
+
+}  // namespace
