@@ -293,8 +293,12 @@ TEST(HoldFile, NobodyElseWritesOrDeletesOurCopiesStillRead) {
     EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileW(path, GENERIC_WRITE, shareAll, nullptr, OPEN_EXISTING, 0, nullptr));
     EXPECT_FALSE(DeleteFileW(path));
     EXPECT_FALSE(MoveFileW(path, scratch / L"moved.iso"));
-    // A reader that shares deleting reads it; so do our copies, by path and
-    // from the handle, and a copy from the handle is held itself.
+    // A reader must share deleting; one that does reads it, and so do our
+    // copies, by path and from the handle; a copy from the handle is held itself.
+    HANDLE reader = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                nullptr);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, reader);
+    if (reader != INVALID_HANDLE_VALUE) CloseHandle(reader);
     EXPECT_EQ("tested bytes", ReadBytes(path));
     EXPECT_GT(CopyFileEnsureFolder(path, scratch / L"staged\\held.iso", TRUE), 0);
     EXPECT_EQ("tested bytes", ReadBytes(scratch / L"staged\\held.iso"));
