@@ -72,13 +72,48 @@ bool ExpectedContains(const COnlinefileinfo& record, const CString& digest) {
     return expected.Find(upper) >= 0;
 }
 
-CString HasherDigest(Md5Hasher& hasher, const CString& path) {
+// The digest of a held file, read through its handle: the bytes tested are
+// the bytes that stay at its name.
+CString HasherDigest(Md5Hasher& hasher, const CString& path, HANDLE held) {
     hasher.m_algorithm = Md5Hasher::kAlgorithmMd5;
     hasher.m_sourceKind = Md5Hasher::kKindFile;
     hasher.m_format = Md5Hasher::kFormatUpper;
     hasher.m_filePath = path;
-    return hasher.Compute();
+    return hasher.ComputeOpenFile(held);
 }
+
+// The record holds `held` (or nothing) from here on, until it is destroyed
+// or reset; the size is the held file's.
+void TakeHold(COnlinefileinfo& record, HANDLE held) {
+    if (record.m_fileHandle != INVALID_HANDLE_VALUE && record.m_fileHandle != held) CloseHandle(record.m_fileHandle);
+    record.m_fileHandle = held;
+    LARGE_INTEGER size = {};
+    if (held != INVALID_HANDLE_VALUE && GetFileSizeEx(held, &size)) record.m_fileSize = size.QuadPart;
+}
+
+// One candidate file held while it is tested: closed on every way out,
+// unless the record has taken it over.
+class HeldCandidate {
+public:
+    explicit HeldCandidate(const CString& path) : m_handle(HoldFile(path)) {}
+    ~HeldCandidate() { Release(); }
+    HeldCandidate(const HeldCandidate&) = delete;
+    HeldCandidate& operator=(const HeldCandidate&) = delete;
+    HANDLE Get() const { return m_handle; }
+    bool Held() const { return m_handle != INVALID_HANDLE_VALUE; }
+    // Hands the handle over to the caller.
+    HANDLE Take() {
+        HANDLE h = m_handle;
+        m_handle = INVALID_HANDLE_VALUE;
+        return h;
+    }
+    void Release() {
+        if (Held()) CloseHandle(Take());
+    }
+
+private:
+    HANDLE m_handle;
+};
 
 void WriteVerifiedRecord(const COnlinefileinfo& record, const CString& digest) {
     if (g_DownloadFolder.IsEmpty() || !IsUsableDigest(digest)) return;
@@ -123,15 +158,17 @@ bool RecordsCountIn(const CString& folder) {
 // locked); it is not valid, and it is left where it is.
 enum Verdict { kRejected, kAccepted, kNotTested, kUnreadable };
 
-typedef std::function<CString(const CString&)> DigestFn;
+// The digest of a candidate at a path, read through the handle that holds it.
+typedef std::function<CString(const CString&, HANDLE)> DigestFn;
 
-// The candidate test under the record's match mode; `digest` receives the
-// digest when one was computed. A candidate in a place others can write
-// (`byDigestOnly`) counts only by the catalogue's digest, whatever the mode;
-// without one the record is downloaded instead. `keepUndigested` keeps mode
-// 0's choice for a record that carries no digest at all.
-Verdict TestCandidate(COnlinefileinfo& record, const CString& path, const DigestFn& digestOf, CString& digest,
-                      bool byDigestOnly, bool keepUndigested) {
+// The candidate test under the record's match mode, for a candidate that is
+// held; `digest` receives the digest when one was computed. A candidate in a
+// place others can write (`byDigestOnly`) counts only by the catalogue's
+// digest, whatever the mode; without one the record is downloaded instead.
+// `keepUndigested` keeps mode 0's choice for a record that carries no digest
+// at all.
+Verdict TestCandidate(COnlinefileinfo& record, const CString& path, HANDLE held, const DigestFn& digestOf,
+                      CString& digest, bool byDigestOnly, bool keepUndigested) {
     digest.Empty();
     const bool carriesDigest = CarriesExpectedDigest(record.m_expectedMd5);
     if (keepUndigested && !carriesDigest) byDigestOnly = false;
@@ -142,7 +179,7 @@ Verdict TestCandidate(COnlinefileinfo& record, const CString& path, const Digest
     case 1:
     case 2:
         if (byDigestOnly && !carriesDigest) return kRejected;
-        digest = digestOf(path);
+        digest = digestOf(path, held);
         // No digest: an empty file is no copy; any other could not be read
         // now (another program may hold it) and is left for a later check.
         if (!IsUsableDigest(digest)) return GetFileSize64(path) == 0 ? kRejected : kUnreadable;
@@ -156,43 +193,58 @@ Verdict TestCandidate(COnlinefileinfo& record, const CString& path, const Digest
 
 // Candidate 1 in the download folder (deleted when rejected), then the
 // record's own folder and the secondary folder (kept when rejected; a find
-// is copied into the download folder). A find counts only when the record's
-// path then names a file, so that an accepted record never points at a
-// missing file.
+// is copied into the download folder). Each candidate is held from before
+// its test; one that cannot be held now is left for a later check. A find
+// counts only when the file at the record's path is the one just tested
+// (or our copy of it), and the record keeps holding that file.
 int CheckCandidates(COnlinefileinfo& record, const DigestFn& digestOf, bool writeRecords, bool keepUndigested) {
     record.m_checkState = 1;
-    bool accepted = false;
+    TakeHold(record, INVALID_HANDLE_VALUE);
+    const CString localPath = GetLocalPath(record);
+    HANDLE accepted = INVALID_HANDLE_VALUE;
     CString digest;
     if (!g_DownloadFolder.IsEmpty()) {
         CString path = JoinPath(g_DownloadFolder, record.m_fileName);
         if (IsFile(path)) {
-            Verdict verdict =
-                TestCandidate(record, path, digestOf, digest, OthersCanWrite(g_DownloadFolder), keepUndigested);
-            if (verdict == kAccepted) {
-                accepted = true;
-            } else if (verdict == kRejected) {
-                SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
-                DeleteFileForced(path);
-            }
+            HeldCandidate held(path);
+            Verdict verdict = held.Held() ? TestCandidate(record, path, held.Get(), digestOf, digest,
+                                                          OthersCanWrite(g_DownloadFolder), keepUndigested)
+                                          : kUnreadable;
+            if (verdict == kAccepted && path.CompareNoCase(localPath) == 0)
+                accepted = held.Take();
+            else if (verdict == kRejected)
+                DeleteHeldFile(held.Get());
         }
     }
     const CString* others[] = {&record.m_localFolder, &g_SecondaryFolder};
     for (const CString* folder : others) {
-        if (accepted || folder->IsEmpty()) continue;
+        if (accepted != INVALID_HANDLE_VALUE || folder->IsEmpty()) continue;
         CString path = JoinPath(*folder, record.m_fileName);
-        if (!IsFile(path) ||
-            TestCandidate(record, path, digestOf, digest, OthersCanWrite(*folder), keepUndigested) != kAccepted)
+        if (!IsFile(path)) continue;
+        HeldCandidate held(path);
+        if (!held.Held() || TestCandidate(record, path, held.Get(), digestOf, digest, OthersCanWrite(*folder),
+                                          keepUndigested) != kAccepted)
             continue;
         if (!g_DownloadFolder.IsEmpty() && IsFolder(g_DownloadFolder)) {
             CString target = JoinPath(g_DownloadFolder, record.m_fileName);
-            bool copied = target.CompareNoCase(path) != 0 && CopyFileEnsureFolder(path, target, FALSE) > 0;
-            if (copied && writeRecords) WriteVerifiedRecord(record, digest);
+            // The copy is written from the held candidate and held from its
+            // creation: it holds the bytes just tested.
+            HANDLE copy = target.CompareNoCase(path) != 0
+                              ? CopyToHeldFile(held.Get(), target, FALSE, nullptr, nullptr)
+                              : INVALID_HANDLE_VALUE;
+            if (copy != INVALID_HANDLE_VALUE) {
+                if (writeRecords) WriteVerifiedRecord(record, digest);
+                if (target.CompareNoCase(localPath) == 0)
+                    accepted = copy;
+                else
+                    CloseHandle(copy);
+            }
         }
-        accepted = IsFile(GetLocalPath(record));
+        if (accepted == INVALID_HANDLE_VALUE && path.CompareNoCase(localPath) == 0) accepted = held.Take();
     }
-    if (accepted) {
+    if (accepted != INVALID_HANDLE_VALUE) {
         record.m_checkState = 2;
-        OpenLocalFile(record);
+        TakeHold(record, accepted);
     }
     return record.m_checkState == 1 ? 1 : 0;
 }
@@ -344,19 +396,18 @@ void OpenLocalFile(COnlinefileinfo& record) {
     if (record.m_fileHandle != INVALID_HANDLE_VALUE) return;
     CString path = GetLocalPath(record);
     if (!IsFile(path)) return;
-    record.m_fileSize = (LONGLONG)GetFileSize64(path);
-    record.m_fileHandle =
-        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    TakeHold(record, HoldFile(path));
 }
 
 int CheckLocalCopy(COnlinefileinfo& record, Md5Hasher& hasher) {
-    return CheckCandidates(record, [&hasher](const CString& path) { return HasherDigest(hasher, path); }, false,
-                           false);
+    return CheckCandidates(
+        record, [&hasher](const CString& path, HANDLE held) { return HasherDigest(hasher, path, held); }, false,
+        false);
 }
 
 void CheckPeFile(COnlinefileinfo& record) {
     if (record.m_checkState != 0) return;
-    CheckCandidates(record, [](const CString& path) { return FileMd5Hex(path); }, true, true);
+    CheckCandidates(record, [](const CString&, HANDLE held) { return FileMd5Hex(held); }, true, true);
 }
 
 bool MatchesVerifiedRecord(COnlinefileinfo& record, const CString& digest) {
@@ -384,14 +435,19 @@ bool CarriesExpectedDigest(const CString& expected) {
 
 int VerifyDownloadedFile(COnlinefileinfo& record, Md5Hasher& hasher) {
     if (record.m_checkState != 1) return 1;
+    // The engine has closed the file: it is held from here on, so the bytes
+    // digested are the bytes used. A file that cannot be held now (someone
+    // else has it open) is not accepted, and is left where it is.
+    CString path = GetLocalPath(record);
+    HeldCandidate held(path);
+    if (!held.Held()) return 0;
     // A record without an expected digest keeps the old rule: from its last
     // two mirrors a download is taken as it is. A record with a digest is
     // always checked, whatever its mirror.
     bool withoutDigest = record.m_matchMode == 0 ||
                          (!CarriesExpectedDigest(record.m_expectedMd5) && record.m_linkCursor >= record.m_linkCount - 1);
     if (!withoutDigest) {
-        CString path = GetLocalPath(record);
-        CString digest = HasherDigest(hasher, path);
+        CString digest = HasherDigest(hasher, path, held.Get());
         bool accepted;
         if (!IsUsableDigest(digest))
             accepted = false;  // an unreadable file is never a match
@@ -402,12 +458,12 @@ int VerifyDownloadedFile(COnlinefileinfo& record, Md5Hasher& hasher) {
         else
             accepted = true;
         if (!accepted) {
-            DeleteFileForced(path);
+            DeleteHeldFile(held.Get());
             return 0;
         }
         WriteVerifiedRecord(record, digest);
     }
-    OpenLocalFile(record);
+    TakeHold(record, held.Take());
     record.m_checkState = 3;
     return 1;
 }

@@ -229,7 +229,8 @@ Md5Hasher::Md5Hasher()
       m_sourceKind(kKindFile),
       m_totalBytes(0),
       m_doneBytes(0),
-      m_busy(0) {
+      m_busy(0),
+      m_openFile(INVALID_HANDLE_VALUE) {
     memset(m_digest, 0, sizeof m_digest);
 }
 
@@ -249,6 +250,13 @@ CString Md5Hasher::Compute() {
     return result;
 }
 
+CString Md5Hasher::ComputeOpenFile(HANDLE file) {
+    m_openFile = file;
+    CString result = Compute();
+    m_openFile = INVALID_HANDLE_VALUE;
+    return result;
+}
+
 CString Md5Hasher::Digest() {
     Md5Context context;
     context.Init();
@@ -262,17 +270,18 @@ CString Md5Hasher::Digest() {
         return result;
     }
     if (m_sourceKind != kKindFile) return CString(FixedText::kMd5NoDigestText);
-    if (m_filePath.IsEmpty()) return CString(FixedText::kMd5NoFileText);
+    const bool given = m_openFile != INVALID_HANDLE_VALUE;
+    if (!given && m_filePath.IsEmpty()) return CString(FixedText::kMd5NoFileText);
 
     m_doneBytes.store(0, std::memory_order_relaxed);
     m_busy.store(1);
-    HANDLE file = OpenForDigest(m_filePath);
+    HANDLE file = given ? m_openFile : OpenForDigest(m_filePath);
     if (file == INVALID_HANDLE_VALUE) {
         m_busy.store(0);
         return CString();
     }
     LONGLONG digested = DigestOpenFile(file, context, &m_totalBytes, &m_doneBytes);
-    CloseHandle(file);
+    if (!given) CloseHandle(file);
     context.Final();
     if (digested > 0) result += Md5DigitsText(context.digest);
     memcpy(m_digest, context.digest, sizeof m_digest);
@@ -283,13 +292,19 @@ CString Md5Hasher::Digest() {
 CString FileMd5Hex(const CString& path) {
     if (path.IsEmpty() || GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES)
         return CString(FixedText::kMd5MissingFileText);
-    CString result = FixedText::kMd5FileInitialText;
     HANDLE file = OpenForDigest(path);
     if (file == INVALID_HANDLE_VALUE) return CString();
+    CString result = FileMd5Hex(file);
+    CloseHandle(file);
+    return result;
+}
+
+CString FileMd5Hex(HANDLE file) {
+    if (file == INVALID_HANDLE_VALUE) return CString();
+    CString result = FixedText::kMd5FileInitialText;
     Md5Context context;
     context.Init();
     LONGLONG digested = DigestOpenFile(file, context, nullptr, nullptr);
-    CloseHandle(file);
     context.Final();
     if (digested > 0) result += Md5DigitsText(context.digest);
     result.MakeUpper();

@@ -42,6 +42,10 @@ public:
     // the raw bytes in m_digest. Set m_sourceKind and m_sourceText or
     // m_filePath first.
     CString Compute();
+    // Compute in file mode over a file the caller holds open, read from its
+    // start (m_filePath is not opened); the handle stays open. The counters
+    // move as for a path.
+    CString ComputeOpenFile(HANDLE file);
 
     CString m_sourceText;
     int m_algorithm;
@@ -56,6 +60,8 @@ public:
     std::atomic<BYTE> m_busy;
 
 private:
+    HANDLE m_openFile;  // set only while ComputeOpenFile runs
+
     Md5Hasher(const Md5Hasher&) = delete;
     Md5Hasher& operator=(const Md5Hasher&) = delete;
 
@@ -66,6 +72,9 @@ private:
 // The digest of a file as 32 upper-case hex digits; the missing-file text
 // when the path does not exist, an empty text when it cannot be opened.
 CString FileMd5Hex(const CString& path);
+// The same for a file the caller holds open, read from its start; the
+// handle stays open.
+CString FileMd5Hex(HANDLE file);
 
 // The 32 lower-case hex digits of a raw digest.
 CString Md5DigitsText(const BYTE digest[16]);

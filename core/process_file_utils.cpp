@@ -4,6 +4,7 @@
 #include <shlwapi.h>
 
 #include <atomic>
+#include <vector>
 
 #include "core/fixed_texts.h"
 #include "core/tarvel_app.h"
@@ -163,7 +164,86 @@ int CopyFileEnsureFolder(const wchar_t* source, const wchar_t* destination, BOOL
     // exists is where the file goes, not a reason to refuse.
     if (failIfExists && PathFileExistsW(target)) return -3;
     if (!EnsureFolder(folder)) return -4;
-    return CopyFileW(source, target, failIfExists);
+    return CopyFileSharingHold(source, target, failIfExists, nullptr, nullptr);
+}
+
+namespace {
+
+// What a hold may do: read, delete, and clear a read-only attribute first.
+const DWORD kHoldAccess = GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES;
+const DWORD kCopyBlockBytes = 1 << 20;
+
+}  // namespace
+
+HANDLE HoldFile(const wchar_t* path) {
+    if (!path || !*path) return INVALID_HANDLE_VALUE;
+    return CreateFileW(path, kHoldAccess, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
+                       nullptr);
+}
+
+BOOL DeleteHeldFile(HANDLE file) {
+    if (file == INVALID_HANDLE_VALUE) return FALSE;
+    FILE_BASIC_INFO basic = {};
+    if (GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) &&
+        (basic.FileAttributes & FILE_ATTRIBUTE_READONLY)) {
+        FILE_BASIC_INFO normal = {};
+        normal.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+        SetFileInformationByHandle(file, FileBasicInfo, &normal, sizeof normal);
+    }
+    FILE_DISPOSITION_INFO disposition = {};
+    disposition.DeleteFile = TRUE;
+    return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
+}
+
+HANDLE CopyToHeldFile(HANDLE source, const wchar_t* target, BOOL failIfExists, LPPROGRESS_ROUTINE routine,
+                      void* data) {
+    LARGE_INTEGER zero = {}, total = {};
+    if (source == INVALID_HANDLE_VALUE || !target || !*target || !GetFileSizeEx(source, &total) ||
+        !SetFilePointerEx(source, zero, nullptr, FILE_BEGIN))
+        return INVALID_HANDLE_VALUE;
+    // Written through a handle that shares only reading and becomes the
+    // hold, so the copy is never open to anyone else's writes.
+    HANDLE out = CreateFileW(target, kHoldAccess | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                             failIfExists ? CREATE_NEW : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (out == INVALID_HANDLE_VALUE) return INVALID_HANDLE_VALUE;
+    std::vector<BYTE> block(kCopyBlockBytes);
+    LARGE_INTEGER done = {};
+    bool ok = true;
+    while (ok && done.QuadPart < total.QuadPart) {
+        const LONGLONG left = total.QuadPart - done.QuadPart;
+        DWORD wanted = left < (LONGLONG)kCopyBlockBytes ? (DWORD)left : kCopyBlockBytes;
+        DWORD got = 0, written = 0;
+        ok = ReadFile(source, block.data(), wanted, &got, nullptr) && got == wanted &&
+             WriteFile(out, block.data(), got, &written, nullptr) && written == got;
+        done.QuadPart += got;
+        if (ok && routine) {
+            DWORD answer = routine(total, done, total, done, 1, CALLBACK_CHUNK_FINISHED, source, out, data);
+            ok = answer != PROGRESS_CANCEL && answer != PROGRESS_STOP;
+        }
+    }
+    if (!ok) {
+        DeleteHeldFile(out);
+        CloseHandle(out);
+        return INVALID_HANDLE_VALUE;
+    }
+    HANDLE held = INVALID_HANDLE_VALUE;
+    if (!DuplicateHandle(GetCurrentProcess(), out, GetCurrentProcess(), &held, kHoldAccess, FALSE, 0)) return out;
+    CloseHandle(out);
+    return held;
+}
+
+BOOL CopyFileSharingHold(const wchar_t* source, const wchar_t* target, BOOL failIfExists, LPPROGRESS_ROUTINE routine,
+                         void* data) {
+    if (CopyFileExW(source, target, routine, data, nullptr, failIfExists ? COPY_FILE_FAIL_IF_EXISTS : 0)) return TRUE;
+    if (GetLastError() != ERROR_SHARING_VIOLATION) return FALSE;
+    HANDLE in = CreateFileW(source, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (in == INVALID_HANDLE_VALUE) return FALSE;
+    HANDLE copy = CopyToHeldFile(in, target, failIfExists, routine, data);
+    CloseHandle(in);
+    if (copy == INVALID_HANDLE_VALUE) return FALSE;
+    CloseHandle(copy);
+    return TRUE;
 }
 
 int MoveFileEnsureFolder(const wchar_t* source, const wchar_t* destination) {

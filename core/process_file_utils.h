@@ -37,8 +37,33 @@ DWORD SetProcessWaitLimit(DWORD milliseconds);
 // former, beside it (in its parent) for the latter. Nonzero when copied, 0
 // when the copy failed; -1 no source; -2 the source is a folder; -3 the file
 // that would be written exists and failIfExists is set; -4 the destination
-// folder could not be made, or the destination is too long.
+// folder could not be made, or the destination is too long. A source we
+// hold (HoldFile) is copied too.
 int CopyFileEnsureFolder(const wchar_t* source, const wchar_t* destination, BOOL failIfExists);
+// A file we hold: open for reading and deleting, sharing reading only, so
+// that while the handle is open nobody else can write, rename or delete it
+// and the bytes read through it stay the bytes at its name. Its attributes
+// can be changed through it (a read-only file can still be deleted). An
+// opener that wants to read it meanwhile must share deleting. Invalid when
+// the file cannot be held now (another program writes it, or holds it
+// without sharing reading and deleting).
+HANDLE HoldFile(const wchar_t* path);
+// Deletes a held file through its handle: the name goes when the last
+// handle to the file is closed. The handle stays open.
+BOOL DeleteHeldFile(HANDLE file);
+// Writes the content of an open file, read from its start, into `target`
+// (replaced unless failIfExists) and returns the new file held as HoldFile
+// holds it. `routine` (may be null) sees the progress as CopyFileExW's does;
+// PROGRESS_CANCEL or PROGRESS_STOP ends the copy. Invalid when the copy
+// failed; nothing of it is left at `target` then.
+HANDLE CopyToHeldFile(HANDLE source, const wchar_t* target, BOOL failIfExists, LPPROGRESS_ROUTINE routine,
+                      void* data);
+// CopyFileExW for a source that may be one we hold: such a source refuses
+// an opener that does not share deleting, as CopyFileExW's may not, so on a
+// sharing violation the source is read through a handle that shares
+// everything (our hold's own sharing still keeps every writer away).
+BOOL CopyFileSharingHold(const wchar_t* source, const wchar_t* target, BOOL failIfExists, LPPROGRESS_ROUTINE routine,
+                         void* data);
 // The same as a move that always replaces (never -3); it may cross volumes.
 int MoveFileEnsureFolder(const wchar_t* source, const wchar_t* destination);
 

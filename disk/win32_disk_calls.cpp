@@ -121,7 +121,7 @@ public:
     ULONGLONG FileSize(const wchar_t* path) override { return GetFileSize64(path); }
     BOOL CopyFileProgress(const wchar_t* source, const wchar_t* target, LPPROGRESS_ROUTINE routine,
                           void* data) override {
-        return CopyFileExW(source, target, routine, data, nullptr, COPY_FILE_FAIL_IF_EXISTS);
+        return CopyFileSharingHold(source, target, TRUE, routine, data);
     }
     BOOL CreateFolderTree(const wchar_t* path) override {
         SHCreateDirectoryExW(nullptr, path, nullptr);

@@ -12,6 +12,7 @@
 #include "core/folder_rule.h"
 #include "core/ini.h"
 #include "core/md5.h"
+#include "core/process_file_utils.h"
 #include "core/rc4_hex.h"
 #include "support/test_files.h"
 
@@ -172,11 +173,13 @@ TEST_F(CatalogueFiles, LocalCopyTable) {
         bool secondaryOpen = false;       // another account can write the program's folder (a stick, a data drive)
         bool downloadDistrusted = false;  // the data folder let others in until this run
         bool withoutDigest = false;       // the record carries no expected digest
+        bool readOnlyDownload = false;    // the download folder's file is read-only
     } cases[] = {
         {"mode 0 takes any file unread", 0, kBad, kNone, nullptr, 0, kBad},
         {"mode 0 copies from the program folder", 0, kNone, kGood, nullptr, 0, kGood},
         {"mode 1 good", 1, kGood, kNone, nullptr, 0, kGood},
         {"mode 1 bad is deleted", 1, kBad, kNone, nullptr, 1, kNone},
+        {"mode 1 bad and read-only is deleted", 1, kBad, kNone, nullptr, 1, kNone, false, false, false, true},
         {"mode 2 bad deleted, good copy fetched", 2, kBad, kGood, nullptr, 0, kGood},
         {"mode 2 both bad: the program folder's is kept", 2, kBad, kBad, nullptr, 1, kNone},
         {"mode 1 verified record in the download folder", 1, kBad, kNone, L"d", 0, kBad},
@@ -203,6 +206,7 @@ TEST_F(CatalogueFiles, LocalCopyTable) {
         SetUp();
         const std::string* content[] = {nullptr, &m_good, &m_bad};
         if (c.download) WriteWholeFile(In(m_download), *content[c.download]);
+        if (c.readOnlyDownload) SetFileAttributesW(In(m_download).c_str(), FILE_ATTRIBUTE_READONLY);
         if (c.secondary) WriteWholeFile(In(m_secondary), *content[c.secondary]);
         if (c.recordIn) WriteRecord(c.recordIn[0] == L'd' ? m_download : m_secondary, m_badMd5);
         if (c.secondaryOpen) m_folders.Open(m_secondary);
@@ -283,6 +287,125 @@ TEST_F(CatalogueFiles, FindThatCannotBeCopiedIsNotAccepted) {
     EXPECT_EQ(0, CheckLocalCopy(r, hasher));
     EXPECT_EQ(2, r.m_checkState);
     EXPECT_STREQ(In(m_secondary).c_str(), GetLocalPath(r));
+}
+
+TEST_F(CatalogueFiles, HeldCandidateInTheDownloadFolderNeverPassesForTheGoodCopy) {
+    // A bad candidate 1 that another program holds cannot be deleted, and the
+    // good copy from the program folder cannot be written over it: the
+    // record's path still names the bad file, so nothing is accepted.
+    for (int mode : {0, 1, 2}) {
+        SCOPED_TRACE(mode);
+        WriteWholeFile(In(m_download), m_bad);
+        WriteWholeFile(In(m_secondary), m_good);
+        HANDLE lock = CreateFileW(In(m_download).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, lock);
+        {
+            COnlinefileinfo r = Record(mode, m_goodMd5);
+            Md5Hasher hasher;
+            EXPECT_EQ(1, CheckLocalCopy(r, hasher));
+            EXPECT_EQ(1, r.m_checkState);
+            EXPECT_EQ(INVALID_HANDLE_VALUE, r.m_fileHandle);
+            COnlinefileinfo pe = Record(mode, m_goodMd5);
+            CheckPeFile(pe);
+            EXPECT_EQ(1, pe.m_checkState);
+            EXPECT_TRUE(ReadRecord(m_download).IsEmpty()) << "no record for a copy that was never made";
+        }
+        CloseHandle(lock);
+        EXPECT_EQ(m_bad, ReadWholeFile(In(m_download)));
+        // Once the other program lets go, the next check replaces it (mode 0
+        // takes the file there as it is).
+        COnlinefileinfo r = Record(mode, m_goodMd5);
+        Md5Hasher hasher;
+        EXPECT_EQ(0, CheckLocalCopy(r, hasher));
+        EXPECT_EQ(2, r.m_checkState);
+        r.Reset();
+        EXPECT_EQ(mode == 0 ? m_bad : m_good, ReadWholeFile(In(m_download)));
+    }
+}
+
+TEST_F(CatalogueFiles, FileThatAnotherProgramMayStillWriteIsNeverAccepted) {
+    // The other program shares everything, so the digest could be read;
+    // what it writes after the digest would be the file used.
+    struct Case {
+        const char* what;
+        bool inProgramFolder;  // else the download folder
+        bool download;         // VerifyDownloadedFile, else CheckLocalCopy
+    } cases[] = {
+        {"local copy in the download folder", false, false},
+        {"local copy in the program folder", true, false},
+        {"finished download", false, true},
+    };
+    for (const Case& c : cases) {
+        TearDown();
+        SetUp();
+        const std::wstring path = In(c.inProgramFolder ? m_secondary : m_download);
+        WriteWholeFile(path, m_good);
+        HANDLE writer = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, writer) << c.what;
+        COnlinefileinfo r = Record(2, m_goodMd5);
+        Md5Hasher hasher;
+        if (c.download) {
+            r.m_checkState = 1;
+            r.m_linkCount = 3;
+            r.m_linkCursor = 1;
+            EXPECT_EQ(0, VerifyDownloadedFile(r, hasher)) << c.what;
+        } else {
+            EXPECT_EQ(1, CheckLocalCopy(r, hasher)) << c.what;
+        }
+        EXPECT_EQ(1, r.m_checkState) << c.what;
+        // What the other program writes now is what an accepted record would use.
+        DWORD written = 0;
+        WriteFile(writer, m_bad.data(), (DWORD)m_bad.size(), &written, nullptr);
+        CloseHandle(writer);
+        EXPECT_FALSE(c.inProgramFolder && FileExists(In(m_download))) << c.what << ": nothing copied";
+    }
+}
+
+TEST_F(CatalogueFiles, AcceptedFileIsHeldUntilTheRecordGoes) {
+    enum How { kInDownloadFolder, kCopiedFromProgramFolder, kDownloaded, kDownloadedUnread };
+    for (How how : {kInDownloadFolder, kCopiedFromProgramFolder, kDownloaded, kDownloadedUnread}) {
+        SCOPED_TRACE(how);
+        TearDown();
+        SetUp();
+        WriteWholeFile(In(how == kCopiedFromProgramFolder ? m_secondary : m_download), m_good);
+        const std::wstring path = In(m_download);
+        const std::wstring elsewhere = m_root + L"\\elsewhere\\w10.iso";
+        {
+            COnlinefileinfo r = Record(how == kDownloadedUnread ? 0 : 2, m_goodMd5);
+            Md5Hasher hasher;
+            if (how == kDownloaded || how == kDownloadedUnread) {
+                r.m_checkState = 1;
+                r.m_linkCount = 3;
+                r.m_linkCursor = 1;
+                ASSERT_EQ(1, VerifyDownloadedFile(r, hasher));
+            } else {
+                ASSERT_EQ(0, CheckLocalCopy(r, hasher));
+            }
+            ASSERT_NE(INVALID_HANDLE_VALUE, r.m_fileHandle);
+            EXPECT_EQ((LONGLONG)m_good.size(), r.m_fileSize);
+            // Nobody else writes, replaces or deletes it now.
+            EXPECT_EQ(INVALID_HANDLE_VALUE,
+                      CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr));
+            EXPECT_FALSE(DeleteFileW(path.c_str()));
+            EXPECT_FALSE(MoveFileW(path.c_str(), (path + L".old").c_str()));
+            // The record's copies hold it as well; the program's own copies
+            // of it (the staging copy, the USB disk) still read it.
+            CArray<COnlinefileinfo> list;
+            list.Add(r);
+            r.Reset();
+            EXPECT_FALSE(DeleteFileW(path.c_str())) << "the copy holds it";
+            EXPECT_GT(CopyFileEnsureFolder(path.c_str(), elsewhere.c_str(), TRUE), 0);
+            EXPECT_EQ(m_good, ReadWholeFile(elsewhere));
+            char buf[64] = {};
+            DWORD n = 0;
+            SetFilePointer(list[0].m_fileHandle, 0, nullptr, FILE_BEGIN);
+            ASSERT_TRUE(ReadFile(list[0].m_fileHandle, buf, sizeof(buf), &n, nullptr));
+            EXPECT_EQ(m_good, std::string(buf, n));
+        }
+        EXPECT_TRUE(DeleteFileW(path.c_str())) << "let go with the last record";
+    }
 }
 
 TEST_F(CatalogueFiles, DownloadCheckTable) {

@@ -165,6 +165,21 @@ TEST(Md5Hasher, FileModeMatchesTheHostDigest) {
         EXPECT_EQ(0, hasher.m_busy) << name;
 
         EXPECT_EQ(Upper(expected), Narrow(FileMd5Hex(path))) << name;
+
+        // A file the caller holds is read through its handle, from its start
+        // whatever its position, and stays open.
+        HANDLE held = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, held) << name;
+        SetFilePointer(held, 1000, nullptr, FILE_BEGIN);
+        Md5Hasher fromHandle;
+        fromHandle.m_filePath = path + L".not-there";
+        EXPECT_EQ(Upper(expected), Narrow(fromHandle.ComputeOpenFile(held))) << name;
+        EXPECT_EQ(size, fromHandle.m_totalBytes) << name;
+        EXPECT_EQ(size, fromHandle.m_doneBytes) << name;
+        EXPECT_EQ(0, fromHandle.m_busy) << name;
+        EXPECT_EQ(Upper(expected), Narrow(FileMd5Hex(held))) << name;
+        EXPECT_NE(0u, GetFileSize(held, nullptr)) << name << ": still open";
+        CloseHandle(held);
     }
 }
 

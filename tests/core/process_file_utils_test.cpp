@@ -270,6 +270,63 @@ TEST(CopyFileEnsureFolder, RefusalCodes) {
     EXPECT_EQ(-4, CopyFileEnsureFolder(source, L"", FALSE));
 }
 
+DWORD CALLBACK CountCopyProgress(LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, DWORD, DWORD, HANDLE,
+                                 HANDLE, LPVOID data) {
+    ++*static_cast<int*>(data);
+    return PROGRESS_CONTINUE;
+}
+
+DWORD CALLBACK CancelCopy(LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, DWORD, DWORD, HANDLE, HANDLE,
+                          LPVOID) {
+    return PROGRESS_CANCEL;
+}
+
+TEST(HoldFile, NobodyElseWritesOrDeletesOurCopiesStillRead) {
+    ScratchFolder scratch(L"hold");
+    CString path = scratch / L"held.iso";
+    ASSERT_TRUE(WriteBytes(path, "tested bytes"));
+    ASSERT_TRUE(SetFileAttributesW(path, FILE_ATTRIBUTE_READONLY));
+    HANDLE held = HoldFile(path);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, HoldFile(path)) << "held once";
+    const DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileW(path, GENERIC_WRITE, shareAll, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_FALSE(DeleteFileW(path));
+    EXPECT_FALSE(MoveFileW(path, scratch / L"moved.iso"));
+    // A reader must share deleting; one that does reads it, and so do our
+    // copies, by path and from the handle; a copy from the handle is held itself.
+    HANDLE reader = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                nullptr);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, reader);
+    if (reader != INVALID_HANDLE_VALUE) CloseHandle(reader);
+    EXPECT_EQ("tested bytes", ReadBytes(path));
+    EXPECT_GT(CopyFileEnsureFolder(path, scratch / L"staged\\held.iso", TRUE), 0);
+    EXPECT_EQ("tested bytes", ReadBytes(scratch / L"staged\\held.iso"));
+    int calls = 0;
+    HANDLE copy = CopyToHeldFile(held, scratch / L"copy.iso", TRUE, CountCopyProgress, &calls);
+    ASSERT_NE(INVALID_HANDLE_VALUE, copy);
+    EXPECT_EQ(1, calls);
+    EXPECT_EQ("tested bytes", ReadBytes(scratch / L"copy.iso"));
+    EXPECT_FALSE(DeleteFileW(scratch / L"copy.iso"));
+    EXPECT_EQ(INVALID_HANDLE_VALUE, CopyToHeldFile(held, scratch / L"copy.iso", TRUE, nullptr, nullptr));
+    // A copy stopped by its progress routine leaves nothing.
+    EXPECT_EQ(INVALID_HANDLE_VALUE, CopyToHeldFile(held, scratch / L"cancelled.iso", FALSE, CancelCopy, nullptr));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(scratch / L"cancelled.iso"));
+    // Our own delete goes through the handles, read-only or not.
+    EXPECT_TRUE(DeleteHeldFile(copy));
+    CloseHandle(copy);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(scratch / L"copy.iso"));
+    EXPECT_TRUE(DeleteHeldFile(held));
+    CloseHandle(held);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(path));
+    // A file that another program writes cannot be held.
+    ASSERT_TRUE(WriteBytes(path, "x"));
+    HANDLE writer = CreateFileW(path, GENERIC_WRITE, shareAll, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, writer);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, HoldFile(path));
+    CloseHandle(writer);
+}
+
 TEST(MoveFileEnsureFolder, ReplacesAndCreatesFolders) {
     ScratchFolder scratch(L"move");
     CString source = scratch / L"source.txt";

@@ -1,6 +1,7 @@
 // The real storage calls, read-only: whatever Wine or Windows offers, the
 // inventory must see drive C: and build consistent records without a crash.
 #include "core/fixed_texts.h"
+#include "core/process_file_utils.h"
 #include "disk/usb_disk_inventory.h"
 #include "disk_test_support.h"
 #include "support/temp_folder.h"
@@ -107,6 +108,13 @@ TEST(Win32BootHost, FilesOfTheUsbRoad) {
     }
     EXPECT_EQ(100000u, host.FileSize(target.c_str()));
     EXPECT_FALSE(host.CopyFileProgress(source.c_str(), target.c_str(), nullptr, nullptr)) << "never replaces";
+    // An accepted file stays held while it is copied to the stick.
+    HANDLE held = HoldFile(source.c_str());
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    std::wstring second = deep + L"\\held.bin";
+    EXPECT_TRUE(host.CopyFileProgress(source.c_str(), second.c_str(), nullptr, nullptr));
+    EXPECT_EQ(100000u, host.FileSize(second.c_str()));
+    CloseHandle(held);
 
     std::wstring text = folder.File(L"script.txt");
     EXPECT_TRUE(host.WriteTextFile(text.c_str(), "select disk 9\r\n"));

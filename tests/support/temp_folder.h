@@ -46,8 +46,9 @@ public:
     }
     // The bytes of a file, or "<missing>" when it cannot be opened.
     static std::string Read(const std::wstring& path) {
-        HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        // Shares deleting too: the program holds the files it accepted so.
+        HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h == INVALID_HANDLE_VALUE) return "<missing>";
         std::string bytes;
         char chunk[65536];

@@ -55,8 +55,9 @@ bool CopyTree(const std::wstring& from, const std::wstring& to) {
 
 std::string ReadWholeFile(const std::wstring& path) {
     std::string out;
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
+    // Shares deleting too: the program holds the files it accepted so.
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) return out;
     char buf[65536];
     DWORD n = 0;
