@@ -287,6 +287,21 @@ TEST_F(RebootPageTest, TheRestartIsRefusedWhileTheUsbMakerWritesADisk) {
     ExpectBackLeadsToDownloadPage();
 }
 
+// A tool the program started that outlived its wait is counted as running
+// until it ends; it stands here as such a count.
+TEST_F(RebootPageTest, TheRestartIsRefusedWhileAToolStillRuns) {
+    Choose(false, false, false);
+    {
+        RunningToolScope tool;
+        RunWorker();
+    }
+    // The boot setup ran; nothing was handed over or restarted.
+    EXPECT_FALSE(GetSimRecords().processRuns.empty()) << "the boot setup did not run";
+    ExpectRefused(CRebootDlg::kRefusedToolRunning, FixedText::kRebootRefusedToolRunning);
+    EXPECT_TRUE(dlg->IsWindowVisible());
+    ExpectBackLeadsToDownloadPage();
+}
+
 TEST_F(RebootPageTest, TheRoadEndsInOneRestart) {
     Choose(true, true, false);
     // A backup over an older one: same paths replaced, others kept.
