@@ -179,7 +179,8 @@ TEST_F(RebootPageTest, NoPreparedBootPartitionRestartsNothingAndRemovesAnOldMark
     SetFileAttributesW(marker, FILE_ATTRIBUTE_HIDDEN);
     RunWorker();
     app->m_diskInventory = real;
-    ExpectRefused(CRebootDlg::kRefusedBootSetup, FixedText::kRebootRefusedBootSetup);
+    // Without disks the firmware's system partition is not found either.
+    ExpectRefused(CRebootDlg::kRefusedBootSetup, FixedText::kBootSetupNoSystemPartitionRefusal);
     ExpectBackLeadsToDownloadPage();
 }
 
