@@ -551,6 +551,23 @@ constexpr const wchar_t* kBootSetupRamdiskRefusal = L"无法复制启动环境�
 constexpr const wchar_t* kBootSetupStagingRefusal = L"无法在系统盘上准备启动环境的文件，未重启电脑。";
 // Why the boot setup refused a partition: a command that makes the entry bootable failed (its exit code).
 constexpr const wchar_t* kBootSetupCommandRefusalFormat = L"启动菜单设置失败（返回代码 %d），未重启电脑。";
+// Why the boot setup refused a partition: our 64-bit loader files did not arrive whole (the firmware's are back).
+constexpr const wchar_t* kBootSetupLoaderCopyRefusal = L"无法写入引导分区的启动文件，已恢复原有文件，未重启电脑。";
+// Why the boot setup refused a partition: the boot-entry tool still ran after its wait (it may still write the store).
+constexpr const wchar_t* kBootSetupToolHungRefusal = L"启动菜单设置工具超时仍未结束，未重启电脑。请稍后重新运行本程序。";
+// Why the boot setup refused: the partition the firmware started this Windows from could not be found.
+constexpr const wchar_t* kBootSetupNoSystemPartitionRefusal = L"无法确定电脑启动所用的系统分区，未重启电脑。";
+// Why the boot setup refused: the partition the firmware started this Windows from is no boot partition it can prepare.
+constexpr const wchar_t* kBootSetupSystemPartitionMissedRefusal =
+    L"电脑启动所用的系统分区不是可设置的引导分区，未重启电脑。";
+// Why the boot setup refused a partition: its disk is no longer where the system check saw it.
+constexpr const wchar_t* kBootSetupDiskMovedRefusal =
+    L"检测之后磁盘发生了变化（插入或拔出了磁盘），未重启电脑。请返回重新检测。";
+// Where the system partition this Windows started from is named (HKLM), and the value.
+constexpr const wchar_t* kSetupRegistryKey = L"SYSTEM\\Setup";
+constexpr const wchar_t* kSystemPartitionValue = L"SystemPartition";
+// Opens an NT device name ("\\Device\\HarddiskVolume1") through the Win32 namespace.
+constexpr const wchar_t* kGlobalRootPrefix = L"\\\\?\\GLOBALROOT";
 constexpr const wchar_t* kBoot64WorkFiles[3] = {L"kvtbootx64.efi", L"kvtbootmgfw.efi", L"kvtwinload.efi"};
 constexpr const wchar_t* kBoot64PartitionPaths[3] = {L"\\EFI\\Boot\\bootx64.efi",
                                                      L"\\EFI\\Microsoft\\Boot\\kvtbootmgfw.efi",
@@ -880,6 +897,12 @@ constexpr const wchar_t* kBackupFolderLinkPrefix = L"备份位置：";
 constexpr const wchar_t* kOpenFolderTooltip = L"打开文件夹";
 // How long (ms) an exit waits for the pages' workers, pumping messages.
 constexpr unsigned long kExitWorkerWaitMs = 15000;
+// How long the exit waits for a tool that outlived its own wait (it may
+// still be writing a disk or a boot store) before it ends without it.
+constexpr unsigned long kExitToolWaitMs = 2 * 60 * 1000;
+// Said when the exit ends while such a tool still runs: nothing restarts.
+constexpr const wchar_t* kExitToolStillRunning =
+    L"仍有外部工具在运行（可能仍在写入磁盘），本次不会重启电脑。程序现在退出。";
 // After the window has ended: how long (ms) the exit still waits for a disk
 // or boot write that began before the pages were stopped.
 constexpr unsigned long kExitDiskJobWaitMs = 30 * 60 * 1000;
@@ -1116,6 +1139,8 @@ constexpr const wchar_t* kRebootRefusedNoBootFile = L"找不到启动环境文�
 constexpr const wchar_t* kRebootRefusedBootSetup = L"启动菜单安装失败，未重启电脑。";
 constexpr const wchar_t* kRebootRefusedHandOver = L"安装信息写入失败，未重启电脑。";
 constexpr const wchar_t* kRebootRefusedStopped = L"已停止，未重启电脑。";
+// The restart page's line when a tool the program started still runs.
+constexpr const wchar_t* kRebootRefusedToolRunning = L"仍有外部工具在运行，未重启电脑。请等待其结束后再试。";
 constexpr const wchar_t* kRebootRefusedDiskJob = L"正在制作启动U盘或写入磁盘，未重启电脑。请等待完成后再试。";
 // The empty marker file the boot environment looks for in the system drive's root.
 constexpr const wchar_t* kRebootMarkerName = L"\\kvtreinstall.mark";

@@ -4,6 +4,7 @@
 #include <shlwapi.h>
 
 #include <atomic>
+#include <mutex>
 #include <vector>
 
 #include "core/fixed_texts.h"
@@ -33,6 +34,27 @@ Win32PowerControl g_win32Power;
 IPowerControl* g_power = &g_win32Power;
 
 std::atomic<DWORD> g_processWaitLimit(300000);
+
+// The tools being waited for, and the processes of those that outlived
+// their wait (held until they are seen to have ended).
+std::atomic<int> g_toolsInWait(0);
+std::mutex g_leftRunningLock;
+std::vector<HANDLE>& LeftRunning() {
+    static std::vector<HANDLE> processes;
+    return processes;
+}
+
+// Forgets the processes that have ended; the number still running. Called
+// with the lock held.
+int PruneLeftRunning() {
+    std::vector<HANDLE>& processes = LeftRunning();
+    for (size_t i = processes.size(); i-- > 0;) {
+        if (WaitForSingleObject(processes[i], 0) == WAIT_TIMEOUT) continue;
+        CloseHandle(processes[i]);
+        processes.erase(processes.begin() + (ptrdiff_t)i);
+    }
+    return (int)processes.size();
+}
 
 bool EndsWithSeparator(const CString& path) {
     return !path.IsEmpty() && path[path.GetLength() - 1] == FixedText::kPathSeparator[0];
@@ -138,12 +160,60 @@ int RunProcessAndWait(const wchar_t* program, const wchar_t* arguments) {
                         &process))
         return -1;
     commandLine.ReleaseBuffer();
-    WaitForSingleObject(process.hProcess, g_processWaitLimit.load());
     DWORD code = 0;
-    int result = GetExitCodeProcess(process.hProcess, &code) ? (int)code : -2;
-    CloseHandle(process.hThread);
+    int result;
+    {
+        RunningToolScope running;
+        const bool ended = WaitForSingleObject(process.hProcess, g_processWaitLimit.load()) == WAIT_OBJECT_0;
+        result = GetExitCodeProcess(process.hProcess, &code) ? (int)code : -2;
+        CloseHandle(process.hThread);
+        if (!ended) {
+            // Left running, and counted until it ends: it may still write.
+            std::lock_guard<std::mutex> hold(g_leftRunningLock);
+            LeftRunning().push_back(process.hProcess);
+            return result;
+        }
+    }
     CloseHandle(process.hProcess);
     return result;
+}
+
+RunningToolScope::RunningToolScope() { ++g_toolsInWait; }
+RunningToolScope::~RunningToolScope() { --g_toolsInWait; }
+
+int RunningToolCount() {
+    std::lock_guard<std::mutex> hold(g_leftRunningLock);
+    return g_toolsInWait.load() + PruneLeftRunning();
+}
+
+bool WaitForRunningTools(DWORD milliseconds) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        HANDLE first = nullptr;
+        int inWait = 0;
+        {
+            std::lock_guard<std::mutex> hold(g_leftRunningLock);
+            inWait = g_toolsInWait.load();
+            if (PruneLeftRunning() > 0)
+                DuplicateHandle(GetCurrentProcess(), LeftRunning().front(), GetCurrentProcess(), &first, SYNCHRONIZE,
+                                FALSE, 0);
+            if (inWait == 0 && LeftRunning().empty()) return true;
+        }
+        const DWORD spent = GetTickCount() - start;
+        if (milliseconds != INFINITE && spent >= milliseconds) {
+            if (first) CloseHandle(first);
+            return false;
+        }
+        // A short slice: a tool another thread waits for has no handle here.
+        DWORD slice = 100;
+        if (milliseconds != INFINITE && milliseconds - spent < slice) slice = milliseconds - spent;
+        if (first) {
+            WaitForSingleObject(first, slice);
+            CloseHandle(first);
+        } else {
+            Sleep(slice);
+        }
+    }
 }
 
 CString GetParentFolder(const wchar_t* path) {

@@ -27,6 +27,22 @@ int RunProcessAndWait(const wchar_t* program, const wchar_t* arguments);
 // A program started by its bare name is searched for in our own folder
 // first, which anyone who could put the program there can write.
 CString WindowsFolderProgramPath(const wchar_t* program);
+// The tools this process started that still run: those RunProcessAndWait
+// is waiting for, and those that outlived its wait (each counts until it has
+// ended). Nothing restarts while one runs; the exit waits for them, bounded.
+int RunningToolCount();
+// Waits up to `milliseconds` (INFINITE: no bound) for every such tool to
+// end; true when none runs any more.
+bool WaitForRunningTools(DWORD milliseconds);
+// Counts one tool as running while it lives: RunProcessAndWait holds one
+// around each wait; a caller that waits for a tool by other means holds one too.
+class RunningToolScope {
+public:
+    RunningToolScope();
+    ~RunningToolScope();
+    RunningToolScope(const RunningToolScope&) = delete;
+    RunningToolScope& operator=(const RunningToolScope&) = delete;
+};
 // The longest wait of RunProcessAndWait, 300000 ms unless changed (tests make
 // it short). Returns the previous limit.
 DWORD SetProcessWaitLimit(DWORD milliseconds);

@@ -205,13 +205,21 @@ BOOL CTarvelApp::InitInstance() {
     return FALSE;
 }
 
-bool CTarvelApp::FinishAfterMainWindow(CTarvelDlg& dlg, DWORD workerMs, DWORD diskMs) {
+bool CTarvelApp::FinishAfterMainWindow(CTarvelDlg& dlg, DWORD workerMs, DWORD diskMs, DWORD toolMs) {
     // A worker that ended the window (the restart request) may still be
     // returning; the pages it uses go only once it has ended.
     bool ended = dlg.WaitForWorkers(workerMs);
     // A disk or boot write that began before the pages were stopped is let
     // finish: its end is the disk's, not the program's.
     if (dlg.AnyPageWritesDisk()) ended = dlg.WaitForDiskJobs(diskMs) && dlg.WaitForWorkers(workerMs);
+    // A tool that outlived its own wait may still be writing. Waited for,
+    // bounded: one hung tool must not keep the program open for ever, and
+    // the machine never restarts under it.
+    if (!WaitForRunningTools(toolMs)) {
+        m_rebootAtExit = 0;
+        m_keepWorkFolder = true;  // the tool runs from there
+        MyMessageBox(MB_ICONWARNING, FALSE, FixedText::kExitToolStillRunning, 0);
+    }
     if (ended) return true;
     dlg.m_keepPagesAlive = true;
     m_keepWorkFolder = true;

@@ -5,6 +5,7 @@
 
 #include "core/catalogue.h"
 #include "core/down_wrapper.h"
+#include "core/fixed_texts.h"
 #include "core/resource_zip.h"
 #include "disk/disk_inventory.h"
 #include "winlib/winlib.h"
@@ -140,8 +141,12 @@ public:
     // After the main window has ended: waits for the pages' workers (bounded
     // by `workerMs`) and for any disk or boot write (bounded by `diskMs`);
     // when something still runs then, nothing restarts, the work folder
-    // stays and the pages are left in memory. True when all has ended.
-    bool FinishAfterMainWindow(CTarvelDlg& dlg, DWORD workerMs, DWORD diskMs);
+    // stays and the pages are left in memory. A tool the program started
+    // that still runs is waited for up to `toolMs`; past that the user is
+    // told, nothing restarts and the work folder stays. True when all the
+    // pages' work has ended.
+    bool FinishAfterMainWindow(CTarvelDlg& dlg, DWORD workerMs, DWORD diskMs,
+                               DWORD toolMs = FixedText::kExitToolWaitMs);
 
     // ---- Online configuration (core/online_config*.cpp, core/recommend_lists.cpp) ----
     // Fetches the configuration from m_mirrorUrls and parses the first file

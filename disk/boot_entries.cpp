@@ -83,6 +83,38 @@ bool CDiskInventory::ReplaceCopy(const CString& source, const CString& copy) {
     return false;
 }
 
+bool CDiskInventory::ReplaceLoaderFiles(const CString& letter, const CString& work) {
+    // A firmware loader these copies replace (the fallback loader) is kept
+    // beside itself first, once; every backup is made before the first file
+    // is replaced, and without all of them nothing is.
+    bool existed[3] = {};
+    for (int i = 0; i < 3; ++i) {
+        const CString destination = letter + FixedText::kBoot64PartitionPaths[i];
+        existed[i] = m_host->PathExists(destination) != FALSE;
+        if (existed[i] && !KeepCopy(destination, destination + FixedText::kLoaderBackupSuffix)) {
+            m_sequenceRefusal = FixedText::kBootSetupLoaderBackupRefusal;
+            return false;
+        }
+    }
+    for (int i = 0; i < 3; ++i) {
+        const CString source = work + FixedText::kBoot64WorkFiles[i];
+        const CString destination = letter + FixedText::kBoot64PartitionPaths[i];
+        if (m_host->CopyFileEnsureFolder(source, destination, FALSE) > 0 &&
+            m_host->FileSize(destination) == m_host->FileSize(source))
+            continue;
+        // A loader cut short would leave the firmware nothing to start:
+        // every file as it was before.
+        for (int j = 0; j <= i; ++j) {
+            const CString replaced = letter + FixedText::kBoot64PartitionPaths[j];
+            if (existed[j]) m_host->CopyFileEnsureFolder(replaced + FixedText::kLoaderBackupSuffix, replaced, FALSE);
+            else m_host->RemoveFile(replaced);
+        }
+        m_sequenceRefusal = FixedText::kBootSetupLoaderCopyRefusal;
+        return false;
+    }
+    return true;
+}
+
 int CDiskInventory::RunCommandList(const CString& letter, int partitionStyle, bool extra) {
     CTarvelApp* app = GetTarvelApp();
     if (!app) return 0;
@@ -128,21 +160,9 @@ int CDiskInventory::RunCommandList(const CString& letter, int partitionStyle, bo
     timeText.Format(FixedText::kStoreBackupTimeFormat, (unsigned)now.wMonth, (unsigned)now.wDay, (unsigned)now.wHour,
                     (unsigned)now.wMinute);
 
-    if (gpt && !extra && app->m_is64BitSystem && app->m_bootModeText == FixedText::kBootFiles64SystemText) {
-        // A firmware loader these copies replace (the fallback loader) is
-        // kept beside itself first, once; every backup is made before the
-        // first file is replaced, and without all of them nothing is.
-        for (int i = 0; i < 3; ++i) {
-            const CString destination = letter + FixedText::kBoot64PartitionPaths[i];
-            if (m_host->PathExists(destination) && !KeepCopy(destination, destination + FixedText::kLoaderBackupSuffix)) {
-                m_sequenceRefusal = FixedText::kBootSetupLoaderBackupRefusal;
-                return 0;
-            }
-        }
-        for (int i = 0; i < 3; ++i)
-            m_host->CopyFileEnsureFolder(work + FixedText::kBoot64WorkFiles[i], letter + FixedText::kBoot64PartitionPaths[i],
-                                         FALSE);
-    }
+    if (gpt && !extra && app->m_is64BitSystem && app->m_bootModeText == FixedText::kBootFiles64SystemText &&
+        !ReplaceLoaderFiles(letter, work))
+        return 0;
 
     const CString store = letter + (gpt ? FixedText::kGptStorePath : FixedText::kMbrStorePath);
     // An MBR store on an old system's boot partition is left without backups.
@@ -160,6 +180,12 @@ int CDiskInventory::RunCommandList(const CString& letter, int partitionStyle, bo
         if (!extra && n == commandCount && backups)
             m_host->CopyFileEnsureFolder(store, store + FixedText::kStoreBackupSuffix, TRUE);
         int code = m_host->RunProcessAndWait(tool, lead + ExpandCommand(commands[n - 1], v));
+        if (code == STILL_ACTIVE) {
+            // The tool outlived its wait and may still be writing the store:
+            // no other command may meet it there.
+            m_sequenceRefusal = FixedText::kBootSetupToolHungRefusal;
+            return 0;
+        }
         if (code != 0 && MakesEntryBootable(n, gpt)) {
             m_sequenceRefusal.Format(FixedText::kBootSetupCommandRefusalFormat, code);
             // A failed creation leaves nothing to set; after any other

@@ -72,11 +72,52 @@ BOOL SplitTargetPath(const CString& path) {
     return TRUE;
 }
 
+namespace {
+
+bool IsBootPartition(const total_partition_info& record) {
+    return (record.partition_style == 0 && record.id_or_active == FixedText::kActivePartition) ||
+           (record.partition_style == 1 && record.type_name == FixedText::kEfiTypeName);
+}
+
+}  // namespace
+
 int CDiskInventory::InstallBootEntries() {
     m_bootSetupRefusal.Empty();
-    AssignTemporaryLetters();
     CTarvelApp* app = GetTarvelApp();
     if (!app) return 0;
+    // Disk numbers and letters shift when a disk is plugged in or removed in
+    // the hours since the check: each partition's disk is read again before
+    // any key becomes a device name (the temporary letters), and a partition
+    // that moved gets no letter and nothing written.
+    const int count = (int)m_totalPartitions.GetSize();
+    for (int i = 0; i < count; ++i) {
+        total_partition_info& record = m_totalPartitions[i];
+        record.moved = record.bus_type != BusTypeUsb && !StillWhereSeen(record);
+    }
+    // The firmware starts its own boot manager, which never reads another
+    // disk's one-time sequence: without that partition nothing restarts.
+    CString systemKey;
+    if (!FirmwareSystemPartitionKey(systemKey)) {
+        m_bootSetupRefusal = FixedText::kBootSetupNoSystemPartitionRefusal;
+        return 0;
+    }
+    int system = -1;
+    for (int i = 0; i < count && system < 0; ++i)
+        if (m_totalPartitions[i].key == systemKey) system = i;
+    if (system < 0 || m_totalPartitions[system].bus_type == BusTypeUsb || !IsBootPartition(m_totalPartitions[system])) {
+        // A key the check never saw, while disks moved: most likely the
+        // firmware's partition itself took another number.
+        bool anyMoved = false;
+        for (int i = 0; i < count; ++i) anyMoved = anyMoved || m_totalPartitions[i].moved;
+        m_bootSetupRefusal = system < 0 && anyMoved ? FixedText::kBootSetupDiskMovedRefusal
+                                                    : FixedText::kBootSetupSystemPartitionMissedRefusal;
+        return 0;
+    }
+    if (m_totalPartitions[system].moved) {
+        m_bootSetupRefusal = FixedText::kBootSetupDiskMovedRefusal;
+        return 0;
+    }
+    AssignTemporaryLetters();
     // A refused target path leaves nothing to point the entries at.
     if (g_TargetFileName.IsEmpty()) return 0;
     // The boot files come from the tools archive, which the unpack thread may
@@ -118,25 +159,30 @@ int CDiskInventory::InstallBootEntries() {
         staged = true;
     }
 
-    const int count = (int)m_totalPartitions.GetSize();
     const bool referenceKnown = app->m_referencePartition >= 0 && app->m_referencePartition < count;
     const int systemDisk = referenceKnown ? m_totalPartitions[app->m_referencePartition].disk_number : 0;
     int prepared = 0;
-    for (int i = 0; i < count; ++i) {
+    // The firmware's partition first; the others in inventory order.
+    for (int step = 0; step <= count; ++step) {
+        const int i = step == 0 ? system : step - 1;
+        if (step > 0 && i == system) continue;
         // A copy: the sequences below may not change the record, but a
         // later refresh must not pull it from under us either.
         const total_partition_info record = m_totalPartitions[i];
-        if (record.bus_type == BusTypeUsb) continue;
-        if (record.letter == FixedText::kNoLetter) continue;
-        if (!m_host->PathExists(record.letter)) continue;
-        bool bootPartition = (record.partition_style == 0 && record.id_or_active == FixedText::kActivePartition) ||
-                             (record.partition_style == 1 && record.type_name == FixedText::kEfiTypeName);
-        if (!bootPartition) continue;
+        bool usable = record.bus_type != BusTypeUsb && !record.moved && record.letter != FixedText::kNoLetter &&
+                      m_host->PathExists(record.letter) && IsBootPartition(record);
+        if (!usable) {
+            if (i != system) continue;
+            m_bootSetupRefusal = FixedText::kBootSetupSystemPartitionMissedRefusal;
+            return 0;
+        }
         const bool onSystemDisk = referenceKnown && record.disk_number == systemDisk;
         if (app->m_bootModeFlag && onSystemDisk) PrepareBootFiles(record.letter);
         const int made = RunBootEntryCommands(record.letter, record.partition_style);
         // The first partition refused names the reason.
         if (!made && m_bootSetupRefusal.IsEmpty()) m_bootSetupRefusal = m_sequenceRefusal;
+        // Another partition's entry alone restarts nothing.
+        if (!made && i == system) return 0;
         prepared += made;
         if (staged && onSystemDisk) RunExtraBootEntryCommands(record.letter, record.partition_style);
     }

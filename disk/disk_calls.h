@@ -42,6 +42,10 @@ public:
     virtual BOOL WriteDevice(HANDLE device, LONGLONG offset, const void* buffer, DWORD size) = 0;
     // SetVolumeLabelW; the root keeps its trailing separator ("E:\").
     virtual BOOL SetVolumeLabel(const wchar_t* root, const wchar_t* label) = 0;
+    // The NT device name of the system partition the firmware started this
+    // Windows from ("\Device\HarddiskVolume1"): the SystemPartition value
+    // under HKLM\SYSTEM\Setup. FALSE when it cannot be read.
+    virtual BOOL SystemPartitionDevice(CString& device) = 0;
 };
 
 class IBootHost {

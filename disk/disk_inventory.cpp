@@ -20,6 +20,13 @@ CString AnsiTextAt(const BYTE* buffer, DWORD returned, DWORD offset, const wchar
 
 }  // namespace
 
+CString LayoutDiskId(const DRIVE_LAYOUT_INFORMATION_EX& layout) {
+    CString id;
+    if (layout.PartitionStyle == PARTITION_STYLE_MBR) id.Format(L"%08X", (unsigned)layout.Mbr.Signature);
+    else if (layout.PartitionStyle == PARTITION_STYLE_GPT) id = GuidToText(layout.Gpt.DiskId);
+    return id;
+}
+
 CString MakePartitionKey(int deviceNumber, int partitionNumber) {
     CString key;
     key.Format(L"%d:%d", deviceNumber, partitionNumber);
@@ -216,6 +223,7 @@ void CDiskInventory::EnumeratePartitions() {
         }
         const DRIVE_LAYOUT_INFORMATION_EX* layout = reinterpret_cast<const DRIVE_LAYOUT_INFORMATION_EX*>(m_layoutBuffer);
         int style = (int)layout->PartitionStyle;
+        disk.disk_id = LayoutDiskId(*layout);
         if (style == PARTITION_STYLE_MBR) disk.style_text = FixedText::kStyleMbr;
         else if (style == PARTITION_STYLE_GPT) disk.style_text = FixedText::kStyleGpt;
         else if (style == PARTITION_STYLE_RAW) disk.style_text = FixedText::kStyleRaw;
@@ -247,6 +255,12 @@ void CDiskInventory::EnumeratePartitions() {
             record.key = MakePartitionKey(disk.device_number, raw.partition_number);
             record.mapped_letter = FixedText::kNoMapping;
             record.letter = FindLetterByKey(record.key);
+            // A letter this inventory defined stays marked as ours (it goes
+            // at exit), whatever refresh finds it again.
+            for (INT_PTR m = 0; m < m_definedLetters.GetSize(); ++m)
+                if (m_definedLetters[m].key == record.key && m_definedLetters[m].letter == record.letter)
+                    record.mapped_letter = record.letter;
+            record.disk_id = disk.disk_id;
             record.free_mb = 0.0;
             record.volume_label = FixedText::kDefaultVolumeLabel;
             record.file_system = FixedText::kDefaultFileSystem;
@@ -333,4 +347,53 @@ int CDiskInventory::StringsDiffer(const wchar_t* a, const wchar_t* b) { return w
 
 bool CDiskInventory::CompareDiskNumber(const disk_info& left, const disk_info& right) {
     return left.device_number < right.device_number;
+}
+
+bool CDiskInventory::FirmwareSystemPartitionKey(CString& key) {
+    CString name;
+    // Only an NT device name: anything else would open something of a
+    // Win32 name instead.
+    if (!m_storage->SystemPartitionDevice(name) || name.IsEmpty() || name[0] != L'\\') return false;
+    HANDLE volume = m_storage->OpenDeviceForQuery(CString(FixedText::kGlobalRootPrefix) + name);
+    if (volume == INVALID_HANDLE_VALUE) return false;
+    STORAGE_DEVICE_NUMBER number;
+    const BOOL known = QueryDeviceNumber(volume, number);
+    m_storage->CloseDevice(volume);
+    if (!known) return false;
+    key = MakePartitionKey((int)number.DeviceNumber, (int)number.PartitionNumber);
+    return true;
+}
+
+bool CDiskInventory::StillWhereSeen(const total_partition_info& record) {
+    HANDLE device = m_storage->OpenDeviceForQuery(record.interface_path);
+    if (device == INVALID_HANDLE_VALUE) return false;
+    STORAGE_DEVICE_NUMBER number;
+    bool same = QueryDeviceNumber(device, number) && (int)number.DeviceNumber == record.disk_number;
+    DWORD returned = 0;
+    const DWORD header = offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry);
+    if (same) same = QueryDriveLayout(device, m_layoutBuffer, &returned) && returned >= header;
+    m_storage->CloseDevice(device);
+    if (same) {
+        const DRIVE_LAYOUT_INFORMATION_EX* layout = reinterpret_cast<const DRIVE_LAYOUT_INFORMATION_EX*>(m_layoutBuffer);
+        same = (int)layout->PartitionStyle == record.partition_style && LayoutDiskId(*layout) == record.disk_id;
+        bool found = false;
+        const DWORD fits = (returned - header) / sizeof(PARTITION_INFORMATION_EX);
+        const DWORD entries = layout->PartitionCount < fits ? layout->PartitionCount : fits;
+        for (DWORD e = 0; same && e < entries; ++e) {
+            const PARTITION_INFORMATION_EX& entry = layout->PartitionEntry[e];
+            if ((int)entry.PartitionNumber == record.partition_number)
+                found = entry.StartingOffset.QuadPart == record.starting_offset;
+        }
+        same = same && found;
+    }
+    // The letter's volume must be that partition too.
+    const bool lettered = record.letter.GetLength() == 2 && record.letter[1] == L':';
+    if (same && lettered) {
+        HANDLE volume = m_storage->OpenDeviceForQuery(CString(FixedText::kVolumeDevicePrefix) + record.letter);
+        if (volume == INVALID_HANDLE_VALUE) return false;
+        same = QueryDeviceNumber(volume, number) && (int)number.DeviceNumber == record.disk_number &&
+               (int)number.PartitionNumber == record.partition_number;
+        m_storage->CloseDevice(volume);
+    }
+    return same;
 }

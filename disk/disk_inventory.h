@@ -18,6 +18,9 @@ struct disk_info {
     int removable = 0;
     CString style_text;
     ULONGLONG size_bytes = 0;
+    // The layout's disk identity: the MBR signature (8 hex digits) or the GPT
+    // disk GUID; set by the partition stage.
+    CString disk_id;
 };
 
 struct driver_letter_info {
@@ -57,6 +60,10 @@ struct total_partition_info {
     CString system_kind;
     double free_mb = 0.0;
     double size_mb = 0.0;
+    CString disk_id;  // the disk's identity (disk_info::disk_id)
+    // Set by the boot setup when the partition is no longer where this
+    // record saw it: it gets no letter and nothing is written to it.
+    int moved = 0;
 };
 
 // A temporary letter this inventory defined, with the key it was defined for.
@@ -65,6 +72,9 @@ struct temp_letter_mapping {
     CString letter;
 };
 
+// The identity a drive layout gives its disk: the MBR signature as 8 hex
+// digits, the GPT disk GUID as text, empty for another style.
+CString LayoutDiskId(const DRIVE_LAYOUT_INFORMATION_EX& layout);
 // The partition key that joins letters to partitions: "device:partition".
 CString MakePartitionKey(int deviceNumber, int partitionNumber);
 
@@ -101,10 +111,20 @@ public:
     // others in and has just got our access list: nothing already in it
     // counts as verified in this run.
     bool m_dataFolderReprotected = false;
-    // Prepares the boot partitions; returns how many boot partitions got a
-    // bootable entry. A setup refused before it changed anything, or the
-    // first partition refused, says why in m_bootSetupRefusal.
+    // Prepares the boot partitions, the one the firmware starts Windows from
+    // first; returns how many boot partitions got a bootable entry, or 0
+    // when that one did not (then nothing else is touched). A setup refused
+    // before it changed anything, or the first partition refused, says why
+    // in m_bootSetupRefusal.
     int InstallBootEntries();
+    // The key of the system partition the firmware started this Windows
+    // from (the Setup key's SystemPartition volume); false when unknown.
+    bool FirmwareSystemPartitionKey(CString& key);
+    // Reads the partition's disk again: true when the disk answers at the
+    // record's interface path with the record's device number and disk
+    // identity, holds the partition at the same offset, and the record's
+    // drive letter (when it has one) still reaches that partition.
+    bool StillWhereSeen(const total_partition_info& record);
     CString m_bootSetupRefusal;
     // 1 when the preparation ran to its end, 0 when an expected file is missing.
     int PrepareBootFiles(const CString& letter);
@@ -155,6 +175,12 @@ private:
     // Copies a file over whatever is at `copy`: true only when the copy's
     // digest then equals the source's; a copy that differs is removed.
     bool ReplaceCopy(const CString& source, const CString& copy);
+
+    // Puts our 64-bit loader files on the partition over the firmware's:
+    // every file there is first kept beside itself; a copy that fails or
+    // arrives short puts every kept file back (and removes ours where there
+    // was none). False with m_sequenceRefusal set when refused.
+    bool ReplaceLoaderFiles(const CString& letter, const CString& work);
     // Why the last sequence was refused or stopped.
     CString m_sequenceRefusal;
 

@@ -91,6 +91,8 @@ void CDiskInventory::AssignTemporaryLetters() {
         if (record.bus_type == BusTypeUsb) continue;
         if (record.letter != FixedText::kNoLetter) continue;
         if (record.type_name == FixedText::kExcludedTypeName) continue;
+        // Its key may name another disk's partition by now.
+        if (record.moved) continue;
         CString result = MountPartitionLetter(record.key, TRUE, *m_storage);
         record.letter = result;
         if (!IsFailureText(result)) {

@@ -93,6 +93,15 @@ public:
         return Transfer(device, offset, const_cast<void*>(buffer), size, true);
     }
     BOOL SetVolumeLabel(const wchar_t* root, const wchar_t* label) override { return SetVolumeLabelW(root, label); }
+    BOOL SystemPartitionDevice(CString& device) override {
+        wchar_t value[MAX_PATH + 1] = {};
+        DWORD size = sizeof(value) - sizeof(wchar_t);
+        if (RegGetValueW(HKEY_LOCAL_MACHINE, FixedText::kSetupRegistryKey, FixedText::kSystemPartitionValue,
+                         RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS)
+            return FALSE;
+        device = value;
+        return !device.IsEmpty();
+    }
 
 private:
     static BOOL Transfer(HANDLE device, LONGLONG offset, void* buffer, DWORD size, bool write) {

@@ -264,6 +264,12 @@ void CRebootDlg::Run(CTarvelApp& app) {
         Refuse(kRefusedBootSetup, BootSetupRefusalText(app, FixedText::kRebootRefusedBootSetup), marker);
         return;
     }
+    // A tool that outlived its wait (here or on another page) may still be
+    // writing: nothing hands over or restarts under it.
+    if (RunningToolCount() > 0) {
+        Refuse(kRefusedToolRunning, FixedText::kRebootRefusedToolRunning, marker);
+        return;
+    }
 
     // The INI first, the marker last: the boot environment acts on the marker.
     SetStatus(FixedText::kRebootStatusHandOver);

@@ -63,6 +63,7 @@ public:
         kRefusedHandOver,
         kRefusedStopped,
         kRefusedDiskJob,
+        kRefusedToolRunning,
     };
     static constexpr COLORREF kLineColor = 0x333333;
     static constexpr COLORREF kFailColor = 0x0000FF;

@@ -429,8 +429,9 @@ LRESULT CTarvelDlg::OnBackupDefaultPath(WPARAM, LPARAM) {
 LRESULT CTarvelDlg::OnRequestReboot(WPARAM, LPARAM) {
     // A disk or boot write of any page is never cut by a restart. The sender
     // is told, and says why on its page; it is not deferred, as the USB maker
-    // may wait hours for its image.
-    if (m_ending || AnyPageWritesDisk()) return 0;
+    // may wait hours for its image. Nor is a tool that outlived its wait:
+    // it may still be writing.
+    if (m_ending || AnyPageWritesDisk() || RunningToolCount() > 0) return 0;
     CTarvelApp* app = GetTarvelApp();
     if (!app) return 0;
     // The other jobs stop now (the sender has finished its own), so that no

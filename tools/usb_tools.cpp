@@ -11,6 +11,7 @@
 
 #include "core/fixed_texts.h"
 #include "core/platform_seams.h"
+#include "core/process_file_utils.h"
 #include "disk/tool_files.h"
 #include "tools/boot_entry_tool.h"
 
@@ -88,6 +89,10 @@ int RunDiskpart(IBootHost& host, const ToolContext& context, const CStringA& scr
     }
     CString arguments = L"/s \"" + path + L"\"";
     int code = host.RunProcessAndWait(context.diskpartPath, arguments);
+    // A diskpart that outlived the wait is still working on the disk: this
+    // tool does not end (nor let its script go) before it has, so the
+    // program that waits for this tool never sees the job end under it.
+    if (code == STILL_ACTIVE) WaitForRunningTools(INFINITE);
     host.ReleaseHeldFile(hold, path);
     if (code != 0) message.Format(FixedText::kToolDiskpartFailed, code);
     return code;

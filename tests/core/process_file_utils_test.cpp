@@ -133,6 +133,9 @@ TEST_F(ProcessTest, ProgramStillRunningAfterTheWaitIsLeftRunning) {
     SetProcessWaitLimit(previous);
     EXPECT_EQ(259, result);
     EXPECT_EQ(300000u, previous);
+    // Counted as running until it ends: nothing restarts under it.
+    EXPECT_EQ(1, RunningToolCount());
+    EXPECT_FALSE(WaitForRunningTools(0));
     // Still alive: it writes its record after the wait gave up.
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(m_record));
     HANDLE child = OpenRunningProgram(m_program);
@@ -146,6 +149,8 @@ TEST_F(ProcessTest, ProgramStillRunningAfterTheWaitIsLeftRunning) {
     }
     CloseHandle(child);
     ASSERT_EQ(WAIT_OBJECT_0, waited) << "the program did not end within two minutes";
+    EXPECT_TRUE(WaitForRunningTools(60000));
+    EXPECT_EQ(0, RunningToolCount());
     Record record;
     EXPECT_TRUE(ReadRecord(m_record, record)) << "the program ran to its end and wrote its record";
 }

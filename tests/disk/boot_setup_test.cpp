@@ -160,12 +160,13 @@ TEST_F(BootSetupTest, EveryBootPartitionOfANonUsbDiskGetsTheMainSequence) {
 
 TEST_F(BootSetupTest, CommandSixFailingEndsThatPartitionsSequence) {
     machine.exitCodes[6] = 1;
-    EXPECT_EQ(inventory.InstallBootEntries(), 1);  // only the MBR partition got its entry
-    ASSERT_EQ(machine.runs.size(), 6u + 15u);
+    // H: is the partition the firmware starts: without its entry nothing
+    // restarts, and the other disk's partition is left alone.
+    EXPECT_EQ(inventory.InstallBootEntries(), 0);
+    ASSERT_EQ(machine.runs.size(), 6u);
     std::vector<std::wstring> firstSix = ExpectedMainGpt();
     firstSix.resize(6);
     EXPECT_EQ(Runs(1, 6), firstSix);
-    EXPECT_EQ(Runs(7, 21), ExpectedMainMbr());
     EXPECT_FALSE(machine.HasFile(L"H:\\EFI\\Microsoft\\Boot\\BCD.kvtbak"));
     EXPECT_TRUE(machine.HasFile(L"H:\\EFI\\Microsoft\\Boot\\BCD.02030905"));  // made before the commands
 }
@@ -283,13 +284,14 @@ TEST_F(BootSetupTest, ExtraMbrSequenceOnTheSystemDisk) {
     EXPECT_EQ(extra[13], s + L"/bootsequence " + kE2);
 }
 
-TEST_F(BootSetupTest, StagingHappensEvenWithoutBootPartitions) {
+TEST_F(BootSetupTest, WithoutTheFirmwaresBootPartitionNothingIsStagedOrRun) {
     machine.disks.erase(machine.disks.begin() + 1);  // the GPT system disk
     machine.disks.pop_back();                        // the MBR data disk
     inventory.Refresh();
     app.m_storagePass = 2;
     EXPECT_EQ(inventory.InstallBootEntries(), 0);
-    EXPECT_TRUE(machine.HasFile(L"C:\\KavettaBoot\\pe image.wim"));
+    EXPECT_EQ(CString(FixedText::kBootSetupSystemPartitionMissedRefusal), inventory.m_bootSetupRefusal);
+    EXPECT_FALSE(machine.HasFile(L"C:\\KavettaBoot\\pe image.wim"));
     EXPECT_TRUE(machine.runs.empty());
 }
 
@@ -440,13 +442,11 @@ TEST_F(BootSetupTest, WhichSequencesRunOnWhichPartition) {
         {"pass 2, unknown system partition: no extra entry, no boot files",
          [](FakeMachine& m) { m.AddFile(L"H:\\bootmgr"); }, 2, 99, 1, nullptr, 2,
          Concat({ExpectedMainGpt(), ExpectedMainMbr()}), true},
-        {"the tool does not start: each partition stops at the options' creation",
+        {"the tool does not start: the firmware's partition stops at the options' creation",
          [](FakeMachine& m) {
              for (int i = 1; i <= 40; ++i) m.exitCodes[i] = -1;
          },
-         1, 2, 0, nullptr, 0,
-         Concat({First(Head(kMainH), 3), First(Head(kMainD), 3)}),
-         false},
+         1, 2, 0, nullptr, 0, First(Head(kMainH), 3), false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -498,14 +498,15 @@ protected:
 
 TEST_F(LoaderBackupTest, AFailedBackupRefusesThatPartition) {
     machine.failingCopies.push_back(L"H:\\EFI\\Boot\\bootx64.efi.kvtbak");
-    EXPECT_EQ(1, inventory.InstallBootEntries());  // only the MBR partition D:
+    // H: is the firmware's partition: nothing restarts, nothing else is touched.
+    EXPECT_EQ(0, inventory.InstallBootEntries());
     ExpectLoaderKept();
-    EXPECT_EQ(Runs(1, 15), ExpectedMainMbr());
+    EXPECT_TRUE(machine.runs.empty());
 }
 
 TEST_F(LoaderBackupTest, ABackupShorterThanTheLoaderIsRemovedAndRefusesThatPartition) {
     machine.shortCopies.push_back(L"H:\\EFI\\Boot\\bootx64.efi.kvtbak");
-    EXPECT_EQ(1, inventory.InstallBootEntries());
+    EXPECT_EQ(0, inventory.InstallBootEntries());
     ExpectLoaderKept();
     // Left behind, the short copy would pass for the original in the next run.
     EXPECT_FALSE(machine.HasFile(L"H:\\EFI\\Boot\\bootx64.efi.kvtbak"));
@@ -523,6 +524,185 @@ TEST_F(LoaderBackupTest, AGoodBackupComesFirstThenOurLoader) {
     EXPECT_EQ(2, inventory.InstallBootEntries());
     EXPECT_EQ(1200u, machine.FileSize(L"H:\\EFI\\Boot\\bootx64.efi.kvtbak"));
     EXPECT_EQ(31u, machine.runs.size());
+}
+
+TEST_F(LoaderBackupTest, ALoaderCopyThatFailsOrArrivesShortPutsTheFirmwaresFilesBack) {
+    const std::wstring fallback = L"H:\\EFI\\Boot\\bootx64.efi";
+    const std::wstring winload = L"H:\\EFI\\Microsoft\\Boot\\kvtwinload.efi";
+    struct Case {
+        const char* what;
+        std::wstring target;
+        bool shortCopy;
+    } cases[] = {
+        {"our fallback loader cannot be copied", fallback, false},
+        {"our fallback loader arrives short", fallback, true},
+        {"the last file cannot be copied, after the loader was replaced", winload, false},
+        {"the last file arrives short", winload, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeMachine m;
+        BuildStandardMachine(m);
+        AddBootSetupFiles(m);
+        m.AddFile(L"H:\\EFI\\Boot\\bootx64.efi", 1200);
+        m.AddFile(kWork + L"\\kvtbootx64.efi", 3400);
+        m.AddFile(kWork + L"\\kvtwinload.efi", 5600);
+        m.copyFaultsOnce = true;  // the firmware's file can be put back
+        (c.shortCopy ? m.shortCopies : m.failingCopies).push_back(c.target);
+        CDiskInventory inv(&m, &m);
+        inv.Refresh();
+        // H: is the firmware's partition: refused, so nothing restarts.
+        EXPECT_EQ(0, inv.InstallBootEntries());
+        EXPECT_EQ(CString(FixedText::kBootSetupLoaderCopyRefusal), inv.m_bootSetupRefusal);
+        EXPECT_TRUE(m.runs.empty());
+        // The firmware's loader as it was; none of ours is left.
+        EXPECT_EQ(1200u, m.FileSize(fallback.c_str()));
+        EXPECT_FALSE(m.HasFile(L"H:\\EFI\\Microsoft\\Boot\\kvtbootmgfw.efi"));
+        EXPECT_FALSE(m.HasFile(winload));
+    }
+}
+
+TEST_F(BootSetupTest, AToolStillRunningAfterItsWaitEndsThatPartitionsSequence) {
+    // Whatever command it was, a tool that outlived its wait may still write
+    // the store: nothing more of that partition's sequence runs.
+    for (int n : {1, 8, 16}) {
+        SCOPED_TRACE(n);
+        FakeMachine m;
+        BuildStandardMachine(m);
+        AddBootSetupFiles(m);
+        m.exitCodes[n] = STILL_ACTIVE;
+        CDiskInventory inv(&m, &m);
+        inv.Refresh();
+        EXPECT_EQ(0, inv.InstallBootEntries());  // H:, the firmware's partition
+        EXPECT_EQ(First(ExpectedMainGpt(), n), RunsOf(m));
+        EXPECT_EQ(CString(FixedText::kBootSetupToolHungRefusal), inv.m_bootSetupRefusal);
+    }
+    // On D: (the other disk) the entry of H: still counts; D: stops there.
+    FakeMachine m;
+    BuildStandardMachine(m);
+    AddBootSetupFiles(m);
+    m.exitCodes[16 + 1] = STILL_ACTIVE;
+    CDiskInventory inv(&m, &m);
+    inv.Refresh();
+    EXPECT_EQ(1, inv.InstallBootEntries());
+    EXPECT_EQ(Concat({ExpectedMainGpt(), First(ExpectedMainMbr(), 1)}), RunsOf(m));
+}
+
+TEST_F(BootSetupTest, OnlyThePartitionTheFirmwareStartsFromMakesTheSetupCount) {
+    CString commandFailed;
+    commandFailed.Format(FixedText::kBootSetupCommandRefusalFormat, 1);
+    const CString none;
+    struct Case {
+        const char* what;
+        std::function<void(FakeMachine&)> change;
+        int prepared;
+        CString refusal;
+        std::vector<std::wstring> runs;
+    } cases[] = {
+        {"the firmware starts the other disk's D: (Windows is on C:): D: goes first",
+         [](FakeMachine& m) { m.SetSystemPartition(1, 1); }, 2, none,
+         Concat({ExpectedMainMbr(), ExpectedMainGpt()})},
+        {"D: is the firmware's and is refused: the entry on H: alone restarts nothing",
+         [](FakeMachine& m) {
+             m.SetSystemPartition(1, 1);
+             m.exitCodes[6] = 1;
+         },
+         0, commandFailed, First(ExpectedMainMbr(), 6)},
+        {"H: is the firmware's and is refused: D: is left alone",
+         [](FakeMachine& m) { m.exitCodes[6] = 1; }, 0, commandFailed, First(ExpectedMainGpt(), 6)},
+        {"the Setup key names no system partition", [](FakeMachine& m) { m.systemPartition.clear(); }, 0,
+         FixedText::kBootSetupNoSystemPartitionRefusal, {}},
+        {"it names a volume that is not there",
+         [](FakeMachine& m) { m.systemPartition = L"\\Device\\HarddiskVolume77"; }, 0,
+         FixedText::kBootSetupNoSystemPartitionRefusal, {}},
+        {"it names C:, which is no boot partition", [](FakeMachine& m) { m.SetSystemPartition(0, 3); }, 0,
+         FixedText::kBootSetupSystemPartitionMissedRefusal, {}},
+        {"it names the USB stick's active partition", [](FakeMachine& m) { m.SetSystemPartition(3, 1); }, 0,
+         FixedText::kBootSetupSystemPartitionMissedRefusal, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeMachine m;
+        BuildStandardMachine(m);
+        AddBootSetupFiles(m);
+        c.change(m);
+        CDiskInventory inv(&m, &m);
+        inv.Refresh();
+        EXPECT_EQ(c.prepared, inv.InstallBootEntries());
+        EXPECT_EQ(c.refusal, inv.m_bootSetupRefusal);
+        EXPECT_EQ(c.runs, RunsOf(m));
+        // Refused before anything changed: not even a temporary letter.
+        if (c.runs.empty()) EXPECT_TRUE(m.dosCalls.empty());
+    }
+}
+
+// Gives every disk and volume of device `from` the number `to`.
+void Renumber(FakeMachine& m, int from, int to) {
+    for (FakeDisk& d : m.disks)
+        if (d.device == from) d.device = to;
+    for (FakeVolume& v : m.volumes)
+        if (v.device == from) v.device = to;
+}
+
+TEST_F(BootSetupTest, APartitionWhoseDiskMovedSinceTheCheckGetsNothing) {
+    // The check reads the machine; then disks are plugged, pulled or
+    // renumbered before the boot setup runs.
+    struct Case {
+        const char* what;
+        std::function<void(FakeMachine&)> change;
+        int prepared;
+        std::vector<std::wstring> runs;
+    } cases[] = {
+        {"the two disks swapped their numbers",
+         [](FakeMachine& m) {
+             Renumber(m, 0, 9);
+             Renumber(m, 1, 0);
+             Renumber(m, 9, 1);
+         },
+         0, {}},
+        {"the system disk took another number", [](FakeMachine& m) { Renumber(m, 0, 5); }, 0, {}},
+        {"the EFI partition now starts elsewhere", [](FakeMachine& m) { m.disks[1].partitions[0].startBytes += kMiB; },
+         0, {}},
+        {"the data disk went, and another disk took its number and its letter",
+         [](FakeMachine& m) {
+             m.disks[3].present = false;
+             FakeDisk other;
+             other.path = L"\\\\?\\scsi#disk&ven_other#1";
+             other.device = 1;
+             other.signature = 0x0DD0DD01;
+             other.partitions = {MbrPartition(1, 0x07, 8 * kGiB, true)};
+             m.disks.push_back(other);
+             m.AddFile(L"D:\\Boot\\BCD");
+         },
+         1, ExpectedMainGpt()},
+        {"the data disk now has another signature", [](FakeMachine& m) { m.disks[3].signature = 0xBAD0BAD0; }, 1,
+         ExpectedMainGpt()},
+        {"D: now reaches another partition of its disk",
+         [](FakeMachine& m) {
+             m.volumes[1].partition = 2;  // D:
+             m.volumes[2].partition = 1;  // E:
+         },
+         1, ExpectedMainGpt()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeMachine m;
+        BuildStandardMachine(m);
+        AddBootSetupFiles(m);
+        CDiskInventory inv(&m, &m);
+        inv.Refresh();  // what the check saw
+        c.change(m);
+        EXPECT_EQ(c.prepared, inv.InstallBootEntries());
+        EXPECT_EQ(c.runs, RunsOf(m));
+        if (c.prepared == 0) {
+            EXPECT_EQ(CString(FixedText::kBootSetupDiskMovedRefusal), inv.m_bootSetupRefusal);
+            // No key became a device name: a renumbered disk never gets a letter.
+            EXPECT_TRUE(m.dosCalls.empty());
+        }
+        // Nothing but H: (the EFI partition seen on the system disk) was written.
+        for (const auto& entry : m.log)
+            if (entry.compare(0, 4, L"run ") != 0) EXPECT_EQ(entry.find(L"D:\\Boot"), std::wstring::npos) << Narrow(entry.c_str());
+    }
 }
 
 TEST_F(BootSetupTest, ARamdiskFileThatCannotBeCopiedRefusesTheSetup) {
@@ -587,9 +767,10 @@ TEST_F(BootSetupTest, EachCommandThatMakesTheEntryBootableIsTested) {
         m.exitCodes[n] = 5;
         CDiskInventory inv(&m, &m);
         inv.Refresh();
-        EXPECT_EQ(tested ? 1 : 2, inv.InstallBootEntries());
-        ASSERT_EQ(tested ? (size_t)n + 15 : 31u, m.runs.size());
-        EXPECT_EQ(ExpectedMainMbr(), RunsOf(m, m.runs.size() - 14));
+        // H: is the firmware's partition: when it is refused, D: is left alone.
+        EXPECT_EQ(tested ? 0 : 2, inv.InstallBootEntries());
+        ASSERT_EQ(tested ? (size_t)n : 31u, m.runs.size());
+        if (!tested) EXPECT_EQ(ExpectedMainMbr(), RunsOf(m, m.runs.size() - 14));
         if (tested) {
             CString why;
             why.Format(FixedText::kBootSetupCommandRefusalFormat, 5);

@@ -72,6 +72,9 @@ void BuildStandardMachine(FakeMachine& m) {
     usb.layout = FakeLayout::Mbr;
     usb.partitions = {MbrPartition(1, 0x0C, 32 * kGiB, true)};
 
+    system.diskGuid = {0x5157E000, 0x0001, 0x4000, {0x80, 0, 0, 0, 0, 0, 0, 0x01}};
+    data.signature = 0x1D15C001;
+    usb.signature = 0x05B00003;
     m.disks = {raw, system, usb, data};
 
     FakeVolume c = Volume(L'C', 0, 3, L"NTFS", 50 * kGiB);
@@ -87,6 +90,8 @@ void BuildStandardMachine(FakeMachine& m) {
     efi.label = L"EFI";
     FakeVolume recovery = Volume(0, 0, 4, L"NTFS", 100 * kMiB);
     m.volumes = {c, d, e, f, efi, recovery};
+    // The firmware starts this Windows from the EFI partition of the system disk.
+    m.SetSystemPartition(0, 1);
     m.otherDrives[L'G'] = DRIVE_CDROM;
 }
 

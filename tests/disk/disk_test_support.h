@@ -20,7 +20,7 @@ FakeVolume Volume(wchar_t letter, int device, int partition, const wchar_t* fs, 
 // MSR, C:, recovery without letter), an MBR disk (device 1: active D:, an
 // extended container entry, logical E:, an empty slot), a RAW disk (device 2)
 // and a USB disk (device 3: active F:), enumerated as 2, 0, 3, 1; G: is an
-// optical drive.
+// optical drive. The firmware starts Windows from the EFI partition (0:1).
 void BuildStandardMachine(FakeMachine& m);
 
 std::string Narrow(const CString& s);

@@ -16,6 +16,21 @@ protected:
     }
 };
 
+TEST_F(TempLettersTest, ARecheckNeverTakesATemporaryLetterAsTheDataFolder) {
+    CDiskInventory inventory(&machine, &machine);
+    inventory.Refresh();
+    inventory.AssignTemporaryLetters();  // the recovery partition (NTFS, 100 MiB free) gets I:
+    ASSERT_STREQ(inventory.m_totalPartitions[3].letter, L"I:");
+    app.m_systemDrive = L"C:";
+    // The check again: the refresh finds I: like any other letter.
+    inventory.Refresh();
+    const CString folder = inventory.PickStorageFolder(L"KavettaData", 2, 80.0);
+    // Not I:, which the program removes at exit: D: on the other disk.
+    EXPECT_STREQ(folder, L"D:\\KavettaData");
+    EXPECT_EQ(2, app.m_storagePass);
+    EXPECT_FALSE(machine.HasFile(L"I:\\KavettaData"));
+}
+
 TEST_F(TempLettersTest, CandidatesGetTheFirstFreeLetters) {
     {
         CDiskInventory inventory(&machine, &machine);
@@ -46,10 +61,13 @@ TEST_F(TempLettersTest, CandidatesGetTheFirstFreeLetters) {
         EXPECT_EQ(machine.dosCalls[1].target, L"\\Device\\Harddisk0\\Partition4");
         EXPECT_TRUE(machine.debugBoxes.empty());
 
-        // A later refresh replaces the records; the letters still go at the end.
+        // A later refresh replaces the records; the letters stay marked as
+        // ours (they go at the end).
         inventory.Refresh();
         EXPECT_STREQ(inventory.m_totalPartitions[0].letter, L"H:");
-        EXPECT_STREQ(inventory.m_totalPartitions[0].mapped_letter, FixedText::kNoMapping);
+        EXPECT_STREQ(inventory.m_totalPartitions[0].mapped_letter, L"H:");
+        EXPECT_STREQ(inventory.m_totalPartitions[3].mapped_letter, L"I:");
+        EXPECT_STREQ(inventory.m_totalPartitions[2].mapped_letter, FixedText::kNoMapping);
     }
     ASSERT_EQ(machine.dosCalls.size(), 4u);
     EXPECT_EQ(machine.dosCalls[2].flags, kRemoveExact);

@@ -11,6 +11,7 @@
 
 #include "../controls/controls_test_support.h"
 #include "core/messages.h"
+#include "core/process_file_utils.h"
 #include "core/tarvel_app.h"
 #include "core/fixed_texts.h"
 #include "pages/backup_dlg.h"
@@ -466,6 +467,34 @@ TEST_F(MainWindow, ARestartRequestWhileADiskIsWrittenIsRefused) {
     EXPECT_TRUE(dlg().IsWindowVisible());
     usb.m_makingDisk = 0;
     // Without a disk job the window ends for the restart.
+    EXPECT_EQ(kRestartAccepted, Send(WM_REQUEST_REBOOT));
+    EXPECT_TRUE(PumpUntil([&] { return !dlg().IsWindowVisible(); }, 30000));
+    EXPECT_EQ(1, app->m_rebootAtExit);
+    app->m_rebootAtExit = 0;
+}
+
+TEST_F(MainWindow, WhileAToolStillRunsNothingRestartsAndTheExitEndsWithoutIt) {
+    CTarvelApp* app = GetTarvelApp();
+    app->m_rebootAtExit = 0;
+    {
+        // A tool the program started that is still running (as one that
+        // outlived its wait is counted until it ends).
+        RunningToolScope tool;
+        EXPECT_NE(kRestartAccepted, Send(WM_REQUEST_REBOOT));
+        Pump(100);
+        EXPECT_EQ(0, app->m_rebootAtExit);
+        EXPECT_TRUE(dlg().IsWindowVisible());
+        // An exit after an accepted request: the tool is waited for, bounded;
+        // then the user is told, nothing restarts and the work folder stays.
+        BoxAnswerer boxes;
+        app->m_rebootAtExit = 1;
+        EXPECT_TRUE(app->FinishAfterMainWindow(dlg(), 2000, 2000, 200));
+        EXPECT_TRUE(boxes.Shown(FixedText::kExitToolStillRunning)) << Utf8Of(boxes.Last());
+        EXPECT_EQ(0, app->m_rebootAtExit);
+        EXPECT_TRUE(app->m_keepWorkFolder);
+        app->m_keepWorkFolder = false;
+    }
+    // Once it has ended, the restart goes ahead.
     EXPECT_EQ(kRestartAccepted, Send(WM_REQUEST_REBOOT));
     EXPECT_TRUE(PumpUntil([&] { return !dlg().IsWindowVisible(); }, 30000));
     EXPECT_EQ(1, app->m_rebootAtExit);

@@ -58,6 +58,7 @@ public:
     BOOL ReadDevice(HANDLE, LONGLONG, void*, DWORD) override { return FALSE; }
     BOOL WriteDevice(HANDLE, LONGLONG, const void*, DWORD) override { return FALSE; }
     BOOL SetVolumeLabel(const wchar_t*, const wchar_t*) override { return FALSE; }
+    BOOL SystemPartitionDevice(CString&) override { return FALSE; }
 };
 
 // The seams every page test runs with, installed by main().

@@ -99,6 +99,9 @@ TEST(SimScenarioParse, BadScenariosSayWhatAndWhere) {
          "scenario.server.mirror: must be an address on http://127.0.0.1:"},
         {R"({"disks": [{"device": 0, "sizeGiB": 10}, {"device": 0, "sizeGiB": 10}]})",
          "scenario.disks[1].device: is used twice"},
+        {R"({"disks": [{"device": 0, "sizeGiB": 10, "partitions": [{"type": "efi", "sizeGiB": 1}]}],
+             "systemPartition": {"device": 0, "partition": 1}})",
+         "scenario.systemPartition: names no partition with a volume"},
         // Partitions that tools make and remove.
         {R"({"disks": [{"device": 0, "sizeGiB": 10, "partitions": [{"sizeGiB": 1, "appears": {}}]}]})",
          "scenario.disks[0].partitions[0].appears: needs whenState"},
@@ -156,6 +159,24 @@ TEST(SimScenarioParse, TypicalIsTheDefaultMachine) {
     EXPECT_EQ(BusTypeUsb, s.disks[1].bus);
 }
 
+TEST(SimScenarioParse, TheFirmwaresSystemPartition) {
+    // Unnamed: the first volume on a boot partition of a non-USB disk.
+    SimScenario s;
+    std::wstring problem;
+    ASSERT_TRUE(ReadSimScenario(ShippedScenario(L"typical.json"), s, problem)) << Utf8Of(problem);
+    EXPECT_EQ(0, s.systemDevice);
+    EXPECT_EQ(1, s.systemPartition);
+    // Two disks: the firmware starts the second disk's active partition.
+    const char* twoDisks = R"({"disks": [
+        {"device": 0, "sizeGiB": 10, "partitions": [{"type": "efi", "sizeMiB": 100, "volume": {}},
+                                                   {"sizeGiB": 5, "volume": {"letter": "C", "systemVersion": "10.0.1"}}]},
+        {"device": 1, "sizeGiB": 10, "style": "mbr", "partitions": [{"sizeGiB": 1, "active": true, "volume": {"letter": "D"}}]}],
+        "systemPartition": {"device": 1, "partition": 1}})";
+    ASSERT_TRUE(ParseSimScenario(twoDisks, s, problem)) << Utf8Of(problem);
+    EXPECT_EQ(1, s.systemDevice);
+    EXPECT_EQ(1, s.systemPartition);
+}
+
 TEST(SimScenarioLoad, AMissingFileInstallsNothing) {
     CString error;
     EXPECT_FALSE(LoadSimScenario(L"C:\\no\\such\\scenario.json", &error));
@@ -181,6 +202,10 @@ TEST_F(SimScenarioTest, TheInventorySeesTheScenarioMachine) {
     EXPECT_EQ(L"NTFS", CString(d.file_system));
     EXPECT_DOUBLE_EQ(20480.0, d.free_mb);
     EXPECT_EQ(L"0:3", CString(d.key));
+    // The firmware starts Windows from the letter-less EFI partition.
+    CString systemKey;
+    EXPECT_TRUE(inventory.FirmwareSystemPartitionKey(systemKey));
+    EXPECT_EQ(L"0:1", CString(systemKey));
 }
 
 TEST_F(SimScenarioTest, AnApplicationMadeBeforeGetsTheScenarioInventoryAndMirror) {

@@ -469,6 +469,7 @@ bool LoadSimScenario(const wchar_t* scenarioPath, CString* error) {
     auto* storage = new SimStorage;
     storage->disks = scenario.disks;
     storage->volumes = scenario.volumes;
+    storage->SetSystemPartition(scenario.systemDevice, scenario.systemPartition);
     storage->otherDrives = scenario.otherDrives;
     {
         Lock lock;

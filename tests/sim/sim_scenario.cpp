@@ -337,9 +337,40 @@ void ReadProcesses(const Json::Value& p, const std::string& where, SimScenario& 
     }
 }
 
+// The firmware's system partition: as named, else the first volume on a
+// boot partition (EFI, or active MBR) of a non-USB disk.
+void ReadSystemPartition(const Json::Value& root, SimScenario& out) {
+    const bool named = root.isMember("systemPartition");
+    if (named) {
+        const Json::Value& s = root["systemPartition"];
+        OnlyKeys(s, "scenario.systemPartition", {"device", "partition"});
+        out.systemDevice = Whole(s, "device", "scenario.systemPartition", -1);
+        out.systemPartition = Whole(s, "partition", "scenario.systemPartition", -1);
+    }
+    for (const FakeVolume& v : out.volumes) {
+        for (const FakeDisk& disk : out.disks) {
+            if (disk.device != v.device) continue;
+            for (const FakePartition& p : disk.partitions) {
+                if (p.number != v.partition) continue;
+                if (named) {
+                    if (v.device == out.systemDevice && v.partition == out.systemPartition) return;
+                    continue;
+                }
+                const bool boot = disk.layout == FakeLayout::Gpt ? p.type == kEfiTypeGuid : p.active;
+                if (disk.bus != BusTypeUsb && boot && out.systemDevice < 0) {
+                    out.systemDevice = v.device;
+                    out.systemPartition = v.partition;
+                }
+            }
+        }
+    }
+    if (named) Fail("scenario.systemPartition", "names no partition with a volume");
+}
+
 void ReadScenario(const Json::Value& root, SimScenario& out) {
     OnlyKeys(root, "scenario",
-             {"name", "description", "disks", "otherDrives", "facts", "processes", "tools", "server", "realHostRule"});
+             {"name", "description", "disks", "otherDrives", "facts", "processes", "tools", "server", "realHostRule",
+              "systemPartition"});
     out.realHostRule = Flag(root, "realHostRule", "scenario", false);
     out.name = Wide(Text(root, "name", "scenario", ""));
     Text(root, "description", "scenario", "");
@@ -355,6 +386,7 @@ void ReadScenario(const Json::Value& root, SimScenario& out) {
                                               sizeof(kDriveTypeNames) / sizeof(NamedValue), DRIVE_CDROM);
     }
     for (Json::ArrayIndex i = 0; i < disks.size(); ++i) ReadDisk(disks[i], At("scenario", "disks", i), out);
+    ReadSystemPartition(root, out);
     if (root.isMember("facts")) ReadFacts(root["facts"], "scenario.facts", out);
     if (root.isMember("processes")) ReadProcesses(root["processes"], "scenario.processes", out);
     if (root.isMember("tools") && !root["tools"].isObject()) Fail("scenario.tools", "must be an object");

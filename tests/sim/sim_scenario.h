@@ -41,6 +41,9 @@
 //                  "answers": [ {"match": text (in "program|arguments", any case),
 //                                "exitCode": n, "setState": token} ] },
 //   "realHostRule": true|false (default false: stand-in boot files are accepted),
+//   "systemPartition": {"device": n, "partition": n} (the partition the firmware started
+//            Windows from, the Setup key's SystemPartition; it needs a volume. Default: the
+//            first volume of a non-USB disk on an EFI partition or an active MBR partition),
 //   "tools": { "<tool file base name>": {"exitCode": n, "setState": token, "output": text} }
 //            (read by the recording tools of the test tools payload)
 //
@@ -101,6 +104,8 @@ struct SimScenario {
     // Whether the tools archive's files must be the real ones, as on a real
     // machine (default: the simulated machine accepts the stand-ins).
     bool realHostRule = false;
+    // The firmware's system partition (-1: none, the value cannot be read).
+    int systemDevice = -1, systemPartition = -1;
     std::vector<SimProcessAnswer> processAnswers;
     // The configuration mirror the program uses instead of its built-in one
     // (prepare_scenario.py sets it to the scenario's own address on the

@@ -63,6 +63,16 @@ HANDLE FakeMachine::OpenDevice(const wchar_t* path) {
             return reinterpret_cast<HANDLE>((INT_PTR)h);
         }
     }
+    const std::wstring volumePrefix = L"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume";
+    if (p.compare(0, volumePrefix.size(), volumePrefix) == 0) {
+        const size_t n = (size_t)_wtoi(p.c_str() + volumePrefix.size());
+        if (n < 1 || n > volumes.size() || !volumes[n - 1].present || volumes[n - 1].openFails)
+            return INVALID_HANDLE_VALUE;
+        int h = m_nextHandle++;
+        m_open[h] = OpenThing{false, (int)n - 1};
+        ++openHandles;
+        return reinterpret_cast<HANDLE>((INT_PTR)h);
+    }
     wchar_t letter = p.compare(0, 4, L"\\\\.\\") == 0 ? DriveOf(p) : 0;
     if (letter) {
         const FakeVolume* v = VolumeForLetter(letter);
@@ -204,6 +214,8 @@ BOOL FakeMachine::IoControl(HANDLE device, DWORD code, const void* in, DWORD inS
                                      : d.layout == FakeLayout::Gpt ? PARTITION_STYLE_GPT
                                                                    : PARTITION_STYLE_RAW;
             layout->PartitionCount = (DWORD)(entries + d.extraPartitionCount);
+            if (d.layout == FakeLayout::Gpt) layout->Gpt.DiskId = d.diskGuid;
+            else if (d.layout == FakeLayout::Mbr) layout->Mbr.Signature = d.signature;
             for (size_t i = 0; i < entries; ++i) {
                 const FakePartition& p = *shown[i];
                 PARTITION_INFORMATION_EX& e = layout->PartitionEntry[i];
@@ -389,14 +401,19 @@ int FakeMachine::CopyFileEnsureFolder(const wchar_t* source, const wchar_t* dest
         if (!files.count(folder)) files[folder] = FakeFile{true, FILE_ATTRIBUTE_DIRECTORY};
     }
     if (!ParentExists(upper)) return -4;
-    for (const auto& failing : failingCopies)
-        if (Upper(failing) == upper) return 0;
+    for (size_t i = 0; i < failingCopies.size(); ++i)
+        if (Upper(failingCopies[i]) == upper) {
+            if (copyFaultsOnce) failingCopies.erase(failingCopies.begin() + (ptrdiff_t)i);
+            return 0;
+        }
     FakeFile copy = s->second;
     copy.attributes = FILE_ATTRIBUTE_NORMAL;
-    for (const auto& cut : shortCopies)
-        if (Upper(cut) == upper) {
+    for (size_t i = 0; i < shortCopies.size(); ++i)
+        if (Upper(shortCopies[i]) == upper) {
             copy.size = 0;
             copy.content.clear();
+            if (copyFaultsOnce) shortCopies.erase(shortCopies.begin() + (ptrdiff_t)i);
+            break;
         }
     files[upper] = copy;
     log.push_back(L"copy " + std::wstring(source) + L" -> " + target);
@@ -636,4 +653,17 @@ CString FakeMachine::FinalPath(const wchar_t* path) {
     auto it = files.find(Upper(path));
     if (it == files.end()) return CString();
     return it->second.finalPath.empty() ? CString(path) : CString(it->second.finalPath.c_str());
+}
+
+void FakeMachine::SetSystemPartition(int device, int partition) {
+    systemPartition.clear();
+    for (size_t i = 0; i < volumes.size(); ++i)
+        if (volumes[i].device == device && volumes[i].partition == partition)
+            systemPartition = L"\\Device\\HarddiskVolume" + std::to_wstring(i + 1);
+}
+
+BOOL FakeMachine::SystemPartitionDevice(CString& device) {
+    if (systemPartition.empty()) return FALSE;
+    device = systemPartition.c_str();
+    return TRUE;
 }

@@ -55,6 +55,9 @@ struct FakeDisk {
     bool gptNameUnterminated = false;       // all 36 name characters used, no zero
     bool layoutShortAnswer = false;         // the answer stops inside the layout header
     bool lengthFails = false;               // IOCTL_DISK_GET_LENGTH_INFO fails
+    // The layout's disk identity: the MBR signature, or the GPT disk GUID.
+    DWORD signature = 0;
+    GUID diskGuid = {};
 };
 
 struct FakeVolume {
@@ -126,6 +129,12 @@ public:
     // Letters in use by drives that are no disk volume (optical, network, RAM).
     std::map<wchar_t, UINT> otherDrives;
     int extraInterfaces = 0;  // interface paths that cannot be opened, after the disks'
+    // The SystemPartition value of the Setup key: the NT name of a volume,
+    // "\\Device\\HarddiskVolume<n>", where volume n is volumes[n - 1] (what
+    // \\?\GLOBALROOT plus the name opens). Empty: the value cannot be read.
+    std::wstring systemPartition;
+    // Names the volume of that partition as the system partition.
+    void SetSystemPartition(int device, int partition);
 
     // DOS-device table and every DefineDosDevice call.
     std::map<std::wstring, std::wstring> dosDevices;
@@ -142,6 +151,7 @@ public:
     std::vector<std::wstring> uncreatableFolders;
     std::vector<std::wstring> failingCopies;  // copy targets that fail
     std::vector<std::wstring> shortCopies;    // copy targets that report success but arrive empty
+    bool copyFaultsOnce = false;              // each of those fails or arrives short only once
     FakeUsbToolScript usbTools;
     bool realHostRule = false;
     DWORD waitedMs = 0;
@@ -196,6 +206,7 @@ public:
     BOOL ReadDevice(HANDLE device, LONGLONG offset, void* buffer, DWORD size) override;
     BOOL WriteDevice(HANDLE device, LONGLONG offset, const void* buffer, DWORD size) override;
     BOOL SetVolumeLabel(const wchar_t* root, const wchar_t* label) override;
+    BOOL SystemPartitionDevice(CString& device) override;
 
     // IBootHost
     BOOL PathExists(const wchar_t* path) override;

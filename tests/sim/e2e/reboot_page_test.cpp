@@ -179,7 +179,8 @@ TEST_F(RebootPageTest, NoPreparedBootPartitionRestartsNothingAndRemovesAnOldMark
     SetFileAttributesW(marker, FILE_ATTRIBUTE_HIDDEN);
     RunWorker();
     app->m_diskInventory = real;
-    ExpectRefused(CRebootDlg::kRefusedBootSetup, FixedText::kRebootRefusedBootSetup);
+    // Without disks the firmware's system partition is not found either.
+    ExpectRefused(CRebootDlg::kRefusedBootSetup, FixedText::kBootSetupNoSystemPartitionRefusal);
     ExpectBackLeadsToDownloadPage();
 }
 
@@ -284,6 +285,21 @@ TEST_F(RebootPageTest, TheRestartIsRefusedWhileTheUsbMakerWritesADisk) {
     Pump(200);
     std::wstring shot = TestProgramDirectory() + L"\\reboot_page_refused_disk_job.png";
     EXPECT_GT(CaptureWindow(dlg->GetSafeHwnd(), shot.c_str()), 20);
+    ExpectBackLeadsToDownloadPage();
+}
+
+// A tool the program started that outlived its wait is counted as running
+// until it ends; it stands here as such a count.
+TEST_F(RebootPageTest, TheRestartIsRefusedWhileAToolStillRuns) {
+    Choose(false, false, false);
+    {
+        RunningToolScope tool;
+        RunWorker();
+    }
+    // The boot setup ran; nothing was handed over or restarted.
+    EXPECT_FALSE(GetSimRecords().processRuns.empty()) << "the boot setup did not run";
+    ExpectRefused(CRebootDlg::kRefusedToolRunning, FixedText::kRebootRefusedToolRunning);
+    EXPECT_TRUE(dlg->IsWindowVisible());
     ExpectBackLeadsToDownloadPage();
 }
 
