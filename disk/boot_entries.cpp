@@ -124,9 +124,12 @@ int CDiskInventory::RunCommandList(const CString& letter, int partitionStyle, bo
                 return 0;
             }
         }
-        for (int i = 0; i < 3; ++i)
-            m_host->CopyFileEnsureFolder(work + FixedText::kBoot64WorkFiles[i], letter + FixedText::kBoot64PartitionPaths[i],
-                                         FALSE);
+        for (int i = 0; i < 3; ++i) {
+            const CString destination = letter + FixedText::kBoot64PartitionPaths[i];
+            m_armed.NoteReplacedFile(destination, destination + FixedText::kLoaderBackupSuffix,
+                                     m_host->PathExists(destination) != FALSE);
+            m_host->CopyFileEnsureFolder(work + FixedText::kBoot64WorkFiles[i], destination, FALSE);
+        }
     }
 
     const CString store = letter + (gpt ? FixedText::kGptStorePath : FixedText::kMbrStorePath);
@@ -145,6 +148,7 @@ int CDiskInventory::RunCommandList(const CString& letter, int partitionStyle, bo
         if (!extra && n == commandCount && backups)
             m_host->CopyFileEnsureFolder(store, store + FixedText::kStoreBackupSuffix, TRUE);
         int code = m_host->RunProcessAndWait(tool, lead + ExpandCommand(commands[n - 1], v));
+        m_armed.NoteCommand(store, v.entry, v.options, n, commandCount, code);
         if (code != 0 && MakesEntryBootable(n, gpt)) {
             m_sequenceRefusal.Format(FixedText::kBootSetupCommandRefusalFormat, code);
             // A failed creation leaves nothing to set; after any other
