@@ -10,6 +10,7 @@
 #include "disk_test_support.h"
 #include "support/boot_store_model.h"
 #include "support/no_restart.h"
+#include "support/session_end.h"
 
 namespace {
 
@@ -31,17 +32,7 @@ public:
         ++requests;
         if (answer == kRefuse) return FALSE;
         if (answer == kSilent) return TRUE;
-        EnumThreadWindows(GetCurrentThreadId(), PostEnd, answer == kEnd ? 1 : 0);
-        return TRUE;
-    }
-
-private:
-    static BOOL CALLBACK PostEnd(HWND window, LPARAM ends) {
-        wchar_t name[64] = {};
-        GetClassNameW(window, name, 64);
-        if (wcscmp(name, FixedText::kSessionWindowClass) != 0) return TRUE;
-        PostMessageW(window, WM_QUERYENDSESSION, 0, 0);
-        PostMessageW(window, WM_ENDSESSION, (WPARAM)ends, 0);
+        PostSessionEnd(answer == kEnd);
         return TRUE;
     }
 };
