@@ -627,6 +627,10 @@ constexpr const wchar_t* kMbrBootCommands[15] = {
     L"\" /set {bootmgr} description %T",
     L"\" /bootsequence %E",
 };
+// Undoing what armed the next boot, after lead + store path: the one-time
+// boot sequence of the store, then each entry this run made (its identifier follows).
+constexpr const wchar_t* kUndoBootSequenceCommand = L"\" /deletevalue {bootmgr} bootsequence";
+constexpr const wchar_t* kUndoDeleteEntryCommand = L"\" /delete ";
 // The boot-entry tool: the system's own editor, and why it cannot run.
 constexpr const wchar_t* kSystemBootEditor = L"bcdedit.exe";
 constexpr const wchar_t* kSysnativeFolder = L"Sysnative";
@@ -906,6 +910,17 @@ constexpr const wchar_t* kExitToolStillRunning =
 // After the window has ended: how long (ms) the exit still waits for a disk
 // or boot write that began before the pages were stopped.
 constexpr unsigned long kExitDiskJobWaitMs = 30 * 60 * 1000;
+// After a restart request Windows accepted: how long (ms) the program waits
+// for the session to end before it takes the restart as not happening.
+constexpr unsigned long kRestartEndWaitMs = 5 * 60 * 1000;
+// The hidden window that hears the session end while the program waits for the restart.
+constexpr const wchar_t* kSessionWindowClass = L"KavettaRestartWatch";
+// The restart did not happen and what armed the next boot is undone.
+constexpr const wchar_t* kRestartUndoneNotice =
+    L"电脑没有重启。本次的重装设置已全部撤销，下次正常开机将照常进入Windows。";
+// The restart did not happen and part of what armed the next boot could not be undone.
+constexpr const wchar_t* kRestartUndoIncompleteNotice =
+    L"电脑没有重启，但本次的启动设置未能全部撤销。下次开机如出现启动菜单，请选择Windows。";
 // Shown by a page whose job the exit stopped before the exit was refused.
 constexpr const wchar_t* kJobStoppedByExit = L"已停止";
 

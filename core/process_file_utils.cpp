@@ -27,7 +27,7 @@ public:
         CloseHandle(token);
         return ok;
     }
-    BOOL RequestRestart() override { return ExitWindowsEx(EWX_REBOOT, 0); }
+    BOOL RequestRestart() override { return ExitWindowsEx(kRestartFlags, kRestartReason); }
 };
 
 Win32PowerControl g_win32Power;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <windows.h>
+#include <reason.h>
 
 #include "winlib/collections.h"
 #include "winlib/strings.h"
@@ -107,6 +108,12 @@ ULONGLONG GetFileSize64(const wchar_t* path);
 // meet), and no device name such as "CON" or "COM1.txt".
 bool IsPlainFileName(const wchar_t* name);
 
+// How the program asks Windows to restart: a restart that ends programs
+// which no longer answer, for a planned reconfiguration of the system. The
+// call only starts the session's end; the programs may still refuse it.
+const UINT kRestartFlags = EWX_REBOOT | EWX_FORCEIFHUNG;
+const DWORD kRestartReason = SHTDN_REASON_MAJOR_OPERATINGSYSTEM | SHTDN_REASON_MINOR_RECONFIG | SHTDN_REASON_FLAG_PLANNED;
+
 // The calls that restart Windows, behind a seam so that tests never reach
 // the real restart (under Wine it would end the whole session).
 class IPowerControl {
@@ -120,6 +127,7 @@ public:
 // real one back.
 IPowerControl* SetPowerControl(IPowerControl* control);
 
-// Waits 2000 ms, enables the shutdown privilege and asks Windows to restart.
-// Returns the result of the restart request.
+// Waits 2000 ms, enables the shutdown privilege and asks Windows to restart
+// (kRestartFlags, kRestartReason). Returns the result of the restart request:
+// FALSE when Windows refused it.
 BOOL RebootMachine();

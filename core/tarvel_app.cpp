@@ -9,6 +9,7 @@
 #include "core/platform_seams.h"
 #include "core/process_file_utils.h"
 #include "controls/message_box.h"
+#include "pages/reboot_dlg.h"
 #include "pages/tarvel_dlg.h"
 
 UINT RegisterActivateInstanceMessage() { return RegisterWindowMessageW(FixedText::kSingleInstanceName); }
@@ -18,6 +19,58 @@ namespace {
 const UINT s_activateInstanceMessage = RegisterActivateInstanceMessage();
 // How long the exit waits for an unpack that is still running.
 const DWORD kUnpackExitWaitMs = 30000;
+
+// What the session did while the program waited for the restart.
+enum SessionEnd { kSessionWaiting, kSessionEnds, kSessionCancelled };
+
+// The hidden top-level window that hears the session end (a message-only
+// window would not): it agrees to the end and notes how it came out.
+LRESULT CALLBACK SessionWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_QUERYENDSESSION) return TRUE;
+    if (message == WM_ENDSESSION) {
+        LONG* state = reinterpret_cast<LONG*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        if (state) *state = wParam ? kSessionEnds : kSessionCancelled;
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// Asks for the restart with the window in place and pumps until the session
+// ends, is cancelled, or `endWaitMs` passes.
+SessionEnd AskForRestart(DWORD endWaitMs) {
+    static const ATOM windowClass = [] {
+        WNDCLASSW wc = {};
+        wc.lpfnWndProc = SessionWindowProc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = FixedText::kSessionWindowClass;
+        return RegisterClassW(&wc);
+    }();
+    LONG state = kSessionWaiting;
+    HWND window = windowClass ? CreateWindowExW(0, FixedText::kSessionWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr,
+                                                nullptr, GetModuleHandleW(nullptr), nullptr)
+                              : nullptr;
+    // Without the window a cancelled end would go unheard: no restart then.
+    if (!window) return kSessionCancelled;
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&state));
+    if (RebootMachine()) {
+        const DWORD start = GetTickCount();
+        for (;;) {
+            MSG msg;
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&msg);
+                DispatchMessageW(&msg);
+            }
+            const DWORD waited = GetTickCount() - start;
+            if (state != kSessionWaiting || waited >= endWaitMs) break;
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, endWaitMs - waited, QS_ALLINPUT);
+        }
+    } else {
+        state = kSessionCancelled;  // Windows refused
+    }
+    SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+    DestroyWindow(window);
+    return state == kSessionEnds ? kSessionEnds : kSessionCancelled;
+}
 }  // namespace
 
 BEGIN_MESSAGE_MAP(CTarvelApp, CWinApp)
@@ -131,7 +184,8 @@ CTarvelApp::CTarvelApp()
       m_payloadModule(nullptr),
       m_toolsReady(nullptr),
       m_toolsUnpacked(0),
-      m_keepWorkFolder(false) {
+      m_keepWorkFolder(false),
+      m_restartNotice(nullptr) {
     m_is64BitSystem = DetectWow64(FixedText::kWow64QueryModule, FixedText::kWow64QueryFunction);
     InitModulePaths();
     m_ownVersion = FixedText::kOwnVersion;
@@ -159,7 +213,7 @@ CTarvelApp::~CTarvelApp() {
         delete m_diskInventory;  // removes the temporary drive letters
         m_diskInventory = nullptr;
     }
-    if (m_rebootAtExit) RebootMachine();
+    // The restart was asked for while the program still ran (RestartOrUndo).
 }
 
 void CTarvelApp::InitModulePaths() {
@@ -197,11 +251,14 @@ BOOL CTarvelApp::InitInstance() {
         CTarvelDlg dlg;
         m_pMainWnd = &dlg;
         dlg.DoModal();
-        FinishAfterMainWindow(dlg, FixedText::kExitWorkerWaitMs, FixedText::kExitDiskJobWaitMs);
+        // Before the exit's clean-ups: an undo needs the letters and the tool.
+        if (FinishAfterMainWindow(dlg, FixedText::kExitWorkerWaitMs, FixedText::kExitDiskJobWaitMs))
+            RestartOrUndo(FixedText::kRestartEndWaitMs);
         if (m_instanceMutex) CloseHandle(m_instanceMutex);
         m_instanceMutex = nullptr;
         m_pMainWnd = nullptr;
     }
+    if (m_restartNotice) MyMessageBox(MB_OK | MB_ICONWARNING, FALSE, m_restartNotice, 0);
     return FALSE;
 }
 
@@ -216,15 +273,30 @@ bool CTarvelApp::FinishAfterMainWindow(CTarvelDlg& dlg, DWORD workerMs, DWORD di
     // bounded: one hung tool must not keep the program open for ever, and
     // the machine never restarts under it.
     if (!WaitForRunningTools(toolMs)) {
-        m_rebootAtExit = 0;
         m_keepWorkFolder = true;  // the tool runs from there
         MyMessageBox(MB_ICONWARNING, FALSE, FixedText::kExitToolStillRunning, 0);
+        // No restart follows, so nothing may stay armed for the next boot.
+        if (m_rebootAtExit) RestartNotDone();
     }
     if (ended) return true;
     dlg.m_keepPagesAlive = true;
     m_keepWorkFolder = true;
+    // Nothing restarts under a worker, so nothing may stay armed either.
+    if (m_rebootAtExit) RestartNotDone();
     m_rebootAtExit = 0;
     return false;
+}
+
+bool CTarvelApp::RestartOrUndo(DWORD endWaitMs) {
+    if (!m_rebootAtExit) return false;
+    if (AskForRestart(endWaitMs) == kSessionEnds) return true;
+    RestartNotDone();
+    return false;
+}
+
+void CTarvelApp::RestartNotDone() {
+    m_rebootAtExit = 0;
+    m_restartNotice = UndoNextBoot(*this) ? FixedText::kRestartUndoneNotice : FixedText::kRestartUndoIncompleteNotice;
 }
 
 int CTarvelApp::ExitInstance() {

@@ -145,8 +145,24 @@ public:
     // that still runs is waited for up to `toolMs`; past that the user is
     // told, nothing restarts and the work folder stays. True when all the
     // pages' work has ended.
+    // When a restart was accepted and does not follow, it is undone
+    // (RestartNotDone).
     bool FinishAfterMainWindow(CTarvelDlg& dlg, DWORD workerMs, DWORD diskMs,
                                DWORD toolMs = FixedText::kExitToolWaitMs);
+    // After the main window has ended for a restart (m_rebootAtExit): asks
+    // Windows for it while a hidden window of ours pumps the session's
+    // messages, and waits up to `endWaitMs` for the session to end. True
+    // when it ends (everything stays armed for the boot environment); when
+    // Windows refuses, the end is cancelled or does not come in time, the
+    // restart counts as not happening (RestartNotDone). Nothing without
+    // m_rebootAtExit.
+    bool RestartOrUndo(DWORD endWaitMs);
+    // The accepted restart will not happen: undoes what armed the next boot,
+    // clears m_rebootAtExit and leaves the notice for the user.
+    void RestartNotDone();
+    // What the exit tells the user once the main window has gone: that the
+    // restart did not happen (and whether all was undone), or null.
+    const wchar_t* m_restartNotice;
 
     // ---- Online configuration (core/online_config*.cpp, core/recommend_lists.cpp) ----
     // Fetches the configuration from m_mirrorUrls and parses the first file

@@ -99,6 +99,7 @@ bool CDiskInventory::ReplaceLoaderFiles(const CString& letter, const CString& wo
     for (int i = 0; i < 3; ++i) {
         const CString source = work + FixedText::kBoot64WorkFiles[i];
         const CString destination = letter + FixedText::kBoot64PartitionPaths[i];
+        m_armed.NoteReplacedFile(destination, destination + FixedText::kLoaderBackupSuffix, existed[i]);
         if (m_host->CopyFileEnsureFolder(source, destination, FALSE) > 0 &&
             m_host->FileSize(destination) == m_host->FileSize(source))
             continue;
@@ -180,6 +181,7 @@ int CDiskInventory::RunCommandList(const CString& letter, int partitionStyle, bo
         if (!extra && n == commandCount && backups)
             m_host->CopyFileEnsureFolder(store, store + FixedText::kStoreBackupSuffix, TRUE);
         int code = m_host->RunProcessAndWait(tool, lead + ExpandCommand(commands[n - 1], v));
+        m_armed.NoteCommand(store, v.entry, v.options, n, commandCount, code);
         if (code == STILL_ACTIVE) {
             // The tool outlived its wait and may still be writing the store:
             // no other command may meet it there.

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <winioctl.h>
 
+#include "disk/boot_arming.h"
 #include "disk/disk_calls.h"
 #include "winlib/collections.h"
 #include "winlib/strings.h"
@@ -133,6 +134,14 @@ public:
     // refused or stopped (m_sequenceRefusal says why).
     int RunBootEntryCommands(const CString& letter, int partitionStyle);
     int RunExtraBootEntryCommands(const CString& letter, int partitionStyle);
+    // What the boot setup armed for the next boot in this run.
+    CBootArming m_armed;
+    // Undoes what this run armed for the next boot when the restart does not
+    // happen, before the letters and the work folder's tool are gone: the
+    // one-time boot sequences first, then the entries made, the replaced
+    // firmware files from their backups, the restart INI and the marker
+    // last. True when all of it is undone.
+    bool UndoArmedBoot(const CString& restartIni, const CString& marker);
 
     IStorageCalls& Storage() { return *m_storage; }
     IBootHost& Host() { return *m_host; }
@@ -181,6 +190,9 @@ private:
     // arrives short puts every kept file back (and removes ours where there
     // was none). False with m_sequenceRefusal set when refused.
     bool ReplaceLoaderFiles(const CString& letter, const CString& work);
+
+    // Removes a file whatever its attributes; true when it is gone.
+    bool RemoveArmingFile(const CString& path);
     // Why the last sequence was refused or stopped.
     CString m_sequenceRefusal;
 

@@ -449,9 +449,9 @@ void CGhostDlg::FinishTask() {
     InterlockedExchange(&m_writingBootFiles, 0);
     const CString marker = RestartMarkerPath(app->m_systemDrive);
     if (prepared <= 0) {
-        // A marker an earlier run left must not meet the entries this one may
-        // have made. The setup's own reason, as the restart page gives it.
-        Refuse(kRefusedBootSetup, BootSetupRefusalText(*app, FixedText::kGhostRefusedBootSetup), marker);
+        // Entries made on some partitions and a marker an earlier run left
+        // go. The setup's own reason, as the restart page gives it.
+        Refuse(kRefusedBootSetup, BootSetupRefusalText(*app, FixedText::kGhostRefusedBootSetup), true);
         return;
     }
 
@@ -483,12 +483,12 @@ void CGhostDlg::FinishTask() {
     }
     // The INI first, the marker last: the boot environment acts on the marker.
     if (!handedOver || !WriteHandOverIni(*app, keys, values, count) || !CreateEmptyFile(marker)) {
-        Refuse(kRefusedHandOver, FixedText::kGhostRefusedHandOver, marker);
+        Refuse(kRefusedHandOver, FixedText::kGhostRefusedHandOver, true);
         return;
     }
     HWND mainWindow = GetSafeHwnd() ? ::GetParent(GetSafeHwnd()) : nullptr;
     if (Stopping() || !mainWindow || !::IsWindow(mainWindow)) {
-        Refuse(kRefusedStopped, FixedText::kRebootRefusedStopped, marker);
+        Refuse(kRefusedStopped, FixedText::kRebootRefusedStopped, true);
         return;
     }
     SetStatus(FixedText::kGhostStatusFinished);
@@ -496,15 +496,16 @@ void CGhostDlg::FinishTask() {
     m_outcome = kRestartRequested;
     // Refused while another page's job writes a disk: nothing restarts.
     if (::SendMessageW(mainWindow, WM_REQUEST_REBOOT, 0, 0) != kRestartAccepted)
-        Refuse(kRefusedDiskJob, FixedText::kRebootRefusedDiskJob, marker);
+        Refuse(kRefusedDiskJob, FixedText::kRebootRefusedDiskJob, true);
 }
 
-void CGhostDlg::Refuse(Outcome outcome, const CString& text, const CString& markerToRemove) {
-    if (!markerToRemove.IsEmpty()) RemoveHandOverFile(markerToRemove);
+void CGhostDlg::Refuse(Outcome outcome, const CString& text, bool undoNextBoot) {
+    CTarvelApp* app = GetTarvelApp();
+    const bool undone = !undoNextBoot || !app || UndoNextBoot(*app);
     m_outcome = outcome;
     RunOnPage([&] {
         SwitchView(1);
-        ShowError(text);
+        ShowError(undone ? text : CString(FixedText::kRestartUndoIncompleteNotice));
     });
 }
 

@@ -156,9 +156,9 @@ private:
     CString SuggestedStem() const;
     const wchar_t* Extension(int format) const;
     void SetStatus(const CString& text);
-    // Ends a run without a restart: removes the marker when given, returns
-    // to view 1 and says why.
-    void Refuse(Outcome outcome, const CString& text, const CString& markerToRemove = CString());
+    // Ends a run without a restart: undoes what armed the next boot once the
+    // boot setup has run, returns to view 1 and says why.
+    void Refuse(Outcome outcome, const CString& text, bool undoNextBoot = false);
     bool Stopping() const { return m_stopRequested != 0; }
 
     // The title of the record whose digest runs (page's thread).

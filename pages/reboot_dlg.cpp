@@ -131,6 +131,15 @@ bool CreateEmptyFile(const CString& path) {
 
 bool RemoveHandOverFile(const CString& path) { return RemoveFile(path); }
 
+bool UndoNextBoot(CTarvelApp& app) {
+    // Empty paths (no drive, no data folder) name nothing to remove.
+    const CString marker = RestartMarkerPath(app.m_systemDrive);
+    const CString ini = app.m_dataFolder.IsEmpty() ? CString() : RestartIniPath(app);
+    if (app.m_diskInventory) return app.m_diskInventory->UndoArmedBoot(ini, marker);
+    const bool iniGone = RemoveFile(ini);
+    return RemoveFile(marker) && iniGone;
+}
+
 CString BootSetupRefusalText(const CTarvelApp& app, const wchar_t* fallback) {
     if (app.m_diskInventory && !app.m_diskInventory->m_bootSetupRefusal.IsEmpty())
         return app.m_diskInventory->m_bootSetupRefusal;
@@ -260,8 +269,8 @@ void CRebootDlg::Run(CTarvelApp& app) {
     InterlockedExchange(&m_writingBootFiles, 0);
     const CString marker = RestartMarkerPath(app.m_systemDrive);
     if (prepared <= 0) {
-        // A marker an earlier run left must not meet the entries this one may have made.
-        Refuse(kRefusedBootSetup, BootSetupRefusalText(app, FixedText::kRebootRefusedBootSetup), marker);
+        // Entries made on some partitions and a marker an earlier run left go.
+        Refuse(kRefusedBootSetup, BootSetupRefusalText(app, FixedText::kRebootRefusedBootSetup), true);
         return;
     }
     // A tool that outlived its wait (here or on another page) may still be
@@ -274,15 +283,15 @@ void CRebootDlg::Run(CTarvelApp& app) {
     // The INI first, the marker last: the boot environment acts on the marker.
     SetStatus(FixedText::kRebootStatusHandOver);
     if (marker.IsEmpty() || !WriteRestartIni(app, app.m_osImages[app.m_selectedImageIndex])) {
-        Refuse(kRefusedHandOver, FixedText::kRebootRefusedHandOver, marker);
+        Refuse(kRefusedHandOver, FixedText::kRebootRefusedHandOver, true);
         return;
     }
     if (!CreateEmptyFile(marker)) {
-        Refuse(kRefusedHandOver, FixedText::kRebootRefusedHandOver, marker);
+        Refuse(kRefusedHandOver, FixedText::kRebootRefusedHandOver, true);
         return;
     }
     if (Stopping() || !m_mainWindow || !::IsWindow(m_mainWindow)) {
-        Refuse(kRefusedStopped, FixedText::kRebootRefusedStopped, marker);
+        Refuse(kRefusedStopped, FixedText::kRebootRefusedStopped, true);
         return;
     }
 
@@ -290,9 +299,9 @@ void CRebootDlg::Run(CTarvelApp& app) {
     RunOnPage([&] { m_rebootAnimation.Stop(0); });
     InterlockedExchange(&m_outcome, kRestartRequested);
     // The main window refuses while a job of another page writes a disk;
-    // then nothing restarts and the marker goes.
+    // then nothing restarts and what armed the next boot is undone.
     if (::SendMessageW(m_mainWindow, WM_REQUEST_REBOOT, 0, 0) != kRestartAccepted)
-        Refuse(kRefusedDiskJob, FixedText::kRebootRefusedDiskJob, marker);
+        Refuse(kRefusedDiskJob, FixedText::kRebootRefusedDiskJob, true);
 }
 
 bool CRebootDlg::BackupFolder(const CString& source, const CString& destination, const CString& displayName) {
@@ -316,10 +325,12 @@ bool CRebootDlg::BackupFolder(const CString& source, const CString& destination,
     return true;
 }
 
-void CRebootDlg::Refuse(Outcome outcome, const CString& text, const CString& markerToRemove) {
-    if (!markerToRemove.IsEmpty()) RemoveFile(markerToRemove);
+void CRebootDlg::Refuse(Outcome outcome, const CString& text, bool undoNextBoot) {
+    CTarvelApp* app = GetTarvelApp();
+    const bool undone = !undoNextBoot || !app || UndoNextBoot(*app);
     InterlockedExchange(&m_outcome, outcome);
-    SetStatus(text, kFailColor);
+    // What could not be undone matters more than why the road stopped.
+    SetStatus(undone ? text : CString(FixedText::kRestartUndoIncompleteNotice), kFailColor);
     // The red line says it all; the busy animation goes away.
     RunOnPage([&] {
         m_rebootAnimation.Stop(0);

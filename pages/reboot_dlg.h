@@ -45,6 +45,10 @@ bool WriteHandOverIni(const CTarvelApp& app, const wchar_t* const keys[], const 
 bool CreateEmptyFile(const CString& path);
 // Removes a hand-over file whatever its attributes; true when it is gone.
 bool RemoveHandOverFile(const CString& path);
+// Undoes what this run armed for the next boot (the boot setup's record,
+// the restart INI and the marker last), for a restart that does not
+// happen; true when all of it is undone. Nothing when there is no inventory.
+bool UndoNextBoot(CTarvelApp& app);
 // Why the boot setup of the application's disk inventory refused, or the
 // fallback text when it gave no reason (both pages that run it show this).
 CString BootSetupRefusalText(const CTarvelApp& app, const wchar_t* fallback);
@@ -100,9 +104,9 @@ protected:
 private:
     void Run(CTarvelApp& app);
     void SetStatus(const CString& text, COLORREF color = kLineColor);
-    // Ends the run without a restart: says why, removes the marker when one
-    // may have been written, and shows Back.
-    void Refuse(Outcome outcome, const CString& text, const CString& markerToRemove = CString());
+    // Ends the run without a restart: says why, undoes what armed the next
+    // boot once the boot setup has run, and shows Back.
+    void Refuse(Outcome outcome, const CString& text, bool undoNextBoot = false);
     bool Stopping() const { return m_stopRequested != 0; }
 
     HWND m_mainWindow;

@@ -186,12 +186,21 @@ TEST(Wow64, TheProgramKnowsTheWindowsOfTheRun) {
     EXPECT_EQ(app.m_is64BitSystem, DetectWow64(FixedText::kWow64QueryModule, FixedText::kWow64QueryFunction));
 }
 
-TEST(CTarvelApp, ExitRestartsOnlyWhenAsked) {
+// The restart is asked for while the program still runs, once; the exit
+// itself (the destructor) never restarts, whatever the flag says.
+TEST(CTarvelApp, RestartsOnlyWhenAskedAndNeverAtTheProcessEnd) {
     TestPower().steps.clear();
-    { CTarvelApp app; }
+    {
+        CTarvelApp app;
+        EXPECT_FALSE(app.RestartOrUndo(0));
+    }
     EXPECT_TRUE(TestPower().steps.empty());
     {
         CTarvelApp app;
+        app.m_rebootAtExit = 1;
+        // The session's end never comes here: the restart counts as not happening.
+        EXPECT_FALSE(app.RestartOrUndo(0));
+        EXPECT_EQ(0, app.m_rebootAtExit);
         app.m_rebootAtExit = 1;
     }
     EXPECT_EQ((std::vector<std::string>{"wait 2000", "privilege", "restart"}), TestPower().steps);

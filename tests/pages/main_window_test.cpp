@@ -22,6 +22,8 @@
 #include "pages/reboot_dlg.h"
 #include "pages/usb_maker.h"
 #include "pages_test_support.h"
+#include "support/boot_store_model.h"
+#include "support/fake_machine.h"
 #include "support/test_files.h"
 
 namespace {
@@ -659,6 +661,53 @@ TEST_F(MainWindow, AfterTheWindowEndsADiskWriteIsWaitedForAndNeverCut) {
 }
 
 }  // namespace
+
+// A restart the main window accepted, whose exit cannot wait out a worker,
+// does not happen: what armed the next boot is undone there, before the
+// exit's clean-ups take the letters and the tool.
+TEST_F(MainWindow, AnAcceptedRestartThatAWorkerOutlivesLeavesNothingArmed) {
+    CTarvelApp* app = GetTarvelApp();
+    FakeMachine machine;
+    CDiskInventory armed(&machine, &machine);
+    CDiskInventory* real = app->m_diskInventory;
+    const CString dataFolder = app->m_dataFolder, systemDrive = app->m_systemDrive;
+    app->m_diskInventory = &armed;
+    app->m_dataFolder = L"D:\\Kavetta Data";
+    app->m_systemDrive = L"C:";
+    // What the road left: the entry, its options and the one-time sequence
+    // on the EFI partition's store, the INI and the marker.
+    const CString store = L"H:\\EFI\\Microsoft\\Boot\\BCD";
+    const CString lead = CString(L"tool|/store \"") + store + L"\" ";
+    machine.runs = {std::wstring(lead + L"/create " + FixedText::kBootOptionsId + L" /d \"x\" /device"),
+                    std::wstring(lead + L"/create " + FixedText::kBootEntryId + L" /d \"x\" /application osloader"),
+                    std::wstring(lead + L"/bootsequence " + FixedText::kBootEntryId)};
+    for (int n = 1; n <= 16; ++n)
+        armed.m_armed.NoteCommand(store, FixedText::kBootEntryId, FixedText::kBootOptionsId, n, 16, 0);
+    const std::wstring ini = L"D:\\Kavetta Data\\" + std::wstring(app->m_restartIniName);
+    machine.AddFile(ini);
+    machine.AddFile(L"C:\\kvtreinstall.mark");
+    ASSERT_NE(L"", BootStoreModel::Of(machine.runs).Armed());
+    app->m_rebootAtExit = 1;
+    app->m_restartNotice = nullptr;
+    // A write that outlasts the wait keeps a worker alive.
+    CUsbMaker& usb = *dlg().m_usbPage;
+    usb.m_makingDisk = 1;
+    EXPECT_FALSE(app->FinishAfterMainWindow(dlg(), 200, 300));
+    usb.m_makingDisk = 0;
+    app->m_diskInventory = real;
+    app->m_dataFolder = dataFolder;
+    app->m_systemDrive = systemDrive;
+    app->m_keepWorkFolder = false;
+    dlg().m_keepPagesAlive = false;
+    EXPECT_EQ(L"", BootStoreModel::Of(machine.runs).Armed());
+    ASSERT_GT(machine.runs.size(), 3u);
+    EXPECT_NE(std::wstring::npos, machine.runs[3].find(L"bootsequence")) << "the one-time sequence goes first";
+    EXPECT_FALSE(machine.HasFile(ini));
+    EXPECT_FALSE(machine.HasFile(L"C:\\kvtreinstall.mark"));
+    EXPECT_EQ(0, app->m_rebootAtExit);
+    EXPECT_STREQ(FixedText::kRestartUndoneNotice, app->m_restartNotice);
+    app->m_restartNotice = nullptr;
+}
 
 TEST_F(MainWindow, ACheckFirstForgetsTheListsThatPointIntoTheCatalogue) {
     CTarvelApp* app = GetTarvelApp();

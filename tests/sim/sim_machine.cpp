@@ -15,6 +15,7 @@
 #include "disk/disk_inventory.h"
 #include "sim/sim_scenario.h"
 #include "support/fake_machine.h"
+#include "support/session_end.h"
 
 namespace {
 
@@ -422,6 +423,8 @@ public:
         Lock lock;
         if (g_state) ++g_state->records.reboots;
         Journal(L"reboot");
+        // The simulated session ends at once, as a real restart would end the program.
+        PostSessionEnd(true);
         return TRUE;
     }
 };

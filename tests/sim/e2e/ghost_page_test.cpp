@@ -25,6 +25,7 @@
 #include "sim/e2e/faulty_boot_host.h"
 #include "sim/e2e/sim_page_main.h"
 #include "sim/sim_machine.h"
+#include "support/boot_store_model.h"
 #include "support/no_restart.h"
 #include "support/test_files.h"
 
@@ -483,6 +484,8 @@ TEST_F(GhostPageTest, ARefusedBootSetupShowsTheSetupsReason) {
     why.Format(FixedText::kBootSetupCommandRefusalFormat, 1);
     ASSERT_EQ(1u, boxes.texts.size());
     EXPECT_EQ(std::wstring(why), boxes.texts[0]);
+    // The entry made before the failed command goes with the marker.
+    EXPECT_EQ(L"", BootStoreModel::Of(GetSimRecords().processRuns).Armed());
     EXPECT_FALSE(Exists(marker));
     EXPECT_EQ(0, app->m_rebootAtExit);
 }

@@ -27,6 +27,7 @@
 #include "sim/e2e/faulty_boot_host.h"
 #include "sim/e2e/sim_page_main.h"
 #include "sim/sim_machine.h"
+#include "support/boot_store_model.h"
 #include "support/no_restart.h"
 #include "support/test_files.h"
 #include "user_folders.h"
@@ -109,11 +110,14 @@ protected:
         return text;
     }
 
-    // A refusal: nothing restarts, no marker, the line says why in red, Back leads to the download page.
+    // A refusal: nothing restarts, nothing stays armed (no entry of the boot
+    // setup, no one-time sequence, no marker), the line says why in red,
+    // Back leads to the download page.
     void ExpectRefused(CRebootDlg::Outcome outcome, const wchar_t* line) {
         EXPECT_EQ(outcome, page->LastOutcome());
         EXPECT_EQ(0, app->m_rebootAtExit);
         EXPECT_EQ(0, GetSimRecords().reboots);
+        EXPECT_EQ(L"", BootStoreModel::Of(GetSimRecords().processRuns).Armed());
         EXPECT_FALSE(Exists(marker));
         EXPECT_GE(Status().Find(line), 0) << Utf8Of((const wchar_t*)Status());
         EXPECT_EQ(CRebootDlg::kFailColor, page->m_rebootStatus.m_textColor);
@@ -300,6 +304,20 @@ TEST_F(RebootPageTest, TheRestartIsRefusedWhileAToolStillRuns) {
     EXPECT_FALSE(GetSimRecords().processRuns.empty()) << "the boot setup did not run";
     ExpectRefused(CRebootDlg::kRefusedToolRunning, FixedText::kRebootRefusedToolRunning);
     EXPECT_TRUE(dlg->IsWindowVisible());
+}
+
+// A refusal after the boot setup undoes all of it, not only the marker.
+TEST_F(RebootPageTest, AnImageNameTheCodePageCannotHoldUndoesTheBootSetup) {
+    Choose(false, false, false);
+    COnlinefileinfo& image = app->m_osImages[app->m_selectedImageIndex];
+    const CString name = image.m_fileName;
+    image.m_fileName = L"\u0E01\u0E02.gho";  // no Chinese or Western code page holds these
+    ASSERT_FALSE(FitsAnsiCodePage(image.m_fileName)) << "code page " << GetACP();
+    RunWorker();
+    image.m_fileName = name;
+    EXPECT_FALSE(GetSimRecords().processRuns.empty()) << "the boot setup did not run";
+    ExpectRefused(CRebootDlg::kRefusedHandOver, FixedText::kRebootRefusedHandOver);
+    EXPECT_FALSE(Exists(RestartIniPath(*app)));
     ExpectBackLeadsToDownloadPage();
 }
 
