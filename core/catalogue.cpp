@@ -351,6 +351,8 @@ int VerifyDownloadedFile(COnlinefileinfo& record, Md5Hasher& hasher) {
     if (!withoutDigest) {
         CString path = GetLocalPath(record);
         CString digest = HasherDigest(hasher, path);
+        // A check stopped half-way says nothing about the file: it stays.
+        if (!IsUsableDigest(digest) && hasher.Stopped()) return 0;
         bool accepted;
         if (!IsUsableDigest(digest))
             accepted = false;  // an unreadable file is never a match

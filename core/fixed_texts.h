@@ -949,6 +949,8 @@ constexpr double kDataFolderNeededMb = 10240.0;
 
 // Re-check refused while downloads point into the catalogue.
 constexpr const wchar_t* kRecheckRefusedTasks = L"还有下载任务未完成，请先停止或完成下载后再重新检测。";
+// ... and while a stopped download's worker is still ending (it may be checking a file).
+constexpr const wchar_t* kRecheckRefusedWorkers = L"已停止的下载任务仍在结束，请稍候再重新检测。";
 // Placeholder pages that are not built yet show this line.
 constexpr const wchar_t* kPageNotReady = L"此页面尚在建设中。";
 
