@@ -110,6 +110,7 @@ struct ScriptedMirror {
     int failCode = 0;
     bool holdTransfer = false; // transfers (status 3) until ScriptedEngine::Finish
     bool restartFails = false; // a second StartTask (a resume) answers 0
+    LONGLONG announcedBytes = 0; // the length a held transfer announces (0: the content's)
 };
 
 struct ScriptedTask {
