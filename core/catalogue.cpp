@@ -448,6 +448,8 @@ int VerifyDownloadedFile(COnlinefileinfo& record, Md5Hasher& hasher) {
                          (!CarriesExpectedDigest(record.m_expectedMd5) && record.m_linkCursor >= record.m_linkCount - 1);
     if (!withoutDigest) {
         CString digest = HasherDigest(hasher, path, held.Get());
+        // A check stopped half-way says nothing about the file: it stays.
+        if (!IsUsableDigest(digest) && hasher.Stopped()) return 0;
         bool accepted;
         if (!IsUsableDigest(digest))
             accepted = false;  // an unreadable file is never a match

@@ -808,6 +808,8 @@ constexpr unsigned kUsbMinimumDataPartitionMb = 512;
 // front of the data partition, one behind the EFI partition.
 constexpr unsigned kUsbPartitionSlackMb = 2;
 constexpr const wchar_t* kUsbRefuseDiskTooSmall = L"U盘容量不足，未改动U盘：U盘为 %s，制作至少需要 %s";
+// A file for the FAT32 EFI partition over 4 GiB (%s: its path).
+constexpr const wchar_t* kUsbRefuseFileOverFat32 = L"文件超过4GB，无法放入U盘的FAT32启动分区，未改动U盘：\n%s";
 constexpr const wchar_t* kUsbRefuseDiskSizeUnknown = L"无法读取U盘的容量，未改动U盘";
 constexpr const wchar_t* kUsbRefuseBootRecord = L"引导记录文件不可用，未改动U盘：\n%s（%s）";
 // The boot file the boot record loads (the record command names it too).
@@ -990,6 +992,8 @@ constexpr double kDataFolderNeededMb = 10240.0;
 
 // Re-check refused while downloads point into the catalogue.
 constexpr const wchar_t* kRecheckRefusedTasks = L"还有下载任务未完成，请先停止或完成下载后再重新检测。";
+// ... and while a stopped download's worker is still ending (it may be checking a file).
+constexpr const wchar_t* kRecheckRefusedWorkers = L"已停止的下载任务仍在结束，请稍候再重新检测。";
 // Placeholder pages that are not built yet show this line.
 constexpr const wchar_t* kPageNotReady = L"此页面尚在建设中。";
 
@@ -1219,9 +1223,13 @@ constexpr const wchar_t* kUsbWaitingForExtra = L"正在等待附加文件下载�
 constexpr const wchar_t* kUsbCopyingExtra = L"正在把附加文件复制到U盘 . . .";
 constexpr const wchar_t* kUsbCopyFailed = L"启动U盘已制作完成，但系统镜像或附加文件未能复制到U盘。";
 constexpr const wchar_t* kUsbStopped = L"任务已停止。";
+// Stopped while the disk maker waited for the image or the extra file: the stick boots, without them.
+constexpr const wchar_t* kUsbStoppedWithoutFiles = L"任务已停止。启动U盘已制作完成，可以启动，但尚未复制到U盘的系统镜像或附加文件不在U盘上。";
 constexpr const wchar_t* kUsbMakeSucceeded = L"启动U盘制作成功！";
 // The disk was made, but files asked for are not on it (%s: their titles, one a line).
 constexpr const wchar_t* kUsbMadeWithoutFiles = L"启动U盘已制作完成，但以下文件没有下载完成或未通过校验，未复制到U盘：\r\n%s";
+// The data partition's letter (%s) is no longer a volume of the confirmed stick.
+constexpr const wchar_t* kUsbDataLetterMoved = L"盘符 %s 已不是确认的那个U盘的分区，未复制任何文件。请重新插拔U盘后再制作。";
 constexpr const wchar_t* kUsbDataNoRoom = L"启动U盘已制作完成，但数据分区剩余空间不足，未能复制：\r\n%s";
 constexpr const wchar_t* kUsbImagePath = L"\\系统镜像\\";
 constexpr const wchar_t* kUsbExtraPath = L"\\附加文件\\";

@@ -126,9 +126,10 @@ const DWORD kFileBlockSize = 8192;
 // Digests an open file in 8192-byte blocks up to the size it had when the
 // digest started (a file that grows meanwhile is read only that far).
 // `total` and `done` receive the progress when given. Returns the number of
-// bytes digested.
+// bytes digested, or -1 when `stop` was set before the end.
 LONGLONG DigestOpenFile(HANDLE file, Md5Context& context, std::atomic<LONGLONG>* total,
-                        std::atomic<LONGLONG>* done) {
+                        std::atomic<LONGLONG>* done, const std::atomic<bool>* stop = nullptr,
+                        const std::function<void()>* afterBlock = nullptr) {
     LARGE_INTEGER zero = {}, end = {};
     LONGLONG size = 0;
     if (SetFilePointerEx(file, zero, &end, FILE_END)) size = end.QuadPart;
@@ -138,6 +139,7 @@ LONGLONG DigestOpenFile(HANDLE file, Md5Context& context, std::atomic<LONGLONG>*
     BYTE block[kFileBlockSize];
     LONGLONG digested = 0;
     for (;;) {
+        if (stop && stop->load()) return -1;
         DWORD wanted = kFileBlockSize;
         if (size > 0 && size - digested < (LONGLONG)wanted) wanted = (DWORD)(size - digested);
         DWORD got = 0;
@@ -145,6 +147,7 @@ LONGLONG DigestOpenFile(HANDLE file, Md5Context& context, std::atomic<LONGLONG>*
         digested += got;
         if (done) done->store(digested, std::memory_order_relaxed);
         context.Update(block, got);
+        if (afterBlock && *afterBlock) (*afterBlock)();
         if (got < kFileBlockSize) break;
         if (size > 0 && digested >= size) break;
     }
@@ -230,7 +233,7 @@ Md5Hasher::Md5Hasher()
       m_totalBytes(0),
       m_doneBytes(0),
       m_busy(0),
-      m_openFile(INVALID_HANDLE_VALUE) {
+      m_openFile(INVALID_HANDLE_VALUE), m_stopRequested(false) {
     memset(m_digest, 0, sizeof m_digest);
 }
 
@@ -280,8 +283,12 @@ CString Md5Hasher::Digest() {
         m_busy.store(0);
         return CString();
     }
-    LONGLONG digested = DigestOpenFile(file, context, &m_totalBytes, &m_doneBytes);
+    LONGLONG digested = DigestOpenFile(file, context, &m_totalBytes, &m_doneBytes, &m_stopRequested, &m_afterBlock);
     if (!given) CloseHandle(file);
+    if (digested < 0) {
+        m_busy.store(0);
+        return CString();
+    }
     context.Final();
     if (digested > 0) result += Md5DigitsText(context.digest);
     memcpy(m_digest, context.digest, sizeof m_digest);

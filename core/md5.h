@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 
 #include "winlib/strings.h"
 
@@ -47,6 +48,17 @@ public:
     // move as for a path.
     CString ComputeOpenFile(HANDLE file);
 
+    // Asks a file digest that runs on another thread to end at its next
+    // block: the exit cannot wait for a 5 GB image. A stopped digest gives an
+    // empty text (as a file that cannot be read), and so does every later
+    // file digest until Restart.
+    void Stop() { m_stopRequested.store(true); }
+    void Restart() { m_stopRequested.store(false); }
+    bool Stopped() const { return m_stopRequested.load(); }
+    // Called on the digesting thread after each block of a file digest when
+    // set (tests hold a digest here); null in the program.
+    std::function<void()> m_afterBlock;
+
     CString m_sourceText;
     int m_algorithm;
     CString m_filePath;
@@ -61,6 +73,7 @@ public:
 
 private:
     HANDLE m_openFile;  // set only while ComputeOpenFile runs
+    std::atomic<bool> m_stopRequested;
 
     Md5Hasher(const Md5Hasher&) = delete;
     Md5Hasher& operator=(const Md5Hasher&) = delete;

@@ -185,7 +185,7 @@ CTarvelApp::CTarvelApp()
       m_toolsReady(nullptr),
       m_toolsUnpacked(0),
       m_keepWorkFolder(false),
-      m_restartNotice(nullptr) {
+      m_restartNotice(nullptr), m_keepWorkerState(false) {
     m_is64BitSystem = DetectWow64(FixedText::kWow64QueryModule, FixedText::kWow64QueryFunction);
     InitModulePaths();
     m_ownVersion = FixedText::kOwnVersion;
@@ -209,11 +209,14 @@ CTarvelApp::~CTarvelApp() {
         if (m_unpackThread) CloseHandle(m_unpackThread);
         m_unpackThread = nullptr;
     }
-    if (m_diskInventory) {
-        delete m_diskInventory;  // removes the temporary drive letters
-        m_diskInventory = nullptr;
-    }
+    ReleaseDiskInventory();  // removes the temporary drive letters
     // The restart was asked for while the program still ran (RestartOrUndo).
+}
+
+void CTarvelApp::ReleaseDiskInventory() {
+    if (!m_diskInventory || m_keepWorkerState) return;
+    delete m_diskInventory;  // removes the temporary drive letters
+    m_diskInventory = nullptr;
 }
 
 void CTarvelApp::InitModulePaths() {
@@ -283,6 +286,7 @@ bool CTarvelApp::FinishAfterMainWindow(CTarvelDlg& dlg, DWORD workerMs, DWORD di
     m_keepWorkFolder = true;
     // Nothing restarts under a worker, so nothing may stay armed either.
     if (m_rebootAtExit) RestartNotDone();
+    m_keepWorkerState = true;
     m_rebootAtExit = 0;
     return false;
 }
@@ -304,7 +308,8 @@ int CTarvelApp::ExitInstance() {
         Gdiplus::GdiplusShutdown(m_gdiplusToken);
         m_gdiplusToken = 0;
     }
-    if (m_downloadEngine) {
+    // A worker that outlived the wait may still call into the engine.
+    if (m_downloadEngine && !m_keepWorkerState) {
         // The download page's destructor may have called it already; the engine accepts a second call.
         if (m_downloadEngine->Uninitialize) m_downloadEngine->Uninitialize();
         delete m_downloadEngine;  // unloads the library

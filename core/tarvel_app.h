@@ -137,6 +137,13 @@ public:
     // Set when a worker still ran after the main window ended: the work
     // folder (its tools) stays, and the machine is not restarted under it.
     bool m_keepWorkFolder;
+    // Set with it: what such a worker may still use (the disk inventory and
+    // its letters, the download engine) is neither freed nor unloaded; the
+    // process ends without them.
+    bool m_keepWorkerState;
+    // Deletes the disk inventory, which removes the temporary drive letters;
+    // nothing while a worker may still use it (m_keepWorkerState).
+    void ReleaseDiskInventory();
 
     // After the main window has ended: waits for the pages' workers (bounded
     // by `workerMs`) and for any disk or boot write (bounded by `diskMs`);

@@ -439,6 +439,8 @@ unsigned __stdcall CDownloadQueue::BuildTaskQueueThreadProc(void* param) {
         WaitForSingleObject(h, INFINITE);
         CloseHandle(h);
     }
+    // A stop ended the last run's digests; this run's may run to their end.
+    if (queue->IsCurrent(args->ticket)) queue->m_hasher.Restart();
     queue->BuildTaskQueueBody(args->ticket);
     delete args;
     --queue->m_building;
@@ -747,6 +749,8 @@ void CDownloadQueue::OnClickedPauseResume() {
 
 void CDownloadQueue::StopTask() {
     int state = m_downloadState.exchange(0);
+    // A digest of the stopped run ends at its next block.
+    m_hasher.Stop();
     NewTicket();
     m_resolving = false;
     if (state == 0) return;

@@ -143,7 +143,9 @@ void COsinfoDlg::OnClickedRecheck() {
     CTarvelDlg* main = CTarvelDlg::FromApp();
     // The queues point into the catalogue that a new check rebuilds.
     if (main && main->CatalogueInUse()) {
-        MyMessageBox(MB_ICONINFORMATION, TRUE, FixedText::kRecheckRefusedTasks, 3);
+        MyMessageBox(MB_ICONINFORMATION, TRUE,
+                     main->CatalogueTasksHeld() ? FixedText::kRecheckRefusedTasks : FixedText::kRecheckRefusedWorkers,
+                     3);
         return;
     }
     StartCheck();

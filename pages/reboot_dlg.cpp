@@ -9,6 +9,7 @@
 #include "core/process_file_utils.h"
 #include "core/rc4_hex.h"
 #include "core/tarvel_app.h"
+#include "disk/disk_calls.h"
 
 namespace {
 
@@ -320,7 +321,12 @@ bool CRebootDlg::BackupFolder(const CString& source, const CString& destination,
         CString progress;
         progress.Format(FixedText::kRebootBackupCountFormat, i + 1, n);
         SetStatus(FixedText::kRebootBackupPrefix + displayName + FixedText::kRebootBackupInfix + progress);
-        if (CopyFileEnsureFolder(files[i].path, target, FALSE) <= 0) return false;
+        // An earlier run's copy keeps its source's attributes (a hidden and
+        // system desktop.ini, a read-only file); the copy cannot replace such
+        // a file until they are cleared.
+        IBootHost& host = CurrentBootHost();
+        if (host.PathExists(target) && !host.IsFolder(target)) host.SetAttributes(target, FILE_ATTRIBUTE_NORMAL);
+        if (host.CopyFileEnsureFolder(files[i].path, target, FALSE) <= 0) return false;
     }
     return true;
 }

@@ -480,8 +480,14 @@ void CTarvelDlg::PrepareBackupTarget() {
 
 // ---- the ways out ----
 
-bool CTarvelDlg::CatalogueInUse() {
+bool CTarvelDlg::CatalogueInUse() { return CatalogueTasksHeld() || CatalogueWorkersRunning(); }
+
+bool CTarvelDlg::CatalogueTasksHeld() {
     return m_downloadPage->HoldsTasks() || m_usbPage->HoldsTasks() || m_ghostPage->HoldsTasks();
+}
+
+bool CTarvelDlg::CatalogueWorkersRunning() {
+    return m_downloadPage->WorkersRunning() || m_usbPage->WorkersRunning() || m_ghostPage->WorkersRunning();
 }
 
 void CTarvelDlg::ForgetCatalogueLists() {

@@ -60,6 +60,13 @@ public:
     // Whether a page's download tasks point into the catalogue (a new check
     // would rebuild it under them).
     bool CatalogueInUse();
+    // Whether a page's download tasks are held (running, paused, or a job that waits for them).
+    bool CatalogueTasksHeld();
+    // Whether a worker of a page that reads the catalogue still runs, its
+    // tasks stopped or not: a queue's builder or poller (its digest may still
+    // be writing into a record), the USB page's disk maker, the
+    // backup/restore page's finishing worker.
+    bool CatalogueWorkersRunning();
     // Empties every list that points into the catalogue (the picker's three
     // lists, the USB page's image list): a check rebuilds the catalogue, and
     // only a full result fills them again.

@@ -37,6 +37,7 @@ const int kStillRunning = 259;
 bool Verified(const COnlinefileinfo& record) { return record.m_checkState == 2 || record.m_checkState == 3; }
 
 const ULONGLONG kMiB = 1048576;
+const ULONGLONG kFat32LargestFile = 0xFFFFFFFFull;
 // A boot record is at most 63 sectors: a buffer one sector larger shows a
 // file that is too long.
 const DWORD kBootRecordReadBytes = 64 * 512;
@@ -157,7 +158,15 @@ bool CUsbBootDiskWriter::PlanFiles() {
     if (!CheckBootRecord(ToolPath(FixedText::kUsbBootRecordFile))) return false;
 
     ULONGLONG bytes = 0;
-    for (INT_PTR i = 0; i < m_copies.GetSize(); ++i) bytes += m_host.FileSize(m_copies[i].source);
+    for (INT_PTR i = 0; i < m_copies.GetSize(); ++i) {
+        const ULONGLONG size = m_host.FileSize(m_copies[i].source);
+        // The EFI partition is FAT32: no file there may pass 4 GiB less one byte.
+        if (size > kFat32LargestFile) {
+            m_failure.Format(FixedText::kUsbRefuseFileOverFat32, m_copies[i].source.GetString());
+            return false;
+        }
+        bytes += size;
+    }
     m_efiSizeMb = EfiSizeMb(bytes);
     return true;
 }
@@ -431,6 +440,13 @@ int CUsbBootDiskWriter::CopyFileWithProgress(const COnlinefileinfo& record, cons
 CUsbBootDiskWriter::DataCopy CUsbBootDiskWriter::CopyDataFile(const COnlinefileinfo& record, const CString& target) {
     // A file of the same name that was never verified may be partial or stale.
     if (!Verified(record)) return kDataNotVerified;
+    // The job may have waited hours for the file: the stick may have been
+    // pulled meanwhile and another USB drive given its letter.
+    if (!DiskStillOurs()) return kDataDiskChanged;
+    if (!DriveIsOnDevice(m_storage, m_driveLetter, m_job.deviceNumber)) {
+        m_failure.Format(FixedText::kUsbDataLetterMoved, m_driveLetter.GetString());
+        return kDataDiskChanged;
+    }
     const CString source = m_job.dataFolder + FixedText::kPathSeparator + record.m_fileName;
     ULONGLONG freeBytes = 0;
     if (!m_storage.FreeBytesForCaller(m_driveLetter + FixedText::kRootSuffix, &freeBytes) ||
@@ -493,6 +509,7 @@ void CUsbJobEvents::SignalExtra(BOOL ready) {
 
 void CUsbJobEvents::SignalQueueEnded() { SetEvent(m_queueEnded); }
 void CUsbJobEvents::Stop() { SetEvent(m_stopped); }
+bool CUsbJobEvents::Stopped() const { return WaitForSingleObject(m_stopped, 0) == WAIT_OBJECT_0; }
 UsbWaitResult CUsbJobEvents::WaitImage() { return WaitFor(m_image, m_imageGivenUp); }
 UsbWaitResult CUsbJobEvents::WaitExtra() { return WaitFor(m_extra, m_extraGivenUp); }
 

@@ -87,8 +87,10 @@ public:
     int CopyFileWithProgress(const COnlinefileinfo& record, const CString& target);
     // A file for the data partition (the image, the extra file), after the
     // disk was written: copied only from a record that was verified (check
-    // state 2 or 3) and only when the partition has room for it.
-    enum DataCopy { kDataCopied, kDataNotVerified, kDataNoRoom, kDataCopyFailed };
+    // state 2 or 3), only while the drive letter is still a volume of the
+    // confirmed disk (kDataDiskChanged, m_failure says why), and only when
+    // the partition has room for it.
+    enum DataCopy { kDataCopied, kDataNotVerified, kDataNoRoom, kDataCopyFailed, kDataDiskChanged };
     DataCopy CopyDataFile(const COnlinefileinfo& record, const CString& target);
     // CopyFileExW's progress routine; data is the writer.
     static DWORD CALLBACK CopyProgressRoutine(LARGE_INTEGER totalSize, LARGE_INTEGER transferred,
@@ -177,6 +179,8 @@ public:
     // The queue has ended (or failed): no file signal will come any more.
     void SignalQueueEnded();
     void Stop();
+    // Whether the job was stopped since it started.
+    bool Stopped() const;
     UsbWaitResult WaitImage();
     UsbWaitResult WaitExtra();
 

@@ -50,6 +50,8 @@ CUsbMaker::CUsbMaker(CWnd* pParent)
       m_downloadState(m_queue.m_downloadState),
       m_deviceNumber(-1),
       m_makingDisk(0),
+      m_waitingForFile(0),
+      m_announcedBytes{{0}, {0}, {0}},
       m_copying(0),
       m_jobRunning(0),
       m_makerThread(nullptr),
@@ -343,6 +345,7 @@ void CUsbMaker::StartJob(int withImage) {
     m_withImage = withImage;
     m_jobRunning = 1;
     m_events.ResetForJob();
+    for (std::atomic<ULONGLONG>& bytes : m_announcedBytes) bytes = 0;
     SwitchView(3, 0);
     if (!m_queue.BuildTaskQueue()) {
         Notice(MB_ICONWARNING, FixedText::kUsbDiskMakerBusy, 0);
@@ -477,12 +480,17 @@ void CUsbMaker::MakeDisk() {
         return;
     }
     UsbWriteJob job = UsbWriteJob::FromApplication(*GetTarvelApp(), m_deviceNumber, m_confirmedPath);
-    // Files already accepted for the data partition: the disk must have room for them.
-    if (m_withImage)
-        for (const DataFileStep& step : DataFileSteps())
+    // The files of the data partition whose length is known (accepted, or
+    // announced by their running download): the disk must have room for them.
+    if (m_withImage) {
+        for (const DataFileStep& step : DataFileSteps()) {
             if (step.record->m_checkState == 2 || step.record->m_checkState == 3)
                 job.dataBytes += CurrentBootHost().FileSize(job.dataFolder + FixedText::kPathSeparator +
                                                             step.record->m_fileName);
+            else
+                job.dataBytes += m_announcedBytes[step.image ? 1 : 2];
+        }
+    }
     CUsbBootDiskWriter writer(job, m_usbInventory, *this);
     if (!writer.WriteBootDisk()) {
         RunOnPage([this] { StopTask(); });
@@ -496,9 +504,15 @@ void CUsbMaker::MakeDisk() {
         bool copyFailed = false;
         for (const DataFileStep& step : DataFileSteps()) {
             SetStatus(m_statusText, step.waiting);
+            InterlockedExchange(&m_waitingForFile, 1);
             UsbWaitResult waited = step.image ? m_events.WaitImage() : m_events.WaitExtra();
-            if (waited == kUsbJobStopped) {
-                EndWorker(MB_ICONWARNING, FixedText::kUsbStopped, kNoticeSeconds);
+            InterlockedExchange(&m_waitingForFile, 0);
+            // A stop that came while nothing was written (the exit asks and
+            // stops the job, as for a download) leaves the stick bootable
+            // without the files. One that comes after the flag was cleared is
+            // seen here, before the copy; from here on the exit waits for it.
+            if (waited == kUsbJobStopped || m_events.Stopped()) {
+                EndWorker(MB_ICONWARNING, FixedText::kUsbStoppedWithoutFiles, kNoticeSeconds);
                 return;
             }
             // Only what the queue of this job accepted (or found ready) is copied.
@@ -506,6 +520,11 @@ void CUsbMaker::MakeDisk() {
             if (waited == kUsbFileReady) {
                 SetStatus(m_statusText2, step.copying);
                 copied = writer.CopyDataFile(*step.record, m_driveLetter + step.folder + step.record->m_fileName);
+            }
+            // The letter no longer leads to the stick: nothing more goes there.
+            if (copied == CUsbBootDiskWriter::kDataDiskChanged) {
+                EndWorker(MB_ICONERROR, writer.m_failure, kNoticeSeconds);
+                return;
             }
             const CString line = step.record->m_title + L"\r\n";
             if (copied == CUsbBootDiskWriter::kDataNotVerified) missing += line;
@@ -657,26 +676,32 @@ void CUsbMaker::BeforeFirstStep(const CArray<tagDownloadTaskItem>& queue) {
 
 BOOL CUsbMaker::IsRequired(const tagDownloadTaskItem& item) { return item.file->m_requiredUsb != 0; }
 
-void CUsbMaker::OnEntryCurrent(const tagDownloadTaskItem& item) {
-    // The boot environment is in: the disk can be written while the image downloads.
-    if (item.kind > 0 && !m_makingDisk) StartMaker();
+void CUsbMaker::OnEntryCurrent(const tagDownloadTaskItem&) {
+    // The boot environment is in. The disk is written while the image
+    // downloads, but only once the download has announced its length (or
+    // the entry has ended), so that a stick too small for it is refused
+    // before it is cleaned.
 }
 
 void CUsbMaker::OnEntryDone(const tagDownloadTaskItem& item) {
     // The file passed its check: only now is it called finished.
     SetStatus(item.kind > 0 ? m_statusText2 : m_statusText, TitleWith(item, FixedText::kUsbDownloadFinished));
     OnCandidateReady(item);
+    if (item.kind > 0 && !m_makingDisk) StartMaker();
 }
 
 void CUsbMaker::OnEntrySkipped(const tagDownloadTaskItem& item) {
     if (item.kind > 0) SetStatus(m_statusText2, TitleWith(item, L" ") + FixedText::kUsbFileSkipped);
     if (item.kind == 1) m_events.SignalImage(FALSE);
     if (item.kind == 2) m_events.SignalExtra(FALSE);
+    if (item.kind > 0 && !m_makingDisk) StartMaker();
 }
 
 void CUsbMaker::OnRequiredFailed(const tagDownloadTaskItem& item, int) {
     m_events.SignalQueueEnded();
     Notice(MB_ICONERROR, item.file->m_sectionName + FixedText::kUsbDownloadFailedSuffix, kNoticeSeconds);
+    // The boot environment is in: the stick is still made, without the file.
+    if (item.kind > 0 && !m_makingDisk) StartMaker();
     if (!m_makingDisk) SwitchView(1, 0);
 }
 
@@ -705,6 +730,11 @@ void CUsbMaker::OnQueueEnd() {
 void CUsbMaker::OnTransferProgress(const tagDownloadTaskItem& item, const QueueTransferProgress& progress) {
     SetStatus(item.kind > 0 ? m_statusText2 : m_statusText,
               PercentLine(CString(FixedText::kUsbDownloadingPrefix) + item.file->m_title, progress.percent));
+    // The download's length is known: the disk can be judged and written now.
+    if (item.kind > 0 && progress.totalBytes > 0) {
+        m_announcedBytes[item.kind] = (ULONGLONG)progress.totalBytes;
+        if (!m_makingDisk) StartMaker();
+    }
 }
 
 void CUsbMaker::OnVerifyStarted(const tagDownloadTaskItem& item) {

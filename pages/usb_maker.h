@@ -50,8 +50,11 @@ public:
 
     void StopJobs() override;
     bool WorkersRunning() override;
-    // The disk maker and the disk tool write the disk: the exit is refused meanwhile.
-    bool WritesDisk() override { return m_makingDisk != 0; }
+    // The disk maker's tool runs and copies and the disk tool write the disk:
+    // the exit is refused meanwhile. While the maker waits for the image or
+    // the extra file nothing is written, and the exit stops the job as it
+    // stops a download.
+    bool WritesDisk() override { return m_makingDisk != 0 && m_waitingForFile == 0; }
     // A download the exit stopped before the maker began leaves the progress
     // view for the first; a running maker or tool ends its own way.
     void ResumeAfterRefusedExit() override;
@@ -152,6 +155,11 @@ public:
     CString m_confirmedName;
     CString m_driveLetter;
     volatile LONG m_makingDisk;
+    // 1 while the disk maker waits for a file of the data partition.
+    volatile LONG m_waitingForFile;
+    // The length the running download of the image (1) or the extra file (2)
+    // announced; 0 while none has. The stick must hold it before it is cleaned.
+    std::atomic<ULONGLONG> m_announcedBytes[3];
     volatile LONG m_copying;
     CUsbJobEvents m_events;
     CString m_copyName;

@@ -247,6 +247,28 @@ TEST_F(CatalogueFiles, UnreadableFileIsNeverAMatch) {
     CloseHandle(lock);
 }
 
+TEST_F(CatalogueFiles, AVerificationStoppedHalfWayLeavesTheDownloadedFile) {
+    // The exit stops the queue while the finished download is being checked:
+    // nothing is known about the file then, so it stays for the next run.
+    WriteWholeFile(In(m_download), std::string(5 * 8192, 'g'));
+    for (int mode : {1, 2}) {
+        SCOPED_TRACE(mode);
+        COnlinefileinfo r = Record(mode, m_goodMd5);
+        r.m_checkState = 1;
+        Md5Hasher hasher;
+        hasher.m_afterBlock = [&hasher] { hasher.Stop(); };
+        EXPECT_EQ(0, VerifyDownloadedFile(r, hasher));
+        EXPECT_EQ(1, r.m_checkState);
+        EXPECT_TRUE(FileExists(In(m_download)));
+    }
+    // Not stopped, the same file is the wrong one and goes.
+    COnlinefileinfo r = Record(2, m_goodMd5);
+    r.m_checkState = 1;
+    Md5Hasher hasher;
+    EXPECT_EQ(0, VerifyDownloadedFile(r, hasher));
+    EXPECT_FALSE(FileExists(In(m_download)));
+}
+
 TEST_F(CatalogueFiles, CandidateLockedByAnotherProgramIsLeft) {
     // Another program holds the file open, allowing deletion but no reading
     // (as a copier or a virus scanner may): the check cannot read it now, so

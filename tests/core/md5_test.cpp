@@ -345,3 +345,30 @@ TEST(Md5Hasher, AFileThatGrowsIsReadUpToItsSizeAtTheStart) {
     }
     EXPECT_GT(appended, 0) << "the file never grew while the digest ran";
 }
+
+TEST(Md5Hasher, AStopEndsAFileDigestAtItsNextBlockUntilRestart) {
+    // The exit stops a queue while its worker digests a large image on
+    // another thread: the digest must end within the exit's wait.
+    ScratchFolder folder(L"md5-stop");
+    CString path = folder / L"image.bin";
+    ASSERT_TRUE(WriteBytes(path, std::string(10 * 8192, 'k')));
+    Md5Hasher hasher;
+    hasher.m_filePath = path;
+    int blocks = 0;
+    hasher.m_afterBlock = [&] {
+        if (++blocks == 3) hasher.Stop();
+    };
+    EXPECT_EQ("", Narrow(hasher.Compute())) << "a stopped digest is no digest";
+    EXPECT_EQ(3, blocks);
+    EXPECT_EQ(3 * 8192, hasher.m_doneBytes);
+    EXPECT_EQ(0, hasher.m_busy);
+    EXPECT_TRUE(hasher.Stopped());
+    // Still stopped: a later digest of the stopped run ends at once.
+    EXPECT_EQ("", Narrow(hasher.Compute()));
+    EXPECT_EQ(3, blocks);
+    // A new run digests to the end.
+    hasher.Restart();
+    hasher.m_afterBlock = nullptr;
+    EXPECT_EQ(Narrow(FileMd5Hex(path)), Narrow(hasher.Compute()));
+    EXPECT_EQ(10 * 8192, hasher.m_doneBytes);
+}

@@ -444,6 +444,9 @@ TEST_F(UsbWriter, RefusesBeforeAnyToolRuns) {
          [](UsbWriter& t) { t.job.dataBytes = 8ULL << 30; }, L"U盘容量不足"},
         {"the stick's length cannot be read",
          [](UsbWriter& t) { t.m.DiskByDevice(3)->lengthFails = true; }, L"无法读取U盘的容量"},
+        // The EFI partition is FAT32: a boot environment of 4 GiB goes nowhere.
+        {"a file for the EFI partition over 4 GiB",
+         [](UsbWriter& t) { t.Download(t.pe[2], (4ULL << 30)); }, L"文件超过4GB"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -600,14 +603,30 @@ TEST_F(UsbWriter, DataFilesComeOnlyFromVerifiedRecordsAndOnlyWhenTheyFit) {
         ULONGLONG freeBytes;  // of the data partition; 0: as formatted
         bool copyFails;
         CUsbBootDiskWriter::DataCopy result;
+        // What happens to the machine while the job waits for the file.
+        std::function<void(FakeMachine&)> meanwhile;
     } cases[] = {
-        {"verified after a download", 3, 0, false, CUsbBootDiskWriter::kDataCopied},
-        {"valid locally", 2, 0, false, CUsbBootDiskWriter::kDataCopied},
-        {"a partial file of the same name", 1, 0, false, CUsbBootDiskWriter::kDataNotVerified},
-        {"never examined", 0, 0, false, CUsbBootDiskWriter::kDataNotVerified},
-        {"one byte more than the partition holds", 3, 300 * kMiB - 1, false, CUsbBootDiskWriter::kDataNoRoom},
-        {"exactly what the partition holds", 3, 300 * kMiB, false, CUsbBootDiskWriter::kDataCopied},
-        {"the copy fails", 3, 0, true, CUsbBootDiskWriter::kDataCopyFailed},
+        {"verified after a download", 3, 0, false, CUsbBootDiskWriter::kDataCopied, nullptr},
+        {"valid locally", 2, 0, false, CUsbBootDiskWriter::kDataCopied, nullptr},
+        {"a partial file of the same name", 1, 0, false, CUsbBootDiskWriter::kDataNotVerified, nullptr},
+        {"never examined", 0, 0, false, CUsbBootDiskWriter::kDataNotVerified, nullptr},
+        {"one byte more than the partition holds", 3, 300 * kMiB - 1, false, CUsbBootDiskWriter::kDataNoRoom, nullptr},
+        {"exactly what the partition holds", 3, 300 * kMiB, false, CUsbBootDiskWriter::kDataCopied, nullptr},
+        {"the copy fails", 3, 0, true, CUsbBootDiskWriter::kDataCopyFailed, nullptr},
+        // The stick is pulled and another USB drive gets its letter.
+        {"another drive took the letter", 3, 0, false, CUsbBootDiskWriter::kDataDiskChanged,
+         [](FakeMachine& machine) {
+             for (FakeVolume& v : machine.volumes)
+                 if (v.letter == L'F') v.device = 7;
+         }},
+        // ... or another USB disk takes its device number.
+        {"another disk has the device number", 3, 0, false, CUsbBootDiskWriter::kDataDiskChanged,
+         [](FakeMachine& machine) { machine.DiskByDevice(3)->path = L"\\\\?\\usbstor#disk&ven_other#3&0"; }},
+        {"the letter is gone", 3, 0, false, CUsbBootDiskWriter::kDataDiskChanged,
+         [](FakeMachine& machine) {
+             for (FakeVolume& v : machine.volumes)
+                 if (v.letter == L'F') v.letter = 0;
+         }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -624,9 +643,12 @@ TEST_F(UsbWriter, DataFilesComeOnlyFromVerifiedRecordsAndOnlyWhenTheyFit) {
         for (FakeVolume& v : m.volumes)
             if (v.letter == L'F' && c.freeBytes) v.freeBytes = c.freeBytes;
         if (c.copyFails) m.failingCopies.push_back(L"F:\\IMG\\win10.gho");
+        if (c.meanwhile) c.meanwhile(m);
         EXPECT_EQ(c.result, writer.CopyDataFile(image, L"F:\\IMG\\win10.gho"));
+        if (c.result == CUsbBootDiskWriter::kDataDiskChanged) EXPECT_FALSE(writer.m_failure.IsEmpty());
         EXPECT_EQ(c.result == CUsbBootDiskWriter::kDataCopied, m.HasFile(L"F:\\IMG\\win10.gho"));
-        if (c.result == CUsbBootDiskWriter::kDataNotVerified || c.result == CUsbBootDiskWriter::kDataNoRoom)
+        if (c.result == CUsbBootDiskWriter::kDataNotVerified || c.result == CUsbBootDiskWriter::kDataNoRoom ||
+            c.result == CUsbBootDiskWriter::kDataDiskChanged)
             EXPECT_EQ(m.log.end(), std::find(m.log.begin(), m.log.end(), L"copy D:\\Data\\win10.gho -> F:\\IMG\\win10.gho"));
     }
 }

@@ -187,7 +187,7 @@ int __cdecl ScriptedEngine::StartTask(int handle) {
     } else if (task->starts == 1 && mirror.holdTransfer) {
         task->held = true;
         task->status = kTaskTransferring;
-        task->total = (LONGLONG)mirror.content.size();
+        task->total = mirror.announcedBytes ? mirror.announcedBytes : (LONGLONG)mirror.content.size();
     } else if (!task->held) {
         e->RunToEnd(*task, mirror);
     } else {

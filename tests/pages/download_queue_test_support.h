@@ -114,6 +114,7 @@ struct ScriptedMirror {
     // Transfers answering its queries with these speeds in turn (0: no
     // progress that second), then runs to its end at the next query.
     std::vector<int> speeds;
+    LONGLONG announcedBytes = 0; // the length a held transfer announces (0: the content's)
 };
 
 struct ScriptedTask {

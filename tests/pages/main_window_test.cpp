@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "../controls/controls_test_support.h"
+#include "core/down_wrapper.h"
 #include "core/messages.h"
 #include "core/process_file_utils.h"
 #include "core/tarvel_app.h"
@@ -24,6 +25,7 @@
 #include "pages_test_support.h"
 #include "support/boot_store_model.h"
 #include "support/fake_machine.h"
+#include "support/temp_folder.h"
 #include "support/test_files.h"
 
 namespace {
@@ -461,7 +463,7 @@ TEST_F(MainWindow, ARestartRequestWhileADiskIsWrittenIsRefused) {
     CTarvelApp* app = GetTarvelApp();
     app->m_rebootAtExit = 0;
     CUsbMaker& usb = *dlg().m_usbPage;
-    // The maker's job, its wait for the image included.
+    // The maker writes the disk (a tool run or a copy).
     usb.m_makingDisk = 1;
     EXPECT_NE(kRestartAccepted, Send(WM_REQUEST_REBOOT));
     Pump(100);
@@ -660,6 +662,47 @@ TEST_F(MainWindow, AfterTheWindowEndsADiskWriteIsWaitedForAndNeverCut) {
     dlg().m_keepPagesAlive = false;
 }
 
+int g_engineUninitialized = 0;
+void __cdecl CountUninitialize() { ++g_engineUninitialized; }
+
+TEST_F(MainWindow, WhatAWorkerThatOutlivesTheExitUsesIsNeitherFreedNorUnloaded) {
+    CTarvelApp* app = GetTarvelApp();
+    // An engine binding (no library behind it) whose unload the test sees.
+    DownWrapper* engine = new DownWrapper(L"kvt-no-such-engine.dll");
+    engine->Uninitialize = CountUninitialize;
+    g_engineUninitialized = 0;
+    DownWrapper* const savedEngine = app->m_downloadEngine;
+    app->m_downloadEngine = engine;
+    CDiskInventory* const inventory = app->m_diskInventory;
+    ASSERT_TRUE(inventory != nullptr);
+    {
+        HeldWorker held;
+        dlg().m_rebootPage->m_prepareRebootThread = held.thread();
+        app->m_rebootAtExit = 1;
+        EXPECT_FALSE(app->FinishAfterMainWindow(dlg(), 200, 300));
+        EXPECT_TRUE(dlg().m_keepPagesAlive);
+        // The rest of the way out, with the worker still running.
+        app->ExitInstance();
+        EXPECT_EQ(engine, app->m_downloadEngine) << "the engine stays loaded";
+        EXPECT_EQ(0, g_engineUninitialized);
+        app->ReleaseDiskInventory();
+        EXPECT_EQ(inventory, app->m_diskInventory) << "the inventory and its letters stay";
+        held.Release();
+        dlg().m_rebootPage->m_prepareRebootThread = nullptr;
+    }
+    // With every worker ended, the same way out frees them.
+    app->m_keepWorkerState = false;
+    app->m_keepWorkFolder = false;
+    dlg().m_keepPagesAlive = false;
+    EXPECT_TRUE(app->FinishAfterMainWindow(dlg(), 60000, 60000));
+    EXPECT_FALSE(app->m_keepWorkerState);
+    app->m_rebootAtExit = 0;
+    app->ExitInstance();
+    EXPECT_EQ(nullptr, app->m_downloadEngine);
+    EXPECT_EQ(1, g_engineUninitialized);
+    app->m_downloadEngine = savedEngine;
+}
+
 }  // namespace
 
 // A restart the main window accepted, whose exit cannot wait out a worker,
@@ -746,4 +789,130 @@ TEST_F(MainWindow, ACheckFirstForgetsTheListsThatPointIntoTheCatalogue) {
     app->m_recommend2Start = savedStart2;
     app->m_usbShowMain = savedShowMain;
     app->m_usbListOrder = savedOrder;
+}
+
+namespace {
+
+// A digest of a page's queue that its worker cannot get past until the test
+// lets it: the hasher waits after its first block (a large image being
+// checked).
+class HeldDigest {
+public:
+    explicit HeldDigest(Md5Hasher& hasher)
+        : m_hasher(hasher),
+          m_entered(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+          m_release(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+        HANDLE entered = m_entered, release = m_release;
+        m_hasher.m_afterBlock = [entered, release] {
+            SetEvent(entered);
+            WaitForSingleObject(release, 120000);
+        };
+    }
+    ~HeldDigest() {
+        Release();
+        CloseHandle(m_entered);
+        CloseHandle(m_release);
+    }
+    bool Entered() const { return WaitForSingleObject(m_entered, 0) == WAIT_OBJECT_0; }
+    void Release() { SetEvent(m_release); }
+    // Once the worker has ended.
+    void Forget() { m_hasher.m_afterBlock = nullptr; }
+
+private:
+    Md5Hasher& m_hasher;
+    HANDLE m_entered;
+    HANDLE m_release;
+};
+
+}  // namespace
+
+TEST_F(MainWindow, RecheckIsRefusedWhileAnyPageHoldsTasksOrAWorkerStillUsesTheCatalogue) {
+    CTarvelApp* app = GetTarvelApp();
+    COsDownloadDlg& download = *dlg().m_downloadPage;
+    CUsbMaker& usb = *dlg().m_usbPage;
+    CGhostDlg& ghost = *dlg().m_ghostPage;
+    COsinfoDlg& check = *dlg().m_osinfoPage;
+    // One boot-environment record that each page's queue checks first: a
+    // local copy whose digest the test holds.
+    TempFolder data;
+    const CString savedData = app->m_dataFolder;
+    const int savedSelected = app->m_selectedPeIndex, savedUsb = app->m_usbPeIndex, savedImage = app->m_selectedImageIndex,
+              savedTab = app->m_selectedImageTab;
+    ASSERT_GE(app->m_peImages.GetSize(), 3);
+    COnlinefileinfo& pe = app->m_peImages[2];
+    const COnlinefileinfo savedPe = pe;
+    app->m_dataFolder = data.Path().c_str();
+    SetDownloadFolders(app->m_dataFolder, L"kvt_records.ini", L"records", L"recheck-test", L"");
+    app->m_selectedPeIndex = app->m_usbPeIndex = 2;
+    app->m_selectedImageIndex = -1;
+    app->m_selectedImageTab = 2;
+    const size_t kBlocks = 16;
+
+    enum Page { kDownload, kUsb, kGhost };
+    struct Case {
+        const char* name;
+        Page page;
+        bool stopped;         // the run was stopped (Back, or an exit that was then refused)
+        const wchar_t* text;  // the refusal
+    };
+    const Case cases[] = {
+        {"a download checking its files", kDownload, false, FixedText::kRecheckRefusedTasks},
+        {"a stopped download still digesting", kDownload, true, FixedText::kRecheckRefusedWorkers},
+        {"a stopped USB job's builder still digesting", kUsb, true, FixedText::kRecheckRefusedWorkers},
+        {"a stopped backup/restore download still digesting", kGhost, true, FixedText::kRecheckRefusedWorkers},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        pe.m_fileName = L"held-pe.wim";
+        pe.m_title = L"维护环境";
+        pe.m_matchMode = 2;
+        pe.m_expectedMd5 = L"00000000000000000000000000000000";
+        pe.m_checkState = 0;
+        data.Write(L"held-pe.wim", std::string(kBlocks * 8192, 'p'));
+        CDownloadQueue& queue = c.page == kDownload ? download.m_queue : (c.page == kUsb ? usb.m_queue : ghost.m_queue);
+        CPageDialog& page = c.page == kDownload ? (CPageDialog&)download
+                                                : (c.page == kUsb ? (CPageDialog&)usb : (CPageDialog&)ghost);
+        HeldDigest held(queue.m_hasher);
+        ASSERT_TRUE(queue.BuildTaskQueue());
+        ASSERT_TRUE(PumpUntil([&] { return held.Entered(); }, 60000));
+        if (c.stopped) queue.StopTask();
+        {
+            BoxAnswerer boxes;
+            check.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_RECHECK, BN_CLICKED), 0);
+            EXPECT_EQ(1u, boxes.texts.size());
+            EXPECT_EQ(std::wstring(c.text), boxes.Last());
+        }
+        EXPECT_FALSE(check.WorkersRunning()) << "no check runs under the worker";
+        EXPECT_EQ(CString(L"held-pe.wim"), pe.m_fileName);
+        if (!c.stopped) queue.StopTask();
+        held.Release();
+        EXPECT_TRUE(PumpUntil([&] { return !page.WorkersRunning(); }, 60000));
+        // The stop ended the digest at its next block, not at the file's end.
+        EXPECT_LT(queue.m_hasher.m_doneBytes, (LONGLONG)(kBlocks * 8192));
+        held.Forget();
+        Pump(100);
+    }
+    // A USB job that waits for its files counts as held tasks.
+    usb.m_jobRunning = 1;
+    {
+        BoxAnswerer boxes;
+        check.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_RECHECK, BN_CLICKED), 0);
+        EXPECT_TRUE(boxes.Shown(FixedText::kRecheckRefusedTasks));
+    }
+    EXPECT_FALSE(check.WorkersRunning());
+    usb.m_jobRunning = 0;
+
+    pe = savedPe;
+    app->m_selectedPeIndex = savedSelected;
+    app->m_usbPeIndex = savedUsb;
+    app->m_selectedImageIndex = savedImage;
+    app->m_selectedImageTab = savedTab;
+    app->m_dataFolder = savedData;
+    // With nothing left running the check starts again.
+    {
+        BoxAnswerer boxes;
+        check.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_RECHECK, BN_CLICKED), 0);
+        EXPECT_TRUE(boxes.texts.empty());
+    }
+    EXPECT_TRUE(window.WaitForCheck());
 }

@@ -7,6 +7,7 @@
 #include "core/rc4_hex.h"
 #include "core/tarvel_app.h"
 #include "pages/reboot_dlg.h"
+#include "sim/e2e/passing_boot_host.h"
 #include "support/temp_folder.h"
 
 namespace {
@@ -49,6 +50,55 @@ TEST(RebootFiles, MarkerPathIsTheSystemDrivesRoot) {
     EXPECT_EQ(L'\\', FixedText::kRebootMarkerName[0]);
     for (const wchar_t* notADrive : {L"", L"C", L"C:\\", L"\\\\server", L"1:"})
         EXPECT_TRUE(RestartMarkerPath(notADrive).IsEmpty()) << Utf8Of(notADrive);
+}
+
+// Copies as CopyFile does on Windows: a hidden or read-only file in the
+// target's place fails the copy with access denied (Wine, as root, replaces
+// it), and a copy keeps its source's attributes.
+class WindowsCopyRules : public PassingBootHost {
+public:
+    WindowsCopyRules() : PassingBootHost(CurrentBootHost()) {}
+    int CopyFileEnsureFolder(const wchar_t* source, const wchar_t* destination, BOOL failIfExists) override {
+        ++copies;
+        const DWORD attributes = GetFileAttributesW(destination);
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY))) {
+            ++refused;
+            SetLastError(ERROR_ACCESS_DENIED);
+            return 0;
+        }
+        const int copied = m_inner.CopyFileEnsureFolder(source, destination, failIfExists);
+        if (copied > 0) SetFileAttributesW(destination, GetFileAttributesW(source));
+        return copied;
+    }
+    int copies = 0;
+    int refused = 0;
+};
+
+TEST(RebootFiles, ASecondBackupReplacesFilesTheFirstLeftHiddenOrReadOnly) {
+    TempFolder source, backup;
+    const std::wstring names[] = {L"desktop.ini", L"只读笔记.txt"};
+    const DWORD kept[] = {FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM, FILE_ATTRIBUTE_READONLY};
+    for (int i = 0; i < 2; ++i) {
+        source.Write(names[i], "content");
+        ASSERT_TRUE(SetFileAttributesW(source.File(names[i]).c_str(), kept[i]));
+    }
+    WindowsCopyRules host;
+    IBootHost* previous = SetBootHost(&host);
+    CRebootDlg page;
+    const CString destination = CString(backup.Path().c_str()) + L"\\桌面";
+    // The first run, and a later one (Back and Next after a refusal).
+    for (int run = 1; run <= 2; ++run) {
+        EXPECT_TRUE(page.BackupFolder(source.Path().c_str(), destination, L"桌面")) << run;
+        EXPECT_EQ(2 * run, host.copies) << run;
+        EXPECT_EQ(0, host.refused) << run;
+        for (int i = 0; i < 2; ++i)
+            EXPECT_EQ("content", TempFolder::Read(std::wstring(destination) + L"\\" + names[i])) << run;
+    }
+    SetBootHost(previous);
+    for (const std::wstring& name : names) {
+        SetFileAttributesW(source.File(name).c_str(), FILE_ATTRIBUTE_NORMAL);
+        SetFileAttributesW((std::wstring(destination) + L"\\" + name).c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
 }
 
 class RestartIniTest : public testing::Test {

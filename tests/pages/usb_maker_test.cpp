@@ -633,6 +633,93 @@ TEST_F(UsbMakerPage, TheMakersEndings) {
     }
 }
 
+// The chosen image comes from one mirror of a scripted engine whose transfer
+// the test holds; the engine is the page's while the object lives.
+struct HeldImageDownload {
+    HeldImageDownload(CUsbMaker& page, COnlinefileinfo& image, LONGLONG announcedBytes) : page(page) {
+        CTarvelApp* app = GetTarvelApp();
+        const std::wstring url = L"http://127.0.0.1:9/held/win10.gho";
+        ScriptedMirror mirror;
+        mirror.content = "never finished";
+        mirror.holdTransfer = true;
+        mirror.announcedBytes = announcedBytes;
+        engine.AddMirror(url, mirror);
+        image.m_checkState = 0;
+        image.m_linkCount = 0;
+        image.m_linkIndices[image.m_linkCount++] = (int)app->m_fileLinks.Add(CFileLinkInfo(1, CString(url.c_str())));
+        app->m_downloadEngine = engine.Wrapper();
+        page.m_queue.m_engine = nullptr;
+    }
+    ~HeldImageDownload() {
+        page.StopTask();
+        PumpUntil([&] { return !page.WorkersRunning(); }, 60000);
+        page.m_queue.m_engine = nullptr;
+    }
+    CUsbMaker& page;
+    ScriptedEngine engine;
+};
+
+TEST_F(UsbMakerPage, WhileTheMakerWaitsForTheImageTheExitAsksAndStopsTheJobAsADownload) {
+    HeldImageDownload download(page(), FreshStickAndImage(), 300ll << 20);
+    ScriptedEngine& engine = download.engine;
+    StartWithImage();
+    // The stick is made and the maker waits for the image.
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            CString line;
+            page().m_statusText.GetWindowText(line);
+            return line == FixedText::kUsbWaitingForImage;
+        },
+        120000))
+        << Utf8Of(boxes.Last());
+    EXPECT_TRUE(page().m_makingDisk);
+    // Nothing is written while it waits: the exit is no longer refused.
+    ASSERT_FALSE(page().WritesDisk());
+    EXPECT_FALSE(window.dlg->AnyPageWritesDisk());
+    boxes.texts.clear();
+    window.dlg->m_closeButton.SendMessage(BM_CLICK);
+    ASSERT_TRUE(PumpUntil([&] { return !window.dlg->IsWindowVisible(); }, 60000)) << Utf8Of(boxes.Last());
+    ASSERT_FALSE(boxes.texts.empty());
+    EXPECT_EQ(std::wstring(FixedText::kExitQuestionUsb), boxes.texts[0]);
+    EXPECT_FALSE(Shown(FixedText::kExitRefusedDiskJob));
+    // Yes stopped the download and the job, which says the stick boots without the image.
+    EXPECT_TRUE(Shown(FixedText::kUsbStoppedWithoutFiles)) << Utf8Of(boxes.Last());
+    EXPECT_EQ(0, page().m_downloadState.load());
+    EXPECT_FALSE(page().WorkersRunning());
+    EXPECT_FALSE(machine.HasFile(ImageOnStick().GetString()));
+    ASSERT_EQ(1, engine.TaskCount());
+    EXPECT_GE(engine.Tasks()[0].stops, 1);
+    EXPECT_FALSE(DiskMakerRunning());
+}
+
+TEST_F(UsbMakerPage, AStickTooSmallForTheImageTheDownloadAnnouncesIsRefusedBeforeItIsCleaned) {
+    struct Case {
+        const char* name;
+        LONGLONG announced;
+        bool refused;
+    } cases[] = {
+        {"the announced image fits", 300ll << 20, false},
+        {"the announced image does not fit", 9ll << 30, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        HeldImageDownload download(page(), FreshStickAndImage(), c.announced);
+        StartWithImage();
+        if (c.refused) {
+            ASSERT_TRUE(BackInViewOne()) << Utf8Of(boxes.Last());
+            EXPECT_EQ(0u, boxes.Last().find(L"U盘容量不足")) << Utf8Of(boxes.Last());
+            EXPECT_TRUE(machine.runs.empty()) << "the stick was not touched";
+            EXPECT_EQ(0, page().m_downloadState.load()) << "the download stopped with the job";
+        } else {
+            ASSERT_TRUE(PumpUntil([&] { return page().m_waitingForFile != 0; }, 120000)) << Utf8Of(boxes.Last());
+            EXPECT_FALSE(machine.runs.empty());
+            page().StopTask();
+            ASSERT_TRUE(BackInViewOne()) << Utf8Of(boxes.Last());
+        }
+        ASSERT_TRUE(PumpUntil([&] { return !page().WorkersRunning(); }, 60000));
+    }
+}
+
 TEST_F(UsbMakerPage, AFailedWriteIsReportedAsAFailure) {
     // No boot-record file: the writer refuses before any tool runs.
     ProvideWriterFiles();
