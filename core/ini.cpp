@@ -120,8 +120,8 @@ bool SameProfileName(const std::wstring& stored, const wchar_t* wanted) {
 }  // namespace
 
 // The sections of a profile text as the profile calls read a file: lines
-// end at LF or CR, blanks around a line, a key and a value do not count, a
-// section line is "[" up to the last "]", a line without "=" is a key
+// end at LF or CR, blanks around a line, a section name, a key and a value
+// do not count, a section line is "[" up to the last "]", a line without "=" is a key
 // without a value, and keys before the first section belong to a nameless
 // one.
 void CIni::ProfileText::Parse(const CString& text) {
@@ -141,8 +141,11 @@ void CIni::ProfileText::Parse(const CString& text) {
             const wchar_t* close = end;
             while (close > begin && close[-1] != L']') --close;
             if (close > begin + 1) {
+                const wchar_t* nameBegin = begin + 1;
+                const wchar_t* nameEnd = close - 1;
+                TrimProfileSpace(nameBegin, nameEnd);
                 sections.emplace_back();
-                sections.back().name.assign(begin + 1, close - 1);
+                sections.back().name.assign(nameBegin, nameEnd);
                 continue;
             }
         }
