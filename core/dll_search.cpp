@@ -6,12 +6,10 @@
 
 namespace {
 
-bool g_defaultDirectoriesSet = false;
-
 // The delay-load helper's notification before it loads a DLL by name: here
 // the DLL is loaded from the system folder by its full path instead, and the
-// helper uses that module. Its own dependencies are found in the restricted
-// search, or (where that could not be set) beside it first.
+// helper uses that module. Its own dependencies come from its folder, the
+// system folder.
 FARPROC WINAPI LoadDelayedDllFromSystemFolder(unsigned notification, PDelayLoadInfo info) {
     if (notification != dliNotePreLoadLibrary || !info || !info->szDll) return nullptr;
     // The common controls come from the side-by-side store, as the
@@ -21,12 +19,27 @@ FARPROC WINAPI LoadDelayedDllFromSystemFolder(unsigned notification, PDelayLoadI
     if (lstrcmpiA(info->szDll, "comctl32.dll") == 0) return nullptr;
     CString path = SystemFolderDllPath(CString(info->szDll));
     if (path.IsEmpty()) return nullptr;
-    HMODULE module = g_defaultDirectoriesSet ? LoadLibraryW(path)
-                                             : LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-    return reinterpret_cast<FARPROC>(module);
+    return reinterpret_cast<FARPROC>(LoadLibraryFromItsFolder(path));
+}
+
+typedef BOOL(WINAPI* SetDefaultDllDirectoriesFn)(DWORD);
+
+// The system's SetDefaultDllDirectories; null on a Windows 7 without its
+// update, which also does not know the LOAD_LIBRARY_SEARCH_* flags.
+SetDefaultDllDirectoriesFn DefaultDllDirectoriesCall() {
+    return reinterpret_cast<SetDefaultDllDirectoriesFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
 }
 
 }  // namespace
+
+HMODULE LoadLibraryFromItsFolder(const wchar_t* fullPath) {
+    if (!fullPath || !*fullPath) return nullptr;
+    if (DefaultDllDirectoriesCall())
+        return LoadLibraryExW(fullPath, nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+    // Its own folder takes the place of the program's in the search order.
+    return LoadLibraryExW(fullPath, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
 
 CString SystemFolderDllPath(const wchar_t* name) {
     if (!IsPlainFileName(name)) return CString();
@@ -39,11 +52,11 @@ CString SystemFolderDllPath(const wchar_t* name) {
 }
 
 BOOL RestrictDllSearch() {
-    typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
-    SetDefaultDllDirectoriesFn setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
-    g_defaultDirectoriesSet = setDefault && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (!g_defaultDirectoriesSet) SetDllDirectoryW(L"");
+    SetDefaultDllDirectoriesFn setDefault = DefaultDllDirectoriesCall();
+    bool restricted = setDefault && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    // Without it only the current folder leaves the search: a DLL named
+    // without a path is still looked for beside the program first.
+    if (!restricted) SetDllDirectoryW(L"");
     __pfnDliNotifyHook2 = LoadDelayedDllFromSystemFolder;
-    return g_defaultDirectoriesSet ? TRUE : FALSE;
+    return restricted ? TRUE : FALSE;
 }

@@ -5,6 +5,7 @@
 
 #include <mutex>
 
+#include "core/dll_search.h"
 #include "core/fixed_texts.h"
 #include "core/tarvel_app.h"
 
@@ -51,7 +52,9 @@ DownWrapper::DownWrapper(const wchar_t* libraryPath)
       StartTask(nullptr), Entry6(nullptr), StopTask(nullptr), Entry8(nullptr), QueryTask(nullptr),
       Entry10(nullptr), Entry11(nullptr), Entry12(nullptr), Entry13(nullptr), Entry14(nullptr), Entry15(nullptr),
       Entry16(nullptr), Entry17(nullptr), Entry18(nullptr) {
-    m_module = LoadLibraryW(libraryPath);
+    // The engine's own imports (libcurl's and OpenSSL's system DLLs) come
+    // from its folder and the system folder, never from beside the program.
+    m_module = LoadLibraryFromItsFolder(libraryPath);
     if (!m_module) return;
     Bind(m_module, 1, Initialize);
     Bind(m_module, 2, Uninitialize);
@@ -82,13 +85,13 @@ int CTarvelApp::EnsureDownloadEngine() {
     static std::mutex s_bindLock;
     std::lock_guard<std::mutex> guard(s_bindLock);
     if (m_downloadEngine) return 1;
-    // The unpack thread may still be extracting the engine; whatever the
-    // wait says, the load below decides (a missing file fails it).
-    WaitForTools(FixedText::kEngineToolsWaitMs);
-
-    // Only by its full path in the work folder: with no work folder the
-    // path would be the bare name, which is looked for beside the program
-    // first.
+    // Only from a work folder this process created, and only what its
+    // unpack thread extracted there: without either, the file at the name
+    // is nobody's of ours. The unpack thread may still be extracting.
+    if (!m_workFolderCreated) return 0;
+    if (!WaitForTools(FixedText::kEngineToolsWaitMs)) return 0;
+    // Only by its full path in the work folder: a bare name would be looked
+    // for beside the program first.
     if (m_workFolder.IsEmpty() || PathIsRelativeW(m_workFolder)) return 0;
     wchar_t path[MAX_PATH] = {};
     PathCombineW(path, m_workFolder, FixedText::kEngineLibraryName);

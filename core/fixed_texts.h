@@ -1085,8 +1085,6 @@ constexpr const wchar_t* kWebSchemes[] = {L"http://", L"https://"};
 
 // ---- Code-page independent reading (UTF-8 files, file names from the configuration) ----
 
-// Prefix of the temporary UTF-16 copy through which a UTF-8 INI file is read.
-constexpr const wchar_t* kIniCopyPrefix = L"kvi";
 
 // (end of section)
 

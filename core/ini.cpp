@@ -3,6 +3,7 @@
 #include <shlwapi.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <string>
 
 #include "core/fixed_texts.h"
@@ -70,7 +71,7 @@ int WithoutCutCharacter(const char* bytes, int length) {
     return length;
 }
 
-// A profile file larger than this is not copied (read as it stands).
+// A profile file larger than this is not read into memory (read as it stands).
 const ULONGLONG kCopyLimit = 64ull * 1024 * 1024;
 
 // The whole file, or false.
@@ -102,32 +103,81 @@ CString DecodeUtf8File(const std::string& bytes) {
     return wide;
 }
 
-// Writes `text` as UTF-16LE with a byte-order mark into a new file in the
-// temporary folder; its path, or empty.
-CString WriteUtf16Copy(const CString& text) {
-    wchar_t folder[MAX_PATH + 1] = {};
-    DWORD length = GetTempPathW(MAX_PATH + 1, folder);
-    if (length == 0 || length > MAX_PATH) return CString();
-    wchar_t name[MAX_PATH] = {};
-    if (!GetTempFileNameW(folder, FixedText::kIniCopyPrefix, 0, name)) return CString();
-    HANDLE file = CreateFileW(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr);
-    bool ok = file != INVALID_HANDLE_VALUE;
-    if (ok) {
-        static const BYTE mark[2] = {0xFF, 0xFE};
-        DWORD done = 0;
-        DWORD bytes = (DWORD)text.GetLength() * sizeof(wchar_t);
-        ok = WriteFile(file, mark, 2, &done, nullptr) && done == 2;
-        if (ok && bytes) ok = WriteFile(file, text.GetString(), bytes, &done, nullptr) && done == bytes;
-        CloseHandle(file);
-    }
-    if (!ok) {
-        DeleteFileW(name);
-        return CString();
-    }
-    return CString(name);
+bool IsProfileSpace(wchar_t c) { return c == L' ' || (c >= L'\t' && c <= L'\r'); }
+
+// [begin, end) without the blanks at both ends.
+void TrimProfileSpace(const wchar_t*& begin, const wchar_t*& end) {
+    while (begin < end && IsProfileSpace(*begin)) ++begin;
+    while (end > begin && IsProfileSpace(end[-1])) --end;
+}
+
+bool SameProfileName(const std::wstring& stored, const wchar_t* wanted) {
+    const wchar_t* end = wanted + wcslen(wanted);
+    TrimProfileSpace(wanted, end);
+    return CompareStringOrdinal(stored.c_str(), (int)stored.size(), wanted, (int)(end - wanted), TRUE) == CSTR_EQUAL;
 }
 
 }  // namespace
+
+// The sections of a profile text as the profile calls read a file: lines
+// end at LF or CR, blanks around a line, a section name, a key and a value
+// do not count, a section line is "[" up to the last "]", a line without "=" is a key
+// without a value, and keys before the first section belong to a nameless
+// one.
+void CIni::ProfileText::Parse(const CString& text) {
+    sections.clear();
+    sections.emplace_back();
+    const wchar_t* at = text.GetString();
+    const wchar_t* const stop = at + text.GetLength();
+    while (at < stop) {
+        const wchar_t* end = at;
+        while (end < stop && *end != L'\n' && *end != L'\r' && *end != 0) ++end;
+        const wchar_t* next = end < stop ? end + 1 : end;
+        const wchar_t* begin = at;
+        at = next;
+        TrimProfileSpace(begin, end);
+        if (begin == end) continue;
+        if (*begin == L'[') {
+            const wchar_t* close = end;
+            while (close > begin && close[-1] != L']') --close;
+            if (close > begin + 1) {
+                const wchar_t* nameBegin = begin + 1;
+                const wchar_t* nameEnd = close - 1;
+                TrimProfileSpace(nameBegin, nameEnd);
+                sections.emplace_back();
+                sections.back().name.assign(nameBegin, nameEnd);
+                continue;
+            }
+        }
+        Entry entry;
+        const wchar_t* equals = std::find(begin, end, L'=');
+        if (equals == end) {
+            entry.name.assign(begin, end);
+        } else {
+            const wchar_t* nameEnd = equals;
+            const wchar_t* valueBegin = equals + 1;
+            TrimProfileSpace(begin, nameEnd);
+            TrimProfileSpace(valueBegin, end);
+            entry.name.assign(begin, nameEnd);
+            entry.value.assign(valueBegin, end);
+            entry.hasValue = true;
+        }
+        sections.back().entries.push_back(entry);
+    }
+}
+
+// As the profile call answers: the first section of the name, its first
+// key of the name; a value in matching quotes loses them; at most 1023
+// characters. Null when the key is missing or has no value.
+const std::wstring* CIni::ProfileText::Find(const wchar_t* section, const wchar_t* key) const {
+    for (const Section& s : sections) {
+        if (!SameProfileName(s.name, section)) continue;
+        for (const Entry& e : s.entries)
+            if (SameProfileName(e.name, key)) return e.hasValue ? &e.value : nullptr;
+        return nullptr;  // only the first section of the name counts
+    }
+    return nullptr;
+}
 
 void MakeAbsoluteIniPath(CString& path, BOOL fromProgramFolder) {
     if (path.GetLength() >= 2 && path[1] == L':') return;  // has a drive
@@ -159,39 +209,50 @@ CIni::CIni(const wchar_t* path)
     m_section = AfxGetAppName();
 }
 
-CIni::~CIni() { DropUtf16Copy(); }
-
-void CIni::DropUtf16Copy() {
-    if (!m_utf16Copy.IsEmpty()) DeleteFileW(m_utf16Copy);
-    m_utf16Copy.Empty();
-}
+CIni::~CIni() {}
 
 // The ANSI profile call hands a UTF-8 file over in the ANSI code page's
 // reading of it: under a double-byte code page such as 936, a UTF-8 byte
 // that is a lead byte there can take the line end with it, so a value takes
-// the next line and keys vanish. The wide call on a UTF-16 copy reads the
-// same text under every code page, on Windows and Wine alike.
-CString CIni::ReadPath() {
-    if (!m_utf8) return m_path;
+// the next line and keys vanish. So the file's text is decoded as UTF-8 and
+// read here, from memory, the same under every code page. Never through a
+// copy on disk: whoever can write where the copy lies could change the
+// configuration between two reads.
+bool CIni::LoadText() {
+    if (!m_utf8) return false;
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExW(m_path, GetFileExInfoStandard, &data) ||
         (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        DropUtf16Copy();
-        return m_path;  // a missing file: every read gives its default
+        m_text.sections.clear();  // a missing file: every read gives its default
+        m_textLoaded = false;
+        return true;
     }
     ULONGLONG size = ((ULONGLONG)data.nFileSizeHigh << 32) | data.nFileSizeLow;
-    if (!m_utf16Copy.IsEmpty() && size == m_copiedSize &&
-        CompareFileTime(&data.ftLastWriteTime, &m_copiedWriteTime) == 0 &&
-        GetFileAttributesW(m_utf16Copy) != INVALID_FILE_ATTRIBUTES)
-        return m_utf16Copy;
-    DropUtf16Copy();
+    if (m_textLoaded && size == m_loadedSize && CompareFileTime(&data.ftLastWriteTime, &m_loadedWriteTime) == 0)
+        return true;
+    m_textLoaded = false;
     std::string bytes;
-    if (!ReadFileBytes(m_path, size, bytes)) return m_path;
-    m_utf16Copy = WriteUtf16Copy(DecodeUtf8File(bytes));
-    if (m_utf16Copy.IsEmpty()) return m_path;
-    m_copiedSize = size;
-    m_copiedWriteTime = data.ftLastWriteTime;
-    return m_utf16Copy;
+    if (!ReadFileBytes(m_path, size, bytes)) return false;
+    m_text.Parse(DecodeUtf8File(bytes));
+    m_textLoaded = true;
+    m_loadedSize = size;
+    m_loadedWriteTime = data.ftLastWriteTime;
+    return true;
+}
+
+CString CIni::ReadFromText(const wchar_t* key, const wchar_t* fallback) {
+    const std::wstring* stored = m_text.Find(m_section, key);
+    std::wstring value;
+    if (stored) {
+        value = *stored;
+        if (value.size() >= 2 && (value[0] == L'"' || value[0] == L'\'') && value.back() == value[0])
+            value = value.substr(1, value.size() - 2);
+    } else {
+        value = fallback;
+        while (!value.empty() && value.back() == L' ') value.pop_back();  // as the profile call trims a default
+    }
+    if (value.size() > (size_t)kValueCapacity - 1) value.resize(kValueCapacity - 1);
+    return CString(value.c_str());
 }
 
 void CIni::SetSection(const wchar_t* name) {
@@ -205,9 +266,10 @@ void CIni::SetPassword(const wchar_t* text) {
 }
 
 CString CIni::ReadWideValue(const wchar_t* key, const wchar_t* defaultValue) {
+    const wchar_t* fallback = defaultValue ? defaultValue : FixedText::kIniPlaceholderDefault;
     wchar_t value[kValueCapacity] = {};
-    GetPrivateProfileStringW(m_section, key, defaultValue ? defaultValue : FixedText::kIniPlaceholderDefault, value,
-                             kValueCapacity, ReadPath());
+    if (LoadText()) lstrcpynW(value, ReadFromText(key, fallback), kValueCapacity);
+    else GetPrivateProfileStringW(m_section, key, fallback, value, kValueCapacity, m_path);
     value[kValueCapacity - 1] = 0;
     memcpy(m_valueBuffer, value, sizeof m_valueBuffer);
     return CString(value);
@@ -215,14 +277,8 @@ CString CIni::ReadWideValue(const wchar_t* key, const wchar_t* defaultValue) {
 
 CString CIni::ReadUtf8Value(const wchar_t* key, const wchar_t* defaultValue) {
     const wchar_t* fallback = defaultValue ? defaultValue : FixedText::kIniPlaceholderDefault;
-    CString path = ReadPath();
-    if (path != m_path) {
-        wchar_t value[kValueCapacity] = {};
-        GetPrivateProfileStringW(m_section, key, fallback, value, kValueCapacity, path);
-        value[kValueCapacity - 1] = 0;
-        return CString(value);
-    }
-    // No copy could be made: the file's bytes through the ANSI call. The
+    if (LoadText()) return ReadFromText(key, fallback);
+    // The file could not be read whole: its bytes through the ANSI call. The
     // default is given back after the read, so that it never passes through
     // the ANSI code page (which may not hold its characters).
     CStringA narrowPath = WideToThreadAnsi(m_path);
@@ -268,6 +324,6 @@ int CIni::GetInt(const wchar_t* key, int defaultValue) {
 }
 
 BOOL CIni::WriteString(const wchar_t* key, const wchar_t* value) {
-    DropUtf16Copy();
+    m_textLoaded = false;  // read again, even where the file's time does not move
     return WritePrivateProfileStringW(m_section, key, value, m_path);
 }

@@ -6,6 +6,9 @@
 
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 #include "winlib/strings.h"
 
 class CIni {
@@ -34,9 +37,10 @@ public:
 
     // The raw reads behind GetString and GetInt. ReadWideValue also leaves
     // the value in m_valueBuffer. A null default reads as a placeholder text.
-    // In UTF-8 mode both read the file's text decoded as UTF-8 (through a
-    // UTF-16 copy of it), so that what a UTF-8 file means does not depend on
-    // the ANSI code page; ReadUtf8Value's default is never converted to it.
+    // In UTF-8 mode both read the file's text decoded as UTF-8, from memory
+    // (never through a copy on disk), so that what a UTF-8 file means does
+    // not depend on the ANSI code page; ReadUtf8Value's default is never
+    // converted to it.
     CString ReadWideValue(const wchar_t* key, const wchar_t* defaultValue);
     CString ReadUtf8Value(const wchar_t* key, const wchar_t* defaultValue);
 
@@ -52,15 +56,32 @@ private:
     CIni(const CIni&) = delete;
     CIni& operator=(const CIni&) = delete;
 
-    // The file that the reads go to: in UTF-8 mode a UTF-16 copy of m_path
-    // (made on first need and again when the file changes), else m_path.
-    // m_path itself when the copy cannot be made.
-    CString ReadPath();
-    void DropUtf16Copy();
+    // A profile file's sections, keys and values, as the profile calls see them.
+    struct ProfileText {
+        struct Entry {
+            std::wstring name, value;
+            bool hasValue = false;
+        };
+        struct Section {
+            std::wstring name;
+            std::vector<Entry> entries;
+        };
+        std::vector<Section> sections;
+        void Parse(const CString& text);
+        const std::wstring* Find(const wchar_t* section, const wchar_t* key) const;
+    };
+    // In UTF-8 mode: the file's text, decoded into m_text (again when the
+    // file changed; empty when it is missing). False when the reads go to the
+    // file itself: not in UTF-8 mode, or the file cannot be read whole.
+    bool LoadText();
+    // The value as the profile call gives it, from m_text; `fallback` when
+    // the key is missing.
+    CString ReadFromText(const wchar_t* key, const wchar_t* fallback);
 
-    CString m_utf16Copy;
-    FILETIME m_copiedWriteTime = {};
-    ULONGLONG m_copiedSize = 0;
+    ProfileText m_text;
+    bool m_textLoaded = false;
+    FILETIME m_loadedWriteTime = {};
+    ULONGLONG m_loadedSize = 0;
 
     // A value read from the stored (enciphered) key, deciphered; empty when
     // missing or not decipherable.

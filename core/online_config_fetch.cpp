@@ -1,4 +1,6 @@
 // Fetching the online configuration from the mirror list.
+#include <shlwapi.h>
+
 #include <memory>
 #include <regex>
 #include <string>
@@ -94,6 +96,10 @@ int ClassifyConfigLine(const CString& line, const CString& plainMarker, const CS
 int FetchConfigFromMirrors(const CStringArray& mirrors, const CString& workFolder, const CString& prefix,
                            const CString& plainMarker, const CString& encipheredMarker, const ConfigParser& parse) {
     int loaded = 0;
+    // Only in a folder named by its full path: given an empty or relative
+    // one, GetTempFileNameW would make the file where that leads (the
+    // current folder, a drive's root).
+    if (workFolder.IsEmpty() || PathIsRelativeW(workFolder)) return 0;
     wchar_t tempPath[MAX_PATH + 1] = {};
     if (GetTempFileNameW(workFolder, prefix, 0, tempPath) != 0) {
         for (INT_PTR i = 0; i < mirrors.GetSize(); ++i) {
@@ -152,6 +158,8 @@ bool ParseListSwitch(const CString& text, const wchar_t* pattern, ListSwitch& ou
 
 int CTarvelApp::FetchOnlineConfig() {
     m_configLoaded = 0;
+    // The configuration passes only through the work folder this process made.
+    if (!m_workFolderCreated) return m_configLoaded;
     CString encipheredMarker = EncryptToHex(m_configMarker, m_iniPassword);
     m_configLoaded = FetchConfigFromMirrors(m_mirrorUrls, m_workFolder, m_filePrefix, m_configMarker, encipheredMarker,
                                             [this](const CString& path, BOOL enciphered) {

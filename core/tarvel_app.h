@@ -33,7 +33,8 @@ public:
     void FinishUnpack(BOOL unpacked);
     // Binds and initialises the download engine from the work folder on first
     // need: 1 when m_downloadEngine is ready, 0 when it cannot be used (a later
-    // call tries again). Called by the queue builders on their worker threads;
+    // call tries again). Only from a work folder this process created, after
+    // its unpack thread has extracted the tools there. Called by the queue builders on their worker threads;
     // only one of them binds.
     int EnsureDownloadEngine();
     // The three boot-environment records (7pe, 8pe, 10pe) in m_peImages; a

@@ -98,6 +98,32 @@ HANDLE HoldFolder(const CString& folder) {
 
 }  // namespace
 
+CString PathFromFinalName(const CString& name) {
+    if (name.Left(8).CompareNoCase(L"\\\\?\\UNC\\") == 0) return L"\\\\" + name.Mid(8);
+    if (name.Left(4) == L"\\\\?\\") return name.Mid(4);
+    return name;
+}
+
+CString HeldFolderPath(HANDLE folder) {
+    // Looked up by name: Windows before Vista lacks it.
+    typedef DWORD(WINAPI * FinalPathFn)(HANDLE, LPWSTR, DWORD, DWORD);
+    FinalPathFn finalPath = reinterpret_cast<FinalPathFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetFinalPathNameByHandleW")));
+    if (!finalPath || folder == INVALID_HANDLE_VALUE || !folder) return CString();
+    CString name;
+    DWORD size = MAX_PATH;
+    for (int round = 0; round < 3; ++round) {
+        DWORD n = finalPath(folder, name.GetBufferSetLength((int)size), size, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (n == 0) return CString();
+        if (n < size) {
+            name.ReleaseBuffer((int)n);
+            return PathFromFinalName(name);
+        }
+        size = n + 1;  // the length it needs, with its terminator
+    }
+    return CString();
+}
+
 BOOL CreateFreshFolder(const CString& parent, int tries, CString& folder, HANDLE* held) {
     if (held) *held = INVALID_HANDLE_VALUE;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -116,8 +142,24 @@ BOOL CreateFreshFolder(const CString& parent, int tries, CString& folder, HANDLE
             break;
         }
         *held = HoldFolder(folder);
-        if (*held != INVALID_HANDLE_VALUE) created = TRUE;
-        else RemoveDirectoryW(folder);
+        if (*held == INVALID_HANDLE_VALUE) {
+            RemoveDirectoryW(folder);
+            continue;
+        }
+        // From here on the folder is reached by where it really is, never
+        // again through the path it was made by: any component of that path
+        // may be a link that its owner turns elsewhere, and our access list
+        // and handle protect only the last one. The held handle keeps the
+        // real folders above it from being renamed or replaced.
+        CString real = HeldFolderPath(*held);
+        if (!real.IsEmpty() && VolumeKeepsAccessLists(real)) {
+            folder = real;
+            created = TRUE;
+            break;
+        }
+        CloseHandle(*held);
+        *held = INVALID_HANDLE_VALUE;
+        RemoveDirectoryW(real.IsEmpty() ? folder : real);
     }
     LocalFree(descriptor);
     return created;

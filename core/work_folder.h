@@ -37,8 +37,16 @@ BOOL UnpackToolsThread(CTarvelApp* app);
 // With `held`, the folder is opened right after its creation without delete
 // sharing and `held` receives the handle (a folder that cannot be held, or
 // whose path turned into a link, is removed again and counts as a failed
-// try).
+// try); `folder` is then the held folder's real path (HeldFolderPath), which
+// every later use goes by, and that path must lie on a volume that keeps
+// access lists.
 BOOL CreateFreshFolder(const CString& parent, int tries, CString& folder, HANDLE* held = nullptr);
+// The real path of a held folder, links resolved (GetFinalPathNameByHandleW,
+// without its "\\?\" prefix); empty when it cannot be had.
+CString HeldFolderPath(HANDLE folder);
+// A final path name without its "\\?\" prefix: "\\?\C:\x" is "C:\x",
+// "\\?\UNC\server\share" is "\\server\share".
+CString PathFromFinalName(const CString& name);
 // Whether the volume of `path` keeps access lists (FS_PERSISTENT_ACLS): on
 // FAT a folder's access list is silently dropped.
 bool VolumeKeepsAccessLists(const CString& path);

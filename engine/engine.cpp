@@ -33,6 +33,7 @@ const LONGLONG kUnknownLengthCap = kEngineUnknownLengthCap;
 #endif
 static_assert(kEngineCodeUnframedReply == kEngineCodeTransferBase + CURLE_WEIRD_SERVER_REPLY, "code");
 static_assert(kEngineCodeTooLong == kEngineCodeTransferBase + CURLE_FILESIZE_EXCEEDED, "code");
+static_assert(kEngineCodeNoSpace == kEngineCodeTransferBase + CURLE_WRITE_ERROR, "code");
 
 std::string ToUtf8(const std::wstring& text) {
     if (text.empty()) return std::string();
@@ -109,7 +110,17 @@ struct Transfer {
     bool lengthKnown = false;
     LONGLONG bodyBytes = 0;    // written in this attempt
     bool tooLong = false;      // passed the cap without a known length
+    bool noSpace = false;      // announced more than the volume can hold
 };
+
+// Whether `bytes` more fit on the volume of `folder`, beside `reclaimed`
+// bytes that are freed before they are written. A volume whose free space
+// cannot be read is not judged here: a write that fails tells then.
+bool FitsOnVolume(const std::wstring& folder, LONGLONG bytes, LONGLONG reclaimed) {
+    ULARGE_INTEGER available = {};
+    if (!GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr)) return true;
+    return (ULONGLONG)bytes <= available.QuadPart + (ULONGLONG)reclaimed;
+}
 
 bool Framed(const Transfer& x, curl_off_t length) { return length >= 0 || x.chunked || !x.http1; }
 
@@ -160,21 +171,27 @@ bool PrepareFirstWrite(Transfer* x, CURL* curl) {
     x->lengthKnown = length >= 0;
     long response = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response);
-    if (x->offset > 0) {
-        if (response == 206) {
-            if (x->rangeStart != x->offset) {
-                x->restartFromZero = true;
-                return false;
-            }
-        } else {
-            // The server ignored the range: the body is the whole file.
-            LARGE_INTEGER zero = {};
-            if (!SetFilePointerEx(x->file, zero, nullptr, FILE_BEGIN) || !SetEndOfFile(x->file)) {
-                x->localFailure = true;
-                return false;
-            }
-            x->offset = 0;
+    if (x->offset > 0 && response == 206 && x->rangeStart != x->offset) {
+        x->restartFromZero = true;
+        return false;
+    }
+    // A peer's length is checked against what the volume can hold before
+    // anything is written: a mirror that announces more would fill it. A
+    // range answer adds the rest to the partial file; any other answer
+    // replaces it, whose bytes are freed first.
+    const bool appends = x->offset > 0 && response == 206;
+    if (length >= 0 && !FitsOnVolume(x->task->folder, length, appends ? 0 : x->offset)) {
+        x->noSpace = true;
+        return false;
+    }
+    if (x->offset > 0 && !appends) {
+        // The server ignored the range: the body is the whole file.
+        LARGE_INTEGER zero = {};
+        if (!SetFilePointerEx(x->file, zero, nullptr, FILE_BEGIN) || !SetEndOfFile(x->file)) {
+            x->localFailure = true;
+            return false;
         }
+        x->offset = 0;
     }
     Task& t = *x->task;
     std::lock_guard<std::mutex> guard(t.lock);
@@ -328,6 +345,10 @@ bool RunAttempt(Task& t, bool allowResume) {
     }
     if (x.unframed) {
         Finish(t, kTaskSourceFailed, kEngineCodeUnframedReply);
+        return false;
+    }
+    if (x.noSpace) {
+        Finish(t, kTaskSourceFailed, kEngineCodeNoSpace);
         return false;
     }
     if (x.tooLong) {

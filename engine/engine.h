@@ -21,6 +21,10 @@
 //   kEngineCodeTooLong) and its partial file is deleted. A body shorter than
 //   its announced length fails the source (status 2, 1000 + the transfer
 //   error) and is never renamed.
+// - A reply whose announced length (what remains to be written, for a
+//   resumed download) exceeds the free space of the save folder's volume is
+//   refused before anything is written (status 2, kEngineCodeNoSpace); the
+//   partial file stays as it was.
 // - A transfer that stalls is not a failure: the query reports status 3 with
 //   speed 0 (status 5 before the first byte); the caller decides when to give
 //   up and stops the task.
@@ -36,6 +40,7 @@ enum {
     kEngineCodeTransferBase = 1000, // + CURLcode, with status 2
     kEngineCodeUnframedReply = 1008, // 1000 + CURLE_WEIRD_SERVER_REPLY: neither a length nor chunks
     kEngineCodeTooLong = 1063,       // 1000 + CURLE_FILESIZE_EXCEEDED: past the cap without a known length
+    kEngineCodeNoSpace = 1023,       // 1000 + CURLE_WRITE_ERROR: the announced length exceeds the free space
 };
 
 // The most a download without a known length may write: more than any file

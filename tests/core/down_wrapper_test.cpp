@@ -8,6 +8,7 @@
 #include "core/down_wrapper.h"
 #include "core/fixed_texts.h"
 #include "core/tarvel_app.h"
+#include "support/program_runner.h"
 #include "support/test_files.h"
 
 namespace {
@@ -94,6 +95,14 @@ protected:
     void SetUp() override {
         m_app = new CTarvelApp;
         m_app->m_workFolder = MakeTempFolder(L"work").c_str();
+        SetWorkFolderState(true, TRUE);
+    }
+    // As PrepareWorkFolder leaves it: whether this process created the work
+    // folder, and what its unpack thread said at its end.
+    void SetWorkFolderState(bool created, BOOL unpacked) {
+        m_app->m_workFolderCreated = created;
+        if (!m_app->m_toolsReady) m_app->m_toolsReady = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        m_app->FinishUnpack(unpacked);
     }
     void TearDown() override {
         CString folder = m_app->m_workFolder;
@@ -134,6 +143,29 @@ TEST_F(EnsureDownloadEngineTest, UnusableEnginesLeaveNoBindingAndALaterCallRetri
     EXPECT_EQ(1, m_app->EnsureDownloadEngine());
     EXPECT_EQ(bound, m_app->m_downloadEngine) << "bound once";
     EXPECT_EQ(1, FakeCount(*bound, 0));
+}
+
+// A library at the engine's name in a folder that this process did not
+// create, or that its unpack thread did not fill, is nobody's of ours.
+TEST_F(EnsureDownloadEngineTest, NoEngineWithoutACreatedWorkFolderAndItsUnpack) {
+    Install(L"ok");
+    struct Case {
+        const char* what;
+        bool created;
+        BOOL unpacked;
+        int bound;
+    } cases[] = {
+        {"a work folder that only carries the name", false, TRUE, 0},
+        {"the unpack failed", true, FALSE, 0},
+        {"neither", false, FALSE, 0},
+        {"created and unpacked", true, TRUE, 1},
+    };
+    for (const Case& c : cases) {
+        SetWorkFolderState(c.created, c.unpacked);
+        EXPECT_EQ(c.bound, m_app->EnsureDownloadEngine()) << c.what;
+        EXPECT_EQ(c.bound != 0, m_app->m_downloadEngine != nullptr) << c.what;
+        if (!c.bound) EXPECT_EQ(nullptr, GetModuleHandleW(FixedText::kEngineLibraryName)) << c.what << ": loaded";
+    }
 }
 
 TEST_F(EnsureDownloadEngineTest, EveryEntryIsBoundInOrderAndAMissingOneStaysNull) {
@@ -211,6 +243,31 @@ TEST_F(EnsureDownloadEngineTest, TheEngineComesFromTheWorkFolderByItsFullPathOnl
     EXPECT_EQ(nullptr, GetModuleHandleW(FixedText::kEngineLibraryName));
     bare.ExitInstance();
     RemoveTree(planted);
+}
+
+// The program runs elevated from folders its user can write (downloads, a
+// USB stick). A DLL planted there under the name of one that the engine
+// imports must not be loaded with the engine: the engine's imports come from
+// its own folder and the system folder.
+TEST(DownWrapper, TheEnginesImportsAreNeverTakenFromBesideTheProgram) {
+    const wchar_t* const planted[] = {L"msimg32"};
+    const std::wstring programFolder = MakeTempFolder(L"engine-planted");
+    const std::wstring workFolder = MakeTempFolder(L"engine-planted-work");
+    const std::wstring program = programFolder + L"\\engine_loader_planted.exe";
+    const std::wstring engine = workFolder + L"\\" + FixedText::kEngineLibraryName;
+    ASSERT_TRUE(CopyFileW((TestProgramDirectory() + L"\\engine_loader.exe").c_str(), program.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW((TestProgramDirectory() + L"\\planted_probe.dll").c_str(),
+                          (programFolder + L"\\msimg32.dll").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW((TestProgramDirectory() + L"\\fake_engine_imports.dll").c_str(), engine.c_str(), FALSE));
+    int code;
+    {
+        NativeDllsFirst wineSearchesAsWindows(L"engine_loader_planted.exe", planted);
+        code = RunAndWait(program, L"\"" + engine + L"\"");
+    }
+    EXPECT_FALSE(FileExists(programFolder + L"\\msimg32.dll.loaded")) << "the planted msimg32.dll was loaded";
+    EXPECT_EQ(0, code) << "the engine was not bound with the system's msimg32.dll (2: not loaded)";
+    RemoveTree(programFolder);
+    RemoveTree(workFolder);
 }
 
 TEST(DownWrapper, MissingLibraryBindsNothing) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "core/fixed_texts.h"
 #include "core/ini.h"
@@ -272,4 +273,92 @@ TEST(CIni, EncipheredValueCutAtTheLimitLosesNoWholeCharacter) {
         reader.SetSection(L"s");
         EXPECT_EQ(c.expected, W(reader.GetString(L"v", L""))) << c.value.size() << " characters";
     }
+}
+
+// The profile call's reading of a file is what callers rely on: a UTF-8 file
+// read in UTF-8 mode answers as the same text in UTF-16 does through the
+// profile call itself.
+TEST(CIni, Utf8ModeAnswersAsTheProfileCall) {
+    const std::wstring text =
+        L"top=before any section\r\n"
+        L"[s]\r\n"
+        L"  spaced  =  value with blanks  \r\n"
+        L"quoted=\"in quotes\"\r\n"
+        L"single='in single quotes'\r\n"
+        L"half=\"open only\r\n"
+        L"empty=\r\n"
+        L"novalue\r\n"
+        L"Mixed=case of the key\r\n"
+        L"eq=a=b\r\n"
+        L"dup=first\r\n"
+        L"dup=second\r\n"
+        L";comment=looks like a key\r\n"
+        L"\t[ Padded ] \r\n"
+        L"p=in padded\r\n"
+        L"[S]\r\n"
+        L"later=in a second section of the same name\r\n"
+        L"[中文节]\n"
+        L"名字=中文值\n"
+        L"[x]broken]\r\n"
+        L"k=last\r\n";
+    ScratchFolder scratch(L"ini-profile");
+    // The same text as UTF-16 with a byte-order mark, read by the profile call.
+    std::string wide("\xFF\xFE", 2);
+    wide.append(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+    ASSERT_TRUE(WriteBytes(scratch / L"wide.ini", wide));
+    ASSERT_TRUE(WriteBytes(scratch / L"utf8.ini", Narrow(text.c_str())));
+    CIni reference(scratch / L"wide.ini");
+    CIni utf8(scratch / L"utf8.ini");
+    utf8.m_utf8 = 1;
+    const struct {
+        const wchar_t* section;
+        const wchar_t* key;
+    } reads[] = {
+        {L"", L"top"},          {L"s", L"spaced"},   {L"s", L"quoted"},    {L"s", L"single"},
+        {L"s", L"half"},        {L"s", L"empty"},    {L"s", L"novalue"},   {L"s", L"mixed"},
+        {L"S", L"MIXED"},       {L" s ", L" eq "},   {L"s", L"dup"},       {L"s", L";comment"},
+        {L"s", L"later"},       {L"s", L"missing"},  {L"Padded", L"p"},    {L" Padded ", L"p"},
+        {L"padded", L"p"},      {L"中文节", L"名字"}, {L"x]broken", L"k"},  {L"none", L"top"},
+    };
+    for (const auto& r : reads) {
+        reference.SetSection(r.section);
+        utf8.SetSection(r.section);
+        EXPECT_EQ(W(reference.GetString(r.key, L"dflt  ")), W(utf8.GetString(r.key, L"dflt  ")))
+            << Narrow(r.section) << " / " << Narrow(r.key);
+        EXPECT_EQ(reference.GetInt(r.key, 9), utf8.GetInt(r.key, 9)) << Narrow(r.section) << " / " << Narrow(r.key);
+    }
+}
+
+// The configuration names the boot environment's mirrors and digests; the
+// program that reads it runs elevated. Nothing of it may pass through the
+// user's temporary folder, where any process of the user can rewrite a file
+// between two reads.
+TEST(CIni, Utf8ModeReadsNothingThroughTheTemporaryFolder) {
+    ScratchFolder scratch(L"ini-utf8-temp");
+    ScratchFolder temp(L"ini-utf8-temp-user");
+    ASSERT_TRUE(WriteBytes(scratch / L"config.ini", "[pe]\r\nmd5=\xE6\x91\x98\xE8\xA6\x81\r\nurl=http://mirror/pe.wim\r\n"));
+    wchar_t tmp[MAX_PATH * 2] = {}, tempVariable[MAX_PATH * 2] = {};
+    GetEnvironmentVariableW(L"TMP", tmp, MAX_PATH * 2);
+    GetEnvironmentVariableW(L"TEMP", tempVariable, MAX_PATH * 2);
+    SetEnvironmentVariableW(L"TMP", temp.Path());
+    SetEnvironmentVariableW(L"TEMP", temp.Path());
+    std::vector<std::wstring> left;
+    {
+        CIni ini(scratch / L"config.ini");
+        ini.m_utf8 = 1;
+        ini.SetSection(L"pe");
+        EXPECT_EQ(L"摘要", W(ini.GetString(L"md5", L"")));
+        EXPECT_EQ(L"http://mirror/pe.wim", W(ini.GetString(L"url", L"")));
+        WIN32_FIND_DATAW data;
+        HANDLE find = FindFirstFileW(temp / L"*", &data);
+        if (find != INVALID_HANDLE_VALUE) {
+            do {
+                if (data.cFileName[0] != L'.') left.push_back(data.cFileName);
+            } while (FindNextFileW(find, &data));
+            FindClose(find);
+        }
+    }
+    SetEnvironmentVariableW(L"TMP", tmp);
+    SetEnvironmentVariableW(L"TEMP", tempVariable);
+    EXPECT_TRUE(left.empty()) << "the read went through " << Narrow(left.empty() ? L"" : left[0].c_str());
 }

@@ -7,12 +7,14 @@
 #   FOLDER/tree/link -> FOLDER/outside   (Wine shows the link as a reparse point)
 #   FOLDER/outside/keep.txt
 #   FOLDER/rootlink -> FOLDER/outside    (a folder path that is itself a link)
+#   FOLDER/templink -> FOLDER/tempreal   (a temporary folder reached through a link)
 set -eu
 d="${KAVETTA_TEST_RUN_DIR:+$KAVETTA_TEST_RUN_DIR/fixtures/reparse}"
 d="${d:-$1}"
 rm -rf "$d"
-mkdir -p "$d/tree/sub" "$d/outside"
+mkdir -p "$d/tree/sub" "$d/outside" "$d/tempreal"
 printf 'keep' >"$d/outside/keep.txt"
 printf 'mine' >"$d/tree/sub/mine.txt"
 ln -s "$d/outside" "$d/tree/link"
 ln -s "$d/outside" "$d/rootlink"
+ln -s "$d/tempreal" "$d/templink"

@@ -8,6 +8,7 @@
 #include "core/online_config.h"
 #include "support/local_tls_server.h"
 #include "support/route_table.h"
+#include "support/test_files.h"
 #include "support/temp_folder.h"
 #include "winlib/internet.h"
 
@@ -372,8 +373,12 @@ TEST(FetchConfigFromMirrors, NoTemporaryFileNoRequests) {
     CStringArray mirrors;
     TempFolder work;
     std::wstring missing = work.File(L"no-such-folder");
-    EXPECT_EQ(0, FetchConfigFromMirrors(Mirrors(mirrors, {server.WideUrl("/good")}), missing.c_str(), L"kvt", kMarker,
-                                        kEnciphered, parser.Bind()));
+    // A missing folder, and none or a relative one (GetTempFileNameW would
+    // make the file in the current folder or a drive's root).
+    for (const std::wstring& folder : {missing, std::wstring(), std::wstring(L"work")})
+        EXPECT_EQ(0, FetchConfigFromMirrors(Mirrors(mirrors, {server.WideUrl("/good")}), folder.c_str(), L"kvt", kMarker,
+                                            kEnciphered, parser.Bind()))
+            << Utf8Of(folder);
     EXPECT_TRUE(parser.calls.empty());
     EXPECT_TRUE(RequestedTargets(server).empty());
 }

@@ -860,6 +860,7 @@ TEST(FetchOnlineConfig, LoadsTheFixtureFromTheThirdMirror) {
         TempFolder work;
         CTarvelApp app;
         app.m_workFolder = work.Path().c_str();
+        app.m_workFolderCreated = true;  // as PrepareWorkFolder leaves it
         app.m_mirrorUrls.RemoveAll();
         for (const char* path : {"/missing", "/nomarker", "/catalogue.ini"}) app.m_mirrorUrls.Add(server.WideUrl(path).c_str());
         PrepareCheck(app);

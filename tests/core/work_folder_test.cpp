@@ -17,6 +17,7 @@
 #include "core/work_folder.h"
 #include "core_test_support.h"
 #include "payload_test_support.h"
+#include "support/test_files.h"
 #include "utils_test_support.h"
 
 namespace {
@@ -229,6 +230,54 @@ TEST(WorkFolder, OnlyAdministratorsAndSystemMayTouchIt) {
     CString folder = app.m_workFolder;
     app.ExitInstance();
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(folder)) << "the program's own delete still works";
+}
+
+TEST(WorkFolder, FinalNamesLoseTheirPrefix) {
+    const struct {
+        const wchar_t* finalName;
+        const wchar_t* path;
+    } cases[] = {
+        {L"\\\\?\\C:\\Users\\a\\Temp\\x1", L"C:\\Users\\a\\Temp\\x1"},
+        {L"\\\\?\\UNC\\server\\share\\x1", L"\\\\server\\share\\x1"},
+        {L"\\\\?\\unc\\server\\share", L"\\\\server\\share"},
+        {L"C:\\plain", L"C:\\plain"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Narrow(c.path), Narrow(PathFromFinalName(c.finalName))) << Narrow(c.finalName);
+}
+
+// TMP may lead through a link that the user's own processes can turn
+// elsewhere once the folder is made: the program would then run its tools
+// from their folder. Every use of the work folder goes by the folder the
+// program made and holds, never again through the path it was made by.
+TEST(WorkFolder, ItIsReachedWhereItReallyIsNotThroughALinkOnTheTemporaryPath) {
+    // The fixture (made before each CTest run) holds templink, a link to
+    // tempreal. On Windows the same stands for a junction in TMP.
+    const CString fixture = CString(TestRunDirectory().c_str()) + L"\\fixtures\\reparse";
+    const CString link = fixture + L"\\templink";
+    DWORD linkAttributes = GetFileAttributesW(link);
+    if (linkAttributes == INVALID_FILE_ATTRIBUTES || !(linkAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        GTEST_SKIP() << "the link fixture is made by CTest (core_tests_reparse_fixture)";
+    HANDLE real = CreateFileW(fixture + L"\\tempreal", FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, real);
+    const CString realFolder = HeldFolderPath(real);
+    CloseHandle(real);
+    ASSERT_FALSE(realFolder.IsEmpty());
+
+    TempVariables vars(link);
+    ProgramModule program;
+    CTarvelApp app;
+    app.m_payloadModule = program.Get();
+    app.PrepareWorkFolder();
+    ASSERT_TRUE(app.m_workFolderCreated);
+    const CString folder = app.m_workFolder;
+    EXPECT_EQ(Narrow(realFolder + L"\\"), Narrow(folder.Left(realFolder.GetLength() + 1))) << Narrow(folder);
+    EXPECT_EQ(-1, folder.Find(L"templink")) << Narrow(folder);
+    // The tools are unpacked there, and the exit deletes it there.
+    ASSERT_TRUE(app.WaitForTools(kUnpackWaitMs));
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(folder + L"\\" + kToolsProbe));
+    app.ExitInstance();
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(folder));
 }
 
 TEST(WorkFolder, NobodyRenamesItWhileTheProgramRuns) {

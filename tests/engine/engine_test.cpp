@@ -292,6 +292,53 @@ TEST_F(SmallCapEngineTest, DownloadOfUnknownLengthEndsAtTheCap) {
     EXPECT_TRUE(ReadWholeFile(PathOf(L"over.bin")) == overCap);
 }
 
+// A mirror that announces more than the save folder's volume can hold would
+// fill it (the data partition, or C: when there is no other): such a reply is
+// refused before anything is written. For a resumed download what counts is
+// the rest it would add, or the whole when the server ignores the range.
+TEST_F(EngineTest, AnnouncedLengthBeyondTheFreeSpaceIsRefusedBeforeAnyWrite) {
+    const long long huge = 1ll << 60;  // more than any volume here holds
+    const std::string piece = TestFileContent("huge", 1024 * 1024);
+    const std::string partial = TestFileContent("partial", 1000);
+    LocalHttpServer server([&](const HttpRequest& r, HttpConnection& c) {
+        std::string range = r.Header("Range");
+        if (r.target == "/resumed.bin" && !range.empty()) {
+            c.Send("HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 1000-" + std::to_string(huge - 1) + "/" +
+                   std::to_string(huge) + "\r\nContent-Length: " + std::to_string(huge - 1000) +
+                   "\r\nConnection: close\r\n\r\n");
+        } else {
+            c.Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(huge) + "\r\nConnection: close\r\n\r\n");
+        }
+        // Some of it, then the end: an engine that took the reply writes it.
+        c.Send(piece);
+    });
+    ASSERT_TRUE(server.Started());
+    ULARGE_INTEGER free = {};
+    ASSERT_TRUE(GetDiskFreeSpaceExW(m_folder.c_str(), &free, nullptr, nullptr));
+    ASSERT_LT(free.QuadPart, (ULONGLONG)huge - 1000);
+    struct Case {
+        const char* target;
+        bool withPartial;  // a partial file of 1000 bytes waits to be resumed
+    } cases[] = {
+        {"/fresh.bin", false},
+        {"/resumed.bin", true},      // a range answer announcing the rest
+        {"/ignoresrange.bin", true},  // the whole file instead of the rest
+    };
+    for (const Case& c : cases) {
+        std::wstring name = std::wstring(c.target + 1, c.target + strlen(c.target));
+        if (c.withPartial) ASSERT_TRUE(WriteWholeFile(PathOf(name + L".kvtpart"), partial));
+        int task = Create(server.WideUrl(c.target), name);
+        ASSERT_NE(0, task) << c.target;
+        ASSERT_EQ(1, m_engine.StartTask(task)) << c.target;
+        DownloadTaskInfo info = WaitForEnd(task, 60000);
+        EXPECT_EQ(kTaskSourceFailed, info.status) << c.target;
+        EXPECT_EQ(kEngineCodeNoSpace, info.code) << c.target;
+        EXPECT_FALSE(FileExists(PathOf(name))) << c.target;
+        EXPECT_TRUE(ReadWholeFile(PathOf(name + L".kvtpart")) == (c.withPartial ? partial : std::string()))
+            << c.target << ": the partial file changed";
+    }
+}
+
 TEST_F(EngineTest, StopThenStartResumesWithARangeRequest) {
     const std::string content = TestFileContent("resume", 4 * 1024 * 1024);
     // What the resumed request sends, counted apart from the first: the first

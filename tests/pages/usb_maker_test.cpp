@@ -166,7 +166,13 @@ public:
     void BindEngine() {
         CTarvelApp* app = GetTarvelApp();
         app->m_workFolder = TestProgramDirectory().c_str();
-        ASSERT_TRUE(app->EnsureDownloadEngine());
+        // As if this process had made that folder and unpacked the tools there.
+        app->m_workFolderCreated = true;
+        if (!app->m_toolsReady) app->m_toolsReady = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        app->FinishUnpack(TRUE);
+        bool bound = app->EnsureDownloadEngine() != 0;
+        app->m_workFolderCreated = false;  // the exit must not delete the test program's folder
+        ASSERT_TRUE(bound);
         saved.engine = app->m_downloadEngine;  // kept for the tests after this one
         app->m_workFolder = kWork;
     }

@@ -12,6 +12,11 @@ volatile LONG g_uninitialised = 0;
 
 FAKE_API int __cdecl FakeCount(int which) { return which == 0 ? g_initialised : g_uninitialised; }
 
+#ifdef FAKE_IMPORTS_SYSTEM_DLL
+// Only its import matters: the library loads only where msimg32.dll is found.
+FAKE_API void* __cdecl FakeImported(void) { return reinterpret_cast<void*>(&GradientFill); }
+#endif
+
 #ifndef FAKE_NO_INITIALIZE
 FAKE_API int __cdecl KvtInitialize(void) {
     InterlockedIncrement(&g_initialised);

@@ -131,29 +131,6 @@ std::vector<std::wstring> ModulePaths(HANDLE process) {
     return paths;
 }
 
-// Wine's per-program DLL load order: native DLLs (a file found on the
-// search path) before Wine's own, for the named DLLs of one program name,
-// for the object's life.
-class NativeDllsFirst {
-public:
-    template <size_t N>
-    NativeDllsFirst(const wchar_t* program, const wchar_t* const (&dlls)[N])
-        : m_key(std::wstring(L"Software\\Wine\\AppDefaults\\") + program) {
-        HKEY key = nullptr;
-        if (RegCreateKeyExW(HKEY_CURRENT_USER, (m_key + L"\\DllOverrides").c_str(), 0, nullptr, 0, KEY_SET_VALUE,
-                            nullptr, &key, nullptr) != ERROR_SUCCESS)
-            return;
-        const wchar_t order[] = L"native,builtin";
-        for (const wchar_t* dll : dlls)
-            RegSetValueExW(key, dll, 0, REG_SZ, reinterpret_cast<const BYTE*>(order), sizeof order);
-        RegCloseKey(key);
-    }
-    ~NativeDllsFirst() { RegDeleteTreeW(HKEY_CURRENT_USER, m_key.c_str()); }
-
-private:
-    std::wstring m_key;
-};
-
 std::wstring Lower(std::wstring text) {
     CharLowerW(&text[0]);
     return text;

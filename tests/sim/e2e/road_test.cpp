@@ -360,6 +360,7 @@ int main(int argc, char** argv) {
     // The work folder holds the engine and the boot files, as the program's does.
     const std::wstring work = MakeTempFolder(L"simroad");
     app.m_workFolder = work.c_str();
+    app.m_workFolderCreated = true;
     if (!CopyTree(KAVETTA_SIM_TOOLS_STAGE, work)) fprintf(stderr, "the test tools could not be put into the work folder\n");
     app.m_toolsReady = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     app.FinishUnpack(TRUE);

@@ -32,6 +32,7 @@ int RunSimPageTests(int argc, char** argv, const wchar_t* workFolderTag, bool& s
     // tools archive's files), and the unpack has ended.
     if (!CopyTree(KAVETTA_SIM_TOOLS_STAGE, app.m_workFolder.GetString()))
         fprintf(stderr, "the test tools could not be put into the work folder\n");
+    app.m_workFolderCreated = true;
     app.m_toolsReady = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     app.FinishUnpack(TRUE);
 #endif
