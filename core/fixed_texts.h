@@ -295,6 +295,9 @@ constexpr const wchar_t* kConfigAgentName = L"Kavetta/1.0";
 // Time-outs of the configuration request (connect, send, receive), so that a
 // mirror that accepts but never answers counts as failed.
 constexpr unsigned long kConfigTimeoutMs = 30000;
+// The configuration fetch as a whole, every mirror together: past this the
+// system check goes on without it, whatever a server still trickles.
+constexpr unsigned long kConfigFetchDeadlineMs = 120000;
 
 // The configuration's format: section and key names. A key read without a
 // default reads as empty when it is missing.

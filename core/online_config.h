@@ -9,6 +9,7 @@
 
 #include <functional>
 
+#include "core/fixed_texts.h"
 #include "winlib/winlib.h"
 
 // Results of DownloadUrlToFile.
@@ -20,6 +21,7 @@ enum DownloadResult {
     kDownloadFileError = 4,      // the output file could not be created or written
     kDownloadBadScheme = 5,      // not an http or https URL: nothing was requested
     kDownloadTooLarge = 6,       // the body went past the cap: the transfer was ended there
+    kDownloadTimedOut = 7,       // the overall deadline passed: the transfer was ended there
 };
 
 // The most of a configuration that is taken: a reply that goes on past it is
@@ -33,8 +35,11 @@ const DWORD kConfigMaxBytes = 4u << 20;
 // kDownloadTooLarge, the file holding at most that many bytes.
 // An https URL has its certificate verified against the Windows store. Every path releases the connection and
 // the buffer. `statusCode` (when given) receives the HTTP status, 0 when none.
+// The whole request, body included, ends by `deadlineMs` (each read waits
+// at most what is left of it) with kDownloadTimedOut: a server that trickles
+// its answer cannot hold the caller.
 int DownloadUrlToFile(const CString& url, const CString& path, DWORD* statusCode = nullptr,
-                      DWORD maxBytes = kConfigMaxBytes);
+                      DWORD maxBytes = kConfigMaxBytes, DWORD deadlineMs = FixedText::kConfigFetchDeadlineMs);
 
 // The first line of a text file that is not equal to `skipText`, read as
 // 8-bit text; empty when the file ends first. FALSE when the file cannot be
@@ -51,10 +56,12 @@ int ClassifyConfigLine(const CString& line, const CString& plainMarker, const CS
 // temporary file (made by GetTempFileNameW in `workFolder` with `prefix`);
 // the first file whose marker line is accepted is handed to `parse` in its
 // form and its result returned. 0 when no mirror gave a configuration. The
-// temporary file is deleted on every path.
+// temporary file is deleted on every path. All the mirrors together get
+// `deadlineMs`: a mirror is tried only while some of it is left.
 typedef std::function<int(const CString& path, BOOL enciphered)> ConfigParser;
 int FetchConfigFromMirrors(const CStringArray& mirrors, const CString& workFolder, const CString& prefix,
-                           const CString& plainMarker, const CString& encipheredMarker, const ConfigParser& parse);
+                           const CString& plainMarker, const CString& encipheredMarker, const ConfigParser& parse,
+                           DWORD deadlineMs = FixedText::kConfigFetchDeadlineMs);
 
 // The three list switches of a switch text.
 struct ListSwitch {

@@ -12,7 +12,9 @@
 #include "core/tarvel_app.h"
 #include "winlib/internet.h"
 
-int DownloadUrlToFile(const CString& url, const CString& path, DWORD* statusCode, DWORD maxBytes) {
+int DownloadUrlToFile(const CString& url, const CString& path, DWORD* statusCode, DWORD maxBytes,
+                      DWORD deadlineMs) {
+    const ULONGLONG started = GetTickCount64();
     if (statusCode) *statusCode = 0;
     if (url.IsEmpty()) return kDownloadNoUrl;
     if (path.IsEmpty()) return kDownloadNoPath;
@@ -41,7 +43,22 @@ int DownloadUrlToFile(const CString& url, const CString& path, DWORD* statusCode
             CFile out(path, CFile::modeCreate | CFile::modeWrite | CFile::shareExclusive);
             DWORD written = 0;
             for (;;) {
-                UINT n = file->Read(buffer.data(), chunk);
+                // Each read waits at most what is left of the deadline: only
+                // the bytes there now are asked for, so a read never waits
+                // for a whole buffer from a server that trickles.
+                const ULONGLONG elapsed = GetTickCount64() - started;
+                if (elapsed >= deadlineMs) {
+                    out.Close();
+                    file->Abort();
+                    session.Close();
+                    return kDownloadTimedOut;
+                }
+                DWORD wait = (DWORD)(deadlineMs - elapsed);
+                if (wait > FixedText::kConfigTimeoutMs) wait = FixedText::kConfigTimeoutMs;
+                InternetSetOptionW(*file, INTERNET_OPTION_RECEIVE_TIMEOUT, &wait, sizeof wait);
+                ULONGLONG ready = file->GetLength();
+                UINT n = file->Read(buffer.data(), ready > 0 && ready < chunk ? (UINT)ready : chunk);
+                if (n == 0 && GetTickCount64() - started >= deadlineMs) continue;  // ended by the deadline
                 if (n == 0) break;
                 if (n > maxBytes - written) {
                     // Not a configuration: what is on disk stays within the cap.
@@ -60,7 +77,8 @@ int DownloadUrlToFile(const CString& url, const CString& path, DWORD* statusCode
         return kDownloadDone;
     } catch (CInternetException* e) {
         e->Delete();
-        return kDownloadInternetError;
+        // A read that waited out the last of the deadline ends here.
+        return GetTickCount64() - started >= deadlineMs ? kDownloadTimedOut : kDownloadInternetError;
     } catch (CFileException* e) {
         e->Delete();
         return kDownloadFileError;
@@ -94,8 +112,10 @@ int ClassifyConfigLine(const CString& line, const CString& plainMarker, const CS
 }
 
 int FetchConfigFromMirrors(const CStringArray& mirrors, const CString& workFolder, const CString& prefix,
-                           const CString& plainMarker, const CString& encipheredMarker, const ConfigParser& parse) {
+                           const CString& plainMarker, const CString& encipheredMarker, const ConfigParser& parse,
+                           DWORD deadlineMs) {
     int loaded = 0;
+    const ULONGLONG started = GetTickCount64();
     // Only in a folder named by its full path: given an empty or relative
     // one, GetTempFileNameW would make the file where that leads (the
     // current folder, a drive's root).
@@ -106,7 +126,12 @@ int FetchConfigFromMirrors(const CStringArray& mirrors, const CString& workFolde
             // Only this mirror's whole answer counts: an error status leaves
             // whatever an earlier mirror (refused, cut or too large) wrote.
             DWORD status = 0;
-            if (DownloadUrlToFile(mirrors[i], tempPath, &status) != kDownloadDone || status != 200) continue;
+            const ULONGLONG elapsed = GetTickCount64() - started;
+            if (elapsed >= deadlineMs) break;  // the system check waits no longer
+            if (DownloadUrlToFile(mirrors[i], tempPath, &status, kConfigMaxBytes, (DWORD)(deadlineMs - elapsed)) !=
+                    kDownloadDone ||
+                status != 200)
+                continue;
             CString line;
             if (!ReadFirstSignificantLine(tempPath, FixedText::kConfigSkipText, line)) continue;
             int form = ClassifyConfigLine(line, plainMarker, encipheredMarker);

@@ -421,3 +421,44 @@ TEST(ParseListSwitch, Codes) {
     EXPECT_FALSE(ParseListSwitch(L"mr11", L"([a-z", s)) << "a broken expression yields nothing";
     EXPECT_TRUE(ParseListSwitch(L"mr 11", L"([a-z]{2})\\s*([0-9]{2})", s));
 }
+
+// A server that answers one byte at a time, slower than any reader would
+// wait for a whole configuration: the fetch ends at its deadline, and the
+// mirrors after it are not tried once the deadline is spent.
+TEST(FetchConfigFromMirrors, ATricklingMirrorEndsAtTheDeadline) {
+    RouteTable routes;
+    routes.Set("/good", 200, ";TEST-MARKER\r\n[general]\r\n");
+    auto table = routes.Handler();
+    std::atomic<long> trickled{0};
+    LocalHttpServer server([&](const HttpRequest& r, HttpConnection& c) {
+        if (r.target != "/trickle") return table(r, c);
+        if (!c.Send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\nConnection: close\r\n\r\n;TEST-MARKER\r\n")) return;
+        // The server's own pace; each byte comes well within a read's time-out.
+        while (!c.Stopping() && trickled.load() < 100000 && c.Send(";", 1)) {
+            ++trickled;
+            Sleep(200);
+        }
+    });
+    ASSERT_TRUE(server.Started());
+    TempFolder work;
+    const DWORD deadline = 3000;
+
+    std::wstring out = work.File(L"out.bin");
+    ULONGLONG started = GetTickCount64();
+    EXPECT_EQ(kDownloadTimedOut,
+              DownloadUrlToFile(server.WideUrl("/trickle").c_str(), out.c_str(), nullptr, kConfigMaxBytes, deadline));
+    ULONGLONG took = GetTickCount64() - started;
+    EXPECT_GE(took, (ULONGLONG)deadline);
+    // Far below what the whole body would take (100000 bytes at 5 a second).
+    EXPECT_LT(took, 120000u) << "the deadline did not end the transfer";
+    EXPECT_LT(trickled.load(), 100000);
+    DeleteFileW(out.c_str());
+
+    CStringArray mirrors;
+    RecordingParser parser;
+    EXPECT_EQ(0, FetchConfigFromMirrors(Mirrors(mirrors, {server.WideUrl("/trickle"), server.WideUrl("/good")}),
+                                        work.Path().c_str(), L"kvt", kMarker, kEnciphered, parser.Bind(), deadline));
+    EXPECT_TRUE(parser.calls.empty());
+    for (const HttpRequest& r : server.Requests()) EXPECT_NE("/good", r.target) << "a mirror was tried past the deadline";
+    EXPECT_EQ(0u, work.Count());
+}

@@ -254,6 +254,7 @@ TEST_F(UsbMakerPage, DeviceChangesAreHandledOnlyAfterTheFirstUsbRefresh) {
     } cases[] = {
         {"before the first refresh: not handled", 0, 1, false, DBT_DEVICEREMOVECOMPLETE, &volume, 0, 1},
         {"the stick pulled", 1, 1, false, DBT_DEVICEREMOVECOMPLETE, &volume, TRUE, 0},
+        {"the stick comes back", 1, 1, true, DBT_DEVICEARRIVAL, &volume, TRUE, 1},
         {"pulled, told by its interface", 1, 1, false, DBT_DEVICEREMOVECOMPLETE, &deviceInterface, TRUE, 0},
         {"back, told by its interface", 1, 1, true, DBT_DEVICEARRIVAL, &deviceInterface, TRUE, 1},
         {"a removal asked for is no removal", 1, 1, false, DBT_DEVICEQUERYREMOVE, &volume, TRUE, 1},
@@ -263,9 +264,11 @@ TEST_F(UsbMakerPage, DeviceChangesAreHandledOnlyAfterTheFirstUsbRefresh) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        stick.present = true;
+        // An arrival finds the list without the stick; any other change finds it listed.
+        stick.present = c.event != DBT_DEVICEARRIVAL;
         page().SwitchView(1, 1);
-        ASSERT_EQ(1, page().m_deviceList.GetCount());
+        page().RefreshDeviceList();  // a view already shown is not listed again
+        ASSERT_EQ(stick.present ? 1 : 0, page().m_deviceList.GetCount());
         app->m_deviceWatchEnabled = c.watch;
         if (c.view != 1) page().SwitchView(c.view, 0);
         stick.present = c.stickThere;

@@ -283,6 +283,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     app.m_workFolder = MakeTempFolder(L"simcheck").c_str();
+    app.m_workFolderCreated = true;  // the configuration fetch needs a folder the program made
     if (!LoadTestSkin()) fprintf(stderr, "the skin archive could not be loaded; pages draw without pictures\n");
     int rc = RUN_ALL_TESTS();
     UnloadSimScenario();

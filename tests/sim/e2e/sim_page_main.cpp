@@ -27,12 +27,12 @@ int RunSimPageTests(int argc, char** argv, const wchar_t* workFolderTag, bool& s
     scenarioLoaded = LoadSimScenarioFromEnvironment(&error) != false;
     if (!scenarioLoaded) fprintf(stderr, "no scenario: %s\n", Utf8Of((const wchar_t*)error).c_str());
     app.m_workFolder = MakeTempFolder(workFolderTag).c_str();
+    app.m_workFolderCreated = true;  // made for this process: the configuration fetch needs one
 #ifdef KAVETTA_SIM_TOOLS_STAGE
     // The work folder holds what the unpack thread extracts there (the test
     // tools archive's files), and the unpack has ended.
     if (!CopyTree(KAVETTA_SIM_TOOLS_STAGE, app.m_workFolder.GetString()))
         fprintf(stderr, "the test tools could not be put into the work folder\n");
-    app.m_workFolderCreated = true;
     app.m_toolsReady = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     app.FinishUnpack(TRUE);
 #endif
