@@ -206,13 +206,8 @@ public:
         HANDLE handle = CreateFileW(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
         if (handle == INVALID_HANDLE_VALUE) return CString();
-        wchar_t buffer[MAX_PATH + 8] = {};
-        const DWORD n = GetFinalPathNameByHandleW(handle, buffer, MAX_PATH + 8, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        CString final = HeldFolderPath(handle);
         CloseHandle(handle);
-        if (n == 0 || n >= MAX_PATH + 8) return CString();
-        CString final(buffer);
-        if (final.Left(8).CompareNoCase(L"\\\\?\\UNC\\") == 0) return L"\\" + final.Mid(7);
-        if (final.Left(4) == L"\\\\?\\") return final.Mid(4);
         return final;
     }
 };
