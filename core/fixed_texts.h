@@ -795,6 +795,9 @@ constexpr const wchar_t* kUsbRefuseProtectedUnseen =
 constexpr const wchar_t* kUsbRefuseHungTool = L"此前在该磁盘上运行的工具超时仍未结束，不能再对它运行工具";
 constexpr const wchar_t* kUsbRefuseBusy = L"正在制作U盘，请等待当前任务结束";
 constexpr const wchar_t* kUsbToolTimedOutLog = L"%s 超时仍未结束,制作失败";
+// The USB page's status line while a tool that outlived its wait still runs:
+// the job reports its end only once the tool has ended (or the job is stopped).
+constexpr const wchar_t* kUsbWaitingForTool = L"磁盘工具仍在运行，正在等待其结束……";
 constexpr const wchar_t* kUsbToolFailedLog = L"%s 返回代码 %d,制作失败";
 constexpr const wchar_t* kUsbCopyFailedLog = L"复制失败,制作失败:\n%s";
 constexpr const wchar_t* kUsbLabelFailedLog = L"设置卷标失败,制作失败:%s";
@@ -921,11 +924,10 @@ constexpr unsigned long kRestartEndWaitMs = 5 * 60 * 1000;
 // The hidden window that hears the session end while the program waits for the restart.
 constexpr const wchar_t* kSessionWindowClass = L"KavettaRestartWatch";
 // The restart did not happen and what armed the next boot is undone.
-constexpr const wchar_t* kRestartUndoneNotice =
-    L"电脑没有重启。本次的重装设置已全部撤销，下次正常开机将照常进入Windows。";
+// Short enough for the restart page's one status line.
+constexpr const wchar_t* kRestartUndoneNotice = L"电脑没有重启，本次的重装设置已全部撤销。";
 // The restart did not happen and part of what armed the next boot could not be undone.
-constexpr const wchar_t* kRestartUndoIncompleteNotice =
-    L"电脑没有重启，但本次的启动设置未能全部撤销。下次开机如出现启动菜单，请选择Windows。";
+constexpr const wchar_t* kRestartUndoIncompleteNotice = L"电脑未重启，部分启动设置未能撤销，开机请选Windows。";
 // Shown by a page whose job the exit stopped before the exit was refused.
 constexpr const wchar_t* kJobStoppedByExit = L"已停止";
 

@@ -21,11 +21,16 @@
 #define WM_USB_REFRESH (WM_USER + 7)
 // Fill the picker and USB image lists.
 #define WM_LISTS_REFRESH (WM_USER + 8)
-// Set the application's restart flag and end the main window with OK. The
-// result is kRestartAccepted only when the window really ends for the
-// restart; anything else (a refusal, a window that is gone) means no restart.
+// Take the restart: the main window stops every page's job and, once the
+// sender has returned, asks Windows for the restart while its own loop runs
+// (WM_RESTART_NOW). The result is kRestartAccepted only when the request was
+// taken; anything else (a refusal, a window that is gone) means no restart.
+// A restart that then does not happen is undone by the main window, which
+// tells the page that asked (ShowRestartNotDone).
 #define WM_REQUEST_REBOOT (WM_USER + 0x15)
 const LRESULT kRestartAccepted = 0x4B52;
+// The main window to itself, posted once it took a restart request.
+#define WM_RESTART_NOW (WM_USER + 0x16)
 // A downloading page to itself: run the next queue step.
 #define WM_TASK_STEP (WM_USER + 200)
 // A skinned radio button to the other buttons of its group: uncheck yourself.

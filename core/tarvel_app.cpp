@@ -210,7 +210,6 @@ CTarvelApp::~CTarvelApp() {
         m_unpackThread = nullptr;
     }
     ReleaseDiskInventory();  // removes the temporary drive letters
-    // The restart was asked for while the program still ran (RestartOrUndo).
 }
 
 void CTarvelApp::ReleaseDiskInventory() {
@@ -255,8 +254,9 @@ BOOL CTarvelApp::InitInstance() {
         m_pMainWnd = &dlg;
         dlg.DoModal();
         // Before the exit's clean-ups: an undo needs the letters and the tool.
-        if (FinishAfterMainWindow(dlg, FixedText::kExitWorkerWaitMs, FixedText::kExitDiskJobWaitMs))
-            RestartOrUndo(FixedText::kRestartEndWaitMs);
+        // A restart was asked while the window ran; it ended the window only
+        // once the session was ending.
+        FinishAfterMainWindow(dlg, FixedText::kExitWorkerWaitMs, FixedText::kExitDiskJobWaitMs);
         if (m_instanceMutex) CloseHandle(m_instanceMutex);
         m_instanceMutex = nullptr;
         m_pMainWnd = nullptr;

@@ -116,6 +116,9 @@ public:
     DownWrapper* m_downloadEngine;
     int m_deviceWatchEnabled;
     BYTE m_debugMode;
+    // Set from the moment the main window takes a restart request; it stays
+    // set once the session ends for it, and is cleared when the restart does
+    // not happen (RestartNotDone).
     int m_rebootAtExit;
     HANDLE m_instanceMutex;
     HANDLE m_unpackThread;
@@ -157,13 +160,13 @@ public:
     // (RestartNotDone).
     bool FinishAfterMainWindow(CTarvelDlg& dlg, DWORD workerMs, DWORD diskMs,
                                DWORD toolMs = FixedText::kExitToolWaitMs);
-    // After the main window has ended for a restart (m_rebootAtExit): asks
-    // Windows for it while a hidden window of ours pumps the session's
-    // messages, and waits up to `endWaitMs` for the session to end. True
-    // when it ends (everything stays armed for the boot environment); when
-    // Windows refuses, the end is cancelled or does not come in time, the
-    // restart counts as not happening (RestartNotDone). Nothing without
-    // m_rebootAtExit.
+    // For a restart the main window took (m_rebootAtExit), while its loop
+    // still runs: asks Windows for it while a hidden window of ours pumps
+    // the session's messages, and waits up to `endWaitMs` for the session
+    // to end. True when it ends (everything stays armed for the boot
+    // environment); when Windows refuses, the end is cancelled or does not
+    // come in time, the restart counts as not happening (RestartNotDone).
+    // Nothing without m_rebootAtExit.
     bool RestartOrUndo(DWORD endWaitMs);
     // The accepted restart will not happen: undoes what armed the next boot,
     // clears m_rebootAtExit and leaves the notice for the user.

@@ -499,6 +499,12 @@ void CGhostDlg::FinishTask() {
         Refuse(kRefusedDiskJob, FixedText::kRebootRefusedDiskJob, true);
 }
 
+bool CGhostDlg::ShowRestartNotDone(const CString& text) {
+    if (m_outcome != kRestartRequested) return false;
+    Refuse(kRestartNotDone, text);
+    return true;
+}
+
 void CGhostDlg::Refuse(Outcome outcome, const CString& text, bool undoNextBoot) {
     CTarvelApp* app = GetTarvelApp();
     const bool undone = !undoNextBoot || !app || UndoNextBoot(*app);

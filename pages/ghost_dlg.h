@@ -47,6 +47,7 @@ public:
         kRefusedHandOver,
         kRefusedStopped,
         kRefusedDiskJob,
+        kRestartNotDone,
     };
     static constexpr COLORREF kImageHintColor = 0xC8C8C8;
     static constexpr COLORREF kPathColor = 0x515151;
@@ -66,6 +67,11 @@ public:
     void SetDefaultBackupPath();
     bool HoldsTasks() const { return m_jobRunning != 0; }
     Outcome LastOutcome() const { return static_cast<Outcome>(m_outcome.load()); }
+    // The main window's restart, which this page asked for, did not happen
+    // and what armed the next boot was undone (`text` says how far): the
+    // page says so and offers its way back; true then. Nothing when this
+    // page asked for no restart.
+    bool ShowRestartNotDone(const CString& text);
 
     void StopJobs() override;
     bool WorkersRunning() override;

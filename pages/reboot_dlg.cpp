@@ -305,6 +305,12 @@ void CRebootDlg::Run(CTarvelApp& app) {
         Refuse(kRefusedDiskJob, FixedText::kRebootRefusedDiskJob, true);
 }
 
+bool CRebootDlg::ShowRestartNotDone(const CString& text) {
+    if (m_outcome != kRestartRequested) return false;
+    Refuse(kRestartNotDone, text);
+    return true;
+}
+
 bool CRebootDlg::BackupFolder(const CString& source, const CString& destination, const CString& displayName) {
     SetStatus(FixedText::kRebootBackupPrefix + displayName + FixedText::kRebootBackupSuffix);
     // The backup folder inside the copied folder would copy itself.

@@ -68,6 +68,7 @@ public:
         kRefusedStopped,
         kRefusedDiskJob,
         kRefusedToolRunning,
+        kRestartNotDone,
     };
     static constexpr COLORREF kLineColor = 0x333333;
     static constexpr COLORREF kFailColor = 0x0000FF;
@@ -91,6 +92,11 @@ public:
     // The boot setup writes the boot partitions: the exit waits for it.
     bool WritesDisk() override { return m_writingBootFiles != 0; }
     Outcome LastOutcome() const { return static_cast<Outcome>(m_outcome); }
+    // The main window's restart, which this page asked for, did not happen
+    // and what armed the next boot was undone (`text` says how far): the
+    // page says so and offers its way back; true then. Nothing when this
+    // page asked for no restart.
+    bool ShowRestartNotDone(const CString& text);
 
     HANDLE m_prepareRebootThread;
     CGIFControl m_rebootAnimation;

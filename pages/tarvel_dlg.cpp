@@ -70,6 +70,7 @@ BEGIN_MESSAGE_MAP(CTarvelDlg, CPageDialog)
     ON_MESSAGE(WM_LISTS_REFRESH, OnListsRefresh)
     ON_MESSAGE(WM_BACKUP_DEFAULT_PATH, OnBackupDefaultPath)
     ON_MESSAGE(WM_REQUEST_REBOOT, OnRequestReboot)
+    ON_MESSAGE(WM_RESTART_NOW, OnRestartNow)
     ON_REGISTERED_MESSAGE(s_activateInstanceMessage, OnActivateInstance)
 END_MESSAGE_MAP()
 
@@ -82,6 +83,7 @@ CTarvelDlg::CTarvelDlg(CWnd* pParent)
       m_deviceNotifications{nullptr, nullptr},
       m_keepPagesAlive(false),
       m_exitWaitMs(FixedText::kExitWorkerWaitMs),
+      m_restartEndWaitMs(FixedText::kRestartEndWaitMs),
       m_ending(false) {
     m_hIcon = LoadIconW(AfxGetInstanceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME));
     m_keepPosition = true;  // the frame sits at the screen's top left corner
@@ -434,14 +436,48 @@ LRESULT CTarvelDlg::OnRequestReboot(WPARAM, LPARAM) {
     if (m_ending || AnyPageWritesDisk() || RunningToolCount() > 0) return 0;
     CTarvelApp* app = GetTarvelApp();
     if (!app) return 0;
+    // No exit and no second request until the restart has come out one way
+    // or the other.
+    m_ending = true;
     // The other jobs stop now (the sender has finished its own), so that no
-    // disk job begins while the application waits for the workers.
+    // disk job begins while the window waits for the workers.
     for (int i = 0; i < kPageCount; ++i) PageAt(i)->StopJobs();
     app->m_rebootAtExit = 1;
-    // The sender waits in SendMessage: end the modal loop now; the
-    // application waits for the workers once DoModal has returned.
-    CDialog::EndDialog(IDOK);
+    // The sender waits in SendMessage: the restart is asked once it has returned.
+    PostMessage(WM_RESTART_NOW);
     return kRestartAccepted;
+}
+
+LRESULT CTarvelDlg::OnRestartNow(WPARAM, LPARAM) {
+    CTarvelApp* app = GetTarvelApp();
+    if (!app || !app->m_rebootAtExit) {
+        m_ending = false;
+        return 0;
+    }
+    // Asked while this window's loop runs, so that it hears the session end
+    // and a refusal or a cancelled end leaves the user here, told, with
+    // nothing armed. Never before the workers have ended, and never under a
+    // disk write or a tool that still runs.
+    EnableWindow(FALSE);  // no clicks while the workers finish and Windows answers
+    const bool ready = WaitForWorkers(m_exitWaitMs) && !AnyPageWritesDisk() && RunningToolCount() == 0;
+    bool ends = false;
+    if (ready) ends = app->RestartOrUndo(m_restartEndWaitMs);
+    else app->RestartNotDone();
+    EnableWindow(TRUE);
+    m_ending = false;
+    if (ends) {
+        // The session ends: everything stays armed for the boot environment.
+        CDialog::EndDialog(IDOK);
+        return 0;
+    }
+    const CString notice = app->m_restartNotice ? app->m_restartNotice : FixedText::kRestartUndoIncompleteNotice;
+    app->m_restartNotice = nullptr;
+    // The page that asked says so with its way back; the pages the request
+    // stopped go on from where they are.
+    const bool told = m_rebootPage->ShowRestartNotDone(notice) || m_ghostPage->ShowRestartNotDone(notice);
+    ResumePagesAfterRefusedExit();
+    if (!told) MyMessageBox(MB_ICONWARNING, FALSE, notice, 0);
+    return 0;
 }
 
 LRESULT CTarvelDlg::OnActivateInstance(WPARAM, LPARAM) {

@@ -81,6 +81,9 @@ public:
     bool WaitForDiskJobs(DWORD ms);
     // How long an exit waits for the workers it stopped.
     DWORD m_exitWaitMs;
+    // After Windows took the restart request: how long the window waits for
+    // the session to end before it takes the restart as not happening.
+    DWORD m_restartEndWaitMs;
     // The page windows in the order of the member table.
     CPageDialog* PageAt(int index) const;
     static const int kPageCount = 8;
@@ -136,6 +139,7 @@ protected:
     LRESULT OnListsRefresh(WPARAM wParam, LPARAM lParam);
     LRESULT OnBackupDefaultPath(WPARAM wParam, LPARAM lParam);
     LRESULT OnRequestReboot(WPARAM wParam, LPARAM lParam);
+    LRESULT OnRestartNow(WPARAM wParam, LPARAM lParam);
     DECLARE_MESSAGE_MAP()
 
 private:

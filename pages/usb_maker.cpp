@@ -5,6 +5,7 @@
 #include "controls/message_box.h"
 #include "core/fixed_texts.h"
 #include "core/messages.h"
+#include "core/process_file_utils.h"
 #include "core/tarvel_app.h"
 #include "pages/flow_page.h"
 #include "pages/hotkey_dlg.h"
@@ -15,6 +16,8 @@ namespace {
 const COLORREF kLabelColor = 0x212121;
 const COLORREF kStatusColor = 0x333333;
 const int kNoticeSeconds = 10;
+// How often a wait for a left-running tool looks at a stop of the job.
+const DWORD kToolPollMs = 500;
 
 CString TitleWith(const tagDownloadTaskItem& item, const wchar_t* text) {
     return item.file ? item.file->m_title + text : CString(text);
@@ -442,7 +445,17 @@ void CUsbMaker::StartMaker() {
     }
 }
 
+void CUsbMaker::WaitForLeftTools() {
+    if (RunningToolCount() == 0) return;
+    SetStatus(m_statusText, FixedText::kUsbWaitingForTool);
+    InterlockedExchange(&m_waitingForFile, 1);
+    while (!WaitForRunningTools(kToolPollMs) && !m_events.Stopped()) {
+    }
+    InterlockedExchange(&m_waitingForFile, 0);
+}
+
 void CUsbMaker::EndWorker(int flags, const CString& notice, int seconds, int refresh) {
+    WaitForLeftTools();
     Notice(flags, notice, seconds);
     // View 1 first and the flag after, in one call on the page's thread: a
     // queue end handled there finds either a maker still running or the job

@@ -188,8 +188,15 @@ private:
     void StartJob(int withImage);
     // Starts the disk maker once per job (the queue's step or its end).
     void StartMaker();
-    // A worker ends: its notice, view 1 again (refreshed unless told otherwise).
+    // A worker ends: its notice, view 1 again (refreshed unless told
+    // otherwise), once no tool the program started still runs.
     void EndWorker(int flags, const CString& notice, int seconds, int refresh = 1);
+    // While a tool that outlived its wait (a diskpart still writing, say)
+    // runs, the job is not over: waits for it, saying so, until it ends or
+    // the job is stopped. Nothing of ours writes meanwhile, so the exit asks
+    // and stops as for a download; the tool itself is then the exit's to
+    // wait for, and no restart comes while it runs.
+    void WaitForLeftTools();
     void ShowViewControls(int view, int show);
     // The files of the data partition in the order they are waited for and
     // copied: the chosen image, then the extra file when it is configured.

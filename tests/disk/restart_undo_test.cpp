@@ -10,7 +10,7 @@
 #include "disk_test_support.h"
 #include "support/boot_store_model.h"
 #include "support/no_restart.h"
-#include "support/session_end.h"
+#include "support/scripted_power.h"
 
 namespace {
 
@@ -18,24 +18,7 @@ const std::wstring kWork = L"C:\\Temp\\Work Folder";
 const std::wstring kLoader = L"H:\\EFI\\Boot\\bootx64.efi";
 const std::wstring kMarker = L"C:\\kvtreinstall.mark";
 
-// Windows as the power seam meets it: it refuses the request, or takes it
-// and then asks the program's top-level windows and ends the session, or
-// cancels its end, or says nothing more.
-class ScriptedPower : public IPowerControl {
-public:
-    enum Answer { kRefuse, kEnd, kCancel, kSilent };
-    Answer answer = kRefuse;
-    int requests = 0;
-    void Wait(DWORD) override {}
-    BOOL EnableShutdownPrivilege() override { return TRUE; }
-    BOOL RequestRestart() override {
-        ++requests;
-        if (answer == kRefuse) return FALSE;
-        if (answer == kSilent) return TRUE;
-        PostSessionEnd(answer == kEnd);
-        return TRUE;
-    }
-};
+using ScriptedPower = ScriptedPowerControl;
 
 class RestartUndoTest : public DiskTest {
 protected:

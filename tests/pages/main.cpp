@@ -7,11 +7,15 @@
 #include "core/tarvel_app.h"
 #include "../controls/controls_test_support.h"
 #include "pages_test_support.h"
+#include "support/no_restart.h"
 #include "winlib/winlib.h"
 
 int main(int argc, char** argv) {
     CTarvelApp app;
     GuiTestSession gui;
+    // The main window asks for the restart it takes; nothing restarts here.
+    static NoRestartPowerControl power;
+    SetPowerControl(&power);
     SetSystemFacts(&TestMachine().facts);
     SetShellCalls(&TestMachine().shell);
     SetStorageCalls(&TestMachine().storage);

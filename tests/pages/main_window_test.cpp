@@ -25,6 +25,7 @@
 #include "pages_test_support.h"
 #include "support/boot_store_model.h"
 #include "support/fake_machine.h"
+#include "support/scripted_power.h"
 #include "support/temp_folder.h"
 #include "support/test_files.h"
 
@@ -705,51 +706,156 @@ TEST_F(MainWindow, WhatAWorkerThatOutlivesTheExitUsesIsNeitherFreedNorUnloaded) 
 
 }  // namespace
 
-// A restart the main window accepted, whose exit cannot wait out a worker,
-// does not happen: what armed the next boot is undone there, before the
-// exit's clean-ups take the letters and the tool.
+namespace {
+
+// What the road leaves armed on a scripted machine, bound into the
+// application for one test: the entry, its options and the one-time
+// sequence on the EFI partition's store, the INI and the marker.
+class ArmedRoad {
+public:
+    explicit ArmedRoad(CTarvelApp& app)
+        : m_app(app), m_inventory(&machine, &machine), m_real(app.m_diskInventory), m_dataFolder(app.m_dataFolder),
+          m_systemDrive(app.m_systemDrive) {
+        app.m_diskInventory = &m_inventory;
+        app.m_dataFolder = L"D:\\Kavetta Data";
+        app.m_systemDrive = L"C:";
+        const CString store = L"H:\\EFI\\Microsoft\\Boot\\BCD";
+        const CString lead = CString(L"tool|/store \"") + store + L"\" ";
+        machine.runs = {std::wstring(lead + L"/create " + FixedText::kBootOptionsId + L" /d \"x\" /device"),
+                        std::wstring(lead + L"/create " + FixedText::kBootEntryId + L" /d \"x\" /application osloader"),
+                        std::wstring(lead + L"/bootsequence " + FixedText::kBootEntryId)};
+        for (int n = 1; n <= 16; ++n)
+            m_inventory.m_armed.NoteCommand(store, FixedText::kBootEntryId, FixedText::kBootOptionsId, n, 16, 0);
+        ini = L"D:\\Kavetta Data\\" + std::wstring(app.m_restartIniName);
+        machine.AddFile(ini);
+        machine.AddFile(kMarker);
+        app.m_restartNotice = nullptr;
+    }
+    ~ArmedRoad() {
+        m_app.m_diskInventory = m_real;
+        m_app.m_dataFolder = m_dataFolder;
+        m_app.m_systemDrive = m_systemDrive;
+        m_app.m_rebootAtExit = 0;
+        m_app.m_restartNotice = nullptr;
+    }
+    bool Armed() const { return BootStoreModel::Of(machine.runs).Armed() != L""; }
+    // Nothing is left armed, the one-time sequence went first, and the INI
+    // and the marker are gone.
+    void ExpectUndone() const {
+        EXPECT_EQ(L"", BootStoreModel::Of(machine.runs).Armed());
+        ASSERT_GT(machine.runs.size(), 3u);
+        EXPECT_NE(std::wstring::npos, machine.runs[3].find(L"bootsequence")) << "the one-time sequence goes first";
+        EXPECT_FALSE(machine.HasFile(ini));
+        EXPECT_FALSE(machine.HasFile(kMarker));
+        EXPECT_EQ(0, m_app.m_rebootAtExit);
+    }
+
+    FakeMachine machine;
+    std::wstring ini;
+    const std::wstring kMarker = L"C:\\kvtreinstall.mark";
+
+private:
+    CTarvelApp& m_app;
+    CDiskInventory m_inventory;
+    CDiskInventory* const m_real;
+    const CString m_dataFolder, m_systemDrive;
+};
+
+// Puts the pages tests' own power control back however the test ends.
+class PowerScope {
+public:
+    explicit PowerScope(IPowerControl* control) : m_previous(SetPowerControl(control)) {}
+    ~PowerScope() { SetPowerControl(m_previous); }
+
+private:
+    IPowerControl* m_previous;
+};
+
+}  // namespace
+
+// The restart is asked while the main window still runs its loop. When
+// Windows refuses it, the session's end is cancelled or does not come in
+// time, what armed the next boot is undone, the user is told, and the
+// window stays.
+TEST_F(MainWindow, ARestartThatDoesNotHappenIsUndoneWhileTheWindowStays) {
+    CTarvelApp* app = GetTarvelApp();
+    struct Case {
+        const char* what;
+        ScriptedPowerControl::Answer answer;
+    } cases[] = {
+        {"Windows refuses the request", ScriptedPowerControl::kRefuse},
+        {"the session's end is cancelled", ScriptedPowerControl::kCancel},
+        {"no end within the bound", ScriptedPowerControl::kSilent},
+    };
+    const DWORD savedEndWait = dlg().m_restartEndWaitMs;
+    dlg().m_restartEndWaitMs = 300;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScriptedPowerControl power(c.answer);
+        PowerScope scope(&power);
+        ArmedRoad road(*app);
+        ASSERT_TRUE(road.Armed());
+        BoxAnswerer boxes;
+        ASSERT_EQ(kRestartAccepted, Send(WM_REQUEST_REBOOT));
+        EXPECT_EQ(1, app->m_rebootAtExit) << "taken";
+        EXPECT_TRUE(PumpUntil([&] { return !boxes.texts.empty(); }, 60000)) << "the user was not told";
+        EXPECT_EQ(1, power.requests) << "asked once, from the window's loop";
+        road.ExpectUndone();
+        EXPECT_EQ(std::vector<std::wstring>{FixedText::kRestartUndoneNotice}, boxes.texts);
+        EXPECT_TRUE(dlg().IsWindowVisible()) << "the window stays";
+        EXPECT_TRUE(dlg().IsWindowEnabled());
+    }
+    // Once the session does end, nothing is undone and the window ends with it.
+    ScriptedPowerControl power(ScriptedPowerControl::kEnd);
+    PowerScope scope(&power);
+    ArmedRoad road(*app);
+    ASSERT_EQ(kRestartAccepted, Send(WM_REQUEST_REBOOT));
+    EXPECT_TRUE(PumpUntil([&] { return !dlg().IsWindowVisible(); }, 60000));
+    EXPECT_EQ(1, power.requests);
+    EXPECT_EQ(1, app->m_rebootAtExit);
+    EXPECT_EQ(3u, road.machine.runs.size()) << "nothing undone";
+    EXPECT_TRUE(road.machine.HasFile(road.kMarker));
+    EXPECT_TRUE(road.Armed());
+    dlg().m_restartEndWaitMs = savedEndWait;
+}
+
+// A restart the main window took, whose workers it cannot wait out, is never
+// asked for: what armed the next boot is undone there, and the user is told.
 TEST_F(MainWindow, AnAcceptedRestartThatAWorkerOutlivesLeavesNothingArmed) {
     CTarvelApp* app = GetTarvelApp();
-    FakeMachine machine;
-    CDiskInventory armed(&machine, &machine);
-    CDiskInventory* real = app->m_diskInventory;
-    const CString dataFolder = app->m_dataFolder, systemDrive = app->m_systemDrive;
-    app->m_diskInventory = &armed;
-    app->m_dataFolder = L"D:\\Kavetta Data";
-    app->m_systemDrive = L"C:";
-    // What the road left: the entry, its options and the one-time sequence
-    // on the EFI partition's store, the INI and the marker.
-    const CString store = L"H:\\EFI\\Microsoft\\Boot\\BCD";
-    const CString lead = CString(L"tool|/store \"") + store + L"\" ";
-    machine.runs = {std::wstring(lead + L"/create " + FixedText::kBootOptionsId + L" /d \"x\" /device"),
-                    std::wstring(lead + L"/create " + FixedText::kBootEntryId + L" /d \"x\" /application osloader"),
-                    std::wstring(lead + L"/bootsequence " + FixedText::kBootEntryId)};
-    for (int n = 1; n <= 16; ++n)
-        armed.m_armed.NoteCommand(store, FixedText::kBootEntryId, FixedText::kBootOptionsId, n, 16, 0);
-    const std::wstring ini = L"D:\\Kavetta Data\\" + std::wstring(app->m_restartIniName);
-    machine.AddFile(ini);
-    machine.AddFile(L"C:\\kvtreinstall.mark");
-    ASSERT_NE(L"", BootStoreModel::Of(machine.runs).Armed());
+    ScriptedPowerControl power(ScriptedPowerControl::kEnd);
+    PowerScope scope(&power);
+    ArmedRoad road(*app);
+    ASSERT_TRUE(road.Armed());
+    const DWORD savedWait = dlg().m_exitWaitMs;
+    dlg().m_exitWaitMs = 300;
+    BoxAnswerer boxes;
+    {
+        HeldWorker held;
+        dlg().m_rebootPage->m_prepareRebootThread = held.thread();
+        ASSERT_EQ(kRestartAccepted, Send(WM_REQUEST_REBOOT));
+        EXPECT_TRUE(PumpUntil([&] { return !boxes.texts.empty(); }, 60000)) << "the user was not told";
+        held.Release();
+        dlg().m_rebootPage->m_prepareRebootThread = nullptr;
+    }
+    dlg().m_exitWaitMs = savedWait;
+    EXPECT_EQ(0, power.requests) << "no restart under a worker";
+    road.ExpectUndone();
+    EXPECT_EQ(std::vector<std::wstring>{FixedText::kRestartUndoneNotice}, boxes.texts);
+    EXPECT_TRUE(dlg().IsWindowVisible());
+
+    // The same worker at an exit after a restart the session took: undone too.
+    ArmedRoad again(*app);
     app->m_rebootAtExit = 1;
-    app->m_restartNotice = nullptr;
-    // A write that outlasts the wait keeps a worker alive.
     CUsbMaker& usb = *dlg().m_usbPage;
-    usb.m_makingDisk = 1;
+    usb.m_makingDisk = 1;  // a write that outlasts the wait keeps a worker alive
     EXPECT_FALSE(app->FinishAfterMainWindow(dlg(), 200, 300));
     usb.m_makingDisk = 0;
-    app->m_diskInventory = real;
-    app->m_dataFolder = dataFolder;
-    app->m_systemDrive = systemDrive;
     app->m_keepWorkFolder = false;
+    app->m_keepWorkerState = false;
     dlg().m_keepPagesAlive = false;
-    EXPECT_EQ(L"", BootStoreModel::Of(machine.runs).Armed());
-    ASSERT_GT(machine.runs.size(), 3u);
-    EXPECT_NE(std::wstring::npos, machine.runs[3].find(L"bootsequence")) << "the one-time sequence goes first";
-    EXPECT_FALSE(machine.HasFile(ini));
-    EXPECT_FALSE(machine.HasFile(L"C:\\kvtreinstall.mark"));
-    EXPECT_EQ(0, app->m_rebootAtExit);
+    again.ExpectUndone();
     EXPECT_STREQ(FixedText::kRestartUndoneNotice, app->m_restartNotice);
-    app->m_restartNotice = nullptr;
 }
 
 TEST_F(MainWindow, ACheckFirstForgetsTheListsThatPointIntoTheCatalogue) {

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,9 @@
 #include "controls/message_box.h"
 #include "core/fixed_texts.h"
 #include "core/messages.h"
+#include "core/process_file_utils.h"
 #include "core/tarvel_app.h"
+#include "disk/usb_disk_guard.h"
 #include "pages/hotkey_dlg.h"
 #include "pages/usb_maker.h"
 #include "download_queue_test_support.h"
@@ -482,6 +485,50 @@ TEST_F(UsbMakerPage, MakesTheDiskAndReturnsToViewOne) {
     EXPECT_FALSE(machine.runs.empty());
     EXPECT_FALSE(DiskMakerRunning());
     EXPECT_TRUE(page().m_deviceList.GetStyle() & WS_VISIBLE);
+}
+
+// A tool that comes back still running (it outlived its wait) may still be
+// writing the stick: the job says it waits, and reports its end only once
+// the tool has ended, or the job is stopped (the exit's question). Nothing
+// restarts meanwhile.
+TEST_F(UsbMakerPage, AJobWhoseToolOutlivesItsWaitEndsOnlyOnceTheToolHasEnded) {
+    struct Case {
+        const char* name;
+        bool stopTheJob;  // else the tool ends
+    } cases[] = {{"the tool ends", false}, {"the job is stopped", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProvideWriterFiles();
+        boxes.texts.clear();
+        // The first tool run outlives its wait and counts as running, as one
+        // left running does until it has ended.
+        machine.exitCodes = {{(int)machine.runs.size() + 1, 259}};
+        std::unique_ptr<RunningToolScope> tool(new RunningToolScope);
+        ClickStart();
+        ASSERT_TRUE(PumpUntil(
+            [&] {
+                CString line;
+                page().m_statusText.GetWindowText(line);
+                return line == FixedText::kUsbWaitingForTool;
+            },
+            120000))
+            << Utf8Of(boxes.Last());
+        Pump(300);
+        EXPECT_EQ(3, page().m_view);
+        EXPECT_FALSE(Shown(L"超时仍未结束")) << "the end was reported while the tool ran";
+        EXPECT_TRUE(page().m_makingDisk);
+        EXPECT_FALSE(page().WritesDisk()) << "nothing of ours writes while the tool is waited for";
+        EXPECT_NE(kRestartAccepted, window.dlg->SendMessage(WM_REQUEST_REBOOT));
+        EXPECT_EQ(0, GetTarvelApp()->m_rebootAtExit);
+        if (c.stopTheJob) page().StopTask();
+        else tool.reset();
+        ASSERT_TRUE(BackInViewOne()) << Utf8Of(boxes.Last());
+        EXPECT_NE(std::wstring::npos, boxes.Last().find(L"超时仍未结束")) << Utf8Of(boxes.Last());
+        EXPECT_FALSE(DiskMakerRunning());
+        tool.reset();
+        machine.exitCodes.clear();
+        ForgetHungTools();  // the stick was noted as having a hung tool
+    }
 }
 
 TEST_F(UsbMakerPage, CopiesTheImageAndTheExtraFileWhenNothingIsLeftToFetch) {

@@ -423,10 +423,13 @@ public:
         Lock lock;
         if (g_state) ++g_state->records.reboots;
         Journal(L"reboot");
-        // The simulated session ends at once, as a real restart would end the program.
-        PostSessionEnd(true);
+        if (m_answer == SimRestartAnswer::kRefused) return FALSE;
+        // The simulated session ends (or its end is cancelled) at once, as
+        // a real restart would end the program.
+        PostSessionEnd(m_answer == SimRestartAnswer::kEnds);
         return TRUE;
     }
+    volatile SimRestartAnswer m_answer = SimRestartAnswer::kEnds;
 };
 
 SimBootHost g_bootHost;
@@ -526,7 +529,10 @@ SimRecords GetSimRecords() {
 void ResetSimRecords() {
     Lock lock;
     if (g_state) g_state->records = SimRecords();
+    g_power.m_answer = SimRestartAnswer::kEnds;
 }
+
+void SetSimRestartAnswer(SimRestartAnswer answer) { g_power.m_answer = answer; }
 
 std::wstring SimFileBeside(const std::wstring& scenarioPath, const wchar_t* name) {
     size_t cut = scenarioPath.find_last_of(L"\\/");

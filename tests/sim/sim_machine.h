@@ -48,6 +48,12 @@ struct SimRecords {
 };
 SimRecords GetSimRecords();
 void ResetSimRecords();
+// How the simulated Windows answers a restart request from now on: the
+// session ends (the default), its end is cancelled (a user's Cancel on
+// "apps are preventing restart"), or the request is refused. Every
+// request counts in `reboots`.
+enum class SimRestartAnswer { kEnds, kCancelled, kRefused };
+void SetSimRestartAnswer(SimRestartAnswer answer);
 
 // Files beside the scenario: the journal of records, the state file that
 // separate tool processes change (one token a line) and the tools' log of

@@ -1,12 +1,12 @@
 // A power control that never restarts anything, for test programs that link
-// the application object (whose exit can restart Windows).
+// the application object (whose main window can restart Windows). It answers
+// as Windows does when it takes the request: the session's end is announced
+// and goes ahead, and nothing here restarts.
 #pragma once
 
-#include "core/process_file_utils.h"
+#include "support/scripted_power.h"
 
-class NoRestartPowerControl : public IPowerControl {
+class NoRestartPowerControl : public ScriptedPowerControl {
 public:
-    void Wait(DWORD) override {}
-    BOOL EnableShutdownPrivilege() override { return TRUE; }
-    BOOL RequestRestart() override { return TRUE; }
+    NoRestartPowerControl() : ScriptedPowerControl(kEnd) {}
 };

@@ -141,10 +141,11 @@ protected:
         EXPECT_FALSE(GetSimRecords().processRuns.empty()) << "the boot setup ran no boot-entry tool";
         ASSERT_TRUE(Exists(marker));
         EXPECT_EQ(0u, GetFileSize64(marker));
-        EXPECT_EQ(1, app->m_rebootAtExit);
-        EXPECT_EQ(0, GetSimRecords().reboots);
-        if (app->m_rebootAtExit) RebootMachine();
+        // The main window asked for the restart while it still ran, once,
+        // and ended with the session.
+        EXPECT_TRUE(PumpUntil([&] { return GetSimRecords().reboots > 0 && !dlg->IsWindowVisible(); }, 60000));
         EXPECT_EQ(1, GetSimRecords().reboots);
+        EXPECT_EQ(1, app->m_rebootAtExit);
         app->m_rebootAtExit = 0;
     }
     void Shot(const wchar_t* name) {
@@ -365,10 +366,36 @@ TEST_F(GhostPageTest, ARestartTheMainWindowRefusesTakesTheMarkerBack) {
     EXPECT_FALSE(GetSimRecords().processRuns.empty()) << "the refusal comes after the boot setup";
     EXPECT_EQ(std::vector<std::wstring>{FixedText::kRebootRefusedDiskJob}, boxes.texts);
     EXPECT_FALSE(Exists(marker)) << "the marker of a refused restart";
+    EXPECT_EQ(L"", BootStoreModel::Of(GetSimRecords().processRuns).Armed()) << "the boot setup of a refused restart";
     EXPECT_EQ(0, app->m_rebootAtExit);
     EXPECT_EQ(0, page->m_jobRunning);
     EXPECT_TRUE(dlg->IsWindowVisible());
     EXPECT_EQ(0, GetSimRecords().reboots);
+}
+
+// A restart the main window asks for and the user cancels (or Windows
+// refuses): the boot setup and the marker are undone, the page says so and
+// returns to its selection, and the window stays.
+TEST_F(GhostPageTest, ARestartThatDoesNotHappenIsUndoneAndSaid) {
+    const CString folder = dataDrive + L"\\KVTBAK";
+    SHCreateDirectoryExW(nullptr, folder, nullptr);
+    page->m_targetPath = folder + L"\\SYSTEM.GHO";
+    SetSimRestartAnswer(SimRestartAnswer::kCancelled);
+    BoxAnswerer boxes;
+    Click(IDC_GHOST_BACKUP);
+    ASSERT_TRUE(PumpUntil([&] { return !page->WorkersRunning() && page->m_view == 1 && !boxes.texts.empty(); },
+                          300000))
+        << "the page did not return to its selection";
+    EXPECT_EQ(CGhostDlg::kRestartNotDone, page->LastOutcome());
+    EXPECT_EQ(1, GetSimRecords().reboots) << "asked once";
+    EXPECT_FALSE(GetSimRecords().processRuns.empty()) << "the boot setup did not run";
+    EXPECT_EQ(L"", BootStoreModel::Of(GetSimRecords().processRuns).Armed());
+    EXPECT_EQ(std::vector<std::wstring>{FixedText::kRestartUndoneNotice}, boxes.texts);
+    EXPECT_FALSE(Exists(marker));
+    EXPECT_FALSE(Exists(RestartIniPath(*app)));
+    EXPECT_EQ(0, app->m_rebootAtExit);
+    EXPECT_EQ(0, page->m_jobRunning);
+    EXPECT_TRUE(dlg->IsWindowVisible());
 }
 
 TEST_F(GhostPageTest, TheQueueLinesNameTheRecord) {

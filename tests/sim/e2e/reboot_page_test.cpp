@@ -113,10 +113,10 @@ protected:
     // A refusal: nothing restarts, nothing stays armed (no entry of the boot
     // setup, no one-time sequence, no marker), the line says why in red,
     // Back leads to the download page.
-    void ExpectRefused(CRebootDlg::Outcome outcome, const wchar_t* line) {
+    void ExpectRefused(CRebootDlg::Outcome outcome, const wchar_t* line, int restartRequests = 0) {
         EXPECT_EQ(outcome, page->LastOutcome());
         EXPECT_EQ(0, app->m_rebootAtExit);
-        EXPECT_EQ(0, GetSimRecords().reboots);
+        EXPECT_EQ(restartRequests, GetSimRecords().reboots);
         EXPECT_EQ(L"", BootStoreModel::Of(GetSimRecords().processRuns).Armed());
         EXPECT_FALSE(Exists(marker));
         EXPECT_GE(Status().Find(line), 0) << Utf8Of((const wchar_t*)Status());
@@ -321,6 +321,36 @@ TEST_F(RebootPageTest, AnImageNameTheCodePageCannotHoldUndoesTheBootSetup) {
     ExpectBackLeadsToDownloadPage();
 }
 
+// The main window asks for the restart while it still runs. When Windows
+// refuses, or the user cancels the session's end, the boot setup, the INI
+// and the marker are undone, and the page says so with its way back.
+TEST_F(RebootPageTest, ARestartThatDoesNotHappenIsUndoneAndSaidOnThePage) {
+    const struct {
+        const char* what;
+        SimRestartAnswer answer;
+    } cases[] = {
+        {"the session's end is cancelled", SimRestartAnswer::kCancelled},
+        {"Windows refuses the request", SimRestartAnswer::kRefused},
+    };
+    Choose(false, false, false);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ResetSimRecords();
+        SetSimRestartAnswer(c.answer);
+        RunWorker();
+        ASSERT_TRUE(PumpUntil([&] { return page->LastOutcome() != CRebootDlg::kRestartRequested; }, 60000))
+            << Utf8Of((const wchar_t*)Status());
+        EXPECT_FALSE(GetSimRecords().processRuns.empty()) << "the boot setup did not run";
+        ExpectRefused(CRebootDlg::kRestartNotDone, FixedText::kRestartUndoneNotice, 1);
+        EXPECT_FALSE(Exists(RestartIniPath(*app)));
+        EXPECT_TRUE(dlg->IsWindowVisible());
+        Pump(200);
+        std::wstring shot = TestProgramDirectory() + L"\\reboot_page_restart_not_done.png";
+        EXPECT_GT(CaptureWindow(dlg->GetSafeHwnd(), shot.c_str()), 20);
+        ExpectBackLeadsToDownloadPage();
+    }
+}
+
 TEST_F(RebootPageTest, TheRoadEndsInOneRestart) {
     Choose(true, true, false);
     // A backup over an older one: same paths replaced, others kept.
@@ -378,9 +408,11 @@ TEST_F(RebootPageTest, TheRoadEndsInOneRestart) {
     GetPrivateProfileStringW(FixedText::kRestartIniSection, L"Stale", L"gone", stale, 16, ini);
     EXPECT_EQ(CString(L"gone"), CString(stale));
 
-    // The main window took the request: the restart waits for the exit.
+    // The main window took the request and asked for the restart while it
+    // still ran, once; it ended with the session.
+    EXPECT_TRUE(PumpUntil([&] { return GetSimRecords().reboots > 0 && !dlg->IsWindowVisible(); }, 60000));
+    EXPECT_EQ(1, GetSimRecords().reboots);
     EXPECT_EQ(1, app->m_rebootAtExit);
-    EXPECT_EQ(0, records.reboots);
     EXPECT_EQ(CString(FixedText::kRebootStatusRestarting), Status());
     // The main window has ended (hidden): the controls' own visibility.
     EXPECT_FALSE(Shown(page->m_backButton));
@@ -393,9 +425,6 @@ TEST_F(RebootPageTest, TheRoadEndsInOneRestart) {
     std::wstring shot = TestProgramDirectory() + L"\\reboot_page.png";
     EXPECT_GT(CaptureWindow(dlg->GetSafeHwnd(), shot.c_str()), 20);
 
-    // The exit restarts through the power seam, once.
-    if (app->m_rebootAtExit) RebootMachine();
-    EXPECT_EQ(1, GetSimRecords().reboots);
     app->m_rebootAtExit = 0;
     SetFileAttributesW(marker, FILE_ATTRIBUTE_NORMAL);
     DeleteFileW(marker);
