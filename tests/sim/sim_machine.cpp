@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <wctype.h>
 
+#include <atomic>
 #include <fstream>
 #include <set>
 
@@ -423,13 +424,15 @@ public:
         Lock lock;
         if (g_state) ++g_state->records.reboots;
         Journal(L"reboot");
-        if (m_answer == SimRestartAnswer::kRefused) return FALSE;
+        const SimRestartAnswer answer = m_answer.load();
+        if (answer == SimRestartAnswer::kRefused) return FALSE;
         // The simulated session ends (or its end is cancelled) at once, as
         // a real restart would end the program.
-        PostSessionEnd(m_answer == SimRestartAnswer::kEnds);
+        PostSessionEnd(answer == SimRestartAnswer::kEnds);
         return TRUE;
     }
-    volatile SimRestartAnswer m_answer = SimRestartAnswer::kEnds;
+    // Set by the test's thread, read by whichever thread asks for the restart.
+    std::atomic<SimRestartAnswer> m_answer{SimRestartAnswer::kEnds};
 };
 
 SimBootHost g_bootHost;
