@@ -2,10 +2,10 @@
 
 #include <shellapi.h>
 
+#include "controls/message_box.h"
 #include "core/fixed_texts.h"
 #include "core/process_file_utils.h"
 #include "core/shell_calls.h"
-#include "core/text_utils.h"
 
 // Deletes the held font (or creates the object) and makes a new one; a font
 // that cannot be made leaves no own font.
@@ -67,32 +67,6 @@ HBRUSH CColorText_Static::CtlColor(CDC* pDC, UINT) {
 
 HINSTANCE CLinkOpener::ShellExecute(LPCWSTR verb, LPCWSTR file, LPCWSTR parameters, int show) {
     return CurrentShellCalls().Execute(nullptr, verb, file, parameters, nullptr, show);
-}
-
-UINT CLinkOpener::WinExec(LPCSTR command, UINT show) { return ::WinExec(command, show); }
-
-BOOL CLinkOpener::ReadClassesValue(LPCWSTR key, CString& value) {
-    HKEY hkey = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key, 0, KEY_QUERY_VALUE, &hkey) != ERROR_SUCCESS) return FALSE;
-    // Ask for the size first, so that a long command is read whole.
-    DWORD type = 0, bytes = 0;
-    LONG rc = RegQueryValueExW(hkey, nullptr, nullptr, &type, nullptr, &bytes);
-    BOOL ok = FALSE;
-    if (rc == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ)) {
-        int chars = (int)(bytes / sizeof(wchar_t));
-        wchar_t* buffer = value.GetBuffer(chars + 1);
-        DWORD got = (DWORD)(chars + 1) * sizeof(wchar_t);
-        rc = RegQueryValueExW(hkey, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &got);
-        if (rc == ERROR_SUCCESS) {
-            buffer[chars] = 0;  // the stored value need not end with a terminator
-            value.ReleaseBuffer();
-            ok = TRUE;
-        } else {
-            value.ReleaseBuffer(0);
-        }
-    }
-    RegCloseKey(hkey);
-    return ok;
 }
 
 namespace {
@@ -224,45 +198,25 @@ void CHyperLink::OnClicked() {
     if (!m_url.IsEmpty()) GotoURL(m_url);
 }
 
-CString CHyperLink::BuildFallbackCommand(LPCWSTR url) {
-    CString type;
-    if (!g_opener->ReadClassesValue(FixedText::kLinkWebPageClassKey, type) || type.IsEmpty()) return CString();
-    CString command;
-    if (!g_opener->ReadClassesValue(type + FixedText::kLinkOpenCommandSubKey, command) || command.IsEmpty())
-        return CString();
-    int cut = command.Find(FixedText::kLinkPlaceholderQuoted);
-    if (cut < 0) cut = command.Find(FixedText::kLinkPlaceholder);
-    if (cut >= 0) command = command.Left(cut);
-    // The URL goes in as one quoted argument; a quote inside it would end the
-    // argument early, so quotes are dropped (they are not valid in a URL).
-    CString quoted(url);
-    quoted.Remove(L'"');
-    command += FixedText::kLinkArgumentSeparator;
-    command += L'"';
-    command += quoted;
-    command += L'"';
-    return command;
-}
-
-INT_PTR CHyperLink::GotoURL(LPCWSTR url) {
+bool CHyperLink::GotoURL(LPCWSTR url) {
     if (m_openMode == 0) {
         // By its full path: the shell would look for a bare name in our own
         // folder first.
         CString browser = WindowsFolderProgramPath(FixedText::kLinkBrowserProgram);
-        if (browser.IsEmpty()) return SE_ERR_FNF;
-        return reinterpret_cast<INT_PTR>(g_opener->ShellExecute(nullptr, browser, url, SW_SHOW));
+        if (browser.IsEmpty()) return false;
+        return reinterpret_cast<INT_PTR>(g_opener->ShellExecute(nullptr, browser, url, SW_SHOW)) > 32;
     }
     // Web links take their targets from the configuration, which arrives over
     // plain HTTP: only a web address is ever opened, never a program path.
-    if (!IsWebAddress(url)) return 0;
-    INT_PTR result = reinterpret_cast<INT_PTR>(g_opener->ShellExecute(FixedText::kLinkOpenVerb, url, nullptr, SW_SHOW));
-    if (result > 32) return result;
-    CString command = BuildFallbackCommand(url);
-    if (command.IsEmpty()) return result;
-    // WinExec reads the command back in the ANSI code page: a character the
-    // code page holds only as a look-alike (a full-width quote turning into
-    // a quote) would change what runs, so such a command does not run.
-    CStringA ansi;
-    if (!WideToAnsiExactly(command, ansi)) return result;
-    return g_opener->WinExec(ansi, SW_SHOW);
+    // It opens as the signed-in user: a browser started by this elevated
+    // program would run as administrator.
+    return OpenWebPage(url);
+}
+
+bool OpenWebPage(const CString& target) {
+    if (!IsWebAddress(target)) return false;
+    if (OpenWebTarget(target)) return true;
+    MyMessageBox(MB_ICONWARNING, FALSE,
+                 CString(FixedText::kWebPageNotOpened) + FixedText::kMsgBoxLineSeparator + target, 0);
+    return false;
 }

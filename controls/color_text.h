@@ -31,17 +31,19 @@ private:
     CBrush m_disabledBrush;
 };
 
-// How CHyperLink reaches the shell, the registry and WinExec; tests replace it
-// so that nothing is ever opened.
+// How CHyperLink reaches the shell for the open-folder links; tests replace
+// it so that nothing is ever opened.
 class CLinkOpener {
 public:
     virtual ~CLinkOpener() {}
     virtual HINSTANCE ShellExecute(LPCWSTR verb, LPCWSTR file, LPCWSTR parameters, int show);
-    virtual UINT WinExec(LPCSTR command, UINT show);
-    // The whole default value of a key of HKEY_CLASSES_ROOT; FALSE when the
-    // key cannot be opened or the value read.
-    virtual BOOL ReadClassesValue(LPCWSTR key, CString& value);
 };
+
+// Opens a web address as the user signed in to the desktop (OpenWebTarget);
+// when the desktop's shell cannot open it, a box says that the page cannot
+// be opened and shows its address. Anything but a web address opens
+// nothing and shows nothing. True when the page was opened.
+bool OpenWebPage(const CString& target);
 
 class CHyperLink : public CStatic {
 public:
@@ -56,12 +58,10 @@ public:
     // redraws, whatever bRedraw says.
     virtual void SetPointFont(const LOGFONTW* lfPoints, BOOL bRedraw = TRUE);
     virtual void SetFont(const LOGFONTW* lf, BOOL bRedraw = TRUE);
-    // Opens the URL by the open mode (see the source); returns the shell's
-    // or WinExec's result.
-    INT_PTR GotoURL(LPCWSTR url);
-    // The fall-back command for url from the registered web-page command;
-    // empty when the registry gives none.
-    CString BuildFallbackCommand(LPCWSTR url);
+    // Opens the URL by the open mode: mode 0 (a folder) through the shell
+    // with this program's rights, any other mode as a web page through
+    // OpenWebPage. True when it was opened.
+    bool GotoURL(LPCWSTR url);
 
     BOOL PreTranslateMessage(MSG* pMsg) override;
     LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;

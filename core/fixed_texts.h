@@ -674,17 +674,11 @@ constexpr const wchar_t* kMsgBoxLineSeparator = L"\n";
 // A message equal to this text is not drawn.
 constexpr const wchar_t* kMsgBoxNoMessage = L"";
 
-// Hyperlink: open mode 0 hands the URL to this program; other modes open it
-// with the verb; when that fails, the registered command of the web-page file
-// type runs with the URL (the placeholders mark where the command's own
-// argument starts).
+// Hyperlink: open mode 0 (the open-folder links) hands the URL to this
+// program; other modes open a web address through the desktop's shell, and
+// when it cannot, a box says so with this text and the address below it.
 constexpr const wchar_t* kLinkBrowserProgram = L"explorer.exe";
-constexpr const wchar_t* kLinkOpenVerb = L"open";
-constexpr const wchar_t* kLinkWebPageClassKey = L".htm";
-constexpr const wchar_t* kLinkOpenCommandSubKey = L"\\shell\\open\\command";
-constexpr const wchar_t* kLinkPlaceholderQuoted = L"\"%1\"";
-constexpr const wchar_t* kLinkPlaceholder = L"%1";
-constexpr const wchar_t* kLinkArgumentSeparator = L" ";
+constexpr const wchar_t* kWebPageNotOpened = L"无法以当前登录用户的身份打开网页，请在浏览器中打开以下地址：";
 
 // Progress bar text (%d: the percentage).
 constexpr const wchar_t* kProgressPercentFormat = L"%d%%";
@@ -1085,6 +1079,14 @@ constexpr unsigned long kDownloadPageWaitMs = 5000;
 // The schemes of the targets the configuration may set that the program
 // opens (compared without letter case).
 constexpr const wchar_t* kWebSchemes[] = {L"http://", L"https://"};
+// The signed-in user's folders: the session query (looked up at run time
+// in its system DLL), the known-folder query (absent on XP), and what joins
+// an account's domain and name.
+constexpr const wchar_t* kSessionQueryModule = L"wtsapi32.dll";
+constexpr const char* kSessionQueryFunction = "WTSQuerySessionInformationW";
+constexpr const char* kSessionFreeFunction = "WTSFreeMemory";
+constexpr const char* kKnownFolderPathFunction = "SHGetKnownFolderPath";
+constexpr const wchar_t* kAccountDomainSeparator = L"\\";
 
 // (end of section)
 
@@ -1113,6 +1115,15 @@ constexpr const wchar_t* kSelectAllCaption = L"全选";
 constexpr const wchar_t* kBoxDesktopCaption = L"桌面";
 constexpr const wchar_t* kBoxDocumentsCaption = L"我的文档";
 constexpr const wchar_t* kBoxFavoritesCaption = L"收藏夹";
+// Backup page: when the folders cannot be read as the signed-in user's, the
+// line that names the account whose folders are copied (prefix, account,
+// suffix), and, when that is not the account signed in, what follows it
+// (prefix, signed-in account, suffix). An account that cannot be told.
+constexpr const wchar_t* kBackupAccountPrefix = L"将备份的是账户“";
+constexpr const wchar_t* kBackupAccountSuffix = L"”的桌面、文档和收藏夹。";
+constexpr const wchar_t* kBackupAccountOtherPrefix = L"当前登录的是“";
+constexpr const wchar_t* kBackupAccountOtherSuffix = L"”，其文件夹无法备份：请不要勾选，先自行保存文件。";
+constexpr const wchar_t* kBackupAccountUnknown = L"未知账户";
 
 // Picker: OK and Cancel, the three tabs (catalogue by category, first and
 // second recommendation list) and the refusal of an OK without a valid image.
@@ -1161,6 +1172,8 @@ constexpr const wchar_t* kRebootRefusedNoBootFile = L"找不到启动环境文�
 constexpr const wchar_t* kRebootRefusedBootSetup = L"启动菜单安装失败，未重启电脑。";
 constexpr const wchar_t* kRebootRefusedHandOver = L"安装信息写入失败，未重启电脑。";
 constexpr const wchar_t* kRebootRefusedStopped = L"已停止，未重启电脑。";
+// The chosen folders are not the signed-in user's (the backup page names both accounts).
+constexpr const wchar_t* kRebootRefusedOtherAccount = L"要备份的不是当前登录账户的文件夹，未重启电脑。";
 // The restart page's line when a tool the program started still runs.
 constexpr const wchar_t* kRebootRefusedToolRunning = L"仍有外部工具在运行，未重启电脑。请等待其结束后再试。";
 constexpr const wchar_t* kRebootRefusedDiskJob = L"正在制作启动U盘或写入磁盘，未重启电脑。请等待完成后再试。";

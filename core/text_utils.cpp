@@ -13,24 +13,6 @@ CStringA WideToThreadAnsi(const wchar_t* text) { return WideToCodePage(CP_THREAD
 
 CString ThreadAnsiToWide(const char* bytes, int length) { return CodePageToWide(CP_THREAD_ACP, bytes, length); }
 
-bool WideToAnsiExactly(const wchar_t* text, CStringA& bytes) {
-    bytes.Empty();
-    int length = text ? (int)wcslen(text) : 0;
-    if (length == 0) return true;
-    BOOL defaultUsed = FALSE;
-    int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, length, nullptr, 0, nullptr, &defaultUsed);
-    if (n <= 0 || defaultUsed) return false;
-    CStringA out;
-    char* p = out.GetBuffer(n);
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, length, p, n, nullptr, &defaultUsed);
-    out.ReleaseBuffer(n);
-    // The reading back decides: a code page whose conversion ignores the
-    // best-fit flag still has to give the very same text.
-    if (defaultUsed || CodePageToWide(CP_ACP, out, n) != CString(text)) return false;
-    bytes = out;
-    return true;
-}
-
 namespace {
 
 // splitmix64: a process-wide generator that any thread may draw from.

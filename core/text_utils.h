@@ -11,12 +11,6 @@
 // code page of the INI, cipher and digest texts. No terminator is counted.
 CStringA WideToThreadAnsi(const wchar_t* text);
 CString ThreadAnsiToWide(const char* bytes, int length = -1);
-// `text` in the process's ANSI code page (CP_ACP, the one ANSI calls such as
-// WinExec read their argument back in), only when every character has its
-// own exact form there: false for a character the code page lacks or holds
-// only as a look-alike (a full-width quote that would become a quote), with
-// `bytes` left empty.
-bool WideToAnsiExactly(const wchar_t* text, CStringA& bytes);
 
 // Ten random letters of either case and digits, then a terminator, into a
 // buffer of at least 11 characters. The generator is seeded once per process

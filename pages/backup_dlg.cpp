@@ -7,6 +7,7 @@ BEGIN_MESSAGE_MAP(CbackupDlg, CFlowPage)
     ON_BN_CLICKED(IDC_NEXT, OnClickedNext)
     ON_BN_CLICKED(IDC_BACK, OnClickedBack)
     ON_BN_CLICKED(IDC_BACKUP_ALL, OnClickedSelectAll)
+    ON_WM_SHOWWINDOW()
 END_MESSAGE_MAP()
 
 CbackupDlg::CbackupDlg(CWnd* pParent)
@@ -49,8 +50,40 @@ BOOL CbackupDlg::OnInitDialog() {
                                 IDC_BACKUP_DESKTOP + i);
         SetButtonSkin(m_backupBoxes[i], boxes[i].pictures);
     }
+    m_accountNote.Create(L"", WS_CHILD, CRect(256, 262, 866, 322), this, IDC_BACKUP_ACCOUNT_NOTE);
+    LOGFONTW noteFont = PageFont(-13);
+    m_accountNote.SetFont(&noteFont, TRUE);
+    ShowFolderOwner();
     CreateUpdateLink();
     return TRUE;
+}
+
+void CbackupDlg::OnShowWindow(BOOL bShow, UINT nStatus) {
+    CFlowPage::OnShowWindow(bShow, nStatus);
+    if (bShow) ShowFolderOwner();
+}
+
+void CbackupDlg::ShowFolderOwner() {
+    if (!m_accountNote.GetSafeHwnd()) return;
+    UserFolders folders;
+    FindUserFolders(folders);
+    if (folders.fromDesktopShell) {
+        m_accountNote.ShowWindow(SW_HIDE);
+        return;
+    }
+    CString text = CString(FixedText::kBackupAccountPrefix) +
+                   (folders.account.IsEmpty() ? CString(FixedText::kBackupAccountUnknown) : folders.account) +
+                   FixedText::kBackupAccountSuffix;
+    const bool other = !folders.OfSignedInUser();
+    if (other)
+        text += CString(FixedText::kBackupAccountOtherPrefix) +
+                (folders.signedInAccount.IsEmpty() ? CString(FixedText::kBackupAccountUnknown)
+                                                   : folders.signedInAccount) +
+                FixedText::kBackupAccountOtherSuffix;
+    m_accountNote.SetTextColor(other ? kOtherAccountColor : kNoteColor);
+    m_accountNote.SetWindowText(text);
+    m_accountNote.ShowWindow(SW_SHOW);
+    m_accountNote.Invalidate();
 }
 
 void CbackupDlg::OnClickedNext() { GetParent()->SendMessage(WM_PAGE_NAVIGATE, IDD_BACKUP, 1); }

@@ -8,13 +8,11 @@
 #include "core/messages.h"
 #include "core/process_file_utils.h"
 #include "core/rc4_hex.h"
+#include "core/shell_calls.h"
 #include "core/tarvel_app.h"
 #include "disk/disk_calls.h"
 
 namespace {
-
-// The user folders in the order the main window is asked about them.
-const int kUserFolderCsidl[3] = {CSIDL_DESKTOPDIRECTORY, CSIDL_PERSONAL, CSIDL_FAVORITES};
 
 // Whether `path` starts with `prefix`, compared the way the file system
 // compares names (without regard to letter case).
@@ -237,14 +235,24 @@ void CRebootDlg::Run(CTarvelApp& app) {
         return;
     }
 
+    // The folders of the user signed in to this session, whoever typed a
+    // password at the elevation prompt.
+    UserFolders userFolders;
+    FindUserFolders(userFolders);
     for (int i = 0; i < 3; ++i) {
         if (Stopping()) {
             Refuse(kRefusedStopped, FixedText::kRebootRefusedStopped);
             return;
         }
         if (!m_mainWindow || !::SendMessageW(m_mainWindow, WM_GET_BACKUP_CHOICE, i, 0)) continue;
-        wchar_t folder[MAX_PATH] = {};
-        if (FAILED(SHGetFolderPathW(nullptr, kUserFolderCsidl[i], nullptr, 0, folder))) continue;
+        // Another account's folders would be saved while the signed-in
+        // user's are erased: the backup page named both accounts.
+        if (!userFolders.OfSignedInUser()) {
+            Refuse(kRefusedOtherAccount, FixedText::kRebootRefusedOtherAccount);
+            return;
+        }
+        const CString folder = userFolders.paths[i];
+        if (folder.IsEmpty()) continue;
         const CString name = FixedText::kRebootUserFolderNames[i];
         if (app.m_backupFolder.IsEmpty() ||
             !BackupFolder(folder, app.m_backupFolder + FixedText::kRebootUserFolderSubs[i], name)) {

@@ -62,6 +62,7 @@ public:
         kRestartRequested,
         kRefusedNoChoice,
         kRefusedCopy,
+        kRefusedOtherAccount,
         kRefusedNoBootFile,
         kRefusedBootSetup,
         kRefusedHandOver,

@@ -248,12 +248,12 @@ void CTarvelDlg::OnClickedClose() { ConfirmExit(); }
 
 void CTarvelDlg::OnClickedHeaderLink() {
     CTarvelApp* app = GetTarvelApp();
-    if (app) OpenWebTarget(nullptr, app->m_headerLinkTarget, app->m_moduleFolder);
+    if (app) OpenWebPage(app->m_headerLinkTarget);
 }
 
 void CTarvelDlg::OnClickedWebTab() {
     CTarvelApp* app = GetTarvelApp();
-    if (app) OpenWebTarget(nullptr, app->m_webLinkTarget, app->m_moduleFolder);
+    if (app) OpenWebPage(app->m_webLinkTarget);
 }
 
 // ---- notification-area icon ----
@@ -403,8 +403,9 @@ LRESULT CTarvelDlg::OnVersionUpdate(WPARAM, LPARAM) {
         if (m_downloadPage->m_downloadState == 1) m_downloadPage->StopJobs();
         MyMessageBox(MB_ICONQUESTION, TRUE, FixedText::kForcedUpdateNotice, 10);
         // Only a web address is opened: the configuration that names it
-        // arrives over plain HTTP. The program ends all the same.
-        if (IsWebAddress(app->m_updateTarget)) OpenWebTarget(nullptr, app->m_updateTarget, app->m_moduleFolder);
+        // arrives over plain HTTP. The program ends all the same (a page
+        // the desktop's shell cannot open is first named in a box).
+        OpenWebPage(app->m_updateTarget);
         OnCancel();
     }
     return 0;

@@ -43,4 +43,10 @@ if [ "${2:-}" != dll ]; then
     echo "$unknown"; exit 1
   fi
 fi
+# The program runs elevated: what it opens for the user (web pages) goes
+# through the desktop's shell, as the user signed in. A command line run by
+# WinExec would start with the administrator's rights.
+if [ "${2:-}" != dll ] && echo "$dump" | grep -Eq '[[:space:]]WinExec$'; then
+  echo "imports WinExec: a program it starts that way runs with its own (administrator's) rights"; exit 1
+fi
 echo "PE32 i686 image without debug sections ($(stat -c %s "$exe") bytes); imports: $(echo $imports)"

@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "controls/color_text.h"
+#include "controls/message_box.h"
 #include "controls_test_support.h"
 #include "core/fixed_texts.h"
+#include "support/fake_shell.h"
 
 namespace {
 
@@ -66,40 +71,70 @@ public:
         CString verb, file, params;
     };
     std::vector<Shell> shells;
-    std::vector<std::string> execs;
     HINSTANCE shellResult = reinterpret_cast<HINSTANCE>(42);
-    std::map<std::wstring, std::wstring> registry;
     HINSTANCE ShellExecute(LPCWSTR verb, LPCWSTR file, LPCWSTR parameters, int) override {
         shells.push_back({verb ? verb : L"", file ? file : L"", parameters ? parameters : L""});
         return shellResult;
     }
-    UINT WinExec(LPCSTR command, UINT) override {
-        execs.push_back(command);
-        return 33;
-    }
-    BOOL ReadClassesValue(LPCWSTR key, CString& value) override {
-        auto it = registry.find(key);
-        if (it == registry.end()) return FALSE;
-        value = it->second.c_str();
-        return TRUE;
-    }
 };
+
+// Answers every program message box of this thread as it shows (its first
+// button) and records its text.
+class BoxRecorder {
+public:
+    BoxRecorder() {
+        s_current = this;
+        m_timer = SetTimer(nullptr, 0, 50, Answer);
+    }
+    ~BoxRecorder() {
+        KillTimer(nullptr, m_timer);
+        s_current = nullptr;
+    }
+    std::vector<std::wstring> texts;
+
+private:
+    static BOOL CALLBACK FindBox(HWND h, LPARAM found) {
+        CWnd* wnd = CWnd::FromHandlePermanent(h);
+        if (!wnd || !dynamic_cast<CMyMessageBox*>(wnd) || !IsWindowVisible(h)) return TRUE;
+        *reinterpret_cast<HWND*>(found) = h;
+        return FALSE;
+    }
+    static void CALLBACK Answer(HWND, UINT, UINT_PTR, DWORD) {
+        HWND box = nullptr;
+        EnumThreadWindows(GetCurrentThreadId(), FindBox, reinterpret_cast<LPARAM>(&box));
+        if (!box || !s_current || box == s_current->m_last) return;
+        s_current->m_last = box;
+        s_current->texts.push_back(static_cast<CMyMessageBox*>(CWnd::FromHandlePermanent(box))->m_message.GetString());
+        const int button = CMyMessageBox::kFirstButtonId;
+        PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), (LPARAM)GetDlgItem(box, button));
+    }
+    static BoxRecorder* s_current;
+    UINT_PTR m_timer = 0;
+    HWND m_last = nullptr;
+};
+BoxRecorder* BoxRecorder::s_current = nullptr;
 
 struct LinkFixture : TextFixture {
     RecordingOpener opener;
+    FakeShell shell;
+    IShellCalls* previousShell = nullptr;
     CHyperLink link;
     void SetUp() override {
         TextFixture::SetUp();
         CHyperLink::SetOpener(&opener);
+        previousShell = SetShellCalls(&shell);
         ASSERT_TRUE(link.Create(L"链接", WS_CHILD | WS_VISIBLE, CRect(20, 40, 120, 60), &host, 77));
     }
     void TearDown() override {
         CHyperLink::SetOpener(nullptr);
+        SetShellCalls(previousShell);
         TextFixture::TearDown();
     }
     void ClickLink() {
         host.SendMessage(WM_COMMAND, MAKEWPARAM(77, STN_CLICKED), reinterpret_cast<LPARAM>(link.m_hWnd));
     }
+    // Nothing went to the shell with this program's rights.
+    bool NothingElevated() const { return opener.shells.empty() && shell.executeLines.empty(); }
 };
 
 TEST_F(LinkFixture, ColoursForOpaqueTransparentHoverAndDisabled) {
@@ -140,123 +175,70 @@ TEST_F(LinkFixture, TransparentTextChangeRepaintsTheParentUnderIt) {
 
 TEST_F(LinkFixture, ClickWithAnEmptyUrlOpensNothing) {
     ClickLink();
-    EXPECT_TRUE(opener.shells.empty());
-    EXPECT_TRUE(opener.execs.empty());
+    EXPECT_TRUE(NothingElevated());
+    EXPECT_TRUE(shell.desktopOpens.empty());
 }
 
 TEST_F(LinkFixture, OpenModes) {
+    // Mode 0, the open-folder links: the program by its full path from the
+    // Windows folder (a bare name would be looked for in the program's own
+    // folder first), with the target as its parameter.
     link.SetLink(L"提示", L"https://a.example/x", 0);
     ClickLink();
     ASSERT_EQ(1u, opener.shells.size());
     EXPECT_STREQ(L"", opener.shells[0].verb);
-    // The program by its full path from the Windows folder: a bare name
-    // would be looked for in the program's own folder first.
     wchar_t windows[MAX_PATH] = {};
     ASSERT_GT(GetSystemWindowsDirectoryW(windows, MAX_PATH), 0u);
     EXPECT_STREQ(CString(windows) + L"\\" + FixedText::kLinkBrowserProgram, opener.shells[0].file);
     EXPECT_STREQ(L"https://a.example/x", opener.shells[0].params);
+    EXPECT_TRUE(shell.desktopOpens.empty());
 
-    // Mode 1: the shell opens a web address itself; a program path, a
-    // network path or another scheme (the configuration can set the target)
-    // is never handed to the shell or to the fall-back command.
+    // Mode 1, the web links: the desktop's shell opens a web address, so
+    // the browser runs as the signed-in user, in the system folder; nothing
+    // is opened with this program's rights. A program path, a network path
+    // or another scheme (the configuration can set the target) is never
+    // handed to any shell.
     opener.shells.clear();
     link.SetLink(L"提示", L"https://update.example/new", 1);
     ClickLink();
-    ASSERT_EQ(1u, opener.shells.size());
-    EXPECT_STREQ(FixedText::kLinkOpenVerb, opener.shells[0].verb);
-    EXPECT_STREQ(L"https://update.example/new", opener.shells[0].file);
-    EXPECT_TRUE(opener.execs.empty());
-    opener.shellResult = reinterpret_cast<HINSTANCE>(2);
+    wchar_t system[MAX_PATH] = {};
+    ASSERT_GT(GetSystemDirectoryW(system, MAX_PATH), 0u);
+    ASSERT_EQ(1u, shell.desktopOpens.size());
+    EXPECT_EQ(L"https://update.example/new|" + std::wstring(system), shell.desktopOpens[0]);
+    EXPECT_TRUE(NothingElevated());
     for (const wchar_t* target : {L"C:\\update\\new.exe", L"\\\\server\\share\\new.exe", L"file:///C:/new.exe",
                                   L"javascript:alert(1)", L"http://", L"https://a.example/\x01x.exe"}) {
-        opener.shells.clear();
+        shell.desktopOpens.clear();
         link.SetLink(L"提示", target, 1);
         ClickLink();
-        EXPECT_TRUE(opener.shells.empty()) << CStringA(target).GetString();
-        EXPECT_TRUE(opener.execs.empty()) << CStringA(target).GetString();
+        EXPECT_TRUE(shell.desktopOpens.empty()) << CStringA(target).GetString();
+        EXPECT_TRUE(NothingElevated()) << CStringA(target).GetString();
     }
 }
 
-TEST_F(LinkFixture, FallbackRunsTheRegisteredCommandWithTheQuotedUrl) {
-    opener.shellResult = reinterpret_cast<HINSTANCE>(2);
-    std::wstring program = L"\"C:\\Program Files\\" + std::wstring(300, L'b') + L"\\browser.exe\" -osint -url ";
-    opener.registry[FixedText::kLinkWebPageClassKey] = L"htmlfile";
-    opener.registry[std::wstring(L"htmlfile") + FixedText::kLinkOpenCommandSubKey] = program + L"\"%1\"";
-    link.SetLink(L"", L"https://a.example/?q=1&r=\"2\"", 1);
-    EXPECT_EQ(33, link.GotoURL(link.m_url));
-    ASSERT_EQ(1u, opener.execs.size());
-    CString expected = CString(program.c_str()) + L" \"https://a.example/?q=1&r=2\"";
-    EXPECT_EQ(std::string(CStringA(expected)), opener.execs[0]);
-
-    // An unquoted placeholder, and none at all.
-    opener.execs.clear();
-    opener.registry[std::wstring(L"htmlfile") + FixedText::kLinkOpenCommandSubKey] = L"b.exe %1";
-    link.GotoURL(L"http://u.example/");
-    opener.registry[std::wstring(L"htmlfile") + FixedText::kLinkOpenCommandSubKey] = L"b.exe";
-    link.GotoURL(L"http://u.example/");
-    ASSERT_EQ(2u, opener.execs.size());
-    EXPECT_EQ("b.exe  \"http://u.example/\"", opener.execs[0]);
-    EXPECT_EQ("b.exe \"http://u.example/\"", opener.execs[1]);
-
-    // Without the registered type the shell's failure is the result.
-    opener.registry.clear();
-    opener.execs.clear();
-    EXPECT_EQ(2, link.GotoURL(L"http://u.example/"));
-    EXPECT_TRUE(opener.execs.empty());
-}
-
-TEST_F(LinkFixture, FallbackRefusesACommandTheAnsiCodePageCannotHoldExactly) {
-    // WinExec reads its command back in the ANSI code page. A character that
-    // page lacks would turn into '?', and one it holds only as a look-alike
-    // into that look-alike (a full-width quote into a quote, which would
-    // end the quoted URL early and hand the rest over as arguments).
-    opener.shellResult = reinterpret_cast<HINSTANCE>(2);
-    opener.registry[FixedText::kLinkWebPageClassKey] = L"htmlfile";
-    link.SetLink(L"", L"http://u.example/", 1);
-    struct Case {
-        const wchar_t* command;  // the registered command
-        bool runs1252, runs936;
-    };
-    const Case cases[] = {
-        {L"b.exe", true, true},
-        {L"C:\\\u6d4f\u89c8\u5668\\b.exe", false, true},  // Chinese: held by 936 only
-        {L"C:\\\uff02x\uff02\\b.exe", false, true},        // full-width quotes: 936 holds them exactly
-        {L"C:\\\u05d0\\b.exe", false, false},               // Hebrew: held by neither
-    };
-    const UINT acp = GetACP();
-    if (acp != 1252 && acp != 936) GTEST_SKIP() << "cases are written for code pages 1252 and 936, not " << acp;
-    for (const Case& c : cases) {
-        opener.execs.clear();
-        opener.registry[std::wstring(L"htmlfile") + FixedText::kLinkOpenCommandSubKey] = c.command;
-        INT_PTR result = link.GotoURL(L"http://u.example/");
-        bool runs = acp == 936 ? c.runs936 : c.runs1252;
-        EXPECT_EQ(runs ? 1u : 0u, opener.execs.size()) << CStringA(Utf16ToUtf8(c.command)).GetString();
-        if (runs) {
-            ASSERT_EQ(1u, opener.execs.size());
-            // What WinExec reads back is the very command.
-            EXPECT_STREQ(CString(c.command) + L" \"http://u.example/\"",
-                         CodePageToWide(CP_ACP, opener.execs[0].c_str(), (int)opener.execs[0].size()));
-            EXPECT_EQ(33, result);
-        } else {
-            EXPECT_EQ(2, result) << "the shell's failure stands";
-        }
+// Without a desktop shell (no shell window) or when it fails, the page is
+// not opened any other way: a box says so and shows the address, so the
+// user can open it in a browser of their own.
+TEST_F(LinkFixture, AWebLinkTheDesktopShellCannotOpenIsNamedWithItsAddress) {
+    link.SetLink(L"", L"https://update.example/下载?v=2&x=1", 1);
+    for (HRESULT answer : {HRESULT_FROM_WIN32(ERROR_NOT_FOUND), E_FAIL}) {
+        shell.desktopAnswer = answer;
+        BoxRecorder boxes;
+        EXPECT_FALSE(link.GotoURL(link.m_url));
+        ASSERT_EQ(1u, boxes.texts.size()) << std::hex << answer;
+        EXPECT_EQ(std::wstring(FixedText::kWebPageNotOpened) + FixedText::kMsgBoxLineSeparator +
+                      L"https://update.example/下载?v=2&x=1",
+                  boxes.texts[0]);
+        EXPECT_TRUE(NothingElevated()) << "opened with this program's rights";
+        EXPECT_TRUE(shell.desktopOpens.empty());
     }
-}
-
-TEST(CLinkOpener, ReadsTheWholeRegistryValue) {
-    const wchar_t* key = L"kavetta.test.longvalue";
-    std::wstring value(700, L'v');
-    HKEY h = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CLASSES_ROOT, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr));
-    RegSetValueExW(h, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                   (DWORD)((value.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(h);
-    CLinkOpener real;
-    CString read;
-    EXPECT_TRUE(real.ReadClassesValue(L"kavetta.test.longvalue", read));
-    EXPECT_EQ(700, read.GetLength());
-    EXPECT_FALSE(real.ReadClassesValue(L"kavetta.test.missing.key", read));
-    RegDeleteKeyW(HKEY_CLASSES_ROOT, key);
+    // A target that is no web address opens nothing and says nothing.
+    BoxRecorder boxes;
+    link.SetLink(L"", L"C:\\update\\new.exe", 1);
+    EXPECT_FALSE(link.GotoURL(link.m_url));
+    Pump(200);
+    EXPECT_TRUE(boxes.texts.empty());
+    EXPECT_TRUE(NothingElevated());
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 // asks to go, plus the road through the main window.
 #include <gtest/gtest.h>
 
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -155,6 +156,53 @@ TEST_F(BackupPage, Screenshot) {
     page.RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW | RDW_ERASE);
     Pump(200);
     EXPECT_GT(CaptureWindow(page.GetSafeHwnd(), L"page_backup.png"), 20);
+}
+
+// Where the desktop shell's token cannot be had, the page names the account
+// whose folders would be copied, and, in red, the account signed in when it
+// is another; with the token (the signed-in user's own folders) it says
+// nothing. The page asks each time it is shown.
+TEST_F(BackupPage, NamesTheAccountWhoseFoldersAreCopiedWithoutTheShellsToken) {
+    struct Case {
+        const char* what;
+        bool shellToken;
+        const wchar_t* signedIn;
+        const wchar_t* processAccount;
+        bool shown, other;
+    } cases[] = {
+        {"the desktop shell's token", true, L"KVT-PC\\小明", L"KVT-PC\\Administrator", false, false},
+        {"no token, another account elevated", false, L"KVT-PC\\小明", L"KVT-PC\\Administrator", true, true},
+        {"no token, the account signed in", false, L"KVT-PC\\小明", L"KVT-PC\\小明", true, false},
+        {"no token, no session answer", false, L"", L"KVT-PC\\Administrator", true, true},
+    };
+    for (const Case& c : cases) {
+        TestMachine().shell = ShellRecorder();
+        TestMachine().shell.shellToken = c.shellToken;
+        TestMachine().shell.signedIn = c.signedIn;
+        TestMachine().shell.processAccount = c.processAccount;
+        page.ShowWindow(SW_HIDE);
+        page.ShowWindow(SW_SHOW);
+        Pump(100);
+        EXPECT_EQ(c.shown, page.m_accountNote.IsWindowVisible()) << c.what;
+        if (!c.shown) continue;
+        const std::wstring note = WindowText(page.m_accountNote.GetSafeHwnd()).GetString();
+        EXPECT_EQ(0u, note.find(std::wstring(FixedText::kBackupAccountPrefix) + c.processAccount +
+                                FixedText::kBackupAccountSuffix))
+            << c.what;
+        const std::wstring otherLine =
+            std::wstring(FixedText::kBackupAccountOtherPrefix) +
+            (*c.signedIn ? c.signedIn : FixedText::kBackupAccountUnknown) + FixedText::kBackupAccountOtherSuffix;
+        EXPECT_EQ(c.other, note.find(otherLine) != std::wstring::npos) << c.what;
+        EXPECT_EQ(c.other ? CbackupDlg::kOtherAccountColor : CbackupDlg::kNoteColor, page.m_accountNote.m_textColor)
+            << c.what;
+        EXPECT_EQ(0, TestMachine().shell.openTokens) << c.what;
+        if (c.other && *c.signedIn) {
+            page.RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW | RDW_ERASE);
+            Pump(200);
+            EXPECT_GT(CaptureWindow(page.GetSafeHwnd(), L"page_backup_other_account.png"), 20);
+        }
+    }
+    TestMachine().shell = ShellRecorder();
 }
 
 // ------------------------------------------------------------------ picker

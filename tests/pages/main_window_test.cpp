@@ -184,6 +184,7 @@ TEST_F(MainWindow, AForcedUpdateToAnotherTargetOpensNothingAndEndsAllTheSame) {
         Send(WM_VERSION_UPDATE);
         EXPECT_TRUE(PumpUntil([&] { return !dlg().IsWindowVisible(); }, 30000)) << CStringA(target).GetString();
         EXPECT_TRUE(TestMachine().shell.executes.empty()) << CStringA(target).GetString();
+        EXPECT_TRUE(TestMachine().shell.desktopOpens.empty()) << CStringA(target).GetString();
         ASSERT_GT(boxes.texts.size(), shown) << CStringA(target).GetString();
         EXPECT_EQ(std::wstring(FixedText::kForcedUpdateNotice), boxes.texts[shown]);
     }
@@ -191,32 +192,55 @@ TEST_F(MainWindow, AForcedUpdateToAnotherTargetOpensNothingAndEndsAllTheSame) {
     app->m_updateTarget.Empty();
 }
 
-TEST_F(MainWindow, AForcedUpdateOpensTheWebTargetAndEnds) {
+// The forced update's page opens through the desktop's shell, as the
+// signed-in user; without a desktop shell a second box names the page's
+// address. The program ends either way, and nothing is opened with its
+// own (administrator's) rights.
+TEST_F(MainWindow, AForcedUpdateOpensTheWebTargetAsTheSignedInUserAndEnds) {
     CTarvelApp* app = GetTarvelApp();
     app->m_forcedUpdateVersion = L"99.0.0.0";
     app->m_updateTarget = L"https://update.kavetta.example/setup";
-    int answered = MessageBoxesAnswered();
-    AnswerNextMessageBox(true);
-    dlg().PostMessage(WM_VERSION_UPDATE);
-    PumpUntil([&] { return !dlg().IsWindowVisible(); }, 30000);
-    EXPECT_GT(MessageBoxesAnswered(), answered);
-    ASSERT_EQ(1u, TestMachine().shell.executes.size());
-    EXPECT_EQ(L"https://update.kavetta.example/setup", TestMachine().shell.executes[0].file);
-    EXPECT_TRUE(TestMachine().shell.executes[0].defaultVerb);
-    EXPECT_EQ(SW_SHOWDEFAULT, TestMachine().shell.executes[0].show);
-    EXPECT_FALSE(dlg().IsWindowVisible());
+    wchar_t system[MAX_PATH] = {};
+    ASSERT_GT(GetSystemDirectoryW(system, MAX_PATH), 0u);
+    for (bool desktopShell : {true, false}) {
+        TestMachine().shell = ShellRecorder();
+        if (!desktopShell) TestMachine().shell.desktopAnswer = HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+        dlg().ShowWindow(SW_SHOW);
+        BoxAnswerer boxes;
+        dlg().PostMessage(WM_VERSION_UPDATE);
+        EXPECT_TRUE(PumpUntil([&] { return !dlg().IsWindowVisible(); }, 30000)) << desktopShell;
+        EXPECT_TRUE(TestMachine().shell.executes.empty()) << "opened with the program's rights";
+        ASSERT_FALSE(boxes.texts.empty()) << desktopShell;
+        EXPECT_EQ(std::wstring(FixedText::kForcedUpdateNotice), boxes.texts[0]);
+        if (desktopShell) {
+            ASSERT_EQ(1u, TestMachine().shell.desktopOpens.size());
+            EXPECT_EQ(L"https://update.kavetta.example/setup|" + std::wstring(system),
+                      TestMachine().shell.desktopOpens[0]);
+            EXPECT_EQ(1u, boxes.texts.size());
+        } else {
+            EXPECT_TRUE(TestMachine().shell.desktopOpens.empty());
+            ASSERT_EQ(2u, boxes.texts.size());
+            EXPECT_EQ(std::wstring(FixedText::kWebPageNotOpened) + FixedText::kMsgBoxLineSeparator +
+                          L"https://update.kavetta.example/setup",
+                      boxes.texts[1]);
+        }
+    }
+    TestMachine().shell = ShellRecorder();
     app->m_forcedUpdateVersion.Empty();
     app->m_updateTarget.Empty();
 }
 
-// The header link and the web button hand their target to the shell with
-// its default verb, no parameters, the program's folder and SW_SHOWDEFAULT.
-TEST_F(MainWindow, HeaderLinkAndWebButtonOpenTheirTargetsWithTheShellsDefaults) {
+// The header link and the web button open their targets through the
+// desktop's shell (as the signed-in user, in the system folder, never the
+// program's own); without a desktop shell a box names the address.
+TEST_F(MainWindow, HeaderLinkAndWebButtonOpenTheirTargetsAsTheSignedInUser) {
     CTarvelApp* app = GetTarvelApp();
     const CString header = app->m_headerLinkTarget, web = app->m_webLinkTarget, folder = app->m_moduleFolder;
     app->m_headerLinkTarget = L"https://www.kavetta.example/home";
     app->m_webLinkTarget = L"https://www.kavetta.example/help";
     app->m_moduleFolder = L"C:\\Program Files\\Kavetta";
+    wchar_t system[MAX_PATH] = {};
+    ASSERT_GT(GetSystemDirectoryW(system, MAX_PATH), 0u);
     const struct {
         UINT id;
         const wchar_t* target;
@@ -225,14 +249,22 @@ TEST_F(MainWindow, HeaderLinkAndWebButtonOpenTheirTargetsWithTheShellsDefaults) 
     for (const auto& c : cases) {
         TestMachine().shell = ShellRecorder();
         Send(WM_COMMAND, MAKEWPARAM(c.id, BN_CLICKED), 0);
-        ASSERT_EQ(1u, TestMachine().shell.executes.size()) << c.id;
-        const ShellRecorder::Call& call = TestMachine().shell.executes[0];
-        EXPECT_EQ(c.target, call.file) << c.id;
-        EXPECT_TRUE(call.defaultVerb) << c.id;
-        EXPECT_EQ(L"", call.parameters) << c.id;
-        EXPECT_EQ(L"C:\\Program Files\\Kavetta", call.folder) << c.id;
-        EXPECT_EQ(SW_SHOWDEFAULT, call.show) << c.id;
+        ASSERT_EQ(1u, TestMachine().shell.desktopOpens.size()) << c.id;
+        EXPECT_EQ(std::wstring(c.target) + L"|" + system, TestMachine().shell.desktopOpens[0]) << c.id;
+        EXPECT_TRUE(TestMachine().shell.executes.empty()) << c.id << ": opened with the program's rights";
+
+        TestMachine().shell = ShellRecorder();
+        TestMachine().shell.desktopAnswer = HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+        BoxAnswerer boxes;
+        dlg().PostMessage(WM_COMMAND, MAKEWPARAM(c.id, BN_CLICKED), 0);
+        EXPECT_TRUE(PumpUntil([&] { return !boxes.texts.empty() && !FindMessageBox(); }, 30000)) << c.id;
+        ASSERT_EQ(1u, boxes.texts.size()) << c.id;
+        EXPECT_EQ(std::wstring(FixedText::kWebPageNotOpened) + FixedText::kMsgBoxLineSeparator + c.target,
+                  boxes.texts[0]);
+        EXPECT_TRUE(TestMachine().shell.executes.empty()) << c.id << ": opened with the program's rights";
+        EXPECT_TRUE(TestMachine().shell.desktopOpens.empty()) << c.id;
     }
+    TestMachine().shell = ShellRecorder();
     app->m_headerLinkTarget = header;
     app->m_webLinkTarget = web;
     app->m_moduleFolder = folder;

@@ -12,6 +12,7 @@
 #include "controls/os_lists.h"
 #include "core/shell_calls.h"
 #include "core/system_facts.h"
+#include "support/fake_shell.h"
 #include "disk/disk_calls.h"
 #include "pages/tarvel_dlg.h"
 
@@ -24,8 +25,9 @@ public:
     void InstalledMemory(ULONGLONG& out, int) override { out = memory; }
 };
 
-// Records every shell call; opens nothing.
-class ShellRecorder : public IShellCalls {
+// Records every shell call; opens nothing. Whose user folders the backup
+// copies and what the desktop's shell answers come from the fake shell.
+class ShellRecorder : public FakeShell {
 public:
     struct Call {
         std::wstring file;

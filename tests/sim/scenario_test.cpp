@@ -299,8 +299,11 @@ TEST_F(SimScenarioTest, FactsAndMemoryComeFromTheScenario) {
 
 TEST_F(SimScenarioTest, ShellTrayAndRestartAreRecordedNeverDone) {
     Load();
-    EXPECT_TRUE(OpenWebTarget(nullptr, L"https://127.0.0.1/update", L"C:\\"));
-    EXPECT_FALSE(OpenWebTarget(nullptr, L"C:\\Windows\\notepad.exe", L""));
+    EXPECT_TRUE(OpenWebTarget(L"https://127.0.0.1/update"));
+    EXPECT_FALSE(OpenWebTarget(L"C:\\Windows\\notepad.exe"));
+    EXPECT_GT(reinterpret_cast<INT_PTR>(
+                  CurrentShellCalls().Execute(nullptr, nullptr, L"C:\\KavettaData", nullptr, nullptr, SW_SHOW)),
+              32);
     NOTIFYICONDATAW data = {};
     data.cbSize = sizeof(data);
     CurrentShellCalls().NotifyIcon(NIM_ADD, &data);
@@ -309,15 +312,22 @@ TEST_F(SimScenarioTest, ShellTrayAndRestartAreRecordedNeverDone) {
     EXPECT_TRUE(RebootMachine());
 
     SimRecords records = GetSimRecords();
+    // Web pages go through the desktop's shell (as the signed-in user, in
+    // the system folder); the open-folder links through the shell.
+    wchar_t system[MAX_PATH] = {};
+    ASSERT_GT(GetSystemDirectoryW(system, MAX_PATH), 0u);
+    ASSERT_EQ(1u, records.desktopShellOpens.size());
+    EXPECT_EQ(L"https://127.0.0.1/update|" + std::wstring(system), records.desktopShellOpens[0]);
     ASSERT_EQ(1u, records.shellExecutes.size());
-    EXPECT_EQ(L"|https://127.0.0.1/update||C:\\", records.shellExecutes[0]) << "the default verb";
+    EXPECT_EQ(L"|C:\\KavettaData||", records.shellExecutes[0]) << "the default verb";
     EXPECT_EQ(1, records.trayAdds);
     EXPECT_EQ(1, records.trayModifies);
     EXPECT_EQ(1, records.trayDeletes);
     EXPECT_EQ(1, records.reboots);
 
     std::string journal = ReadWholeFile(m_folder + L"\\sim-journal.txt");
-    EXPECT_NE(std::string::npos, journal.find("shell |https://127.0.0.1/update"));
+    EXPECT_NE(std::string::npos, journal.find("desktop shell https://127.0.0.1/update|"));
+    EXPECT_NE(std::string::npos, journal.find("shell |C:\\KavettaData"));
     EXPECT_NE(std::string::npos, journal.find("tray add"));
     EXPECT_NE(std::string::npos, journal.find("reboot"));
 

@@ -2,6 +2,7 @@
 
 #include <stdio.h>
 #include <wctype.h>
+#include <shlobj.h>
 
 #include <atomic>
 #include <fstream>
@@ -414,7 +415,40 @@ public:
         }
         return TRUE;
     }
+    HRESULT OpenWithDesktopShell(LPCWSTR address, LPCWSTR folder) override {
+        std::wstring record = std::wstring(address ? address : L"") + L"|" + (folder ? folder : L"");
+        Lock lock;
+        if (g_state) g_state->records.desktopShellOpens.push_back(record);
+        Journal(L"desktop shell " + record);
+        return S_OK;
+    }
+    // The simulated PC has one account: it is signed in, owns the desktop
+    // shell and runs the program. Its user folders are the prefix's own.
+    bool SessionAccount(CString& account) override {
+        account = kSimAccount;
+        return true;
+    }
+    HANDLE OpenShellToken() override { return kSimShellToken; }
+    void CloseToken(HANDLE) override {}
+    bool UserFolderPath(UserFolderKind kind, HANDLE, CString& path) override {
+        static const int csidl[kUserFolderKinds] = {CSIDL_DESKTOPDIRECTORY, CSIDL_PERSONAL, CSIDL_FAVORITES};
+        wchar_t folder[MAX_PATH] = {};
+        if (kind < 0 || kind >= kUserFolderKinds ||
+            FAILED(SHGetFolderPathW(nullptr, csidl[kind], nullptr, SHGFP_TYPE_CURRENT, folder)))
+            return false;
+        path = folder;
+        return true;
+    }
+    bool TokenAccount(HANDLE, CString& account) override {
+        account = kSimAccount;
+        return true;
+    }
+
+private:
+    static constexpr const wchar_t* kSimAccount = L"KAVETTA-SIM\\用户";
+    static HANDLE const kSimShellToken;
 };
+HANDLE const SimShell::kSimShellToken = reinterpret_cast<HANDLE>((INT_PTR)0x51A);
 
 class SimPower : public IPowerControl {
 public:

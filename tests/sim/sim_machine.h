@@ -39,6 +39,8 @@ void UnloadSimScenario();
 struct SimRecords {
     // "verb|file|parameters|folder" of every shell execute (nothing is opened).
     std::vector<std::wstring> shellExecutes;
+    // "address|folder" of every page handed to the desktop's shell (nothing is opened).
+    std::vector<std::wstring> desktopShellOpens;
     int trayAdds = 0;
     int trayDeletes = 0;
     int trayModifies = 0;

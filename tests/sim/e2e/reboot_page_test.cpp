@@ -28,6 +28,7 @@
 #include "sim/e2e/sim_page_main.h"
 #include "sim/sim_machine.h"
 #include "support/boot_store_model.h"
+#include "support/fake_shell.h"
 #include "support/no_restart.h"
 #include "support/test_files.h"
 #include "user_folders.h"
@@ -428,6 +429,99 @@ TEST_F(RebootPageTest, TheRoadEndsInOneRestart) {
     app->m_rebootAtExit = 0;
     SetFileAttributesW(marker, FILE_ATTRIBUTE_NORMAL);
     DeleteFileW(marker);
+}
+
+// A standard user typed an administrator's password at the elevation
+// prompt: the process runs as the administrator, the desktop shell as the
+// user signed in. (Wine has one account; the fake shell plays Windows.)
+class SignedInUserTest : public RebootPageTest {
+protected:
+    void SetUp() override {
+        RebootPageTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        const std::wstring root = std::wstring(app->m_systemDrive) + L"\\Users\\kvt-小红";
+        const wchar_t* kinds[3] = {L"\\Desktop", L"\\Documents", L"\\Favorites"};
+        RemoveTree(root);
+        for (int k = 0; k < 3; ++k) {
+            signedInFolders[k] = root + kinds[k];
+            ASSERT_EQ(ERROR_SUCCESS, SHCreateDirectoryExW(nullptr, (signedInFolders[k] + L"\\kvt-signedin").c_str(),
+                                                          nullptr));
+        }
+        ASSERT_TRUE(WriteWholeFile(signedInFolders[0] + L"\\kvt-signedin\\她的笔记.txt", "her note"));
+        ASSERT_TRUE(WriteWholeFile(signedInFolders[1] + L"\\kvt-signedin\\她的报告.doc", "her report"));
+        ASSERT_TRUE(WriteWholeFile(signedInFolders[2] + L"\\kvt-signedin\\her.url", "[InternetShortcut]"));
+        // The process's own folders are the prefix's, where the fixture put its files.
+        const int csidl[3] = {CSIDL_DESKTOPDIRECTORY, CSIDL_PERSONAL, CSIDL_FAVORITES};
+        for (int k = 0; k < 3; ++k) {
+            shell.shellUserFolders[k] = signedInFolders[k];
+            shell.processUserFolders[k] = UserFolder(csidl[k]);
+        }
+        previousShell = SetShellCalls(&shell);
+    }
+    void TearDown() override {
+        if (previousShell) SetShellCalls(previousShell);
+        if (!signedInFolders[0].empty()) RemoveTree(GetParentFolder(signedInFolders[0].c_str()).GetString());
+        RebootPageTest::TearDown();
+    }
+    // Runs the road to its restart request; true when it asked for it. The
+    // main window ends with the session, as on the road of a reinstall.
+    bool RunToRestart() {
+        RunWorker();
+        const bool asked = page->LastOutcome() == CRebootDlg::kRestartRequested;
+        EXPECT_TRUE(asked) << Utf8Of((const wchar_t*)Status());
+        PumpUntil([&] { return GetSimRecords().reboots > 0 && !dlg->IsWindowVisible(); }, 60000);
+        app->m_rebootAtExit = 0;
+        SetFileAttributesW(marker, FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(marker);
+        return asked;
+    }
+    FakeShell shell;
+    IShellCalls* previousShell = nullptr;
+    std::wstring signedInFolders[3];
+};
+
+TEST_F(SignedInUserTest, TheSignedInUsersFoldersAreBackedUpNotTheElevatingAccounts) {
+    Choose(true, true, true);
+    ASSERT_TRUE(RunToRestart());
+    const std::wstring backup = std::wstring(app->m_backupFolder);
+    const std::wstring subs[3] = {FixedText::kRebootUserFolderSubs[0], FixedText::kRebootUserFolderSubs[1],
+                                  FixedText::kRebootUserFolderSubs[2]};
+    EXPECT_EQ("her note", ReadWholeFile(backup + subs[0] + L"\\kvt-signedin\\她的笔记.txt"));
+    EXPECT_EQ("her report", ReadWholeFile(backup + subs[1] + L"\\kvt-signedin\\她的报告.doc"));
+    EXPECT_EQ("[InternetShortcut]", ReadWholeFile(backup + subs[2] + L"\\kvt-signedin\\her.url"));
+    for (const std::wstring& sub : subs)
+        EXPECT_FALSE(Exists((backup + sub + L"\\kvt-restart-test").c_str())) << "the administrator's folders were copied";
+    EXPECT_EQ(0, shell.openTokens) << "the shell's token was not closed";
+}
+
+// Without the desktop shell's token (no shell window, or access refused)
+// the folders are the process's own: copied when its account is the one
+// signed in, refused before anything is copied or armed when it is not.
+TEST_F(SignedInUserTest, WithoutTheShellsTokenOnlyTheSignedInAccountsOwnFoldersAreCopied) {
+    shell.shellToken = false;
+    Choose(true, true, false);
+    RunWorker();
+    ExpectRefused(CRebootDlg::kRefusedOtherAccount, FixedText::kRebootRefusedOtherAccount);
+    EXPECT_TRUE(GetSimRecords().processRuns.empty()) << "the boot setup ran";
+    EXPECT_FALSE(Exists(app->m_backupFolder + FixedText::kRebootUserFolderSubs[0])) << "copied for nothing";
+    // The backup page named both accounts.
+    CbackupDlg* backupPage = dlg->m_backupPage;
+    backupPage->ShowFolderOwner();
+    EXPECT_TRUE(Shown(backupPage->m_accountNote));
+    CString note;
+    backupPage->m_accountNote.GetWindowText(note);
+    EXPECT_GE(note.Find(L"KVT-PC\\Administrator"), 0) << Utf8Of((const wchar_t*)note);
+    EXPECT_GE(note.Find(L"KVT-PC\\小明"), 0) << Utf8Of((const wchar_t*)note);
+    ExpectBackLeadsToDownloadPage();
+
+    // The account that elevated is the one signed in: its folders are its own.
+    shell.signedIn = shell.processAccount;
+    ResetSimRecords();
+    ASSERT_TRUE(RunToRestart());
+    EXPECT_EQ("desktop note", ReadWholeFile(std::wstring(app->m_backupFolder) + FixedText::kRebootUserFolderSubs[0] +
+                                            L"\\kvt-restart-test\\笔记.txt"));
+    EXPECT_EQ("report", ReadWholeFile(std::wstring(app->m_backupFolder) + FixedText::kRebootUserFolderSubs[1] +
+                                      L"\\kvt-restart-test\\报告.doc"));
 }
 
 // Which boot files the road copies is the platform's: for a system whose boot
