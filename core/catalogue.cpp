@@ -4,6 +4,8 @@
 #include <wctype.h>
 
 #include <functional>
+#include <mutex>
+#include <vector>
 
 #include "core/fixed_texts.h"
 #include "core/folder_rule.h"
@@ -82,25 +84,145 @@ CString HasherDigest(Md5Hasher& hasher, const CString& path, HANDLE held) {
     return hasher.ComputeOpenFile(held);
 }
 
+// ---- holds that records share ----
+//
+// Two records may name one file. The hold of an accepted record lets no
+// second opener delete it, so a second record shares the hold instead: a
+// duplicate of a holder's handle, with the digest the file was accepted by.
+// The file stays held until the last record holding it lets go.
+
+struct FileIdentity {
+    DWORD volume = 0, high = 0, low = 0;
+    bool operator==(const FileIdentity& o) const { return volume == o.volume && high == o.high && low == o.low; }
+};
+
+bool IdentityOf(HANDLE file, FileIdentity& id) {
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (file == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(file, &info)) return false;
+    id.volume = info.dwVolumeSerialNumber;
+    id.high = info.nFileIndexHigh;
+    id.low = info.nFileIndexLow;
+    return true;
+}
+
+struct SharedHold {
+    CString path;                 // upper case
+    FileIdentity id;
+    CString digest;               // what the file was accepted by; empty when it was taken unread
+    std::vector<HANDLE> holders;  // the handles the records hold it by
+};
+
+std::mutex g_holdLock;
+std::vector<SharedHold> g_holds;
+
+void ForgetHolderLocked(HANDLE handle) {
+    for (auto it = g_holds.begin(); it != g_holds.end();) {
+        auto& holders = it->holders;
+        for (auto h = holders.begin(); h != holders.end();) h = *h == handle ? holders.erase(h) : h + 1;
+        it = holders.empty() ? g_holds.erase(it) : it + 1;
+    }
+}
+
+CString UpperPath(const CString& path) {
+    CString upper = path;
+    upper.MakeUpper();
+    return upper;
+}
+
+// A record holds `handle` for the file at `path`, accepted by `digest`.
+void RegisterHolder(const CString& path, HANDLE handle, const CString& digest) {
+    FileIdentity id;
+    if (!IdentityOf(handle, id)) return;
+    const CString key = UpperPath(path);
+    std::lock_guard<std::mutex> guard(g_holdLock);
+    ForgetHolderLocked(handle);
+    for (SharedHold& hold : g_holds) {
+        if (hold.path != key) continue;
+        if (!(hold.id == id)) {
+            // Whatever was noted for the name is no longer at it.
+            hold.id = id;
+            hold.holders.clear();
+            hold.digest.Empty();
+        }
+        hold.holders.push_back(handle);
+        if (hold.digest.IsEmpty()) hold.digest = digest;
+        return;
+    }
+    g_holds.push_back(SharedHold{key, id, digest, {handle}});
+}
+
+// `copy` holds what `original` holds (a record copied with its hold).
+void RegisterCopyOfHolder(HANDLE original, HANDLE copy) {
+    std::lock_guard<std::mutex> guard(g_holdLock);
+    for (SharedHold& hold : g_holds)
+        for (HANDLE h : hold.holders)
+            if (h == original) {
+                hold.holders.push_back(copy);
+                return;
+            }
+}
+
+void ReleaseHolder(HANDLE handle) {
+    if (handle == INVALID_HANDLE_VALUE) return;
+    std::lock_guard<std::mutex> guard(g_holdLock);
+    ForgetHolderLocked(handle);
+}
+
+// A hold of its own on the file at `path` that an accepted record holds
+// now, with the digest it was accepted by; invalid when no record holds it.
+// A holder's handle counts only while it still reaches the file noted.
+HANDLE ShareHold(const CString& path, CString& digest) {
+    const CString key = UpperPath(path);
+    std::lock_guard<std::mutex> guard(g_holdLock);
+    for (SharedHold& hold : g_holds) {
+        if (hold.path != key) continue;
+        for (HANDLE h : hold.holders) {
+            FileIdentity id;
+            HANDLE copy = INVALID_HANDLE_VALUE;
+            if (!IdentityOf(h, id) || !(id == hold.id) ||
+                !DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
+                continue;
+            digest = hold.digest;
+            return copy;
+        }
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
 // The record holds `held` (or nothing) from here on, until it is destroyed
-// or reset; the size is the held file's.
-void TakeHold(COnlinefileinfo& record, HANDLE held) {
-    if (record.m_fileHandle != INVALID_HANDLE_VALUE && record.m_fileHandle != held) CloseHandle(record.m_fileHandle);
+// or reset; the size is the held file's. `digest` is what the file was
+// accepted by (empty: taken unread), for a record of the same file that
+// shares the hold.
+void TakeHold(COnlinefileinfo& record, HANDLE held, const CString& digest = CString()) {
+    if (record.m_fileHandle != INVALID_HANDLE_VALUE && record.m_fileHandle != held) {
+        ReleaseHolder(record.m_fileHandle);
+        CloseHandle(record.m_fileHandle);
+    }
     record.m_fileHandle = held;
     LARGE_INTEGER size = {};
     if (held != INVALID_HANDLE_VALUE && GetFileSizeEx(held, &size)) record.m_fileSize = size.QuadPart;
+    if (held != INVALID_HANDLE_VALUE) RegisterHolder(GetLocalPath(record), held, digest);
 }
 
 // One candidate file held while it is tested: closed on every way out,
-// unless the record has taken it over.
+// unless the record has taken it over. A file that an accepted record holds
+// is held by sharing that record's hold: the bytes stay those it accepted.
 class HeldCandidate {
 public:
-    explicit HeldCandidate(const CString& path) : m_handle(HoldFile(path)) {}
+    explicit HeldCandidate(const CString& path) : m_path(path), m_handle(HoldFile(path)), m_shared(false) {
+        if (m_handle == INVALID_HANDLE_VALUE) {
+            m_handle = ShareHold(path, m_knownDigest);
+            m_shared = m_handle != INVALID_HANDLE_VALUE;
+        }
+    }
     ~HeldCandidate() { Release(); }
     HeldCandidate(const HeldCandidate&) = delete;
     HeldCandidate& operator=(const HeldCandidate&) = delete;
     HANDLE Get() const { return m_handle; }
+    const CString& Path() const { return m_path; }
     bool Held() const { return m_handle != INVALID_HANDLE_VALUE; }
+    // Another record holds it as well: it is never deleted here.
+    bool Shared() const { return m_shared; }
     // Hands the handle over to the caller.
     HANDLE Take() {
         HANDLE h = m_handle;
@@ -110,9 +232,27 @@ public:
     void Release() {
         if (Held()) CloseHandle(Take());
     }
+    // The candidate's digest: for a shared hold the one the file was accepted
+    // by, else (or when it was taken unread) `digestOf` through a handle of
+    // its own, so that no other reader's position moves.
+    template <typename Fn>
+    CString Digest(const Fn& digestOf) {
+        if (!m_shared) return digestOf(m_path, m_handle);
+        if (!m_knownDigest.IsEmpty()) return m_knownDigest;
+        // The shared hold keeps writers and deleters away meanwhile.
+        HANDLE reader = CreateFileW(m_path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        if (reader == INVALID_HANDLE_VALUE) return CString();
+        m_knownDigest = digestOf(m_path, reader);
+        CloseHandle(reader);
+        return m_knownDigest;
+    }
 
 private:
+    CString m_path;
     HANDLE m_handle;
+    bool m_shared;
+    CString m_knownDigest;
 };
 
 void WriteVerifiedRecord(const COnlinefileinfo& record, const CString& digest) {
@@ -162,27 +302,29 @@ enum Verdict { kRejected, kAccepted, kNotTested, kUnreadable };
 typedef std::function<CString(const CString&, HANDLE)> DigestFn;
 
 // The candidate test under the record's match mode, for a candidate that is
-// held; `digest` receives the digest when one was computed. A candidate in a
-// place others can write (`byDigestOnly`) counts only by the catalogue's
-// digest, whatever the mode; without one the record is downloaded instead.
-// `keepUndigested` keeps mode 0's choice for a record that carries no digest
-// at all.
-Verdict TestCandidate(COnlinefileinfo& record, const CString& path, HANDLE held, const DigestFn& digestOf,
-                      CString& digest, bool byDigestOnly, bool keepUndigested) {
+// held; `digest` receives the digest when one was computed. A record that
+// carries a digest is accepted only by it (mode 1: or by a verified record),
+// mode 0 included: mode 0 takes any file only for a record without one. A
+// candidate in a place others can write (`byDigestOnly`) counts only by the
+// catalogue's digest, whatever the mode; without one the record is
+// downloaded instead. `keepUndigested` keeps mode 0's choice for a record
+// that carries no digest at all.
+Verdict TestCandidate(COnlinefileinfo& record, HeldCandidate& held, const DigestFn& digestOf, CString& digest,
+                      bool byDigestOnly, bool keepUndigested) {
     digest.Empty();
     const bool carriesDigest = CarriesExpectedDigest(record.m_expectedMd5);
     if (keepUndigested && !carriesDigest) byDigestOnly = false;
     switch (record.m_matchMode) {
     case 0:
-        if (!byDigestOnly) return kAccepted;
+        if (!byDigestOnly && !carriesDigest) return kAccepted;
         [[fallthrough]];  // by the digest alone
     case 1:
     case 2:
         if (byDigestOnly && !carriesDigest) return kRejected;
-        digest = digestOf(path, held);
+        digest = held.Digest(digestOf);
         // No digest: an empty file is no copy; any other could not be read
         // now (another program may hold it) and is left for a later check.
-        if (!IsUsableDigest(digest)) return GetFileSize64(path) == 0 ? kRejected : kUnreadable;
+        if (!IsUsableDigest(digest)) return GetFileSize64(held.Path()) == 0 ? kRejected : kUnreadable;
         if (ExpectedContains(record, digest)) return kAccepted;
         if (record.m_matchMode == 1 && !byDigestOnly && MatchesVerifiedRecord(record, digest)) return kAccepted;
         return kRejected;
@@ -207,12 +349,12 @@ int CheckCandidates(COnlinefileinfo& record, const DigestFn& digestOf, bool writ
         CString path = JoinPath(g_DownloadFolder, record.m_fileName);
         if (IsFile(path)) {
             HeldCandidate held(path);
-            Verdict verdict = held.Held() ? TestCandidate(record, path, held.Get(), digestOf, digest,
+            Verdict verdict = held.Held() ? TestCandidate(record, held, digestOf, digest,
                                                           OthersCanWrite(g_DownloadFolder), keepUndigested)
                                           : kUnreadable;
             if (verdict == kAccepted && path.CompareNoCase(localPath) == 0)
                 accepted = held.Take();
-            else if (verdict == kRejected)
+            else if (verdict == kRejected && !held.Shared())  // another record's file stays
                 DeleteHeldFile(held.Get());
         }
     }
@@ -222,8 +364,8 @@ int CheckCandidates(COnlinefileinfo& record, const DigestFn& digestOf, bool writ
         CString path = JoinPath(*folder, record.m_fileName);
         if (!IsFile(path)) continue;
         HeldCandidate held(path);
-        if (!held.Held() || TestCandidate(record, path, held.Get(), digestOf, digest, OthersCanWrite(*folder),
-                                          keepUndigested) != kAccepted)
+        if (!held.Held() ||
+            TestCandidate(record, held, digestOf, digest, OthersCanWrite(*folder), keepUndigested) != kAccepted)
             continue;
         if (!g_DownloadFolder.IsEmpty() && IsFolder(g_DownloadFolder)) {
             CString target = JoinPath(g_DownloadFolder, record.m_fileName);
@@ -244,7 +386,7 @@ int CheckCandidates(COnlinefileinfo& record, const DigestFn& digestOf, bool writ
     }
     if (accepted != INVALID_HANDLE_VALUE) {
         record.m_checkState = 2;
-        TakeHold(record, accepted);
+        TakeHold(record, accepted, digest);
     }
     return record.m_checkState == 1 ? 1 : 0;
 }
@@ -286,12 +428,17 @@ COnlinefileinfo& COnlinefileinfo::operator=(const COnlinefileinfo& other) {
     return *this;
 }
 
-COnlinefileinfo::~COnlinefileinfo() {
-    if (m_fileHandle != INVALID_HANDLE_VALUE) CloseHandle(m_fileHandle);
+COnlinefileinfo::~COnlinefileinfo() { LetGo(); }
+
+void COnlinefileinfo::LetGo() {
+    if (m_fileHandle == INVALID_HANDLE_VALUE) return;
+    ReleaseHolder(m_fileHandle);
+    CloseHandle(m_fileHandle);
+    m_fileHandle = INVALID_HANDLE_VALUE;
 }
 
 void COnlinefileinfo::SetDefaults() {
-    if (m_fileHandle != INVALID_HANDLE_VALUE) CloseHandle(m_fileHandle);
+    LetGo();
     m_typeText = FixedText::kRecordTypeText;
     m_number = 1;
     m_sectionName = FixedText::kRecordDefaultSection;
@@ -321,7 +468,7 @@ void COnlinefileinfo::SetDefaults() {
 void COnlinefileinfo::Reset() { SetDefaults(); }
 
 void COnlinefileinfo::CopyFrom(const COnlinefileinfo& other) {
-    if (m_fileHandle != INVALID_HANDLE_VALUE) CloseHandle(m_fileHandle);
+    LetGo();
     m_typeText = other.m_typeText;
     m_number = other.m_number;
     m_sectionName = other.m_sectionName;
@@ -352,6 +499,7 @@ void COnlinefileinfo::CopyFrom(const COnlinefileinfo& other) {
         DuplicateHandle(GetCurrentProcess(), other.m_fileHandle, GetCurrentProcess(), &m_fileHandle, 0, FALSE,
                         DUPLICATE_SAME_ACCESS);
     if (!m_fileHandle) m_fileHandle = INVALID_HANDLE_VALUE;
+    if (m_fileHandle != INVALID_HANDLE_VALUE) RegisterCopyOfHolder(other.m_fileHandle, m_fileHandle);
     m_fileSize = other.m_fileSize;
 }
 
@@ -396,7 +544,8 @@ void OpenLocalFile(COnlinefileinfo& record) {
     if (record.m_fileHandle != INVALID_HANDLE_VALUE) return;
     CString path = GetLocalPath(record);
     if (!IsFile(path)) return;
-    TakeHold(record, HoldFile(path));
+    HeldCandidate held(path);
+    TakeHold(record, held.Take());
 }
 
 int CheckLocalCopy(COnlinefileinfo& record, Md5Hasher& hasher) {
@@ -424,6 +573,28 @@ bool MatchesVerifiedRecord(COnlinefileinfo& record, const CString& digest) {
     return record.m_knownDigests.Find(upper) >= 0;
 }
 
+bool HeldByAnotherRecord(const COnlinefileinfo& record) {
+    CString digest;
+    HANDLE shared = ShareHold(GetLocalPath(record), digest);
+    if (shared == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(shared);
+    return true;
+}
+
+int AdoptHeldFile(COnlinefileinfo& record, Md5Hasher& hasher) {
+    HeldCandidate held(GetLocalPath(record));
+    if (!held.Shared()) return 0;
+    // Held since its holder accepted it: the record's own rule decides.
+    CString digest;
+    const Verdict verdict = TestCandidate(
+        record, held, [&hasher](const CString& file, HANDLE handle) { return HasherDigest(hasher, file, handle); },
+        digest, false, false);
+    if (verdict != kAccepted) return -1;
+    TakeHold(record, held.Take(), digest);
+    record.m_checkState = 3;
+    return 1;
+}
+
 bool CarriesExpectedDigest(const CString& expected) {
     int run = 0;
     for (int i = 0; i < expected.GetLength(); ++i) {
@@ -441,13 +612,15 @@ int VerifyDownloadedFile(COnlinefileinfo& record, Md5Hasher& hasher) {
     CString path = GetLocalPath(record);
     HeldCandidate held(path);
     if (!held.Held()) return 0;
-    // A record without an expected digest keeps the old rule: from its last
-    // two mirrors a download is taken as it is. A record with a digest is
-    // always checked, whatever its mirror.
-    bool withoutDigest = record.m_matchMode == 0 ||
-                         (!CarriesExpectedDigest(record.m_expectedMd5) && record.m_linkCursor >= record.m_linkCount - 1);
+    // A record without an expected digest keeps the old rules: mode 0, or a
+    // download from its last two mirrors, is taken as it is. A record with a
+    // digest is always checked by it, whatever its mode and its mirror.
+    const bool carriesDigest = CarriesExpectedDigest(record.m_expectedMd5);
+    const bool withoutDigest =
+        !carriesDigest && (record.m_matchMode == 0 || record.m_linkCursor >= record.m_linkCount - 1);
+    CString digest;
     if (!withoutDigest) {
-        CString digest = HasherDigest(hasher, path, held.Get());
+        digest = held.Digest([&hasher](const CString& file, HANDLE handle) { return HasherDigest(hasher, file, handle); });
         // A check stopped half-way says nothing about the file: it stays.
         if (!IsUsableDigest(digest) && hasher.Stopped()) return 0;
         bool accepted;
@@ -455,17 +628,17 @@ int VerifyDownloadedFile(COnlinefileinfo& record, Md5Hasher& hasher) {
             accepted = false;  // an unreadable file is never a match
         else if (record.m_matchMode == 1)
             accepted = ExpectedContains(record, digest) || MatchesVerifiedRecord(record, digest);
-        else if (record.m_matchMode == 2)
+        else if (record.m_matchMode == 2 || carriesDigest)
             accepted = ExpectedContains(record, digest);
         else
             accepted = true;
         if (!accepted) {
-            DeleteHeldFile(held.Get());
+            if (!held.Shared()) DeleteHeldFile(held.Get());  // another record's file stays
             return 0;
         }
         WriteVerifiedRecord(record, digest);
     }
-    TakeHold(record, held.Take());
+    TakeHold(record, held.Take(), digest);
     record.m_checkState = 3;
     return 1;
 }

@@ -81,7 +81,7 @@ public:
     CString m_expectedMd5;    // upper-case digest(s); contains the accepted digest
     CString m_knownDigests;   // from the verified records, filled on first need
     CString m_systemTokens;   // "-"-separated
-    int m_matchMode;          // 0 any file; 1 expected or verified digest; 2 expected digest only
+    int m_matchMode;          // 0 any file (by the expected digest when one is given); 1 expected or verified digest; 2 expected digest only
     int m_linkedFileIndex;
     int m_required;
     int m_requiredUsb;
@@ -93,12 +93,14 @@ public:
     int m_linkIndices[kMaxFileLinks];
     CString m_localFolder;
     int m_checkState;         // 0 new, 1 no valid copy (or checking), 2 valid local copy, 3 downloaded and accepted
-    HANDLE m_fileHandle;      // the accepted file, open for reading
+    HANDLE m_fileHandle;      // the accepted file, open for reading; shared with the other records of the same file
     LONGLONG m_fileSize;
 
 private:
     void CopyFrom(const COnlinefileinfo& other);
     void SetDefaults();
+    // Lets go of the accepted file (other records of the same file may still hold it).
+    void LetGo();
 };
 
 // The download-path texts, set by SetDownloadFolders.
@@ -138,6 +140,15 @@ int VerifyDownloadedFile(COnlinefileinfo& record, Md5Hasher& hasher);
 // such a record keeps match mode 0's choice (any copy counts, wherever it
 // is), as there is nothing to check it by.
 void CheckPeFile(COnlinefileinfo& record);
+// Whether another accepted record holds the file at the record's path now
+// (two records may name one file).
+bool HeldByAnotherRecord(const COnlinefileinfo& record);
+// Takes the file another accepted record holds at the record's path, when
+// the record's own rule accepts it (the holder's digest shared, or taken
+// through the shared hold with `hasher`): the record shares the hold and
+// counts as downloaded (state 3). 1 accepted; 0 no record holds the file;
+// -1 held, but not this record's file (it is never deleted here).
+int AdoptHeldFile(COnlinefileinfo& record, Md5Hasher& hasher);
 // Whether the data folder's verified records hold the digest (a records INI
 // anywhere else, or in a data folder that fails the folder rule, is ignored).
 bool MatchesVerifiedRecord(COnlinefileinfo& record, const CString& digest);

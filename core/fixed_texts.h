@@ -463,6 +463,12 @@ constexpr const wchar_t* kRootSuffix = L"\\";
 constexpr const wchar_t* kDefaultVendor = L"";
 constexpr const wchar_t* kDefaultProduct = L"通用磁盘";
 
+// The endings of partial downloads (the engine's file while it downloads):
+// one found in a data folder that let others in is deleted, never resumed.
+constexpr const wchar_t* kPartialDownloadSuffixes[] = {L".kvtpart"};
+// A data folder deeper than this is not walked for what others planted: it is refused.
+constexpr int kPlantedWalkDepth = 64;
+
 // The installed system of a volume, from the product version of this file.
 constexpr const wchar_t* kSystemProbePath = L"\\Windows\\System32\\ntoskrnl.exe";
 constexpr const wchar_t* kNoSystem = L"无系统";
@@ -1143,6 +1149,8 @@ constexpr const wchar_t* kPickerTab1Caption = L"全部系统";
 constexpr const wchar_t* kPickerTab2Caption = L"推荐系统";
 constexpr const wchar_t* kPickerTab3Caption = L"精选系统";
 constexpr const wchar_t* kPickerNoImage = L"这一栏没有可选的系统，请先在列表中选择要安装的系统。";
+// The picker's OK while the restart worker prepares the chosen system.
+constexpr const wchar_t* kPickerRestartRunning = L"正在准备重启安装，此时不能更换系统。";
 
 // (end of section)
 

@@ -6,6 +6,7 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include "core/fixed_texts.h"
 #include "core/text_utils.h"
 #include "core/work_folder.h"
 
@@ -216,6 +217,69 @@ IFolderRule* g_folderRule = nullptr;
 
 }  // namespace
 
+namespace {
+
+// A path the file calls take at any length: past MAX_PATH a drive path
+// needs the \\?\ form.
+CString LongPathForm(const CString& path) {
+    if (path.GetLength() < MAX_PATH || path.GetLength() < 3 || path[1] != L':') return path;
+    return CString(L"\\\\?\\") + path;
+}
+
+bool IsPartialDownloadName(const CString& name) {
+    for (const wchar_t* suffix : FixedText::kPartialDownloadSuffixes) {
+        const int n = (int)wcslen(suffix);
+        if (name.GetLength() > n && name.Right(n).CompareNoCase(suffix) == 0) return true;
+    }
+    return false;
+}
+
+// What other accounts may have put in a folder before it became ours:
+// links inside it are removed without being followed, and partial
+// downloads are deleted. False when something of the kind stays, or the
+// folder cannot be walked to its end.
+bool ClearPlanted(IFolderRule& rule, const CString& folder, int depth) {
+    if (depth > FixedText::kPlantedWalkDepth) return false;
+    std::vector<FolderEntry> entries;
+    if (!rule.ListFolder(folder, entries)) return false;
+    bool cleared = true;
+    for (const FolderEntry& entry : entries) {
+        const CString path = folder + L"\\" + entry.name;
+        if (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+            if (!rule.RemoveLink(path)) cleared = false;
+        } else if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (!ClearPlanted(rule, path, depth + 1)) cleared = false;
+        } else if (IsPartialDownloadName(entry.name)) {
+            if (!rule.DeletePlainFile(path)) cleared = false;
+        }
+    }
+    return cleared;
+}
+
+}  // namespace
+
+bool IFolderRule::ListFolder(const wchar_t* folder, std::vector<FolderEntry>& entries) {
+    WIN32_FIND_DATAW found = {};
+    HANDLE find = FindFirstFileW(LongPathForm(CString(folder) + L"\\*"), &found);
+    if (find == INVALID_HANDLE_VALUE) return false;
+    do {
+        if (wcscmp(found.cFileName, L".") == 0 || wcscmp(found.cFileName, L"..") == 0) continue;
+        entries.push_back(FolderEntry{found.cFileName, found.dwFileAttributes});
+    } while (FindNextFileW(find, &found));
+    const bool complete = GetLastError() == ERROR_NO_MORE_FILES;
+    FindClose(find);
+    return complete;
+}
+
+BOOL IFolderRule::DeletePlainFile(const wchar_t* path) {
+    const CString file = LongPathForm(path);
+    const DWORD attributes = GetFileAttributesW(file);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)))
+        return FALSE;
+    if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesW(file, attributes & ~FILE_ATTRIBUTE_READONLY);
+    return DeleteFileW(file);
+}
+
 IFolderRule& Win32FolderRule() {
     static Win32Rule rule;
     return rule;
@@ -242,8 +306,9 @@ OwnFolder EnsureOwnFolder(IFolderRule& rule, const CString& path) {
         if (!rule.MoveAside(path)) return OwnFolder::kFailed;
         break;
     case FolderState::kOthersWrite:
-        // Ours (the owner is Administrators or SYSTEM), but not closed.
-        if (!rule.ProtectFolder(path)) return OwnFolder::kFailed;
+        // Ours (the owner is Administrators or SYSTEM), but not closed. Once
+        // closed, nothing others planted before is left to be used.
+        if (!rule.ProtectFolder(path) || !ClearPlanted(rule, path, 0)) return OwnFolder::kFailed;
         reprotected = true;
         break;
     case FolderState::kMissing:

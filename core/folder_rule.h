@@ -8,6 +8,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "winlib/strings.h"
 
 enum class FolderState {
@@ -17,6 +19,12 @@ enum class FolderState {
     kOtherOwner,   // owned by someone other than Administrators or SYSTEM
     kOthersWrite,  // another account may write, delete or change permissions (or no access list at all)
     kTrusted,
+};
+
+// One entry of a folder listing, a link as it is (never followed).
+struct FolderEntry {
+    CString name;
+    DWORD attributes;
 };
 
 class IFolderRule {
@@ -41,6 +49,11 @@ public:
     // The folder's path after every link on the way (GetFinalPathNameByHandleW
     // of an open handle, without the \\?\ head); empty when it cannot be opened.
     virtual CString FinalPath(const wchar_t* path) = 0;
+    // The entries of a folder (not "." and ".."), links included as they
+    // are; false when it cannot be listed to its end. The file system's, here.
+    virtual bool ListFolder(const wchar_t* folder, std::vector<FolderEntry>& entries);
+    // Deletes a file that is no link, a read-only one too. The file system's, here.
+    virtual BOOL DeletePlainFile(const wchar_t* path);
 };
 
 // The Win32 rule, and the one in use: the Win32 one unless a test or the
@@ -69,6 +82,8 @@ enum class OwnFolder {
 // The one road to a folder the program writes into: a folder that passes the
 // rule is used; a link at the name is removed unfollowed; a file or folder of
 // another owner is moved aside; a folder of ours that lets others in gets our
-// access list; then, when nothing is left at the name, the folder is created
-// with ours. The result is judged once more.
+// access list, and then what others may have planted in it goes: every link
+// inside it is removed without being followed, and every partial download
+// is deleted (never resumed); then, when nothing is left at the name, the
+// folder is created with ours. The result is judged once more.
 OwnFolder EnsureOwnFolder(IFolderRule& rule, const CString& path);

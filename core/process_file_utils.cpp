@@ -356,7 +356,12 @@ int DeleteFolderTree(const CString& folder) {
 int DeleteFileForced(const wchar_t* path) {
     if (!path || !*path) return 0;
     DWORD attributes = GetFileAttributesW(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES) return 1;
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        // Only a name that is not there is gone: a file that cannot be
+        // looked at (access denied, a name the system refuses) may be there.
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 1 : 0;
+    }
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) return 0;
     SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
     return DeleteFileW(path);

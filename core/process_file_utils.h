@@ -91,7 +91,8 @@ int MoveFileEnsureFolder(const wchar_t* source, const wchar_t* destination);
 // points to. Stops at the first entry that cannot be deleted.
 int DeleteFolderTree(const CString& folder);
 // Nonzero when the file is gone, also when it never existed; 0 for no path,
-// a folder or a failed delete. A read-only file is deleted too.
+// a folder, a failed delete or a name that cannot be looked at (access
+// denied, a name the system refuses). A read-only file is deleted too.
 int DeleteFileForced(const wchar_t* path);
 // Appends every file below `folder` (depth first, in the platform's order).
 // Linked folders (reparse points) are not entered.

@@ -60,6 +60,12 @@ struct CDownloadQueue::CheckArgs {
     COnlinefileinfo* record;
 };
 
+struct CDownloadQueue::AdoptArgs {
+    CDownloadQueue* queue;
+    LONG ticket;
+    COnlinefileinfo* record;
+};
+
 struct CDownloadQueue::ResolveArgs {
     LONG ticket;
     CString shareUrl;
@@ -260,6 +266,7 @@ CDownloadQueue::CDownloadQueue(CDownloadQueueHost* host)
       m_building(0),
       m_checkSerial(0),
       m_resolving(false),
+      m_adopting(false),
       m_completion{0, false, -1, 0} {
     InitDownloadTaskParams(m_taskParams);
     EnsureUpdateWindow();
@@ -440,7 +447,14 @@ unsigned __stdcall CDownloadQueue::BuildTaskQueueThreadProc(void* param) {
         CloseHandle(h);
     }
     // A stop ended the last run's digests; this run's may run to their end.
-    if (queue->IsCurrent(args->ticket)) queue->m_hasher.Restart();
+    // The look and the restart are one step against a stop: a stop that
+    // came between them would otherwise be undone.
+    {
+        std::lock_guard<std::mutex> guard(queue->m_stopLock);
+        const bool current = queue->IsCurrent(args->ticket);
+        if (queue->m_beforeDigestRestart) queue->m_beforeDigestRestart();
+        if (current) queue->m_hasher.Restart();
+    }
     queue->BuildTaskQueueBody(args->ticket);
     delete args;
     --queue->m_building;
@@ -575,6 +589,7 @@ LRESULT CDownloadQueue::OnTaskStep(WPARAM wParam, LPARAM lParam) {
 
 void CDownloadQueue::AdvanceTaskQueue(int wparam, int lparam) {
     if (m_downloadState != 1) return;
+    m_adopting = false;
     if (wparam == kStepFailed) {
         HandleFailure(lparam);
         return;
@@ -589,7 +604,41 @@ void CDownloadQueue::AdvanceTaskQueue(int wparam, int lparam) {
     }
     if (!SelectCurrentEntry()) return;
     m_host->OnEntryCurrent(*m_currentItem);
+    // Two records may name one file: one that an earlier entry (or another
+    // page) has accepted is taken from its hold, never fetched again.
+    if (HeldByAnotherRecord(*m_currentFile)) {
+        if (!StartAdoption()) HandleFailure(kQueueCodeSkipMirrors);
+        return;
+    }
     if (!WalkMirrors()) HandleFailure(0);
+}
+
+bool CDownloadQueue::StartAdoption() {
+    AdoptArgs* args = new AdoptArgs{this, NewTicket(), m_currentFile};
+    m_adopting = true;
+    if (StartThread(AdoptHeldFileThreadProc, args, true)) return true;
+    m_adopting = false;
+    delete args;
+    return false;
+}
+
+unsigned __stdcall CDownloadQueue::AdoptHeldFileThreadProc(void* param) {
+    AdoptArgs* args = static_cast<AdoptArgs*>(param);
+    CDownloadQueue* queue = args->queue;
+    COnlinefileinfo* record = args->record;
+    // The holder's digest is shared; a record taken unread by its holder is
+    // digested here when this record carries a digest.
+    const int adopted =
+        queue->RunDigest(args->ticket, record, [queue, record] { return AdoptHeldFile(*record, queue->m_hasher); });
+    // A file of another record that this record's rule refuses is not fetched
+    // again: it could not be put in place under that record's hold.
+    if (adopted > 0)
+        queue->PostStep(args->ticket, kStepEntryDone, 0);
+    else
+        queue->PostStep(args->ticket, kStepFailed, kQueueCodeSkipMirrors);
+    delete args;
+    --queue->m_activeWorkers;
+    return 0;
 }
 
 bool CDownloadQueue::SelectCurrentEntry() {
@@ -695,6 +744,7 @@ void CDownloadQueue::EndRun() {
     m_downloadState = 0;
     NewTicket();
     m_resolving = false;
+    m_adopting = false;
 }
 
 void CDownloadQueue::DeleteCurrentTask(bool stopFirst) {
@@ -727,6 +777,11 @@ void CDownloadQueue::OnClickedPauseResume() {
         m_downloadState = 1;
         LONG ticket = NewTicket();
         m_host->OnResumed();
+        if (m_adopting) {
+            // The file another record holds is taken anew.
+            if (!StartAdoption()) HandleFailure(kQueueCodeSkipMirrors);
+            return;
+        }
         if (m_resolving) {
             // The share link being resolved at the pause is resolved anew.
             m_resolving = false;
@@ -748,11 +803,16 @@ void CDownloadQueue::OnClickedPauseResume() {
 }
 
 void CDownloadQueue::StopTask() {
-    int state = m_downloadState.exchange(0);
-    // A digest of the stopped run ends at its next block.
-    m_hasher.Stop();
-    NewTicket();
+    int state;
+    {
+        std::lock_guard<std::mutex> guard(m_stopLock);
+        state = m_downloadState.exchange(0);
+        // A digest of the stopped run ends at its next block.
+        m_hasher.Stop();
+        NewTicket();
+    }
     m_resolving = false;
+    m_adopting = false;
     if (state == 0) return;
     DeleteCurrentTask(state == 1);  // skips a zero handle; a paused task is only deleted
 }
@@ -908,9 +968,10 @@ void CDownloadQueue::CheckCompletion(const PollArgs& args, const DownloadTaskInf
 int CDownloadQueue::VerifyDownloaded(const tagDownloadTaskItem& item, LONG ticket) {
     COnlinefileinfo* record = item.file;
     if (!IsExistingFile(GetLocalPath(*record))) return 0;
-    // Without a digest to check the file is taken as it is (and marked as
-    // accepted after a download).
-    if (record->m_matchMode == 0) return VerifyDownloadedFile(*record, m_hasher);
+    // Mode 0 without a digest to check takes the file as it is (and marks it
+    // as accepted after a download); a digest that is given is always checked.
+    if (record->m_matchMode == 0 && !CarriesExpectedDigest(record->m_expectedMd5))
+        return VerifyDownloadedFile(*record, m_hasher);
     PostUpdate(ticket, [this, item] { m_host->OnVerifyStarted(item); });
     return RunDigest(ticket, record, [this, record] { return VerifyDownloadedFile(*record, m_hasher); });
 }

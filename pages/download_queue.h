@@ -199,6 +199,9 @@ public:
     int CurrentTaskHandle() const { return m_taskHandle; }
     // Bounds of a share-page resolution.
     ShareLinkLimits m_shareLimits;
+    // Tests: called on the builder's thread between its look at the run and
+    // its restart of the digests (a stop may come there).
+    std::function<void()> m_beforeDigestRestart;
 
     // ---- the queue's state (names as the pages use them) ----
     CArray<tagDownloadTaskItem> m_taskQueue;
@@ -220,6 +223,7 @@ public:
     static unsigned __stdcall PollDownloadThreadProc(void* param);
     static unsigned __stdcall CheckProgressThreadProc(void* param);
     static unsigned __stdcall ResolveLinkThreadProc(void* param);
+    static unsigned __stdcall AdoptHeldFileThreadProc(void* param);
 
     // The size text of a byte count ("5.0MB").
     static CString FormatDownloadSize(LONGLONG count);
@@ -229,6 +233,7 @@ private:
     struct PollArgs;
     struct CheckArgs;
     struct ResolveArgs;
+    struct AdoptArgs;
 
     void BuildTaskQueueBody(LONG ticket);
     void PollDownload(const PollArgs& args);
@@ -256,6 +261,9 @@ private:
     // its share link is being resolved.
     bool WalkMirrors();
     bool StartMirror(const CString& url);
+    // The current entry's file is held by another accepted record: a worker
+    // takes it from that hold (AdoptHeldFile) and posts the entry's end.
+    bool StartAdoption();
     // A poll thread for m_taskHandle, under a new ticket.
     bool StartPoller();
     // Runs a digest of `record` with m_checking set and a progress thread
@@ -298,6 +306,7 @@ private:
     std::atomic<int> m_building;        // builders not yet ended
     std::atomic<LONG> m_checkSerial;
     bool m_resolving;                   // a share link of the current entry is being resolved
+    bool m_adopting;                    // the current entry's file is being taken from another record's hold
     // The completion check of a finished task: once a poller has seen the
     // engine report the file complete, the task is never started again (a
     // restart would make the engine rewrite a file that is being checked or
@@ -309,6 +318,8 @@ private:
         int step;
         int code;
     };
+    // Orders a stop against the builder's restart of the digests.
+    std::mutex m_stopLock;
     mutable std::mutex m_completionLock;
     Completion m_completion;
     struct ThreadEntry {

@@ -5,9 +5,11 @@
 
 #include "controls/message_box.h"
 #include "core/fixed_texts.h"
+#include "core/folder_rule.h"
 #include "core/messages.h"
 #include "core/process_file_utils.h"
 #include "core/tarvel_app.h"
+#include "disk/disk_calls.h"
 #include "disk/disk_inventory.h"
 #include "pages/flow_page.h"
 #include "pages/manual_dlg.h"
@@ -27,11 +29,6 @@ bool EndsWithIgnoringCase(const CString& text, const CString& tail) {
 bool FileExists(const CString& path) {
     const DWORD attributes = GetFileAttributesW(path);
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool FolderExists(const CString& path) {
-    const DWORD attributes = GetFileAttributesW(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 void ShowError(const wchar_t* text) { MyMessageBox(MB_ICONERROR, TRUE, text, 10); }
@@ -273,9 +270,11 @@ void CGhostDlg::OnClickedBrowseImage() {
 void CGhostDlg::SetDefaultBackupPath() {
     CTarvelApp* app = GetTarvelApp();
     if (!app) return;
+    // The boot environment writes the image there: a folder of ours by the
+    // folder rule (a link or a stranger's folder at the name is never used),
+    // else the data folder itself.
     CString folder = BackupFolder();
-    if (!FolderExists(folder)) SHCreateDirectoryExW(nullptr, folder, nullptr);
-    if (!FolderExists(folder)) folder = app->m_dataFolder;
+    if (EnsureOwnFolder(CurrentBootHost().FolderRule(), folder) == OwnFolder::kFailed) folder = app->m_dataFolder;
     m_targetPath = folder + FixedText::kGhostNameSeparator + SuggestedStem() + Extension(m_imageFormat);
     m_targetPath.MakeUpper();
     if (m_targetEdit.GetSafeHwnd()) m_targetEdit.SetWindowText(m_targetPath);

@@ -196,18 +196,29 @@ LRESULT COsDownloadDlg::OnTaskStep(WPARAM wParam, LPARAM lParam) { return m_queu
 
 void COsDownloadDlg::OnClickedPauseResume() { m_queue.OnClickedPauseResume(); }
 
+bool COsDownloadDlg::IsShownPage() const {
+    return GetSafeHwnd() && (::GetWindowLongW(GetSafeHwnd(), GWL_STYLE) & WS_VISIBLE) != 0;
+}
+
 void COsDownloadDlg::OnClickedNext() {
     if (MyMessageBox(MB_ICONQUESTION | MB_YESNO, TRUE, FixedText::kDownloadRestartQuestion, 10) != IDYES) return;
+    // A box that was open for long answers only for the page still shown.
+    if (!IsShownPage()) return;
     GetParent()->SendMessage(WM_PAGE_NAVIGATE, IDD_OS_DOWNLOAD, 1);
-    // The restart worker starts right after the restart page is shown.
+    // The restart worker starts right after the restart page is shown, and
+    // only when it is.
     CTarvelDlg* main = CTarvelDlg::FromApp();
-    if (main && main->m_rebootPage) main->m_rebootPage->StartRestart();
+    if (main && main->m_rebootPage && main->m_shownPage == main->m_rebootPage) main->m_rebootPage->StartRestart();
 }
 
 void COsDownloadDlg::OnClickedBack() {
     if (m_downloadState == 1) {
         if (MyMessageBox(MB_ICONQUESTION | MB_YESNO, FALSE, FixedText::kDownloadStopQuestion, 0) != IDYES) return;
-        StopTask();
+        // The question may have stayed open while the run ended and the
+        // restart page took over: the answer counts only for this page still
+        // shown, and stops only a run that still runs.
+        if (!IsShownPage()) return;
+        if (m_downloadState == 1) StopTask();
     }
     // A paused run keeps its task until the next run replaces it.
     GetParent()->SendMessage(WM_PAGE_NAVIGATE, IDD_OS_DOWNLOAD, 0);

@@ -75,6 +75,9 @@ public:
 
     void OnClickedNext();
     void OnClickedBack();
+    // Whether the main window shows this page now (its own visibility, so
+    // also while the main window sits in the notification area).
+    bool IsShownPage() const;
     void OnClickedPauseResume();
 
 protected:

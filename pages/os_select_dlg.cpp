@@ -5,6 +5,7 @@
 #include "core/messages.h"
 #include "core/tarvel_app.h"
 #include "pages/os_download_dlg.h"
+#include "pages/reboot_dlg.h"
 #include "pages/tarvel_dlg.h"
 
 BEGIN_MESSAGE_MAP(COsSelectDlg, CFlowPage)
@@ -143,6 +144,13 @@ int COsSelectDlg::ChosenImage() {
 }
 
 void COsSelectDlg::OnClickedOk() {
+    CTarvelDlg* mainWindow = CTarvelDlg::FromApp();
+    // The restart worker hands the image it took at its start to the boot
+    // environment: no other choice is taken while it runs.
+    if (mainWindow && mainWindow->m_rebootPage && mainWindow->m_rebootPage->WorkersRunning()) {
+        MyMessageBox(MB_ICONINFORMATION, TRUE, FixedText::kPickerRestartRunning, 3);
+        return;
+    }
     // The list of an empty block still names the first index of that block,
     // which belongs to the next block or lies past the catalogue: the queue
     // builder needs an image of the chosen tab, so such an OK stays here.
@@ -155,7 +163,6 @@ void COsSelectDlg::OnClickedOk() {
     app->m_selectedImageTab = m_currentTab;
     app->m_selectedImageIndex = image;
     GetParent()->SendMessage(WM_PAGE_NAVIGATE, IDD_OSSELECT, 1);
-    CTarvelDlg* mainWindow = CTarvelDlg::FromApp();
     // A run that cannot start is reported on the download page, whose Next
     // then stays disabled: the user can only come back and pick again.
     if (mainWindow && mainWindow->m_downloadPage) mainWindow->m_downloadPage->BuildTaskQueue();

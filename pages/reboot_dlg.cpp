@@ -228,6 +228,9 @@ void CRebootDlg::Run(CTarvelApp& app) {
         Refuse(kRefusedNoChoice, FixedText::kRebootRefusedNoChoice);
         return;
     }
+    // The chosen image, taken once: this road hands this one over to the
+    // boot environment, whatever the choice says later.
+    const COnlinefileinfo image = app.m_osImages[app.m_selectedImageIndex];
     const CString bootFile = GetLocalPath(app.m_peImages[app.m_selectedPeIndex]);
     // Nothing is copied for a road that cannot end in a restart.
     if (!FileExists(bootFile)) {
@@ -291,7 +294,7 @@ void CRebootDlg::Run(CTarvelApp& app) {
 
     // The INI first, the marker last: the boot environment acts on the marker.
     SetStatus(FixedText::kRebootStatusHandOver);
-    if (marker.IsEmpty() || !WriteRestartIni(app, app.m_osImages[app.m_selectedImageIndex])) {
+    if (marker.IsEmpty() || !WriteRestartIni(app, image)) {
         Refuse(kRefusedHandOver, FixedText::kRebootRefusedHandOver, true);
         return;
     }

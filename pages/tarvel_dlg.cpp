@@ -5,12 +5,14 @@
 
 #include "controls/message_box.h"
 #include "core/fixed_texts.h"
+#include "core/folder_rule.h"
 #include "core/messages.h"
 #include "core/process_file_utils.h"
 #include "core/shell_calls.h"
 #include "core/skin.h"
 #include "core/tarvel_app.h"
 #include "core/text_utils.h"
+#include "disk/disk_calls.h"
 #include "pages/backup_dlg.h"
 #include "pages/flow_page.h"
 #include "pages/ghost_dlg.h"
@@ -353,6 +355,9 @@ LRESULT CTarvelDlg::OnPageNavigate(WPARAM wParam, LPARAM lParam) {
     for (int i = 0; i < 5; ++i)
         if (ids[i] == wParam) step = i;
     if (step < 0) return 0;
+    // Only the page shown moves the flow: a page that is no longer shown (a
+    // question of it answered late) navigates nowhere.
+    if (flow[step] != m_shownPage) return 0;
     int next = lParam ? step + 1 : step - 1;
     if (next < 0 || next > 4) return 0;
     m_flowPage = flow[next];
@@ -507,8 +512,12 @@ BOOL CTarvelDlg::OnDeviceChange(UINT nEventType, DWORD_PTR dwData) {
 void CTarvelDlg::PrepareBackupTarget() {
     CTarvelApp* app = GetTarvelApp();
     if (!app) return;
-    app->m_backupFolder = app->m_dataFolder + FixedText::kBackupSubFolder;
-    if (!PathFileExistsW(app->m_backupFolder)) CreateDirectoryW(app->m_backupFolder, nullptr);
+    // The restart worker copies the user's folders there: a folder of ours
+    // by the folder rule, never a link or a stranger's folder planted at the
+    // name. Without one, nothing is copied (the worker refuses a chosen folder).
+    const CString folder = app->m_dataFolder + FixedText::kBackupSubFolder;
+    const bool own = EnsureOwnFolder(CurrentBootHost().FolderRule(), folder) != OwnFolder::kFailed;
+    app->m_backupFolder = own ? folder : CString();
     CHyperLink& link = m_backupPage->m_folderLink;
     if (!link.GetSafeHwnd()) return;
     link.SetWindowText(CString(FixedText::kBackupFolderLinkPrefix) + app->m_backupFolder);

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+#include <memory>
 #include <set>
 #include <string>
 
@@ -175,7 +176,12 @@ TEST_F(CatalogueFiles, LocalCopyTable) {
         bool withoutDigest = false;       // the record carries no expected digest
         bool readOnlyDownload = false;    // the download folder's file is read-only
     } cases[] = {
-        {"mode 0 takes any file unread", 0, kBad, kNone, nullptr, 0, kBad},
+        {"mode 0 without a digest takes any file unread", 0, kBad, kNone, nullptr, 0, kBad, false, false, true},
+        {"mode 0 with a digest: the right file", 0, kGood, kNone, nullptr, 0, kGood},
+        {"mode 0 with a digest: a wrong file is deleted", 0, kBad, kNone, nullptr, 1, kNone},
+        {"mode 0 with a digest: a wrong file beside the program is kept, not taken", 0, kNone, kBad, nullptr, 1, kNone},
+        {"mode 0 with a digest: a wrong file deleted, the right one fetched", 0, kBad, kGood, nullptr, 0, kGood},
+        {"mode 0 with a digest: a verified record vouches for nothing", 0, kBad, kNone, L"d", 1, kNone},
         {"mode 0 copies from the program folder", 0, kNone, kGood, nullptr, 0, kGood},
         {"mode 1 good", 1, kGood, kNone, nullptr, 0, kGood},
         {"mode 1 bad is deleted", 1, kBad, kNone, nullptr, 1, kNone},
@@ -335,13 +341,13 @@ TEST_F(CatalogueFiles, HeldCandidateInTheDownloadFolderNeverPassesForTheGoodCopy
         CloseHandle(lock);
         EXPECT_EQ(m_bad, ReadWholeFile(In(m_download)));
         // Once the other program lets go, the next check replaces it (mode 0
-        // takes the file there as it is).
+        // too: the record carries a digest).
         COnlinefileinfo r = Record(mode, m_goodMd5);
         Md5Hasher hasher;
         EXPECT_EQ(0, CheckLocalCopy(r, hasher));
         EXPECT_EQ(2, r.m_checkState);
         r.Reset();
-        EXPECT_EQ(mode == 0 ? m_bad : m_good, ReadWholeFile(In(m_download)));
+        EXPECT_EQ(m_good, ReadWholeFile(In(m_download)));
     }
 }
 
@@ -394,7 +400,7 @@ TEST_F(CatalogueFiles, AcceptedFileIsHeldUntilTheRecordGoes) {
         const std::wstring path = In(m_download);
         const std::wstring elsewhere = m_root + L"\\elsewhere\\w10.iso";
         {
-            COnlinefileinfo r = Record(how == kDownloadedUnread ? 0 : 2, m_goodMd5);
+            COnlinefileinfo r = how == kDownloadedUnread ? Record(0, L"W10_NODIGEST") : Record(2, m_goodMd5);
             Md5Hasher hasher;
             if (how == kDownloaded || how == kDownloadedUnread) {
                 r.m_checkState = 1;
@@ -442,7 +448,13 @@ TEST_F(CatalogueFiles, DownloadCheckTable) {
         int result;
         bool recordWritten;
     } cases[] = {
-        {"mode 0 unread", 0, true, false, 3, 1, false, 1, false},
+        {"mode 0 without a digest: unread", 0, false, false, 3, 1, false, 1, false},
+        {"mode 0, digest, good, first mirror", 0, true, true, 3, 1, false, 1, true},
+        {"mode 0, digest, bad, first mirror", 0, true, false, 3, 1, false, 0, false},
+        {"mode 0, digest, bad, last mirror", 0, true, false, 3, 3, false, 0, false},
+        {"mode 0, digest, bad, verified record", 0, true, false, 3, 1, true, 0, false},
+        {"mode 1, digest, good, last mirror", 1, true, true, 3, 3, false, 1, true},
+        {"mode 1, digest, bad, only mirror", 1, true, false, 1, 1, false, 0, false},
         {"digest, good, first mirror", 2, true, true, 3, 1, false, 1, true},
         {"digest, bad, first mirror", 2, true, false, 3, 1, false, 0, false},
         {"digest, bad, second mirror", 2, true, false, 3, 2, false, 0, false},
@@ -454,7 +466,9 @@ TEST_F(CatalogueFiles, DownloadCheckTable) {
         {"no digest, second of three", 2, false, false, 3, 2, false, 1, false},
         {"no digest, last of three", 2, false, false, 3, 3, false, 1, false},
         {"no digest, one mirror", 1, false, false, 1, 1, false, 1, false},
-        {"unknown mode with digest: accepted with a record", 7, true, false, 3, 1, false, 1, true},
+        {"unknown mode, digest, bad: rejected", 7, true, false, 3, 1, false, 0, false},
+        {"unknown mode, digest, good: accepted with a record", 7, true, true, 3, 1, false, 1, true},
+        {"unknown mode without a digest: accepted with a record", 7, false, false, 3, 1, false, 1, true},
     };
     for (const Case& c : cases) {
         TearDown();
@@ -563,6 +577,80 @@ TEST_F(CatalogueFiles, BootEnvironmentWithoutAnyDigestKeepsModeZerosChoice) {
     COnlinefileinfo digested = Record(0, m_goodMd5);
     CheckPeFile(digested);
     EXPECT_EQ(1, digested.m_checkState);
+}
+
+// Two records of one file (two catalogue entries naming the same file):
+// the second shares the first one's hold and its digest and is accepted by
+// its own rule, whether the first found the file or downloaded it; the file
+// stays held until the last of them lets go, and one that the second record
+// refuses stays for the first.
+TEST_F(CatalogueFiles, TwoRecordsOfOneFileShareItsHold) {
+    enum How { kFound, kDownloaded, kFoundUnread };
+    const struct {
+        const char* what;
+        How how;
+        int secondMode;
+        bool secondRight;  // the second record's digest is the file's
+        bool accepted;
+    } cases[] = {
+        {"found, the same digest", kFound, 2, true, true},
+        {"downloaded, the same digest", kDownloaded, 2, true, true},
+        {"found, mode 0 without a digest", kFound, 0, false, true},
+        {"taken unread by the first, the second digests it", kFoundUnread, 2, true, true},
+        {"taken unread by the first, the second's digest differs", kFoundUnread, 2, false, false},
+        {"found, the second's digest differs", kFound, 1, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TearDown();
+        SetUp();
+        WriteWholeFile(In(m_download), m_good);
+        Md5Hasher hasher;
+        auto first = std::make_unique<COnlinefileinfo>(c.how == kFoundUnread ? Record(0, L"W10_NODIGEST")
+                                                                              : Record(2, m_goodMd5));
+        if (c.how == kDownloaded) {
+            first->m_checkState = 1;
+            first->m_linkCount = 3;
+            first->m_linkCursor = 1;
+            ASSERT_EQ(1, VerifyDownloadedFile(*first, hasher));
+        } else {
+            ASSERT_EQ(0, CheckLocalCopy(*first, hasher));
+        }
+        ASSERT_NE(INVALID_HANDLE_VALUE, first->m_fileHandle);
+        COnlinefileinfo second =
+            Record(c.secondMode, c.secondMode == 0 ? CString(L"W10_NODIGEST") : (c.secondRight ? m_goodMd5 : m_badMd5));
+        second.m_sectionName = L"w10_again";
+        EXPECT_TRUE(HeldByAnotherRecord(second));
+        EXPECT_EQ(c.accepted ? 0 : 1, CheckLocalCopy(second, hasher));
+        EXPECT_EQ(c.accepted ? 2 : 1, second.m_checkState);
+        EXPECT_EQ(c.accepted, second.m_fileHandle != INVALID_HANDLE_VALUE);
+        EXPECT_EQ(m_good, ReadWholeFile(In(m_download))) << "the file stays as the first accepted it";
+        if (c.accepted) {
+            EXPECT_EQ((LONGLONG)m_good.size(), second.m_fileSize);
+            // Taken in the queue's way as well: the second counts as downloaded.
+            COnlinefileinfo third = second;
+            third.Reset();
+            third.m_fileName = L"w10.iso";
+            third.m_matchMode = 0;
+            third.m_expectedMd5 = L"W10_NODIGEST";
+            third.m_checkState = 1;
+            EXPECT_EQ(1, AdoptHeldFile(third, hasher));
+            EXPECT_EQ(3, third.m_checkState);
+        } else {
+            COnlinefileinfo again = second;
+            again.m_checkState = 1;
+            EXPECT_EQ(-1, AdoptHeldFile(again, hasher)) << "refused, and never deleted";
+            EXPECT_TRUE(FileExists(In(m_download)));
+        }
+        // Held while any record holds it; the last one lets go.
+        first.reset();
+        if (c.accepted) {
+            EXPECT_FALSE(DeleteFileW(In(m_download).c_str())) << "the second record still holds it";
+            second.Reset();
+        }
+        EXPECT_FALSE(HeldByAnotherRecord(Record(2, m_goodMd5)));
+        EXPECT_TRUE(DeleteFileW(In(m_download).c_str())) << "let go with the last record";
+    }
 }
 
 TEST_F(CatalogueFiles, CopiesNeverShareOrCloseTheOwnersHandle) {

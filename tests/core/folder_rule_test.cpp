@@ -7,7 +7,9 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <set>
 #include <string>
+#include <vector>
 
 #include "core/folder_rule.h"
 #include "support/test_files.h"
@@ -87,6 +89,107 @@ TEST(FolderRule, MissingFilesAndLinksAreNoFolderOfOurs) {
         EXPECT_EQ(FolderState::kLink, rule.JudgeFolder(link.c_str())) << "judged without following it";
         EXPECT_TRUE(rule.OthersCanWrite(link.c_str()));
     }
+    RemoveTree(root);
+}
+
+std::wstring UpperOf(std::wstring s) {
+    for (auto& c : s) c = (wchar_t)towupper(c);
+    return s;
+}
+
+// The folder rule over a test folder's real files. `open` is a folder of
+// ours that others may write until it is protected. The paths in `links`
+// stand for links another account planted there: Wine can neither make nor
+// remove a link, so each is a plain folder that the listing shows as a link,
+// and removing it takes it out of the tree whole, as removing a link leaves
+// what it leads to as it was.
+class PlantedFolders : public IFolderRule {
+public:
+    std::wstring open, outside;
+    std::set<std::wstring> links, stuck;  // upper case; stuck: links that cannot be removed
+    std::vector<std::wstring> removedLinks;
+    int protections = 0;
+
+    FolderState JudgeFolder(const wchar_t* path) override {
+        if (links.count(UpperOf(path))) return FolderState::kLink;
+        const DWORD attributes = GetFileAttributesW(path);
+        if (attributes == INVALID_FILE_ATTRIBUTES) return FolderState::kMissing;
+        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return FolderState::kLink;
+        if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return FolderState::kNotFolder;
+        return UpperOf(path) == UpperOf(open) ? FolderState::kOthersWrite : FolderState::kTrusted;
+    }
+    bool OthersCanWrite(const wchar_t* folder) override { return JudgeFolder(folder) != FolderState::kTrusted; }
+    BOOL CreateOwnFolder(const wchar_t* path) override { return CreateDirectoryW(path, nullptr); }
+    BOOL ProtectFolder(const wchar_t*) override {
+        ++protections;
+        open.clear();
+        return TRUE;
+    }
+    BOOL RemoveLink(const wchar_t* path) override {
+        const std::wstring key = UpperOf(path);
+        if (stuck.count(key) || !links.erase(key)) return FALSE;
+        removedLinks.push_back(path);
+        const std::wstring name = key.substr(key.rfind(L'\\') + 1);
+        return MoveFileW(path, (outside + L"\\" + name).c_str());
+    }
+    BOOL MoveAside(const wchar_t*) override { return FALSE; }
+    CString FinalPath(const wchar_t* path) override { return path; }
+    bool ListFolder(const wchar_t* folder, std::vector<FolderEntry>& entries) override {
+        if (!IFolderRule::ListFolder(folder, entries)) return false;
+        for (FolderEntry& entry : entries)
+            if (links.count(UpperOf(std::wstring(folder) + L"\\" + (const wchar_t*)entry.name)))
+                entry.attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+        return true;
+    }
+};
+
+// An old data folder that gets our access list keeps nothing others planted
+// before: links inside it (at the backup folder's name, deeper down) are
+// removed without being followed, and partial downloads are deleted, so
+// that none is resumed; finished files stay (they count only by their
+// digests). A link that cannot be removed refuses the folder.
+TEST(FolderRule, AFolderThatGetsOurAccessListKeepsNoPlantedLinkOrPartialDownload) {
+    const std::wstring root = MakeTempFolder(L"folder_rule_planted");
+    const std::wstring data = root + L"\\KavettaData";
+    PlantedFolders rule;
+    rule.outside = root + L"\\outside";
+    ASSERT_TRUE(CreateDirectoryW(rule.outside.c_str(), nullptr));
+    for (const wchar_t* folder : {L"", L"\\Backup", L"\\Backup\\Desktop", L"\\BackupLink", L"\\Backup\\deeplink"})
+        ASSERT_TRUE(CreateDirectoryW((data + folder).c_str(), nullptr));
+    // What the links lead to: another account's files, a partial among them.
+    ASSERT_TRUE(WriteWholeFile(data + L"\\BackupLink\\victim.kvtpart", "theirs"));
+    ASSERT_TRUE(WriteWholeFile(data + L"\\Backup\\deeplink\\keep.txt", "theirs"));
+    rule.links = {UpperOf(data + L"\\BackupLink"), UpperOf(data + L"\\Backup\\deeplink")};
+    // Planted partial downloads, one read-only, and files that stay.
+    ASSERT_TRUE(WriteWholeFile(data + L"\\w10.iso.kvtpart", "attacker's first bytes"));
+    ASSERT_TRUE(WriteWholeFile(data + L"\\Backup\\Desktop\\pe.wim.KVTPART", "more"));
+    SetFileAttributesW((data + L"\\Backup\\Desktop\\pe.wim.KVTPART").c_str(), FILE_ATTRIBUTE_READONLY);
+    ASSERT_TRUE(WriteWholeFile(data + L"\\w10.iso", "a whole file"));
+    ASSERT_TRUE(WriteWholeFile(data + L"\\Backup\\Desktop\\note.kvtpart.txt", "a note"));
+    rule.open = data;
+
+    EXPECT_EQ(OwnFolder::kReprotected, EnsureOwnFolder(rule, data.c_str()));
+    EXPECT_EQ(1, rule.protections);
+    EXPECT_EQ(2u, rule.removedLinks.size());
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((data + L"\\BackupLink").c_str())) << "the link stays in the folder";
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((data + L"\\Backup\\deeplink").c_str())) << "the deeper link stays";
+    EXPECT_EQ("theirs", ReadWholeFile(rule.outside + L"\\BACKUPLINK\\victim.kvtpart")) << "a link was followed";
+    EXPECT_FALSE(FileExists(data + L"\\w10.iso.kvtpart")) << "a planted partial download would be resumed";
+    EXPECT_FALSE(FileExists(data + L"\\Backup\\Desktop\\pe.wim.KVTPART"));
+    EXPECT_EQ("theirs", ReadWholeFile(rule.outside + L"\\DEEPLINK\\keep.txt"));
+    EXPECT_EQ("a whole file", ReadWholeFile(data + L"\\w10.iso"));
+    EXPECT_EQ("a note", ReadWholeFile(data + L"\\Backup\\Desktop\\note.kvtpart.txt"));
+
+    // A folder that already passes is left as it is; a link that cannot be
+    // removed refuses the folder.
+    ASSERT_TRUE(WriteWholeFile(data + L"\\later.kvtpart", "ours"));
+    EXPECT_EQ(OwnFolder::kTrusted, EnsureOwnFolder(rule, data.c_str()));
+    EXPECT_TRUE(FileExists(data + L"\\later.kvtpart"));
+    ASSERT_TRUE(CreateDirectoryW((data + L"\\stuck").c_str(), nullptr));
+    rule.links = {UpperOf(data + L"\\stuck")};
+    rule.stuck = rule.links;
+    rule.open = data;
+    EXPECT_EQ(OwnFolder::kFailed, EnsureOwnFolder(rule, data.c_str()));
     RemoveTree(root);
 }
 

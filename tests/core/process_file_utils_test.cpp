@@ -358,6 +358,12 @@ TEST(DeleteFileForced, Table) {
     EXPECT_NE(0, DeleteFileForced(readOnly));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(readOnly));
     EXPECT_NE(0, DeleteFileForced(scratch / L"never-there.txt"));
+    EXPECT_NE(0, DeleteFileForced(scratch / L"no-folder\\never-there.txt"));
+    // A name that cannot be looked at is no name that is gone (as a file
+    // whose folder denies access is not): the system refuses this one.
+    ASSERT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(scratch / L"part*.kvtpart"));
+    EXPECT_NE((DWORD)ERROR_FILE_NOT_FOUND, GetLastError());
+    EXPECT_EQ(0, DeleteFileForced(scratch / L"part*.kvtpart"));
     EXPECT_EQ(0, DeleteFileForced(scratch.Path()));
     EXPECT_EQ(0, DeleteFileForced(L""));
     EXPECT_EQ(0, DeleteFileForced(nullptr));

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/down_wrapper.h"
+#include "core/folder_rule.h"
 #include "core/fixed_texts.h"
 #include "engine/engine.h"
 #include "support/test_files.h"
@@ -55,6 +56,32 @@ Engine& SmallCapEngine() {
     static Engine engine(L"kvtengine_smallcap.dll");
     return engine;
 }
+
+// The folder rule for a save folder of ours that others could write until
+// it gets the program's access list (the files are the real ones).
+class OpenUntilProtected : public IFolderRule {
+public:
+    explicit OpenUntilProtected(const std::wstring& folder) : m_open(true), m_folder(folder) {}
+    FolderState JudgeFolder(const wchar_t* path) override {
+        const DWORD attributes = GetFileAttributesW(path);
+        if (attributes == INVALID_FILE_ATTRIBUTES) return FolderState::kMissing;
+        if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return FolderState::kNotFolder;
+        return m_open && _wcsicmp(path, m_folder.c_str()) == 0 ? FolderState::kOthersWrite : FolderState::kTrusted;
+    }
+    bool OthersCanWrite(const wchar_t* folder) override { return JudgeFolder(folder) != FolderState::kTrusted; }
+    BOOL CreateOwnFolder(const wchar_t* path) override { return CreateDirectoryW(path, nullptr); }
+    BOOL ProtectFolder(const wchar_t*) override {
+        m_open = false;
+        return TRUE;
+    }
+    BOOL RemoveLink(const wchar_t*) override { return FALSE; }
+    BOOL MoveAside(const wchar_t*) override { return FALSE; }
+    CString FinalPath(const wchar_t* path) override { return path; }
+
+private:
+    bool m_open;
+    std::wstring m_folder;
+};
 
 class EngineTest : public testing::Test {
 protected:
@@ -453,6 +480,20 @@ TEST_F(EngineTest, NewTaskContinuesOrReplacesAPartialFile) {
         EXPECT_TRUE(ReadWholeFile(PathOf(L"c.bin")) == content);
         EXPECT_EQ("", server.Requests().back().Header("Range"));
     }
+
+    // A partial file another account planted while the save folder let it
+    // in: the folder gets the program's access list before anything is
+    // saved there, and the planted partial goes with that, so the download
+    // starts at its first byte with none of the planted bytes.
+    honourRange = true;
+    WriteWholeFile(PathOf(L"d.bin.kvtpart"), std::string(400000, 'A'));
+    OpenUntilProtected rule(m_folder);
+    ASSERT_EQ(OwnFolder::kReprotected, EnsureOwnFolder(rule, m_folder.c_str()));
+    task = Create(server.WideUrl("/d.bin"), L"d.bin");
+    ASSERT_EQ(1, TheEngine().StartTask(task));
+    ASSERT_EQ(kTaskFinished, WaitForEnd(task).status);
+    EXPECT_TRUE(ReadWholeFile(PathOf(L"d.bin")) == content) << "the planted bytes came first";
+    EXPECT_EQ("", server.Requests().back().Header("Range")) << "the planted partial was resumed";
 }
 
 TEST_F(EngineTest, StallIsReportedWithoutProgressNotAsFailure) {

@@ -167,6 +167,31 @@ TEST_F(DownloadPageTest, BackWhileRunningAsksAndNoKeepsTheDownload) {
     m_page.m_downloadState = 0;
 }
 
+// The Back question stays open while the page stops being the one shown
+// (the run ended and the restart page took over): its Yes then navigates
+// nowhere and stops nothing; a run that ended meanwhile on the page still
+// shown goes back without a stop.
+TEST_F(DownloadPageTest, ABackAnsweredOnceThePageIsNoLongerShownNavigatesNowhere) {
+    m_page.m_downloadState = 1;
+    {
+        BoxAnswerer boxes;
+        boxes.onShown = [&] { m_page.ShowWindow(SW_HIDE); };
+        m_page.m_backButton.SendMessage(BM_CLICK);
+        ASSERT_EQ(1u, boxes.texts.size());
+    }
+    EXPECT_TRUE(m_host.m_navigations.empty()) << "a page no longer shown navigated";
+    EXPECT_EQ(1, m_page.m_downloadState.load()) << "the answer stopped a run it was not asked about";
+
+    m_page.ShowWindow(SW_SHOW);
+    {
+        BoxAnswerer boxes;
+        boxes.onShown = [&] { m_page.m_downloadState = 0; };  // the run ends while the question is open
+        m_page.m_backButton.SendMessage(BM_CLICK);
+    }
+    ASSERT_EQ(1u, m_host.m_navigations.size());
+    EXPECT_EQ(std::make_pair((WPARAM)IDD_OS_DOWNLOAD, (LPARAM)0), m_host.m_navigations[0]);
+}
+
 TEST_F(DownloadPageTest, AFinishedRunAsksToRestartWhenItContinuesByItself) {
     CTarvelApp* app = GetTarvelApp();
     app->m_osImages.RemoveAll();

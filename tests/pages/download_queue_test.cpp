@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <process.h>
+
 #include <algorithm>
 #include <deque>
 #include <functional>
@@ -375,6 +377,34 @@ TEST_F(DownloadQueueTest, StopDuringTheBuildStopsTheRun) {
     EXPECT_EQ(0, host.queue->m_downloadState.load());
 }
 
+unsigned __stdcall StopQueueThreadProc(void* queue) {
+    static_cast<CDownloadQueue*>(queue)->StopTask();
+    return 0;
+}
+
+// A stop that comes after the builder has looked at its run, before it lets
+// the digests run again, is not undone: the digests stay stopped.
+TEST_F(DownloadQueueTest, AStopBetweenTheBuildersLookAndItsDigestRestartStays) {
+    COnlinefileinfo* r = Record("raced", 1, {Mirror("good", "raced")});
+    TestHost host;
+    host.records = {r};
+    HANDLE stopper = nullptr;
+    host.queue->m_beforeDigestRestart = [&] {
+        // The exit's stop, from another thread, right here: it either runs
+        // now or waits for the builder's step to end.
+        stopper = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, StopQueueThreadProc, host.queue.get(), 0, nullptr));
+        WaitForSingleObject(stopper, 3000);
+    };
+    ASSERT_TRUE(host.queue->BuildTaskQueue());
+    ASSERT_TRUE(PumpUntil([&] { return stopper && WaitForSingleObject(stopper, 0) == WAIT_OBJECT_0; }, 60000));
+    CloseHandle(stopper);
+    EXPECT_TRUE(host.queue->m_hasher.Stopped()) << "the stop was undone";
+    EXPECT_TRUE(host.queue->WaitForThreads(10000));
+    EXPECT_EQ(0, host.queue->m_downloadState.load());
+    EXPECT_EQ(0, host.entriesStarted);
+    EXPECT_EQ(0, m_server.Count("/good/raced.bin")) << "nothing was fetched";
+}
+
 TEST_F(DownloadQueueTest, ASecondQueueNeverRunsOnTheSameRecords) {
     COnlinefileinfo* shared = Record("claimed", 1, {Mirror("slow", "claimed")});
     TestHost first, second;
@@ -536,19 +566,105 @@ TEST_F(ScriptedQueueTest, FiveMebibytesExactlyIsAcceptedOneByteLessIsRejected) {
     }
 }
 
-// Match mode 0 takes the finished file as it is: no digest, whatever the
-// record's expected digest says.
-TEST_F(ScriptedQueueTest, MatchModeZeroIsAcceptedWithoutADigest) {
-    COnlinefileinfo* r = ScriptedRecord("unchecked", 0, {ScriptedMirror()});
-    r->m_expectedMd5 = L"00000000000000000000000000000000";
-    TestHost host;
-    Bind(host);
-    host.records = {r};
-    RunQueue(host);
-    EXPECT_EQ(1, host.ended);
-    EXPECT_EQ(0, host.verifyStarted);
-    EXPECT_EQ(3, r->m_checkState);
-    EXPECT_TRUE(HoldsItsContent(r));
+// Match mode 0 takes the finished file as it is only when the record
+// carries no digest; a digest that is given is checked, in every mode, with
+// the verification's progress, from every mirror (the last one too).
+TEST_F(ScriptedQueueTest, ADigestThatIsGivenIsAlwaysChecked) {
+    const struct {
+        const char* what;
+        int mode;
+        const wchar_t* expected;  // null: the record's own digest
+        bool accepted;
+        bool verified;
+    } cases[] = {
+        {"mode 0 without a digest", 0, L"UNCHECKED_NOMD5", true, false},
+        {"mode 0, right digest", 0, nullptr, true, true},
+        {"mode 0, wrong digest", 0, L"00000000000000000000000000000000", false, true},
+        {"mode 1, right digest", 1, nullptr, true, true},
+        {"mode 1, wrong digest", 1, L"00000000000000000000000000000000", false, true},
+        {"mode 2, right digest", 2, nullptr, true, true},
+        {"mode 2, wrong digest", 2, L"00000000000000000000000000000000", false, true},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        const std::string name = "checked" + std::to_string(n++);
+        COnlinefileinfo* r = ScriptedRecord(name, c.mode, {ScriptedMirror()});
+        if (c.expected) r->m_expectedMd5 = c.expected;
+        TestHost host;
+        Bind(host);
+        host.records = {r};
+        RunQueue(host);
+        EXPECT_EQ(c.accepted ? 1 : 0, host.ended) << c.what;
+        EXPECT_EQ(c.accepted ? TestHost::kNoCode : 6, host.failedCode) << c.what;
+        EXPECT_EQ(c.verified ? 1 : 0, host.verifyStarted) << c.what;
+        EXPECT_EQ(c.accepted ? 3 : 1, r->m_checkState) << c.what;
+        EXPECT_EQ(c.accepted, FileExists(LocalFile(name))) << c.what << ": a rejected file is deleted";
+        if (c.accepted) EXPECT_TRUE(HoldsItsContent(r)) << c.what;
+    }
+}
+
+// The same at the check before any download: a copy in the data folder
+// counts by the digest the record carries, mode 0 included, and the check
+// shows its progress as the others do.
+TEST_F(ScriptedQueueTest, ALocalCopyIsCheckedByTheDigestItsRecordCarries) {
+    const struct {
+        const char* what;
+        int mode;
+        bool withDigest;
+        bool rightFile;
+        bool fetched;
+    } cases[] = {
+        {"mode 0 without a digest: any file", 0, false, false, false},
+        {"mode 0, right file", 0, true, true, false},
+        {"mode 0, wrong file", 0, true, false, true},
+        {"mode 1, right file", 1, true, true, false},
+        {"mode 1, wrong file", 1, true, false, true},
+        {"mode 2, right file", 2, true, true, false},
+        {"mode 2, wrong file", 2, true, false, true},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        const std::string name = "local" + std::to_string(n++);
+        COnlinefileinfo* r = ScriptedRecord(name, c.mode, {ScriptedMirror()});
+        if (!c.withDigest) r->m_expectedMd5 = L"LOCAL_NOMD5";
+        ASSERT_TRUE(WriteWholeFile(LocalFile(name), c.rightFile ? m_contents[r] : TestFileContent("other", kFileSize)));
+        TestHost host;
+        Bind(host);
+        host.records = {r};
+        RunQueue(host);
+        EXPECT_EQ(1, host.ended) << c.what;
+        EXPECT_EQ(c.fetched ? 1 : 0, engine.TasksOf(Url(name))) << c.what;
+        EXPECT_EQ(c.fetched ? 3 : 2, r->m_checkState) << c.what;
+        if (c.withDigest) EXPECT_TRUE(HoldsItsContent(r)) << c.what;
+    }
+}
+
+// Two records of one file (two catalogue entries naming it): the second is
+// taken from the first one's hold, never fetched again, whether the first
+// was fetched in this run or found valid before it.
+TEST_F(ScriptedQueueTest, TwoRecordsOfOneFileAreFetchedOnce) {
+    for (bool firstLocal : {false, true}) {
+        SCOPED_TRACE(firstLocal ? "the first found valid" : "the first fetched");
+        const std::string name = firstLocal ? "onefilelocal" : "onefile";
+        COnlinefileinfo* first = ScriptedRecord(name, 2, {ScriptedMirror()});
+        COnlinefileinfo* second = ScriptedRecord(name + "again", 1, {ScriptedMirror(), ScriptedMirror()});
+        second->m_fileName = first->m_fileName;
+        second->m_expectedMd5 = first->m_expectedMd5;
+        if (firstLocal) ASSERT_TRUE(WriteWholeFile(LocalFile(name), m_contents[first]));
+        TestHost host;
+        Bind(host);
+        host.records = {first, second};
+        RunQueue(host);
+        EXPECT_EQ(1, host.ended);
+        EXPECT_EQ(TestHost::kNoCode, host.failedCode);
+        EXPECT_EQ(firstLocal ? 0 : 1, engine.TasksOf(Url(name)));
+        EXPECT_EQ(0, engine.TasksOf(Url(name + "again"))) << "the second record fetched the file again";
+        EXPECT_EQ(0, engine.TasksOf(Url(name + "again", 2)));
+        EXPECT_EQ(firstLocal ? 2 : 3, first->m_checkState);
+        EXPECT_EQ(firstLocal ? 2 : 3, second->m_checkState);
+        EXPECT_NE(INVALID_HANDLE_VALUE, second->m_fileHandle);
+        EXPECT_TRUE(HoldsItsContent(first));
+    }
 }
 
 // The engine's status 1 with code 1 ends the entry: its remaining mirrors are

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <dbt.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -15,6 +16,8 @@
 #include "core/process_file_utils.h"
 #include "core/tarvel_app.h"
 #include "core/fixed_texts.h"
+#include "core/folder_rule.h"
+#include "disk/disk_calls.h"
 #include "pages/backup_dlg.h"
 #include "pages/ghost_dlg.h"
 #include "pages/os_download_dlg.h"
@@ -77,11 +80,18 @@ TEST_F(MainWindow, NavigatesTheInstallPagesOnly) {
     CWnd* first = dlg().m_osinfoPage;
     const Case cases[] = {
         {130, 0, nullptr},                                   // back from the first step
+        {136, 1, nullptr},                                   // a page that is not shown navigates nowhere
         {130, 1, (CWnd*)dlg().m_backupPage},                 // check Next
         {134, 0, first},                                     // backup Back
+        {130, 1, (CWnd*)dlg().m_backupPage},
+        {134, 1, (CWnd*)dlg().m_selectPage},                 // backup Next
+        {135, 1, (CWnd*)dlg().m_downloadPage},               // picker OK
         {136, 1, (CWnd*)dlg().m_rebootPage},                 // download Next
         {137, 1, nullptr},                                   // forward from the last step
         {131, 1, nullptr},                                   // the USB page is no install step
+        {136, 0, nullptr},                                   // a late Back of the download page: not shown any more
+        {135, 1, nullptr},                                   // nor the picker
+        {137, 0, (CWnd*)dlg().m_downloadPage},               // the restart page's Back
         {136, 0, (CWnd*)dlg().m_selectPage},                 // download Back
     };
     for (const Case& c : cases) {
@@ -490,6 +500,72 @@ TEST_F(MainWindow, TheRestartWorkerKeepsTheInstallTab) {
     // Once it has ended, the tab can be left.
     dlg().SwitchTab(IDC_USB_TAB);
     EXPECT_EQ(IDC_USB_TAB, dlg().m_currentTabId);
+}
+
+// The picker's OK changes the image the restart worker hands over: it is
+// refused while the worker runs, and nothing moves.
+TEST_F(MainWindow, ThePickerRefusesWhileTheRestartWorkerRuns) {
+    CTarvelApp* app = GetTarvelApp();
+    COsSelectDlg& picker = *dlg().m_selectPage;
+    CRebootDlg& reboot = *dlg().m_rebootPage;
+    const int chosen = app->m_selectedImageIndex;
+    // The worker needs this thread for its first line, so it runs until we pump.
+    ASSERT_TRUE(reboot.StartRestart());
+    ASSERT_TRUE(reboot.WorkersRunning());
+    dlg().ShowPage(&picker);
+    {
+        BoxAnswerer boxes;
+        picker.m_nextButton.SendMessage(BM_CLICK);
+        ASSERT_EQ(1u, boxes.texts.size());
+        EXPECT_TRUE(boxes.Shown(FixedText::kPickerRestartRunning)) << Utf8Of(boxes.Last());
+    }
+    EXPECT_EQ(chosen, app->m_selectedImageIndex);
+    EXPECT_EQ((CWnd*)&picker, dlg().m_shownPage);
+    EXPECT_EQ(0, dlg().m_downloadPage->m_downloadState.load()) << "a download run began";
+    ASSERT_TRUE(PumpUntil([&] { return !reboot.WorkersRunning(); }, 60000));
+}
+
+// The backup folder and the backup/restore page's default folder follow
+// the folder rule: a link another account planted at the name is removed
+// without being followed, a stranger's folder is moved aside, and the
+// program's own folder is made there.
+TEST_F(MainWindow, TheBackupFoldersAreOursByTheFolderRule) {
+    CTarvelApp* app = GetTarvelApp();
+    const CString keptData = app->m_dataFolder;
+    FakeMachine machine;
+    FakeVolume data;
+    data.letter = L'D';
+    data.partition = 1;
+    machine.volumes.push_back(data);
+    IBootHost* previous = SetBootHost(&machine);
+    app->m_dataFolder = L"D:\\KavettaData";
+    machine.AddFolder(L"D:\\KavettaData");
+    machine.AddFolder(L"C:\\Users\\Public");
+    const std::wstring backup = std::wstring(L"D:\\KavettaData") + FixedText::kBackupSubFolder;
+    const std::wstring ghost = std::wstring(L"D:\\KavettaData") + FixedText::kGhostFolder;
+    machine.AddLink(backup, L"C:\\Users\\Public");
+    machine.AddFolder(ghost);
+    machine.files[FakeMachine::Upper(ghost)].otherOwner = true;
+
+    dlg().PrepareBackupTarget();
+    EXPECT_EQ(CString(backup.c_str()), app->m_backupFolder);
+    EXPECT_EQ(FolderState::kTrusted, machine.JudgeFolder(backup.c_str())) << "the backup folder is no folder of ours";
+    EXPECT_NE(std::find(machine.log.begin(), machine.log.end(), L"unlink " + backup), machine.log.end());
+    EXPECT_TRUE(machine.HasFile(L"C:\\Users\\Public"));
+
+    dlg().m_ghostPage->SetDefaultBackupPath();
+    EXPECT_EQ(FolderState::kTrusted, machine.JudgeFolder(ghost.c_str())) << "the stranger's folder is used";
+    CString expectedHead = CString(ghost.c_str()) + L"\\";
+    expectedHead.MakeUpper();
+    EXPECT_EQ(0, dlg().m_ghostPage->m_targetPath.Find(expectedHead)) << Utf8Of((const wchar_t*)dlg().m_ghostPage->m_targetPath);
+
+    // A folder that cannot be had leaves no backup folder to copy into.
+    machine.files.erase(FakeMachine::Upper(backup));
+    machine.uncreatableFolders = {backup};
+    dlg().PrepareBackupTarget();
+    EXPECT_TRUE(app->m_backupFolder.IsEmpty()) << Utf8Of((const wchar_t*)app->m_backupFolder);
+    SetBootHost(previous);
+    app->m_dataFolder = keptData;
 }
 
 TEST_F(MainWindow, ARestartRequestWhileADiskIsWrittenIsRefused) {

@@ -628,6 +628,30 @@ BOOL FakeMachine::RemoveLink(const wchar_t* path) {
     return TRUE;
 }
 
+bool FakeMachine::ListFolder(const wchar_t* folder, std::vector<FolderEntry>& entries) {
+    const std::wstring head = Upper(folder) + L"\\";
+    if (!DriveOf(folder) && JudgeFolder(folder) == FolderState::kMissing) return false;
+    for (const auto& entry : files) {
+        const std::wstring& path = entry.first;
+        if (path.size() <= head.size() || path.compare(0, head.size(), head) != 0) continue;
+        const std::wstring name = path.substr(head.size());
+        if (name.find(L'\\') != std::wstring::npos) continue;
+        DWORD attributes = entry.second.attributes;
+        if (entry.second.folder) attributes |= FILE_ATTRIBUTE_DIRECTORY;
+        if (entry.second.link) attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+        entries.push_back(FolderEntry{name.c_str(), attributes});
+    }
+    return true;
+}
+
+BOOL FakeMachine::DeletePlainFile(const wchar_t* path) {
+    auto it = files.find(Upper(path));
+    if (it == files.end() || it->second.folder || it->second.link) return FALSE;
+    files.erase(it);
+    log.push_back(L"delete " + std::wstring(path));
+    return TRUE;
+}
+
 BOOL FakeMachine::MoveAside(const wchar_t* path) {
     const std::wstring from = Upper(path);
     if (!files.count(from)) return FALSE;

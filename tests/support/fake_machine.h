@@ -243,6 +243,8 @@ public:
     BOOL RemoveLink(const wchar_t* path) override;
     BOOL MoveAside(const wchar_t* path) override;
     CString FinalPath(const wchar_t* path) override;
+    bool ListFolder(const wchar_t* folder, std::vector<FolderEntry>& entries) override;
+    BOOL DeletePlainFile(const wchar_t* path) override;
 
     // The simulated tools (fake_usb_tools.cpp): called for every run when
     // usbTools.active; returns the exit code.

@@ -19,6 +19,8 @@ public:
     // A tool run whose arguments hold this text ends with failRunCode.
     std::wstring failRunHolding;
     int failRunCode = 1;
+    // Called on the worker's thread as each tool run begins.
+    std::function<void()> onRun;
     int runs = 0;
     int runsWhileExitRefused = 0;
     int failedRuns = 0;
@@ -29,6 +31,7 @@ public:
     }
     int RunProcessAndWait(const wchar_t* program, const wchar_t* arguments) override {
         ++runs;
+        if (onRun) onRun();
         if (m_writesDisk && m_writesDisk()) ++runsWhileExitRefused;
         const int code = m_inner.RunProcessAndWait(program, arguments);
         if (!failRunHolding.empty() && arguments && std::wstring(arguments).find(failRunHolding) != std::wstring::npos) {

@@ -9,12 +9,15 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "../../controls/controls_test_support.h"
 #include "../../pages/pages_test_support.h"
+#include "controls/message_box.h"
 #include "core/fixed_texts.h"
 #include "core/messages.h"
 #include "core/process_file_utils.h"
@@ -22,6 +25,7 @@
 #include "core/tarvel_app.h"
 #include "pages/backup_dlg.h"
 #include "pages/os_download_dlg.h"
+#include "pages/os_select_dlg.h"
 #include "pages/reboot_dlg.h"
 #include "pages/usb_maker.h"
 #include "sim/e2e/faulty_boot_host.h"
@@ -84,8 +88,15 @@ protected:
             dlg->m_backupPage->GetDlgItem(IDC_BACKUP_DESKTOP + i)->SendMessage(BM_SETCHECK, boxes[i] ? 1 : 0);
     }
 
+    // The download page, as the flow shows it before its Next: only the
+    // page shown moves the flow.
+    void ShowDownloadPage() {
+        dlg->m_flowPage = dlg->m_downloadPage;
+        dlg->ShowPage(dlg->m_downloadPage);
+    }
     // What the download page's Next does: show this page, start the worker.
     void RunWorker() {
+        ShowDownloadPage();
         dlg->SendMessage(WM_PAGE_NAVIGATE, IDD_OS_DOWNLOAD, 1);
         ASSERT_EQ((CWnd*)page, dlg->m_shownPage);
         ASSERT_TRUE(page->StartRestart());
@@ -256,6 +267,7 @@ TEST_F(RebootPageTest, ARefusedBootSetupRestartsNothingAndSaysWhy) {
 
 TEST_F(RebootPageTest, AnExitRequestStopsTheRoadBeforeTheBootSetup) {
     Choose(true, true, true);
+    ShowDownloadPage();
     dlg->SendMessage(WM_PAGE_NAVIGATE, IDD_OS_DOWNLOAD, 1);
     ASSERT_TRUE(page->StartRestart());
     // The worker waits for this thread to answer its first question; the
@@ -522,6 +534,129 @@ TEST_F(SignedInUserTest, WithoutTheShellsTokenOnlyTheSignedInAccountsOwnFoldersA
                                             L"\\kvt-restart-test\\笔记.txt"));
     EXPECT_EQ("report", ReadWholeFile(std::wstring(app->m_backupFolder) + FixedText::kRebootUserFolderSubs[1] +
                                       L"\\kvt-restart-test\\报告.doc"));
+}
+
+// The test's hand on the boxes of the sequence below: the restart question
+// is answered Yes as it shows (as its countdown would); the older Back
+// question stays open until the restart page's worker has run its road, and
+// is then answered Yes.
+struct LateBackAnswers {
+    static LateBackAnswers* current;
+    CRebootDlg* page = nullptr;
+    int restartQuestions = 0;
+    int backQuestions = 0;
+    bool backAnswered = false;
+    DWORD start = GetTickCount();
+    std::vector<HWND> answered;
+
+    static BOOL CALLBACK Collect(HWND window, LPARAM boxes) {
+        CMyMessageBox* box = dynamic_cast<CMyMessageBox*>(CWnd::FromHandlePermanent(window));
+        if (box) reinterpret_cast<std::vector<CMyMessageBox*>*>(boxes)->push_back(box);
+        return TRUE;
+    }
+    static void Yes(HWND box) {
+        PostMessageW(box, WM_COMMAND, MAKEWPARAM(CMyMessageBox::kFirstButtonId, BN_CLICKED),
+                     (LPARAM)GetDlgItem(box, CMyMessageBox::kFirstButtonId));
+    }
+    static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
+        LateBackAnswers* self = current;
+        if (!self) return;
+        std::vector<CMyMessageBox*> boxes;
+        EnumThreadWindows(GetCurrentThreadId(), Collect, reinterpret_cast<LPARAM>(&boxes));
+        bool restartOpen = false;
+        for (CMyMessageBox* box : boxes) {
+            const HWND h = box->GetSafeHwnd();
+            if (std::find(self->answered.begin(), self->answered.end(), h) != self->answered.end()) continue;
+            if (box->m_message == FixedText::kDownloadRestartQuestion) {
+                restartOpen = true;
+                ++self->restartQuestions;
+                self->answered.push_back(h);
+                Yes(h);
+            }
+        }
+        for (CMyMessageBox* box : boxes) {
+            const HWND h = box->GetSafeHwnd();
+            if (box->m_message != FixedText::kDownloadStopQuestion ||
+                std::find(self->answered.begin(), self->answered.end(), h) != self->answered.end())
+                continue;
+            if (self->backQuestions == 0) self->backQuestions = 1;
+            // The restart was asked for and the worker has ended; past a
+            // generous bound the question is answered anyway (and the test
+            // fails on what it finds).
+            const bool roadRun = self->restartQuestions > 0 && GetSimRecords().reboots > 0 &&
+                                 !self->page->WorkersRunning();
+            if (restartOpen || (!roadRun && GetTickCount() - self->start < 300000)) continue;
+            self->answered.push_back(h);
+            self->backAnswered = true;
+            Yes(h);
+        }
+    }
+};
+LateBackAnswers* LateBackAnswers::current = nullptr;
+
+// The user presses Back during a download and leaves its question open. The
+// run ends meanwhile; the restart question answers Yes (by itself after its
+// 10 s; here the test at once); the restart page shows and its worker runs.
+// A Yes on the older Back question then navigates nowhere: the restart page
+// stays shown, and the picker never appears. The worker hands over the image
+// it took at its start, though the choice changes under it (as the picker's
+// OK would have changed it) while it sets up the boot entries.
+TEST_F(RebootPageTest, ABackQuestionAnsweredAfterTheRestartPageTookOverNavigatesNowhere) {
+    ASSERT_GE(app->m_osImages.GetSize(), 2) << "the scenario's catalogue needs two images";
+    const int chosen = app->m_selectedImageIndex;
+    const CString chosenName = app->m_osImages[chosen].m_fileName;
+    ASSERT_NE(chosenName, app->m_osImages[0].m_fileName) << "the first and the last image share a file name";
+    Choose(false, false, false);
+    COsDownloadDlg& download = *dlg->m_downloadPage;
+    // Nothing left to fetch: the run ends as soon as it is built.
+    app->m_selectedImageTab = 2;
+    app->m_osImages[chosen].m_checkState = 2;
+    app->m_peImages[app->m_selectedPeIndex].m_checkState = 2;
+    app->m_extraFile2.m_checkState = 2;
+    download.m_autoContinue.SendMessage(BM_SETCHECK, BST_CHECKED);
+    ShowDownloadPage();
+    ASSERT_EQ((CWnd*)&download, dlg->m_shownPage);
+
+    FaultyBootHost host(CurrentBootHost(), [this] { return page->WritesDisk(); });
+    host.onRun = [&] { app->m_selectedImageIndex = 0; };
+    CDiskInventory* real = app->m_diskInventory;
+    std::unique_ptr<CDiskInventory> watched(new CDiskInventory(nullptr, &host));
+    watched->Refresh();
+    app->m_diskInventory = watched.get();
+
+    LateBackAnswers answers;
+    answers.page = page;
+    LateBackAnswers::current = &answers;
+    const UINT_PTR timer = SetTimer(nullptr, 0, 100, LateBackAnswers::Tick);
+    ASSERT_TRUE(download.BuildTaskQueue());
+    ASSERT_EQ(1, download.m_downloadState.load());
+    // Returns once the Back question has been answered.
+    download.m_backButton.SendMessage(BM_CLICK);
+    KillTimer(nullptr, timer);
+    LateBackAnswers::current = nullptr;
+    Pump(200);
+    app->m_diskInventory = real;
+    watched.reset();
+
+    EXPECT_EQ(1, answers.restartQuestions);
+    EXPECT_TRUE(answers.backAnswered);
+    EXPECT_GT(host.runs, 0) << "the boot setup did not run";
+    EXPECT_EQ((CWnd*)page, dlg->m_shownPage) << "the late Back navigated";
+    EXPECT_EQ((CWnd*)page, dlg->m_flowPage);
+    EXPECT_FALSE(Shown(*dlg->m_selectPage)) << "the picker appeared";
+    EXPECT_EQ(CRebootDlg::kRestartRequested, page->LastOutcome()) << Utf8Of((const wchar_t*)Status());
+    // The INI names the image the road began with.
+    wchar_t value[1024] = {};
+    GetPrivateProfileStringW(FixedText::kRestartIniSection, FixedText::kRestartIniKeys[2], L"", value, 1024,
+                             RestartIniPath(*app));
+    EXPECT_EQ(chosenName, DecryptFromHex(value, app->m_iniPassword)) << "the road handed over another image";
+
+    EXPECT_TRUE(PumpUntil([&] { return GetSimRecords().reboots > 0; }, 60000));
+    app->m_selectedImageIndex = chosen;
+    app->m_rebootAtExit = 0;
+    dlg->ShowWindow(SW_SHOW);
+    SetFileAttributesW(marker, FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(marker);
 }
 
 // Which boot files the road copies is the platform's: for a system whose boot
