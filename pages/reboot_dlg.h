@@ -63,6 +63,7 @@ public:
         kRefusedNoChoice,
         kRefusedCopy,
         kRefusedNoBootFile,
+        kRefusedProtection,
         kRefusedBootSetup,
         kRefusedHandOver,
         kRefusedStopped,
