@@ -252,12 +252,14 @@ EncryptionAnswer WmiQuery::ReadEncryptableVolumes(std::vector<EncryptableVolumeS
 
 EncryptionAnswer EncryptionAnswerFor(HRESULT failure) {
     // A namespace or class that does not exist: the Windows has no BitLocker.
-    if (failure == (HRESULT)WBEM_E_INVALID_NAMESPACE || failure == (HRESULT)WBEM_E_INVALID_CLASS) return EncryptionAnswer::kNoEncryption;
+    if (failure == (HRESULT)WBEM_E_INVALID_NAMESPACE || failure == (HRESULT)WBEM_E_INVALID_CLASS)
+        return EncryptionAnswer::kNoEncryption;
     return EncryptionAnswer::kFailed;
 }
 
 EncryptionAnswer ReadVolumeEncryption(std::vector<EncryptableVolumeState>& volumes, HRESULT& failure) {
-    // The namespace refuses calls that are not encrypted (packet privacy).
+    // The namespace refuses calls that are not encrypted: packet privacy,
+    // which a local connection has in any case.
     WmiQuery wmi(FixedText::kEncryptionNamespace, RPC_C_AUTHN_LEVEL_PKT_PRIVACY);
     return wmi.ReadEncryptableVolumes(volumes, failure);
 }

@@ -26,6 +26,8 @@ bool CVolumeEncryption::Find(const CString& drive, const EncryptableVolumeState*
         refusal = FailureText(drive, FAILED(m_failure) ? m_failure : E_FAIL);
         return false;
     }
+    // A BitLocker that knows no volume has nothing to match.
+    if (m_volumes.empty()) return true;
     CString guidPath;
     const DWORD error = m_storage.VolumeGuidPath(drive + FixedText::kRootSuffix, guidPath);
     if (error != ERROR_SUCCESS || guidPath.IsEmpty()) {

@@ -50,6 +50,8 @@ TEST_F(DiskTest, TheNextBootIsArmedOnlyWhileTheSystemVolumeIsUnprotected) {
         {"BitLocker does not know the system volume",
          [](ScriptedEncryption& s, const FakeMachine& m) { s.Knows({VolumeState(IdOf(m, L'D'), kFullyEncrypted, kProtectionOn)}); },
          L"C:", true, nullptr},
+        {"BitLocker knows no volume at all: nothing to match, no volume name asked",
+         [](ScriptedEncryption& s, const FakeMachine&) { s.Knows({}); }, L"Q:", true, nullptr},
         {"decrypted, protection off",
          [](ScriptedEncryption& s, const FakeMachine& m) { s.Knows({VolumeState(IdOf(m, L'C'), kFullyDecrypted, kProtectionOff)}); },
          L"C:", true, nullptr},
