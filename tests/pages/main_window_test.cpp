@@ -1068,6 +1068,9 @@ TEST_F(MainWindow, TheCheckSaysWhyWhenBitLockerCannotBeRead) {
     why.Format(FixedText::kEncryptionQueryFailedFormat, L"D:", 0x80041003u);
     check.m_resultText.GetWindowText(line);
     EXPECT_EQ(std::wstring(CString(FixedText::kCheckGeneralError) + why), std::wstring(line));
+    Pump(200);
+    const std::wstring shot = TestProgramDirectory() + L"\\check_page_bitlocker.png";
+    EXPECT_GT(CaptureWindow(dlg().GetSafeHwnd(), shot.c_str()), 20);
 
     CString dId;
     ASSERT_EQ((DWORD)ERROR_SUCCESS, machine.VolumeGuidPath(L"D:\\", dId));
