@@ -240,6 +240,16 @@ constexpr const wchar_t* kWmiQueryLanguage = L"WQL";
 // How long one query waits for its first object; WMI answers a local query
 // in well under a second, a service that hangs must not stop the check.
 constexpr long kWmiNextTimeoutMs = 15000;
+// BitLocker's volumes: the namespace, the class, the property that names
+// the volume (its volume GUID path) and the two state methods with their
+// out-parameters.
+constexpr const wchar_t* kEncryptionNamespace = L"ROOT\\CIMV2\\Security\\MicrosoftVolumeEncryption";
+constexpr const wchar_t* kEncryptableVolumeClass = L"Win32_EncryptableVolume";
+constexpr const wchar_t* kEncryptableVolumeId = L"DeviceID";
+constexpr const wchar_t* kConversionStatusMethod = L"GetConversionStatus";
+constexpr const wchar_t* kConversionStatusProperty = L"ConversionStatus";
+constexpr const wchar_t* kProtectionStatusMethod = L"GetProtectionStatus";
+constexpr const wchar_t* kProtectionStatusProperty = L"ProtectionStatus";
 // The description of the system: edition, then service pack, then the word size.
 constexpr const wchar_t* kOsDescriptionClass1 = L"Win32_OperatingSystem";
 constexpr const wchar_t* kOsDescriptionProperty1 = L"Caption";
@@ -511,6 +521,12 @@ constexpr const wchar_t* kMappingReportFormat = L"分区 %s 的临时盘符：%s
 // Data folder choice.
 constexpr const wchar_t* kRequiredFileSystem = L"NTFS";
 constexpr const wchar_t* kNoStorageFolder = L"<无数据文件夹>";
+// BitLocker: a volume whose state could not be read (the drive and the
+// failure code), and the system volume's protection, which must be
+// suspended for the one restart before the boot configuration changes.
+// Both fit the restart page's status line.
+constexpr const wchar_t* kEncryptionQueryFailedFormat = L"无法读取 %s 的 BitLocker 状态（0x%08X）。";
+constexpr const wchar_t* kBootProtectionOnFormat = L"系统盘 %s 已开启 BitLocker 保护，请暂停保护一次重启后重试。";
 
 // Boot setup: placeholders of the target globals and the staging folder.
 constexpr const wchar_t* kTargetDrivePlaceholder = L"";

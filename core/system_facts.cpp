@@ -79,8 +79,9 @@ void VariantToText(const VARIANT& value, CString& out) {
     }
 }
 
-WmiQuery::WmiQuery(const wchar_t* namespaceText)
-    : m_enumerator(nullptr), m_object(nullptr), m_services(nullptr), m_locator(nullptr), m_comInitialised(false) {
+WmiQuery::WmiQuery(const wchar_t* namespaceText, DWORD callAuthenticationLevel)
+    : m_enumerator(nullptr), m_object(nullptr), m_services(nullptr), m_locator(nullptr), m_comInitialised(false),
+      m_connectResult(E_FAIL) {
     HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     // S_FALSE: already initialised in this apartment, which still owes one
     // CoUninitialize. RPC_E_CHANGED_MODE: the thread lives in another
@@ -88,24 +89,28 @@ WmiQuery::WmiQuery(const wchar_t* namespaceText)
     if (SUCCEEDED(hr)) {
         m_comInitialised = true;
     } else if (hr != RPC_E_CHANGED_MODE) {
+        m_connectResult = hr;
         return;
     }
     // Fails harmlessly when the process already chose its security.
     CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr,
                          EOAC_NONE, nullptr);
-    if (FAILED(CoCreateInstance(kClsidWbemLocator, nullptr, CLSCTX_INPROC_SERVER, kIidWbemLocator,
-                                reinterpret_cast<void**>(&m_locator)))) {
+    hr = CoCreateInstance(kClsidWbemLocator, nullptr, CLSCTX_INPROC_SERVER, kIidWbemLocator,
+                          reinterpret_cast<void**>(&m_locator));
+    if (FAILED(hr)) {
         m_locator = nullptr;
+        m_connectResult = hr;
         return;
     }
     BSTR ns = SysAllocString(namespaceText ? namespaceText : FixedText::kWmiNamespace);
     HRESULT connected = m_locator->ConnectServer(ns, nullptr, nullptr, nullptr, 0, nullptr, nullptr, &m_services);
     SysFreeString(ns);
+    m_connectResult = connected;
     if (FAILED(connected)) {
         m_services = nullptr;
         return;
     }
-    CoSetProxyBlanket(m_services, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr, RPC_C_AUTHN_LEVEL_CALL,
+    CoSetProxyBlanket(m_services, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr, callAuthenticationLevel,
                       RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
 }
 
@@ -152,6 +157,111 @@ int WmiQuery::QueryProperty(const CString& className, const CString& property, C
     }
     ReleaseResult();
     return answer;
+}
+
+namespace {
+
+// A 32-bit number of a WMI object (uint32 arrives as VT_I4).
+bool ReadNumber(IWbemClassObject* object, const wchar_t* name, LONG& value) {
+    VARIANT v;
+    VariantInit(&v);
+    bool read = false;
+    if (SUCCEEDED(object->Get(name, 0, &v, nullptr, nullptr))) {
+        if (V_VT(&v) == VT_I4 || V_VT(&v) == VT_UI4) {
+            value = V_I4(&v);
+            read = true;
+        }
+    }
+    VariantClear(&v);
+    return read;
+}
+
+// Runs one state method of the instance at `path` without arguments: the
+// method's own failure code (ReturnValue), or the call's, or S_OK with
+// `value` read from its out-parameter `property`.
+HRESULT CallStateMethod(IWbemServices* services, BSTR path, const wchar_t* method, const wchar_t* property,
+                        int& value) {
+    BSTR name = SysAllocString(method);
+    IWbemClassObject* out = nullptr;
+    HRESULT hr = services->ExecMethod(path, name, 0, nullptr, nullptr, &out, nullptr);
+    SysFreeString(name);
+    if (SUCCEEDED(hr) && !out) hr = WBEM_E_FAILED;
+    if (SUCCEEDED(hr)) {
+        LONG returned = 0, read = 0;
+        if (!ReadNumber(out, L"ReturnValue", returned)) hr = WBEM_E_FAILED;
+        else if (returned != 0) hr = (HRESULT)returned;
+        else if (!ReadNumber(out, property, read)) hr = WBEM_E_FAILED;
+        else value = (int)read;
+    }
+    ReleaseInterface(out);
+    return hr;
+}
+
+}  // namespace
+
+EncryptionAnswer WmiQuery::ReadEncryptableVolumes(std::vector<EncryptableVolumeState>& volumes, HRESULT& failure) {
+    volumes.clear();
+    failure = S_OK;
+    if (!m_services) {
+        failure = FAILED(m_connectResult) ? m_connectResult : E_FAIL;
+        return EncryptionAnswerFor(failure);
+    }
+    BSTR language = SysAllocString(FixedText::kWmiQueryLanguage);
+    BSTR query = SysAllocString(CString(FixedText::kWmiSelectPrefix) + FixedText::kEncryptableVolumeClass);
+    HRESULT hr = m_services->ExecQuery(language, query, WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY,
+                                       nullptr, &m_enumerator);
+    SysFreeString(query);
+    SysFreeString(language);
+    if (FAILED(hr)) m_enumerator = nullptr;
+    while (SUCCEEDED(hr) && m_enumerator) {
+        ULONG returned = 0;
+        m_object = nullptr;
+        hr = m_enumerator->Next(FixedText::kWmiNextTimeoutMs, 1, &m_object, &returned);
+        if (returned == 0) m_object = nullptr;
+        if (hr == (HRESULT)WBEM_S_TIMEDOUT) hr = (HRESULT)WBEM_E_TIMED_OUT;  // a provider that hangs is a failed query
+        if (FAILED(hr) || returned == 0) break;
+        EncryptableVolumeState state;
+        VARIANT id, path;
+        VariantInit(&id);
+        VariantInit(&path);
+        if (FAILED(m_object->Get(FixedText::kEncryptableVolumeId, 0, &id, nullptr, nullptr)) ||
+            FAILED(m_object->Get(L"__PATH", 0, &path, nullptr, nullptr)) || V_VT(&id) != VT_BSTR ||
+            V_VT(&path) != VT_BSTR) {
+            hr = WBEM_E_FAILED;
+        } else {
+            state.deviceId = V_BSTR(&id);
+            state.failure = CallStateMethod(m_services, V_BSTR(&path), FixedText::kConversionStatusMethod,
+                                            FixedText::kConversionStatusProperty, state.conversionStatus);
+            if (SUCCEEDED(state.failure))
+                state.failure = CallStateMethod(m_services, V_BSTR(&path), FixedText::kProtectionStatusMethod,
+                                                FixedText::kProtectionStatusProperty, state.protectionStatus);
+            volumes.push_back(state);
+        }
+        VariantClear(&id);
+        VariantClear(&path);
+        ReleaseInterface(m_object);
+    }
+    ReleaseResult();
+    if (FAILED(hr)) {
+        volumes.clear();
+        failure = hr;
+        return EncryptionAnswerFor(hr);
+    }
+    return EncryptionAnswer::kRead;
+}
+
+EncryptionAnswer EncryptionAnswerFor(HRESULT failure) {
+    // A namespace or class that does not exist: the Windows has no BitLocker.
+    if (failure == (HRESULT)WBEM_E_INVALID_NAMESPACE || failure == (HRESULT)WBEM_E_INVALID_CLASS)
+        return EncryptionAnswer::kNoEncryption;
+    return EncryptionAnswer::kFailed;
+}
+
+EncryptionAnswer ReadVolumeEncryption(std::vector<EncryptableVolumeState>& volumes, HRESULT& failure) {
+    // The namespace refuses calls that are not encrypted: packet privacy,
+    // which a local connection has in any case.
+    WmiQuery wmi(FixedText::kEncryptionNamespace, RPC_C_AUTHN_LEVEL_PKT_PRIVACY);
+    return wmi.ReadEncryptableVolumes(volumes, failure);
 }
 
 void WmiQuery::OsDescription(CString& out) {
@@ -217,6 +327,9 @@ class Win32SystemFacts : public ISystemFacts {
 public:
     IFactsQuery* OpenQuery() override { return new WmiQuery(); }
     void InstalledMemory(ULONGLONG& out, int skipKernelQuery) override { GetInstalledMemory(out, skipKernelQuery); }
+    EncryptionAnswer EncryptableVolumes(std::vector<EncryptableVolumeState>& volumes, HRESULT& failure) override {
+        return ReadVolumeEncryption(volumes, failure);
+    }
 };
 Win32SystemFacts g_win32Facts;
 ISystemFacts* g_facts = &g_win32Facts;

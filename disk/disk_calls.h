@@ -27,6 +27,9 @@ public:
                                    DWORD fileSystemSize) = 0;
     // Free bytes available to the calling user.
     virtual BOOL FreeBytesForCaller(const wchar_t* root, ULONGLONG* freeBytes) = 0;
+    // The volume GUID path of the volume mounted at a root ("D:\"):
+    // "\\?\Volume{...}\". ERROR_SUCCESS, or the error code.
+    virtual DWORD VolumeGuidPath(const wchar_t* root, CString& path) = 0;
     virtual BOOL DefineDosDevice(DWORD flags, const wchar_t* name, const wchar_t* target) = 0;
     // Whether a file exists (a find-first of the path finds something).
     virtual BOOL FindFile(const wchar_t* path) = 0;

@@ -112,6 +112,9 @@ public:
     // others in and has just got our access list: nothing already in it
     // counts as verified in this run.
     bool m_dataFolderReprotected = false;
+    // Why the last choice found no folder when a volume's encryption could
+    // not be read (empty otherwise: no partition had room).
+    CString m_storageRefusal;
     // Prepares the boot partitions, the one the firmware starts Windows from
     // first; returns how many boot partitions got a bootable entry, or 0
     // when that one did not (then nothing else is touched). A setup refused

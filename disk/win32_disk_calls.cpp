@@ -71,6 +71,12 @@ public:
         *freeBytes = caller.QuadPart;
         return TRUE;
     }
+    DWORD VolumeGuidPath(const wchar_t* root, CString& path) override {
+        wchar_t name[MAX_PATH] = {};  // 49 characters and a terminator are enough
+        if (!GetVolumeNameForVolumeMountPointW(root, name, MAX_PATH)) return GetLastError();
+        path = name;
+        return ERROR_SUCCESS;
+    }
     BOOL DefineDosDevice(DWORD flags, const wchar_t* name, const wchar_t* target) override {
         return DefineDosDeviceW(flags, name, target);
     }

@@ -11,6 +11,7 @@
 #include "core/tarvel_app.h"
 #include "disk/disk_calls.h"
 #include "disk/disk_inventory.h"
+#include "disk/volume_encryption.h"
 #include "pages/flow_page.h"
 #include "pages/manual_dlg.h"
 #include "pages/reboot_dlg.h"
@@ -434,6 +435,13 @@ void CGhostDlg::FinishTask() {
         return;
     }
     const CString bootFile = GetLocalPath(app->m_peImages[app->m_selectedPeIndex]);
+    // The same restart: not while BitLocker protects the system volume.
+    CString protection;
+    if (!BootProtectionAllowsArming(app->m_diskInventory ? app->m_diskInventory->Storage() : CurrentStorageCalls(),
+                                    app->m_systemDrive, protection)) {
+        Refuse(kRefusedProtection, protection);
+        return;
+    }
     // The flag first, then the look at the exit request: an exit that comes
     // later sees the flag and waits for the boot setup.
     InterlockedExchange(&m_writingBootFiles, 1);

@@ -43,6 +43,7 @@ public:
         kRestartRequested,
         kRefusedDownload,
         kRefusedBootFile,
+        kRefusedProtection,
         kRefusedBootSetup,
         kRefusedHandOver,
         kRefusedStopped,

@@ -203,7 +203,8 @@ void COsinfoDlg::CheckSystem() {
         SendToMain(WM_USB_REFRESH, 0, 0);
         SendToMain(WM_LISTS_REFRESH, 0, 0);
     } else if (pass == 0) {
-        SetResult(error + FixedText::kCheckNoDataFolder, kFailColor);
+        const CString& why = inventory.m_storageRefusal;
+        SetResult(error + (why.IsEmpty() ? CString(FixedText::kCheckNoDataFolder) : why), kFailColor);
     } else if (loaded) {
         SetResult(error, kFailColor);
         usbOnly = true;

@@ -11,6 +11,7 @@
 #include "core/shell_calls.h"
 #include "core/tarvel_app.h"
 #include "disk/disk_calls.h"
+#include "disk/volume_encryption.h"
 
 namespace {
 
@@ -235,6 +236,15 @@ void CRebootDlg::Run(CTarvelApp& app) {
     // Nothing is copied for a road that cannot end in a restart.
     if (!FileExists(bootFile)) {
         Refuse(kRefusedNoBootFile, FixedText::kRebootRefusedNoBootFile);
+        return;
+    }
+    // BitLocker protecting the system volume would meet the changed boot
+    // configuration with its recovery screen: refused before anything is
+    // copied or written.
+    CString protection;
+    if (!BootProtectionAllowsArming(app.m_diskInventory ? app.m_diskInventory->Storage() : CurrentStorageCalls(),
+                                    app.m_systemDrive, protection)) {
+        Refuse(kRefusedProtection, protection);
         return;
     }
 

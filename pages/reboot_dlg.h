@@ -64,6 +64,7 @@ public:
         kRefusedCopy,
         kRefusedOtherAccount,
         kRefusedNoBootFile,
+        kRefusedProtection,
         kRefusedBootSetup,
         kRefusedHandOver,
         kRefusedStopped,

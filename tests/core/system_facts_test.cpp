@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <objbase.h>
+#include <wbemcli.h>
 #include <process.h>
 
 #include <functional>
@@ -246,6 +247,56 @@ TEST(WmiQuery, WithoutConnectionEveryQueryFails) {
         wmi.LookupDisplayText(chassis);
         EXPECT_EQ(CString(FixedText::kChassisDefaultText), chassis);
     });
+}
+
+// BitLocker's WMI provider: Wine has none, as a Windows edition without
+// BitLocker has none. Its namespace is missing there, and the class is
+// missing from any other namespace: both read as "no encryption", never as
+// a failed query that would stop the road.
+TEST(WmiQuery, AWindowsWithoutBitLockerHasNoEncryption) {
+    OnFreshThread([] {
+        std::vector<EncryptableVolumeState> volumes(1);
+        HRESULT failure = S_OK;
+        const EncryptionAnswer answer = ReadVolumeEncryption(volumes, failure);
+        if (answer == EncryptionAnswer::kRead) {
+            // A Windows with BitLocker (not Wine): every volume it knows was read.
+            for (const EncryptableVolumeState& v : volumes) EXPECT_EQ(0, v.deviceId.Find(L"\\\\?\\Volume{"));
+            return;
+        }
+        EXPECT_EQ(EncryptionAnswer::kNoEncryption, answer) << std::hex << (unsigned)failure;
+        EXPECT_EQ((HRESULT)WBEM_E_INVALID_NAMESPACE, failure) << std::hex << (unsigned)failure;
+        EXPECT_TRUE(volumes.empty());
+
+        // The class asked in a namespace that lacks it: Windows answers
+        // WBEM_E_INVALID_CLASS, Wine an empty result. Either way nothing is
+        // encrypted.
+        WmiQuery cimv2(FixedText::kWmiNamespace, RPC_C_AUTHN_LEVEL_PKT_PRIVACY);
+        ASSERT_TRUE(cimv2.IsConnected());
+        volumes.resize(1);
+        const EncryptionAnswer inCimv2 = cimv2.ReadEncryptableVolumes(volumes, failure);
+        if (inCimv2 == EncryptionAnswer::kNoEncryption) EXPECT_EQ((HRESULT)WBEM_E_INVALID_CLASS, failure);
+        else EXPECT_EQ(EncryptionAnswer::kRead, inCimv2) << std::hex << (unsigned)failure;
+        EXPECT_TRUE(volumes.empty());
+    });
+}
+
+// Only a missing namespace or class means "no BitLocker"; any other failure
+// of the query is a failure, with its code.
+TEST(WmiQuery, EncryptionAnswersByTheQuerysCode) {
+    const struct {
+        HRESULT code;
+        EncryptionAnswer answer;
+    } cases[] = {
+        {(HRESULT)WBEM_E_INVALID_NAMESPACE, EncryptionAnswer::kNoEncryption},
+        {(HRESULT)WBEM_E_INVALID_CLASS, EncryptionAnswer::kNoEncryption},
+        {(HRESULT)WBEM_E_ACCESS_DENIED, EncryptionAnswer::kFailed},
+        {(HRESULT)WBEM_E_TIMED_OUT, EncryptionAnswer::kFailed},
+        {(HRESULT)WBEM_E_PROVIDER_LOAD_FAILURE, EncryptionAnswer::kFailed},
+        {(HRESULT)WBEM_E_INVALID_QUERY, EncryptionAnswer::kFailed},
+        {RPC_E_DISCONNECTED, EncryptionAnswer::kFailed},
+        {E_FAIL, EncryptionAnswer::kFailed},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.answer, EncryptionAnswerFor(c.code)) << std::hex << (unsigned)c.code;
 }
 
 TEST(WmiQuery, BalancesComOnItsThread) {

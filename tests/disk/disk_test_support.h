@@ -8,6 +8,7 @@
 #include "core/tarvel_app.h"
 #include "disk/disk_inventory.h"
 #include "support/fake_machine.h"
+#include "support/scripted_encryption.h"
 
 const LONGLONG kMiB = 1024LL * 1024;
 const LONGLONG kGiB = 1024 * kMiB;
@@ -25,9 +26,11 @@ void BuildStandardMachine(FakeMachine& m);
 
 std::string Narrow(const CString& s);
 
-// A fresh application object (the one the disk layer reads) and a machine.
+// A fresh application object (the one the disk layer reads) and a machine,
+// whose BitLocker answers as scripted (no BitLocker unless a test says so).
 class DiskTest : public ::testing::Test {
 protected:
     CTarvelApp app;
     FakeMachine machine;
+    ScopedEncryptionFacts encryption;
 };

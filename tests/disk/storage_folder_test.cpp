@@ -3,6 +3,7 @@
 
 #include "core/fixed_texts.h"
 #include "disk_test_support.h"
+#include "support/scripted_encryption.h"
 
 namespace {
 
@@ -35,7 +36,7 @@ struct FolderCase {
     bool reprotected = false;
 };
 
-const int kUsb = BusTypeUsb, kSata = BusTypeSata;
+const int kUsb = BusTypeUsb, kSata = BusTypeSata, kVhd = BusTypeFileBackedVirtual;
 
 const FolderCase kCases[] = {
     {"pass 1 with exactly the needed space",
@@ -97,6 +98,27 @@ const FolderCase kCases[] = {
     {"unknown system drive and nothing qualifies",
      {{0, kSata, L"D:", nullptr, L"FAT32", 900000}},
      -1, L"", {}, {}, {}, nullptr, 0},
+    // A disk attached from a file (VHD/VHDX) is never the data folder: its
+    // file may lie on the system partition, and the boot environment may not
+    // attach it at all.
+    {"a VHD with room is passed by: pass 2 on a real disk",
+     {{0, kSata, L"C:", nullptr, L"NTFS", 90000}, {1, kVhd, L"V:", nullptr, L"NTFS", 900000},
+      {2, kSata, L"E:", nullptr, L"NTFS", 20000}},
+     0, L"C:", {}, {}, {}, L"E:\\KavettaData", 2},
+    {"only a VHD has room: the fallback",
+     {{0, kSata, L"C:", nullptr, L"NTFS", 90000}, {1, kVhd, L"V:", nullptr, L"NTFS", 900000}},
+     0, L"C:", {}, {}, {}, L"C:\\KavettaData", 3},
+    {"a PC that boots from a VHD: its other partition with room is passed by, then a real disk",
+     {{0, kVhd, L"C:", nullptr, L"NTFS", 90000}, {0, kVhd, L"D:", nullptr, L"NTFS", 90000},
+      {1, kSata, L"E:", nullptr, L"NTFS", 20000}},
+     0, L"C:", {}, {}, {}, L"E:\\KavettaData", 2},
+    {"a PC that boots from a VHD and no real disk has room: no data folder, not even the fallback",
+     {{0, kVhd, L"C:", nullptr, L"NTFS", 90000}, {0, kVhd, L"D:", nullptr, L"NTFS", 90000},
+      {1, kSata, L"E:", nullptr, L"NTFS", 9000}},
+     0, L"C:", {}, {}, {}, nullptr, 0},
+    {"booted from a VHD whose partition is not known by its letter case",
+     {{0, kVhd, L"C:", nullptr, L"NTFS", 90000}},
+     -1, L"c:", {}, {}, {}, nullptr, 0},
 };
 
 TEST_F(DiskTest, PickStorageFolderOverMachineStates) {
@@ -148,6 +170,7 @@ TEST_F(DiskTest, PickStorageFolderOverMachineStates) {
             EXPECT_EQ(FolderState::kTrusted, m.JudgeFolder(c.expected)) << "the folder used passes the folder rule";
         }
         EXPECT_EQ(c.reprotected, inventory.m_dataFolderReprotected);
+        EXPECT_STREQ(inventory.m_storageRefusal, L"") << "room, not encryption, decided";
         // What a link led to is never touched; what another owner had is kept aside.
         EXPECT_TRUE(m.HasFile(theirs + L"\\keep.txt"));
         for (const auto& f : c.strangers) EXPECT_TRUE(m.HasFile(f + L".ASIDE1\\theirs.txt"));
@@ -157,6 +180,101 @@ TEST_F(DiskTest, PickStorageFolderOverMachineStates) {
             EXPECT_TRUE(m.log.empty());
         }
     }
+}
+
+// The boot environment reads the data folder: it never lies on a volume
+// BitLocker has not fully decrypted. C: is the system (disk 0), D: another
+// partition of its disk, E: a partition of disk 1; all with room.
+struct EncryptionFolderCase {
+    const char* what;
+    std::function<void(ScriptedEncryption&, const std::function<std::wstring(wchar_t)>& idOf)> arrange;
+    const wchar_t* expected;  // null: the no-folder text
+    int pass;
+    const wchar_t* refusal;  // what the refusal holds (null: no refusal)
+};
+
+TEST_F(DiskTest, PickStorageFolderPassesOverVolumesTheBootEnvironmentCannotRead) {
+    const HRESULT kAccessDenied = (HRESULT)0x80041003L, kProviderFailure = (HRESULT)0x80041001L;
+    const EncryptionFolderCase cases[] = {
+        {"no BitLocker on this Windows", [](ScriptedEncryption& s, auto&) { s.answer = EncryptionAnswer::kNoEncryption; },
+         L"D:\\KavettaData", 1, nullptr},
+        {"BitLocker knows no volume of ours", [](ScriptedEncryption& s, auto&) { s.Knows({}); },
+         L"D:\\KavettaData", 1, nullptr},
+        {"fully decrypted", [](ScriptedEncryption& s, auto& id) { s.Knows({VolumeState(id(L'D'), kFullyDecrypted, kProtectionOff)}); },
+         L"D:\\KavettaData", 1, nullptr},
+        {"encrypted and protected: pass 2",
+         [](ScriptedEncryption& s, auto& id) { s.Knows({VolumeState(id(L'D'), kFullyEncrypted, kProtectionOn)}); },
+         L"E:\\KavettaData", 2, nullptr},
+        {"protection suspended leaves it encrypted",
+         [](ScriptedEncryption& s, auto& id) { s.Knows({VolumeState(id(L'D'), kFullyEncrypted, kProtectionOff)}); },
+         L"E:\\KavettaData", 2, nullptr},
+        {"encryption under way",
+         [](ScriptedEncryption& s, auto& id) { s.Knows({VolumeState(id(L'D'), kEncryptionInProgress, kProtectionOff)}); },
+         L"E:\\KavettaData", 2, nullptr},
+        {"decryption paused half-way",
+         [](ScriptedEncryption& s, auto& id) { s.Knows({VolumeState(id(L'D'), kDecryptionPaused, kProtectionOff)}); },
+         L"E:\\KavettaData", 2, nullptr},
+        {"a locked volume",
+         [](ScriptedEncryption& s, auto& id) { s.Knows({VolumeState(id(L'D'), -1, -1, kLockedVolume)}); },
+         L"E:\\KavettaData", 2, nullptr},
+        {"every other partition encrypted: the fallback on the system drive, encrypted or not",
+         [](ScriptedEncryption& s, auto& id) {
+             s.Knows({VolumeState(id(L'C'), kFullyEncrypted, kProtectionOn), VolumeState(id(L'D'), kFullyEncrypted, kProtectionOn),
+                      VolumeState(id(L'E'), kFullyEncrypted, kProtectionOff)});
+         },
+         L"C:\\KavettaData", 3, nullptr},
+        {"the query fails: no folder, and why",
+         [&](ScriptedEncryption& s, auto&) { s.Fails(kAccessDenied); }, nullptr, 0, L"0x80041003"},
+        {"a candidate's state cannot be read: no folder, and which and why",
+         [&](ScriptedEncryption& s, auto& id) { s.Knows({VolumeState(id(L'D'), -1, -1, kProviderFailure)}); }, nullptr, 0,
+         L"D: 的 BitLocker 状态（0x80041001）"},
+    };
+    for (const EncryptionFolderCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeMachine m;
+        CDiskInventory inventory(&m, &m);
+        const wchar_t* letters[3] = {L"C:", L"D:", L"E:"};
+        const int disks[3] = {0, 0, 1};
+        for (int i = 0; i < 3; ++i) {
+            total_partition_info p;
+            p.disk_number = disks[i];
+            p.bus_type = kSata;
+            p.letter = letters[i];
+            p.mapped_letter = FixedText::kNoMapping;
+            p.file_system = L"NTFS";
+            p.free_mb = 90000;
+            inventory.m_totalPartitions.Add(p);
+            m.volumes.push_back(Volume(letters[i][0], disks[i], i + 1, L"NTFS", 0));
+        }
+        auto idOf = [&](wchar_t letter) {
+            for (size_t v = 0; v < m.volumes.size(); ++v)
+                if (m.volumes[v].letter == letter) return FakeVolumeGuidPath(v);
+            return std::wstring();
+        };
+        ScriptedEncryption& script = encryption.script();
+        script = ScriptedEncryption();
+        c.arrange(script, idOf);
+        app.m_systemDrive = L"C:";
+        app.m_storagePass = 9;
+        CString result = inventory.PickStorageFolder(L"KavettaData", 0, 10240.0);
+        EXPECT_STREQ(result, c.expected ? c.expected : FixedText::kNoStorageFolder);
+        EXPECT_EQ(app.m_storagePass, c.pass);
+        if (c.refusal) EXPECT_GE(inventory.m_storageRefusal.Find(c.refusal), 0) << Narrow(inventory.m_storageRefusal);
+        else EXPECT_STREQ(inventory.m_storageRefusal, L"");
+        if (!c.expected) EXPECT_FALSE(m.IsFolder(L"C:\\KavettaData")) << "no fallback after a refusal";
+        EXPECT_EQ(1, script.reads) << "the state is read once a partition qualifies, once";
+    }
+
+    // Without a partition that qualifies nothing is asked.
+    FakeMachine m;
+    CDiskInventory inventory(&m, &m);
+    m.volumes.push_back(Volume(L'C', 0, 1, L"NTFS", 0));
+    encryption.script() = ScriptedEncryption();
+    encryption.script().Fails((HRESULT)0x80041003L);
+    app.m_systemDrive = L"C:";
+    EXPECT_STREQ(inventory.PickStorageFolder(L"KavettaData", -1, 10240.0), L"C:\\KavettaData");
+    EXPECT_EQ(3, app.m_storagePass);
+    EXPECT_EQ(0, encryption.script().reads);
 }
 
 }  // namespace

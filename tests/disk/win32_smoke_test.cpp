@@ -3,6 +3,7 @@
 #include "core/fixed_texts.h"
 #include "core/process_file_utils.h"
 #include "disk/usb_disk_inventory.h"
+#include "disk/volume_encryption.h"
 #include "disk_test_support.h"
 #include "support/temp_folder.h"
 
@@ -25,6 +26,26 @@ TEST(Win32Storage, SeesDriveC) {
     EXPECT_TRUE(calls.FreeBytesForCaller(L"C:\\", &free));
     EXPECT_TRUE(calls.FindFile(L"C:\\Windows"));
     EXPECT_EQ(calls.DriveType(L"C:"), (UINT)DRIVE_FIXED);
+}
+
+// The real BitLocker query and the real volume names: a Windows without
+// BitLocker's provider (Wine has none) never refuses the restart, and its
+// system volume has a volume GUID path to be matched by.
+TEST(Win32Storage, ARestartIsNotRefusedWhereThereIsNoBitLocker) {
+    CString id;
+    ASSERT_EQ((DWORD)ERROR_SUCCESS, Win32StorageCalls().VolumeGuidPath(L"C:\\", id));
+    EXPECT_EQ(0, id.Find(L"\\\\?\\Volume{")) << Narrow(id);
+    EXPECT_EQ(L'\\', id[id.GetLength() - 1]);
+    EXPECT_NE((DWORD)ERROR_SUCCESS, Win32StorageCalls().VolumeGuidPath(L"C:\\no such folder\\", id));
+
+    std::vector<EncryptableVolumeState> volumes;
+    HRESULT failure = S_OK;
+    const EncryptionAnswer answer = CurrentSystemFacts().EncryptableVolumes(volumes, failure);
+    if (answer == EncryptionAnswer::kRead) GTEST_SKIP() << "this Windows has BitLocker: its answer depends on the machine";
+    ASSERT_EQ(EncryptionAnswer::kNoEncryption, answer) << std::hex << (unsigned)failure;
+    CString refusal;
+    EXPECT_TRUE(BootProtectionAllowsArming(Win32StorageCalls(), L"C:", refusal)) << Narrow(refusal);
+    EXPECT_STREQ(refusal, L"");
 }
 
 TEST(Win32BootHost, FileTestsAndClock) {

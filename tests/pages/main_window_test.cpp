@@ -1130,3 +1130,69 @@ TEST_F(MainWindow, RecheckIsRefusedWhileAnyPageHoldsTasksOrAWorkerStillUsesTheCa
     }
     EXPECT_TRUE(window.WaitForCheck());
 }
+
+// The check on a machine whose BitLocker state cannot be read: no data
+// folder, and the result line says why; with the state read, the encrypted
+// partition is passed by. The fake stands in for BitLocker's WMI provider.
+TEST_F(MainWindow, TheCheckSaysWhyWhenBitLockerCannotBeRead) {
+    CTarvelApp* app = GetTarvelApp();
+    FakeMachine machine;
+    FakeDisk disk;
+    disk.path = L"\\\\?\\fakedisk#0";
+    disk.device = 0;
+    disk.layout = FakeLayout::Gpt;
+    for (int n = 1; n <= 2; ++n) {
+        FakePartition p;
+        p.number = n;
+        p.startBytes = (LONGLONG)n << 30;
+        p.lengthBytes = 100LL << 30;
+        p.type = kBasicDataGuid;
+        disk.partitions.push_back(p);
+        FakeVolume v;
+        v.letter = n == 1 ? L'C' : L'D';
+        v.device = 0;
+        v.partition = n;
+        v.freeBytes = 50ULL << 30;
+        machine.volumes.push_back(v);
+    }
+    disk.cylinders = 30000;
+    machine.disks.push_back(disk);
+    CDiskInventory inventory(&machine, &machine);
+    CDiskInventory* real = app->m_diskInventory;
+    const CString savedDrive = app->m_systemDrive;
+    app->m_diskInventory = &inventory;
+    app->m_systemDrive = L"C:";
+    ScriptedEncryption& bitLocker = TestMachine().facts.encryption;
+    COsinfoDlg& check = *dlg().m_osinfoPage;
+    auto recheck = [&] {
+        check.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_RECHECK, BN_CLICKED), 0);
+        return window.WaitForCheck();
+    };
+
+    bitLocker.Fails((HRESULT)0x80041003L);
+    ASSERT_TRUE(recheck());
+    EXPECT_EQ(0, app->m_storagePass);
+    CString why, line;
+    why.Format(FixedText::kEncryptionQueryFailedFormat, L"D:", 0x80041003u);
+    check.m_resultText.GetWindowText(line);
+    EXPECT_EQ(std::wstring(CString(FixedText::kCheckGeneralError) + why), std::wstring(line));
+    Pump(200);
+    const std::wstring shot = TestProgramDirectory() + L"\\check_page_bitlocker.png";
+    EXPECT_GT(CaptureWindow(dlg().GetSafeHwnd(), shot.c_str()), 20);
+
+    CString dId;
+    ASSERT_EQ((DWORD)ERROR_SUCCESS, machine.VolumeGuidPath(L"D:\\", dId));
+    bitLocker.Knows({VolumeState(std::wstring(dId), kFullyEncrypted, kProtectionOff)});
+    ASSERT_TRUE(recheck());
+    EXPECT_EQ(3, app->m_storagePass) << "only the fallback is left";
+    EXPECT_EQ(CString(L"C:\\KavettaData"), app->m_dataFolder);
+
+    bitLocker = ScriptedEncryption();
+    ASSERT_TRUE(recheck());
+    EXPECT_EQ(1, app->m_storagePass);
+    EXPECT_EQ(CString(L"D:\\KavettaData"), app->m_dataFolder);
+
+    app->m_diskInventory = real;
+    app->m_systemDrive = savedDrive;
+    EXPECT_TRUE(recheck());
+}

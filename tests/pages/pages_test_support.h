@@ -15,14 +15,20 @@
 #include "support/fake_shell.h"
 #include "disk/disk_calls.h"
 #include "pages/tarvel_dlg.h"
+#include "support/scripted_encryption.h"
 
 // Management facts answered from fields.
 class FakeFacts : public ISystemFacts {
 public:
     CString os = L"Windows 10 专业版 64位", chassis = L"普通电脑", board = L"KVT-B450", cpu = L"Kavetta CPU @ 3.0GHz";
     ULONGLONG memory = 8ull << 30;
+    // No BitLocker unless a test scripts it.
+    ScriptedEncryption encryption;
     IFactsQuery* OpenQuery() override;
     void InstalledMemory(ULONGLONG& out, int) override { out = memory; }
+    EncryptionAnswer EncryptableVolumes(std::vector<EncryptableVolumeState>& volumes, HRESULT& failure) override {
+        return encryption.Read(volumes, failure);
+    }
 };
 
 // Records every shell call; opens nothing. Whose user folders the backup
@@ -53,6 +59,7 @@ public:
     UINT DriveType(const wchar_t*) override { return DRIVE_NO_ROOT_DIR; }
     BOOL VolumeInformation(const wchar_t*, wchar_t*, DWORD, wchar_t*, DWORD) override { return FALSE; }
     BOOL FreeBytesForCaller(const wchar_t*, ULONGLONG*) override { return FALSE; }
+    DWORD VolumeGuidPath(const wchar_t*, CString&) override { return ERROR_FILE_NOT_FOUND; }
     BOOL DefineDosDevice(DWORD, const wchar_t*, const wchar_t*) override { return FALSE; }
     BOOL FindFile(const wchar_t*) override { return FALSE; }
     BOOL ProductVersion(const wchar_t*, CString&) override { return FALSE; }

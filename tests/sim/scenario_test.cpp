@@ -1,6 +1,8 @@
 // The scenario loader and the fakes it installs, in-process.
 #include <gtest/gtest.h>
 
+#include <wbemcli.h>
+
 #include <string>
 
 #include "core/process_file_utils.h"
@@ -93,6 +95,12 @@ TEST(SimScenarioParse, BadScenariosSayWhatAndWhere) {
         {R"({"disks": [{"device": 0, "sizeGiB": 10, "partitions": [{"sizeGiB": 1, "volume": {"appears": {"afterQueries": 1}}}]}]})",
          "only a volume with a letter can appear later"},
         {R"({"disks": [{"device": 0, "sizeGiB": 10}], "facts": {"memoryGiB": "8"}})", "scenario.facts.memoryGiB: must be a number"},
+        {R"({"disks": [{"device": 0, "sizeGiB": 10}], "facts": {"encryptionQuery": "maybe"}})",
+         "scenario.facts.encryptionQuery: unknown value \"maybe\""},
+        {R"({"disks": [{"device": 0, "sizeGiB": 10, "partitions": [{"sizeGiB": 1, "volume": {"encryption": {"protection": "paused"}}}]}]})",
+         "scenario.disks[0].partitions[0].volume.encryption.protection: unknown value \"paused\""},
+        {R"({"disks": [{"device": 0, "sizeGiB": 10, "partitions": [{"sizeGiB": 1, "volume": {"encryption": {"locked": true}}}]}]})",
+         "scenario.disks[0].partitions[0].volume.encryption: unknown key \"locked\""},
         {R"({"disks": [{"device": 0, "sizeGiB": 10}], "facts": {"properties": {"Product": "x"}}})",
          "key \"Product\" must be Class.Property"},
         {R"({"disks": [{"device": 0, "sizeGiB": 10}], "server": {"mirror": "http://example.com/kavetta.ini"}})",
@@ -295,6 +303,49 @@ TEST_F(SimScenarioTest, FactsAndMemoryComeFromTheScenario) {
     EXPECT_EQ(8ULL << 30, memory);
     CurrentSystemFacts().InstalledMemory(memory, 1);
     EXPECT_EQ(8000000000ULL, memory);
+}
+
+// BitLocker as the scenario gives it, under the volume GUID paths of the
+// simulated storage: only the volumes with "encryption" are known.
+TEST_F(SimScenarioTest, BitLockerAnswersFromTheScenario) {
+    std::string json = kSmallMachine;
+    const std::string d = R"("label": "数据", "freeMiB": 20480)";
+    json.replace(json.find(d), d.size(), d + R"(, "encryption": {"conversion": "encrypted", "protection": "suspended"})");
+    ASSERT_TRUE(WriteWholeFile(m_path, json.c_str()));
+    Load();
+    std::vector<EncryptableVolumeState> volumes;
+    HRESULT failure = E_FAIL;
+    ASSERT_EQ(EncryptionAnswer::kRead, CurrentSystemFacts().EncryptableVolumes(volumes, failure));
+    EXPECT_EQ(S_OK, failure);
+    ASSERT_EQ(1u, volumes.size());
+    CString id;
+    ASSERT_EQ((DWORD)ERROR_SUCCESS, CurrentStorageCalls().VolumeGuidPath(L"D:\\", id));
+    EXPECT_EQ(id, volumes[0].deviceId);
+    EXPECT_EQ(1, volumes[0].conversionStatus);
+    EXPECT_EQ(0, volumes[0].protectionStatus) << "suspended protection reads as off";
+    CString c;
+    ASSERT_EQ((DWORD)ERROR_SUCCESS, CurrentStorageCalls().VolumeGuidPath(L"C:\\", c));
+    EXPECT_NE(c, id);
+    UnloadSimScenario();
+
+    for (const char* query : {"noProvider", "fails"}) {
+        std::string other = kSmallMachine;
+        const std::string m = R"("memoryGiB": 8,)";
+        other.replace(other.find(m), m.size(), m + " \"encryptionQuery\": \"" + query + "\",");
+        ASSERT_TRUE(WriteWholeFile(m_path, other.c_str()));
+        Load();
+        volumes.resize(2);
+        const EncryptionAnswer answer = CurrentSystemFacts().EncryptableVolumes(volumes, failure);
+        EXPECT_TRUE(volumes.empty());
+        if (std::string(query) == "fails") {
+            EXPECT_EQ(EncryptionAnswer::kFailed, answer);
+            EXPECT_TRUE(FAILED(failure));
+        } else {
+            EXPECT_EQ(EncryptionAnswer::kNoEncryption, answer);
+            EXPECT_EQ((HRESULT)WBEM_E_INVALID_NAMESPACE, failure);
+        }
+        UnloadSimScenario();
+    }
 }
 
 TEST_F(SimScenarioTest, ShellTrayAndRestartAreRecordedNeverDone) {

@@ -1,6 +1,7 @@
 #include "sim/sim_machine.h"
 
 #include <stdio.h>
+#include <wbemcli.h>
 #include <wctype.h>
 #include <shlobj.h>
 
@@ -125,6 +126,10 @@ public:
     BOOL FreeBytesForCaller(const wchar_t* root, ULONGLONG* freeBytes) override {
         Lock lock;
         return FakeMachine::FreeBytesForCaller(root, freeBytes);
+    }
+    DWORD VolumeGuidPath(const wchar_t* root, CString& path) override {
+        Lock lock;
+        return FakeMachine::VolumeGuidPath(root, path);
     }
     BOOL DefineDosDevice(DWORD flags, const wchar_t* name, const wchar_t* target) override {
         // Temporary letters live in the fake's table only: Wine drops a
@@ -382,6 +387,27 @@ public:
         Lock lock;
         if (!g_state) return;
         out = skipKernelQuery ? g_state->scenario.memoryStatusBytes : g_state->scenario.installedMemoryBytes;
+    }
+    // The volumes with "encryption", under the volume GUID paths the
+    // simulated storage gives them.
+    EncryptionAnswer EncryptableVolumes(std::vector<EncryptableVolumeState>& volumes, HRESULT& failure) override {
+        Lock lock;
+        volumes.clear();
+        failure = S_OK;
+        if (!g_state) return EncryptionAnswer::kNoEncryption;
+        const SimScenario& s = g_state->scenario;
+        if (s.encryptionQuery == EncryptionAnswer::kNoEncryption) failure = WBEM_E_INVALID_NAMESPACE;
+        if (s.encryptionQuery == EncryptionAnswer::kFailed) failure = WBEM_E_ACCESS_DENIED;
+        if (s.encryptionQuery != EncryptionAnswer::kRead) return s.encryptionQuery;
+        for (size_t i = 0; i < s.volumeEncryption.size(); ++i) {
+            if (!s.volumeEncryption[i].known) continue;
+            EncryptableVolumeState state;
+            state.deviceId = FakeVolumeGuidPath(i).c_str();
+            state.conversionStatus = s.volumeEncryption[i].conversion;
+            state.protectionStatus = s.volumeEncryption[i].protection;
+            volumes.push_back(state);
+        }
+        return EncryptionAnswer::kRead;
     }
 };
 

@@ -25,10 +25,18 @@ struct NamedValue {
 const NamedValue kBusNames[] = {{"scsi", BusTypeScsi}, {"atapi", BusTypeAtapi}, {"ata", BusTypeAta},
                                 {"raid", BusTypeRAID}, {"sas", BusTypeSas},     {"sata", BusTypeSata},
                                 {"sd", BusTypeSd},     {"mmc", BusTypeMmc},     {"virtual", BusTypeVirtual},
-                                {"usb", BusTypeUsb},   {"nvme", 17}};
+                                {"usb", BusTypeUsb},   {"nvme", 17},            {"vhd", BusTypeFileBackedVirtual}};
 const NamedValue kDriveTypeNames[] = {{"fixed", DRIVE_FIXED},   {"removable", DRIVE_REMOVABLE},
                                       {"cdrom", DRIVE_CDROM},   {"remote", DRIVE_REMOTE},
                                       {"ramdisk", DRIVE_RAMDISK}};
+// BitLocker's states as GetConversionStatus and GetProtectionStatus answer
+// them; suspended protection reads as off.
+const NamedValue kConversionNames[] = {{"decrypted", 0},  {"encrypted", 1},        {"encrypting", 2},
+                                       {"decrypting", 3}, {"encryptionPaused", 4}, {"decryptionPaused", 5}};
+const NamedValue kProtectionNames[] = {{"off", 0}, {"on", 1}, {"unknown", 2}, {"suspended", 0}};
+const NamedValue kEncryptionQueryNames[] = {{"answers", (int)EncryptionAnswer::kRead},
+                                            {"noProvider", (int)EncryptionAnswer::kNoEncryption},
+                                            {"fails", (int)EncryptionAnswer::kFailed}};
 struct NamedGuid {
     const char* name;
     const GUID* guid;
@@ -148,7 +156,7 @@ std::wstring StateToken(const Json::Value& object, const char* key, const std::s
 void ReadVolume(const Json::Value& v, const std::string& where, const FakeDisk& disk, const FakePartition& partition,
                 const std::wstring& partitionAppears, const std::wstring& partitionGoes, SimScenario& out) {
     OnlyKeys(v, where, {"letter", "fileSystem", "label", "freeGiB", "freeMiB", "freeBytes", "driveType",
-                        "systemVersion", "refuseNewFolders", "appears", "goes", "files"});
+                        "systemVersion", "refuseNewFolders", "appears", "goes", "files", "encryption"});
     FakeVolume volume;
     volume.letter = v.isMember("letter") ? Letter(v, "letter", where) : 0;
     volume.device = disk.device;
@@ -196,7 +204,19 @@ void ReadVolume(const Json::Value& v, const std::string& where, const FakeDisk& 
             if (other.letter == volume.letter) Fail(where + ".letter", "is used twice");
         if (out.otherDrives.count(volume.letter)) Fail(where + ".letter", "is used twice");
     }
+    SimEncryption encryption;
+    if (v.isMember("encryption")) {
+        const Json::Value& e = v["encryption"];
+        const std::string at = where + ".encryption";
+        OnlyKeys(e, at, {"conversion", "protection"});
+        encryption.known = true;
+        encryption.conversion = Named(e, "conversion", at, kConversionNames,
+                                      sizeof(kConversionNames) / sizeof(NamedValue), 1);
+        encryption.protection = Named(e, "protection", at, kProtectionNames,
+                                      sizeof(kProtectionNames) / sizeof(NamedValue), 0);
+    }
     out.volumes.push_back(volume);
+    out.volumeEncryption.push_back(encryption);
     out.volumeAppearance.push_back(when);
     out.volumeGoing.push_back(goes);
 }
@@ -304,7 +324,10 @@ void ReadDisk(const Json::Value& d, const std::string& where, SimScenario& out) 
 
 void ReadFacts(const Json::Value& f, const std::string& where, SimScenario& out) {
     OnlyKeys(f, where, {"osDescription", "chassisText", "properties", "memoryMiB", "memoryGiB", "memoryBytes",
-                        "memoryStatusBytes"});
+                        "memoryStatusBytes", "encryptionQuery"});
+    out.encryptionQuery = (EncryptionAnswer)Named(f, "encryptionQuery", where, kEncryptionQueryNames,
+                                                  sizeof(kEncryptionQueryNames) / sizeof(NamedValue),
+                                                  (int)EncryptionAnswer::kRead);
     out.osDescription = Wide(Text(f, "osDescription", where, ""));
     out.chassisText = Wide(Text(f, "chassisText", where, ""));
     if (f.isMember("properties")) {

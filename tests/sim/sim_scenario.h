@@ -28,6 +28,12 @@
 //                         later: after n drive-letter queries, or once the state file holds token),
 //               "goes": {"whenState": token} (the volume and its letter go once the state file
 //                         holds token),
+//               "encryption": {"conversion": "decrypted"|"encrypted"|"encrypting"|"decrypting"|
+//                              "encryptionPaused"|"decryptionPaused" (default "encrypted"),
+//                              "protection": "off"|"on"|"suspended"|"unknown" (default "off")}
+//                         (BitLocker knows the volume: what GetConversionStatus and
+//                          GetProtectionStatus answer; suspended protection reads as off.
+//                          Absent: BitLocker knows no such volume, it is not encrypted),
 //               "files": [ {"path": "KavettaData\\kvt10pe.wim", "sizeBytes": n, "text": "..."} ]
 //                         (made by prepare_scenario.py in the drive's backing folder: drives\<letter>,
 //                          or drives\part-<device>-<number> for a volume without a letter, which
@@ -36,7 +42,9 @@
 //   "facts": { "osDescription": text, "chassisText": text,
 //              "properties": { "Win32_BaseBoard.Product": text, ... },
 //              "memoryGiB"/"memoryMiB"/"memoryBytes": number, "memoryStatusBytes": number (what the
-//              memory-status fallback reports; default the same) },
+//              memory-status fallback reports; default the same),
+//              "encryptionQuery": "answers"|"noProvider"|"fails" (BitLocker's WMI query: answers
+//              for the volumes with "encryption", finds no namespace, or fails; default "answers") },
 //   "processes": { "defaultExitCode": n,
 //                  "answers": [ {"match": text (in "program|arguments", any case),
 //                                "exitCode": n, "setState": token} ] },
@@ -66,6 +74,7 @@
 #include <string>
 #include <vector>
 
+#include "core/system_facts.h"
 #include "sim/sim_names.h"
 #include "support/fake_machine.h"
 
@@ -73,6 +82,13 @@ struct SimAppearance {
     int afterQueries = 0;     // 0: not by count
     std::wstring stateToken;  // empty: not by state
     bool Later() const { return afterQueries > 0 || !stateToken.empty(); }
+};
+
+// What BitLocker says of one volume (known: it has an instance at all).
+struct SimEncryption {
+    bool known = false;
+    int conversion = 1;
+    int protection = 0;
 };
 
 struct SimProcessAnswer {
@@ -87,6 +103,8 @@ struct SimScenario {
     std::vector<FakeVolume> volumes;
     std::vector<SimAppearance> volumeAppearance;  // one per volume
     std::vector<std::wstring> volumeGoing;        // one per volume: the token it goes on, or empty
+    std::vector<SimEncryption> volumeEncryption;  // one per volume
+    EncryptionAnswer encryptionQuery = EncryptionAnswer::kRead;
     // Partitions that appear or go on a state token, by disk and partition index.
     struct PartitionLife {
         size_t disk = 0, partition = 0;

@@ -318,6 +318,20 @@ BOOL FakeMachine::FreeBytesForCaller(const wchar_t* root, ULONGLONG* freeBytes) 
     return TRUE;
 }
 
+std::wstring FakeVolumeGuidPath(size_t index) {
+    wchar_t path[64] = {};
+    swprintf(path, 64, L"\\\\?\\Volume{4b565400-0000-0000-0000-%012x}\\", (unsigned)index);
+    return path;
+}
+
+DWORD FakeMachine::VolumeGuidPath(const wchar_t* root, CString& path) {
+    wchar_t letter = DriveOf(root);
+    const FakeVolume* v = letter ? VolumeForLetter(letter) : nullptr;
+    if (!v) return ERROR_FILE_NOT_FOUND;
+    path = FakeVolumeGuidPath((size_t)(v - volumes.data())).c_str();
+    return ERROR_SUCCESS;
+}
+
 BOOL FakeMachine::DefineDosDevice(DWORD flags, const wchar_t* name, const wchar_t* target) {
     dosCalls.push_back(DosDefinition{flags, name, target ? target : L""});
     if (flags & DDD_REMOVE_DEFINITION) {

@@ -199,6 +199,8 @@ public:
     BOOL VolumeInformation(const wchar_t* root, wchar_t* label, DWORD labelSize, wchar_t* fileSystem,
                            DWORD fileSystemSize) override;
     BOOL FreeBytesForCaller(const wchar_t* root, ULONGLONG* freeBytes) override;
+    // The volume at the root's letter: FakeVolumeGuidPath of its index.
+    DWORD VolumeGuidPath(const wchar_t* root, CString& path) override;
     BOOL DefineDosDevice(DWORD flags, const wchar_t* name, const wchar_t* target) override;
     BOOL FindFile(const wchar_t* path) override;
     BOOL ProductVersion(const wchar_t* path, CString& version) override;
@@ -273,6 +275,10 @@ private:
     bool DriveExists(wchar_t letter) const;
     bool ParentExists(const std::wstring& upperPath) const;
 };
+
+// The volume GUID path the fake machine gives volumes[index]:
+// "\\?\Volume{4b565400-0000-0000-0000-<index, 12 hex digits>}\".
+std::wstring FakeVolumeGuidPath(size_t index);
 
 // GUIDs of the partition types the tests use.
 extern const GUID kEfiTypeGuid;

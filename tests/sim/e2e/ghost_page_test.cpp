@@ -26,6 +26,7 @@
 #include "sim/e2e/sim_page_main.h"
 #include "sim/sim_machine.h"
 #include "support/boot_store_model.h"
+#include "support/scripted_encryption.h"
 #include "support/no_restart.h"
 #include "support/test_files.h"
 
@@ -487,6 +488,35 @@ TEST_F(GhostPageTest, ARequiredFileThatCannotBeFetchedLeadsBackToTheSelection) {
     EXPECT_TRUE(GetSimRecords().processRuns.empty()) << "the boot setup ran";
     EXPECT_FALSE(Exists(marker));
     EXPECT_EQ(0, app->m_rebootAtExit);
+}
+
+// The backup/restore page arms the same restart: not while BitLocker
+// protects the system volume, nor when its state cannot be read. Nothing is
+// written: no entry, no file beside the target, no marker.
+TEST_F(GhostPageTest, BitLockerProtectionOnTheSystemVolumeRefusesBeforeAnythingIsWritten) {
+    page->m_targetPath = dataDrive + L"\\KVTBAK\\SYSTEM.GHO";
+    const CString beside = dataDrive + L"\\KVTBAK\\SYSTEM" + FixedText::kGhostBesideSuffix;
+    DeleteFileW(beside);
+    ScopedEncryptionFacts bitLocker;
+    ASSERT_FALSE(VolumeIdOf(app->m_systemDrive).empty());
+    for (const RefusingState& c : RefusingStates(app->m_systemDrive)) {
+        SCOPED_TRACE(c.what);
+        bitLocker.script() = ScriptedEncryption();
+        c.arrange(bitLocker.script());
+        ResetSimRecords();
+        BoxAnswerer boxes;
+        Click(IDC_GHOST_BACKUP);
+        ASSERT_TRUE(PumpUntil([&] { return !page->WorkersRunning() && page->m_view == 1 && !boxes.texts.empty(); },
+                              300000));
+        EXPECT_EQ(CGhostDlg::kRefusedProtection, page->LastOutcome());
+        ASSERT_EQ(1u, boxes.texts.size());
+        EXPECT_EQ(std::wstring(c.line), boxes.texts[0]);
+        EXPECT_TRUE(GetSimRecords().processRuns.empty()) << "the boot setup ran";
+        EXPECT_FALSE(Exists(marker));
+        EXPECT_FALSE(Exists(beside));
+        EXPECT_EQ(0, app->m_rebootAtExit);
+        EXPECT_EQ(1, bitLocker.script().reads);
+    }
 }
 
 TEST_F(GhostPageTest, ARefusedBootSetupShowsTheSetupsReason) {

@@ -1,6 +1,6 @@
 // The check scenarios give the outcome their names promise. Run once per
 // scenario through with_scenario.sh, with the outcome as the argument
-// (--outcome=full|fallback|local_pe|nothing|no_folder|legacy): the real main
+// (--outcome=full|fallback|local_pe|nothing|no_folder|legacy|bitlocker_vhd): the real main
 // window is made in-process and its system check runs on the scenario's
 // drives and against the local catalogue server. What the check decided by
 // is then compared with the answers written down below for each scenario,
@@ -46,6 +46,8 @@ const Expected kOutcomes[] = {
     {"no_folder", 1, 0, nullptr, L"0:3", 0, 2},
     // An MBR disk: C: is its first partition.
     {"legacy", 1, 1, L"D:\\KavettaData", L"0:1", 0, 2},
+    // BitLocker on C: and D:, a VHD with the most room: a plain partition of another disk.
+    {"bitlocker_vhd", 1, 2, L"F:\\KavettaData", L"0:3", 0, 2},
 };
 
 TEST(SimOutcome, TheScenarioGivesItsOutcome) {

@@ -34,6 +34,7 @@
 #include "support/boot_store_model.h"
 #include "support/fake_shell.h"
 #include "support/no_restart.h"
+#include "support/scripted_encryption.h"
 #include "support/test_files.h"
 #include "user_folders.h"
 
@@ -138,6 +139,13 @@ protected:
         EXPECT_FALSE(page->m_rebootAnimation.IsPlaying());
         EXPECT_FALSE(page->WritesDisk());
     }
+    // A file in the documents that another program holds open without
+    // sharing: the handle that holds it.
+    HANDLE HoldDocument() {
+        const std::wstring locked = folders.documents + L"\\locked.pst";
+        if (!WriteWholeFile(locked, "mail")) return INVALID_HANDLE_VALUE;
+        return CreateFileW(locked.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    }
     void ExpectBackLeadsToDownloadPage() {
         page->m_backButton.SendMessage(BM_CLICK);
         Pump(100);
@@ -155,10 +163,7 @@ protected:
 
 TEST_F(RebootPageTest, AFileThatCannotBeCopiedStopsBeforeTheBootSetup) {
     Choose(true, true, false);
-    // A file another program holds open without sharing.
-    const std::wstring locked = folders.documents + L"\\locked.pst";
-    ASSERT_TRUE(WriteWholeFile(locked, "mail"));
-    HANDLE hold = CreateFileW(locked.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE hold = HoldDocument();
     ASSERT_NE(INVALID_HANDLE_VALUE, hold);
     RunWorker();
     CloseHandle(hold);
@@ -171,6 +176,52 @@ TEST_F(RebootPageTest, AFileThatCannotBeCopiedStopsBeforeTheBootSetup) {
     Pump(200);
     std::wstring shot = TestProgramDirectory() + L"\\reboot_page_refused.png";
     EXPECT_GT(CaptureWindow(dlg->GetSafeHwnd(), shot.c_str()), 20);
+    ExpectBackLeadsToDownloadPage();
+}
+
+// BitLocker protecting the system volume would meet the changed boot
+// configuration with its recovery screen at the next start. The fake stands
+// in for BitLocker's WMI provider, which Wine does not have.
+TEST_F(RebootPageTest, BitLockerProtectionOnTheSystemVolumeRefusesBeforeAnythingIsCopied) {
+    Choose(true, true, false);
+    ScopedEncryptionFacts bitLocker;
+    ASSERT_FALSE(VolumeIdOf(app->m_systemDrive).empty());
+    bool shot = false;
+    for (const RefusingState& c : RefusingStates(app->m_systemDrive)) {
+        SCOPED_TRACE(c.what);
+        bitLocker.script() = ScriptedEncryption();
+        c.arrange(bitLocker.script());
+        ResetSimRecords();
+        RunWorker();
+        ExpectRefused(CRebootDlg::kRefusedProtection, c.line);
+        EXPECT_EQ(std::wstring(c.line), std::wstring(Status()));
+        EXPECT_TRUE(GetSimRecords().processRuns.empty()) << "the boot setup ran";
+        EXPECT_FALSE(Exists(app->m_backupFolder + FixedText::kRebootUserFolderSubs[0])) << "copied for nothing";
+        EXPECT_EQ(1, bitLocker.script().reads);
+        if (!shot) {
+            shot = true;
+            Pump(200);
+            std::wstring file = TestProgramDirectory() + L"\\reboot_page_bitlocker.png";
+            EXPECT_GT(CaptureWindow(dlg->GetSafeHwnd(), file.c_str()), 20);
+        }
+        ExpectBackLeadsToDownloadPage();
+    }
+}
+
+// Suspended protection reads as off: the road goes on to the copies (here
+// it stops at a file that cannot be copied, before the boot setup).
+TEST_F(RebootPageTest, SuspendedBitLockerProtectionLetsTheRoadGoOn) {
+    Choose(false, true, false);
+    ScopedEncryptionFacts bitLocker;
+    const std::wstring id = VolumeIdOf(app->m_systemDrive);
+    ASSERT_FALSE(id.empty());
+    bitLocker.script().Knows({VolumeState(id, kFullyEncrypted, kProtectionOff)});
+    HANDLE hold = HoldDocument();
+    ASSERT_NE(INVALID_HANDLE_VALUE, hold);
+    RunWorker();
+    CloseHandle(hold);
+    ExpectRefused(CRebootDlg::kRefusedCopy, FixedText::kRebootUserFolderNames[1]);
+    EXPECT_EQ(1, bitLocker.script().reads);
     ExpectBackLeadsToDownloadPage();
 }
 
