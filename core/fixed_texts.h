@@ -1167,13 +1167,16 @@ constexpr const wchar_t* kRebootRefusedDiskJob = L"正在制作启动U盘或写�
 // The user-folder backup. Folders that hold no user data, passed by.
 constexpr const wchar_t* kBackupPassedByFolders[2] = {L"System Volume Information", L"$RECYCLE.BIN"};
 // Why the backup stopped, naming the first path that failed: the user
-// folder's display name, the path and Windows' reason.
-constexpr const wchar_t* kRebootRefusedListFormat = L"备份%s失败，未重启电脑：无法读取文件夹 %s（%s）";
-constexpr const wchar_t* kRebootRefusedReadFormat = L"备份%s失败，未重启电脑：无法读取文件 %s（%s）";
-constexpr const wchar_t* kRebootRefusedWriteFormat = L"备份%s失败，未重启电脑：无法写入 %s（%s）。请腾出空间后重试。";
-// A file another program has open for writing: the folder's name, the file
-// and the program to close (a name in quotes, or the generic one below).
-constexpr const wchar_t* kRebootRefusedInUseFormat = L"备份%s失败，未重启电脑：文件 %s 正被其他程序写入，请关闭%s后重试。";
+// folder's display name, Windows' reason (or the program to close), then on
+// a line of its own the path.
+constexpr const wchar_t* kRebootRefusedListFormat = L"备份%s失败，未重启电脑。无法读取文件夹（%s）：\n%s";
+constexpr const wchar_t* kRebootRefusedReadFormat = L"备份%s失败，未重启电脑。无法读取文件（%s）：\n%s";
+constexpr const wchar_t* kRebootRefusedWriteFormat = L"备份%s失败，未重启电脑。无法写入备份（%s），请腾出空间后重试：\n%s";
+// A file another program has open for writing: the folder's name, the
+// program to close (a name in quotes, or the generic one below), the file.
+constexpr const wchar_t* kRebootRefusedInUseFormat = L"备份%s失败，未重启电脑。文件正被其他程序写入，请关闭%s后重试：\n%s";
+// Where a path is too long for the page's line, the part left out.
+constexpr const wchar_t* kShortenedPathGap = L"…";
 constexpr const wchar_t* kRebootInUseProgramFormat = L"“%s”";
 constexpr const wchar_t* kFileUsersSeparator = L"、";
 constexpr const wchar_t* kRebootInUseProgramUnknown = L"正在使用它的程序（如微信、QQ）";

@@ -158,8 +158,9 @@ BOOL CRebootDlg::OnInitDialog() {
                                  FixedText::kSkinRebootStillFail);
     CreateStepStrip();
 
-    m_rebootStatus.Create(FixedText::kRebootStatusInitial, WS_CHILD | WS_VISIBLE | SS_CENTER | SS_CENTERIMAGE,
-                          CRect(340, 300, 740, 320), this, IDC_REBOOT_STATUS);
+    // Two lines across the page: a refusal of the backup names a path.
+    m_rebootStatus.Create(FixedText::kRebootStatusInitial, WS_CHILD | WS_VISIBLE | SS_CENTER,
+                          CRect(220, 290, 900, 332), this, IDC_REBOOT_STATUS);
     m_rebootStatus.SetTextColor(kLineColor);
     LOGFONTW font = PageFont(-14);
     m_rebootStatus.SetFont(&font, TRUE);
@@ -352,7 +353,9 @@ void CRebootDlg::RefuseBackup(const UserBackup& backup, const CString& displayNa
         Refuse(kRefusedStopped, FixedText::kRebootRefusedStopped);
         return;
     }
-    const CString reason = BackupFailureText(backup);
+    // The whole path goes to the debug log; the page's line takes a part.
+    const CString reason = BackupFailureText(backup, kShownPathChars);
+    if (!backup.failedPath.IsEmpty()) CurrentBootHost().DebugLog(BackupFailureText(backup));
     if (backup.failure == UserBackup::kNotConfirmed) Refuse(kRefusedNotConfirmed, reason);
     else if (!reason.IsEmpty()) Refuse(kRefusedCopy, reason);
     else Refuse(kRefusedCopy, FixedText::kRebootRefusedCopyPrefix + displayName + FixedText::kRebootRefusedCopySuffix);

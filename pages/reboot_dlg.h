@@ -69,6 +69,8 @@ public:
     };
     static constexpr COLORREF kLineColor = 0x333333;
     static constexpr COLORREF kFailColor = 0x0000FF;
+    // How much of a path the status line shows.
+    static constexpr int kShownPathChars = 46;
 
     CRebootDlg(CWnd* pParent = nullptr);
     ~CRebootDlg() override;

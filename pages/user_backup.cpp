@@ -11,6 +11,8 @@ namespace {
 const int kLongPathLimit = 32767;
 // How many paths of one kind the question names before it counts the rest.
 const size_t kNamedPerKind = 5;
+// How much of each path the question shows.
+const int kNamedPathChars = 64;
 
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
@@ -74,7 +76,8 @@ bool LinkStaysInside(IBootHost& host, const CString& link, DWORD attributes, con
 void AppendNamed(CString& text, const wchar_t* header, const std::vector<CString>& paths) {
     if (paths.empty()) return;
     text += header;
-    for (size_t i = 0; i < paths.size() && i < kNamedPerKind; ++i) text += L"\n" + paths[i];
+    for (size_t i = 0; i < paths.size() && i < kNamedPerKind; ++i)
+        text += L"\n" + ShortenedPath(paths[i], kNamedPathChars);
     if (paths.size() > kNamedPerKind) {
         CString more;
         more.Format(FixedText::kBackupMoreEntriesFormat, (int)(paths.size() - kNamedPerKind));
@@ -228,9 +231,17 @@ bool CopyUserBackup(IBootHost& host, UserBackup& backup,
     return true;
 }
 
-CString BackupFailureText(const UserBackup& backup) {
+CString ShortenedPath(const CString& path, int maxChars) {
+    if (maxChars <= 0 || path.GetLength() <= maxChars) return path;
+    // The drive and first folders, and the end: the name says most.
+    const int head = maxChars / 3;
+    const int tail = maxChars - head - 1;
+    return path.Left(head) + FixedText::kShortenedPathGap + path.Right(tail);
+}
+
+CString BackupFailureText(const UserBackup& backup, int pathChars) {
     const wchar_t* name = backup.failedFolderName;
-    const wchar_t* path = backup.failedPath;
+    const CString path = ShortenedPath(backup.failedPath, pathChars);
     CString text;
     switch (backup.failure) {
         case UserBackup::kNone:
@@ -242,7 +253,7 @@ CString BackupFailureText(const UserBackup& backup) {
             CString program = FixedText::kRebootInUseProgramUnknown;
             if (!backup.failedUsers.IsEmpty())
                 program.Format(FixedText::kRebootInUseProgramFormat, (const wchar_t*)backup.failedUsers);
-            text.Format(FixedText::kRebootRefusedInUseFormat, name, path, (const wchar_t*)program);
+            text.Format(FixedText::kRebootRefusedInUseFormat, name, (const wchar_t*)program, (const wchar_t*)path);
             break;
         }
         case UserBackup::kList:
@@ -252,7 +263,7 @@ CString BackupFailureText(const UserBackup& backup) {
                                     : backup.failure == UserBackup::kRead ? FixedText::kRebootRefusedReadFormat
                                                                           : FixedText::kRebootRefusedWriteFormat;
             const CString reason = Win32ErrorText(backup.failedError);
-            text.Format(format, name, path, (const wchar_t*)reason);
+            text.Format(format, name, (const wchar_t*)reason, (const wchar_t*)path);
             break;
         }
     }

@@ -78,5 +78,8 @@ CString LeftBehindQuestion(const UserBackup& backup);
 // when stopped.
 bool CopyUserBackup(IBootHost& host, UserBackup& backup,
                     const std::function<bool(const CString& folderName, int done, int total)>& progress);
-// The page's line for a failed backup; empty when nothing failed.
-CString BackupFailureText(const UserBackup& backup);
+// The page's lines for a failed backup, the path shortened in its middle
+// to `pathChars` characters (0: whole); empty when nothing failed.
+CString BackupFailureText(const UserBackup& backup, int pathChars = 0);
+// A path cut in its middle to at most `maxChars` characters.
+CString ShortenedPath(const CString& path, int maxChars);

@@ -308,3 +308,18 @@ TEST_F(UserBackupTest, AFileThatCannotBeReadOrWrittenIsNamedWithWindowsReason) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ShortenedPath, KeepsTheHeadAndTheEnd) {
+    EXPECT_EQ(CString(L"C:\\a\\b.txt"), ShortenedPath(L"C:\\a\\b.txt", 46));
+    const CString path = L"C:\\Users\\li\\Documents\\WeChat Files\\wxid_abcdefg\\Msg\\Multi\\MSG0.db";
+    const CString shown = ShortenedPath(path, 46);
+    EXPECT_EQ(46, shown.GetLength());
+    EXPECT_EQ(0, shown.Find(L"C:\\Users\\li\\D"));
+    EXPECT_EQ(shown.GetLength() - 8, shown.Find(L"\\MSG0.db"));
+    EXPECT_GE(shown.Find(FixedText::kShortenedPathGap), 0);
+    EXPECT_EQ(path, ShortenedPath(path, 0));
+}
+
+}  // namespace
