@@ -529,8 +529,13 @@ TEST(ContentIsElsewhere, PlaceholdersAndOfflineFiles) {
     EXPECT_FALSE(ContentIsElsewhere(0x00040000));  // recall on open: a folder's listing, not a file's content
 }
 
-// A chain of folders below `root` whose path passes 260 characters.
-CString MakeDeepFolder(const CString& root, int levels) {
+// A fresh folder `root` with a chain of folders below it whose path passes
+// 260 characters; the deepest, or empty when one could not be made. The
+// scratch folder's own clean-up stops at 260 characters, so an earlier
+// run's tree is removed here in the long form.
+CString MakeDeepTree(const CString& root, int levels) {
+    DeleteFolderTree(LongPathForm(root));
+    if (!CreateDirectoryW(root, nullptr)) return CString();
     CString path = root;
     for (int i = 0; i < levels; ++i) {
         CString name;
@@ -544,10 +549,7 @@ CString MakeDeepFolder(const CString& root, int levels) {
 TEST(ListFilesRecursive, ADeepTreeIsListedWholeAndAMissingFolderIsNoListing) {
     ScratchFolder scratch(L"deeplist");
     const CString root = scratch / L"root";
-    // The scratch folder's own clean-up stops at 260 characters.
-    DeleteFolderTree(LongPathForm(root));
-    ASSERT_TRUE(CreateDirectoryW(root, nullptr));
-    const CString deep = MakeDeepFolder(root, 12);
+    const CString deep = MakeDeepTree(root, 12);
     ASSERT_FALSE(deep.IsEmpty());
     ASSERT_GT(deep.GetLength(), 300);
     ASSERT_TRUE(WriteBytes(LongPathForm(deep + L"\\聊天记录.db"), "chat"));
@@ -571,10 +573,7 @@ TEST(ListFilesRecursive, ADeepTreeIsListedWholeAndAMissingFolderIsNoListing) {
 TEST(CopyFileSharingReadOnly, CopiesDeepFilesAndNeverAFileAnotherProgramWrites) {
     ScratchFolder scratch(L"readonlycopy");
     const CString root = scratch / L"root";
-    // The scratch folder's own clean-up stops at 260 characters.
-    DeleteFolderTree(LongPathForm(root));
-    ASSERT_TRUE(CreateDirectoryW(root, nullptr));
-    const CString deep = MakeDeepFolder(root, 10);
+    const CString deep = MakeDeepTree(root, 10);
     ASSERT_FALSE(deep.IsEmpty());
     const CString source = deep + L"\\MSG0.db";
     ASSERT_TRUE(WriteBytes(LongPathForm(source), "messages"));
