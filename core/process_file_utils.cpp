@@ -9,6 +9,7 @@
 
 #include "core/fixed_texts.h"
 #include "core/tarvel_app.h"
+#include "core/work_folder.h"
 
 namespace {
 
@@ -385,6 +386,17 @@ bool ContentIsElsewhere(DWORD attributes) {
     // FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS (Windows 10 1709 and later).
     const DWORD kRecallOnDataAccess = 0x00400000;
     return (attributes & (kRecallOnDataAccess | FILE_ATTRIBUTE_OFFLINE)) != 0;
+}
+
+CString LinkFinalPath(const wchar_t* path) {
+    // Opened through the link, so the handle is what it points to.
+    HANDLE handle = CreateFileW(LongPathForm(path), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return CString();
+    const CString target = HeldFolderPath(handle);
+    CloseHandle(handle);
+    return target;
 }
 
 DWORD ListFolderEntries(const wchar_t* folder, std::vector<WIN32_FIND_DATAW>& entries) {

@@ -118,6 +118,10 @@ bool IsLinkTag(DWORD tag);
 // Whether a found entry is such a link; a reparse point whose listing
 // shows no tag at all is taken for one.
 bool IsLinkEntry(const WIN32_FIND_DATAW& entry);
+// Where a link leads: the final path of what it points to (every link on
+// the way resolved), in the plain form; empty when that cannot be opened or
+// this Windows cannot say (before Vista).
+CString LinkFinalPath(const wchar_t* path);
 // Whether a file's content is not on this disk (a cloud placeholder that
 // would be fetched when read, or an offline file).
 bool ContentIsElsewhere(DWORD attributes);

@@ -165,16 +165,7 @@ public:
     DWORD CopyUserFile(const wchar_t* source, const wchar_t* target, bool* readFailed) override {
         return CopyFileSharingReadOnly(source, target, readFailed);
     }
-    CString LinkTarget(const wchar_t* path) override {
-        // Opened through the link, so the handle is what it points to.
-        HANDLE handle = CreateFileW(LongPathForm(path), FILE_READ_ATTRIBUTES,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-        if (handle == INVALID_HANDLE_VALUE) return CString();
-        const CString target = HeldFolderPath(handle);
-        CloseHandle(handle);
-        return target;
-    }
+    CString LinkTarget(const wchar_t* path) override { return LinkFinalPath(path); }
     CString FileUsers(const wchar_t* path) override;
     void DebugLog(const wchar_t* line) override { OutputDebugStringW(line); }
 };

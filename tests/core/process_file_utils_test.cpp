@@ -469,6 +469,17 @@ TEST(TreeWalks, LinksOutOfTheTreeAreNeverFollowed) {
     if (result) EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(tree));
 }
 
+TEST(TreeWalks, ALinkLeadsWhereItPoints) {
+    CString fixture = ReparseFixture();
+    CString link = fixture + L"\\tree\\link";
+    if (!LinkFixtureIsThere(link)) GTEST_SKIP() << "the link fixture is made by CTest (core_tests_reparse_fixture)";
+    const CString outside = LinkFinalPath(fixture + L"\\outside");
+    ASSERT_FALSE(outside.IsEmpty());
+    EXPECT_EQ(0, LinkFinalPath(link).CompareNoCase(outside)) << Narrow(LinkFinalPath(link)) << " / " << Narrow(outside);
+    EXPECT_EQ(0, LinkFinalPath(LongPathForm(link)).CompareNoCase(outside));
+    EXPECT_EQ(CString(), LinkFinalPath(fixture + L"\\no such link"));
+}
+
 TEST(TreeWalks, AFolderPathThatIsALinkDeletesNothing) {
     // rootlink stands where a folder was (a work folder swapped for a link
     // to another folder): the delete leaves the link and what it points to.
