@@ -1186,7 +1186,7 @@ constexpr const wchar_t* kBackupFoldersElsewhereHeader =
     L"以下文件夹不在系统分区上，重装不会清除它们，将保留原处，不作备份：";
 constexpr const wchar_t* kBackupMoreEntriesFormat = L"……另有 %d 项";
 constexpr const wchar_t* kBackupGoOnQuestion = L"是否继续备份并重启电脑？";
-constexpr const wchar_t* kRebootRefusedNotConfirmed = L"已取消，未重启电脑。请先自行备份上面列出的位置。";
+constexpr const wchar_t* kRebootRefusedNotConfirmed = L"已取消，未重启电脑。请先自行备份刚才提示中列出的位置，再重试。";
 // The debug log's count of cloud files whose content is not on this disk.
 constexpr const wchar_t* kBackupOnlineOnlyLogFormat = L"备份%s：%d 个云端文件的内容不在本机，未下载，未备份\n";
 // The empty marker file the boot environment looks for in the system drive's root.
