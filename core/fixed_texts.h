@@ -1201,6 +1201,31 @@ constexpr const wchar_t* kRebootRefusedOtherAccount = L"要备份的不是当前
 // The restart page's line when a tool the program started still runs.
 constexpr const wchar_t* kRebootRefusedToolRunning = L"仍有外部工具在运行，未重启电脑。请等待其结束后再试。";
 constexpr const wchar_t* kRebootRefusedDiskJob = L"正在制作启动U盘或写入磁盘，未重启电脑。请等待完成后再试。";
+// The user-folder backup. Folders that hold no user data, passed by.
+constexpr const wchar_t* kBackupPassedByFolders[2] = {L"System Volume Information", L"$RECYCLE.BIN"};
+// Why the backup stopped, naming the first path that failed: the user
+// folder's display name, Windows' reason (or the program to close), then on
+// a line of its own the path.
+constexpr const wchar_t* kRebootRefusedListFormat = L"备份%s失败，未重启电脑。无法读取文件夹（%s）：\n%s";
+constexpr const wchar_t* kRebootRefusedReadFormat = L"备份%s失败，未重启电脑。无法读取文件（%s）：\n%s";
+constexpr const wchar_t* kRebootRefusedWriteFormat = L"备份%s失败，未重启电脑。无法写入备份（%s），请腾出空间后重试：\n%s";
+// A file another program has open for writing: the folder's name, the
+// program to close (a name in quotes, or the generic one below), the file.
+constexpr const wchar_t* kRebootRefusedInUseFormat = L"备份%s失败，未重启电脑。文件正被其他程序写入，请关闭%s后重试：\n%s";
+// Where a path is too long for the page's line, the part left out.
+constexpr const wchar_t* kShortenedPathGap = L"…";
+constexpr const wchar_t* kRebootInUseProgramFormat = L"“%s”";
+constexpr const wchar_t* kFileUsersSeparator = L"、";
+constexpr const wchar_t* kRebootInUseProgramUnknown = L"正在使用它的程序（如微信、QQ）";
+// Named before anything arms the next boot, in a question without countdown.
+constexpr const wchar_t* kBackupLinksOutHeader = L"以下链接指向用户文件夹以外的位置，链接所指的内容不会备份：";
+constexpr const wchar_t* kBackupFoldersElsewhereHeader =
+    L"以下文件夹不在系统分区上，重装不会清除它们，将保留原处，不作备份：";
+constexpr const wchar_t* kBackupMoreEntriesFormat = L"……另有 %d 项";
+constexpr const wchar_t* kBackupGoOnQuestion = L"是否继续备份并重启电脑？";
+constexpr const wchar_t* kRebootRefusedNotConfirmed = L"已取消，未重启电脑。请先自行备份刚才提示中列出的位置，再重试。";
+// The debug log's count of cloud files whose content is not on this disk.
+constexpr const wchar_t* kBackupOnlineOnlyLogFormat = L"备份%s：%d 个云端文件的内容不在本机，未下载，未备份\n";
 // The empty marker file the boot environment looks for in the system drive's root.
 constexpr const wchar_t* kRebootMarkerName = L"\\kvtreinstall.mark";
 // The restart INI: its section, the five keys in the order written, the

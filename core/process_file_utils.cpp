@@ -9,6 +9,7 @@
 
 #include "core/fixed_texts.h"
 #include "core/tarvel_app.h"
+#include "core/work_folder.h"
 
 namespace {
 
@@ -367,25 +368,92 @@ int DeleteFileForced(const wchar_t* path) {
     return DeleteFileW(path);
 }
 
-void ListFilesRecursive(const wchar_t* folder, CArray<_File_PATH_INFO>& list) {
-    CString base = folder;
+CString LongPathForm(const wchar_t* path) {
+    CString p = path ? path : L"";
+    if (p.Left(4) == L"\\\\?\\" || p.Left(4) == L"\\\\.\\") return p;
+    // The long form takes no forward separators.
+    p.Replace(L'/', L'\\');
+    if (p.Left(2) == L"\\\\") return L"\\\\?\\UNC\\" + p.Mid(2);
+    if (p.GetLength() >= 3 && p[1] == L':' && p[2] == L'\\') return L"\\\\?\\" + p;
+    return p;
+}
+
+bool IsLinkTag(DWORD tag) { return tag == IO_REPARSE_TAG_MOUNT_POINT || tag == IO_REPARSE_TAG_SYMLINK; }
+
+bool IsLinkEntry(const WIN32_FIND_DATAW& entry) {
+    // No reparse point carries tag 0: a listing that shows none (Wine's, for
+    // its links) has not said what the entry is, and it is not followed.
+    return (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+           (IsLinkTag(entry.dwReserved0) || entry.dwReserved0 == 0);
+}
+
+bool ContentIsElsewhere(DWORD attributes) {
+    // FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS (Windows 10 1709 and later).
+    const DWORD kRecallOnDataAccess = 0x00400000;
+    return (attributes & (kRecallOnDataAccess | FILE_ATTRIBUTE_OFFLINE)) != 0;
+}
+
+CString LinkFinalPath(const wchar_t* path) {
+    // Opened through the link, so the handle is what it points to.
+    HANDLE handle = CreateFileW(LongPathForm(path), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return CString();
+    const CString target = HeldFolderPath(handle);
+    CloseHandle(handle);
+    return target;
+}
+
+DWORD ListFolderEntries(const wchar_t* folder, std::vector<WIN32_FIND_DATAW>& entries) {
     WIN32_FIND_DATAW entry;
-    HANDLE search = FindFirstFileW(JoinPath(base, FixedText::kWildcard), &entry);
-    if (search == INVALID_HANDLE_VALUE) return;
+    HANDLE search = FindFirstFileW(JoinPath(LongPathForm(folder), FixedText::kWildcard), &entry);
+    if (search == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        // Only an empty drive root finds nothing at all (no "." entry).
+        return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;
+    }
     do {
-        if (IsDotEntry(entry.cFileName)) continue;
-        CString path = JoinPath(base, entry.cFileName);
+        if (!IsDotEntry(entry.cFileName)) entries.push_back(entry);
+    } while (FindNextFileW(search, &entry));
+    const DWORD error = GetLastError();
+    FindClose(search);
+    return error == ERROR_NO_MORE_FILES ? ERROR_SUCCESS : error;
+}
+
+bool ListFilesRecursive(const wchar_t* folder, CArray<_File_PATH_INFO>& list) {
+    const CString base = folder;
+    std::vector<WIN32_FIND_DATAW> entries;
+    bool complete = ListFolderEntries(base, entries) == ERROR_SUCCESS;
+    for (const WIN32_FIND_DATAW& entry : entries) {
+        const CString path = JoinPath(base, entry.cFileName);
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            // A linked folder may lead out of the tree, or back into it.
-            if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) ListFilesRecursive(path, list);
+            // A link may lead out of the tree, or back into it.
+            if (!IsLinkEntry(entry)) complete = ListFilesRecursive(path, list) && complete;
             continue;
         }
         _File_PATH_INFO file;
         file.path = path;
         file.size = (ULONGLONG)entry.nFileSizeHigh << 32 | entry.nFileSizeLow;
         list.Add(file);
-    } while (FindNextFileW(search, &entry));
-    FindClose(search);
+    }
+    return complete;
+}
+
+DWORD CopyFileSharingReadOnly(const wchar_t* source, const wchar_t* target, bool* readFailed) {
+    if (readFailed) *readFailed = false;
+    const CString from = LongPathForm(source), to = LongPathForm(target);
+    // Held sharing reading only: a program that has the file open for
+    // writing makes this open fail, and while it stays open none can start.
+    // CopyFileExW's own open asks for reading only, which the hold allows.
+    HANDLE hold = CreateFileW(from, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
+                              nullptr);
+    if (hold == INVALID_HANDLE_VALUE) {
+        if (readFailed) *readFailed = true;
+        return GetLastError();
+    }
+    const DWORD error = CopyFileExW(from, to, nullptr, nullptr, nullptr, 0) ? ERROR_SUCCESS : GetLastError();
+    CloseHandle(hold);
+    return error;
 }
 
 ULONGLONG GetFileSize64(const wchar_t* path) {

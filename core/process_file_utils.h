@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <reason.h>
 
+#include <vector>
+
 #include "winlib/collections.h"
 #include "winlib/strings.h"
 
@@ -94,9 +96,43 @@ int DeleteFolderTree(const CString& folder);
 // a folder, a failed delete or a name that cannot be looked at (access
 // denied, a name the system refuses). A read-only file is deleted too.
 int DeleteFileForced(const wchar_t* path);
-// Appends every file below `folder` (depth first, in the platform's order).
-// Linked folders (reparse points) are not entered.
-void ListFilesRecursive(const wchar_t* folder, CArray<_File_PATH_INFO>& list);
+// Appends every file below `folder` (depth first, in the platform's order),
+// whatever the length of its path (the folders are listed in the long
+// form, LongPathForm; the paths appended begin with `folder` as given). Links (junctions
+// and symbolic links, IsLinkEntry) are not entered; a folder with any other
+// reparse point (a cloud folder, a deduplicated one) is. False when a folder
+// could not be listed to its end: what it held is missing from the list.
+bool ListFilesRecursive(const wchar_t* folder, CArray<_File_PATH_INFO>& list);
+// The entries of one folder, "." and ".." left out, as FindFirstFileW finds
+// them (for a reparse point, its tag in dwReserved0); the folder is listed
+// in its \\?\ form. ERROR_SUCCESS, or the error that ended the listing
+// (a folder that cannot be listed, or a listing that broke off).
+DWORD ListFolderEntries(const wchar_t* folder, std::vector<WIN32_FIND_DATAW>& entries);
+// The long form of a full path, which the file calls take past 260 characters:
+// "\\?\C:\..." for a drive path, "\\?\UNC\server\share\..." for a share,
+// the path itself when it already is one (or is relative, or a device).
+CString LongPathForm(const wchar_t* path);
+// Whether a reparse tag makes a link: a junction or mount point, or a
+// symbolic link. Every other tag (cloud files, deduplication, ...) marks
+// data kept in another way, which is read like any file or folder.
+bool IsLinkTag(DWORD tag);
+// Whether a found entry is such a link; a reparse point whose listing
+// shows no tag at all is taken for one.
+bool IsLinkEntry(const WIN32_FIND_DATAW& entry);
+// Where a link leads: the final path of what it points to (every link on
+// the way resolved), in the plain form; empty when that cannot be opened or
+// this Windows cannot say (before Vista).
+CString LinkFinalPath(const wchar_t* path);
+// Whether a file's content is not on this disk (a cloud placeholder that
+// would be fetched when read, or an offline file).
+bool ContentIsElsewhere(DWORD attributes);
+// Copies a user file onto `target` (replacing it; its folder must exist),
+// both in their \\?\ form. The source is held open sharing reading only
+// for the whole copy, so a file another program has open for writing is
+// refused (ERROR_SHARING_VIOLATION) and none can start writing it
+// meanwhile: the copy is never torn. ERROR_SUCCESS or why it failed;
+// `readFailed` (may be null) says whether the source could not be opened.
+DWORD CopyFileSharingReadOnly(const wchar_t* source, const wchar_t* target, bool* readFailed = nullptr);
 // The path without its last element (a trailing separator counts as the last
 // element); empty for a path of 260 characters or more.
 CString GetParentFolder(const wchar_t* path);

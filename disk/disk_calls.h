@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "core/folder_rule.h"
 #include "winlib/strings.h"
 
@@ -100,6 +102,24 @@ public:
     // The MD5 digest of a file as 32 upper-case digits; empty when it
     // cannot be read.
     virtual CString FileDigest(const wchar_t* path) = 0;
+    // The user-folder backup's calls; paths may be in the long form
+    // (LongPathForm), which Windows needs past 260 characters.
+    // The entries of a folder as ListFolderEntries gives them: ERROR_SUCCESS,
+    // or why the folder could not be listed to its end.
+    virtual DWORD ListFolder(const wchar_t* folder, std::vector<WIN32_FIND_DATAW>& entries) = 0;
+    // Copies a user file as CopyFileSharingReadOnly does (never through a
+    // handle that shares writing); ERROR_SUCCESS or why not. `readFailed`
+    // says whether it was the source that could not be opened.
+    virtual DWORD CopyUserFile(const wchar_t* source, const wchar_t* target, bool* readFailed) = 0;
+    // Where a link (junction, mount point, symbolic link) leads: the final
+    // path of what it points to, in the plain form; empty when that cannot
+    // be opened (or this Windows cannot say).
+    virtual CString LinkTarget(const wchar_t* path) = 0;
+    // The programs that have a file open, as the user knows them, joined by
+    // "、"; empty when Windows cannot say (before Vista, or not known).
+    virtual CString FileUsers(const wchar_t* path) = 0;
+    // One line for the debug log (the debugger's output).
+    virtual void DebugLog(const wchar_t* line) = 0;
     // Who else may write the folders the boot setup and the data-folder
     // choice use.
     virtual IFolderRule& FolderRule() { return CurrentFolderRule(); }

@@ -6,12 +6,15 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 #include <winioctl.h>
+#include <restartmanager.h>
 
 #include <vector>
 
+#include "core/dll_search.h"
 #include "core/fixed_texts.h"
 #include "core/process_file_utils.h"
 #include "core/text_utils.h"
+#include "core/work_folder.h"
 #include "controls/message_box.h"
 #include "core/ini.h"
 #include "core/md5.h"
@@ -122,8 +125,15 @@ private:
 
 class Win32Host : public IBootHost {
 public:
-    BOOL PathExists(const wchar_t* path) override { return PathFileExistsW(path); }
-    BOOL IsFolder(const wchar_t* path) override { return PathIsDirectoryW(path) ? TRUE : FALSE; }
+    // GetFileAttributesW, not the shell's path calls: these take the long
+    // form, which the backup uses past 260 characters.
+    BOOL PathExists(const wchar_t* path) override {
+        return path && *path && GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
+    }
+    BOOL IsFolder(const wchar_t* path) override {
+        const DWORD attributes = path && *path ? GetFileAttributesW(path) : INVALID_FILE_ATTRIBUTES;
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    }
     BOOL CreateFolder(const wchar_t* path) override { return CreateDirectoryW(path, nullptr); }
     int CopyFileEnsureFolder(const wchar_t* source, const wchar_t* destination, BOOL failIfExists) override;
     BOOL SetAttributes(const wchar_t* path, DWORD attributes) override { return SetFileAttributesW(path, attributes); }
@@ -155,6 +165,15 @@ public:
         CString digest = FileMd5Hex(path);
         return digest.GetLength() == 32 ? digest : CString();
     }
+    DWORD ListFolder(const wchar_t* folder, std::vector<WIN32_FIND_DATAW>& entries) override {
+        return ListFolderEntries(folder, entries);
+    }
+    DWORD CopyUserFile(const wchar_t* source, const wchar_t* target, bool* readFailed) override {
+        return CopyFileSharingReadOnly(source, target, readFailed);
+    }
+    CString LinkTarget(const wchar_t* path) override { return LinkFinalPath(path); }
+    CString FileUsers(const wchar_t* path) override;
+    void DebugLog(const wchar_t* line) override { OutputDebugStringW(line); }
 };
 
 Win32Storage g_win32Storage;
@@ -202,6 +221,43 @@ BOOL Win32Host::WriteIniString(const wchar_t* path, const wchar_t* section, cons
 
 int Win32Host::RunProcessAndWait(const wchar_t* program, const wchar_t* arguments) {
     return ::RunProcessAndWait(program, arguments);
+}
+
+// The Restart Manager (Vista and later) names the programs that have a file
+// open; looked up at run time, from the system folder.
+CString Win32Host::FileUsers(const wchar_t* path) {
+    typedef DWORD(WINAPI * StartFn)(DWORD*, DWORD, WCHAR*);
+    typedef DWORD(WINAPI * RegisterFn)(DWORD, UINT, LPCWSTR*, UINT, RM_UNIQUE_PROCESS*, UINT, LPCWSTR*);
+    typedef DWORD(WINAPI * ListFn)(DWORD, UINT*, UINT*, RM_PROCESS_INFO*, LPDWORD);
+    typedef DWORD(WINAPI * EndFn)(DWORD);
+    const CString dll = SystemFolderDllPath(L"rstrtmgr.dll");
+    HMODULE module = dll.IsEmpty() ? nullptr : LoadLibraryFromItsFolder(dll);
+    if (!module) return CString();
+    StartFn start = reinterpret_cast<StartFn>(reinterpret_cast<void*>(GetProcAddress(module, "RmStartSession")));
+    RegisterFn add = reinterpret_cast<RegisterFn>(reinterpret_cast<void*>(GetProcAddress(module, "RmRegisterResources")));
+    ListFn list = reinterpret_cast<ListFn>(reinterpret_cast<void*>(GetProcAddress(module, "RmGetList")));
+    EndFn end = reinterpret_cast<EndFn>(reinterpret_cast<void*>(GetProcAddress(module, "RmEndSession")));
+    CString names;
+    DWORD session = 0;
+    WCHAR key[CCH_RM_SESSION_KEY + 1] = {};
+    if (start && add && list && end && start(&session, 0, key) == ERROR_SUCCESS) {
+        const CString plain = PathFromFinalName(path);
+        LPCWSTR files[1] = {plain};
+        std::vector<RM_PROCESS_INFO> found(8);
+        UINT needed = 0, count = (UINT)found.size();
+        DWORD reasons = 0;
+        if (add(session, 1, files, 0, nullptr, 0, nullptr) == ERROR_SUCCESS &&
+            list(session, &needed, &count, found.data(), &reasons) == ERROR_SUCCESS) {
+            for (UINT i = 0; i < count && i < found.size(); ++i) {
+                if (!found[i].strAppName[0]) continue;
+                if (!names.IsEmpty()) names += FixedText::kFileUsersSeparator;
+                names += found[i].strAppName;
+            }
+        }
+        end(session);
+    }
+    FreeLibrary(module);
+    return names;
 }
 
 // The program's own message box over the main window, without a countdown.

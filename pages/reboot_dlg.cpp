@@ -10,6 +10,7 @@
 #include "core/rc4_hex.h"
 #include "core/shell_calls.h"
 #include "core/tarvel_app.h"
+#include "controls/message_box.h"
 #include "disk/disk_calls.h"
 #include "disk/volume_encryption.h"
 
@@ -58,16 +59,6 @@ bool FitsAnsiCodePage(const CString& text) {
     const int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, text.GetLength(), nullptr, 0, nullptr,
                                       &usedDefault);
     return n > 0 && !usedDefault;
-}
-
-bool BackupDestinationOf(const CString& source, const CString& file, const CString& destination, CString& result) {
-    const CString base = WithoutTrailingSeparator(source);
-    if (!StartsWithPath(file, base)) return false;
-    const CString rest = file.Mid(base.GetLength());
-    // "C:\Users\A\Desktop2\x" is not below "C:\Users\A\Desktop".
-    if (rest.IsEmpty() || (rest[0] != L'\\' && rest[0] != L'/')) return false;
-    result = WithoutTrailingSeparator(destination) + rest;
-    return result.GetLength() < MAX_PATH;
 }
 
 CString RestartMarkerPath(const CString& systemDrive) {
@@ -166,8 +157,9 @@ BOOL CRebootDlg::OnInitDialog() {
                                  FixedText::kSkinRebootStillFail);
     CreateStepStrip();
 
-    m_rebootStatus.Create(FixedText::kRebootStatusInitial, WS_CHILD | WS_VISIBLE | SS_CENTER | SS_CENTERIMAGE,
-                          CRect(340, 300, 740, 320), this, IDC_REBOOT_STATUS);
+    // Two lines across the page: a refusal of the backup names a path.
+    m_rebootStatus.Create(FixedText::kRebootStatusInitial, WS_CHILD | WS_VISIBLE | SS_CENTER,
+                          CRect(220, 290, 900, 332), this, IDC_REBOOT_STATUS);
     m_rebootStatus.SetTextColor(kLineColor);
     LOGFONTW font = PageFont(-14);
     m_rebootStatus.SetFont(&font, TRUE);
@@ -252,6 +244,7 @@ void CRebootDlg::Run(CTarvelApp& app) {
     // password at the elevation prompt.
     UserFolders userFolders;
     FindUserFolders(userFolders);
+    UserBackup backup;
     for (int i = 0; i < 3; ++i) {
         if (Stopping()) {
             Refuse(kRefusedStopped, FixedText::kRebootRefusedStopped);
@@ -268,12 +261,16 @@ void CRebootDlg::Run(CTarvelApp& app) {
         if (folder.IsEmpty()) continue;
         const CString name = FixedText::kRebootUserFolderNames[i];
         if (app.m_backupFolder.IsEmpty() ||
-            !BackupFolder(folder, app.m_backupFolder + FixedText::kRebootUserFolderSubs[i], name)) {
-            Refuse(Stopping() ? kRefusedStopped : kRefusedCopy,
-                   Stopping() ? CString(FixedText::kRebootRefusedStopped)
-                              : FixedText::kRebootRefusedCopyPrefix + name + FixedText::kRebootRefusedCopySuffix);
+            !PlanBackup(folder, app.m_backupFolder + FixedText::kRebootUserFolderSubs[i], name, backup)) {
+            RefuseBackup(backup, name);
             return;
         }
+    }
+    // Every chosen folder is planned: what stays behind is put to the user,
+    // then the files are copied, all before anything arms the next boot.
+    if (!FinishBackup(backup)) {
+        RefuseBackup(backup, backup.failedFolderName);
+        return;
     }
 
     SetStatus(FixedText::kRebootStatusBootSetup);
@@ -333,29 +330,56 @@ bool CRebootDlg::ShowRestartNotDone(const CString& text) {
 }
 
 bool CRebootDlg::BackupFolder(const CString& source, const CString& destination, const CString& displayName) {
+    UserBackup backup;
+    const bool copied = PlanBackup(source, destination, displayName, backup) && FinishBackup(backup);
+    m_backupRefusal = BackupFailureText(backup);
+    return copied;
+}
+
+bool CRebootDlg::PlanBackup(const CString& source, const CString& destination, const CString& displayName,
+                            UserBackup& backup) {
     SetStatus(FixedText::kRebootBackupPrefix + displayName + FixedText::kRebootBackupSuffix);
     // The backup folder inside the copied folder would copy itself.
     if (StartsWithPath(destination + FixedText::kPathSeparator, WithoutTrailingSeparator(source) +
                                                                     FixedText::kPathSeparator))
         return false;
-    CArray<_File_PATH_INFO> files;
-    ListFilesRecursive(source, files);
-    const int n = (int)files.GetSize();
-    for (int i = 0; i < n; ++i) {
-        if (Stopping()) return false;
-        CString target;
-        if (!BackupDestinationOf(source, files[i].path, destination, target)) return false;
-        CString progress;
-        progress.Format(FixedText::kRebootBackupCountFormat, i + 1, n);
-        SetStatus(FixedText::kRebootBackupPrefix + displayName + FixedText::kRebootBackupInfix + progress);
-        // An earlier run's copy keeps its source's attributes (a hidden and
-        // system desktop.ini, a read-only file); the copy cannot replace such
-        // a file until they are cleared.
-        IBootHost& host = CurrentBootHost();
-        if (host.PathExists(target) && !host.IsFolder(target)) host.SetAttributes(target, FILE_ATTRIBUTE_NORMAL);
-        if (host.CopyFileEnsureFolder(files[i].path, target, FALSE) <= 0) return false;
+    CTarvelApp* app = GetTarvelApp();
+    return PlanUserFolder(CurrentBootHost(), source, destination, app ? app->m_systemDrive : CString(), displayName,
+                          backup, [this] { return Stopping(); });
+}
+
+bool CRebootDlg::FinishBackup(UserBackup& backup) {
+    const CString question = LeftBehindQuestion(backup);
+    if (!question.IsEmpty()) {
+        // No countdown: the restart page goes on unattended, so only an
+        // answer counts. No answer (no page to ask on) is a no.
+        int answer = IDNO;
+        RunOnPage([&] { answer = MyMessageBox(MB_ICONQUESTION | MB_YESNO, FALSE, question, 0); });
+        if (answer != IDYES) {
+            backup.failure = UserBackup::kNotConfirmed;
+            return false;
+        }
     }
-    return true;
+    return CopyUserBackup(CurrentBootHost(), backup, [this](const CString& name, int done, int total) {
+        if (Stopping()) return false;
+        CString progress;
+        progress.Format(FixedText::kRebootBackupCountFormat, done, total);
+        SetStatus(FixedText::kRebootBackupPrefix + name + FixedText::kRebootBackupInfix + progress);
+        return true;
+    });
+}
+
+void CRebootDlg::RefuseBackup(const UserBackup& backup, const CString& displayName) {
+    if (Stopping()) {
+        Refuse(kRefusedStopped, FixedText::kRebootRefusedStopped);
+        return;
+    }
+    // The whole path goes to the debug log; the page's line takes a part.
+    const CString reason = BackupFailureText(backup, kShownPathChars);
+    if (!backup.failedPath.IsEmpty()) CurrentBootHost().DebugLog(BackupFailureText(backup));
+    if (backup.failure == UserBackup::kNotConfirmed) Refuse(kRefusedNotConfirmed, reason);
+    else if (!reason.IsEmpty()) Refuse(kRefusedCopy, reason);
+    else Refuse(kRefusedCopy, FixedText::kRebootRefusedCopyPrefix + displayName + FixedText::kRebootRefusedCopySuffix);
 }
 
 void CRebootDlg::Refuse(Outcome outcome, const CString& text, bool undoNextBoot) {

@@ -13,6 +13,7 @@
 #include "controls/skin_button.h"
 #include "core/catalogue.h"
 #include "pages/flow_page.h"
+#include "pages/user_backup.h"
 
 #define IDD_REBOOT 137
 #define IDC_REBOOT_STATUS 10110
@@ -20,11 +21,6 @@
 
 class CTarvelApp;
 
-// Where a listed file of `source` goes below `destination`: the file's path
-// with the source folder's text (matched without regard to letter case)
-// replaced by the destination. False when the file does not lie below the
-// source or the result would be too long for the file calls.
-bool BackupDestinationOf(const CString& source, const CString& file, const CString& destination, CString& result);
 // The marker file: the system drive's root and the marker's name; empty
 // when the text is not a drive ("C:").
 CString RestartMarkerPath(const CString& systemDrive);
@@ -71,9 +67,12 @@ public:
         kRefusedDiskJob,
         kRefusedToolRunning,
         kRestartNotDone,
+        kRefusedNotConfirmed,
     };
     static constexpr COLORREF kLineColor = 0x333333;
     static constexpr COLORREF kFailColor = 0x0000FF;
+    // How much of a path the status line shows.
+    static constexpr int kShownPathChars = 46;
 
     CRebootDlg(CWnd* pParent = nullptr);
     ~CRebootDlg() override;
@@ -85,9 +84,12 @@ public:
     static unsigned __stdcall PrepareRebootThreadProc(void* page);
     // The restart preparation itself, on the worker thread.
     void PrepareReboot();
-    // Copies one folder tree into the destination, replacing files of the same
-    // relative paths; false at the first file that cannot be copied.
+    // Backs up one folder tree into the destination as the road does (the
+    // plan, the question naming what stays behind, the copy), replacing files
+    // of the same relative paths; false at the first folder or file that
+    // fails, or when the user does not go on. BackupRefusal() then says why.
     bool BackupFolder(const CString& source, const CString& destination, const CString& displayName);
+    const CString& BackupRefusal() const { return m_backupRefusal; }
 
     void StopJobs() override;
     bool WorkersRunning() override;
@@ -116,9 +118,17 @@ private:
     // boot once the boot setup has run, and shows Back.
     void Refuse(Outcome outcome, const CString& text, bool undoNextBoot = false);
     bool Stopping() const { return m_stopRequested != 0; }
+    // The backup's steps on the worker: plan one user folder (its status
+    // line shown), then ask about what stays behind and copy.
+    bool PlanBackup(const CString& source, const CString& destination, const CString& displayName,
+                    UserBackup& backup);
+    bool FinishBackup(UserBackup& backup);
+    // Ends the run after a failed backup with the failure's line.
+    void RefuseBackup(const UserBackup& backup, const CString& displayName);
 
     HWND m_mainWindow;
     volatile LONG m_outcome;
     volatile LONG m_writingBootFiles;
     volatile LONG m_stopRequested;
+    CString m_backupRefusal;
 };

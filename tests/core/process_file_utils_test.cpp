@@ -475,6 +475,17 @@ TEST(TreeWalks, LinksOutOfTheTreeAreNeverFollowed) {
     if (result) EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(tree));
 }
 
+TEST(TreeWalks, ALinkLeadsWhereItPoints) {
+    CString fixture = ReparseFixture();
+    CString link = fixture + L"\\tree\\link";
+    if (!LinkFixtureIsThere(link)) GTEST_SKIP() << "the link fixture is made by CTest (core_tests_reparse_fixture)";
+    const CString outside = LinkFinalPath(fixture + L"\\outside");
+    ASSERT_FALSE(outside.IsEmpty());
+    EXPECT_EQ(0, LinkFinalPath(link).CompareNoCase(outside)) << Narrow(LinkFinalPath(link)) << " / " << Narrow(outside);
+    EXPECT_EQ(0, LinkFinalPath(LongPathForm(link)).CompareNoCase(outside));
+    EXPECT_EQ(CString(), LinkFinalPath(fixture + L"\\no such link"));
+}
+
 TEST(TreeWalks, AFolderPathThatIsALinkDeletesNothing) {
     // rootlink stands where a folder was (a work folder swapped for a link
     // to another folder): the delete leaves the link and what it points to.
@@ -487,3 +498,129 @@ TEST(TreeWalks, AFolderPathThatIsALinkDeletesNothing) {
     EXPECT_EQ("keep", ReadBytes(kept));
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(link)) << "the link is not ours to remove";
 }
+
+namespace {
+
+TEST(LongPathForm, Table) {
+    const struct {
+        const wchar_t* path;
+        const wchar_t* expected;
+    } cases[] = {
+        {L"C:\\Users\\li\\Desktop", L"\\\\?\\C:\\Users\\li\\Desktop"},
+        {L"d:\\", L"\\\\?\\d:\\"},
+        {L"C:/Users/li", L"\\\\?\\C:\\Users\\li"},
+        {L"\\\\nas\\home\\li\\Desktop", L"\\\\?\\UNC\\nas\\home\\li\\Desktop"},
+        // Already long, a device, or relative: as it is.
+        {L"\\\\?\\C:\\x", L"\\\\?\\C:\\x"},
+        {L"\\\\?\\UNC\\nas\\home", L"\\\\?\\UNC\\nas\\home"},
+        {L"\\\\.\\PhysicalDrive0", L"\\\\.\\PhysicalDrive0"},
+        {L"folder\\file.txt", L"folder\\file.txt"},
+        {L"", L""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(CString(c.expected), LongPathForm(c.path)) << Narrow(c.path);
+}
+
+TEST(IsLinkTag, OnlyJunctionsAndSymbolicLinks) {
+    EXPECT_TRUE(IsLinkTag(IO_REPARSE_TAG_MOUNT_POINT));
+    EXPECT_TRUE(IsLinkTag(IO_REPARSE_TAG_SYMLINK));
+    // Cloud files (OneDrive), deduplication, single-instance storage, none.
+    for (DWORD data : {0x9000001Au, 0x9000601Au, 0x9000701Au, 0x80000013u, 0x80000007u, 0u})
+        EXPECT_FALSE(IsLinkTag(data)) << std::hex << data;
+    WIN32_FIND_DATAW entry = {};
+    entry.dwReserved0 = IO_REPARSE_TAG_SYMLINK;
+    EXPECT_FALSE(IsLinkEntry(entry)) << "a tag counts only on a reparse point";
+    entry.dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    EXPECT_TRUE(IsLinkEntry(entry));
+    entry.dwReserved0 = 0x9000601A;
+    EXPECT_FALSE(IsLinkEntry(entry));
+    // Windows always shows a reparse point's tag; a listing without one
+    // (Wine's, for its links) is not followed.
+    entry.dwReserved0 = 0;
+    EXPECT_TRUE(IsLinkEntry(entry));
+}
+
+TEST(ContentIsElsewhere, PlaceholdersAndOfflineFiles) {
+    EXPECT_TRUE(ContentIsElsewhere(0x00400000 | FILE_ATTRIBUTE_ARCHIVE));  // recall on data access
+    EXPECT_TRUE(ContentIsElsewhere(FILE_ATTRIBUTE_OFFLINE));
+    EXPECT_FALSE(ContentIsElsewhere(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT));
+    EXPECT_FALSE(ContentIsElsewhere(0x00040000));  // recall on open: a folder's listing, not a file's content
+}
+
+// A fresh folder `root` with a chain of folders below it whose path passes
+// 260 characters; the deepest, or empty when one could not be made. The
+// scratch folder's own clean-up stops at 260 characters, so an earlier
+// run's tree is removed here in the long form.
+CString MakeDeepTree(const CString& root, int levels) {
+    DeleteFolderTree(LongPathForm(root));
+    if (!CreateDirectoryW(root, nullptr)) return CString();
+    CString path = root;
+    for (int i = 0; i < levels; ++i) {
+        CString name;
+        name.Format(L"\\很长的项目文件夹名称_%02d_abcdefghijklmnop", i);
+        path += name;
+        if (!CreateDirectoryW(LongPathForm(path), nullptr)) return CString();
+    }
+    return path;
+}
+
+TEST(ListFilesRecursive, ADeepTreeIsListedWholeAndAMissingFolderIsNoListing) {
+    ScratchFolder scratch(L"deeplist");
+    const CString root = scratch / L"root";
+    const CString deep = MakeDeepTree(root, 12);
+    ASSERT_FALSE(deep.IsEmpty());
+    ASSERT_GT(deep.GetLength(), 300);
+    ASSERT_TRUE(WriteBytes(LongPathForm(deep + L"\\聊天记录.db"), "chat"));
+
+    CArray<_File_PATH_INFO> list;
+    EXPECT_TRUE(ListFilesRecursive(root, list));
+    ASSERT_EQ(1, list.GetSize());
+    EXPECT_EQ(Narrow(deep + L"\\聊天记录.db"), Narrow(list[0].path));
+    EXPECT_EQ(4u, list[0].size);
+
+    std::vector<WIN32_FIND_DATAW> entries;
+    EXPECT_EQ((DWORD)ERROR_SUCCESS, ListFolderEntries(deep, entries));
+    ASSERT_EQ(1u, entries.size());
+    EXPECT_EQ(std::wstring(L"聊天记录.db"), std::wstring(entries[0].cFileName));
+
+    EXPECT_FALSE(ListFilesRecursive(scratch / L"missing", list));
+    EXPECT_NE((DWORD)ERROR_SUCCESS, ListFolderEntries(scratch / L"missing", entries));
+    EXPECT_NE(0, DeleteFolderTree(LongPathForm(root)));
+}
+
+TEST(CopyFileSharingReadOnly, CopiesDeepFilesAndNeverAFileAnotherProgramWrites) {
+    ScratchFolder scratch(L"readonlycopy");
+    const CString root = scratch / L"root";
+    const CString deep = MakeDeepTree(root, 10);
+    ASSERT_FALSE(deep.IsEmpty());
+    const CString source = deep + L"\\MSG0.db";
+    ASSERT_TRUE(WriteBytes(LongPathForm(source), "messages"));
+    const CString target = scratch / L"MSG0 copy.db";
+
+    bool readFailed = true;
+    EXPECT_EQ((DWORD)ERROR_SUCCESS, CopyFileSharingReadOnly(source, target, &readFailed));
+    EXPECT_FALSE(readFailed);
+    EXPECT_EQ("messages", ReadBytes(target));
+
+    // Another program writes it, sharing reading and writing as chat
+    // programs do with their databases: no copy, and the source is blamed.
+    HANDLE writer = CreateFileW(LongPathForm(source), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, writer);
+    DeleteFileW(target);
+    EXPECT_EQ((DWORD)ERROR_SHARING_VIOLATION, CopyFileSharingReadOnly(source, target, &readFailed));
+    EXPECT_TRUE(readFailed);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(target)) << "a copy of a file being written";
+    CloseHandle(writer);
+
+    // A reader that shares reading does not stop it.
+    HANDLE reader = CreateFileW(LongPathForm(source), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, reader);
+    EXPECT_EQ((DWORD)ERROR_SUCCESS, CopyFileSharingReadOnly(source, target, &readFailed));
+    CloseHandle(reader);
+    // A target the copy cannot write is not the source's fault.
+    EXPECT_NE((DWORD)ERROR_SUCCESS, CopyFileSharingReadOnly(source, scratch / L"missing\\copy.db", &readFailed));
+    EXPECT_FALSE(readFailed);
+    EXPECT_NE(0, DeleteFolderTree(LongPathForm(root)));
+}
+
+}  // namespace

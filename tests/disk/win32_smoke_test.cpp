@@ -62,6 +62,53 @@ TEST(Win32BootHost, FileTestsAndClock) {
     EXPECT_FALSE(Win32StorageCalls().ProductVersion(L"C:\\no such file.dll", version));
 }
 
+// The backup's calls on real files past 260 characters, in the long form:
+// the folder tests, a listing, a copy, and a file that another handle
+// writes, which the copy refuses (its hold shares reading only).
+TEST(Win32BootHost, TheBackupsCallsTakeTheLongForm) {
+    IBootHost& host = Win32BootHost();
+    TempFolder folder;
+    CString deep = LongPathForm(folder.Path().c_str());
+    for (int i = 0; i < 12; ++i) {
+        CString name;
+        name.Format(L"\\用户资料_很长的文件夹名称_%02d_abcdefghijk", i);
+        deep += name;
+        ASSERT_TRUE(host.CreateFolder(deep)) << i;
+    }
+    ASSERT_GT(deep.GetLength(), 300);
+    EXPECT_TRUE(host.IsFolder(deep));
+    EXPECT_TRUE(host.PathExists(deep));
+    const CString file = deep + L"\\备份.txt";
+    HANDLE out = CreateFileW(file, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, out);
+    DWORD written = 0;
+    WriteFile(out, "data", 4, &written, nullptr);
+    CloseHandle(out);
+    EXPECT_TRUE(host.PathExists(file));
+    EXPECT_FALSE(host.IsFolder(file));
+
+    std::vector<WIN32_FIND_DATAW> entries;
+    EXPECT_EQ((DWORD)ERROR_SUCCESS, host.ListFolder(deep, entries));
+    ASSERT_EQ(1u, entries.size());
+    EXPECT_EQ(std::wstring(L"备份.txt"), std::wstring(entries[0].cFileName));
+
+    bool readFailed = true;
+    const CString copy = deep + L"\\副本.txt";
+    EXPECT_EQ((DWORD)ERROR_SUCCESS, host.CopyUserFile(file, copy, &readFailed));
+    EXPECT_FALSE(readFailed);
+    EXPECT_EQ(4u, GetFileSize64(copy));
+    HANDLE writer = CreateFileW(file, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, writer);
+    EXPECT_EQ((DWORD)ERROR_SHARING_VIOLATION, host.CopyUserFile(file, copy, &readFailed));
+    EXPECT_TRUE(readFailed);
+    CloseHandle(writer);
+    // A folder that is not there cannot be listed: no empty listing.
+    entries.clear();
+    EXPECT_NE((DWORD)ERROR_SUCCESS, host.ListFolder(deep + L"\\missing", entries));
+    EXPECT_NE(0, DeleteFolderTree(LongPathForm(folder.Path().c_str())));
+}
+
 TEST(Win32Storage, RefreshOfTheRealMachine) {
     CTarvelApp app;
     CDiskInventory inventory(&Win32StorageCalls(), &Win32BootHost());

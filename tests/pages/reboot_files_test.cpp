@@ -33,6 +33,14 @@ TEST(RebootFiles, BackupDestinations) {
         {L"C:\\Users\\li\\Desktop", L"C:\\Users\\li\\Desktop2\\a.txt", L"D:\\B", nullptr},
         {L"C:\\Users\\li\\Desktop", L"C:\\Windows\\a.txt", L"D:\\B", nullptr},
         {L"", L"C:\\a.txt", L"D:\\B", nullptr},
+        // A folder at a drive root: what follows the root is the relative path.
+        {L"D:\\", L"D:\\a.txt", L"E:\\B\\桌面", L"E:\\B\\桌面\\a.txt"},
+        {L"\\\\?\\D:\\", L"\\\\?\\D:\\sub\\a.txt", L"\\\\?\\E:\\B", L"\\\\?\\E:\\B\\sub\\a.txt"},
+        // The long forms, of a drive path and of a share.
+        {L"\\\\?\\C:\\Users\\li\\Desktop", L"\\\\?\\C:\\Users\\li\\Desktop\\a.txt", L"\\\\?\\D:\\B",
+         L"\\\\?\\D:\\B\\a.txt"},
+        {L"\\\\?\\UNC\\nas\\home\\li", L"\\\\?\\UNC\\nas\\home\\li\\x\\y.txt", L"\\\\?\\D:\\B",
+         L"\\\\?\\D:\\B\\x\\y.txt"},
     };
     for (const DestinationCase& c : cases) {
         CString result;
@@ -40,9 +48,14 @@ TEST(RebootFiles, BackupDestinations) {
         EXPECT_EQ(c.expected != nullptr, ok) << Utf8Of(c.file);
         if (c.expected && ok) EXPECT_EQ(CString(c.expected), result) << Utf8Of(c.file);
     }
-    // A destination the file calls cannot take is refused, not cut short.
+    // Past 260 characters the long form takes it; past its own limit the
+    // destination is refused, not cut short.
     CString result;
-    EXPECT_FALSE(BackupDestinationOf(L"C:\\S", CString(L"C:\\S\\") + longName, L"D:\\Backup\\桌面", result));
+    EXPECT_TRUE(BackupDestinationOf(L"C:\\S", CString(L"C:\\S\\") + longName, L"D:\\Backup\\桌面", result));
+    EXPECT_EQ(CString(L"D:\\Backup\\桌面\\") + longName, result);
+    const CString tooLong(L'y', 32760);
+    EXPECT_FALSE(BackupDestinationOf(L"\\\\?\\C:\\S", CString(L"\\\\?\\C:\\S\\") + tooLong,
+                                     L"\\\\?\\D:\\Backup\\桌面", result));
 }
 
 TEST(RebootFiles, MarkerPathIsTheSystemDrivesRoot) {
@@ -58,17 +71,17 @@ TEST(RebootFiles, MarkerPathIsTheSystemDrivesRoot) {
 class WindowsCopyRules : public PassingBootHost {
 public:
     WindowsCopyRules() : PassingBootHost(CurrentBootHost()) {}
-    int CopyFileEnsureFolder(const wchar_t* source, const wchar_t* destination, BOOL failIfExists) override {
+    DWORD CopyUserFile(const wchar_t* source, const wchar_t* target, bool* readFailed) override {
         ++copies;
-        const DWORD attributes = GetFileAttributesW(destination);
+        const DWORD attributes = GetFileAttributesW(target);
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY))) {
             ++refused;
-            SetLastError(ERROR_ACCESS_DENIED);
-            return 0;
+            if (readFailed) *readFailed = false;
+            return ERROR_ACCESS_DENIED;
         }
-        const int copied = m_inner.CopyFileEnsureFolder(source, destination, failIfExists);
-        if (copied > 0) SetFileAttributesW(destination, GetFileAttributesW(source));
-        return copied;
+        const DWORD error = m_inner.CopyUserFile(source, target, readFailed);
+        if (error == ERROR_SUCCESS) SetFileAttributesW(target, GetFileAttributesW(source));
+        return error;
     }
     int copies = 0;
     int refused = 0;

@@ -244,9 +244,12 @@ public:
     }
     IFolderRule& FolderRule() override { return *this; }
 
-    BOOL PathExists(const wchar_t* path) override { return Win32BootHost().PathExists(Real(path).c_str()); }
-    BOOL IsFolder(const wchar_t* path) override { return Win32BootHost().IsFolder(Real(path).c_str()); }
+    BOOL PathExists(const wchar_t* path) override {
+        return !TooLong(path) && Win32BootHost().PathExists(Real(path).c_str());
+    }
+    BOOL IsFolder(const wchar_t* path) override { return !TooLong(path) && Win32BootHost().IsFolder(Real(path).c_str()); }
     BOOL CreateFolder(const wchar_t* path) override {
+        if (TooLong(path, kNewFolderLimit)) return FALSE;
         if (Refuses(path)) {
             Journal(L"refused folder " + std::wstring(path));
             return FALSE;
@@ -254,9 +257,11 @@ public:
         return Win32BootHost().CreateFolder(Real(path).c_str());
     }
     int CopyFileEnsureFolder(const wchar_t* source, const wchar_t* destination, BOOL failIfExists) override {
+        if (TooLong(source) || TooLong(destination)) return 0;
         return Win32BootHost().CopyFileEnsureFolder(Real(source).c_str(), Real(destination).c_str(), failIfExists);
     }
     BOOL SetAttributes(const wchar_t* path, DWORD attributes) override {
+        if (TooLong(path)) return FALSE;
         return Win32BootHost().SetAttributes(Real(path).c_str(), attributes);
     }
     BOOL WriteIniString(const wchar_t* path, const wchar_t* section, const wchar_t* key,
@@ -339,8 +344,36 @@ public:
         Lock lock;
         return g_state && g_state->scenario.realHostRule;
     }
+    DWORD ListFolder(const wchar_t* folder, std::vector<WIN32_FIND_DATAW>& entries) override {
+        // FindFirstFileW takes the folder with its wildcard.
+        if (TooLong(folder, MAX_PATH - 2)) return ERROR_FILENAME_EXCED_RANGE;
+        return Win32BootHost().ListFolder(Real(folder).c_str(), entries);
+    }
+    DWORD CopyUserFile(const wchar_t* source, const wchar_t* target, bool* readFailed) override {
+        if (readFailed) *readFailed = TooLong(source);
+        if (TooLong(source) || TooLong(target)) return ERROR_FILENAME_EXCED_RANGE;
+        return Win32BootHost().CopyUserFile(Real(source).c_str(), Real(target).c_str(), readFailed);
+    }
+    CString LinkTarget(const wchar_t* path) override {
+        return TooLong(path) ? CString() : Win32BootHost().LinkTarget(Real(path).c_str());
+    }
+    CString FileUsers(const wchar_t* path) override { return Win32BootHost().FileUsers(Real(path).c_str()); }
+    void DebugLog(const wchar_t* line) override {
+        Journal(L"log " + std::wstring(line ? line : L""));
+        Win32BootHost().DebugLog(line);
+    }
 
 private:
+    // Windows takes a plain path only below 260 characters, a new folder's
+    // below 248; only the long form ("\\?\C:\...") reaches further. Wine's
+    // calls take any length, so the simulated machine refuses as Windows does
+    // (setting the error Windows gives).
+    static const size_t kNewFolderLimit = MAX_PATH - 12;
+    static bool TooLong(const wchar_t* path, size_t limit = MAX_PATH) {
+        if (!path || wcsncmp(path, L"\\\\?\\", 4) == 0 || wcslen(path) < limit) return false;
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return true;
+    }
     static bool Refuses(const wchar_t* path) {
         Lock lock;
         if (!g_state || !path || !path[0] || path[1] != L':') return false;
@@ -350,6 +383,11 @@ private:
     // The real path of a path on a temporary letter; any other path as it is.
     static std::wstring Real(const wchar_t* path) {
         std::wstring p = path ? path : L"";
+        // The long form of a drive path maps as the drive path does.
+        if (p.compare(0, 4, L"\\\\?\\") == 0 && p.size() > 5 && p[5] == L':') {
+            const std::wstring mapped = Real(p.substr(4).c_str());
+            return mapped.compare(0, 2, L"\\\\") == 0 ? mapped : L"\\\\?\\" + mapped;
+        }
         Lock lock;
         if (!g_state || !g_storage || p.size() < 2 || p[1] != L':') return p;
         auto it = g_storage->dosDevices.find(std::wstring(1, (wchar_t)towupper(p[0])) + L":");

@@ -15,7 +15,7 @@ namespace {
 // "X:", "X:\" or "\\.\X:" -> X; 0 otherwise.
 wchar_t DriveOf(const std::wstring& path) {
     std::wstring p = path;
-    if (p.compare(0, 4, L"\\\\.\\") == 0) p = p.substr(4);
+    if (p.compare(0, 4, L"\\\\.\\") == 0 || p.compare(0, 4, L"\\\\?\\") == 0) p = p.substr(4);
     if (p.size() == 2 || (p.size() == 3 && p[2] == L'\\')) {
         if (p[1] == L':' && iswalpha(p[0])) return (wchar_t)towupper(p[0]);
     }
@@ -32,6 +32,9 @@ bool Copy(void* out, DWORD outSize, const std::vector<BYTE>& answer, DWORD* retu
 }  // namespace
 
 std::wstring FakeMachine::Upper(std::wstring s) {
+    // The long form names the same file.
+    if (s.compare(0, 8, L"\\\\?\\UNC\\") == 0) s = L"\\\\" + s.substr(8);
+    else if (s.compare(0, 4, L"\\\\?\\") == 0) s = s.substr(4);
     for (auto& c : s) c = (wchar_t)towupper(c);
     while (s.size() > 3 && s.back() == L'\\') s.pop_back();
     return s;
@@ -373,19 +376,28 @@ bool FakeMachine::ParentExists(const std::wstring& upperPath) const {
     return it != files.end() && it->second.folder;
 }
 
+bool FakeMachine::TooLongForWindows(const wchar_t* path, size_t limit) {
+    if (!path || wcsncmp(path, L"\\\\?\\", 4) == 0 || wcslen(path) < limit) return false;
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return true;
+}
+
 BOOL FakeMachine::PathExists(const wchar_t* path) {
+    if (TooLongForWindows(path)) return FALSE;
     wchar_t letter = DriveOf(path);
     if (letter) return DriveExists(letter);
     return HasFile(path);
 }
 
 BOOL FakeMachine::IsFolder(const wchar_t* path) {
+    if (TooLongForWindows(path)) return FALSE;
     if (DriveOf(path)) return DriveExists(DriveOf(path));
     auto it = files.find(Upper(path));
     return it != files.end() && it->second.folder;
 }
 
 BOOL FakeMachine::CreateFolder(const wchar_t* path) {
+    if (TooLongForWindows(path, MAX_PATH - 12)) return FALSE;
     std::wstring p = Upper(path);
     for (const auto& refused : uncreatableFolders)
         if (Upper(refused) == p) return FALSE;
@@ -435,6 +447,7 @@ int FakeMachine::CopyFileEnsureFolder(const wchar_t* source, const wchar_t* dest
 }
 
 BOOL FakeMachine::SetAttributes(const wchar_t* path, DWORD attributes) {
+    if (TooLongForWindows(path)) return FALSE;
     auto it = files.find(Upper(path));
     if (it == files.end()) return FALSE;
     it->second.attributes = attributes;
@@ -704,4 +717,65 @@ BOOL FakeMachine::SystemPartitionDevice(CString& device) {
     if (systemPartition.empty()) return FALSE;
     device = systemPartition.c_str();
     return TRUE;
+}
+
+DWORD FakeMachine::ListFolder(const wchar_t* folder, std::vector<WIN32_FIND_DATAW>& entries) {
+    // FindFirstFileW takes the folder with its wildcard.
+    if (TooLongForWindows(folder, MAX_PATH - 2)) return ERROR_FILENAME_EXCED_RANGE;
+    const std::wstring key = Upper(folder);
+    if (!IsFolder(folder)) return ERROR_PATH_NOT_FOUND;
+    for (const std::wstring& denied : deniedFolders)
+        if (Upper(denied) == key) return ERROR_ACCESS_DENIED;
+    const std::wstring prefix = key.back() == L'\\' ? key : key + L"\\";
+    for (auto it = files.lower_bound(prefix); it != files.end() && it->first.compare(0, prefix.size(), prefix) == 0;
+         ++it) {
+        const std::wstring name = it->first.substr(prefix.size());
+        if (name.empty() || name.find(L'\\') != std::wstring::npos) continue;
+        WIN32_FIND_DATAW entry = {};
+        entry.dwFileAttributes = it->second.folder ? (it->second.attributes | FILE_ATTRIBUTE_DIRECTORY)
+                                                   : it->second.attributes;
+        entry.nFileSizeHigh = (DWORD)(it->second.size >> 32);
+        entry.nFileSizeLow = (DWORD)it->second.size;
+        entry.dwReserved0 = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? it->second.reparseTag : 0;
+        wcsncpy(entry.cFileName, name.c_str(), MAX_PATH - 1);
+        entries.push_back(entry);
+    }
+    return ERROR_SUCCESS;
+}
+
+DWORD FakeMachine::CopyUserFile(const wchar_t* source, const wchar_t* target, bool* readFailed) {
+    if (readFailed) *readFailed = true;
+    if (TooLongForWindows(source)) return ERROR_FILENAME_EXCED_RANGE;
+    auto s = files.find(Upper(source));
+    if (s == files.end() || s->second.folder) return ERROR_FILE_NOT_FOUND;
+    // Opened sharing reading only: a writer's open handle refuses it.
+    for (const std::wstring& held : writerHeld)
+        if (Upper(held) == s->first) return ERROR_SHARING_VIOLATION;
+    for (const std::wstring& denied : unreadableFiles)
+        if (Upper(denied) == s->first) return ERROR_ACCESS_DENIED;
+    readFiles.push_back(source);
+    if (readFailed) *readFailed = false;
+    if (TooLongForWindows(target)) return ERROR_FILENAME_EXCED_RANGE;
+    const std::wstring upper = Upper(target);
+    if (!ParentExists(upper)) return ERROR_PATH_NOT_FOUND;
+    for (const std::wstring& failing : failingCopies)
+        if (Upper(failing) == upper) return ERROR_DISK_FULL;
+    auto t = files.find(upper);
+    if (t != files.end() && (t->second.folder || (t->second.attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY))))
+        return ERROR_ACCESS_DENIED;
+    files[upper] = s->second;  // a copy keeps its source's attributes
+    log.push_back(L"copy " + std::wstring(source) + L" -> " + target);
+    return ERROR_SUCCESS;
+}
+
+CString FakeMachine::LinkTarget(const wchar_t* path) {
+    if (TooLongForWindows(path)) return CString();
+    auto it = files.find(Upper(path));
+    if (it == files.end() || !it->second.link) return CString();
+    return it->second.finalPath.c_str();
+}
+
+CString FakeMachine::FileUsers(const wchar_t* path) {
+    auto it = fileUsers.find(Upper(path));
+    return it == fileUsers.end() ? CString() : CString(it->second.c_str());
 }

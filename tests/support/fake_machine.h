@@ -90,6 +90,7 @@ struct FakeFile {
     bool otherOwner = false;
     bool othersWrite = false;
     std::wstring finalPath;  // where the path really leads; empty: the path itself
+    DWORD reparseTag = 0;    // with FILE_ATTRIBUTE_REPARSE_POINT: the tag a listing shows
 };
 
 // How the simulated USB tools of the tools archive change the machine
@@ -178,6 +179,7 @@ public:
     void AddLink(const std::wstring& path, const std::wstring& target) {
         FakeFile f{true, FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT};
         f.link = true;
+        f.reparseTag = IO_REPARSE_TAG_MOUNT_POINT;
         f.finalPath = target;
         files[Upper(path)] = f;
     }
@@ -235,6 +237,23 @@ public:
     // A digest made from the content and size (not MD5, but as unequal).
     CString FileDigest(const wchar_t* path) override;
     IFolderRule& FolderRule() override { return *this; }
+    // The backup's calls, refusing as Windows does: a plain path of 260
+    // characters or more (248 for a new folder), a folder in deniedFolders
+    // (access denied), a file in writerHeld (a sharing violation: another
+    // program has it open for writing) or in unreadableFiles.
+    DWORD ListFolder(const wchar_t* folder, std::vector<WIN32_FIND_DATAW>& entries) override;
+    DWORD CopyUserFile(const wchar_t* source, const wchar_t* target, bool* readFailed) override;
+    CString LinkTarget(const wchar_t* path) override;
+    CString FileUsers(const wchar_t* path) override;
+    void DebugLog(const wchar_t* line) override { debugLog.push_back(line); }
+    std::vector<std::wstring> deniedFolders;
+    std::vector<std::wstring> writerHeld;
+    std::vector<std::wstring> unreadableFiles;
+    std::map<std::wstring, std::wstring> fileUsers;  // upper-case path -> the programs FileUsers names
+    std::vector<std::wstring> readFiles;             // every source CopyUserFile opened, in order
+    std::vector<std::wstring> debugLog;
+    // Whether Windows refuses a plain path this long (setting its error).
+    static bool TooLongForWindows(const wchar_t* path, size_t limit = MAX_PATH);
 
     // IFolderRule, over the file table: a volume whose file system is FAT
     // keeps no access lists.

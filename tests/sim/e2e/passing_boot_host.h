@@ -44,6 +44,15 @@ public:
     BOOL RealHostRule() override { return m_inner.RealHostRule(); }
     CString FileDigest(const wchar_t* path) override { return m_inner.FileDigest(path); }
     IFolderRule& FolderRule() override { return m_inner.FolderRule(); }
+    DWORD ListFolder(const wchar_t* folder, std::vector<WIN32_FIND_DATAW>& entries) override {
+        return m_inner.ListFolder(folder, entries);
+    }
+    DWORD CopyUserFile(const wchar_t* source, const wchar_t* target, bool* readFailed) override {
+        return m_inner.CopyUserFile(source, target, readFailed);
+    }
+    CString LinkTarget(const wchar_t* path) override { return m_inner.LinkTarget(path); }
+    CString FileUsers(const wchar_t* path) override { return m_inner.FileUsers(path); }
+    void DebugLog(const wchar_t* line) override { m_inner.DebugLog(line); }
 
 protected:
     IBootHost& m_inner;

@@ -28,6 +28,7 @@
 #include "pages/os_select_dlg.h"
 #include "pages/reboot_dlg.h"
 #include "pages/usb_maker.h"
+#include "core/work_folder.h"
 #include "sim/e2e/faulty_boot_host.h"
 #include "sim/e2e/sim_page_main.h"
 #include "sim/sim_machine.h"
@@ -708,6 +709,166 @@ TEST_F(RebootPageTest, ABackQuestionAnsweredAfterTheRestartPageTookOverNavigates
     dlg->ShowWindow(SW_SHOW);
     SetFileAttributesW(marker, FILE_ATTRIBUTE_NORMAL);
     DeleteFileW(marker);
+}
+
+// A chain of folders below `top` whose path passes 260 characters.
+std::wstring MakeDeepFolder(const std::wstring& top, int levels) {
+    std::wstring path = top;
+    for (int i = 0; i < levels; ++i) {
+        path += L"\\项目资料与聊天接收文件_" + std::to_wstring(i) + L"_abcdefghij";
+        if (!CreateDirectoryW(LongPathForm(path.c_str()), nullptr)) return std::wstring();
+    }
+    return path;
+}
+
+// After a road that asked for the restart: the window back, nothing to restart.
+void ForgetRestart(CTarvelApp* app, CTarvelDlg* dlg, const CString& marker) {
+    EXPECT_TRUE(PumpUntil([&] { return GetSimRecords().reboots > 0 && !dlg->IsWindowVisible(); }, 60000));
+    app->m_rebootAtExit = 0;
+    dlg->ShowWindow(SW_SHOW);
+    Pump(100);
+    SetFileAttributesW(marker, FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(marker);
+}
+
+// Wine's calls take any path length; the simulated machine refuses a plain
+// path of 260 characters or more, as Windows does. Today's copy took the
+// deep file's plain path and stopped the road with a reason that does not
+// fit; the backup reaches it in the long form.
+TEST_F(RebootPageTest, ADeepDesktopIsBackedUpWholeAndTheRestartIsAsked) {
+    Choose(true, false, false);
+    const std::wstring deep = MakeDeepFolder(folders.desktop, 10);
+    ASSERT_FALSE(deep.empty());
+    ASSERT_GT(deep.size(), (size_t)MAX_PATH);
+    ASSERT_TRUE(WriteWholeFile(std::wstring(LongPathForm((deep + L"\\接收的文件.docx").c_str())), "deep file"));
+    RunWorker();
+    EXPECT_EQ(CRebootDlg::kRestartRequested, page->LastOutcome()) << Utf8Of((const wchar_t*)Status());
+    const std::wstring copy = std::wstring(app->m_backupFolder) + FixedText::kRebootUserFolderSubs[0] +
+                              deep.substr(folders.desktop.size() - std::wstring(L"\\kvt-restart-test").size()) +
+                              L"\\接收的文件.docx";
+    EXPECT_EQ("deep file", ReadWholeFile(std::wstring(LongPathForm(copy.c_str()))));
+    EXPECT_EQ("desktop note", ReadWholeFile(std::wstring(app->m_backupFolder) + FixedText::kRebootUserFolderSubs[0] +
+                                            L"\\kvt-restart-test\\笔记.txt"));
+    if (page->LastOutcome() == CRebootDlg::kRestartRequested) ForgetRestart(app, dlg, marker);
+    DeleteFolderTree(LongPathForm(folders.desktop.c_str()));
+    DeleteFolderTree(LongPathForm(app->m_backupFolder));
+}
+
+// A file another program has open for writing (a chat program's database)
+// is never copied through a handle that shares writing: the road stops
+// before the boot setup, naming the file and what to close.
+TEST_F(RebootPageTest, AFileAnotherProgramWritesStopsTheRoadNamingIt) {
+    Choose(true, true, false);
+    const std::wstring chat = folders.documents + L"\\WeChat Files";
+    ASSERT_TRUE(CreateDirectoryW(chat.c_str(), nullptr));
+    ASSERT_TRUE(WriteWholeFile(chat + L"\\MSG0.db", "messages"));
+    HANDLE writer = CreateFileW((chat + L"\\MSG0.db").c_str(), GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, writer);
+    RunWorker();
+    CloseHandle(writer);
+    // The line names the file (its path cut in the middle to fit) and what to close.
+    ExpectRefused(CRebootDlg::kRefusedCopy, L"WeChat Files\\MSG0.db");
+    EXPECT_GE(Status().Find(L"请关闭"), 0) << Utf8Of((const wchar_t*)Status());
+    EXPECT_GE(Status().Find(FixedText::kRebootUserFolderNames[1]), 0);
+    EXPECT_TRUE(GetSimRecords().processRuns.empty()) << "the boot setup ran";
+    EXPECT_FALSE(Exists(app->m_backupFolder + FixedText::kRebootUserFolderSubs[1] +
+                        L"\\kvt-restart-test\\WeChat Files\\MSG0.db"))
+        << "a torn copy";
+    Pump(200);
+    std::wstring shot = TestProgramDirectory() + L"\\reboot_page_file_in_use.png";
+    EXPECT_GT(CaptureWindow(dlg->GetSafeHwnd(), shot.c_str()), 20);
+    if (page->LastOutcome() == CRebootDlg::kRestartRequested) ForgetRestart(app, dlg, marker);
+}
+
+// What Windows shows that Wine cannot make here: a folder that denies
+// listing, and a link (by its reparse tag) leading out of the desktop. The
+// scenario's host, with those entries shown as Windows would show them.
+class WindowsListingHost : public PassingBootHost {
+public:
+    explicit WindowsListingHost(IBootHost& inner) : PassingBootHost(inner) {}
+    std::wstring denied;    // listing it is refused
+    std::wstring link;      // shown as a symbolic link ...
+    std::wstring linkTarget;  // ... leading here
+    DWORD ListFolder(const wchar_t* folder, std::vector<WIN32_FIND_DATAW>& entries) override {
+        if (!denied.empty() && Same(folder, denied)) return ERROR_ACCESS_DENIED;
+        const DWORD error = m_inner.ListFolder(folder, entries);
+        for (WIN32_FIND_DATAW& entry : entries) {
+            if (link.empty() || !Same((std::wstring(folder) + L"\\" + entry.cFileName).c_str(), link)) continue;
+            entry.dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+            entry.dwReserved0 = IO_REPARSE_TAG_SYMLINK;
+        }
+        return error;
+    }
+    CString LinkTarget(const wchar_t* path) override {
+        return !link.empty() && Same(path, link) ? CString(linkTarget.c_str()) : m_inner.LinkTarget(path);
+    }
+
+private:
+    static bool Same(const wchar_t* path, const std::wstring& plain) {
+        return CompareStringOrdinal(PathFromFinalName(path), -1, plain.c_str(), -1, TRUE) == CSTR_EQUAL;
+    }
+};
+
+TEST_F(RebootPageTest, AFolderThatCannotBeListedStopsTheRoadNamingIt) {
+    Choose(true, true, false);
+    const std::wstring secret = folders.desktop + L"\\子目录";
+    WindowsListingHost host(CurrentBootHost());
+    host.denied = secret;
+    IBootHost* previous = SetBootHost(&host);
+    RunWorker();
+    SetBootHost(previous);
+    ExpectRefused(CRebootDlg::kRefusedCopy, L"kvt-restart-test\\子目录");
+    EXPECT_GE(Status().Find(Win32ErrorText(ERROR_ACCESS_DENIED)), 0) << Utf8Of((const wchar_t*)Status());
+    EXPECT_TRUE(GetSimRecords().processRuns.empty()) << "the boot setup ran";
+    // Planned first, copied after: nothing of the desktop was copied.
+    EXPECT_FALSE(Exists(app->m_backupFolder + FixedText::kRebootUserFolderSubs[0] + L"\\kvt-restart-test\\笔记.txt"));
+    if (page->LastOutcome() == CRebootDlg::kRestartRequested) ForgetRestart(app, dlg, marker);
+}
+
+// A link leading out of the desktop is named in a question without a
+// countdown before anything is armed: Yes goes on without what it points
+// to, No stops the road with nothing armed.
+TEST_F(RebootPageTest, ALinkOutOfTheDesktopIsPutToTheUserBeforeAnythingIsArmed) {
+    const std::wstring link = folders.desktop + L"\\子目录";
+    for (bool yes : {false, true}) {
+        SCOPED_TRACE(yes ? "answered yes" : "answered no");
+        ResetSimRecords();
+        DeleteFolderTree(app->m_backupFolder);
+        Choose(true, false, false);
+        WindowsListingHost host(CurrentBootHost());
+        host.link = link;
+        host.linkTarget = L"E:\\项目";
+        IBootHost* previous = SetBootHost(&host);
+        BoxAnswerer answers;
+        answers.script = {yes};
+        answers.onShown = [] {
+            std::wstring shot = TestProgramDirectory() + L"\\reboot_page_links_question.png";
+            CaptureWindow(FindMessageBox(), shot.c_str());
+        };
+        RunWorker();
+        SetBootHost(previous);
+        ASSERT_EQ(1u, answers.texts.size()) << "the question was not asked once";
+        EXPECT_NE(std::wstring::npos, answers.texts[0].find(link)) << Utf8Of(answers.texts[0]);
+        EXPECT_NE(std::wstring::npos, answers.texts[0].find(FixedText::kBackupLinksOutHeader));
+        EXPECT_FALSE(Exists(app->m_backupFolder + FixedText::kRebootUserFolderSubs[0] +
+                            L"\\kvt-restart-test\\子目录\\deep.bin"))
+            << "the link was followed";
+        if (!yes) {
+            ExpectRefused(CRebootDlg::kRefusedNotConfirmed, FixedText::kRebootRefusedNotConfirmed);
+            EXPECT_TRUE(GetSimRecords().processRuns.empty()) << "the boot setup ran";
+            EXPECT_FALSE(Exists(app->m_backupFolder + FixedText::kRebootUserFolderSubs[0])) << "copied for nothing";
+            Pump(200);
+            std::wstring shot = TestProgramDirectory() + L"\\reboot_page_not_confirmed.png";
+            EXPECT_GT(CaptureWindow(dlg->GetSafeHwnd(), shot.c_str()), 20);
+        } else {
+            EXPECT_EQ(CRebootDlg::kRestartRequested, page->LastOutcome()) << Utf8Of((const wchar_t*)Status());
+            EXPECT_EQ("desktop note", ReadWholeFile(std::wstring(app->m_backupFolder) +
+                                                    FixedText::kRebootUserFolderSubs[0] +
+                                                    L"\\kvt-restart-test\\笔记.txt"));
+        }
+        if (page->LastOutcome() == CRebootDlg::kRestartRequested) ForgetRestart(app, dlg, marker);
+    }
 }
 
 // Which boot files the road copies is the platform's: for a system whose boot
