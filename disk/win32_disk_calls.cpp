@@ -124,6 +124,7 @@ public:
     BOOL WriteIniString(const wchar_t* path, const wchar_t* section, const wchar_t* key,
                         const wchar_t* value) override;
     int RunProcessAndWait(const wchar_t* program, const wchar_t* arguments) override;
+    int RunProcessAndRead(const wchar_t* program, const wchar_t* arguments, std::string& output) override;
     void LocalTime(SYSTEMTIME* time) override { GetLocalTime(time); }
     void ShowDebugBox(const wchar_t* text) override;
     BOOL ReadFileBytes(const wchar_t* path, void* buffer, DWORD size, DWORD* got) override;
@@ -196,6 +197,10 @@ BOOL Win32Host::WriteIniString(const wchar_t* path, const wchar_t* section, cons
 
 int Win32Host::RunProcessAndWait(const wchar_t* program, const wchar_t* arguments) {
     return ::RunProcessAndWait(program, arguments);
+}
+
+int Win32Host::RunProcessAndRead(const wchar_t* program, const wchar_t* arguments, std::string& output) {
+    return ::RunProcessAndRead(program, arguments, output);
 }
 
 // The program's own message box over the main window, without a countdown.
