@@ -48,11 +48,16 @@ void CBootArming::NoteCommand(const CString& store, const CString& entry, const 
     if (command == count) noted->sequenceSet = true;
 }
 
+int CBootArming::FileIndex(const CString& path) const {
+    for (size_t i = 0; i < m_files.size(); ++i)
+        if (m_files[i].path.CompareNoCase(path) == 0) return (int)i;
+    return -1;
+}
+
 void CBootArming::NoteReplacedFile(const CString& path, const CString& backup, bool existed, bool ownBackup) {
     Locked locked(m_lock);
     // The first note of a path knows what was there before any of ours.
-    for (const replaced_boot_file& f : m_files)
-        if (f.path.CompareNoCase(path) == 0) return;
+    if (FileIndex(path) >= 0) return;
     replaced_boot_file file;
     file.path = path;
     file.backup = backup;
@@ -63,22 +68,13 @@ void CBootArming::NoteReplacedFile(const CString& path, const CString& backup, b
 
 void CBootArming::NoteEntryFile(const CString& path) {
     Locked locked(m_lock);
-    for (replaced_boot_file& f : m_files)
-        if (f.path.CompareNoCase(path) == 0) {
-            f.startsEntry = true;
-            return;
-        }
-    replaced_boot_file file;
-    file.path = path;
-    file.startsEntry = true;
-    m_files.push_back(file);
+    NoteReplacedFile(path, CString(), false);  // the lock is the thread's own: it enters again
+    m_files[(size_t)FileIndex(path)].startsEntry = true;
 }
 
 bool CBootArming::Noted(const CString& path) const {
     Locked locked(m_lock);
-    for (const replaced_boot_file& f : m_files)
-        if (f.path.CompareNoCase(path) == 0) return true;
-    return false;
+    return FileIndex(path) >= 0;
 }
 
 void CBootArming::NoteDescription(const CString& store, bool had, const CString& text) {

@@ -2,8 +2,9 @@
 // can be undone when the restart does not happen: the stores in which it
 // made entries or set the one-time boot sequence, the boot manager
 // descriptions it changed, the files it placed on the boot partitions (and
-// those it replaced there), and the files its entries start from. The boot setup's worker notes; whoever finds that the
-// restart will not happen takes the record and undoes it.
+// those it replaced there), and the files its entries start from. The boot
+// setup's worker notes; whoever finds that the restart will not happen
+// takes the record and undoes it.
 #pragma once
 
 #include <windows.h>
@@ -69,6 +70,9 @@ public:
     bool Empty() const;
 
 private:
+    // The place of `path` in m_files, or -1; the caller holds the lock.
+    int FileIndex(const CString& path) const;
+
     mutable CRITICAL_SECTION m_lock;
     std::vector<armed_boot_entry> m_entries;
     std::vector<replaced_boot_file> m_files;

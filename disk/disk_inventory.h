@@ -138,9 +138,11 @@ public:
     CBootArming m_armed;
     // Undoes what this run armed for the next boot when the restart does not
     // happen, before the letters and the work folder's tool are gone: the
-    // one-time boot sequences first, then the entries made, the replaced
-    // firmware files from their backups, the restart INI and the marker
-    // last. True when all of it is undone.
+    // one-time boot sequences first, then the entries made, the boot
+    // manager's descriptions as they were, the files the setup replaced on
+    // the boot partitions from their backups, the files it placed there
+    // removed, the files its entries start from (once no entry is left),
+    // the restart INI and the marker last. True when all of it is undone.
     bool UndoArmedBoot(const CString& restartIni, const CString& marker);
 
     IStorageCalls& Storage() { return *m_storage; }

@@ -97,6 +97,13 @@ void AddBootSetupFiles(FakeMachine& m) {
     m.AddFile(L"F:\\Boot\\BCD");
 }
 
+// The standard machine with those files, then changed as a case says.
+void MakeBootSetupMachine(FakeMachine& m, const std::function<void(FakeMachine&)>& change) {
+    BuildStandardMachine(m);
+    AddBootSetupFiles(m);
+    if (change) change(m);
+}
+
 // The argument texts of the machine's recorded runs from..to (1-based,
 // inclusive), each checked to be a run of the boot-entry tool.
 std::vector<std::wstring> RunsOf(const FakeMachine& m, size_t from = 1, size_t to = SIZE_MAX) {
@@ -465,9 +472,7 @@ TEST_F(BootSetupTest, WhichSequencesRunOnWhichPartition) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         FakeMachine m;
-        BuildStandardMachine(m);
-        AddBootSetupFiles(m);
-        if (c.change) c.change(m);
+        MakeBootSetupMachine(m, c.change);
         CDiskInventory inv(&m, &m);
         inv.Refresh();
         app.m_storagePass = c.pass;
@@ -678,9 +683,7 @@ TEST_F(BootSetupTest, TheBootManagersDescriptionIsReadBeforeTheFileTagReplacesIt
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         FakeMachine m;
-        BuildStandardMachine(m);
-        AddBootSetupFiles(m);
-        if (c.change) c.change(m);
+        MakeBootSetupMachine(m, c.change);
         CDiskInventory inv(&m, &m);
         inv.Refresh();
         EXPECT_EQ(2, inv.InstallBootEntries());

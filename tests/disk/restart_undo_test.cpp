@@ -250,6 +250,7 @@ TEST_F(RestartUndoTest, TheBootManagersOwnDescriptionComesBackInTheOemCodePage) 
     Arm([&](FakeMachine& m) { m.defaultBootManagerDescription = own; });
     if (HasFatalFailure()) return;
     const bool readable = GetOEMCP() == 936;
+    RecordProperty("oem_code_page", (int)GetOEMCP());
     bool changed = false;
     for (const std::wstring& run : machine.runs) changed = changed || run.find(L"description kvtboot") != std::wstring::npos;
     EXPECT_EQ(readable, changed) << "OEM code page " << GetOEMCP();
