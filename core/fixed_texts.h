@@ -562,6 +562,9 @@ constexpr const wchar_t* kRamdiskFile = L"kvtboot.sdi";       // W1, copied besi
 constexpr const wchar_t* kRamdiskFileExtra = L"kvtboot2.sdi";  // W2, copied into the staging folder
 // A firmware loader the boot setup replaces is first kept under its name plus this.
 constexpr const wchar_t* kLoaderBackupSuffix = L".kvtbak";
+// A file of a boot partition the boot setup changes in place is first copied under its name plus
+// this, for the undo; the undo puts it back and removes the copy.
+constexpr const wchar_t* kUndoCopySuffix = L".kvtundo";
 // Why the boot setup refused: the tools archive holds stand-ins of the boot files.
 constexpr const wchar_t* kBootSetupStandInRefusal =
     L"本程序的启动文件是测试用的替代文件，不能写入真实的引导分区。请使用包含正式启动文件的发行版本。";
@@ -569,11 +572,13 @@ constexpr const wchar_t* kBootSetupStandInRefusal =
 constexpr const wchar_t* kBootSetupToolsMissingRefusal = L"启动文件未能完整解压，未重启电脑。请重新运行本程序。";
 // Why the boot setup refused a partition: its firmware loader could not be kept before being replaced.
 constexpr const wchar_t* kBootSetupLoaderBackupRefusal = L"无法备份引导分区原有的启动文件，未重启电脑。";
-// Why the boot setup refused a partition: the ramdisk file did not reach the boot environment's folder.
+// Why the boot setup refused: the ramdisk file did not reach the boot environment's folder.
 constexpr const wchar_t* kBootSetupRamdiskRefusal = L"无法复制启动环境所需的文件，未重启电脑。";
-// Why the boot setup refused: the staging copy on the system drive could not be made our own, or
-// differs from the file it was copied from.
-constexpr const wchar_t* kBootSetupStagingRefusal = L"无法在系统盘上准备启动环境的文件，未重启电脑。";
+// The debug log's line when the staging copy on the system drive (or the ramdisk file beside it) could
+// not be made our own or differs from its source: the extra entry is left out, nothing stays at the name.
+constexpr const wchar_t* kBootSetupStagingSkippedLog = L"无法在系统盘上准备启动环境的备用副本，已跳过备用启动项。";
+// Why the boot setup refused: the boot environment's path could not be split into drive, folder and name.
+constexpr const wchar_t* kBootSetupTargetRefusal = L"启动环境文件的路径无法使用，未重启电脑。";
 // Why the boot setup refused a partition: a command that makes the entry bootable failed (its exit code).
 constexpr const wchar_t* kBootSetupCommandRefusalFormat = L"启动菜单设置失败（返回代码 %d），未重启电脑。";
 // Why the boot setup refused a partition: our 64-bit loader files did not arrive whole (the firmware's are back).
@@ -656,6 +661,15 @@ constexpr const wchar_t* kMbrBootCommands[15] = {
 // boot sequence of the store, then each entry this run made (its identifier follows).
 constexpr const wchar_t* kUndoBootSequenceCommand = L"\" /deletevalue {bootmgr} bootsequence";
 constexpr const wchar_t* kUndoDeleteEntryCommand = L"\" /delete ";
+// Reading the boot manager's description before the file tag replaces it, and putting it back.
+// The editor's text is localized (only the element names and identifiers are not) and in the
+// OEM code page: the read lists the boot manager with full identifiers (/v), is known by the
+// boot manager's identifier and takes the line of the description element.
+constexpr const wchar_t* kBootManagerReadCommand = L"\" /enum {bootmgr} /v";
+constexpr const wchar_t* kBootManagerIdentifier = L"{9dea862c-5cdd-4e70-acc1-f32b344d4795}";
+constexpr const wchar_t* kBootManagerDescriptionElement = L"description";
+constexpr const wchar_t* kUndoDescriptionSetFormat = L"\" /set {bootmgr} description \"%s\"";
+constexpr const wchar_t* kUndoDescriptionDeleteCommand = L"\" /deletevalue {bootmgr} description";
 // The boot-entry tool: the system's own editor, and why it cannot run.
 constexpr const wchar_t* kSystemBootEditor = L"bcdedit.exe";
 constexpr const wchar_t* kSysnativeFolder = L"Sysnative";

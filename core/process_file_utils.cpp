@@ -143,18 +143,109 @@ CString WindowsFolderProgramPath(const wchar_t* program) {
 
 DWORD SetProcessWaitLimit(DWORD milliseconds) { return g_processWaitLimit.exchange(milliseconds); }
 
-int RunProcessAndWait(const wchar_t* program, const wchar_t* arguments) {
+namespace {
+
+// The program quoted (unless it already is) and the arguments after it.
+CString ProcessCommandLine(const wchar_t* program, const wchar_t* arguments) {
     CString commandLine = program;
     if (commandLine.IsEmpty() || commandLine[0] != L'"') commandLine = L"\"" + commandLine + L"\"";
     if (arguments && *arguments) commandLine.AppendFormat(FixedText::kProcessArgumentFormat, arguments);
+    return commandLine;
+}
+
+// Hidden unless the application's debug mode is on.
+void HideUnlessDebugging(STARTUPINFOW& startup) {
+    CTarvelApp* app = GetTarvelApp();
+    if (!app || !app->m_debugMode) {
+        startup.dwFlags |= STARTF_USESHOWWINDOW;
+        startup.wShowWindow = SW_HIDE;
+    }
+}
+
+// A process that outlived its wait: counted until it ends.
+void LeaveRunning(HANDLE process) {
+    std::lock_guard<std::mutex> hold(g_leftRunningLock);
+    LeftRunning().push_back(process);
+}
+
+// What a read keeps of a tool's output; the rest is read and dropped, so
+// that the tool never blocks on a full pipe.
+const size_t kReadOutputCap = 1 << 20;
+
+// Moves what the pipe holds now into `output`.
+void DrainPipe(HANDLE pipe, std::string& output) {
+    DWORD available = 0;
+    while (PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
+        char buffer[4096];
+        DWORD got = 0;
+        if (!ReadFile(pipe, buffer, available < sizeof buffer ? available : sizeof buffer, &got, nullptr) || !got)
+            return;
+        const size_t room = kReadOutputCap - output.size();
+        output.append(buffer, got < room ? got : room);
+    }
+}
+
+}  // namespace
+
+int RunProcessAndRead(const wchar_t* program, const wchar_t* arguments, std::string& output) {
+    output.clear();
+    CString commandLine = ProcessCommandLine(program, arguments);
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) return -1;
+    // Only the tool's ends are inherited: it writes the pipe and reads nothing.
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    HANDLE input = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                               OPEN_EXISTING, 0, nullptr);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = writeEnd;
+    HideUnlessDebugging(startup);
+    PROCESS_INFORMATION process = {};
+    const BOOL started = CreateProcessW(nullptr, commandLine.GetBuffer(), nullptr, nullptr, TRUE, 0, nullptr,
+                                       nullptr, &startup, &process);
+    commandLine.ReleaseBuffer();
+    // Ours go, so that the pipe ends when the tool (and what it started) has.
+    CloseHandle(writeEnd);
+    if (input != INVALID_HANDLE_VALUE) CloseHandle(input);
+    if (!started) {
+        CloseHandle(readEnd);
+        return -1;
+    }
+    DWORD code = 0;
+    int result;
+    {
+        RunningToolScope running;
+        const DWORD limit = g_processWaitLimit.load();
+        const DWORD start = GetTickCount();
+        bool ended = false;
+        for (;;) {
+            DrainPipe(readEnd, output);
+            if (ended) break;
+            ended = WaitForSingleObject(process.hProcess, 50) == WAIT_OBJECT_0;
+            if (!ended && GetTickCount() - start >= limit) break;
+        }
+        result = GetExitCodeProcess(process.hProcess, &code) ? (int)code : -2;
+        CloseHandle(process.hThread);
+        CloseHandle(readEnd);
+        if (!ended) {
+            LeaveRunning(process.hProcess);
+            return result;
+        }
+    }
+    CloseHandle(process.hProcess);
+    return result;
+}
+
+int RunProcessAndWait(const wchar_t* program, const wchar_t* arguments) {
+    CString commandLine = ProcessCommandLine(program, arguments);
 
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
-    CTarvelApp* app = GetTarvelApp();
-    if (!app || !app->m_debugMode) {
-        startup.dwFlags = STARTF_USESHOWWINDOW;
-        startup.wShowWindow = SW_HIDE;
-    }
+    HideUnlessDebugging(startup);
     PROCESS_INFORMATION process = {};
     // CreateProcessW may write into the command line, so it gets its own buffer.
     if (!CreateProcessW(nullptr, commandLine.GetBuffer(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
@@ -170,8 +261,7 @@ int RunProcessAndWait(const wchar_t* program, const wchar_t* arguments) {
         CloseHandle(process.hThread);
         if (!ended) {
             // Left running, and counted until it ends: it may still write.
-            std::lock_guard<std::mutex> hold(g_leftRunningLock);
-            LeftRunning().push_back(process.hProcess);
+            LeaveRunning(process.hProcess);
             return result;
         }
     }

@@ -5,6 +5,7 @@
 #include <reason.h>
 
 #include <vector>
+#include <string>
 
 #include "winlib/collections.h"
 #include "winlib/strings.h"
@@ -24,6 +25,10 @@ struct _File_PATH_INFO {
 // 259 (STILL_ACTIVE) when it still runs after the wait limit: it is then left
 // running.
 int RunProcessAndWait(const wchar_t* program, const wchar_t* arguments);
+// The same, with the program's standard output and error read into `output`
+// (its bytes as written, at most 1 MiB; its input is the null device). The
+// wait limit, the result codes and a program left running are as above.
+int RunProcessAndRead(const wchar_t* program, const wchar_t* arguments, std::string& output);
 // The full path of a program of the Windows folder itself (explorer.exe):
 // the system's Windows folder (GetSystemWindowsDirectoryW, the real one also
 // on a terminal server) and the name. Empty when the folder cannot be read.

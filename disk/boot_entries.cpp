@@ -54,7 +54,60 @@ bool MakesEntryBootable(int command, bool gpt) {
     return false;
 }
 
+// Whether the editor can be handed the text back in quotes exactly as it
+// was read: no quote, no character the code page could not show ("?"), no
+// control character, and no backslash before the closing quote.
+bool CanPutBack(const CString& text) {
+    for (int i = 0; i < text.GetLength(); ++i)
+        if (text[i] == L'"' || text[i] == L'?' || text[i] < L' ') return false;
+    return text.IsEmpty() || text[text.GetLength() - 1] != L'\\';
+}
+
 }  // namespace
+
+bool ParseBootManagerDescription(const std::string& output, bool& had, CString& text) {
+    had = false;
+    text.Empty();
+    CString all;
+    if (output.size() >= 2 && (unsigned char)output[0] == 0xFF && (unsigned char)output[1] == 0xFE) {
+        // Wide output, as a console program may write it.
+        all = CString(reinterpret_cast<const wchar_t*>(output.data() + 2), (int)((output.size() - 2) / 2));
+    } else if (!output.empty()) {
+        const int n = MultiByteToWideChar(CP_OEMCP, 0, output.data(), (int)output.size(), nullptr, 0);
+        if (n <= 0) return false;
+        wchar_t* buffer = all.GetBufferSetLength(n);
+        MultiByteToWideChar(CP_OEMCP, 0, output.data(), (int)output.size(), buffer, n);
+        all.ReleaseBuffer(n);
+    }
+    CString identifier = FixedText::kBootManagerIdentifier;
+    identifier.MakeUpper();
+    bool listed = false;
+    int start = 0;
+    while (start < all.GetLength()) {
+        int end = all.Find(L'\n', start);
+        if (end < 0) end = all.GetLength();
+        CString line = all.Mid(start, end - start);
+        start = end + 1;
+        line.TrimRight(L" \t\r");
+        CString upper = line;
+        if (upper.MakeUpper().Find(identifier) >= 0) listed = true;
+        const CString element = line.SpanExcluding(L" \t");
+        if (element.CompareNoCase(FixedText::kBootManagerDescriptionElement) != 0) continue;
+        // One object was asked for: a second description is not its own.
+        if (had) return false;
+        had = true;
+        text = line.Mid(element.GetLength());
+        text.TrimLeft(L" \t");
+    }
+    return listed && (!had || CanPutBack(text));
+}
+
+int CDiskInventory::ReadBootManagerDescription(const CString& tool, const CString& lead, bool& had, CString& text) {
+    std::string output;
+    const int code = m_host->RunProcessAndRead(tool, lead + FixedText::kBootManagerReadCommand, output);
+    if (code != 0) return code;
+    return ParseBootManagerDescription(output, had, text) ? 0 : 1;
+}
 
 bool CDiskInventory::KeepCopy(const CString& source, const CString& copy) {
     const int copied = m_host->CopyFileEnsureFolder(source, copy, TRUE);
@@ -67,20 +120,54 @@ bool CDiskInventory::KeepCopy(const CString& source, const CString& copy) {
     return false;
 }
 
+bool CDiskInventory::ClearName(const CString& path) {
+    if (!m_host->PathExists(path)) return true;
+    m_host->SetAttributes(path, FILE_ATTRIBUTE_NORMAL);
+    if (!m_host->RemoveFile(path)) m_host->FolderRule().MoveAside(path);
+    return !m_host->PathExists(path);
+}
+
 bool CDiskInventory::ReplaceCopy(const CString& source, const CString& copy) {
     const CString digest = m_host->FileDigest(source);
     if (digest.IsEmpty()) return false;
     // Whatever is at the name goes first (a link or hard link only loses its
     // name): a copy over it could write through it, or keep it.
-    if (m_host->PathExists(copy)) {
-        m_host->SetAttributes(copy, FILE_ATTRIBUTE_NORMAL);
-        if (!m_host->RemoveFile(copy)) m_host->FolderRule().MoveAside(copy);
-        if (m_host->PathExists(copy)) return false;
-    }
+    if (!ClearName(copy)) return false;
     const int copied = m_host->CopyFileEnsureFolder(source, copy, TRUE);
     if (copied > 0 && m_host->FileDigest(copy) == digest) return true;
     if (copied > 0) m_host->RemoveFile(copy);
     return false;
+}
+
+int CDiskInventory::PlaceNewFile(const CString& source, const CString& destination) {
+    if (!m_host->PathExists(destination)) m_armed.NoteReplacedFile(destination, CString(), false);
+    return m_host->CopyFileEnsureFolder(source, destination, TRUE);
+}
+
+bool CDiskInventory::KeepForUndo(const CString& path) {
+    // The first note knows the file as it was before this run.
+    if (m_armed.Noted(path)) return true;
+    if (!m_host->PathExists(path)) {
+        m_armed.NoteReplacedFile(path, CString(), false);
+        return true;
+    }
+    const CString copy = path + FixedText::kUndoCopySuffix;
+    if (!ReplaceCopy(path, copy)) return false;
+    m_armed.NoteReplacedFile(path, copy, true, true);
+    return true;
+}
+
+bool CDiskInventory::KeepLoaderBackup(const CString& loader, const CString& work) {
+    const CString backup = loader + FixedText::kLoaderBackupSuffix;
+    if (!m_host->PathExists(backup)) return KeepCopy(loader, backup);
+    // A backup an earlier run left holds the firmware's loader, unless it
+    // was made when one of ours was already in place (a setup that was
+    // never undone): put back, that one would leave ours as the firmware's.
+    const CString found = m_host->FileDigest(backup);
+    bool ours = found.IsEmpty();
+    for (const wchar_t* file : FixedText::kBoot64WorkFiles)
+        ours = ours || m_host->FileDigest(work + file) == found;
+    return ours ? ReplaceCopy(loader, backup) : true;
 }
 
 bool CDiskInventory::ReplaceLoaderFiles(const CString& letter, const CString& work) {
@@ -91,7 +178,7 @@ bool CDiskInventory::ReplaceLoaderFiles(const CString& letter, const CString& wo
     for (int i = 0; i < 3; ++i) {
         const CString destination = letter + FixedText::kBoot64PartitionPaths[i];
         existed[i] = m_host->PathExists(destination) != FALSE;
-        if (existed[i] && !KeepCopy(destination, destination + FixedText::kLoaderBackupSuffix)) {
+        if (existed[i] && !KeepLoaderBackup(destination, work)) {
             m_sequenceRefusal = FixedText::kBootSetupLoaderBackupRefusal;
             return false;
         }
@@ -129,10 +216,7 @@ int CDiskInventory::RunCommandList(const CString& letter, int partitionStyle, bo
         tag += FixedText::kExtraTagSuffix;
         v.entry = FixedText::kExtraBootEntryId;
         v.options = FixedText::kExtraBootOptionsId;
-        const int count = (int)m_totalPartitions.GetSize();
-        v.drive = app->m_referencePartition >= 0 && app->m_referencePartition < count
-                      ? m_totalPartitions[app->m_referencePartition].letter
-                      : app->m_systemDrive;
+        v.drive = ExtraEntryDrive();
         v.folder = FixedText::kStagingFolderName;
     } else {
         v.entry = FixedText::kBootEntryId;
@@ -145,15 +229,10 @@ int CDiskInventory::RunCommandList(const CString& letter, int partitionStyle, bo
     v.file = g_TargetFileName;
     v.fileTag = app->m_bootFileTag;
 
+    // The ramdisk file beside the file the entry starts was put in place
+    // once, before the first partition (InstallBootEntries).
     v.ramdisk = extra ? FixedText::kRamdiskFileExtra : FixedText::kRamdiskFile;
     m_sequenceRefusal.Empty();
-    // The ramdisk image goes beside the file the entry starts; without it the
-    // entry cannot start. It is copied anew each time: one found there may
-    // have been put there by anyone who could write the folder before.
-    if (!ReplaceCopy(work + v.ramdisk, JoinDrivePath(v.drive, v.folder, v.ramdisk))) {
-        m_sequenceRefusal = FixedText::kBootSetupRamdiskRefusal;
-        return 0;
-    }
 
     SYSTEMTIME now = {};
     m_host->LocalTime(&now);
@@ -168,7 +247,7 @@ int CDiskInventory::RunCommandList(const CString& letter, int partitionStyle, bo
     const CString store = letter + (gpt ? FixedText::kGptStorePath : FixedText::kMbrStorePath);
     // An MBR store on an old system's boot partition is left without backups.
     const bool backups = gpt || !app->m_bootModeFlag;
-    if (backups) m_host->CopyFileEnsureFolder(store, store + timeText, TRUE);
+    if (backups) PlaceNewFile(store, store + timeText);
 
     const wchar_t* const* commands = gpt ? FixedText::kGptBootCommands : FixedText::kMbrBootCommands;
     const int commandCount = gpt ? 16 : 15;
@@ -178,10 +257,24 @@ int CDiskInventory::RunCommandList(const CString& letter, int partitionStyle, bo
     for (int n = 1; n <= commandCount; ++n) {
         if (extra && n == fileTagCommand) continue;
         // The main sequence backs the store up once more before its last command.
-        if (!extra && n == commandCount && backups)
-            m_host->CopyFileEnsureFolder(store, store + FixedText::kStoreBackupSuffix, TRUE);
+        if (!extra && n == commandCount && backups) PlaceNewFile(store, store + FixedText::kStoreBackupSuffix);
+        bool hadDescription = false;
+        CString description;
+        if (n == fileTagCommand) {
+            // The file tag replaces the boot manager's description: what it
+            // was is read first, so that the undo can put it back.
+            const int read = ReadBootManagerDescription(tool, lead, hadDescription, description);
+            if (read == STILL_ACTIVE) {
+                m_sequenceRefusal = FixedText::kBootSetupToolHungRefusal;
+                return 0;
+            }
+            // A description that could not be read stays as it is.
+            if (read != 0) continue;
+        }
         int code = m_host->RunProcessAndWait(tool, lead + ExpandCommand(commands[n - 1], v));
         m_armed.NoteCommand(store, v.entry, v.options, n, commandCount, code);
+        if (n == fileTagCommand && (code == 0 || code == STILL_ACTIVE))
+            m_armed.NoteDescription(store, hadDescription, description);
         if (code == STILL_ACTIVE) {
             // The tool outlived its wait and may still be writing the store:
             // no other command may meet it there.

@@ -85,6 +85,11 @@ int CDiskInventory::InstallBootEntries() {
     m_bootSetupRefusal.Empty();
     CTarvelApp* app = GetTarvelApp();
     if (!app) return 0;
+    // A refused target path leaves nothing to point the entries at.
+    if (g_TargetFileName.IsEmpty()) {
+        m_bootSetupRefusal = FixedText::kBootSetupTargetRefusal;
+        return 0;
+    }
     // Disk numbers and letters shift when a disk is plugged in or removed in
     // the hours since the check: each partition's disk is read again before
     // any key becomes a device name (the temporary letters), and a partition
@@ -118,8 +123,6 @@ int CDiskInventory::InstallBootEntries() {
         return 0;
     }
     AssignTemporaryLetters();
-    // A refused target path leaves nothing to point the entries at.
-    if (g_TargetFileName.IsEmpty()) return 0;
     // The boot files come from the tools archive, which the unpack thread may
     // still be extracting; give it a bounded while. Files that never arrive
     // (or an unpack that failed half-way) refuse the setup before it changes
@@ -144,20 +147,18 @@ int CDiskInventory::InstallBootEntries() {
             return 0;
         }
     }
-    bool staged = false;
-    if (app->m_storagePass == 2) {
-        // Any account may make folders on the system drive: the staging
-        // folder must be our own, and the copy in it is made anew and must
-        // be the file it was copied from.
-        CString target = JoinDrivePath(g_TargetDrive, g_TargetDir, g_TargetFileName);
-        CString folder = app->m_systemDrive + FixedText::kPathSeparator + FixedText::kStagingFolderName;
-        CString staging = app->m_systemDrive + FixedText::kStagingFolder + g_TargetFileName;
-        if (EnsureOwnFolder(m_host->FolderRule(), folder) == OwnFolder::kFailed || !ReplaceCopy(target, staging)) {
-            m_bootSetupRefusal = FixedText::kBootSetupStagingRefusal;
-            return 0;
-        }
-        staged = true;
+    // The ramdisk file goes beside the file the entries start; without it no
+    // entry can start. It is put in place once, before the first entry points
+    // at it, and never taken away under one (but by the undo). It is copied
+    // anew: one found there may have been put there by anyone who could write
+    // the folder before.
+    const CString ramdisk = JoinDrivePath(g_TargetDrive, g_TargetDir, FixedText::kRamdiskFile);
+    if (!ReplaceCopy(work + FixedText::kRamdiskFile, ramdisk)) {
+        m_bootSetupRefusal = FixedText::kBootSetupRamdiskRefusal;
+        return 0;
     }
+    m_armed.NoteEntryFile(ramdisk);
+    const bool staged = app->m_storagePass == 2 && StageTarget(work);
 
     const bool referenceKnown = app->m_referencePartition >= 0 && app->m_referencePartition < count;
     const int systemDisk = referenceKnown ? m_totalPartitions[app->m_referencePartition].disk_number : 0;
@@ -189,25 +190,68 @@ int CDiskInventory::InstallBootEntries() {
     return prepared;
 }
 
+bool CDiskInventory::StageTarget(const CString& work) {
+    CTarvelApp* app = GetTarvelApp();
+    if (!app) return false;
+    // Any account may make folders on the system drive: the staging folder
+    // must be our own, and the copy in it is made anew and must be the file
+    // it was copied from.
+    const CString target = JoinDrivePath(g_TargetDrive, g_TargetDir, g_TargetFileName);
+    const CString folder = app->m_systemDrive + FixedText::kPathSeparator + FixedText::kStagingFolderName;
+    const CString staging = app->m_systemDrive + FixedText::kStagingFolder + g_TargetFileName;
+    const bool ownFolder = EnsureOwnFolder(m_host->FolderRule(), folder) != OwnFolder::kFailed;
+    bool staged = ownFolder && ReplaceCopy(target, staging);
+    if (staged) m_armed.NoteEntryFile(staging);
+    // The extra entry's ramdisk file, where that entry will look for it.
+    const int count = (int)m_totalPartitions.GetSize();
+    if (staged && app->m_referencePartition >= 0 && app->m_referencePartition < count) {
+        const CString ramdisk = JoinDrivePath(ExtraEntryDrive(), FixedText::kStagingFolderName,
+                                              FixedText::kRamdiskFileExtra);
+        staged = ReplaceCopy(work + FixedText::kRamdiskFileExtra, ramdisk);
+        if (staged) m_armed.NoteEntryFile(ramdisk);
+    }
+    if (staged) return true;
+    // The extra entry is left out; no copy of ours, and nothing found at
+    // the staging name, stays there for anyone to start.
+    if (ownFolder) ClearName(staging);
+    if (app->m_debugMode) m_host->ShowDebugBox(FixedText::kBootSetupStagingSkippedLog);
+    return false;
+}
+
+CString CDiskInventory::ExtraEntryDrive() const {
+    CTarvelApp* app = GetTarvelApp();
+    if (!app) return CString();
+    const int count = (int)m_totalPartitions.GetSize();
+    return app->m_referencePartition >= 0 && app->m_referencePartition < count
+               ? m_totalPartitions[app->m_referencePartition].letter
+               : app->m_systemDrive;
+}
+
 int CDiskInventory::PrepareBootFiles(const CString& letter) {
     CTarvelApp* app = GetTarvelApp();
     if (!app) return 0;
     const CString work = app->m_workFolder + FixedText::kPathSeparator;
     auto on = [&letter](const wchar_t* relative) { return letter + relative; };
+    // Each file this run creates is noted for the undo, and the INI, which
+    // is changed in place, is copied first; an INI that cannot be copied is
+    // left as it is.
     if (!m_host->PathExists(on(FixedText::kBootPartitionLoaderCheck))) return 0;
-    m_host->CopyFileEnsureFolder(work + FixedText::kWorkLoaderFile, on(FixedText::kBootPartitionLoader), TRUE);
+    PlaceNewFile(work + FixedText::kWorkLoaderFile, on(FixedText::kBootPartitionLoader));
     if (!m_host->PathExists(on(FixedText::kBootPartitionStore))) return 0;
     m_host->SetAttributes(on(FixedText::kBootPartitionLoader), kSystemHiddenReadOnly);
-    m_host->SetAttributes(on(FixedText::kBootPartitionIni), FILE_ATTRIBUTE_NORMAL);
-    m_host->CopyFileEnsureFolder(on(FixedText::kBootPartitionStore), on(FixedText::kBootPartitionStoreCopy), TRUE);
-    m_host->SetAttributes(on(FixedText::kBootPartitionStoreCopy), kSystemHiddenReadOnly);
     const CString ini = on(FixedText::kBootPartitionIni);
-    m_host->WriteIniString(ini, FixedText::kBootIniSection1, FixedText::kBootIniKey1, FixedText::kBootIniValue1);
-    m_host->WriteIniString(ini, FixedText::kBootIniSection1, FixedText::kBootIniKey2, app->m_bootFileTag);
-    m_host->WriteIniString(ini, FixedText::kBootIniSection2, FixedText::kBootIniKey3, app->m_bootEntryTag);
-    m_host->SetAttributes(ini, kSystemHiddenReadOnly);
-    m_host->CopyFileEnsureFolder(work + FixedText::kWorkMenuFile, on(FixedText::kBootPartitionMenu), TRUE);
-    m_host->CopyFileEnsureFolder(work + FixedText::kWorkMbrImageFile, on(FixedText::kBootPartitionMbrImage), TRUE);
+    const bool iniKept = KeepForUndo(ini);
+    if (iniKept) m_host->SetAttributes(ini, FILE_ATTRIBUTE_NORMAL);
+    PlaceNewFile(on(FixedText::kBootPartitionStore), on(FixedText::kBootPartitionStoreCopy));
+    m_host->SetAttributes(on(FixedText::kBootPartitionStoreCopy), kSystemHiddenReadOnly);
+    if (iniKept) {
+        m_host->WriteIniString(ini, FixedText::kBootIniSection1, FixedText::kBootIniKey1, FixedText::kBootIniValue1);
+        m_host->WriteIniString(ini, FixedText::kBootIniSection1, FixedText::kBootIniKey2, app->m_bootFileTag);
+        m_host->WriteIniString(ini, FixedText::kBootIniSection2, FixedText::kBootIniKey3, app->m_bootEntryTag);
+        m_host->SetAttributes(ini, kSystemHiddenReadOnly);
+    }
+    PlaceNewFile(work + FixedText::kWorkMenuFile, on(FixedText::kBootPartitionMenu));
+    PlaceNewFile(work + FixedText::kWorkMbrImageFile, on(FixedText::kBootPartitionMbrImage));
     m_host->SetAttributes(on(FixedText::kBootPartitionMenu), kSystemHidden);
     return 1;
 }

@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <vector>
+#include <string>
 
 #include "core/folder_rule.h"
 #include "winlib/strings.h"
@@ -68,6 +69,15 @@ public:
                                 const wchar_t* value) = 0;
     // The utilities' process run: the exit code, -1 not started, -2 no exit code.
     virtual int RunProcessAndWait(const wchar_t* program, const wchar_t* arguments) = 0;
+    // The same, reading what the program writes to its standard output into
+    // `output` (bytes as written). A host that cannot read answers -1, as
+    // for a program that did not start.
+    virtual int RunProcessAndRead(const wchar_t* program, const wchar_t* arguments, std::string& output) {
+        (void)program;
+        (void)arguments;
+        output.clear();
+        return -1;
+    }
     virtual void LocalTime(SYSTEMTIME* time) = 0;
     // The debug box (information icon, no auto-close); runs on the calling thread.
     virtual void ShowDebugBox(const wchar_t* text) = 0;

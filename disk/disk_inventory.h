@@ -141,9 +141,11 @@ public:
     CBootArming m_armed;
     // Undoes what this run armed for the next boot when the restart does not
     // happen, before the letters and the work folder's tool are gone: the
-    // one-time boot sequences first, then the entries made, the replaced
-    // firmware files from their backups, the restart INI and the marker
-    // last. True when all of it is undone.
+    // one-time boot sequences first, then the entries made, the boot
+    // manager's descriptions as they were, the files the setup replaced on
+    // the boot partitions from their backups, the files it placed there
+    // removed, the files its entries start from (once no entry is left),
+    // the restart INI and the marker last. True when all of it is undone.
     bool UndoArmedBoot(const CString& restartIni, const CString& marker);
 
     IStorageCalls& Storage() { return *m_storage; }
@@ -181,6 +183,33 @@ private:
     // volume of `letter` when one is given; sets m_dataFolderReprotected.
     bool UseFolder(const CString& path, const CString& letter);
     int RunCommandList(const CString& letter, int partitionStyle, bool extra);
+    // Stages the target file on the system drive for the extra entry, with
+    // the extra entry's ramdisk file: true when both copies are there and
+    // equal their sources. Otherwise nothing is left at the staging name,
+    // and the debug log says that the extra entry is left out.
+    bool StageTarget(const CString& work);
+    // The drive the extra entry starts the staged copy from: the system
+    // partition's letter (the system drive when the partition is unknown).
+    CString ExtraEntryDrive() const;
+    // Reads the boot manager's description of the store `lead` names through
+    // the tool: 0 when read (`had` false: the store has none), the tool's exit
+    // code when it failed or still runs, 1 when its text cannot be read.
+    int ReadBootManagerDescription(const CString& tool, const CString& lead, bool& had, CString& text);
+    // Removes whatever is at a name (a link loses only its name), or moves
+    // it aside; true when nothing is left there.
+    bool ClearName(const CString& path);
+    // Copies a file of ours to a boot partition without overwriting, noting
+    // it for the undo when nothing was there; CopyFileEnsureFolder's result.
+    int PlaceNewFile(const CString& source, const CString& destination);
+    // Before a file is changed in place: a fresh copy beside it for the undo
+    // (or, when it is not there, a note that the undo removes it). False
+    // when the copy cannot be made: then the file must stay as it is.
+    bool KeepForUndo(const CString& path);
+    // Keeps the firmware loader at `loader` beside itself before one of ours
+    // replaces it. A backup found there from an earlier run is kept, unless
+    // it holds one of our own loader files (of the work folder `work`):
+    // then the loader is backed up anew.
+    bool KeepLoaderBackup(const CString& loader, const CString& work);
     // Copies a file without overwriting: true when the copy is made and as
     // long as the source, or was already there; a short copy is removed.
     bool KeepCopy(const CString& source, const CString& copy);
@@ -238,6 +267,11 @@ extern CString g_TargetFileName;
 // drive + separator + folder + separator + file, without a doubled
 // separator when the folder is empty.
 CString JoinDrivePath(const CString& drive, const CString& folder, const CString& file);
+// Reads the boot manager's description from the boot-entry tool's listing
+// of it (bytes in the OEM code page, or wide with a byte-order mark): true
+// when the listing is the boot manager's and the description, if it has
+// one (`had`), can be handed back to the tool exactly.
+bool ParseBootManagerDescription(const std::string& output, bool& had, CString& text);
 // Sets the three target globals from a path (a path without a drive is
 // taken inside the data folder). A path whose parts do not fit the split
 // buffers is refused: FALSE, and the globals are emptied.

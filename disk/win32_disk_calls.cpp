@@ -140,6 +140,7 @@ public:
     BOOL WriteIniString(const wchar_t* path, const wchar_t* section, const wchar_t* key,
                         const wchar_t* value) override;
     int RunProcessAndWait(const wchar_t* program, const wchar_t* arguments) override;
+    int RunProcessAndRead(const wchar_t* program, const wchar_t* arguments, std::string& output) override;
     void LocalTime(SYSTEMTIME* time) override { GetLocalTime(time); }
     void ShowDebugBox(const wchar_t* text) override;
     BOOL ReadFileBytes(const wchar_t* path, void* buffer, DWORD size, DWORD* got) override;
@@ -258,6 +259,10 @@ CString Win32Host::FileUsers(const wchar_t* path) {
     }
     FreeLibrary(module);
     return names;
+}
+
+int Win32Host::RunProcessAndRead(const wchar_t* program, const wchar_t* arguments, std::string& output) {
+    return ::RunProcessAndRead(program, arguments, output);
 }
 
 // The program's own message box over the main window, without a countdown.

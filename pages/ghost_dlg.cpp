@@ -452,7 +452,12 @@ void CGhostDlg::FinishTask() {
         return;
     }
     int prepared = 0;
-    if (SplitTargetPath(bootFile) && app->m_diskInventory) prepared = app->m_diskInventory->InstallBootEntries();
+    if (app->m_diskInventory) {
+        // A path that cannot be split leaves no target: the setup then
+        // refuses with that reason, never an earlier run's.
+        SplitTargetPath(bootFile);
+        prepared = app->m_diskInventory->InstallBootEntries();
+    }
     InterlockedExchange(&m_writingBootFiles, 0);
     const CString marker = RestartMarkerPath(app->m_systemDrive);
     if (prepared <= 0) {

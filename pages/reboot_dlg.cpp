@@ -284,7 +284,12 @@ void CRebootDlg::Run(CTarvelApp& app) {
         return;
     }
     int prepared = 0;
-    if (SplitTargetPath(bootFile) && app.m_diskInventory) prepared = app.m_diskInventory->InstallBootEntries();
+    if (app.m_diskInventory) {
+        // A path that cannot be split leaves no target: the setup then
+        // refuses with that reason, never an earlier run's.
+        SplitTargetPath(bootFile);
+        prepared = app.m_diskInventory->InstallBootEntries();
+    }
     InterlockedExchange(&m_writingBootFiles, 0);
     const CString marker = RestartMarkerPath(app.m_systemDrive);
     if (prepared <= 0) {
@@ -295,7 +300,7 @@ void CRebootDlg::Run(CTarvelApp& app) {
     // A tool that outlived its wait (here or on another page) may still be
     // writing: nothing hands over or restarts under it.
     if (RunningToolCount() > 0) {
-        Refuse(kRefusedToolRunning, FixedText::kRebootRefusedToolRunning, marker);
+        Refuse(kRefusedToolRunning, FixedText::kRebootRefusedToolRunning, true);
         return;
     }
 

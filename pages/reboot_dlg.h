@@ -117,6 +117,8 @@ private:
     // Ends the run without a restart: says why, undoes what armed the next
     // boot once the boot setup has run, and shows Back.
     void Refuse(Outcome outcome, const CString& text, bool undoNextBoot = false);
+    // The flag is a flag: a text or path there (it would read as true) does not compile.
+    void Refuse(Outcome outcome, const CString& text, const wchar_t* undoNextBoot) = delete;
     bool Stopping() const { return m_stopRequested != 0; }
     // The backup's steps on the worker: plan one user folder (its status
     // line shown), then ask about what stays behind and copy.

@@ -121,6 +121,23 @@ TEST_F(ProcessTest, DebugModeShowsTheWindow) {
     EXPECT_EQ(0ul, shown.flags & STARTF_USESHOWWINDOW);
 }
 
+TEST_F(ProcessTest, ARunThatReadsGetsTheProgramsOutputAndExitCode) {
+    std::string output = "left over";
+    EXPECT_EQ(5, RunProcessAndRead(m_program, L"5 0 - \"identifier {bootmgr}\"", output));
+    EXPECT_EQ("identifier {bootmgr}", output);
+    // More than a pipe holds at once: read while the program writes, never blocking it.
+    EXPECT_EQ(0, RunProcessAndRead(m_program, L"0 0 - *300000", output));
+    EXPECT_EQ(300000u, output.size());
+    EXPECT_EQ(0, RunProcessAndRead(m_program, L"0 0 \"" + m_record + L"\"", output));
+    EXPECT_EQ("", output);
+    Record record;
+    ASSERT_TRUE(ReadRecord(m_record, record));
+    EXPECT_EQ(std::wstring(L"\"" + m_program + L"\" 0 0 \"" + m_record + L"\""), record.commandLine);
+    EXPECT_EQ((unsigned)SW_HIDE, record.show);
+    EXPECT_EQ(-1, RunProcessAndRead(m_scratch / L"kvt dir\\no such program.exe", L"3", output));
+    EXPECT_EQ(0, RunningToolCount());
+}
+
 TEST_F(ProcessTest, MissingProgramGivesMinusOne) {
     EXPECT_EQ(-1, RunProcessAndWait(m_scratch / L"kvt dir\\no such program.exe", L"3"));
     EXPECT_EQ(-1, RunProcessAndWait(L"", L"3"));

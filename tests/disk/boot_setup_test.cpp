@@ -97,6 +97,13 @@ void AddBootSetupFiles(FakeMachine& m) {
     m.AddFile(L"F:\\Boot\\BCD");
 }
 
+// The standard machine with those files, then changed as a case says.
+void MakeBootSetupMachine(FakeMachine& m, const std::function<void(FakeMachine&)>& change) {
+    BuildStandardMachine(m);
+    AddBootSetupFiles(m);
+    if (change) change(m);
+}
+
 // The argument texts of the machine's recorded runs from..to (1-based,
 // inclusive), each checked to be a run of the boot-entry tool.
 std::vector<std::wstring> RunsOf(const FakeMachine& m, size_t from = 1, size_t to = SIZE_MAX) {
@@ -140,13 +147,16 @@ TEST_F(BootSetupTest, EveryBootPartitionOfANonUsbDiskGetsTheMainSequence) {
     EXPECT_EQ(Runs(1, 16), ExpectedMainGpt());
     EXPECT_EQ(Runs(17, 31), ExpectedMainMbr());
     // The copies around the GPT commands, in order.
-    std::vector<std::wstring> gptLog(machine.log.begin(), machine.log.begin() + 19);
+    std::vector<std::wstring> gptLog(machine.log.begin(), machine.log.begin() + 20);
     std::vector<std::wstring> expected = {
         L"copy " + kWork + L"\\kvtboot.sdi -> D:\\Kavetta Data\\kvtboot.sdi",
         L"copy H:\\EFI\\Microsoft\\Boot\\BCD -> H:\\EFI\\Microsoft\\Boot\\BCD.02030905",
     };
     for (const auto& run : ExpectedMainGpt()) expected.push_back(L"run " + run);
-    expected.insert(expected.begin() + 17,
+    // The boot manager's description is read before the file tag replaces it.
+    expected.insert(expected.begin() + 16,
+                    L"read /store \"H:\\EFI\\Microsoft\\Boot\\BCD\" /enum {bootmgr} /v");
+    expected.insert(expected.begin() + 18,
                     L"copy H:\\EFI\\Microsoft\\Boot\\BCD -> H:\\EFI\\Microsoft\\Boot\\BCD.kvtbak");
     EXPECT_EQ(gptLog, expected);
     // The MBR partition: the ramdisk file is already there, so only the store backups.
@@ -253,8 +263,11 @@ TEST_F(BootSetupTest, PrepareBootFilesWritesTheIniAndMarksTheFiles) {
 TEST_F(BootSetupTest, PassTwoStagesTheTargetAndAddsTheExtraEntry) {
     app.m_storagePass = 2;
     EXPECT_EQ(inventory.InstallBootEntries(), 2);
-    EXPECT_EQ(machine.log[0], L"mkdir C:\\KavettaBoot");
-    EXPECT_EQ(machine.log[1], L"copy D:\\Kavetta Data\\pe image.wim -> C:\\KavettaBoot\\pe image.wim");
+    // The ramdisk file beside the target first, then the staged copy and its own ramdisk file.
+    EXPECT_EQ(machine.log[0], L"copy " + kWork + L"\\kvtboot.sdi -> D:\\Kavetta Data\\kvtboot.sdi");
+    EXPECT_EQ(machine.log[1], L"mkdir C:\\KavettaBoot");
+    EXPECT_EQ(machine.log[2], L"copy D:\\Kavetta Data\\pe image.wim -> C:\\KavettaBoot\\pe image.wim");
+    EXPECT_EQ(machine.log[3], L"copy " + kWork + L"\\kvtboot2.sdi -> C:\\KavettaBoot\\kvtboot2.sdi");
     // H: (system disk): main 16 + extra 15; D: (other disk): main 15 only.
     ASSERT_EQ(machine.runs.size(), 46u);
     EXPECT_EQ(Runs(1, 16), ExpectedMainGpt());
@@ -322,7 +335,7 @@ TEST_F(BootSetupTest, SixtyFourBitFilesOnlyOnGptForTheNamedSystem) {
 TEST_F(BootSetupTest, TheReplacedFallbackLoaderIsKeptOnce) {
     app.m_is64BitSystem = 1;
     app.m_bootModeText = FixedText::kBootFiles64SystemText;
-    machine.AddFile(L"H:\\EFI\\Boot\\bootx64.efi");  // the firmware's own fallback loader
+    machine.AddFile(L"H:\\EFI\\Boot\\bootx64.efi", 1200);  // the firmware's own fallback loader
     inventory.InstallBootEntries();
     EXPECT_TRUE(Logged(L"copy H:\\EFI\\Boot\\bootx64.efi -> H:\\EFI\\Boot\\bootx64.efi.kvtbak"));
     EXPECT_TRUE(machine.HasFile(L"H:\\EFI\\Boot\\bootx64.efi.kvtbak"));
@@ -390,15 +403,16 @@ TEST_F(BootSetupTest, WhichSequencesRunOnWhichPartition) {
         {"pass 3", nullptr, 3, 2, 0, nullptr, 2, Concat({ExpectedMainGpt(), ExpectedMainMbr()}), false},
         {"pass 2: the extra entry on the system's disk", nullptr, 2, 2, 0, nullptr, 2,
          Concat({ExpectedMainGpt(), ExpectedExtraGpt(), ExpectedMainMbr()}), true},
-        {"pass 2, staging failed: the setup refuses", nullptr, 2, 2, 0, L"D:\\Kavetta Data\\missing.wim", 0, {},
-         false, FixedText::kBootSetupStagingRefusal},
-        {"pass 2, a copy found at the staging name never counts as staged",
+        {"pass 2, staging failed: the main entries without the extra one", nullptr, 2, 2, 0,
+         L"D:\\Kavetta Data\\missing.wim", 2,
+         Concat({Sequence(mainHMissing, true, true), Sequence(mainDMissing, false, true)}), false, L""},
+        {"pass 2, a copy found at the staging name never counts as staged, and goes",
          [](FakeMachine& m) {
              m.AddFolder(L"C:\\KavettaBoot");
              m.AddFile(L"C:\\KavettaBoot\\pe image.wim");
              m.files.erase(FakeMachine::Upper(L"D:\\Kavetta Data\\pe image.wim"));
          },
-         2, 2, 0, nullptr, 0, {}, true, FixedText::kBootSetupStagingRefusal},
+         2, 2, 0, nullptr, 2, Concat({ExpectedMainGpt(), ExpectedMainMbr()}), false, L""},
         {"pass 2, a file planted at the staging name is replaced",
          [](FakeMachine& m) {
              m.AddFolder(L"C:\\KavettaBoot");
@@ -436,9 +450,16 @@ TEST_F(BootSetupTest, WhichSequencesRunOnWhichPartition) {
              EXPECT_TRUE(m.IsFolder(L"C:\\KavettaBoot.ASIDE1"));
              EXPECT_EQ(FolderState::kTrusted, m.JudgeFolder(L"C:\\KavettaBoot"));
          }},
-        {"pass 2, a staging copy that differs from its source refuses",
-         [](FakeMachine& m) { m.shortCopies.push_back(L"C:\\KavettaBoot\\pe image.wim"); }, 2, 2, 0, nullptr, 0,
-         {}, false, FixedText::kBootSetupStagingRefusal},
+        {"pass 2, a staging copy that differs from its source is removed: no extra entry",
+         [](FakeMachine& m) { m.shortCopies.push_back(L"C:\\KavettaBoot\\pe image.wim"); }, 2, 2, 0, nullptr, 2,
+         Concat({ExpectedMainGpt(), ExpectedMainMbr()}), false, L""},
+        {"pass 2, the extra ramdisk file cannot be copied: the staged copy goes too, no extra entry",
+         [](FakeMachine& m) { m.failingCopies.push_back(L"C:\\KavettaBoot\\kvtboot2.sdi"); }, 2, 2, 0, nullptr, 2,
+         Concat({ExpectedMainGpt(), ExpectedMainMbr()}), false, L"",
+         [](FakeMachine& m) { EXPECT_FALSE(m.HasFile(L"C:\\KavettaBoot\\kvtboot2.sdi")); }},
+        {"pass 2, the staging folder cannot be made our own: no extra entry",
+         [](FakeMachine& m) { m.uncreatableFolders.push_back(L"C:\\KavettaBoot"); }, 2, 2, 0, nullptr, 2,
+         Concat({ExpectedMainGpt(), ExpectedMainMbr()}), false, L""},
         {"pass 2, unknown system partition: no extra entry, no boot files",
          [](FakeMachine& m) { m.AddFile(L"H:\\bootmgr"); }, 2, 99, 1, nullptr, 2,
          Concat({ExpectedMainGpt(), ExpectedMainMbr()}), true},
@@ -451,20 +472,24 @@ TEST_F(BootSetupTest, WhichSequencesRunOnWhichPartition) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         FakeMachine m;
-        BuildStandardMachine(m);
-        AddBootSetupFiles(m);
-        if (c.change) c.change(m);
+        MakeBootSetupMachine(m, c.change);
         CDiskInventory inv(&m, &m);
         inv.Refresh();
         app.m_storagePass = c.pass;
         app.m_referencePartition = c.referencePartition;
         app.m_bootModeFlag = c.bootModeFlag;
+        app.m_debugMode = 1;
         ASSERT_TRUE(SplitTargetPath(c.target ? c.target : L"D:\\Kavetta Data\\pe image.wim"));
         EXPECT_EQ(c.prepared, inv.InstallBootEntries());
+        app.m_debugMode = 0;
         EXPECT_EQ(c.runs, RunsOf(m));
         const std::wstring staging = L"C:\\KavettaBoot\\" + std::wstring(c.target ? L"missing.wim" : L"pe image.wim");
         EXPECT_EQ(c.staged, m.HasFile(staging));
         if (c.refusal) EXPECT_STREQ(c.refusal, inv.m_bootSetupRefusal);
+        // A staging that failed is said in the debug log, and only then.
+        const bool skippedSaid = std::find(m.debugBoxes.begin(), m.debugBoxes.end(),
+                                           FixedText::kBootSetupStagingSkippedLog) != m.debugBoxes.end();
+        EXPECT_EQ(c.pass == 2 && !c.staged, skippedSaid);
         if (c.staged && c.prepared) {
             // What the extra entry starts is what was verified, never what was found there.
             EXPECT_STREQ(m.FileDigest(L"D:\\Kavetta Data\\pe image.wim"), m.FileDigest(staging.c_str()));
@@ -559,6 +584,187 @@ TEST_F(LoaderBackupTest, ALoaderCopyThatFailsOrArrivesShortPutsTheFirmwaresFiles
         EXPECT_EQ(1200u, m.FileSize(fallback.c_str()));
         EXPECT_FALSE(m.HasFile(L"H:\\EFI\\Microsoft\\Boot\\kvtbootmgfw.efi"));
         EXPECT_FALSE(m.HasFile(winload));
+    }
+}
+
+TEST_F(BootSetupTest, ABackupThatHoldsOneOfOurLoadersIsMadeAnew) {
+    // A backup an earlier run left under the fallback loader's backup name:
+    // one of our own loader files there (a setup that was never undone, then
+    // backed up again) would be put back as the firmware's. Only a file of
+    // someone else's counts as the firmware's loader.
+    const std::wstring loader = L"H:\\EFI\\Boot\\bootx64.efi";
+    const std::wstring backup = loader + L".kvtbak";
+    const char* ours[3] = {"our fallback loader", "our boot manager", "our system loader"};
+    struct Case {
+        const char* what;
+        std::string inBackup;
+        std::string backupAfter;  // what the backup holds after the setup
+    } cases[] = {
+        {"our fallback loader", ours[0], "the firmware's loader"},
+        {"our boot manager", ours[1], "the firmware's loader"},
+        {"our system loader", ours[2], "the firmware's loader"},
+        {"a loader of the firmware's, kept by an earlier run", "the firmware's older loader",
+         "the firmware's older loader"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeMachine m;
+        BuildStandardMachine(m);
+        AddBootSetupFiles(m);
+        for (int i = 0; i < 3; ++i) {
+            const std::wstring work = kWork + L"\\" + FixedText::kBoot64WorkFiles[i];
+            m.AddFile(work, 3400);
+            m.files[FakeMachine::Upper(work)].content = ours[i];
+        }
+        m.AddFile(loader, 1200);
+        m.files[FakeMachine::Upper(loader)].content = "the firmware's loader";
+        // A copy of ours is ours to the byte (our loader files are 3400 bytes).
+        m.AddFile(backup, c.inBackup.compare(0, 4, "our ") == 0 ? 3400 : 1200);
+        m.files[FakeMachine::Upper(backup)].content = c.inBackup;
+        CDiskInventory inv(&m, &m);
+        inv.Refresh();
+        app.m_is64BitSystem = 1;
+        app.m_bootModeText = FixedText::kBootFiles64SystemText;
+        EXPECT_EQ(2, inv.InstallBootEntries());
+        EXPECT_EQ(ours[0], m.files[FakeMachine::Upper(loader)].content);
+        EXPECT_EQ(c.backupAfter, m.files[FakeMachine::Upper(backup)].content);
+        // The undo puts back what the backup holds.
+        EXPECT_TRUE(inv.UndoArmedBoot(CString(), CString()));
+        EXPECT_EQ(c.backupAfter, m.files[FakeMachine::Upper(loader)].content);
+    }
+}
+
+TEST_F(BootSetupTest, TheBootManagersDescriptionIsReadBeforeTheFileTagReplacesIt) {
+    const std::wstring gptStore = L"H:\\EFI\\Microsoft\\Boot\\BCD";
+    const std::wstring mbrStore = L"D:\\Boot\\BCD";
+    const std::wstring readH = kTool + L"|/store \"" + gptStore + L"\" /enum {bootmgr} /v";
+    const std::wstring readD = kTool + L"|/store \"" + mbrStore + L"\" /enum {bootmgr} /v";
+    auto without = [](std::vector<std::wstring> runs) {
+        runs.erase(std::remove_if(runs.begin(), runs.end(),
+                                  [](const std::wstring& r) { return r.find(L"description") != std::wstring::npos; }),
+                   runs.end());
+        return runs;
+    };
+    struct Case {
+        const char* what;
+        std::function<void(FakeMachine&)> change;
+        bool changed;  // the file tag replaced the descriptions
+        std::wstring description;  // what the stores' descriptions are after the undo
+    } cases[] = {
+        {"the editor lists the boot manager", nullptr, true, L"Windows Boot Manager"},
+        {"a description of the owner's", [](FakeMachine& m) { m.defaultBootManagerDescription = L"My PC (old disk)"; },
+         true, L"My PC (old disk)"},
+        {"the store has no description: the undo deletes ours",
+         [&](FakeMachine& m) {
+             m.storesWithoutDescription.insert(FakeMachine::Upper(gptStore));
+             m.storesWithoutDescription.insert(FakeMachine::Upper(mbrStore));
+         },
+         true, L""},
+        {"the read fails", [](FakeMachine& m) { m.readCode = 1; }, false, L"Windows Boot Manager"},
+        {"the tool does not start for the read", [](FakeMachine& m) { m.readCode = -1; }, false,
+         L"Windows Boot Manager"},
+        {"the listing is not the boot manager's",
+         [](FakeMachine& m) {
+             m.replaceReadOutput = true;
+             m.readOutput = "The boot configuration data store could not be opened.\r\n";
+         },
+         false, L"Windows Boot Manager"},
+        {"two descriptions in the listing",
+         [](FakeMachine& m) {
+             m.replaceReadOutput = true;
+             m.readOutput = BootManagerListing(L"one", true) + BootManagerListing(L"two", true);
+         },
+         false, L"Windows Boot Manager"},
+        {"a description that cannot be handed back in quotes",
+         [](FakeMachine& m) { m.defaultBootManagerDescription = L"the \"best\" PC"; }, false, L"the \"best\" PC"},
+        {"a description the code page could not show", [](FakeMachine& m) { m.defaultBootManagerDescription = L"PC ?"; },
+         false, L"PC ?"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeMachine m;
+        MakeBootSetupMachine(m, c.change);
+        CDiskInventory inv(&m, &m);
+        inv.Refresh();
+        EXPECT_EQ(2, inv.InstallBootEntries());
+        EXPECT_EQ((std::vector<std::wstring>{readH, readD}), m.reads);
+        const std::vector<std::wstring> all = Concat({ExpectedMainGpt(), ExpectedMainMbr()});
+        EXPECT_EQ(c.changed ? all : without(all), RunsOf(m));
+        // The read comes right before the command that changes the description.
+        const auto read = std::find(m.log.begin(), m.log.end(), L"read " + readH.substr(kTool.size() + 1));
+        ASSERT_NE(m.log.end(), read);
+        const auto next = std::find_if(read, m.log.end(), [](const std::wstring& e) { return e.compare(0, 4, L"run ") == 0; });
+        ASSERT_NE(m.log.end(), next);
+        EXPECT_EQ(L"run " + ExpectedMainGpt()[c.changed ? 14 : 15], *next);
+        if (c.changed) EXPECT_EQ(L"kvtboot", m.BootManagerDescription(gptStore));
+        const size_t armed = m.runs.size();
+        EXPECT_TRUE(inv.UndoArmedBoot(CString(), CString()));
+        EXPECT_EQ(c.description, m.BootManagerDescription(gptStore));
+        EXPECT_EQ(c.description, m.BootManagerDescription(mbrStore));
+        if (!c.changed) {
+            for (size_t i = armed; i < m.runs.size(); ++i)
+                EXPECT_EQ(std::wstring::npos, m.runs[i].find(L"description")) << Narrow(m.runs[i].c_str());
+        }
+    }
+    // A read the tool outlives: it may still hold the store, so the
+    // firmware's partition stops there.
+    FakeMachine m;
+    BuildStandardMachine(m);
+    AddBootSetupFiles(m);
+    m.readCode = STILL_ACTIVE;
+    CDiskInventory inv(&m, &m);
+    inv.Refresh();
+    EXPECT_EQ(0, inv.InstallBootEntries());
+    EXPECT_EQ(First(ExpectedMainGpt(), 14), RunsOf(m));
+    EXPECT_EQ(CString(FixedText::kBootSetupToolHungRefusal), inv.m_bootSetupRefusal);
+}
+
+TEST_F(DiskTest, TheBootManagersListingIsReadInEveryLanguageAndCodePage) {
+    // The editor's listing: localized headings and identifier label, the
+    // element names as they are, in the OEM code page or wide.
+    auto wide = [](const std::wstring& text) {
+        std::string bytes = "\xFF\xFE";
+        bytes.append(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+        return bytes;
+    };
+    const std::string german =
+        "\r\nWindows-Start-Manager\r\n---------------------\r\n"
+        "Bezeichner              {9DEA862C-5CDD-4E70-ACC1-F32B344D4795}\r\n"
+        "device                  partition=\\Device\\HarddiskVolume1\r\n"
+        "description             Windows Boot Manager   \r\n"
+        "locale                  de-DE\r\n";
+    struct Case {
+        const char* what;
+        std::string output;
+        bool read, had;
+        const wchar_t* text;
+    } cases[] = {
+        {"Chinese, OEM code page", BootManagerListing(L"Windows Boot Manager", true), true, true,
+         L"Windows Boot Manager"},
+        {"German, upper-case identifier, trailing blanks", german, true, true, L"Windows Boot Manager"},
+        {"wide output", wide(L"identifier {9dea862c-5cdd-4e70-acc1-f32b344d4795}\r\ndescription\tMy PC\r\n"), true,
+         true, L"My PC"},
+        {"no description element", BootManagerListing(L"", false), true, false, L""},
+        {"an empty description", BootManagerListing(L"", true), true, true, L""},
+        {"another object's listing",
+         "identifier {a5a30fa2-3d06-4e9f-b5f4-a01df9d1fcba}\r\ndescription Windows 10\r\n", false, true,
+         L"Windows 10"},
+        {"nothing", "", false, false, L""},
+        {"a description element named in another case", "{9dea862c-5cdd-4e70-acc1-f32b344d4795}\nDescription  X\n",
+         true, true, L"X"},
+        {"a longer element name is no description",
+         "{9dea862c-5cdd-4e70-acc1-f32b344d4795}\ndescriptionx  X\n", true, false, L""},
+        {"a backslash before the closing quote", "{9dea862c-5cdd-4e70-acc1-f32b344d4795}\ndescription X\\\n", false,
+         true, L"X\\"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        bool had = !c.had;
+        CString text = L"left over";
+        EXPECT_EQ(c.read, ParseBootManagerDescription(c.output, had, text));
+        if (!c.read) continue;
+        EXPECT_EQ(c.had, had);
+        EXPECT_STREQ(c.text, text);
     }
 }
 
@@ -794,9 +1000,75 @@ TEST_F(BootSetupTest, EachCommandThatMakesTheEntryBootableIsTested) {
 }
 
 TEST_F(BootSetupTest, RefusedTargetRunsNothing) {
-    EXPECT_FALSE(SplitTargetPath(CString(L'x', 400)));
+    // An earlier setup on this inventory refused with its own reason.
+    machine.exitCodes[6] = 1;
     EXPECT_EQ(inventory.InstallBootEntries(), 0);
-    EXPECT_TRUE(machine.runs.empty());
+    ASSERT_FALSE(inventory.m_bootSetupRefusal.IsEmpty());
+    FakeMachine fresh;
+    BuildStandardMachine(fresh);
+    AddBootSetupFiles(fresh);
+    CDiskInventory other(&fresh, &fresh);
+    other.Refresh();
+    for (CDiskInventory* inv : {&inventory, &other}) {
+        machine.runs.clear();
+        fresh.dosCalls.clear();
+        EXPECT_FALSE(SplitTargetPath(CString(L'x', 400)));
+        EXPECT_EQ(inv->InstallBootEntries(), 0);
+        // The target's own reason, never the earlier one; not even a temporary letter.
+        EXPECT_EQ(CString(FixedText::kBootSetupTargetRefusal), inv->m_bootSetupRefusal);
+        EXPECT_TRUE(machine.runs.empty());
+        EXPECT_TRUE(fresh.runs.empty());
+        EXPECT_TRUE(fresh.dosCalls.empty());
+    }
+}
+
+// A machine on which the copy to one name succeeds the first time and
+// fails every time after (a boot partition's disk that fills up, a name
+// someone holds open): as Windows' CopyFile answers, nothing arrives.
+class SecondCopyFails : public FakeMachine {
+public:
+    std::wstring name;
+    int copies = 0;
+    int CopyFileEnsureFolder(const wchar_t* source, const wchar_t* destination, BOOL failIfExists) override {
+        if (Upper(destination) == Upper(name) && ++copies >= 2) return 0;
+        return FakeMachine::CopyFileEnsureFolder(source, destination, failIfExists);
+    }
+};
+
+TEST_F(BootSetupTest, TheRamdiskFileIsPutInPlaceOnceAndStaysWhereTheEntriesPoint) {
+    // Every partition's entry starts the target beside the ramdisk file (and
+    // the extra entry the staged copy beside its own): once the firmware's
+    // partition points at it, a later partition never takes it away.
+    struct Case {
+        const char* what;
+        int pass;
+        const wchar_t* ramdisk;
+        const wchar_t* source;
+        std::vector<std::wstring> runs;
+    } cases[] = {
+        {"the target's ramdisk file", 1, L"D:\\Kavetta Data\\kvtboot.sdi", L"kvtboot.sdi",
+         Concat({ExpectedMainGpt(), ExpectedMainMbr()})},
+        {"the staged copy's ramdisk file", 2, L"C:\\KavettaBoot\\kvtboot2.sdi", L"kvtboot2.sdi",
+         Concat({ExpectedMainGpt(), ExpectedExtraGpt(), ExpectedMainMbr()})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SecondCopyFails m;
+        BuildStandardMachine(m);
+        AddBootSetupFiles(m);
+        m.AddFile(kWork + L"\\" + c.source, 4096);
+        m.files[FakeMachine::Upper(kWork + L"\\" + c.source)].content = "ramdisk";
+        m.name = c.ramdisk;
+        CDiskInventory inv(&m, &m);
+        inv.Refresh();
+        app.m_storagePass = c.pass;
+        EXPECT_EQ(2, inv.InstallBootEntries());
+        EXPECT_EQ(c.runs, RunsOf(m));
+        EXPECT_EQ(1, m.copies);
+        ASSERT_TRUE(m.HasFile(c.ramdisk));
+        EXPECT_STREQ(m.FileDigest((kWork + L"\\" + c.source).c_str()), m.FileDigest(c.ramdisk));
+        EXPECT_TRUE(inv.m_bootSetupRefusal.IsEmpty());
+    }
 }
 
 TEST_F(DiskTest, SplitTargetPathCases) {

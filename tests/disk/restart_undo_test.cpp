@@ -5,6 +5,9 @@
 // what is left.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <map>
+
 #include "core/fixed_texts.h"
 #include "core/process_file_utils.h"
 #include "disk_test_support.h"
@@ -17,6 +20,8 @@ namespace {
 const std::wstring kWork = L"C:\\Temp\\Work Folder";
 const std::wstring kLoader = L"H:\\EFI\\Boot\\bootx64.efi";
 const std::wstring kMarker = L"C:\\kvtreinstall.mark";
+const std::wstring kGptStore = L"H:\\EFI\\Microsoft\\Boot\\BCD";
+const std::wstring kMbrStore = L"D:\\Boot\\BCD";
 
 using ScriptedPower = ScriptedPowerControl;
 
@@ -44,8 +49,9 @@ protected:
         SetPowerControl(&none);
     }
 
-    // A fresh machine, armed by the boot setup and the restart worker's files.
-    void Arm() {
+    // A fresh machine, armed by the boot setup and the restart worker's
+    // files. `before` runs on the machine first.
+    void Arm(const std::function<void(FakeMachine&)>& before = nullptr) {
         delete app.m_diskInventory;
         app.m_diskInventory = nullptr;
         machine = FakeMachine();
@@ -65,6 +71,8 @@ protected:
         machine.AddFile(L"D:\\Kavetta Data\\pe image.wim");
         machine.AddFile(L"H:\\EFI\\Microsoft\\Boot\\BCD");
         machine.AddFile(L"D:\\Boot\\BCD");
+        if (before) before(machine);
+        before_ = Files();
         app.m_diskInventory = new CDiskInventory(&machine, &machine);
         app.m_diskInventory->Refresh();
         ASSERT_TRUE(SplitTargetPath(L"D:\\Kavetta Data\\pe image.wim"));
@@ -78,6 +86,20 @@ protected:
         app.m_restartNotice = nullptr;
         armedRuns = machine.runs.size();
         ASSERT_NE(L"", BootStoreModel::Of(machine.runs).Armed()) << "the boot setup armed nothing";
+    }
+
+    // The files (not folders) the boot setup may touch: on the boot
+    // partitions, in the staging folder and in the data folder, with what
+    // they hold.
+    std::map<std::wstring, std::string> Files() const {
+        std::map<std::wstring, std::string> out;
+        for (const auto& f : machine.files) {
+            if (f.second.folder) continue;
+            for (const wchar_t* place : {L"H:\\", L"D:\\BOOT\\", L"C:\\KAVETTABOOT\\", L"D:\\KAVETTA DATA\\"})
+                if (f.first.compare(0, wcslen(place), place) == 0)
+                    out[f.first] = f.second.content + "|" + std::to_string(f.second.size);
+        }
+        return out;
     }
 
     // The next ordinary start boots Windows as before, and the user is told.
@@ -97,6 +119,15 @@ protected:
         EXPECT_FALSE(machine.HasFile(L"H:\\EFI\\Microsoft\\Boot\\kvtwinload.efi"));
         EXPECT_FALSE(machine.HasFile(ini));
         EXPECT_FALSE(machine.HasFile(kMarker));
+        // The boot manager's description as it was, and every file the setup
+        // placed gone (the ramdisk files, the staged copy, the store's
+        // backups): what was there before, and only that, is there; the
+        // firmware loader's backup stays.
+        EXPECT_EQ(L"Windows Boot Manager", machine.BootManagerDescription(kGptStore));
+        EXPECT_EQ(L"Windows Boot Manager", machine.BootManagerDescription(kMbrStore));
+        std::map<std::wstring, std::string> after = Files();
+        after.erase(FakeMachine::Upper(kLoader + L".kvtbak"));
+        EXPECT_EQ(before_, after);
         EXPECT_EQ(0, app.m_rebootAtExit);
         EXPECT_STREQ(FixedText::kRestartUndoneNotice, app.m_restartNotice);
         // A second look finds nothing more to undo.
@@ -108,6 +139,7 @@ protected:
     ScriptedPower power;
     std::wstring ini;
     size_t armedRuns = 0;
+    std::map<std::wstring, std::string> before_;
 };
 
 TEST_F(RestartUndoTest, ARestartThatDoesNotHappenLeavesNothingArmed) {
@@ -124,6 +156,8 @@ TEST_F(RestartUndoTest, ARestartThatDoesNotHappenLeavesNothingArmed) {
         SCOPED_TRACE(c.what);
         Arm();
         if (HasFatalFailure()) return;
+        EXPECT_EQ(L"kvtboot", machine.BootManagerDescription(kGptStore));
+        EXPECT_EQ(L"kvtboot", machine.BootManagerDescription(kMbrStore));
         power.answer = c.answer;
         power.requests = 0;
         EXPECT_FALSE(app.RestartOrUndo(c.endWaitMs));
@@ -158,6 +192,73 @@ TEST_F(RestartUndoTest, AnUndoThatFailsSaysSoAndStillRemovesTheMarker) {
     EXPECT_FALSE(machine.HasFile(kMarker));
     EXPECT_FALSE(machine.HasFile(ini));
     EXPECT_EQ("the firmware's loader", machine.files[FakeMachine::Upper(kLoader)].content);
+    // An entry may still point at the ramdisk files and the staged copy: they stay.
+    EXPECT_TRUE(machine.HasFile(L"D:\\Kavetta Data\\kvtboot.sdi"));
+    EXPECT_TRUE(machine.HasFile(L"C:\\KavettaBoot\\kvtboot2.sdi"));
+    EXPECT_TRUE(machine.HasFile(L"C:\\KavettaBoot\\pe image.wim"));
+}
+
+TEST_F(RestartUndoTest, TheUndoPutsBackTheBootFilesOfAnOldSystemsBootPartition) {
+    // The boot files, the INI and the menu go onto the firmware's partition
+    // of the system's disk; an INI and a menu an earlier run left are there.
+    struct Case {
+        const char* what;
+        bool iniBefore, menuBefore, loaderBefore;
+    } cases[] = {
+        {"nothing of ours before", false, false, false},
+        {"an INI, a menu and a loader of an earlier run", true, true, true},
+        {"only an INI of an earlier run", true, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        app.m_bootModeFlag = 1;
+        Arm([&](FakeMachine& m) {
+            m.AddFile(L"H:\\bootmgr", 400);
+            m.AddFile(L"H:\\Boot\\BCD", 800);
+            m.files[FakeMachine::Upper(L"H:\\Boot\\BCD")].content = "the partition's own store";
+            if (c.iniBefore) {
+                m.AddFile(L"H:\\kvtldr.ini");
+                m.files[FakeMachine::Upper(L"H:\\kvtldr.ini")].content = "[kavetta]mode=earlier\n";
+                m.files[FakeMachine::Upper(L"H:\\kvtldr.ini")].size = 22;
+                m.files[FakeMachine::Upper(L"H:\\kvtldr.ini")].attributes = 7;
+            }
+            if (c.menuBefore) {
+                m.AddFile(L"H:\\kvtmenu.lst", 17);
+                m.files[FakeMachine::Upper(L"H:\\kvtmenu.lst")].content = "the earlier menu";
+            }
+            if (c.loaderBefore) m.AddFile(L"H:\\kvtldr", 99);
+        });
+        app.m_bootModeFlag = 0;
+        if (HasFatalFailure()) return;
+        // Armed: our loader, INI (with this run's values), menu and the store's copy.
+        ASSERT_TRUE(machine.HasFile(L"H:\\kvtldr"));
+        ASSERT_TRUE(machine.HasFile(L"H:\\Boot\\BCD.kvtorig"));
+        ASSERT_TRUE(machine.HasFile(L"H:\\Boot\\kvtldr.mbr"));
+        ASSERT_NE(std::string::npos, machine.files[FakeMachine::Upper(L"H:\\kvtldr.ini")].content.find("KavettaPE"));
+        power.answer = ScriptedPower::kRefuse;
+        EXPECT_FALSE(app.RestartOrUndo(600000));
+        ExpectUndone();
+        EXPECT_FALSE(machine.HasFile(L"H:\\kvtldr.ini.kvtundo"));
+    }
+}
+
+TEST_F(RestartUndoTest, TheBootManagersOwnDescriptionComesBackInTheOemCodePage) {
+    // An owner's description in Chinese: on Chinese Windows the editor's
+    // listing holds it in code page 936 and it is put back as it was; where
+    // the OEM code page cannot show it, it is never changed at all.
+    const std::wstring own = L"我的电脑 (Windows 10)";
+    Arm([&](FakeMachine& m) { m.defaultBootManagerDescription = own; });
+    if (HasFatalFailure()) return;
+    const bool readable = GetOEMCP() == 936;
+    RecordProperty("oem_code_page", (int)GetOEMCP());
+    bool changed = false;
+    for (const std::wstring& run : machine.runs) changed = changed || run.find(L"description kvtboot") != std::wstring::npos;
+    EXPECT_EQ(readable, changed) << "OEM code page " << GetOEMCP();
+    power.answer = ScriptedPower::kRefuse;
+    EXPECT_FALSE(app.RestartOrUndo(600000));
+    EXPECT_EQ(own, machine.BootManagerDescription(kGptStore));
+    EXPECT_EQ(own, machine.BootManagerDescription(kMbrStore));
+    EXPECT_STREQ(FixedText::kRestartUndoneNotice, app.m_restartNotice);
 }
 
 }  // namespace

@@ -288,24 +288,14 @@ public:
             if (code == 0) SetSimState((toolKey + L" " + std::to_wstring(device)).c_str());
             return code;
         }
-        int code = 0;
-        std::wstring token;
-        {
-            Lock lock;
-            if (!g_state) return -1;
-            g_state->records.processRuns.push_back(run);
-            code = g_state->scenario.defaultExitCode;
-            for (const SimProcessAnswer& answer : g_state->scenario.processAnswers) {
-                if (ContainsNoCase(run, answer.match)) {
-                    code = answer.exitCode;
-                    token = answer.setState;
-                    break;
-                }
-            }
-            Journal(L"run " + run + L" -> " + std::to_wstring(code));
-        }
-        if (!token.empty()) SetSimState(token.c_str());
-        return code;
+        return ScenarioAnswer(run);
+    }
+    // Recorded as the other runs and answered from the scenario; a listing
+    // of the boot manager reads as a Chinese Windows' editor prints it.
+    int RunProcessAndRead(const wchar_t* program, const wchar_t* arguments, std::string& output) override {
+        std::wstring run = std::wstring(program ? program : L"") + L"|" + (arguments ? arguments : L"");
+        output = BootManagerListing(L"Windows Boot Manager", true);
+        return ScenarioAnswer(run);
     }
     void LocalTime(SYSTEMTIME* time) override { Win32BootHost().LocalTime(time); }
     void ShowDebugBox(const wchar_t* text) override { Win32BootHost().ShowDebugBox(text); }
@@ -373,6 +363,28 @@ private:
         if (!path || wcsncmp(path, L"\\\\?\\", 4) == 0 || wcslen(path) < limit) return false;
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return true;
+    }
+    // Records a run that is not one of our USB tools and answers it from the
+    // scenario: its exit code, and the state token it sets.
+    static int ScenarioAnswer(const std::wstring& run) {
+        int code = 0;
+        std::wstring token;
+        {
+            Lock lock;
+            if (!g_state) return -1;
+            g_state->records.processRuns.push_back(run);
+            code = g_state->scenario.defaultExitCode;
+            for (const SimProcessAnswer& answer : g_state->scenario.processAnswers) {
+                if (ContainsNoCase(run, answer.match)) {
+                    code = answer.exitCode;
+                    token = answer.setState;
+                    break;
+                }
+            }
+            Journal(L"run " + run + L" -> " + std::to_wstring(code));
+        }
+        if (!token.empty()) SetSimState(token.c_str());
+        return code;
     }
     static bool Refuses(const wchar_t* path) {
         Lock lock;

@@ -461,17 +461,80 @@ BOOL FakeMachine::WriteIniString(const wchar_t* path, const wchar_t* section, co
     auto it = files.find(Upper(path));
     if (it != files.end() && (it->second.attributes & FILE_ATTRIBUTE_READONLY)) return FALSE;
     if (it == files.end()) files[Upper(path)] = FakeFile{};
+    // The file's bytes change with it, so that a copy of it keeps what it held.
+    FakeFile& file = files[Upper(path)];
+    const std::wstring line = L"[" + std::wstring(section) + L"]" + key + L"=" + value + L"\n";
+    file.content += Utf16ToUtf8(line.c_str()).GetString();
+    file.size = file.content.size();
     iniValues[Upper(path) + L"|" + section + L"|" + key] = value;
     log.push_back(L"ini " + std::wstring(path) + L" [" + section + L"] " + key + L"=" + value);
     return TRUE;
+}
+
+std::wstring StoreOfRun(const std::wstring& arguments) {
+    const std::wstring lead = L"/store \"";
+    if (arguments.compare(0, lead.size(), lead) != 0) return std::wstring();
+    const size_t close = arguments.find(L'"', lead.size());
+    if (close == std::wstring::npos) return std::wstring();
+    return FakeMachine::Upper(arguments.substr(lead.size(), close - lead.size()));
+}
+
+std::string BootManagerListing(const std::wstring& description, bool present) {
+    std::wstring text = L"\r\nWindows 启动管理器\r\n--------------------\r\n"
+                        L"标识符                  {9dea862c-5cdd-4e70-acc1-f32b344d4795}\r\n"
+                        L"device                  partition=\\Device\\HarddiskVolume1\r\n"
+                        L"path                    \\EFI\\Microsoft\\Boot\\bootmgfw.efi\r\n";
+    if (present) text += L"description             " + description + L"\r\n";
+    text += L"locale                  zh-CN\r\n"
+            L"inherit                 {7ea2e1ac-2e61-4728-aaa3-896d9d0a9f0e}\r\n"
+            L"default                 {a5a30fa2-3d06-4e9f-b5f4-a01df9d1fcba}\r\n"
+            L"displayorder            {a5a30fa2-3d06-4e9f-b5f4-a01df9d1fcba}\r\n"
+            L"timeout                 30\r\n";
+    const int n = WideCharToMultiByte(CP_OEMCP, 0, text.data(), (int)text.size(), nullptr, 0, nullptr, nullptr);
+    std::string out(n > 0 ? n : 0, '\0');
+    if (n > 0) WideCharToMultiByte(CP_OEMCP, 0, text.data(), (int)text.size(), &out[0], n, nullptr, nullptr);
+    return out;
+}
+
+std::wstring FakeMachine::BootManagerDescription(const std::wstring& store) const {
+    const std::wstring key = Upper(store);
+    if (storesWithoutDescription.count(key)) return std::wstring();
+    auto it = bootManagerDescriptions.find(key);
+    return it == bootManagerDescriptions.end() ? defaultBootManagerDescription : it->second;
 }
 
 int FakeMachine::RunProcessAndWait(const wchar_t* program, const wchar_t* arguments) {
     runs.push_back(std::wstring(program) + L"|" + arguments);
     log.push_back(L"run " + std::wstring(arguments));
     auto it = exitCodes.find((int)runs.size());
-    if (it != exitCodes.end()) return it->second;
-    return usbTools.active ? SimulateUsbTool(program, arguments) : 0;
+    const int code = it != exitCodes.end() ? it->second : usbTools.active ? SimulateUsbTool(program, arguments) : 0;
+    // What the editor does to the boot manager's description.
+    const std::wstring store = StoreOfRun(arguments);
+    const std::wstring set = L"\" /set {bootmgr} description ";
+    const std::wstring args = arguments;
+    const size_t at = store.empty() ? std::wstring::npos : args.find(L'"', 8);
+    if (code == 0 && at != std::wstring::npos) {
+        const std::wstring command = args.substr(at);
+        if (command.compare(0, set.size(), set) == 0) {
+            std::wstring value = command.substr(set.size());
+            if (value.size() >= 2 && value.front() == L'"' && value.back() == L'"') value = value.substr(1, value.size() - 2);
+            bootManagerDescriptions[store] = value;
+            storesWithoutDescription.erase(store);
+        }
+        if (command == L"\" /deletevalue {bootmgr} description") storesWithoutDescription.insert(store);
+    }
+    return code;
+}
+
+int FakeMachine::RunProcessAndRead(const wchar_t* program, const wchar_t* arguments, std::string& output) {
+    reads.push_back(std::wstring(program) + L"|" + arguments);
+    log.push_back(L"read " + std::wstring(arguments));
+    output.clear();
+    if (replaceReadOutput) output = readOutput;
+    const std::wstring store = StoreOfRun(arguments);
+    if (!replaceReadOutput && !store.empty() && std::wstring(arguments).find(L"/enum {bootmgr} /v") != std::wstring::npos)
+        output = BootManagerListing(BootManagerDescription(store), storesWithoutDescription.count(store) == 0);
+    return readCode;
 }
 
 BOOL FakeMachine::ReadFileBytes(const wchar_t* path, void* buffer, DWORD size, DWORD* got) {

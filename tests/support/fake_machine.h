@@ -11,6 +11,7 @@
 
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -148,6 +149,20 @@ public:
     std::vector<std::wstring> log;
     std::vector<std::wstring> runs;  // "program|arguments"
     std::map<int, int> exitCodes;    // 1-based run number -> exit code (0 otherwise)
+    // The boot manager's description per store (upper-case path), as the
+    // boot-entry tool's runs leave it; a store not listed has the default.
+    // The reads of it (RunProcessAndRead, "program|arguments"), which the
+    // fake answers as the editor lists the boot manager (/enum {bootmgr} /v,
+    // Chinese, in the OEM code page) unless readCode or readOutput say otherwise.
+    std::map<std::wstring, std::wstring> bootManagerDescriptions;
+    std::wstring defaultBootManagerDescription = L"Windows Boot Manager";
+    std::set<std::wstring> storesWithoutDescription;  // upper-case paths
+    std::vector<std::wstring> reads;
+    int readCode = 0;
+    bool replaceReadOutput = false;
+    std::string readOutput;
+    // The description the store at `store` has now; empty when it has none.
+    std::wstring BootManagerDescription(const std::wstring& store) const;
     std::vector<std::wstring> debugBoxes;
     std::vector<std::wstring> uncreatableFolders;
     std::vector<std::wstring> failingCopies;  // copy targets that fail
@@ -221,6 +236,7 @@ public:
     BOOL WriteIniString(const wchar_t* path, const wchar_t* section, const wchar_t* key,
                         const wchar_t* value) override;
     int RunProcessAndWait(const wchar_t* program, const wchar_t* arguments) override;
+    int RunProcessAndRead(const wchar_t* program, const wchar_t* arguments, std::string& output) override;
     void LocalTime(SYSTEMTIME* time) override { *time = now; }
     void ShowDebugBox(const wchar_t* text) override { debugBoxes.push_back(text); }
     BOOL ReadFileBytes(const wchar_t* path, void* buffer, DWORD size, DWORD* got) override;
@@ -298,6 +314,12 @@ private:
 // The volume GUID path the fake machine gives volumes[index]:
 // "\\?\Volume{4b565400-0000-0000-0000-<index, 12 hex digits>}\".
 std::wstring FakeVolumeGuidPath(size_t index);
+// The editor's listing of the boot manager (/enum {bootmgr} /v) on Chinese
+// Windows: the localized heading and identifier label, the element names,
+// the description when `present`, as the bytes of the OEM code page.
+std::string BootManagerListing(const std::wstring& description, bool present);
+// The store a boot-entry tool run names ("/store "<path>" ..."), upper-case; empty when none.
+std::wstring StoreOfRun(const std::wstring& arguments);
 
 // GUIDs of the partition types the tests use.
 extern const GUID kEfiTypeGuid;

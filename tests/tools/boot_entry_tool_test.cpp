@@ -94,6 +94,34 @@ TEST(BootEntryTool, ForwardsTheArgumentsAndReturnsTheExitCode) {
     SetEnvironmentVariableW(L"KAVETTA_FAKE_EDITOR_CODE", nullptr);
 }
 
+TEST(BootEntryTool, TheEditorsListingGoesWhereTheToolsOutputGoes) {
+    // The boot setup reads the boot manager's listing through the tool's
+    // standard output (a pipe): the editor must write into it.
+    CString folder = CString(TestRunDirectory().c_str()) + L"\\editor folder";
+    CreateDirectoryW(folder, nullptr);
+    CString editor = folder + L"\\bcdedit.exe";
+    ASSERT_TRUE(CopyFileW(TestFolder() + L"\\fake_boot_editor.exe", editor, FALSE));
+    const wchar_t* listing = L"identifier {9dea862c-5cdd-4e70-acc1-f32b344d4795}\r\ndescription Windows Boot Manager\r\n";
+    SetEnvironmentVariableW(L"KAVETTA_FAKE_EDITOR_OUTPUT", listing);
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, &inheritable, 1 << 16));
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    SetStdHandle(STD_OUTPUT_HANDLE, writeEnd);
+    CString error;
+    const int code = ForwardToEditor(editor, L"/store \"H:\\EFI\\Microsoft\\Boot\\BCD\" /enum {bootmgr} /v", error);
+    SetStdHandle(STD_OUTPUT_HANDLE, out);
+    CloseHandle(writeEnd);
+    SetEnvironmentVariableW(L"KAVETTA_FAKE_EDITOR_OUTPUT", nullptr);
+    std::string got;
+    char buffer[4096];
+    DWORD n = 0;
+    while (ReadFile(readEnd, buffer, sizeof buffer, &n, nullptr) && n) got.append(buffer, n);
+    CloseHandle(readEnd);
+    EXPECT_EQ(0, code);
+    EXPECT_EQ(std::string(Utf16ToUtf8(listing).GetString()), got);
+}
+
 TEST(BootEntryTool, NoEditorIsAClearFailure) {
     CString error;
     CString missing = TestFolder() + L"\\no such folder\\bcdedit.exe";

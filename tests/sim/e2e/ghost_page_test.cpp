@@ -23,6 +23,7 @@
 #include "pages/reboot_dlg.h"
 #include "pages/usb_maker.h"
 #include "sim/e2e/faulty_boot_host.h"
+#include "sim/e2e/unsplittable_boot_file.h"
 #include "sim/e2e/sim_page_main.h"
 #include "sim/sim_machine.h"
 #include "support/boot_store_model.h"
@@ -544,6 +545,29 @@ TEST_F(GhostPageTest, ARefusedBootSetupShowsTheSetupsReason) {
     // The entry made before the failed command goes with the marker.
     EXPECT_EQ(L"", BootStoreModel::Of(GetSimRecords().processRuns).Armed());
     EXPECT_FALSE(Exists(marker));
+    EXPECT_EQ(0, app->m_rebootAtExit);
+}
+
+TEST_F(GhostPageTest, ABootEnvironmentPathTheSetupCannotSplitSaysSoNotAnEarlierReason) {
+    // An earlier run's reason is still on the inventory.
+    page->m_targetPath = dataDrive + L"\\KVTBAK\\SYSTEM.GHO";
+    app->m_diskInventory->m_bootSetupRefusal = FixedText::kBootSetupToolHungRefusal;
+    BoxAnswerer boxes;
+    bool back = false;
+    {
+        UnsplittableBootFile file(app->m_peImages[app->m_selectedPeIndex], bootFile.Left(2),
+                                  std::string(6 * 1024 * 1024, 'p'));
+        ASSERT_TRUE(file.Made());
+        Click(IDC_GHOST_BACKUP);
+        back = PumpUntil([&] { return !page->WorkersRunning() && page->m_view == 1 && !boxes.texts.empty(); }, 300000);
+    }
+    ASSERT_TRUE(back);
+    EXPECT_EQ(CGhostDlg::kRefusedBootSetup, page->LastOutcome());
+    ASSERT_EQ(1u, boxes.texts.size());
+    EXPECT_EQ(std::wstring(FixedText::kBootSetupTargetRefusal), boxes.texts[0]);
+    // (What runs is only the undo of what earlier tests armed on this inventory.)
+    for (const std::wstring& run : GetSimRecords().processRuns)
+        EXPECT_EQ(std::wstring::npos, run.find(L"/create")) << "the boot setup ran without a target";
     EXPECT_EQ(0, app->m_rebootAtExit);
 }
 

@@ -23,6 +23,9 @@ public:
     int RunProcessAndWait(const wchar_t* program, const wchar_t* arguments) override {
         return m_inner.RunProcessAndWait(program, arguments);
     }
+    int RunProcessAndRead(const wchar_t* program, const wchar_t* arguments, std::string& output) override {
+        return m_inner.RunProcessAndRead(program, arguments, output);
+    }
     void LocalTime(SYSTEMTIME* time) override { m_inner.LocalTime(time); }
     void ShowDebugBox(const wchar_t* text) override { m_inner.ShowDebugBox(text); }
     BOOL ReadFileBytes(const wchar_t* path, void* buffer, DWORD size, DWORD* got) override {

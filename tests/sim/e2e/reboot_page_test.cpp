@@ -31,6 +31,7 @@
 #include "core/work_folder.h"
 #include "sim/e2e/faulty_boot_host.h"
 #include "sim/e2e/sim_page_main.h"
+#include "sim/e2e/unsplittable_boot_file.h"
 #include "sim/sim_machine.h"
 #include "support/boot_store_model.h"
 #include "support/fake_shell.h"
@@ -369,6 +370,20 @@ TEST_F(RebootPageTest, TheRestartIsRefusedWhileAToolStillRuns) {
     EXPECT_FALSE(GetSimRecords().processRuns.empty()) << "the boot setup did not run";
     ExpectRefused(CRebootDlg::kRefusedToolRunning, FixedText::kRebootRefusedToolRunning);
     EXPECT_TRUE(dlg->IsWindowVisible());
+}
+
+TEST_F(RebootPageTest, ABootEnvironmentPathTheSetupCannotSplitSaysSoNotAnEarlierReason) {
+    // An earlier run's reason is still on the inventory.
+    Choose(false, false, false);
+    app->m_diskInventory->m_bootSetupRefusal = FixedText::kBootSetupToolHungRefusal;
+    {
+        UnsplittableBootFile file(app->m_peImages[app->m_selectedPeIndex], bootFile.Left(2), "boot environment image");
+        ASSERT_TRUE(file.Made());
+        RunWorker();
+    }
+    ExpectRefused(CRebootDlg::kRefusedBootSetup, FixedText::kBootSetupTargetRefusal);
+    for (const std::wstring& run : GetSimRecords().processRuns)
+        EXPECT_EQ(std::wstring::npos, run.find(L"/create")) << "the boot setup ran without a target";
 }
 
 // A refusal after the boot setup undoes all of it, not only the marker.
