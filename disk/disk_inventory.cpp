@@ -349,26 +349,25 @@ CString CDiskInventory::ClassifyVolumeContent(const CString& letter) {
     CString probe = letter + FixedText::kSystemProbePath;
     const int cut = probe.ReverseFind(L'\\');
     CString windows;
-    BOOL wow64 = FALSE;
+    BOOL wow64 = FALSE, sysnative = FALSE;
     // Our process is 32-bit. On 64-bit Windows the running system's own
     // System32 (and only that folder) is redirected to SysWOW64, which holds
     // no kernel file: there the probe goes through the Sysnative alias.
     // Redirection is never switched off instead: a DLL loaded meanwhile
     // (the delay-loaded version library) would not load.
-    if (m_storage->RunningWindows(windows, wow64) && wow64 &&
+    if (m_storage->RunningWindows(windows, wow64, sysnative) && wow64 &&
         probe.Left(cut).CompareNoCase(windows + FixedText::kPathSeparator + FixedText::kSystemFolderName) == 0) {
-        probe = windows + FixedText::kPathSeparator + FixedText::kSysnativeFolder + probe.Mid(cut);
-        if (!m_storage->FindFile(probe)) {
-            // No Sysnative (64-bit XP and Server 2003 without the update that
-            // adds it). The running system is installed all the same: its
+        if (!sysnative) {
+            // 64-bit XP and Server 2003 without the update that adds the
+            // alias: the running system is installed all the same, and its
             // version comes from the kernel.
             CString running;
             if (!m_storage->RunningSystemVersion(running)) return FixedText::kSystemUnknownVersion;
             return SystemOfVersion(running);
         }
-    } else if (!m_storage->FindFile(probe)) {
-        return FixedText::kNoSystem;
+        probe = windows + FixedText::kPathSeparator + FixedText::kSysnativeFolder + probe.Mid(cut);
     }
+    if (!m_storage->FindFile(probe)) return FixedText::kNoSystem;
     CString version;
     if (!m_storage->ProductVersion(probe, version)) return FixedText::kSystemUnknownVersion;
     return SystemOfVersion(version);

@@ -86,7 +86,7 @@ public:
         return TRUE;
     }
     BOOL ProductVersion(const wchar_t* path, CString& version) override;
-    BOOL RunningWindows(CString& windowsFolder, BOOL& wow64) override;
+    BOOL RunningWindows(CString& windowsFolder, BOOL& wow64, BOOL& sysnative) override;
     BOOL RunningSystemVersion(CString& version) override;
     HANDLE OpenDeviceForQuery(const wchar_t* path) override {
         return CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -188,7 +188,7 @@ BOOL Win32Storage::ProductVersion(const wchar_t* path, CString& version) {
     return TRUE;
 }
 
-BOOL Win32Storage::RunningWindows(CString& windowsFolder, BOOL& wow64) {
+BOOL Win32Storage::RunningWindows(CString& windowsFolder, BOOL& wow64, BOOL& sysnative) {
     wchar_t windows[MAX_PATH + 1] = {};
     const UINT n = GetSystemWindowsDirectoryW(windows, MAX_PATH);
     if (n == 0 || n >= MAX_PATH) return FALSE;
@@ -196,6 +196,12 @@ BOOL Win32Storage::RunningWindows(CString& windowsFolder, BOOL& wow64) {
     windowsFolder.TrimRight(L'\\');
     // The same query that gives the program its 64-bit flag.
     wow64 = DetectWow64(FixedText::kWow64QueryModule, FixedText::kWow64QueryFunction);
+    // The alias is no entry of the Windows folder (a listing never shows
+    // it), but its path opens: ask for its attributes.
+    const DWORD attributes =
+        wow64 ? GetFileAttributesW(windowsFolder + FixedText::kPathSeparator + FixedText::kSysnativeFolder)
+              : INVALID_FILE_ATTRIBUTES;
+    sysnative = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
     return TRUE;
 }
 

@@ -417,11 +417,14 @@ TEST_F(DiskTest, TheRunningWindowsIsReadAsItIsOn64BitWindows) {
         // Sysnative; C:'s Windows 10 is another volume's.
         {"64-bit Windows 7 started from D:", true, true, L"D:\\Windows", L"10.0.19045.2006",
          FixedText::kSystemWin10, FixedText::kSystemWin7, FixedText::kNoSystem},
+        // No kernel file through Sysnative: as on 32-bit Windows, no system.
+        {"a 64-bit running drive without a kernel file", true, true, L"C:\\Windows", L"", FixedText::kNoSystem,
+         FixedText::kSystemWin7, FixedText::kNoSystem},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         FakeVolume cv = Volume(L'C', 0, 1, L"NTFS", 0);
-        cv.hasProbe = true;
+        cv.hasProbe = *c.runningVersion != 0;
         cv.probeVersion = c.runningVersion;
         FakeVolume dv = Volume(L'D', 0, 2, L"NTFS", 0);
         dv.hasProbe = true;

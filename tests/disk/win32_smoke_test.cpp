@@ -86,10 +86,11 @@ TEST(Win32Storage, TheSystemDriveReadsAsAnInstalledWindows) {
         EXPECT_TRUE(Win32StorageCalls().FindFile(CString(windows) + L"\\Sysnative\\ntoskrnl.exe"));
     }
     CString folder;
-    BOOL wow64 = FALSE;
-    ASSERT_TRUE(Win32StorageCalls().RunningWindows(folder, wow64));
+    BOOL wow64 = FALSE, sysnative = FALSE;
+    ASSERT_TRUE(Win32StorageCalls().RunningWindows(folder, wow64, sysnative));
     EXPECT_EQ(0, folder.CompareNoCase(windows));
     if (bits) EXPECT_EQ(bits == 64, wow64 != FALSE);
+    if (bits) EXPECT_EQ(bits == 64, sysnative != FALSE);
     CString running;
     EXPECT_TRUE(Win32StorageCalls().RunningSystemVersion(running));
 

@@ -146,9 +146,9 @@ public:
         Lock lock;
         return FakeMachine::ProductVersion(path, version);
     }
-    BOOL RunningWindows(CString& folder, BOOL& is64) override {
+    BOOL RunningWindows(CString& folder, BOOL& is64, BOOL& hasSysnative) override {
         Lock lock;
-        return FakeMachine::RunningWindows(folder, is64);
+        return FakeMachine::RunningWindows(folder, is64, hasSysnative);
     }
     BOOL RunningSystemVersion(CString& version) override {
         Lock lock;

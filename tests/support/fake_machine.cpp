@@ -386,10 +386,11 @@ BOOL FakeMachine::ProductVersion(const wchar_t* path, CString& version) {
     return TRUE;
 }
 
-BOOL FakeMachine::RunningWindows(CString& folder, BOOL& is64) {
+BOOL FakeMachine::RunningWindows(CString& folder, BOOL& is64, BOOL& hasSysnative) {
     if (windowsFolder.empty()) return FALSE;
     folder = windowsFolder.c_str();
     is64 = wow64 ? TRUE : FALSE;
+    hasSysnative = wow64 && sysnative ? TRUE : FALSE;
     return TRUE;
 }
 

@@ -219,7 +219,7 @@ public:
     BOOL DefineDosDevice(DWORD flags, const wchar_t* name, const wchar_t* target) override;
     BOOL FindFile(const wchar_t* path) override;
     BOOL ProductVersion(const wchar_t* path, CString& version) override;
-    BOOL RunningWindows(CString& folder, BOOL& is64) override;
+    BOOL RunningWindows(CString& folder, BOOL& is64, BOOL& hasSysnative) override;
     // The running system's volume's probe version, major.minor.build.
     BOOL RunningSystemVersion(CString& version) override;
     HANDLE OpenDeviceForQuery(const wchar_t* path) override { return OpenDevice(path); }
