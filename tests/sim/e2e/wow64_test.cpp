@@ -167,6 +167,9 @@ TEST_F(SimWow64, TheBootSetupFollowsTheSystem) {
     ASSERT_GE(app->m_selectedPeIndex, 0);
     ASSERT_LT(app->m_selectedPeIndex, app->m_peImages.GetSize());
     const CString bootFile = GetLocalPath(app->m_peImages[app->m_selectedPeIndex]);
+    // Only ever into the scenario's own data folder (never the program's folder).
+    ASSERT_EQ(1, app->m_storagePass);
+    ASSERT_EQ(0, bootFile.Find(app->m_dataFolder + L"\\")) << Utf8Of((const wchar_t*)bootFile);
     SHCreateDirectoryExW(nullptr, GetParentFolder(bootFile), nullptr);
     ASSERT_TRUE(WriteWholeFile((const wchar_t*)bootFile, "boot environment image"));
     ASSERT_TRUE(SplitTargetPath(bootFile));
