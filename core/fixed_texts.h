@@ -481,6 +481,17 @@ constexpr int kPlantedWalkDepth = 64;
 
 // The installed system of a volume, from the product version of this file.
 constexpr const wchar_t* kSystemProbePath = L"\\Windows\\System32\\ntoskrnl.exe";
+// The running Windows' own system folder, under its Windows folder. A 32-bit
+// process on 64-bit Windows is shown SysWOW64 under this name, which holds no
+// kernel file; it reaches the real folder through the Sysnative alias.
+constexpr const wchar_t* kSystemFolderName = L"System32";
+// Where the running system has no Sysnative alias (64-bit XP and Server 2003
+// without the update that adds it), its version comes from the kernel:
+// module, entry point (bound at run time) and the version's dotted form
+// (major, minor, build).
+constexpr const wchar_t* kRunningVersionModule = L"ntdll.dll";
+constexpr const char* kRunningVersionFunction = "RtlGetVersion";
+constexpr const wchar_t* kRunningVersionFormat = L"%lu.%lu.%lu";
 constexpr const wchar_t* kNoSystem = L"无系统";
 constexpr const wchar_t* kSystemUnknownVersion = L"未知版本";
 constexpr const wchar_t* kOtherSystem = L"其他系统";

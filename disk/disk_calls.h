@@ -39,6 +39,17 @@ public:
     // The product version of a file as dotted text; FALSE when the file has
     // no readable version.
     virtual BOOL ProductVersion(const wchar_t* path, CString& version) = 0;
+    // The running Windows as this process sees it: its Windows folder
+    // (GetSystemWindowsDirectoryW, no trailing separator), whether this
+    // 32-bit process runs on 64-bit Windows (WOW64) and, there, whether the
+    // Sysnative alias exists. On 64-bit Windows that folder's System32 is
+    // redirected to SysWOW64 and the real one is reached through Sysnative,
+    // which 64-bit XP and Server 2003 lack without the update that adds it.
+    // FALSE when the folder cannot be read.
+    virtual BOOL RunningWindows(CString& windowsFolder, BOOL& wow64, BOOL& sysnative) = 0;
+    // The running system's version from the kernel (RtlGetVersion, bound at
+    // run time) as "major.minor.build"; FALSE when it cannot be had.
+    virtual BOOL RunningSystemVersion(CString& version) = 0;
     // CreateFileW with read access only, every kind of sharing, OPEN_EXISTING:
     // enough for the queries, and it does not need the right to write.
     virtual HANDLE OpenDeviceForQuery(const wchar_t* path) = 0;

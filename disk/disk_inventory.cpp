@@ -322,7 +322,11 @@ void CDiskInventory::GetFreeSpaceMB(const CString& letter, double& freeMb) {
     freeMb = (double)bytes / 1024.0 / 1024.0;
 }
 
-CString CDiskInventory::ClassifyVolumeContent(const CString& letter) {
+namespace {
+
+// The system text of a product version: its first three characters against
+// the table's prefixes, in table order.
+CString SystemOfVersion(const CString& version) {
     struct VersionPrefix {
         const wchar_t* prefix;
         const wchar_t* system;
@@ -333,14 +337,40 @@ CString CDiskInventory::ClassifyVolumeContent(const CString& letter) {
         {L"6.1", FixedText::kSystemWin7},    {L"6.2", FixedText::kSystemWin8},
         {L"6.3", FixedText::kSystemWin81},   {L"10.", FixedText::kSystemWin10},
     };
-    CString probe = letter + FixedText::kSystemProbePath;
-    if (!m_storage->FindFile(probe)) return FixedText::kNoSystem;
-    CString version;
-    if (!m_storage->ProductVersion(probe, version)) return FixedText::kSystemUnknownVersion;
     CString head = version.Left(3);
     for (const VersionPrefix& entry : kTable)
         if (head == entry.prefix) return entry.system;
     return FixedText::kOtherSystem;
+}
+
+}  // namespace
+
+CString CDiskInventory::ClassifyVolumeContent(const CString& letter) {
+    CString probe = letter + FixedText::kSystemProbePath;
+    const int cut = probe.ReverseFind(L'\\');
+    CString windows;
+    BOOL wow64 = FALSE, sysnative = FALSE;
+    // Our process is 32-bit. On 64-bit Windows the running system's own
+    // System32 (and only that folder) is redirected to SysWOW64, which holds
+    // no kernel file: there the probe goes through the Sysnative alias.
+    // Redirection is never switched off instead: a DLL loaded meanwhile
+    // (the delay-loaded version library) would not load.
+    if (m_storage->RunningWindows(windows, wow64, sysnative) && wow64 &&
+        probe.Left(cut).CompareNoCase(windows + FixedText::kPathSeparator + FixedText::kSystemFolderName) == 0) {
+        if (!sysnative) {
+            // 64-bit XP and Server 2003 without the update that adds the
+            // alias: the running system is installed all the same, and its
+            // version comes from the kernel.
+            CString running;
+            if (!m_storage->RunningSystemVersion(running)) return FixedText::kSystemUnknownVersion;
+            return SystemOfVersion(running);
+        }
+        probe = windows + FixedText::kPathSeparator + FixedText::kSysnativeFolder + probe.Mid(cut);
+    }
+    if (!m_storage->FindFile(probe)) return FixedText::kNoSystem;
+    CString version;
+    if (!m_storage->ProductVersion(probe, version)) return FixedText::kSystemUnknownVersion;
+    return SystemOfVersion(version);
 }
 
 int CDiskInventory::StringsDiffer(const wchar_t* a, const wchar_t* b) { return wcscmp(a ? a : L"", b ? b : L"") ? 1 : 0; }

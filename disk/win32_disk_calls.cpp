@@ -20,6 +20,10 @@
 #include "core/md5.h"
 #include "disk/disk_calls.h"
 
+// The application's 64-bit query (core/tarvel_app.h, whose headers would
+// bring winioctl.h in a second time after initguid.h).
+BOOL DetectWow64(const wchar_t* moduleName, const char* functionName);
+
 namespace {
 
 class Win32Storage : public IStorageCalls {
@@ -91,6 +95,8 @@ public:
         return TRUE;
     }
     BOOL ProductVersion(const wchar_t* path, CString& version) override;
+    BOOL RunningWindows(CString& windowsFolder, BOOL& wow64, BOOL& sysnative) override;
+    BOOL RunningSystemVersion(CString& version) override;
     HANDLE OpenDeviceForQuery(const wchar_t* path) override {
         return CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, 0, nullptr);
@@ -205,6 +211,39 @@ BOOL Win32Storage::ProductVersion(const wchar_t* path, CString& version) {
     CString text = GetFileVersionText(path);
     if (text == FixedText::kNoVersionText || text == FixedText::kNoVersionResourceText) return FALSE;
     version = text;
+    return TRUE;
+}
+
+BOOL Win32Storage::RunningWindows(CString& windowsFolder, BOOL& wow64, BOOL& sysnative) {
+    wchar_t windows[MAX_PATH + 1] = {};
+    const UINT n = GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return FALSE;
+    windowsFolder = windows;
+    windowsFolder.TrimRight(L'\\');
+    // The same query that gives the program its 64-bit flag.
+    wow64 = DetectWow64(FixedText::kWow64QueryModule, FixedText::kWow64QueryFunction);
+    // The alias is no entry of the Windows folder (a listing never shows
+    // it), but its path opens: ask for its attributes.
+    const DWORD attributes =
+        wow64 ? GetFileAttributesW(windowsFolder + FixedText::kPathSeparator + FixedText::kSysnativeFolder)
+              : INVALID_FILE_ATTRIBUTES;
+    sysnative = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    return TRUE;
+}
+
+BOOL Win32Storage::RunningSystemVersion(CString& version) {
+    // The kernel's own answer: unlike GetVersionEx it is not shimmed to an
+    // older version for a program without a compatibility manifest entry.
+    typedef LONG(WINAPI * VersionQuery)(OSVERSIONINFOW*);
+    HMODULE module = GetModuleHandleW(FixedText::kRunningVersionModule);
+    VersionQuery query = module ? reinterpret_cast<VersionQuery>(reinterpret_cast<void*>(
+                                      GetProcAddress(module, FixedText::kRunningVersionFunction)))
+                                : nullptr;
+    if (!query) return FALSE;
+    OSVERSIONINFOW info = {};
+    info.dwOSVersionInfoSize = sizeof info;
+    if (query(&info) != 0) return FALSE;  // not STATUS_SUCCESS
+    version.Format(FixedText::kRunningVersionFormat, info.dwMajorVersion, info.dwMinorVersion, info.dwBuildNumber);
     return TRUE;
 }
 

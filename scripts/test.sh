@@ -94,6 +94,9 @@ run_suite() {
     # the first test program instead, they would inherit CTest's output pipes
     # and keep CTest waiting after that test ended.
     wine cmd.exe /c exit </dev/null >/dev/null 2>&1
+    # That first start may have run wineboot (after a Wine update), which
+    # puts back what Windows does not keep where Wine does.
+    "$root/scripts/wine-wow64-view.sh" "$WINEPREFIX"
 
     got=$( (wine "$build/bin/codepage_probe.exe" </dev/null 2>/dev/null) | tr -d '\r')
     echo "== test run '$name' ($WINEARCH prefix): ANSI code page, user locale, Windows word size: ${got:-unknown}"

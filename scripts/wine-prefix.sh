@@ -39,6 +39,7 @@ if [ -f "$prefix/.kavetta-prefix-2" ] && [ ! -f "$stamp" ] && [ "${made_as:-win3
 fi
 if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "arch=$WINEARCH" ] && [ "${made_as:-$WINEARCH}" = "$WINEARCH" ]; then
   own_shell_folders
+  "$(dirname "$0")/wine-wow64-view.sh" "$prefix"
   exit 0
 fi
 if [ -d "$prefix/dosdevices" ] || [ -f "$prefix/system.reg" ] || [ -f "$prefix/.kavetta-prefix-2" ]; then
@@ -51,6 +52,8 @@ mkdir -p "$(dirname "$prefix")"
 
 wineboot -i >/dev/null 2>&1 || true
 wineserver -w
+# 64-bit Windows as our 32-bit programs see it (a 32-bit prefix stays as it is).
+"$(dirname "$0")/wine-wow64-view.sh" "$prefix"
 
 reg="$prefix/kavetta-fonts.reg"
 # regedit reads UTF-16LE with a byte-order mark; an ANSI file garbles the names.

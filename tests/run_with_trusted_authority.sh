@@ -63,8 +63,10 @@ exec unshare -m -- bash -c '
   # A wineserver of this namespace: it reads the extended bundle.
   wineserver -k >/dev/null 2>&1 || true
   wine cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
+  # After any wineboot that first start ran: 64-bit Windows as Windows keeps it.
+  "$5" "$WINEPREFIX"
   status=0
   wine "$3" --gtest_filter="$4" </dev/null || status=$?
   wineserver -k >/dev/null 2>&1 || true
   exit $status
-' trusted-https "$work/bundle.crt" "$bundle" "$program" "$filter"
+' trusted-https "$work/bundle.crt" "$bundle" "$program" "$filter" "$here/../scripts/wine-wow64-view.sh"

@@ -354,6 +354,111 @@ TEST_F(DiskTest, VolumeContentFromTheProbeVersion) {
     }
 }
 
+// The machine's view of a 32-bit process on 64-bit Windows, as Windows
+// documents file-system redirection: the running Windows' System32 is
+// SysWOW64 (no kernel file there), the real one is Sysnative; no other
+// folder is redirected, and 32-bit Windows has no Sysnative.
+TEST_F(DiskTest, TheFakeRedirectsAsWindowsDoes) {
+    FakeVolume c = Volume(L'C', 0, 1, L"NTFS", 0);
+    c.hasProbe = true;
+    c.probeVersion = L"10.0.19045.2006";
+    FakeVolume d = Volume(L'D', 0, 2, L"NTFS", 0);
+    d.hasProbe = true;
+    d.probeVersion = L"6.1.7601.17514";
+    machine.volumes = {c, d};
+    machine.AddFile(L"C:\\Windows\\System32\\drivers\\etc\\hosts");
+    machine.AddFile(L"C:\\Windows\\System32\\bcdedit.exe");
+    CString version;
+    for (bool wow64 : {false, true}) {
+        SCOPED_TRACE(wow64 ? "64-bit Windows" : "32-bit Windows");
+        machine.wow64 = wow64;
+        EXPECT_EQ(!wow64, machine.FindFile(L"C:\\Windows\\System32\\ntoskrnl.exe") != FALSE);
+        EXPECT_EQ(!wow64, machine.ProductVersion(L"c:\\windows\\system32\\NTOSKRNL.EXE", version) != FALSE);
+        EXPECT_EQ(!wow64, machine.PathExists(L"C:\\Windows\\System32\\bcdedit.exe") != FALSE);
+        EXPECT_EQ(wow64, machine.FindFile(L"C:\\Windows\\Sysnative\\ntoskrnl.exe") != FALSE);
+        EXPECT_EQ(wow64, machine.PathExists(L"C:\\Windows\\Sysnative\\bcdedit.exe") != FALSE);
+        // Left in place: another volume's Windows, and a folder Windows exempts.
+        EXPECT_TRUE(machine.FindFile(L"D:\\Windows\\System32\\ntoskrnl.exe"));
+        EXPECT_TRUE(machine.FindFile(L"C:\\Windows\\System32\\drivers\\etc\\hosts"));
+    }
+    machine.sysnative = false;
+    EXPECT_FALSE(machine.FindFile(L"C:\\Windows\\Sysnative\\ntoskrnl.exe")) << "64-bit XP without its update";
+}
+
+// The running system's drive on 64-bit Windows: our 32-bit process reads
+// its kernel file through Sysnative (System32 shows it SysWOW64, which holds
+// none); where 64-bit XP or Server 2003 has no Sysnative, the kernel's own
+// version answers. Every other volume, and 32-bit Windows, are read as
+// they are.
+TEST_F(DiskTest, TheRunningWindowsIsReadAsItIsOn64BitWindows) {
+    struct Case {
+        const char* what;
+        bool wow64;
+        bool sysnative;
+        const wchar_t* windowsFolder;
+        const wchar_t* runningVersion;  // the probe version of the running system's volume
+        const wchar_t* c;               // what C:, D: and E: read as
+        const wchar_t* d;
+        const wchar_t* e;
+    } cases[] = {
+        {"32-bit Windows 10", false, false, L"C:\\Windows", L"10.0.19045.2006", FixedText::kSystemWin10,
+         FixedText::kSystemWin7, FixedText::kNoSystem},
+        {"64-bit Windows 10", true, true, L"C:\\Windows", L"10.0.19045.2006", FixedText::kSystemWin10,
+         FixedText::kSystemWin7, FixedText::kNoSystem},
+        {"64-bit Windows 8", true, true, L"C:\\Windows", L"6.2.9200.16384", FixedText::kSystemWin8,
+         FixedText::kSystemWin7, FixedText::kNoSystem},
+        {"64-bit Windows 7", true, true, L"C:\\Windows", L"6.1.7601.24214", FixedText::kSystemWin7,
+         FixedText::kSystemWin7, FixedText::kNoSystem},
+        {"a Windows folder named in capitals", true, true, L"C:\\WINDOWS", L"10.0.19045.2006",
+         FixedText::kSystemWin10, FixedText::kSystemWin7, FixedText::kNoSystem},
+        {"64-bit XP without Sysnative", true, false, L"C:\\Windows", L"5.2.3790.4455", FixedText::kSystemWin2003,
+         FixedText::kSystemWin7, FixedText::kNoSystem},
+        // Running from D:, whose Windows 7 is then the one seen through
+        // Sysnative; C:'s Windows 10 is another volume's.
+        {"64-bit Windows 7 started from D:", true, true, L"D:\\Windows", L"10.0.19045.2006",
+         FixedText::kSystemWin10, FixedText::kSystemWin7, FixedText::kNoSystem},
+        // No kernel file through Sysnative: as on 32-bit Windows, no system.
+        {"a 64-bit running drive without a kernel file", true, true, L"C:\\Windows", L"", FixedText::kNoSystem,
+         FixedText::kSystemWin7, FixedText::kNoSystem},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeVolume cv = Volume(L'C', 0, 1, L"NTFS", 0);
+        cv.hasProbe = *c.runningVersion != 0;
+        cv.probeVersion = c.runningVersion;
+        FakeVolume dv = Volume(L'D', 0, 2, L"NTFS", 0);
+        dv.hasProbe = true;
+        dv.probeVersion = L"6.1.7601.17514";
+        FakeVolume ev = Volume(L'E', 0, 3, L"NTFS", 0);
+        machine.volumes = {cv, dv, ev};
+        machine.wow64 = c.wow64;
+        machine.sysnative = c.sysnative;
+        machine.windowsFolder = c.windowsFolder;
+        CDiskInventory inventory(&machine, &machine);
+        EXPECT_STREQ(inventory.ClassifyVolumeContent(L"C:"), c.c);
+        EXPECT_STREQ(inventory.ClassifyVolumeContent(L"D:"), c.d);
+        EXPECT_STREQ(inventory.ClassifyVolumeContent(L"E:"), c.e);
+    }
+}
+
+// The refresh reads each partition so: the running system's partition of a
+// 64-bit Windows 10 is a Windows 10, not a volume without a system.
+TEST_F(InventoryTest, TheRefreshReadsTheRunningSystemOf64BitWindows) {
+    machine.wow64 = true;
+    inventory.Refresh();
+    int seen = 0;
+    for (INT_PTR i = 0; i < inventory.m_totalPartitions.GetSize(); ++i) {
+        const total_partition_info& record = inventory.m_totalPartitions[i];
+        if (record.letter == L"C:") {
+            EXPECT_STREQ(record.system_kind, FixedText::kSystemWin10);
+            ++seen;
+        } else if (record.letter != FixedText::kNoLetter) {
+            EXPECT_STREQ(record.system_kind, FixedText::kNoSystem) << Narrow(record.letter);
+        }
+    }
+    EXPECT_EQ(1, seen);
+}
+
 TEST(DiskInventory, StringsDifferAndDiskOrder) {
     EXPECT_EQ(CDiskInventory::StringsDiffer(L"C:", L"C:"), 0);
     EXPECT_EQ(CDiskInventory::StringsDiffer(L"C:", L"c:"), 1);

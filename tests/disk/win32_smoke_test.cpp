@@ -6,6 +6,7 @@
 #include "disk/volume_encryption.h"
 #include "disk_test_support.h"
 #include "support/temp_folder.h"
+#include "support/test_files.h"
 
 namespace {
 
@@ -129,13 +130,49 @@ TEST(Win32Storage, RefreshOfTheRealMachine) {
     double free = -1;
     inventory.GetFreeSpaceMB(L"C:", free);
     EXPECT_GE(free, 0.0);
-    CString kind = inventory.ClassifyVolumeContent(L"C:");
-    EXPECT_FALSE(kind.IsEmpty());
-    printf("real machine: %d interfaces, %d disks, %d letters, %d partitions; C: is %s\n", inventory.m_pathCount,
+    printf("real machine: %d interfaces, %d disks, %d letters, %d partitions\n", inventory.m_pathCount,
            (int)inventory.m_disks.GetSize(), (int)inventory.m_letters.GetSize(),
-           (int)inventory.m_totalPartitions.GetSize(), Narrow(kind).c_str());
+           (int)inventory.m_totalPartitions.GetSize());
     // Nothing was mapped, so nothing is removed at the end.
     EXPECT_FALSE(inventory.m_tempLettersAssigned);
+}
+
+// The drive of the running Windows reads as an installed Windows, through
+// the real calls: on 64-bit Windows our 32-bit process finds no kernel file
+// in System32 (SysWOW64 holds none; the test run's 64-bit prefix is made to
+// look so), and reads it through Sysnative.
+TEST(Win32Storage, TheSystemDriveReadsAsAnInstalledWindows) {
+    wchar_t windows[MAX_PATH + 1] = {};
+    const UINT n = GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    ASSERT_TRUE(n > 2 && n < MAX_PATH);
+    const CString drive = CString(windows).Left(2);
+    const int bits = RunWindowsBits();
+    if (bits == 64) {
+        EXPECT_FALSE(Win32StorageCalls().FindFile(CString(windows) + L"\\System32\\ntoskrnl.exe"))
+            << "System32 shows a 32-bit process SysWOW64, where Windows keeps no kernel file "
+               "(the run's prefix: scripts/wine-wow64-view.sh)";
+        EXPECT_TRUE(Win32StorageCalls().FindFile(CString(windows) + L"\\Sysnative\\ntoskrnl.exe"));
+    }
+    CString folder;
+    BOOL wow64 = FALSE, sysnative = FALSE;
+    ASSERT_TRUE(Win32StorageCalls().RunningWindows(folder, wow64, sysnative));
+    EXPECT_EQ(0, folder.CompareNoCase(windows));
+    if (bits) EXPECT_EQ(bits == 64, wow64 != FALSE);
+    if (bits) EXPECT_EQ(bits == 64, sysnative != FALSE);
+    CString running;
+    EXPECT_TRUE(Win32StorageCalls().RunningSystemVersion(running));
+
+    CTarvelApp app;
+    CDiskInventory inventory(&Win32StorageCalls(), &Win32BootHost());
+    const CString kind = inventory.ClassifyVolumeContent(drive);
+    const wchar_t* const installed[] = {FixedText::kSystemWin2000, FixedText::kSystemWinXp, FixedText::kSystemWin2003,
+                                        FixedText::kSystemVista,   FixedText::kSystemWin7,  FixedText::kSystemWin8,
+                                        FixedText::kSystemWin81,   FixedText::kSystemWin10};
+    bool known = false;
+    for (const wchar_t* system : installed) known = known || kind == system;
+    EXPECT_TRUE(known) << Narrow(drive) << " reads as " << Narrow(kind) << "; the kernel reports " << Narrow(running);
+    printf("%s reads as %s; the kernel reports %s\n", Narrow(drive).c_str(), Narrow(kind).c_str(),
+           Narrow(running).c_str());
 }
 
 }  // namespace

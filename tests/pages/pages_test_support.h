@@ -63,6 +63,8 @@ public:
     BOOL DefineDosDevice(DWORD, const wchar_t*, const wchar_t*) override { return FALSE; }
     BOOL FindFile(const wchar_t*) override { return FALSE; }
     BOOL ProductVersion(const wchar_t*, CString&) override { return FALSE; }
+    BOOL RunningWindows(CString&, BOOL&, BOOL&) override { return FALSE; }
+    BOOL RunningSystemVersion(CString&) override { return FALSE; }
     HANDLE OpenDeviceForQuery(const wchar_t*) override { return INVALID_HANDLE_VALUE; }
     BOOL ReadDevice(HANDLE, LONGLONG, void*, DWORD) override { return FALSE; }
     BOOL WriteDevice(HANDLE, LONGLONG, const void*, DWORD) override { return FALSE; }

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "core/fixed_texts.h"
 #include "core/process_file_utils.h"
 #include "core/shell_calls.h"
 #include "core/system_facts.h"
@@ -107,6 +108,7 @@ TEST(SimScenarioParse, BadScenariosSayWhatAndWhere) {
          "scenario.server.mirror: must be an address on http://127.0.0.1:"},
         {R"({"disks": [{"device": 0, "sizeGiB": 10}, {"device": 0, "sizeGiB": 10}]})",
          "scenario.disks[1].device: is used twice"},
+        {R"({"disks": [{"device": 0, "sizeGiB": 10}], "windowsBits": 48})", "scenario.windowsBits: must be 32 or 64"},
         {R"({"disks": [{"device": 0, "sizeGiB": 10, "partitions": [{"type": "efi", "sizeGiB": 1}]}],
              "systemPartition": {"device": 0, "partition": 1}})",
          "scenario.systemPartition: names no partition with a volume"},
@@ -142,7 +144,8 @@ TEST(SimScenarioParse, BadScenariosSayWhatAndWhere) {
 TEST(SimScenarioParse, EveryShippedScenarioLoads) {
     for (const wchar_t* name : {L"typical.json", L"full.json", L"fallback.json", L"no_config_local_pe.json",
                                 L"no_config_local_pe1.json", L"no_system_letter.json", L"nothing.json",
-                                L"no_folder.json", L"legacy.json"}) {
+                                L"no_folder.json", L"legacy.json", L"win10_mbr64.json", L"win10_gpt64.json",
+                                L"win7_gpt64.json"}) {
         SimScenario scenario;
         std::wstring problem;
         EXPECT_TRUE(ReadSimScenario(ShippedScenario(name), scenario, problem)) << Utf8Of(problem);
@@ -282,6 +285,30 @@ TEST(SimScenarioCount, ALetterAppearsAfterSomeQueries) {
     EXPECT_EQ(L"1122", seen);  // H: from the third query on
     UnloadSimScenario();
     RemoveTree(folder);
+}
+
+// The simulated Windows' word size: named by the scenario, else the one it
+// runs on. On 64-bit Windows our 32-bit process finds the running system's
+// kernel file only through Sysnative, and the program's flag says 64-bit.
+TEST_F(SimScenarioTest, TheWindowsIsAsWideAsTheScenarioSays) {
+    CTarvelApp app;
+    const BOOL host = DetectWow64(FixedText::kWow64QueryModule, FixedText::kWow64QueryFunction);
+    const char* machine = R"({"disks": [{"device": 0, "sizeGiB": 10, "partitions": [
+        {"sizeGiB": 5, "volume": {"letter": "C", "systemVersion": "10.0.19045.1"}}]}])";
+    for (const char* bits : {"", R"(, "windowsBits": 64)", R"(, "windowsBits": 32)"}) {
+        SCOPED_TRACE(bits);
+        ASSERT_TRUE(WriteWholeFile(m_path, std::string(machine) + bits + "}"));
+        Load();
+        const bool is64 = *bits ? std::string(bits).find("64") != std::string::npos : host != FALSE;
+        EXPECT_EQ(is64 ? 1 : 0, app.m_is64BitSystem);
+        IStorageCalls& calls = CurrentStorageCalls();
+        EXPECT_EQ(!is64, calls.FindFile(L"C:\\Windows\\System32\\ntoskrnl.exe") != FALSE);
+        EXPECT_EQ(is64, calls.FindFile(L"C:\\Windows\\Sysnative\\ntoskrnl.exe") != FALSE);
+        CDiskInventory inventory;
+        EXPECT_EQ(CString(FixedText::kSystemWin10), inventory.ClassifyVolumeContent(L"C:"));
+        UnloadSimScenario();
+        EXPECT_EQ(host, app.m_is64BitSystem) << "the running Windows' flag comes back";
+    }
 }
 
 TEST_F(SimScenarioTest, FactsAndMemoryComeFromTheScenario) {

@@ -139,8 +139,9 @@ public:
     }
     BOOL FindFile(const wchar_t* path) override {
         Lock lock;
-        // The system probe answers from the scenario; every other file is real.
-        if (IsProbePath(path)) return FakeMachine::FindFile(path);
+        // The system probe, and the running system's folders as this process
+        // sees them, answer from the scenario; every other file is real.
+        if (IsProbePath(path) || InSystemFolders(path)) return FakeMachine::FindFile(path);
         WIN32_FIND_DATAW data;
         HANDLE find = FindFirstFileW(path, &data);
         if (find == INVALID_HANDLE_VALUE) return FALSE;
@@ -150,6 +151,14 @@ public:
     BOOL ProductVersion(const wchar_t* path, CString& version) override {
         Lock lock;
         return FakeMachine::ProductVersion(path, version);
+    }
+    BOOL RunningWindows(CString& folder, BOOL& is64, BOOL& hasSysnative) override {
+        Lock lock;
+        return FakeMachine::RunningWindows(folder, is64, hasSysnative);
+    }
+    BOOL RunningSystemVersion(CString& version) override {
+        Lock lock;
+        return FakeMachine::RunningSystemVersion(version);
     }
 
     // Letters whose condition now holds become present, and partitions and
@@ -590,6 +599,11 @@ bool LoadSimScenario(const wchar_t* scenarioPath, CString* error) {
     storage->volumes = scenario.volumes;
     storage->SetSystemPartition(scenario.systemDevice, scenario.systemPartition);
     storage->otherDrives = scenario.otherDrives;
+    // The simulated Windows is 64-bit or 32-bit as the scenario says, else
+    // as the Windows it runs on; on 64-bit Windows its files are redirected.
+    const BOOL hostIs64 = DetectWow64(FixedText::kWow64QueryModule, FixedText::kWow64QueryFunction);
+    const bool is64 = scenario.windowsBits ? scenario.windowsBits == 64 : hostIs64 != FALSE;
+    storage->wow64 = is64;
     {
         Lock lock;
         PutWin32Back();
@@ -608,6 +622,8 @@ bool LoadSimScenario(const wchar_t* scenarioPath, CString* error) {
     }
     RenewInventory();
     UseScenarioMirror(mirror);
+    // The program's own 64-bit flag is the simulated Windows'.
+    if (CTarvelApp* app = GetTarvelApp()) app->m_is64BitSystem = is64 ? 1 : 0;
     Journal(L"start " + std::wstring(scenarioPath));
     // Host-side scripts close the program by this number (taskkill /pid).
     Journal(L"process " + std::to_wstring(GetCurrentProcessId()));
@@ -628,6 +644,8 @@ void UnloadSimScenario() {
     Lock lock;
     PutWin32Back();
     RenewInventory();
+    if (CTarvelApp* app = GetTarvelApp())
+        app->m_is64BitSystem = DetectWow64(FixedText::kWow64QueryModule, FixedText::kWow64QueryFunction);
     delete g_state;
     g_state = nullptr;
     delete g_storage;

@@ -393,8 +393,11 @@ void ReadSystemPartition(const Json::Value& root, SimScenario& out) {
 void ReadScenario(const Json::Value& root, SimScenario& out) {
     OnlyKeys(root, "scenario",
              {"name", "description", "disks", "otherDrives", "facts", "processes", "tools", "server", "realHostRule",
-              "systemPartition"});
+              "systemPartition", "windowsBits"});
     out.realHostRule = Flag(root, "realHostRule", "scenario", false);
+    out.windowsBits = Whole(root, "windowsBits", "scenario", 0);
+    if (root.isMember("windowsBits") && out.windowsBits != 32 && out.windowsBits != 64)
+        Fail("scenario.windowsBits", "must be 32 or 64");
     out.name = Wide(Text(root, "name", "scenario", ""));
     Text(root, "description", "scenario", "");
     const Json::Value& disks = List(root, "disks", "scenario");

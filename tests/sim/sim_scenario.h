@@ -49,6 +49,9 @@
 //                  "answers": [ {"match": text (in "program|arguments", any case),
 //                                "exitCode": n, "setState": token} ] },
 //   "realHostRule": true|false (default false: stand-in boot files are accepted),
+//   "windowsBits": 32|64 (the simulated Windows' word size; the program's 64-bit flag follows it.
+//            On 64-bit Windows our 32-bit process finds the running system's kernel file only
+//            through Sysnative. Default: that of the Windows the simulated machine runs on),
 //   "systemPartition": {"device": n, "partition": n} (the partition the firmware started
 //            Windows from, the Setup key's SystemPartition; it needs a volume. Default: the
 //            first volume of a non-USB disk on an EFI partition or an active MBR partition),
@@ -122,6 +125,8 @@ struct SimScenario {
     // Whether the tools archive's files must be the real ones, as on a real
     // machine (default: the simulated machine accepts the stand-ins).
     bool realHostRule = false;
+    // 32 or 64: the simulated Windows' word size; 0: the running Windows'.
+    int windowsBits = 0;
     // The firmware's system partition (-1: none, the value cannot be read).
     int systemDevice = -1, systemPartition = -1;
     std::vector<SimProcessAnswer> processAnswers;

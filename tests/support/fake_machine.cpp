@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include "core/fixed_texts.h"
+
 const GUID kEfiTypeGuid = {0xC12A7328, 0xF81F, 0x11D2, {0xBA, 0x4B, 0x00, 0xA0, 0xC9, 0x3E, 0xC9, 0x3B}};
 const GUID kMsrTypeGuid = {0xE3C9E316, 0x0B5C, 0x4DB8, {0x81, 0x7D, 0xF9, 0x2D, 0xF0, 0x02, 0x15, 0xAE}};
 const GUID kBasicDataGuid = {0xEBD0A0A2, 0xB9E5, 0x4433, {0x87, 0xC0, 0x68, 0xB6, 0xB7, 0x26, 0x99, 0xC7}};
@@ -20,6 +22,16 @@ wchar_t DriveOf(const std::wstring& path) {
         if (p[1] == L':' && iswalpha(p[0])) return (wchar_t)towupper(p[0]);
     }
     return 0;
+}
+
+// Whether `path` is `folder` or lies inside it (letter case ignored); `rest`
+// gets what follows the folder.
+bool Inside(const std::wstring& path, const std::wstring& folder, std::wstring& rest) {
+    if (folder.empty() || path.size() < folder.size() ||
+        FakeMachine::Upper(path.substr(0, folder.size())) != FakeMachine::Upper(folder))
+        return false;
+    rest = path.substr(folder.size());
+    return rest.empty() || rest[0] == L'\\';
 }
 
 bool Copy(void* out, DWORD outSize, const std::vector<BYTE>& answer, DWORD* returned) {
@@ -349,21 +361,65 @@ BOOL FakeMachine::DefineDosDevice(DWORD flags, const wchar_t* name, const wchar_
     return TRUE;
 }
 
-BOOL FakeMachine::FindFile(const wchar_t* path) {
-    std::wstring p = path;
-    if (p.size() > 2 && p[1] == L':') {
-        const FakeVolume* v = VolumeForLetter(p[0]);
-        if (v && Upper(p.substr(2)) == Upper(L"\\Windows\\System32\\ntoskrnl.exe")) return v->hasProbe;
+std::wstring FakeMachine::Redirected(const std::wstring& path) const {
+    if (!wow64) return path;
+    std::wstring rest;
+    if (Inside(path, windowsFolder + L"\\System32", rest)) {
+        // The folders Windows leaves in place for 32-bit processes.
+        static const wchar_t* const kExempt[] = {L"\\catroot", L"\\catroot2", L"\\drivers\\etc", L"\\logfiles",
+                                                 L"\\spool"};
+        std::wstring tail;
+        for (const wchar_t* exempt : kExempt)
+            if (Inside(rest, exempt, tail)) return path;
+        return windowsFolder + L"\\SysWOW64" + rest;
     }
-    return HasFile(p);
+    if (sysnative && Inside(path, windowsFolder + L"\\Sysnative", rest)) return windowsFolder + L"\\System32" + rest;
+    return path;
+}
+
+bool FakeMachine::InSystemFolders(const std::wstring& path) const {
+    std::wstring rest;
+    for (const wchar_t* name : {L"\\System32", L"\\SysWOW64", L"\\Sysnative"})
+        if (Inside(path, windowsFolder + name, rest)) return true;
+    return false;
+}
+
+const FakeVolume* FakeMachine::ProbeVolume(const std::wstring& reached) const {
+    if (reached.size() <= 2 || reached[1] != L':') return nullptr;
+    if (Upper(reached.substr(2)) != Upper(FixedText::kSystemProbePath)) return nullptr;
+    return VolumeForLetter(reached[0]);
+}
+
+BOOL FakeMachine::FindFile(const wchar_t* path) {
+    const std::wstring reached = Redirected(path);
+    if (const FakeVolume* v = ProbeVolume(reached)) return v->hasProbe;
+    return HasFile(reached);
 }
 
 BOOL FakeMachine::ProductVersion(const wchar_t* path, CString& version) {
-    std::wstring p = path;
-    if (p.size() < 2 || p[1] != L':') return FALSE;
-    const FakeVolume* v = VolumeForLetter(p[0]);
+    const FakeVolume* v = ProbeVolume(Redirected(path));
     if (!v || !v->hasProbe || v->probeVersion.empty()) return FALSE;
     version = v->probeVersion.c_str();
+    return TRUE;
+}
+
+BOOL FakeMachine::RunningWindows(CString& folder, BOOL& is64, BOOL& hasSysnative) {
+    if (windowsFolder.empty()) return FALSE;
+    folder = windowsFolder.c_str();
+    is64 = wow64 ? TRUE : FALSE;
+    hasSysnative = wow64 && sysnative ? TRUE : FALSE;
+    return TRUE;
+}
+
+BOOL FakeMachine::RunningSystemVersion(CString& version) {
+    const FakeVolume* v = windowsFolder.empty() ? nullptr : VolumeForLetter(windowsFolder[0]);
+    if (!v || !v->hasProbe || v->probeVersion.empty()) return FALSE;
+    // The kernel's answer has three parts.
+    std::wstring text = v->probeVersion;
+    size_t dots = 0;
+    for (size_t i = 0; i < text.size(); ++i)
+        if (text[i] == L'.' && ++dots == 3) text.resize(i);
+    version = text.c_str();
     return TRUE;
 }
 
@@ -386,13 +442,13 @@ BOOL FakeMachine::PathExists(const wchar_t* path) {
     if (TooLongForWindows(path)) return FALSE;
     wchar_t letter = DriveOf(path);
     if (letter) return DriveExists(letter);
-    return HasFile(path);
+    return HasFile(Redirected(path));
 }
 
 BOOL FakeMachine::IsFolder(const wchar_t* path) {
     if (TooLongForWindows(path)) return FALSE;
     if (DriveOf(path)) return DriveExists(DriveOf(path));
-    auto it = files.find(Upper(path));
+    auto it = files.find(Upper(Redirected(path)));
     return it != files.end() && it->second.folder;
 }
 

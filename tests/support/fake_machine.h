@@ -138,6 +138,23 @@ public:
     // Names the volume of that partition as the system partition.
     void SetSystemPartition(int device, int partition);
 
+    // The running Windows as our 32-bit process sees it. `windowsFolder` is
+    // its Windows folder. On 64-bit Windows (`wow64`) file-system
+    // redirection shows this process SysWOW64 under the name of that
+    // folder's System32, and the real System32 only through the Sysnative
+    // alias, which 64-bit XP and Server 2003 lack without the update that
+    // adds it (`sysnative`). The files of the table, and each volume's system
+    // probe, lie where Windows keeps them: the kernel file lies in the real
+    // System32 only, as it does on Windows (Wine's syswow64 keeps a copy).
+    std::wstring windowsFolder = L"C:\\Windows";
+    bool wow64 = false;
+    bool sysnative = true;
+    // The path a request of this process reaches, redirection applied.
+    std::wstring Redirected(const std::wstring& path) const;
+    // Whether a path lies in the running system's System32, SysWOW64 or
+    // Sysnative folder.
+    bool InSystemFolders(const std::wstring& path) const;
+
     // DOS-device table and every DefineDosDevice call.
     std::map<std::wstring, std::wstring> dosDevices;
     std::vector<DosDefinition> dosCalls;
@@ -221,6 +238,9 @@ public:
     BOOL DefineDosDevice(DWORD flags, const wchar_t* name, const wchar_t* target) override;
     BOOL FindFile(const wchar_t* path) override;
     BOOL ProductVersion(const wchar_t* path, CString& version) override;
+    BOOL RunningWindows(CString& folder, BOOL& is64, BOOL& hasSysnative) override;
+    // The running system's volume's probe version, major.minor.build.
+    BOOL RunningSystemVersion(CString& version) override;
     HANDLE OpenDeviceForQuery(const wchar_t* path) override { return OpenDevice(path); }
     BOOL ReadDevice(HANDLE device, LONGLONG offset, void* buffer, DWORD size) override;
     BOOL WriteDevice(HANDLE device, LONGLONG offset, const void* buffer, DWORD size) override;
@@ -307,6 +327,8 @@ private:
     // The volume a drive letter reaches: its own letter, or a DOS definition
     // that points at the volume's partition. Null when nothing answers.
     const FakeVolume* VolumeForLetter(wchar_t letter) const;
+    // The volume whose system probe a path (redirection applied) names.
+    const FakeVolume* ProbeVolume(const std::wstring& reached) const;
     bool DriveExists(wchar_t letter) const;
     bool ParentExists(const std::wstring& upperPath) const;
 };
