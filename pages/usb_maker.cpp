@@ -90,12 +90,13 @@ BOOL CUsbMaker::OnInitDialog() {
                         CRect(380, 24, 470, 44), this, IDC_USB_SHOW_ALL);
     m_diskToolButton.SetSkin(FixedText::kSkinUsbDiskTool[0], FixedText::kSkinUsbDiskTool[1],
                              FixedText::kSkinSharedHover, FixedText::kSkinSharedDisabled);
-    m_diskToolButton.Create(FixedText::kUsbDiskToolCaption, WS_CHILD | WS_VISIBLE, CRect(520, 310, 610, 390), this,
-                            IDC_USB_DISK_TOOL);
+    // The tool buttons follow Start: disabled until a disk is listed and chosen.
+    m_diskToolButton.Create(FixedText::kUsbDiskToolCaption, WS_CHILD | WS_VISIBLE | WS_DISABLED,
+                            CRect(520, 310, 610, 390), this, IDC_USB_DISK_TOOL);
     m_volumeToolButton.SetSkin(FixedText::kSkinUsbVolumeTool[0], FixedText::kSkinUsbVolumeTool[1],
                                FixedText::kSkinSharedHover, FixedText::kSkinSharedDisabled);
-    m_volumeToolButton.Create(FixedText::kUsbVolumeToolCaption, WS_CHILD | WS_VISIBLE, CRect(630, 310, 720, 390),
-                              this, IDC_USB_VOLUME_TOOL);
+    m_volumeToolButton.Create(FixedText::kUsbVolumeToolCaption, WS_CHILD | WS_VISIBLE | WS_DISABLED,
+                              CRect(630, 310, 720, 390), this, IDC_USB_VOLUME_TOOL);
     m_helpButton.SetSkin(FixedText::kSkinUsbHelp[0], FixedText::kSkinUsbHelp[1], FixedText::kSkinSharedHover,
                          FixedText::kSkinSharedDisabled);
     m_helpButton.Create(FixedText::kUsbHelpCaption, WS_CHILD | WS_VISIBLE, CRect(740, 310, 830, 390), this, IDC_USB_HELP);
@@ -175,7 +176,7 @@ void CUsbMaker::SwitchView(int view, int refresh) {
 void CUsbMaker::RefreshDeviceList() {
     RunOnPage([&] {
         if (m_view != 1 || !m_deviceList.GetSafeHwnd()) return;
-        m_startButton.EnableWindow(FALSE);
+        EnableDiskButtons(FALSE);
         m_deviceList.FillDisks(m_showAllDisks);
         if (m_deviceList.GetCount() <= 0) {
             m_emptyPicture.ShowWindow(SW_SHOW);
@@ -186,9 +187,15 @@ void CUsbMaker::RefreshDeviceList() {
             m_deviceList.ShowWindow(SW_SHOW);
             m_deviceLabel.ShowWindow(SW_SHOW);
             m_deviceList.SetCurSel(0);
-            m_startButton.EnableWindow(TRUE);
+            EnableDiskButtons(TRUE);
         }
     });
+}
+
+void CUsbMaker::EnableDiskButtons(BOOL enable) {
+    m_startButton.EnableWindow(enable);
+    m_diskToolButton.EnableWindow(enable);
+    m_volumeToolButton.EnableWindow(enable);
 }
 
 void CUsbMaker::FillImageList() {
@@ -282,6 +289,8 @@ BOOL CUsbMaker::ConfirmSelectedDisk(const wchar_t* question) {
     const int selection = m_deviceList.GetCurSel();
     CString path, name;
     if (selection >= 0) m_deviceList.GetText(selection, path);
+    // No disk chosen: nothing to ask about (the buttons are disabled then).
+    if (path.IsEmpty()) return FALSE;
     name = path;
     m_deviceList.DiskItemText(name);
     if (question) {
@@ -380,6 +389,8 @@ void CUsbMaker::StartTool(unsigned(__stdcall* proc)(void*)) {
     }
     m_makingDisk = 1;
     m_jobRunning = 1;
+    // A stop left by an earlier job must not cut this tool's waits short.
+    m_events.ResetForJob();
     SwitchView(3, 0);
     if (m_toolThread) CloseHandle(m_toolThread);
     m_toolThread = (HANDLE)_beginthreadex(nullptr, 0, proc, this, 0, nullptr);
@@ -396,6 +407,10 @@ void CUsbMaker::StopTask() {
 }
 
 void CUsbMaker::StopJobs() { StopTask(); }
+
+void CUsbMaker::StopQueueOnly() {
+    RunOnPage([this] { m_queue.StopTask(); });
+}
 
 void CUsbMaker::ResumeAfterRefusedExit() {
     if (m_view == 3 && !m_makingDisk && m_downloadState == 0) SwitchView(1, 0);
@@ -488,7 +503,7 @@ std::vector<CUsbMaker::DataFileStep> CUsbMaker::DataFileSteps() {
 
 void CUsbMaker::MakeDisk() {
     if (!OpenSelectedDevice()) {
-        RunOnPage([this] { StopTask(); });
+        StopQueueOnly();
         EndWorker(MB_ICONERROR, FixedText::kUsbCannotOpen, kNoticeSeconds);
         return;
     }
@@ -506,7 +521,7 @@ void CUsbMaker::MakeDisk() {
     }
     CUsbBootDiskWriter writer(job, m_usbInventory, *this);
     if (!writer.WriteBootDisk()) {
-        RunOnPage([this] { StopTask(); });
+        StopQueueOnly();
         EndWorker(MB_ICONERROR, writer.m_failure.IsEmpty() ? CString(FixedText::kUsbMakeFailed) : writer.m_failure,
                   kNoticeSeconds);
         return;
