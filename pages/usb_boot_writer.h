@@ -120,6 +120,10 @@ private:
     bool CheckDiskLength();
     bool RefuseFile(const CString& path, bool standIn);
     bool DiskStillOurs();
+    // Hands the tools the identity of the confirmed disk (its interface path
+    // and serial number) in the environment; false (m_failure) when the disk
+    // cannot be opened by its path.
+    bool PublishJobDisk();
     // Runs a tool up to maxRuns times while it fails, pauses pauseMs when it
     // ended, then logs; false when the disk check refused it or it outlived
     // its time limit (the job fails).
