@@ -274,6 +274,39 @@ const DRIVE_LAYOUT_INFORMATION_EX* ReadLayout(IStorageCalls& storage, HANDLE dis
     return layout;
 }
 
+// Makes partition `number` (as the disk numbers it) the only active one,
+// through the held disk's handle: its layout read, the boot flags set, the
+// layout written back as it was otherwise.
+int ActivatePartition(IStorageCalls& storage, HANDLE disk, int number, CString& message) {
+    std::vector<BYTE> buffer;
+    const DRIVE_LAYOUT_INFORMATION_EX* layout = ReadLayout(storage, disk, buffer, message);
+    if (!layout) return kToolExitFailed;
+    bool found = false;
+    for (DWORD i = 0; i < layout->PartitionCount; ++i)
+        found = found || (layout->PartitionEntry[i].PartitionNumber == (DWORD)number &&
+                          layout->PartitionEntry[i].PartitionLength.QuadPart > 0);
+    if (layout->PartitionStyle != PARTITION_STYLE_MBR || !found) {
+        message.Format(FixedText::kToolDiskIoFailed, L"/p:");
+        return kToolExitFailed;
+    }
+    const DWORD header = offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry);
+    std::vector<BYTE> out(buffer.begin(), buffer.begin() + header + layout->PartitionCount * sizeof(PARTITION_INFORMATION_EX));
+    DRIVE_LAYOUT_INFORMATION_EX* changed = reinterpret_cast<DRIVE_LAYOUT_INFORMATION_EX*>(out.data());
+    for (DWORD i = 0; i < changed->PartitionCount; ++i) {
+        PARTITION_INFORMATION_EX& entry = changed->PartitionEntry[i];
+        entry.Mbr.BootIndicator = entry.PartitionNumber == (DWORD)number && entry.PartitionLength.QuadPart > 0;
+        entry.RewritePartition = TRUE;
+    }
+    DWORD returned = 0;
+    if (!storage.IoControl(disk, IOCTL_DISK_SET_DRIVE_LAYOUT_EX, out.data(), (DWORD)out.size(), nullptr, 0,
+                           &returned)) {
+        message.Format(FixedText::kToolDiskIoFailed, L"IOCTL_DISK_SET_DRIVE_LAYOUT_EX");
+        return kToolExitFailed;
+    }
+    storage.IoControl(disk, IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0, &returned);
+    return 0;
+}
+
 CStringA Line(const char* format, ...) {
     CStringA line;
     va_list args;
@@ -436,8 +469,13 @@ int RunPartitionTool(int argc, wchar_t** argv, IStorageCalls& storage, IBootHost
     if (PartitionScript(device, tokens, 1ULL << 40, reason).IsEmpty()) return Usage(argc, argv, message);
     HeldDisk disk(storage, device, context, message);
     if (!disk.IsOpen()) return kToolExitRefused;
-    // The clearing goes through the handle of the disk identified.
+    // The clearing and the active flag go through the handle of the disk identified.
     if (HasToken(tokens, L"/del")) return EraseHeldDisk(storage, disk.Handle(), message);
+    if (HasToken(tokens, L"/act")) {
+        int partition = 0;
+        ParseNumber(TokenValue(tokens, L"/p:"), partition);  // checked with the command line
+        return ActivatePartition(storage, disk.Handle(), partition, message);
+    }
     CStringA script = PartitionScript(device, tokens, OpenDiskLength(storage, disk.Handle()), reason);
     if (script.IsEmpty()) return Usage(argc, argv, message);
     return RunDiskpart(storage, host, disk.Handle(), device, context, script, message);

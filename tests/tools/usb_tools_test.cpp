@@ -92,7 +92,6 @@ TEST_F(UsbTools, PartitioningCommandsBecomeTheirDiskpartScripts) {
         {{L"4", L"/cre", L"/pri", L"/sz:850", L"/for", L"/align:1MB", L"/q", L"/v:EFI", L"/END", L"/y"},
          "select disk 3\r\ncreate partition primary size=850 offset=7160832 align=1024\r\n"
          "format fs=fat32 quick label=EFI\r\nassign\r\n"},
-        {{L"4", L"/act", L"/p:1"}, "select disk 3\r\nselect partition 1\r\nactive\r\n"},
         {{L"4", L"/cre", L"/pri", L"/for", L"/NTFS", L"/align:1MB", L"/q", L"/v:DATA", L"/y"},
          "select disk 3\r\ncreate partition primary align=1024\r\nformat fs=ntfs quick label=DATA\r\nassign\r\n"},
     };
@@ -128,7 +127,7 @@ TEST_F(UsbTools, EachScriptIsANewFileInTheWorkFolderHeldWhileDiskpartRuns) {
     watched.AddFolder(L"C:\\Work");
     std::vector<std::wstring> scripts;
     for (int i = 0; i < 2; ++i) {
-        ToolRun run = RunTool(RunPartitionTool, watched, context, {L"4", L"/act", L"/p:1"});
+        ToolRun run = RunTool(RunPartitionTool, watched, context, {L"4", L"/cre", L"/pri", L"/for", L"/NTFS", L"/align:1MB", L"/q", L"/v:DATA", L"/y"});
         ASSERT_EQ(0, run.code) << Utf16ToUtf8(run.message).GetString();
         ASSERT_EQ((size_t)i + 1, watched.heldNames.size());
         scripts.push_back(watched.heldNames.back());
@@ -182,7 +181,7 @@ TEST_F(UsbTools, TheBootSectorToolRefusesLayoutAnswersThatFallShort) {
 
 TEST_F(UsbTools, DiskpartsOwnResultIsTheToolsResult) {
     m.exitCodes[1] = 5;
-    ToolRun run = RunTool(RunPartitionTool, m, context, {L"4", L"/act", L"/p:1"});
+    ToolRun run = RunTool(RunPartitionTool, m, context, {L"4", L"/cre", L"/pri", L"/for", L"/NTFS", L"/align:1MB", L"/q", L"/v:DATA", L"/y"});
     EXPECT_EQ(5, run.code);
     EXPECT_NE(-1, run.message.Find(L"5"));
 }
@@ -325,6 +324,35 @@ TEST_F(UsbTools, TheClearingGoesThroughTheHandleOfTheDiskIdentified) {
     EXPECT_EQ(1u, m.disks[0].partitions.size());
     EXPECT_EQ(1u, m.disks[1].partitions.size());
     EXPECT_EQ(0, m.openHandles) << "every handle closed again";
+}
+
+// The active flag is set through the handle too: partition 1 becomes the
+// only active one, the table otherwise as it was; a partition the disk does
+// not have changes nothing.
+TEST_F(UsbTools, TheActiveFlagIsSetThroughTheHandleOfTheDiskIdentified) {
+    FakePartition efi, data;
+    efi.number = 1;
+    efi.mbrType = 0x0C;
+    efi.startBytes = 7000LL << 20;
+    efi.lengthBytes = 800LL << 20;
+    data.number = 2;
+    data.active = true;
+    data.startBytes = 1LL << 20;
+    data.lengthBytes = 6000LL << 20;
+    m.disks[2].partitions = {efi, data};
+    ToolRun run = RunTool(RunPartitionTool, m, context, {L"4", L"/act", L"/p:1"});
+    ASSERT_EQ(0, run.code) << Utf16ToUtf8(run.message).GetString();
+    EXPECT_TRUE(m.runs.empty()) << "no diskpart";
+    EXPECT_EQ(std::vector<std::wstring>{L"layout 3 12"}, m.log);
+    ASSERT_EQ(2u, m.disks[2].partitions.size());
+    EXPECT_TRUE(m.disks[2].partitions[0].active);
+    EXPECT_EQ(7000LL << 20, m.disks[2].partitions[0].startBytes);
+    EXPECT_FALSE(m.disks[2].partitions[1].active);
+    m.log.clear();
+    run = RunTool(RunPartitionTool, m, context, {L"4", L"/act", L"/p:3"});
+    EXPECT_EQ(kToolExitFailed, run.code);
+    EXPECT_TRUE(m.log.empty());
+    EXPECT_TRUE(m.disks[2].partitions[0].active);
 }
 
 // A disk layer that gives the stick's number to another USB stick (and the
@@ -599,7 +627,7 @@ TEST(UsbToolContext, DiskpartComesFromTheRealSystemFolder) {
 TEST_F(UsbTools, TheRunNamesDiskpartByItsFullSystemPath) {
     ToolContext own = OwnToolContext();
     context.diskpartPath = own.diskpartPath;
-    ToolRun run = RunTool(RunPartitionTool, m, context, {L"4", L"/act", L"/p:1"});
+    ToolRun run = RunTool(RunPartitionTool, m, context, {L"4", L"/cre", L"/pri", L"/for", L"/NTFS", L"/align:1MB", L"/q", L"/v:DATA", L"/y"});
     ASSERT_EQ(0, run.code) << Utf16ToUtf8(run.message).GetString();
     ASSERT_EQ(1u, m.runs.size());
     EXPECT_EQ(std::wstring(own.diskpartPath.GetString()) + L"|/s \"" + ScriptPath() + L"\"", m.runs[0]);

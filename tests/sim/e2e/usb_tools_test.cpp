@@ -77,10 +77,13 @@ TEST(SimUsbTools, AcceptTheUsbDiskAndRefuseEveryOther) {
     const ToolCase cases[] = {
         {"prepare the stick", FixedText::kUsbPrepareTool, Arguments(FixedText::kUsbPrepareArgsFormat, 1), nullptr, 0,
          false},
+        // Before the clearing, while the stick still has its partition 1.
+        {"activate on the stick (through its handle)", FixedText::kUsbPartitionTool,
+         Arguments(FixedText::kUsbActivateArgsFormat, 2), nullptr, 0, false},
         {"clear the stick (through its handle)", FixedText::kUsbPartitionTool,
          Arguments(FixedText::kUsbClearArgsFormat, 2), nullptr, 0, false},
-        {"activate on the stick", FixedText::kUsbPartitionTool, Arguments(FixedText::kUsbActivateArgsFormat, 2),
-         nullptr, 0, true},
+        {"create the data partition on the stick", FixedText::kUsbPartitionTool,
+         Arguments(FixedText::kUsbCreateDataArgsFormat, 2), nullptr, 0, true},
         {"restore the stick", FixedText::kUsbDiskTool, Arguments(FixedText::kUsbDiskToolArgsFormat, 1), nullptr, 0,
          true},
         {"order the stick's table", FixedText::kUsbBootSectorTool, Arguments(FixedText::kUsbOrderArgsFormat, 1),
@@ -119,7 +122,7 @@ TEST(SimUsbTools, AcceptTheUsbDiskAndRefuseEveryOther) {
     PublishDiskIdentity(UsbDiskIdentity());
     const int before = DiskpartRuns();
     EXPECT_EQ(kToolExitRefused, RunProcessAndWait(CString(KAVETTA_SIM_TOOLS_DIR) + L"\\" + FixedText::kUsbPartitionTool,
-                                                  Arguments(FixedText::kUsbActivateArgsFormat, 2)));
+                                                  Arguments(FixedText::kUsbCreateDataArgsFormat, 2)));
     EXPECT_EQ(before, DiskpartRuns());
 }
 
@@ -133,7 +136,7 @@ TEST(SimUsbTools, DiskpartRunsByItsSystemPathOnAHeldScriptInTheToolsFolder) {
     const size_t before = JournalLines().size();
     const CString program = CString(KAVETTA_SIM_TOOLS_DIR) + L"\\" + FixedText::kUsbPartitionTool;
     for (int i = 0; i < 2; ++i)
-        ASSERT_EQ(0, RunProcessAndWait(program, Arguments(FixedText::kUsbActivateArgsFormat, 2)));
+        ASSERT_EQ(0, RunProcessAndWait(program, Arguments(FixedText::kUsbCreateDataArgsFormat, 2)));
     std::vector<std::string> lines = JournalLines();
     ASSERT_GE(lines.size(), before);
     lines.erase(lines.begin(), lines.begin() + before);
