@@ -142,6 +142,18 @@ void ReleaseVolumes(IStorageCalls& storage, std::vector<HANDLE>& held) {
     held.clear();
 }
 
+// Writes a layout to the held disk and has the system read it again.
+int WriteLayout(IStorageCalls& storage, HANDLE disk, std::vector<BYTE>& layout, CString& message) {
+    DWORD returned = 0;
+    if (!storage.IoControl(disk, IOCTL_DISK_SET_DRIVE_LAYOUT_EX, layout.data(), (DWORD)layout.size(), nullptr, 0,
+                           &returned)) {
+        message.Format(FixedText::kToolDiskIoFailed, L"IOCTL_DISK_SET_DRIVE_LAYOUT_EX");
+        return kToolExitFailed;
+    }
+    storage.IoControl(disk, IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0, &returned);
+    return 0;
+}
+
 // A new disk signature: never 0, which would read as no signature.
 DWORD NewDiskSignature() {
     LARGE_INTEGER counter = {};
@@ -180,13 +192,8 @@ int EraseHeldDisk(IStorageCalls& storage, HANDLE disk, CString& message) {
             empty->PartitionEntry[i].PartitionStyle = PARTITION_STYLE_MBR;
             empty->PartitionEntry[i].RewritePartition = TRUE;
         }
-        if (!storage.IoControl(disk, IOCTL_DISK_SET_DRIVE_LAYOUT_EX, out.data(), (DWORD)out.size(), nullptr, 0,
-                               &returned)) {
-            message.Format(FixedText::kToolDiskIoFailed, L"IOCTL_DISK_SET_DRIVE_LAYOUT_EX");
-            code = kToolExitFailed;
-        }
+        code = WriteLayout(storage, disk, out, message);
     }
-    if (code == 0) storage.IoControl(disk, IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0, &returned);
     ReleaseVolumes(storage, volumes);
     return code;
 }
@@ -297,14 +304,7 @@ int ActivatePartition(IStorageCalls& storage, HANDLE disk, int number, CString& 
         entry.Mbr.BootIndicator = entry.PartitionNumber == (DWORD)number && entry.PartitionLength.QuadPart > 0;
         entry.RewritePartition = TRUE;
     }
-    DWORD returned = 0;
-    if (!storage.IoControl(disk, IOCTL_DISK_SET_DRIVE_LAYOUT_EX, out.data(), (DWORD)out.size(), nullptr, 0,
-                           &returned)) {
-        message.Format(FixedText::kToolDiskIoFailed, L"IOCTL_DISK_SET_DRIVE_LAYOUT_EX");
-        return kToolExitFailed;
-    }
-    storage.IoControl(disk, IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0, &returned);
-    return 0;
+    return WriteLayout(storage, disk, out, message);
 }
 
 CStringA Line(const char* format, ...) {
@@ -556,14 +556,7 @@ int OrderPartitions(IStorageCalls& storage, HANDLE disk, int first, CString& mes
         entry.PartitionNumber = (DWORD)i + 1;
         entry.RewritePartition = TRUE;
     }
-    DWORD returned = 0;
-    if (!storage.IoControl(disk, IOCTL_DISK_SET_DRIVE_LAYOUT_EX, out.data(), (DWORD)out.size(), nullptr, 0,
-                           &returned)) {
-        message.Format(FixedText::kToolDiskIoFailed, L"IOCTL_DISK_SET_DRIVE_LAYOUT_EX");
-        return kToolExitFailed;
-    }
-    storage.IoControl(disk, IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0, &returned);
-    return 0;
+    return WriteLayout(storage, disk, out, message);
 }
 
 int WriteBootRecord(IStorageCalls& storage, IBootHost& host, HANDLE disk, const ToolContext& context,
