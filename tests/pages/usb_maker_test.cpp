@@ -248,6 +248,7 @@ TEST_F(UsbMakerPage, TheToolButtonsFollowStartAndAskNothingWithoutAStick) {
     ASSERT_EQ(0, page().m_deviceList.GetCount());
     for (CxSkinButton* button : buttons) EXPECT_FALSE(button->IsWindowEnabled());
     EXPECT_TRUE(page().m_helpButton.IsWindowEnabled()) << "the help has nothing to do with a disk";
+    Screenshot(L"page_usb_no_stick.png");
     for (int id : {IDC_USB_DISK_TOOL, IDC_USB_VOLUME_TOOL, IDC_USB_START}) {
         page().SendMessage(WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
         Pump(200);
