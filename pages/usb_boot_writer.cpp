@@ -214,7 +214,9 @@ bool CUsbBootDiskWriter::DiskStillOurs() {
 
 bool CUsbBootDiskWriter::PublishJobDisk() {
     UsbDiskIdentity identity;
-    if (!ReadUsbDiskIdentity(m_storage, m_job.interfacePath, identity)) {
+    // The disk at the path must still be the one the user confirmed.
+    if (!ReadUsbDiskIdentity(m_storage, m_job.interfacePath, identity) ||
+        (m_job.serialTaken && identity.serial.CompareNoCase(m_job.serial) != 0)) {
         m_failure = UsbDiskRefusalText(kUsbDiskChanged, m_job.deviceNumber);
         Log(m_failure);
         return false;

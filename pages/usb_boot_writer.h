@@ -46,6 +46,10 @@ public:
 struct UsbWriteJob {
     int deviceNumber = -1;
     CString interfacePath;  // the confirmed disk's identity
+    // The serial number the disk answered when the user confirmed it (empty:
+    // none), when it was taken then; the tools are handed this one.
+    bool serialTaken = false;
+    CString serial;
     CString workFolder;     // our tools, the boot files and the boot record
     CString dataFolder;     // the downloads
     const CArray<COnlinefileinfo>* peImages = nullptr;

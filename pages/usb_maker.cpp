@@ -301,6 +301,9 @@ BOOL CUsbMaker::ConfirmSelectedDisk(const wchar_t* question) {
     // The identity is taken here: the job writes this disk or none.
     m_confirmedPath = path;
     m_confirmedName = name;
+    UsbDiskIdentity identity;
+    ReadUsbDiskIdentity(m_usbInventory.Storage(), path, identity);
+    m_confirmedSerial = identity.serial;
     m_deviceNumber = path.IsEmpty() ? -1 : m_usbInventory.DeviceNumberOfPath(path);
     CString letters = GetSelectedDeviceText();
     CTarvelApp* app = GetTarvelApp();
@@ -489,6 +492,13 @@ void CUsbMaker::EndWorker(int flags, const CString& notice, int seconds, int ref
     }
 }
 
+UsbWriteJob CUsbMaker::ConfirmedJob() {
+    UsbWriteJob job = UsbWriteJob::FromApplication(*GetTarvelApp(), m_deviceNumber, m_confirmedPath);
+    job.serialTaken = true;
+    job.serial = m_confirmedSerial;
+    return job;
+}
+
 std::vector<CUsbMaker::DataFileStep> CUsbMaker::DataFileSteps() {
     CTarvelApp* app = GetTarvelApp();
     std::vector<DataFileStep> steps;
@@ -507,7 +517,7 @@ void CUsbMaker::MakeDisk() {
         EndWorker(MB_ICONERROR, FixedText::kUsbCannotOpen, kNoticeSeconds);
         return;
     }
-    UsbWriteJob job = UsbWriteJob::FromApplication(*GetTarvelApp(), m_deviceNumber, m_confirmedPath);
+    UsbWriteJob job = ConfirmedJob();
     // The files of the data partition whose length is known (accepted, or
     // announced by their running download): the disk must have room for them.
     if (m_withImage) {
@@ -584,7 +594,7 @@ void CUsbMaker::RunDiskTool() {
         return;
     }
     SetStatus(m_statusText, FixedText::kUsbDiskToolWorking);
-    UsbWriteJob job = UsbWriteJob::FromApplication(*GetTarvelApp(), m_deviceNumber, m_confirmedPath);
+    UsbWriteJob job = ConfirmedJob();
     CUsbBootDiskWriter writer(job, m_usbInventory, *this);
     if (writer.RunUsbDiskTool())
         EndWorker(MB_ICONINFORMATION, FixedText::kUsbDiskToolSucceeded, kNoticeSeconds);
@@ -617,7 +627,7 @@ void CUsbMaker::RunVolumeTool() {
         return;
     }
     // The disk is checked once more right before the tool touches it.
-    UsbWriteJob job = UsbWriteJob::FromApplication(*GetTarvelApp(), m_deviceNumber, m_confirmedPath);
+    UsbWriteJob job = ConfirmedJob();
     UsbDiskCheck check = CheckUsbDiskForWriting(m_usbInventory.Storage(), m_deviceNumber, m_confirmedPath,
                                                 job.protectedPaths);
     if (check != kUsbDiskAccepted) {

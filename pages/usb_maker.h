@@ -153,6 +153,10 @@ public:
     // The disk the user confirmed at Yes: its interface path and its name in the warning.
     CString m_confirmedPath;
     CString m_confirmedName;
+    // The serial number the confirmed disk answered at Yes (empty: none).
+    CString m_confirmedSerial;
+    // The writer's job for the confirmed disk.
+    UsbWriteJob ConfirmedJob();
     CString m_driveLetter;
     volatile LONG m_makingDisk;
     // 1 while the disk maker waits for a file of the data partition.

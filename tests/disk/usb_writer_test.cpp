@@ -556,6 +556,34 @@ TEST_F(UsbWriter, EveryToolIsToldTheConfirmedDisksIdentity) {
     PublishDiskIdentity(UsbDiskIdentity());
 }
 
+// Another stick at the confirmed path (one without a serial number of its
+// own is named by its port, so a stick put in its place takes the path): the
+// serial number taken at the user's Yes tells them apart before any tool runs.
+TEST_F(UsbWriter, AnotherStickAtTheConfirmedPathIsRefusedBeforeAnyTool) {
+    struct Case {
+        const char* name;
+        const char* now;      // the serial number the stick answers now
+        const char* confirmed;
+        int result;
+    } cases[] = {
+        {"the same stick", "SN-0815", "SN-0815", 1},
+        {"another stick", "SN-4711", "SN-0815", 0},
+        {"one with a serial number where there was none", "SN-4711", "", 0},
+        {"one without where there was one", "", "SN-0815", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        m.disks[2].serial = c.now;
+        job.serialTaken = true;
+        job.serial = c.confirmed;
+        EXPECT_EQ(c.result, Write()) << Narrow(failure);
+        if (c.result) continue;
+        EXPECT_TRUE(m.runs.empty());
+        EXPECT_EQ(0, failure.Find(L"设备编号 3 已不是")) << Narrow(failure);
+    }
+}
+
 TEST_F(UsbWriter, AToolThatOutlivesItsTimeLimitIsNeverStartedAgainOnThatDisk) {
     m.usbTools.exitCodes[L"kvtpart.exe|/del"] = 259;
     job.debugMode = TRUE;

@@ -335,6 +335,22 @@ TEST_F(UsbMakerPage, ADiskThatCannotBeOpenedEndsTheJobWithItsNotice) {
     EXPECT_FALSE(DiskMakerRunning());
 }
 
+// The stick is swapped for another at the same path after the user's Yes:
+// the serial number taken at Yes refuses it before any tool runs.
+TEST_F(UsbMakerPage, AnotherStickAtTheConfirmedPathIsNeverWritten) {
+    ProvideWriterFiles();
+    machine.disks.back().serial = "SN-0815";
+    ClickStart();
+    // The maker starts from the queue's message, which this thread has not
+    // handled yet: the other stick is in place from here on.
+    ASSERT_EQ(3, page().m_view);
+    machine.disks.back().serial = "SN-4711";
+    ASSERT_TRUE(BackInViewOne());
+    EXPECT_EQ(0u, boxes.Last().find(L"设备编号 3 已不是")) << Utf8Of(boxes.Last());
+    EXPECT_TRUE(machine.runs.empty());
+    EXPECT_FALSE(Shown(FixedText::kUsbMakeSucceeded));
+}
+
 TEST_F(UsbMakerPage, ImageListFollowsTheUsbListSwitches) {
     CTarvelApp* app = GetTarvelApp();
     // Entries 0..3 are the catalogue, 4..5 the recommended ones; entry 2 is not offered for USB.
