@@ -638,6 +638,11 @@ int RunDiskTool(int argc, wchar_t** argv, IStorageCalls& storage, IBootHost& hos
         return Usage(argc, argv, message);
     HeldDisk disk(storage, device, context, message);
     if (!disk.IsOpen()) return kToolExitRefused;
+    // Nothing is cleared that the layout step after it could not finish.
+    if (context.diskpartPath.IsEmpty() || context.scriptFolder.IsEmpty() || !host.IsFolder(context.scriptFolder)) {
+        message.Format(FixedText::kToolDiskIoFailed, context.scriptFolder.GetString());
+        return kToolExitFailed;
+    }
     const int erased = EraseHeldDisk(storage, disk.Handle(), message);
     if (erased != 0) return erased;
     const ULONGLONG length = OpenDiskLength(storage, disk.Handle());

@@ -148,6 +148,8 @@ TEST_F(UsbTools, AScriptThatCannotBeHeldRunsNoDiskpart) {
     EXPECT_EQ(kToolExitFailed, run.code);
     EXPECT_TRUE(m.runs.empty());
     EXPECT_TRUE(m.heldNames.empty());
+    EXPECT_TRUE(m.log.empty()) << "the disk is not cleared either";
+    EXPECT_EQ(1u, m.disks[2].partitions.size());
 }
 
 // The boot-sector tool uses a layout answer only when it holds all it claims.
