@@ -172,7 +172,8 @@ void CMyMessageBox::OnPaint() {
         dc.SetTextColor(m_messageColor);
         int textTop = rc.top + m_captionHeight + m_marginY + 5;
         CRect box(rc.left + m_marginX + m_iconWidth + m_marginX, textTop, m_width - m_marginX, textTop + m_textHeight);
-        dc.DrawText(m_message, &box, DT_WORDBREAK | DT_VCENTER | DT_END_ELLIPSIS);
+        // Drawn as measured: an '&' in a folder name or a disk model is text, never a prefix.
+        dc.DrawText(m_message, &box, DT_WORDBREAK | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX);
     }
     dc.SelectObject(oldFont);
     dc.SetTextColor(oldColor);

@@ -56,8 +56,10 @@ void CMyusbListbox::DiskItemText(CString& text) {
 void CMyusbListbox::MeasureItem(LPMEASUREITEMSTRUCT item) { item->itemHeight = kItemHeight; }
 
 void CMyusbListbox::DrawItem(LPDRAWITEMSTRUCT item) {
-    // Selection and focus changes draw nothing: a click redraws the whole list.
-    if (item->itemID == (UINT)-1 || !(item->itemAction & ODA_DRAWENTIRE)) return;
+    // Every action draws the whole item: a selection moved by the keyboard
+    // (or a focus change) must move the check mark with it, since the
+    // selection is the disk a job erases.
+    if (item->itemID == (UINT)-1) return;
     HDC dc = item->hDC;
     const COLORREF oldText = SetTextColor(dc, 0x676767);
     const COLORREF oldBack = GetBkColor(dc);

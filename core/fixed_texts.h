@@ -834,6 +834,8 @@ constexpr const wchar_t* kUsbRefuseProtected = L"设备编号为 %d 的磁盘包
 constexpr const wchar_t* kUsbRefuseProtectedUnseen =
     L"无法确认系统、本程序和数据文件夹所在的分区都不在设备编号为 %d 的磁盘上，不能写入";
 constexpr const wchar_t* kUsbRefuseHungTool = L"此前在该磁盘上运行的工具超时仍未结束，不能再对它运行工具";
+// A tool started without the identity of the disk it is to write.
+constexpr const wchar_t* kUsbRefuseNoIdentity = L"没有收到要写入的U盘的身份，不能写入设备编号为 %d 的磁盘";
 constexpr const wchar_t* kUsbRefuseBusy = L"正在制作U盘，请等待当前任务结束";
 constexpr const wchar_t* kUsbToolTimedOutLog = L"%s 超时仍未结束,制作失败";
 // The USB page's status line while a tool that outlived its wait still runs:
@@ -867,6 +869,9 @@ constexpr const wchar_t* kUsbToolFileMissingLog = L"PE增强软件没有下载�
 // environment variable: paths separated by the separator.
 constexpr const wchar_t* kProtectedPathsVariable = L"KAVETTA_PROTECTED_PATHS";
 constexpr const wchar_t* kProtectedPathsSeparator = L"|";
+// The disk a tool is to write reaches it the same way: its interface path,
+// then the separator and its serial number (empty when it has none).
+constexpr const wchar_t* kDiskIdentityVariable = L"KAVETTA_DISK_IDENTITY";
 // A file of the tools archive that begins with this text is our stand-in.
 constexpr const char* kStandInMarker = "Kavetta stand-in";
 

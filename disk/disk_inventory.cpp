@@ -6,10 +6,6 @@
 
 #include "core/fixed_texts.h"
 
-namespace {
-
-// The ANSI text at a driver-supplied offset, read no further than the bytes
-// the driver returned; offset 0 (or one outside the answer) gives the default.
 CString AnsiTextAt(const BYTE* buffer, DWORD returned, DWORD offset, const wchar_t* fallback) {
     if (offset == 0 || offset >= returned) return fallback;
     const char* start = reinterpret_cast<const char*>(buffer + offset);
@@ -17,8 +13,6 @@ CString AnsiTextAt(const BYTE* buffer, DWORD returned, DWORD offset, const wchar
     while (offset + length < returned && start[length] != 0) ++length;
     return CString(CStringA(start, (int)length));
 }
-
-}  // namespace
 
 CString LayoutDiskId(const DRIVE_LAYOUT_INFORMATION_EX& layout) {
     CString id;

@@ -238,6 +238,9 @@ BOOL QueryStorageDeviceNumber(IStorageCalls& storage, HANDLE device, BYTE* numbe
 // Appends a record for every fixed and removable drive whose volume answers
 // with its device number; volumes are opened for queries only when asked.
 void ReadDriveLetters(IStorageCalls& storage, bool queryOnly, BYTE* numberBuffer, CArray<driver_letter_info>& letters);
+// The ANSI text at a driver-supplied offset, read no further than the bytes
+// the driver returned; offset 0 (or one outside the answer) gives the default.
+CString AnsiTextAt(const BYTE* buffer, DWORD returned, DWORD offset, const wchar_t* fallback);
 // Fills model, bus type, removable flag, size and device number of an open
 // disk; each query that fails leaves its fields as they were. The model is
 // trimmed when asked.

@@ -1,5 +1,7 @@
 #include "disk/usb_disk_guard.h"
 
+#include <stddef.h>
+
 #include <mutex>
 #include <set>
 #include <string>
@@ -105,6 +107,7 @@ CString UsbDiskRefusalText(UsbDiskCheck check, int deviceNumber) {
         case kUsbDiskChanged: text.Format(FixedText::kUsbRefuseDiskChanged, deviceNumber); break;
         case kUsbDiskToolHung: text = FixedText::kUsbRefuseHungTool; break;
         case kUsbDiskProtectedUnseen: text.Format(FixedText::kUsbRefuseProtectedUnseen, deviceNumber); break;
+        case kUsbDiskNoIdentity: text.Format(FixedText::kUsbRefuseNoIdentity, deviceNumber); break;
     }
     return text;
 }
@@ -136,18 +139,86 @@ void SplitProtectedPaths(const CString& text, ProtectedPaths& paths) {
     }
 }
 
-void ReadProtectedPathsFromEnvironment(ProtectedPaths& paths) {
-    DWORD needed = GetEnvironmentVariableW(FixedText::kProtectedPathsVariable, nullptr, 0);
-    if (needed == 0) return;
+namespace {
+
+// The value of an environment variable of this process; empty when it is not set.
+CString EnvironmentText(const wchar_t* name) {
     CString text;
+    DWORD needed = GetEnvironmentVariableW(name, nullptr, 0);
+    if (needed == 0) return text;
     wchar_t* buffer = text.GetBuffer((int)needed);
-    DWORD got = GetEnvironmentVariableW(FixedText::kProtectedPathsVariable, buffer, needed);
+    DWORD got = GetEnvironmentVariableW(name, buffer, needed);
     text.ReleaseBuffer(got < needed ? (int)got : 0);
-    SplitProtectedPaths(text, paths);
+    return text;
+}
+
+}  // namespace
+
+void ReadProtectedPathsFromEnvironment(ProtectedPaths& paths) {
+    SplitProtectedPaths(EnvironmentText(FixedText::kProtectedPathsVariable), paths);
 }
 
 void PublishProtectedPaths(const ProtectedPaths& paths) {
     SetEnvironmentVariableW(FixedText::kProtectedPathsVariable, JoinProtectedPaths(paths));
+}
+
+CString ReadDiskSerial(IStorageCalls& storage, HANDLE disk) {
+    STORAGE_PROPERTY_QUERY query = {};
+    query.PropertyId = StorageDeviceProperty;
+    query.QueryType = PropertyStandardQuery;
+    BYTE buffer[CDiskInventory::kDescriptorBufferSize] = {};
+    DWORD returned = 0;
+    if (!storage.IoControl(disk, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof(query), buffer, sizeof(buffer),
+                           &returned))
+        return CString();
+    if (returned > sizeof(buffer)) returned = sizeof(buffer);
+    const STORAGE_DEVICE_DESCRIPTOR* d = reinterpret_cast<const STORAGE_DEVICE_DESCRIPTOR*>(buffer);
+    if (returned < offsetof(STORAGE_DEVICE_DESCRIPTOR, SerialNumberOffset) + sizeof(DWORD)) return CString();
+    // A device without one answers 0 (or all bits set, on some drivers).
+    const DWORD offset = d->SerialNumberOffset;
+    if (offset == 0 || offset == 0xFFFFFFFF || offset >= returned) return CString();
+    CString serial = AnsiTextAt(buffer, returned, offset, L"");
+    return serial.Trim();
+}
+
+BOOL ReadUsbDiskIdentity(IStorageCalls& storage, const CString& interfacePath, UsbDiskIdentity& identity) {
+    identity = UsbDiskIdentity();
+    if (interfacePath.IsEmpty()) return FALSE;
+    HANDLE disk = storage.OpenDeviceForQuery(interfacePath);
+    if (disk == INVALID_HANDLE_VALUE) return FALSE;
+    identity.interfacePath = interfacePath;
+    identity.serial = ReadDiskSerial(storage, disk);
+    storage.CloseDevice(disk);
+    return TRUE;
+}
+
+UsbDiskCheck CheckDiskIdentity(IStorageCalls& storage, HANDLE disk, int deviceNumber, const UsbDiskIdentity& identity) {
+    if (identity.IsEmpty()) return kUsbDiskNoIdentity;
+    if (ReadDiskSerial(storage, disk).CompareNoCase(identity.serial) != 0) return kUsbDiskChanged;
+    // The number last: a caller that goes on to name the disk by its number
+    // does so right after this answer.
+    BYTE buffer[sizeof(STORAGE_DEVICE_NUMBER)];
+    STORAGE_DEVICE_NUMBER number = {};
+    if (!QueryStorageDeviceNumber(storage, disk, buffer, number) || (int)number.DeviceNumber != deviceNumber)
+        return kUsbDiskChanged;
+    return kUsbDiskAccepted;
+}
+
+void PublishDiskIdentity(const UsbDiskIdentity& identity) {
+    SetEnvironmentVariableW(FixedText::kDiskIdentityVariable,
+                            identity.IsEmpty() ? nullptr
+                                               : (LPCWSTR)(identity.interfacePath + FixedText::kProtectedPathsSeparator +
+                                                           identity.serial));
+}
+
+void ReadDiskIdentityFromEnvironment(UsbDiskIdentity& identity) {
+    identity = UsbDiskIdentity();
+    const CString text = EnvironmentText(FixedText::kDiskIdentityVariable);
+    if (text.IsEmpty()) return;
+    // An interface path never holds the separator; the serial number is the rest.
+    const int cut = text.Find(FixedText::kProtectedPathsSeparator);
+    identity.interfacePath = cut < 0 ? text : text.Left(cut);
+    identity.serial = cut < 0 ? CString() : text.Mid(cut + 1);
 }
 
 namespace {

@@ -21,7 +21,31 @@ enum UsbDiskCheck {
     kUsbDiskChanged = 4,    // the number now belongs to another disk
     kUsbDiskToolHung = 5,   // a tool on this disk outlived its time limit earlier
     kUsbDiskProtectedUnseen = 6,  // a protected path's drive was not seen on another disk
+    kUsbDiskNoIdentity = 7,       // a tool was not told which disk it is to write
 };
+
+// Which disk a job writes, as the tools are told: the interface path the
+// user confirmed and the serial number the device answers on it (empty
+// where it has none). A layout's signature or GUID cannot serve: cleaning
+// the disk changes it, and a blank stick has none.
+struct UsbDiskIdentity {
+    CString interfacePath;
+    CString serial;
+    bool IsEmpty() const { return interfacePath.IsEmpty(); }
+};
+// The serial number an open disk answers (STORAGE_DEVICE_DESCRIPTOR), blanks
+// trimmed; empty when the device has none or does not answer.
+CString ReadDiskSerial(IStorageCalls& storage, HANDLE disk);
+// The identity of the disk at an interface path; FALSE when it cannot be opened.
+BOOL ReadUsbDiskIdentity(IStorageCalls& storage, const CString& interfacePath, UsbDiskIdentity& identity);
+// Whether an open disk (opened by the identity's interface path) still is the
+// disk of the identity and has this device number: kUsbDiskAccepted, or
+// kUsbDiskChanged when its number or serial number differs.
+UsbDiskCheck CheckDiskIdentity(IStorageCalls& storage, HANDLE disk, int deviceNumber, const UsbDiskIdentity& identity);
+// The identity in the environment variable every tool started later
+// inherits, and read back from it (empty when it is not set).
+void PublishDiskIdentity(const UsbDiskIdentity& identity);
+void ReadDiskIdentityFromEnvironment(UsbDiskIdentity& identity);
 
 // The disk record of a device number, read through the storage seam; FALSE
 // when no disk answers with that number.

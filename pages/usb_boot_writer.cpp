@@ -212,6 +212,19 @@ bool CUsbBootDiskWriter::DiskStillOurs() {
     return false;
 }
 
+bool CUsbBootDiskWriter::PublishJobDisk() {
+    UsbDiskIdentity identity;
+    // The disk at the path must still be the one the user confirmed.
+    if (!ReadUsbDiskIdentity(m_storage, m_job.interfacePath, identity) ||
+        (m_job.serialTaken && identity.serial.CompareNoCase(m_job.serial) != 0)) {
+        m_failure = UsbDiskRefusalText(kUsbDiskChanged, m_job.deviceNumber);
+        Log(m_failure);
+        return false;
+    }
+    PublishDiskIdentity(identity);
+    return true;
+}
+
 bool CUsbBootDiskWriter::RunTool(const CString& tool, const CString& arguments, const wchar_t* logFormat,
                                  int maxRuns, int& code, DWORD pauseMs) {
     code = -1;
@@ -313,8 +326,10 @@ int CUsbBootDiskWriter::WriteBootDisk() {
         Log(m_failure);
         return 0;
     }
-    // Our tools learn what they must never touch from the environment they inherit.
+    // Our tools learn what they must never touch, and which disk they are to
+    // write, from the environment they inherit.
     PublishProtectedPaths(m_job.protectedPaths);
+    if (!PublishJobDisk()) return 0;
 
     CString text;
     text.Format(FixedText::kUsbWriterStartLog, device);
@@ -396,6 +411,7 @@ int CUsbBootDiskWriter::RunUsbDiskTool() {
         return 0;
     }
     PublishProtectedPaths(m_job.protectedPaths);
+    if (!PublishJobDisk()) return 0;
     CString args;
     args.Format(FixedText::kUsbDiskToolArgsFormat, m_job.deviceNumber);
     int code = 0;

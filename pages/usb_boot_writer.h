@@ -46,6 +46,10 @@ public:
 struct UsbWriteJob {
     int deviceNumber = -1;
     CString interfacePath;  // the confirmed disk's identity
+    // The serial number the disk answered when the user confirmed it (empty:
+    // none), when it was taken then; the tools are handed this one.
+    bool serialTaken = false;
+    CString serial;
     CString workFolder;     // our tools, the boot files and the boot record
     CString dataFolder;     // the downloads
     const CArray<COnlinefileinfo>* peImages = nullptr;
@@ -120,6 +124,10 @@ private:
     bool CheckDiskLength();
     bool RefuseFile(const CString& path, bool standIn);
     bool DiskStillOurs();
+    // Hands the tools the identity of the confirmed disk (its interface path
+    // and serial number) in the environment; false (m_failure) when the disk
+    // cannot be opened by its path.
+    bool PublishJobDisk();
     // Runs a tool up to maxRuns times while it fails, pauses pauseMs when it
     // ended, then logs; false when the disk check refused it or it outlived
     // its time limit (the job fails).

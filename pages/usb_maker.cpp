@@ -90,12 +90,13 @@ BOOL CUsbMaker::OnInitDialog() {
                         CRect(380, 24, 470, 44), this, IDC_USB_SHOW_ALL);
     m_diskToolButton.SetSkin(FixedText::kSkinUsbDiskTool[0], FixedText::kSkinUsbDiskTool[1],
                              FixedText::kSkinSharedHover, FixedText::kSkinSharedDisabled);
-    m_diskToolButton.Create(FixedText::kUsbDiskToolCaption, WS_CHILD | WS_VISIBLE, CRect(520, 310, 610, 390), this,
-                            IDC_USB_DISK_TOOL);
+    // The tool buttons follow Start: disabled until a disk is listed and chosen.
+    m_diskToolButton.Create(FixedText::kUsbDiskToolCaption, WS_CHILD | WS_VISIBLE | WS_DISABLED,
+                            CRect(520, 310, 610, 390), this, IDC_USB_DISK_TOOL);
     m_volumeToolButton.SetSkin(FixedText::kSkinUsbVolumeTool[0], FixedText::kSkinUsbVolumeTool[1],
                                FixedText::kSkinSharedHover, FixedText::kSkinSharedDisabled);
-    m_volumeToolButton.Create(FixedText::kUsbVolumeToolCaption, WS_CHILD | WS_VISIBLE, CRect(630, 310, 720, 390),
-                              this, IDC_USB_VOLUME_TOOL);
+    m_volumeToolButton.Create(FixedText::kUsbVolumeToolCaption, WS_CHILD | WS_VISIBLE | WS_DISABLED,
+                              CRect(630, 310, 720, 390), this, IDC_USB_VOLUME_TOOL);
     m_helpButton.SetSkin(FixedText::kSkinUsbHelp[0], FixedText::kSkinUsbHelp[1], FixedText::kSkinSharedHover,
                          FixedText::kSkinSharedDisabled);
     m_helpButton.Create(FixedText::kUsbHelpCaption, WS_CHILD | WS_VISIBLE, CRect(740, 310, 830, 390), this, IDC_USB_HELP);
@@ -175,7 +176,7 @@ void CUsbMaker::SwitchView(int view, int refresh) {
 void CUsbMaker::RefreshDeviceList() {
     RunOnPage([&] {
         if (m_view != 1 || !m_deviceList.GetSafeHwnd()) return;
-        m_startButton.EnableWindow(FALSE);
+        EnableDiskButtons(FALSE);
         m_deviceList.FillDisks(m_showAllDisks);
         if (m_deviceList.GetCount() <= 0) {
             m_emptyPicture.ShowWindow(SW_SHOW);
@@ -186,9 +187,15 @@ void CUsbMaker::RefreshDeviceList() {
             m_deviceList.ShowWindow(SW_SHOW);
             m_deviceLabel.ShowWindow(SW_SHOW);
             m_deviceList.SetCurSel(0);
-            m_startButton.EnableWindow(TRUE);
+            EnableDiskButtons(TRUE);
         }
     });
+}
+
+void CUsbMaker::EnableDiskButtons(BOOL enable) {
+    m_startButton.EnableWindow(enable);
+    m_diskToolButton.EnableWindow(enable);
+    m_volumeToolButton.EnableWindow(enable);
 }
 
 void CUsbMaker::FillImageList() {
@@ -282,6 +289,8 @@ BOOL CUsbMaker::ConfirmSelectedDisk(const wchar_t* question) {
     const int selection = m_deviceList.GetCurSel();
     CString path, name;
     if (selection >= 0) m_deviceList.GetText(selection, path);
+    // No disk chosen: nothing to ask about (the buttons are disabled then).
+    if (path.IsEmpty()) return FALSE;
     name = path;
     m_deviceList.DiskItemText(name);
     if (question) {
@@ -292,6 +301,9 @@ BOOL CUsbMaker::ConfirmSelectedDisk(const wchar_t* question) {
     // The identity is taken here: the job writes this disk or none.
     m_confirmedPath = path;
     m_confirmedName = name;
+    UsbDiskIdentity identity;
+    ReadUsbDiskIdentity(m_usbInventory.Storage(), path, identity);
+    m_confirmedSerial = identity.serial;
     m_deviceNumber = path.IsEmpty() ? -1 : m_usbInventory.DeviceNumberOfPath(path);
     CString letters = GetSelectedDeviceText();
     CTarvelApp* app = GetTarvelApp();
@@ -380,6 +392,8 @@ void CUsbMaker::StartTool(unsigned(__stdcall* proc)(void*)) {
     }
     m_makingDisk = 1;
     m_jobRunning = 1;
+    // A stop left by an earlier job must not cut this tool's waits short.
+    m_events.ResetForJob();
     SwitchView(3, 0);
     if (m_toolThread) CloseHandle(m_toolThread);
     m_toolThread = (HANDLE)_beginthreadex(nullptr, 0, proc, this, 0, nullptr);
@@ -396,6 +410,10 @@ void CUsbMaker::StopTask() {
 }
 
 void CUsbMaker::StopJobs() { StopTask(); }
+
+void CUsbMaker::StopQueueOnly() {
+    RunOnPage([this] { m_queue.StopTask(); });
+}
 
 void CUsbMaker::ResumeAfterRefusedExit() {
     if (m_view == 3 && !m_makingDisk && m_downloadState == 0) SwitchView(1, 0);
@@ -474,6 +492,13 @@ void CUsbMaker::EndWorker(int flags, const CString& notice, int seconds, int ref
     }
 }
 
+UsbWriteJob CUsbMaker::ConfirmedJob() {
+    UsbWriteJob job = UsbWriteJob::FromApplication(*GetTarvelApp(), m_deviceNumber, m_confirmedPath);
+    job.serialTaken = true;
+    job.serial = m_confirmedSerial;
+    return job;
+}
+
 std::vector<CUsbMaker::DataFileStep> CUsbMaker::DataFileSteps() {
     CTarvelApp* app = GetTarvelApp();
     std::vector<DataFileStep> steps;
@@ -488,11 +513,11 @@ std::vector<CUsbMaker::DataFileStep> CUsbMaker::DataFileSteps() {
 
 void CUsbMaker::MakeDisk() {
     if (!OpenSelectedDevice()) {
-        RunOnPage([this] { StopTask(); });
+        StopQueueOnly();
         EndWorker(MB_ICONERROR, FixedText::kUsbCannotOpen, kNoticeSeconds);
         return;
     }
-    UsbWriteJob job = UsbWriteJob::FromApplication(*GetTarvelApp(), m_deviceNumber, m_confirmedPath);
+    UsbWriteJob job = ConfirmedJob();
     // The files of the data partition whose length is known (accepted, or
     // announced by their running download): the disk must have room for them.
     if (m_withImage) {
@@ -506,7 +531,7 @@ void CUsbMaker::MakeDisk() {
     }
     CUsbBootDiskWriter writer(job, m_usbInventory, *this);
     if (!writer.WriteBootDisk()) {
-        RunOnPage([this] { StopTask(); });
+        StopQueueOnly();
         EndWorker(MB_ICONERROR, writer.m_failure.IsEmpty() ? CString(FixedText::kUsbMakeFailed) : writer.m_failure,
                   kNoticeSeconds);
         return;
@@ -569,7 +594,7 @@ void CUsbMaker::RunDiskTool() {
         return;
     }
     SetStatus(m_statusText, FixedText::kUsbDiskToolWorking);
-    UsbWriteJob job = UsbWriteJob::FromApplication(*GetTarvelApp(), m_deviceNumber, m_confirmedPath);
+    UsbWriteJob job = ConfirmedJob();
     CUsbBootDiskWriter writer(job, m_usbInventory, *this);
     if (writer.RunUsbDiskTool())
         EndWorker(MB_ICONINFORMATION, FixedText::kUsbDiskToolSucceeded, kNoticeSeconds);
@@ -602,7 +627,7 @@ void CUsbMaker::RunVolumeTool() {
         return;
     }
     // The disk is checked once more right before the tool touches it.
-    UsbWriteJob job = UsbWriteJob::FromApplication(*GetTarvelApp(), m_deviceNumber, m_confirmedPath);
+    UsbWriteJob job = ConfirmedJob();
     UsbDiskCheck check = CheckUsbDiskForWriting(m_usbInventory.Storage(), m_deviceNumber, m_confirmedPath,
                                                 job.protectedPaths);
     if (check != kUsbDiskAccepted) {

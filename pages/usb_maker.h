@@ -153,6 +153,10 @@ public:
     // The disk the user confirmed at Yes: its interface path and its name in the warning.
     CString m_confirmedPath;
     CString m_confirmedName;
+    // The serial number the confirmed disk answered at Yes (empty: none).
+    CString m_confirmedSerial;
+    // The writer's job for the confirmed disk.
+    UsbWriteJob ConfirmedJob();
     CString m_driveLetter;
     volatile LONG m_makingDisk;
     // 1 while the disk maker waits for a file of the data partition.
@@ -182,7 +186,10 @@ private:
     // is null) and runs the disk checks; on Yes the disk's identity is kept.
     // FALSE: nothing to do.
     BOOL ConfirmSelectedDisk(const wchar_t* question);
-    // Starts a tool worker on the confirmed disk.
+    // A job that failed stops its download, not the job itself: a tool it
+    // left running is still waited for before the job reports its end.
+    void StopQueueOnly();
+    // Starts a tool worker on the confirmed disk, with fresh job events.
     void StartTool(unsigned(__stdcall* proc)(void*));
     // Starts a job with or without the image: the queue builds, the maker follows.
     void StartJob(int withImage);
@@ -192,12 +199,15 @@ private:
     // otherwise), once no tool the program started still runs.
     void EndWorker(int flags, const CString& notice, int seconds, int refresh = 1);
     // While a tool that outlived its wait (a diskpart still writing, say)
-    // runs, the job is not over: waits for it, saying so, until it ends or
-    // the job is stopped. Nothing of ours writes meanwhile, so the exit asks
-    // and stops as for a download; the tool itself is then the exit's to
-    // wait for, and no restart comes while it runs.
+    // runs, the job is not over: waits for it, saying so, with the page in
+    // the progress view, the disk maker held and the tabs locked, until it
+    // ends. Only the exit's stop ends the wait early: nothing of ours writes
+    // meanwhile, so the exit asks and stops as for a download; the tool
+    // itself is then the exit's to wait for, and no restart comes while it runs.
     void WaitForLeftTools();
     void ShowViewControls(int view, int show);
+    // Start and the two tool buttons: enabled only while a disk is chosen.
+    void EnableDiskButtons(BOOL enable);
     // The files of the data partition in the order they are waited for and
     // copied: the chosen image, then the extra file when it is configured.
     struct DataFileStep {

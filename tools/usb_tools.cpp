@@ -40,12 +40,170 @@ int Usage(int argc, wchar_t** argv, CString& message) {
     return kToolExitUsage;
 }
 
-// Refuses a disk that must not be touched; the message says why.
-bool Refused(IStorageCalls& storage, int device, const ToolContext& context, CString& message) {
-    UsbDiskCheck check = CheckUsbDiskForWriting(storage, device, CString(), context.protectedPaths);
+bool Refusal(UsbDiskCheck check, int device, CString& message) {
     if (check == kUsbDiskAccepted) return false;
     message.Format(FixedText::kToolRefused, UsbDiskRefusalText(check, device).GetString());
     return true;
+}
+
+// The number still leads to the disk of the identity, which is a USB disk
+// without a protected drive, and the disk held open (opened by the
+// identity's interface path) is that disk with that number.
+UsbDiskCheck CheckIdentifiedDisk(IStorageCalls& storage, HANDLE disk, int device, const ToolContext& context) {
+    if (context.identity.IsEmpty()) return kUsbDiskNoIdentity;
+    UsbDiskCheck check = CheckUsbDiskForWriting(storage, device, context.identity.interfacePath, context.protectedPaths);
+    if (check == kUsbDiskAccepted) check = CheckDiskIdentity(storage, disk, device, context.identity);
+    return check;
+}
+
+// Opens the disk the tool is to write by the interface path it was given and
+// checks it on that handle (CheckIdentifiedDisk). The handle, or
+// INVALID_HANDLE_VALUE with the refusal in the message.
+HANDLE OpenIdentifiedDisk(IStorageCalls& storage, int device, const ToolContext& context, CString& message) {
+    UsbDiskCheck check = context.identity.IsEmpty() ? kUsbDiskNoIdentity
+                                                    : CheckUsbDiskForWriting(storage, device, context.identity.interfacePath,
+                                                                             context.protectedPaths);
+    HANDLE disk = INVALID_HANDLE_VALUE;
+    if (check == kUsbDiskAccepted) {
+        disk = storage.OpenDevice(context.identity.interfacePath);
+        check = disk == INVALID_HANDLE_VALUE ? kUsbDiskMissing : CheckDiskIdentity(storage, disk, device, context.identity);
+    }
+    if (!Refusal(check, device, message)) return disk;
+    if (disk != INVALID_HANDLE_VALUE) storage.CloseDevice(disk);
+    return INVALID_HANDLE_VALUE;
+}
+
+// The disk held open by its interface path, closed on every way out.
+class HeldDisk {
+public:
+    HeldDisk(IStorageCalls& storage, int device, const ToolContext& context, CString& message)
+        : m_storage(storage), m_handle(OpenIdentifiedDisk(storage, device, context, message)) {}
+    ~HeldDisk() {
+        if (m_handle != INVALID_HANDLE_VALUE) m_storage.CloseDevice(m_handle);
+    }
+    HeldDisk(const HeldDisk&) = delete;
+    HeldDisk& operator=(const HeldDisk&) = delete;
+    bool IsOpen() const { return m_handle != INVALID_HANDLE_VALUE; }
+    HANDLE Handle() const { return m_handle; }
+
+private:
+    IStorageCalls& m_storage;
+    HANDLE m_handle;
+};
+
+// The device number the held disk answers now; -1 when it does not answer.
+int HeldDiskNumber(IStorageCalls& storage, HANDLE disk) {
+    BYTE buffer[sizeof(STORAGE_DEVICE_NUMBER)];
+    STORAGE_DEVICE_NUMBER number = {};
+    return QueryStorageDeviceNumber(storage, disk, buffer, number) ? (int)number.DeviceNumber : -1;
+}
+
+// Locks and dismounts every lettered volume of the held disk, each handle
+// kept in `held` (the locks last until they are closed). A volume counts as
+// the disk's only when it answers the number the held disk answers right
+// after it; when the two stop agreeing, the disk changed under the tool.
+// The lock fails while files are open; the dismount goes ahead anyway and
+// invalidates those handles, which is what partitioning needs.
+int LockVolumesOf(IStorageCalls& storage, HANDLE disk, std::vector<HANDLE>& held, CString& message) {
+    const int device = HeldDiskNumber(storage, disk);
+    if (device < 0) {
+        message.Format(FixedText::kToolDiskIoFailed, L"IOCTL_STORAGE_GET_DEVICE_NUMBER");
+        return kToolExitFailed;
+    }
+    CArray<driver_letter_info> letters;
+    BYTE number[sizeof(STORAGE_DEVICE_NUMBER)];
+    ReadDriveLetters(storage, true, number, letters);
+    for (INT_PTR i = 0; i < letters.GetSize(); ++i) {
+        if (letters[i].device_number != device) continue;
+        HANDLE volume = storage.OpenDevice(CString(FixedText::kVolumeDevicePrefix) + letters[i].letter);
+        if (volume == INVALID_HANDLE_VALUE) {
+            message.Format(FixedText::kToolDiskIoFailed, letters[i].letter.GetString());
+            return kToolExitFailed;
+        }
+        held.push_back(volume);
+        STORAGE_DEVICE_NUMBER on = {};
+        if (!QueryStorageDeviceNumber(storage, volume, number, on) || (int)on.DeviceNumber != device ||
+            HeldDiskNumber(storage, disk) != device) {
+            message.Format(FixedText::kToolRefused, UsbDiskRefusalText(kUsbDiskChanged, device).GetString());
+            return kToolExitRefused;
+        }
+        DWORD returned = 0;
+        storage.IoControl(volume, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &returned);
+        if (!storage.IoControl(volume, FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0, &returned)) {
+            message.Format(FixedText::kToolDiskIoFailed, L"FSCTL_DISMOUNT_VOLUME");
+            return kToolExitFailed;
+        }
+    }
+    return 0;
+}
+
+void ReleaseVolumes(IStorageCalls& storage, std::vector<HANDLE>& held) {
+    for (HANDLE volume : held) storage.CloseDevice(volume);
+    held.clear();
+}
+
+// Writes a layout to the held disk and has the system read it again.
+int WriteLayout(IStorageCalls& storage, HANDLE disk, std::vector<BYTE>& layout, CString& message) {
+    DWORD returned = 0;
+    if (!storage.IoControl(disk, IOCTL_DISK_SET_DRIVE_LAYOUT_EX, layout.data(), (DWORD)layout.size(), nullptr, 0,
+                           &returned)) {
+        message.Format(FixedText::kToolDiskIoFailed, L"IOCTL_DISK_SET_DRIVE_LAYOUT_EX");
+        return kToolExitFailed;
+    }
+    storage.IoControl(disk, IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0, &returned);
+    return 0;
+}
+
+// A new disk signature: never 0, which would read as no signature.
+DWORD NewDiskSignature() {
+    LARGE_INTEGER counter = {};
+    QueryPerformanceCounter(&counter);
+    DWORD signature = (DWORD)counter.LowPart ^ (DWORD)counter.HighPart ^ (GetTickCount() << 7) ^ GetCurrentProcessId();
+    return signature ? signature : 0x4B565441;
+}
+
+// Clears the held disk to an empty MBR table through its handle, with its
+// volumes locked and dismounted for the whole time: no number stands between
+// the disk checked and the disk cleared.
+int EraseHeldDisk(IStorageCalls& storage, HANDLE disk, CString& message) {
+    std::vector<HANDLE> volumes;
+    int code = LockVolumesOf(storage, disk, volumes, message);
+    DWORD returned = 0;
+    const DWORD signature = NewDiskSignature();
+    if (code == 0) {
+        // The old table goes first (a GPT one too), then an MBR table is made:
+        // the boot record and the active flag need one.
+        storage.IoControl(disk, IOCTL_DISK_DELETE_DRIVE_LAYOUT, nullptr, 0, nullptr, 0, &returned);
+        CREATE_DISK create = {};
+        create.PartitionStyle = PARTITION_STYLE_MBR;
+        create.Mbr.Signature = signature;
+        if (!storage.IoControl(disk, IOCTL_DISK_CREATE_DISK, &create, sizeof(create), nullptr, 0, &returned)) {
+            message.Format(FixedText::kToolDiskIoFailed, L"IOCTL_DISK_CREATE_DISK");
+            code = kToolExitFailed;
+        }
+    }
+    if (code == 0) {
+        std::vector<BYTE> out(offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry) + 4 * sizeof(PARTITION_INFORMATION_EX));
+        DRIVE_LAYOUT_INFORMATION_EX* empty = reinterpret_cast<DRIVE_LAYOUT_INFORMATION_EX*>(out.data());
+        empty->PartitionStyle = PARTITION_STYLE_MBR;
+        empty->PartitionCount = 4;
+        empty->Mbr.Signature = signature;
+        for (DWORD i = 0; i < 4; ++i) {
+            empty->PartitionEntry[i].PartitionStyle = PARTITION_STYLE_MBR;
+            empty->PartitionEntry[i].RewritePartition = TRUE;
+        }
+        code = WriteLayout(storage, disk, out, message);
+    }
+    ReleaseVolumes(storage, volumes);
+    return code;
+}
+
+// The length of an open disk in bytes, 0 when unknown.
+ULONGLONG OpenDiskLength(IStorageCalls& storage, HANDLE disk) {
+    GET_LENGTH_INFORMATION length = {};
+    DWORD returned = 0;
+    BOOL ok = storage.IoControl(disk, IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &length, sizeof(length), &returned);
+    return ok && returned >= sizeof(length) ? (ULONGLONG)length.Length.QuadPart : 0;
 }
 
 // The length of a disk in bytes through its interface path, 0 when unknown.
@@ -54,11 +212,9 @@ ULONGLONG DiskLength(IStorageCalls& storage, int device) {
     if (!FindDiskByDeviceNumber(storage, device, disk)) return 0;
     HANDLE handle = storage.OpenDeviceForQuery(disk.interface_path);
     if (handle == INVALID_HANDLE_VALUE) return 0;
-    GET_LENGTH_INFORMATION length = {};
-    DWORD returned = 0;
-    BOOL ok = storage.IoControl(handle, IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &length, sizeof(length), &returned);
+    const ULONGLONG length = OpenDiskLength(storage, handle);
     storage.CloseDevice(handle);
-    return ok && returned >= sizeof(length) ? (ULONGLONG)length.Length.QuadPart : 0;
+    return length;
 }
 
 // Names tried for one script before the tool gives up.
@@ -66,7 +222,8 @@ const int kScriptNameAttempts = 8;
 
 // Writes the script under a new name in the script folder, holds it against
 // writes while diskpart runs on it and returns diskpart's own result.
-int RunDiskpart(IBootHost& host, const ToolContext& context, const CStringA& script, CString& message) {
+int RunDiskpart(IStorageCalls& storage, IBootHost& host, HANDLE disk, int device, const ToolContext& context,
+                const CStringA& script, CString& message) {
     if (context.diskpartPath.IsEmpty() || context.scriptFolder.IsEmpty()) {
         message.Format(FixedText::kToolDiskIoFailed, FixedText::kDiskpartProgram);
         return kToolExitFailed;
@@ -86,6 +243,13 @@ int RunDiskpart(IBootHost& host, const ToolContext& context, const CStringA& scr
     if (hold == INVALID_HANDLE_VALUE) {
         message.Format(FixedText::kToolDiskIoFailed, path.GetString());
         return kToolExitFailed;
+    }
+    // The script selects the disk by its number: right before it runs, the
+    // number must still lead to the disk held open, and that must still be
+    // the disk of the identity.
+    if (Refusal(CheckIdentifiedDisk(storage, disk, device, context), device, message)) {
+        host.ReleaseHeldFile(hold, path);
+        return kToolExitRefused;
     }
     CString arguments = L"/s \"" + path + L"\"";
     int code = host.RunProcessAndWait(context.diskpartPath, arguments);
@@ -115,6 +279,32 @@ const DRIVE_LAYOUT_INFORMATION_EX* ReadLayout(IStorageCalls& storage, HANDLE dis
         return nullptr;
     }
     return layout;
+}
+
+// Makes partition `number` (as the disk numbers it) the only active one,
+// through the held disk's handle: its layout read, the boot flags set, the
+// layout written back as it was otherwise.
+int ActivatePartition(IStorageCalls& storage, HANDLE disk, int number, CString& message) {
+    std::vector<BYTE> buffer;
+    const DRIVE_LAYOUT_INFORMATION_EX* layout = ReadLayout(storage, disk, buffer, message);
+    if (!layout) return kToolExitFailed;
+    bool found = false;
+    for (DWORD i = 0; i < layout->PartitionCount; ++i)
+        found = found || (layout->PartitionEntry[i].PartitionNumber == (DWORD)number &&
+                          layout->PartitionEntry[i].PartitionLength.QuadPart > 0);
+    if (layout->PartitionStyle != PARTITION_STYLE_MBR || !found) {
+        message.Format(FixedText::kToolDiskIoFailed, L"/p:");
+        return kToolExitFailed;
+    }
+    const DWORD header = offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry);
+    std::vector<BYTE> out(buffer.begin(), buffer.begin() + header + layout->PartitionCount * sizeof(PARTITION_INFORMATION_EX));
+    DRIVE_LAYOUT_INFORMATION_EX* changed = reinterpret_cast<DRIVE_LAYOUT_INFORMATION_EX*>(out.data());
+    for (DWORD i = 0; i < changed->PartitionCount; ++i) {
+        PARTITION_INFORMATION_EX& entry = changed->PartitionEntry[i];
+        entry.Mbr.BootIndicator = entry.PartitionNumber == (DWORD)number && entry.PartitionLength.QuadPart > 0;
+        entry.RewritePartition = TRUE;
+    }
+    return WriteLayout(storage, disk, out, message);
 }
 
 CStringA Line(const char* format, ...) {
@@ -157,6 +347,7 @@ ToolContext OwnToolContext() {
     ToolContext context;
     AddOwnProtectedPaths(context.protectedPaths);
     ReadProtectedPathsFromEnvironment(context.protectedPaths);
+    ReadDiskIdentityFromEnvironment(context.identity);
     wchar_t buffer[MAX_PATH + 1] = {};
     DWORD n = GetModuleFileNameW(nullptr, buffer, MAX_PATH);
     CString own = n > 0 && n < MAX_PATH ? CString(buffer) : CString();
@@ -174,30 +365,12 @@ int RunPrepareTool(int argc, wchar_t** argv, IStorageCalls& storage, IBootHost&,
     int device = -1;
     if (argc != 3 || !ParseNumber(Token(argc, argv, 1), device) || Token(argc, argv, 2).CompareNoCase(L"/dismount"))
         return Usage(argc, argv, message);
-    if (Refused(storage, device, context, message)) return kToolExitRefused;
-    CArray<driver_letter_info> letters;
-    BYTE number[sizeof(STORAGE_DEVICE_NUMBER)];
-    ReadDriveLetters(storage, true, number, letters);
-    int failed = 0;
-    for (INT_PTR i = 0; i < letters.GetSize(); ++i) {
-        if (letters[i].device_number != device) continue;
-        HANDLE volume = storage.OpenDevice(CString(FixedText::kVolumeDevicePrefix) + letters[i].letter);
-        if (volume == INVALID_HANDLE_VALUE) {
-            ++failed;
-            continue;
-        }
-        DWORD returned = 0;
-        // The lock fails while files are open; the dismount goes ahead anyway
-        // and invalidates those handles, which is what partitioning needs.
-        storage.IoControl(volume, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &returned);
-        if (!storage.IoControl(volume, FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0, &returned)) ++failed;
-        storage.CloseDevice(volume);
-    }
-    if (failed) {
-        message.Format(FixedText::kToolDiskIoFailed, L"FSCTL_DISMOUNT_VOLUME");
-        return kToolExitFailed;
-    }
-    return 0;
+    HeldDisk disk(storage, device, context, message);
+    if (!disk.IsOpen()) return kToolExitRefused;
+    std::vector<HANDLE> volumes;
+    const int code = LockVolumesOf(storage, disk.Handle(), volumes, message);
+    ReleaseVolumes(storage, volumes);
+    return code;
 }
 
 CStringA PartitionScript(int deviceNumber, const CStringArray& tokens, ULONGLONG diskBytes, CString& reason) {
@@ -286,18 +459,26 @@ CStringA PartitionScript(int deviceNumber, const CStringArray& tokens, ULONGLONG
 
 int RunPartitionTool(int argc, wchar_t** argv, IStorageCalls& storage, IBootHost& host, const ToolContext& context,
                      CString& message) {
-    int disk = 0;
-    if (argc < 3 || !ParseNumber(Token(argc, argv, 1), disk) || disk < 1) return Usage(argc, argv, message);
-    const int device = disk - 1;
+    int diskNumber = 0;
+    if (argc < 3 || !ParseNumber(Token(argc, argv, 1), diskNumber) || diskNumber < 1) return Usage(argc, argv, message);
+    const int device = diskNumber - 1;
     CStringArray tokens;
     for (int i = 2; i < argc; ++i) tokens.Add(Token(argc, argv, i));
     CString reason;
     // A bad command line is refused before the disk is even looked at.
     if (PartitionScript(device, tokens, 1ULL << 40, reason).IsEmpty()) return Usage(argc, argv, message);
-    if (Refused(storage, device, context, message)) return kToolExitRefused;
-    CStringA script = PartitionScript(device, tokens, DiskLength(storage, device), reason);
+    HeldDisk disk(storage, device, context, message);
+    if (!disk.IsOpen()) return kToolExitRefused;
+    // The clearing and the active flag go through the handle of the disk identified.
+    if (HasToken(tokens, L"/del")) return EraseHeldDisk(storage, disk.Handle(), message);
+    if (HasToken(tokens, L"/act")) {
+        int partition = 0;
+        ParseNumber(TokenValue(tokens, L"/p:"), partition);  // checked with the command line
+        return ActivatePartition(storage, disk.Handle(), partition, message);
+    }
+    CStringA script = PartitionScript(device, tokens, OpenDiskLength(storage, disk.Handle()), reason);
     if (script.IsEmpty()) return Usage(argc, argv, message);
-    return RunDiskpart(host, context, script, message);
+    return RunDiskpart(storage, host, disk.Handle(), device, context, script, message);
 }
 
 BOOL PrepareBootRecord(const BYTE* record, DWORD recordSize, const BYTE* sector0, const CString& bootFile,
@@ -375,14 +556,7 @@ int OrderPartitions(IStorageCalls& storage, HANDLE disk, int first, CString& mes
         entry.PartitionNumber = (DWORD)i + 1;
         entry.RewritePartition = TRUE;
     }
-    DWORD returned = 0;
-    if (!storage.IoControl(disk, IOCTL_DISK_SET_DRIVE_LAYOUT_EX, out.data(), (DWORD)out.size(), nullptr, 0,
-                           &returned)) {
-        message.Format(FixedText::kToolDiskIoFailed, L"IOCTL_DISK_SET_DRIVE_LAYOUT_EX");
-        return kToolExitFailed;
-    }
-    storage.IoControl(disk, IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0, &returned);
-    return 0;
+    return WriteLayout(storage, disk, out, message);
 }
 
 int WriteBootRecord(IStorageCalls& storage, IBootHost& host, HANDLE disk, const ToolContext& context,
@@ -451,18 +625,10 @@ int RunBootSectorTool(int argc, wchar_t** argv, IStorageCalls& storage, IBootHos
     if (mbr && (argc != 7 || !HasToken(tokens, L"/install") || TokenValue(tokens, L"/type=").CompareNoCase(L"GRUB4DOS") ||
                 bootFile.IsEmpty()))
         return Usage(argc, argv, message);
-    if (Refused(storage, device, context, message)) return kToolExitRefused;
-    disk_info disk;
-    if (!FindDiskByDeviceNumber(storage, device, disk)) return kToolExitRefused;
-    HANDLE handle = storage.OpenDevice(disk.interface_path);
-    if (handle == INVALID_HANDLE_VALUE) {
-        message.Format(FixedText::kToolDiskIoFailed, disk.interface_path.GetString());
-        return kToolExitFailed;
-    }
-    int code = order ? OrderPartitions(storage, handle, first, message)
-                     : WriteBootRecord(storage, host, handle, context, bootFile, message);
-    storage.CloseDevice(handle);
-    return code;
+    HeldDisk disk(storage, device, context, message);
+    if (!disk.IsOpen()) return kToolExitRefused;
+    return order ? OrderPartitions(storage, disk.Handle(), first, message)
+                 : WriteBootRecord(storage, host, disk.Handle(), context, bootFile, message);
 }
 
 int RunDiskTool(int argc, wchar_t** argv, IStorageCalls& storage, IBootHost& host, const ToolContext& context,
@@ -470,15 +636,22 @@ int RunDiskTool(int argc, wchar_t** argv, IStorageCalls& storage, IBootHost& hos
     int device = -1;
     if (argc != 3 || !ParseNumber(Token(argc, argv, 1), device) || Token(argc, argv, 2).CompareNoCase(L"/restore"))
         return Usage(argc, argv, message);
-    if (Refused(storage, device, context, message)) return kToolExitRefused;
-    const ULONGLONG length = DiskLength(storage, device);
-    CStringA script = Line("select disk %d", device) + Line("clean") + Line("convert mbr") +
-                      Line("create partition primary align=1024") +
+    HeldDisk disk(storage, device, context, message);
+    if (!disk.IsOpen()) return kToolExitRefused;
+    // Nothing is cleared that the layout step after it could not finish.
+    if (context.diskpartPath.IsEmpty() || context.scriptFolder.IsEmpty() || !host.IsFolder(context.scriptFolder)) {
+        message.Format(FixedText::kToolDiskIoFailed, context.scriptFolder.GetString());
+        return kToolExitFailed;
+    }
+    const int erased = EraseHeldDisk(storage, disk.Handle(), message);
+    if (erased != 0) return erased;
+    const ULONGLONG length = OpenDiskLength(storage, disk.Handle());
+    CStringA script = Line("select disk %d", device) + Line("create partition primary align=1024") +
                       Line("format fs=%s quick label=%s",
                            length > 0 && length <= FixedText::kDiskToolFat32LimitBytes ? "fat32" : "ntfs",
                            Utf16ToUtf8(FixedText::kDiskToolVolumeLabel).GetString()) +
                       Line("active") + Line("assign");
-    return RunDiskpart(host, context, script, message);
+    return RunDiskpart(storage, host, disk.Handle(), device, context, script, message);
 }
 
 int ToolMain(ToolFunction tool, int argc, wchar_t** argv) {

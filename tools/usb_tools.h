@@ -12,7 +12,13 @@
 // changed, a number that maps to no disk, a disk that is not on the USB bus,
 // a disk holding a protected drive (the Windows folder, the program that
 // started it and the data folder, from the environment it inherits) and any
-// disk while one of those drives cannot be seen on another.
+// disk while one of those drives cannot be seen on another. The number alone
+// is never trusted: the parent hands down the identity of the disk it
+// confirmed (its interface path and serial number, in the environment), the
+// tool opens the disk by that path and checks on the handle that it is the
+// disk of the identity and has the number of the command line. It erases
+// through that handle; a later step that still names the disk by its number
+// (a diskpart script) checks the identity again right before it.
 #pragma once
 
 #include "disk/disk_calls.h"
@@ -29,6 +35,7 @@ const int kToolExitRecord = 103;   // the boot record file is missing, a stand-i
 
 struct ToolContext {
     ProtectedPaths protectedPaths;  // drives never to touch
+    UsbDiskIdentity identity;       // the disk the tool is to write (none: every disk is refused)
     CString toolFolder;           // the tool's own folder (the boot record lies there)
     CString scriptFolder;         // where the diskpart script is written (the tool's own folder)
     CString diskpartPath;         // the system's diskpart

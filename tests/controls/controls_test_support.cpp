@@ -278,7 +278,7 @@ void CaptureScreenOf(HWND h, MemSurface& shot, bool pump) {
     // (a mutex of the Wine session), raises the window above every other,
     // repaints it, and copies the screen until two copies agree (the
     // display shows the raised window once it has drawn it).
-    HANDLE turn = CreateMutexW(nullptr, FALSE, L"Local\KavettaTestScreenCapture");
+    HANDLE turn = CreateMutexW(nullptr, FALSE, L"Local\\KavettaTestScreenCapture");
     if (turn) WaitForSingleObject(turn, 120000);
     HWND top = GetAncestor(h, GA_ROOT);
     if (!top) top = h;

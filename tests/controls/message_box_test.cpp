@@ -259,4 +259,40 @@ TEST_F(BoxFixture, LayoutMeasuresEveryLineBlankOnesIncluded) {
     EXPECT_GT(big.m_width, 350);
 }
 
+// An '&' in the text (a folder name, a disk model) is drawn as it was
+// measured: as text, never as a prefix that hides itself and underlines the
+// next character.
+TEST_F(BoxFixture, AnAmpersandIsDrawnAsItIsMeasured) {
+    const wchar_t* text = L"&&&&&&&&&&&&&&&&&&&&&&&&&&&&&&";
+    CFont font;
+    font.CreatePointFont(100, FixedText::kMsgBoxFontFace);
+    HDC screen = GetDC(nullptr);
+    HGDIOBJ old = SelectObject(screen, font.GetSafeHandle());
+    SIZE measured = {};
+    GetTextExtentPoint32W(screen, text, (int)wcslen(text), &measured);
+    SelectObject(screen, old);
+    ReleaseDC(nullptr, screen);
+    ASSERT_GT(measured.cx, 60);
+
+    WorkerBox box(MB_ICONINFORMATION, FALSE, text, 0);
+    HWND h = box.WaitForBox();
+    ASSERT_NE(nullptr, h);
+    RECT r;
+    ::GetWindowRect(h, &r);
+    MemSurface shot(r.right - r.left, r.bottom - r.top, RGB(255, 0, 255));
+    CaptureScreenOf(h, shot);
+    ::PostMessageW(h, WM_COMMAND, MAKEWPARAM(103, BN_CLICKED), (LPARAM)box.Item(103));
+    // The message's area: from x 86, between the caption band and the buttons.
+    int rightmost = -1;
+    for (int y = 60; y < shot.h - 60; ++y)
+        for (int x = 86; x < shot.w - 10; ++x) {
+            COLORREF c = shot.At(x, y);
+            if (GetRValue(c) + GetGValue(c) + GetBValue(c) < 300 && x > rightmost) rightmost = x;
+        }
+    ASSERT_GT(rightmost, 86) << "no text drawn";
+    // Every '&' drawn: the text reaches (about) its measured width, not half of it.
+    EXPECT_GE(rightmost - 86, measured.cx * 4 / 5) << "measured " << measured.cx;
+    EXPECT_TRUE(box.Finish(60000));
+}
+
 }  // namespace

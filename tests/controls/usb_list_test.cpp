@@ -101,13 +101,29 @@ TEST_F(UsbList, DrawsTheSelectedItemWithItsBackgroundAndCheck) {
     list.DrawItem(&item);
     EXPECT_TRUE(Near(RGB(255, 255, 255), plain.At(3, 3), 0));
     EXPECT_TRUE(Near(RGB(128, 128, 0), plain.At(26, 14), 0)) << "unchecked picture";
-    // Selection and focus changes draw nothing.
-    MemSurface untouched(448, 30, RGB(1, 2, 3));
-    item.hDC = untouched.dc();
-    item.itemAction = ODA_SELECT;
-    item.itemState = ODS_SELECTED;
-    list.DrawItem(&item);
-    EXPECT_TRUE(Near(RGB(1, 2, 3), untouched.At(3, 3), 0));
+    // A selection or focus change draws the whole item too, check mark and all.
+    struct Case {
+        const char* name;
+        UINT action;
+        UINT state;
+        COLORREF background, check;
+    } cases[] = {
+        {"selected", ODA_SELECT, ODS_SELECTED, 0xF5F2EE, RGB(0, 128, 0)},
+        {"deselected", ODA_SELECT, 0, RGB(1, 2, 3), RGB(128, 128, 0)},
+        {"focused", ODA_FOCUS, ODS_SELECTED | ODS_FOCUS, 0xF5F2EE, RGB(0, 128, 0)},
+        {"focus lost", ODA_FOCUS, 0, RGB(1, 2, 3), RGB(128, 128, 0)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MemSurface surface(448, 30, RGB(1, 2, 3));
+        SetBkColor(surface.dc(), RGB(1, 2, 3));
+        item.hDC = surface.dc();
+        item.itemAction = c.action;
+        item.itemState = c.state;
+        list.DrawItem(&item);
+        EXPECT_TRUE(Near(c.background, surface.At(3, 3), 0));
+        EXPECT_TRUE(Near(c.check, surface.At(26, 14), 0));
+    }
 }
 
 TEST_F(UsbList, AClickSelectsAndRedrawsTheWholeList) {
@@ -121,6 +137,60 @@ TEST_F(UsbList, AClickSelectsAndRedrawsTheWholeList) {
     GetUpdateRect(list.m_hWnd, &dirty, FALSE);
     GetClientRect(list.m_hWnd, &client);
     EXPECT_TRUE(EqualRect(&dirty, &client)) << "every item is drawn again, the old selection too";
+}
+
+// What the screen shows at a point of the list's client area.
+COLORREF OnScreen(HWND list, int x, int y) {
+    POINT at = {x, y};
+    ClientToScreen(list, &at);
+    HDC screen = GetDC(nullptr);
+    COLORREF color = GetPixel(screen, at.x, at.y);
+    ReleaseDC(nullptr, screen);
+    return color;
+}
+
+// After a click the list has the focus, and the keyboard moves the
+// selection: the check mark on the screen moves with it, so the disk shown
+// as chosen is the one a job would erase. Read from the screen without a
+// repaint of the whole list, which would hide a selection drawn nowhere.
+TEST_F(UsbList, TheKeyboardMovesTheCheckMarkWithTheSelection) {
+    m.disks.push_back(UsbStick(L"\\\\?\\usbstor#disk&ven_third&prod_stick#6&0", 6));
+    list.FillDisks(1);
+    ASSERT_EQ(3, list.GetCount());
+    // The run's screen captures take turns through this mutex and raise the
+    // window they capture: none may come over this one while it is read.
+    HANDLE turn = CreateMutexW(nullptr, FALSE, L"Local\\KavettaTestScreenCapture");
+    if (turn) WaitForSingleObject(turn, 120000);
+    SetWindowPos(host.m_hWnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    const COLORREF checked = RGB(0, 128, 0), unchecked = RGB(128, 128, 0);
+    // Where the screen shows the check mark: on `chosen` only.
+    auto checkMarkOn = [&](int chosen) {
+        for (int i = 0; i < 3; ++i)
+            if (OnScreen(list.m_hWnd, 26, i * CMyusbListbox::kItemHeight + 14) != (i == chosen ? checked : unchecked))
+                return false;
+        return true;
+    };
+    list.SendMessage(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(100, 15));
+    list.SendMessage(WM_LBUTTONUP, 0, MAKELPARAM(100, 15));
+    EXPECT_EQ(0, list.GetCurSel());
+    EXPECT_TRUE(PumpUntil([&] { return checkMarkOn(0); }, 30000)) << "the click";
+    struct Key {
+        const char* name;
+        UINT key;
+        int selected;
+    } keys[] = {{"Down", VK_DOWN, 1}, {"End", VK_END, 2}, {"Up", VK_UP, 1}, {"Home", VK_HOME, 0}};
+    for (const Key& k : keys) {
+        SCOPED_TRACE(k.name);
+        list.SendMessage(WM_KEYDOWN, k.key, 0);
+        list.SendMessage(WM_KEYUP, k.key, 0xC0000000);
+        EXPECT_EQ(k.selected, list.GetCurSel());
+        EXPECT_TRUE(PumpUntil([&] { return checkMarkOn(k.selected); }, 30000));
+    }
+    SetWindowPos(host.m_hWnd, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    if (turn) {
+        ReleaseMutex(turn);
+        CloseHandle(turn);
+    }
 }
 
 }  // namespace

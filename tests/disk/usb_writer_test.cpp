@@ -526,6 +526,64 @@ TEST_F(UsbWriter, ADiskThatChangesBetweenToolsStopsTheJob) {
     EXPECT_EQ(0, failure.Find(L"设备编号 3 已不是")) << Narrow(failure);
 }
 
+// Every tool learns which disk it is to write from the environment it
+// inherits: the interface path the user confirmed and the serial number the
+// stick answers, never the number alone.
+TEST_F(UsbWriter, EveryToolIsToldTheConfirmedDisksIdentity) {
+    PublishDiskIdentity(UsbDiskIdentity());
+    m.disks[2].serial = " SN-0815 ";
+    m.AddFile(L"C:\\Work\\kvtdisk.exe", 1024);
+    std::vector<std::wstring> told;
+    for (const wchar_t* key : {L"kvtprep.exe|prep", L"kvtpart.exe|/del", L"kvtpart.exe|/cre:EFI", L"kvtpart.exe|/act",
+                               L"kvtpart.exe|/cre:DATA", L"kvtmbr.exe|/partitions", L"kvtmbr.exe|/mbr",
+                               L"kvtdisk.exe|/restore"}) {
+        m.usbTools.after[key] = [&told, key](FakeMachine&) {
+            UsbDiskIdentity identity;
+            ReadDiskIdentityFromEnvironment(identity);
+            told.push_back(std::wstring(key) + L" " + identity.interfacePath.GetString() + L" " +
+                           identity.serial.GetString());
+        };
+    }
+    ASSERT_EQ(1, Write()) << Narrow(failure);
+    {
+        CUsbDiskInventory inventory(&m);
+        CUsbBootDiskWriter writer(job, inventory, view, &m, &m);
+        EXPECT_EQ(1, writer.RunUsbDiskTool());
+    }
+    ASSERT_EQ(8u, told.size());
+    for (const std::wstring& line : told)
+        EXPECT_NE(std::wstring::npos, line.find(L" " + UsbStickPath(3) + L" SN-0815")) << Narrow(line.c_str());
+    PublishDiskIdentity(UsbDiskIdentity());
+}
+
+// Another stick at the confirmed path (one without a serial number of its
+// own is named by its port, so a stick put in its place takes the path): the
+// serial number taken at the user's Yes tells them apart before any tool runs.
+TEST_F(UsbWriter, AnotherStickAtTheConfirmedPathIsRefusedBeforeAnyTool) {
+    struct Case {
+        const char* name;
+        const char* now;      // the serial number the stick answers now
+        const char* confirmed;
+        int result;
+    } cases[] = {
+        {"the same stick", "SN-0815", "SN-0815", 1},
+        {"another stick", "SN-4711", "SN-0815", 0},
+        {"one with a serial number where there was none", "SN-4711", "", 0},
+        {"one without where there was one", "", "SN-0815", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        m.disks[2].serial = c.now;
+        job.serialTaken = true;
+        job.serial = c.confirmed;
+        EXPECT_EQ(c.result, Write()) << Narrow(failure);
+        if (c.result) continue;
+        EXPECT_TRUE(m.runs.empty());
+        EXPECT_EQ(0, failure.Find(L"设备编号 3 已不是")) << Narrow(failure);
+    }
+}
+
 TEST_F(UsbWriter, AToolThatOutlivesItsTimeLimitIsNeverStartedAgainOnThatDisk) {
     m.usbTools.exitCodes[L"kvtpart.exe|/del"] = 259;
     job.debugMode = TRUE;

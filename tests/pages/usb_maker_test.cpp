@@ -236,6 +236,33 @@ TEST_F(UsbMakerPage, ListedDisksSelectTheFirstAndEnableStart) {
     EXPECT_FALSE(page().m_deviceLabel.GetStyle() & WS_VISIBLE);
 }
 
+// The tool buttons follow Start: with no stick listed nothing can be chosen,
+// and neither tool asks about (or touches) a disk without a name.
+TEST_F(UsbMakerPage, TheToolButtonsFollowStartAndAskNothingWithoutAStick) {
+    CxSkinButton* buttons[] = {&page().m_startButton, &page().m_diskToolButton, &page().m_volumeToolButton};
+    for (CxSkinButton* button : buttons) EXPECT_TRUE(button->IsWindowEnabled());
+    EXPECT_TRUE(page().m_helpButton.IsWindowEnabled());
+    machine.AddFile(std::wstring(kWork) + L"\\" + FixedText::kUsbDiskTool, 1024);
+    machine.disks.pop_back();  // the stick is pulled
+    page().RefreshDeviceList();
+    ASSERT_EQ(0, page().m_deviceList.GetCount());
+    for (CxSkinButton* button : buttons) EXPECT_FALSE(button->IsWindowEnabled());
+    EXPECT_TRUE(page().m_helpButton.IsWindowEnabled()) << "the help has nothing to do with a disk";
+    Screenshot(L"page_usb_no_stick.png");
+    for (int id : {IDC_USB_DISK_TOOL, IDC_USB_VOLUME_TOOL, IDC_USB_START}) {
+        page().SendMessage(WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
+        Pump(200);
+        EXPECT_TRUE(boxes.texts.empty()) << id << ": " << Utf8Of(boxes.Last());
+        EXPECT_EQ(1, page().m_view);
+        EXPECT_EQ(0, page().m_jobRunning);
+    }
+    EXPECT_TRUE(machine.runs.empty());
+    machine = FakeMachine();  // the stick is back
+    BuildUsbMachine(machine, 3);
+    page().RefreshDeviceList();
+    for (CxSkinButton* button : buttons) EXPECT_TRUE(button->IsWindowEnabled());
+}
+
 // A device change reaches the list once the first USB refresh has turned the
 // watch on, and only in view 1: while a job runs (view 3) the writer uses
 // the inventory, and the list stays as it was until the job ends.
@@ -306,6 +333,22 @@ TEST_F(UsbMakerPage, ADiskThatCannotBeOpenedEndsTheJobWithItsNotice) {
     EXPECT_FALSE(Shown(FixedText::kUsbMakeSucceeded));
     EXPECT_TRUE(machine.runs.empty());
     EXPECT_FALSE(DiskMakerRunning());
+}
+
+// The stick is swapped for another at the same path after the user's Yes:
+// the serial number taken at Yes refuses it before any tool runs.
+TEST_F(UsbMakerPage, AnotherStickAtTheConfirmedPathIsNeverWritten) {
+    ProvideWriterFiles();
+    machine.disks.back().serial = "SN-0815";
+    ClickStart();
+    // The maker starts from the queue's message, which this thread has not
+    // handled yet: the other stick is in place from here on.
+    ASSERT_EQ(3, page().m_view);
+    machine.disks.back().serial = "SN-4711";
+    ASSERT_TRUE(BackInViewOne());
+    EXPECT_EQ(0u, boxes.Last().find(L"设备编号 3 已不是")) << Utf8Of(boxes.Last());
+    EXPECT_TRUE(machine.runs.empty());
+    EXPECT_FALSE(Shown(FixedText::kUsbMakeSucceeded));
 }
 
 TEST_F(UsbMakerPage, ImageListFollowsTheUsbListSwitches) {
@@ -489,41 +532,70 @@ TEST_F(UsbMakerPage, MakesTheDiskAndReturnsToViewOne) {
 
 // A tool that comes back still running (it outlived its wait) may still be
 // writing the stick: the job says it waits, and reports its end only once
-// the tool has ended, or the job is stopped (the exit's question). Nothing
-// restarts meanwhile.
+// the tool has ended, on the failure path and on the success path, for the
+// disk maker and for the disk tool; nothing restarts meanwhile. The tool
+// here ends only after several of the job's 500 ms looks at it, and until
+// then the page stays in the job view with the disk maker held and the tabs
+// locked. Only the exit's stop ends the wait early.
 TEST_F(UsbMakerPage, AJobWhoseToolOutlivesItsWaitEndsOnlyOnceTheToolHasEnded) {
+    const int kSlicesWaited = 8;  // of the job's 500 ms looks at the tool
     struct Case {
         const char* name;
-        bool stopTheJob;  // else the tool ends
-    } cases[] = {{"the tool ends", false}, {"the job is stopped", true}};
+        bool diskTool;        // else the disk maker
+        bool toolHangs;       // the job's own first tool run outlives its wait (the failure path)
+        bool earlierStop;     // an earlier job was stopped by an exit that did not happen
+        bool theExitStops;    // else the tool ends
+        const wchar_t* notice;  // a part of the job's closing notice
+    } cases[] = {
+        {"maker: its first tool is left running", false, true, false, false, L"超时仍未结束"},
+        {"maker: the disk is made while a tool still runs", false, false, false, false,
+         FixedText::kUsbMakeSucceeded},
+        {"maker: a tool left running after an earlier job's stop", false, true, true, false, L"超时仍未结束"},
+        {"disk tool: left running after an earlier job's stop", true, true, true, false, L"超时仍未结束"},
+        {"disk tool: done while a tool still runs, after an earlier stop", true, false, true, false,
+         FixedText::kUsbDiskToolSucceeded},
+        {"maker: the exit stops the job", false, true, false, true, L"超时仍未结束"},
+    };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ProvideWriterFiles();
-        boxes.texts.clear();
-        // The first tool run outlives its wait and counts as running, as one
-        // left running does until it has ended.
-        machine.exitCodes = {{(int)machine.runs.size() + 1, 259}};
+        window.dlg->SwitchTab(IDC_USB_TAB);
+        ASSERT_EQ(IDC_USB_TAB, window.dlg->m_currentTabId);
+        FreshStickAndImage();
+        GetTarvelApp()->m_osImages.RemoveAll();
+        machine.AddFile(std::wstring(kWork) + L"\\" + FixedText::kUsbDiskTool, 1024);
+        // As an exit that was then refused leaves the page: the job stopped, view 1.
+        if (c.earlierStop) page().StopJobs();
+        // The job's first tool run outlives its wait: it counts as running, as
+        // one left running does, until it has ended.
+        if (c.toolHangs) machine.exitCodes = {{(int)machine.runs.size() + 1, 259}};
         std::unique_ptr<RunningToolScope> tool(new RunningToolScope);
-        ClickStart();
-        ASSERT_TRUE(PumpUntil(
-            [&] {
-                CString line;
-                page().m_statusText.GetWindowText(line);
-                return line == FixedText::kUsbWaitingForTool;
-            },
-            120000))
-            << Utf8Of(boxes.Last());
-        Pump(300);
-        EXPECT_EQ(3, page().m_view);
-        EXPECT_FALSE(Shown(L"超时仍未结束")) << "the end was reported while the tool ran";
-        EXPECT_TRUE(page().m_makingDisk);
+        page().SendMessage(WM_COMMAND, MAKEWPARAM(c.diskTool ? IDC_USB_DISK_TOOL : IDC_USB_START, BN_CLICKED), 0);
+        auto waitingForTool = [&] {
+            CString line;
+            page().m_statusText.GetWindowText(line);
+            return line == FixedText::kUsbWaitingForTool;
+        };
+        ASSERT_TRUE(PumpUntil(waitingForTool, 120000)) << Utf8Of(boxes.Last());
+        // The tool still runs for several slices: the job stays as it is.
+        const DWORD start = GetTickCount();
+        bool stayed = true;
+        while (stayed && GetTickCount() - start < kSlicesWaited * 500) {
+            Pump(50);
+            stayed = page().m_view == 3 && page().m_jobRunning == 1 && page().m_makingDisk && DiskMakerRunning() &&
+                     waitingForTool() && !Shown(c.notice);
+        }
+        EXPECT_TRUE(stayed) << "the job ended while its tool still ran: view " << page().m_view << ", "
+                            << Utf8Of(boxes.Last());
         EXPECT_FALSE(page().WritesDisk()) << "nothing of ours writes while the tool is waited for";
         EXPECT_NE(kRestartAccepted, window.dlg->SendMessage(WM_REQUEST_REBOOT));
         EXPECT_EQ(0, GetTarvelApp()->m_rebootAtExit);
-        if (c.stopTheJob) page().StopTask();
+        window.dlg->SwitchTab(IDC_INSTALL_TAB);
+        EXPECT_EQ(IDC_USB_TAB, window.dlg->m_currentTabId) << "the tabs stay locked";
+        EXPECT_TRUE(Shown(FixedText::kNoticeUsbJobRunning));
+        if (c.theExitStops) page().StopJobs();
         else tool.reset();
-        ASSERT_TRUE(BackInViewOne()) << Utf8Of(boxes.Last());
-        EXPECT_NE(std::wstring::npos, boxes.Last().find(L"超时仍未结束")) << Utf8Of(boxes.Last());
+        ASSERT_TRUE(BackInViewOne(120000)) << Utf8Of(boxes.Last());
+        EXPECT_TRUE(Shown(c.notice)) << Utf8Of(boxes.Last());
         EXPECT_FALSE(DiskMakerRunning());
         tool.reset();
         machine.exitCodes.clear();

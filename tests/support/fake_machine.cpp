@@ -133,6 +133,29 @@ BOOL FakeMachine::IoControl(HANDLE device, DWORD code, const void* in, DWORD inS
         }
         case IOCTL_DISK_UPDATE_PROPERTIES:
             return TRUE;
+        case IOCTL_DISK_DELETE_DRIVE_LAYOUT:
+        case IOCTL_DISK_CREATE_DISK: {
+            // The table goes, and with it the volumes of the disk.
+            const bool create = code == IOCTL_DISK_CREATE_DISK;
+            if (create && inSize < sizeof(CREATE_DISK)) return FALSE;
+            std::vector<FakePartition> later;
+            for (const FakePartition& p : d.partitions)
+                if (!p.present) later.push_back(p);
+            d.partitions = later;
+            for (FakeVolume& v : volumes)
+                if (v.device == d.device && v.partition > 0) v.present = false;
+            if (!create) {
+                d.layout = FakeLayout::Raw;
+                log.push_back(L"delete layout " + d.path);
+                return TRUE;
+            }
+            const CREATE_DISK* made = static_cast<const CREATE_DISK*>(in);
+            d.layout = made->PartitionStyle == PARTITION_STYLE_GPT ? FakeLayout::Gpt : FakeLayout::Mbr;
+            if (d.layout == FakeLayout::Mbr) d.signature = made->Mbr.Signature;
+            else d.diskGuid = made->Gpt.DiskId;
+            log.push_back(L"create disk " + d.path);
+            return TRUE;
+        }
         case IOCTL_DISK_SET_DRIVE_LAYOUT_EX: {
             const size_t header = offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry);
             if (inSize < header) return FALSE;
@@ -177,6 +200,11 @@ BOOL FakeMachine::IoControl(HANDLE device, DWORD code, const void* in, DWORD inS
                 desc.ProductIdOffset = (DWORD)answer.size();
                 answer.insert(answer.end(), d.product.begin(), d.product.end());
                 if (!d.descriptorUnterminated) answer.push_back(0);
+            }
+            if (!d.serial.empty()) {
+                desc.SerialNumberOffset = (DWORD)answer.size();
+                answer.insert(answer.end(), d.serial.begin(), d.serial.end());
+                answer.push_back(0);
             }
             if (d.descriptorOffsetsPastEnd) {
                 desc.VendorIdOffset = 4000;

@@ -59,6 +59,8 @@ struct FakeDisk {
     // The layout's disk identity: the MBR signature, or the GPT disk GUID.
     DWORD signature = 0;
     GUID diskGuid = {};
+    // The serial number the device answers (STORAGE_DEVICE_DESCRIPTOR); empty: none.
+    std::string serial;
 };
 
 struct FakeVolume {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,8 @@ protected:
         context.toolFolder = L"C:\\Work";
         context.scriptFolder = L"C:\\Work";
         context.diskpartPath = L"C:\\Windows\\System32\\diskpart.exe";
+        // The stick the parent confirmed, as it hands it down.
+        context.identity.interfacePath = UsbStickPath(3).c_str();
     }
     // The script path the last diskpart run was given ("/s \"<path>\"").
     std::wstring ScriptPath() const {
@@ -86,11 +89,9 @@ TEST_F(UsbTools, PartitioningCommandsBecomeTheirDiskpartScripts) {
         std::vector<std::wstring> args;
         const char* script;
     } cases[] = {
-        {{L"4", L"/del", L"/all", L"/y"}, "select disk 3\r\nclean\r\nconvert mbr\r\n"},
         {{L"4", L"/cre", L"/pri", L"/sz:850", L"/for", L"/align:1MB", L"/q", L"/v:EFI", L"/END", L"/y"},
          "select disk 3\r\ncreate partition primary size=850 offset=7160832 align=1024\r\n"
          "format fs=fat32 quick label=EFI\r\nassign\r\n"},
-        {{L"4", L"/act", L"/p:1"}, "select disk 3\r\nselect partition 1\r\nactive\r\n"},
         {{L"4", L"/cre", L"/pri", L"/for", L"/NTFS", L"/align:1MB", L"/q", L"/v:DATA", L"/y"},
          "select disk 3\r\ncreate partition primary align=1024\r\nformat fs=ntfs quick label=DATA\r\nassign\r\n"},
     };
@@ -126,7 +127,7 @@ TEST_F(UsbTools, EachScriptIsANewFileInTheWorkFolderHeldWhileDiskpartRuns) {
     watched.AddFolder(L"C:\\Work");
     std::vector<std::wstring> scripts;
     for (int i = 0; i < 2; ++i) {
-        ToolRun run = RunTool(RunPartitionTool, watched, context, {L"4", L"/act", L"/p:1"});
+        ToolRun run = RunTool(RunPartitionTool, watched, context, {L"4", L"/cre", L"/pri", L"/for", L"/NTFS", L"/align:1MB", L"/q", L"/v:DATA", L"/y"});
         ASSERT_EQ(0, run.code) << Utf16ToUtf8(run.message).GetString();
         ASSERT_EQ((size_t)i + 1, watched.heldNames.size());
         scripts.push_back(watched.heldNames.back());
@@ -147,6 +148,8 @@ TEST_F(UsbTools, AScriptThatCannotBeHeldRunsNoDiskpart) {
     EXPECT_EQ(kToolExitFailed, run.code);
     EXPECT_TRUE(m.runs.empty());
     EXPECT_TRUE(m.heldNames.empty());
+    EXPECT_TRUE(m.log.empty()) << "the disk is not cleared either";
+    EXPECT_EQ(1u, m.disks[2].partitions.size());
 }
 
 // The boot-sector tool uses a layout answer only when it holds all it claims.
@@ -180,7 +183,7 @@ TEST_F(UsbTools, TheBootSectorToolRefusesLayoutAnswersThatFallShort) {
 
 TEST_F(UsbTools, DiskpartsOwnResultIsTheToolsResult) {
     m.exitCodes[1] = 5;
-    ToolRun run = RunTool(RunPartitionTool, m, context, {L"4", L"/act", L"/p:1"});
+    ToolRun run = RunTool(RunPartitionTool, m, context, {L"4", L"/cre", L"/pri", L"/for", L"/NTFS", L"/align:1MB", L"/q", L"/v:DATA", L"/y"});
     EXPECT_EQ(5, run.code);
     EXPECT_NE(-1, run.message.Find(L"5"));
 }
@@ -271,9 +274,18 @@ TEST_F(UsbTools, RefusalTable) {
         {"the data folder's drive is not there", 3,
          [](ToolContext& c, FakeMachine&) { c.protectedPaths.push_back(L"K:\\KavettaData"); }},
         {"a removable disk on another bus", 3,
-         [](ToolContext&, FakeMachine& m) {
+         [](ToolContext& c, FakeMachine& m) {
              m.disks[2].bus = BusTypeSd;
              m.disks[2].path = L"\\\\?\\sd#disk&ven_card#3&0";
+             c.identity.interfacePath = m.disks[2].path.c_str();
+         }},
+        {"no identity was handed down", 3, [](ToolContext& c, FakeMachine&) { c.identity = UsbDiskIdentity(); }},
+        {"the number is another USB disk's", 3,
+         [](ToolContext& c, FakeMachine&) { c.identity.interfacePath = L"\\\\?\\usbstor#disk&ven_other#4&0"; }},
+        {"the stick answers another serial number", 3,
+         [](ToolContext& c, FakeMachine& m) {
+             m.disks[2].serial = "AA01";
+             c.identity.serial = L"AA02";
          }},
     };
     PutRecord(Record(2));
@@ -294,6 +306,189 @@ TEST_F(UsbTools, RefusalTable) {
             EXPECT_EQ(partitionsBefore, m.disks[2].partitions.size());
             EXPECT_EQ(volumesBefore, m.volumes.size());
         }
+    }
+}
+
+// The clearing runs no diskpart: through the handle of the disk identified,
+// its volumes locked and dismounted (and held until it is done), the old
+// table removed and a new empty MBR table made.
+TEST_F(UsbTools, TheClearingGoesThroughTheHandleOfTheDiskIdentified) {
+    ToolRun run = RunTool(RunPartitionTool, m, context, {L"4", L"/del", L"/all", L"/y"});
+    ASSERT_EQ(0, run.code) << Utf16ToUtf8(run.message).GetString();
+    EXPECT_TRUE(m.runs.empty()) << "no diskpart";
+    EXPECT_EQ((std::vector<std::wstring>{L"lock F:", L"dismount F:", L"delete layout " + UsbStickPath(3),
+                                         L"create disk " + UsbStickPath(3), L"layout 3 "}),
+              m.log);
+    EXPECT_TRUE(m.disks[2].partitions.empty());
+    EXPECT_TRUE(m.disks[2].layout == FakeLayout::Mbr);
+    EXPECT_NE(0u, m.disks[2].signature) << "a new signature";
+    EXPECT_FALSE(m.volumes[2].present) << "the stick's volume went with its table";
+    EXPECT_EQ(1u, m.disks[0].partitions.size());
+    EXPECT_EQ(1u, m.disks[1].partitions.size());
+    EXPECT_EQ(0, m.openHandles) << "every handle closed again";
+}
+
+// The active flag is set through the handle too: partition 1 becomes the
+// only active one, the table otherwise as it was; a partition the disk does
+// not have changes nothing.
+TEST_F(UsbTools, TheActiveFlagIsSetThroughTheHandleOfTheDiskIdentified) {
+    FakePartition efi, data;
+    efi.number = 1;
+    efi.mbrType = 0x0C;
+    efi.startBytes = 7000LL << 20;
+    efi.lengthBytes = 800LL << 20;
+    data.number = 2;
+    data.active = true;
+    data.startBytes = 1LL << 20;
+    data.lengthBytes = 6000LL << 20;
+    m.disks[2].partitions = {efi, data};
+    ToolRun run = RunTool(RunPartitionTool, m, context, {L"4", L"/act", L"/p:1"});
+    ASSERT_EQ(0, run.code) << Utf16ToUtf8(run.message).GetString();
+    EXPECT_TRUE(m.runs.empty()) << "no diskpart";
+    EXPECT_EQ(std::vector<std::wstring>{L"layout 3 12"}, m.log);
+    ASSERT_EQ(2u, m.disks[2].partitions.size());
+    EXPECT_TRUE(m.disks[2].partitions[0].active);
+    EXPECT_EQ(7000LL << 20, m.disks[2].partitions[0].startBytes);
+    EXPECT_FALSE(m.disks[2].partitions[1].active);
+    m.log.clear();
+    run = RunTool(RunPartitionTool, m, context, {L"4", L"/act", L"/p:3"});
+    EXPECT_EQ(kToolExitFailed, run.code);
+    EXPECT_TRUE(m.log.empty());
+    EXPECT_TRUE(m.disks[2].partitions[0].active);
+}
+
+// A disk layer that gives the stick's number to another USB stick (and the
+// stick another number) after a set number of calls, as when the stick is
+// pulled and another is plugged in between two calls. It records every
+// write, every lock and dismount and every diskpart run that reached the
+// other stick.
+class RenumberingMachine : public FakeMachine {
+public:
+    int calls = 0;
+    int swapAfter = -1;  // the call after which the numbers change; -1 never
+    std::vector<std::wstring> harm;
+
+    HANDLE OpenDevice(const wchar_t* path) override {
+        Tick();
+        HANDLE h = FakeMachine::OpenDevice(path);
+        if (h != INVALID_HANDLE_VALUE) m_paths[h] = path;
+        return h;
+    }
+    void CloseDevice(HANDLE device) override {
+        m_paths.erase(device);
+        FakeMachine::CloseDevice(device);
+    }
+    int EnumerateDiskInterfaces(CString* paths, int maxPaths) override {
+        Tick();
+        return FakeMachine::EnumerateDiskInterfaces(paths, maxPaths);
+    }
+    DWORD LogicalDriveStrings(DWORD length, wchar_t* buffer) override {
+        Tick();
+        return FakeMachine::LogicalDriveStrings(length, buffer);
+    }
+    UINT DriveType(const wchar_t* root) override {
+        Tick();
+        return FakeMachine::DriveType(root);
+    }
+    BOOL IoControl(HANDLE device, DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize,
+                   DWORD* returned) override {
+        Tick();
+        const std::wstring path = m_paths.count(device) ? m_paths[device] : std::wstring();
+        const bool changes = code == IOCTL_DISK_SET_DRIVE_LAYOUT_EX || code == IOCTL_DISK_CREATE_DISK ||
+                             code == IOCTL_DISK_DELETE_DRIVE_LAYOUT || code == FSCTL_LOCK_VOLUME ||
+                             code == FSCTL_DISMOUNT_VOLUME;
+        if (changes && (path == kOther || Upper(path) == L"\\\\.\\G:"))
+            harm.push_back(L"ioctl " + std::to_wstring(code) + L" on " + path);
+        return FakeMachine::IoControl(device, code, in, inSize, out, outSize, returned);
+    }
+    BOOL ReadDevice(HANDLE device, LONGLONG offset, void* buffer, DWORD size) override {
+        Tick();
+        return FakeMachine::ReadDevice(device, offset, buffer, size);
+    }
+    BOOL WriteDevice(HANDLE device, LONGLONG offset, const void* buffer, DWORD size) override {
+        Tick();
+        if (m_paths.count(device) && m_paths[device] == kOther) harm.push_back(L"write on the other stick");
+        return FakeMachine::WriteDevice(device, offset, buffer, size);
+    }
+    // diskpart selects its disk by number: at the moment it runs, that number
+    // must be the stick's.
+    int RunProcessAndWait(const wchar_t* program, const wchar_t* arguments) override {
+        std::wstring args = arguments;
+        size_t open = args.find(L'"'), close = args.rfind(L'"');
+        auto script = textFiles.find(Upper(open < close ? args.substr(open + 1, close - open - 1) : std::wstring()));
+        int selected = -1;
+        if (script != textFiles.end()) sscanf(script->second.c_str(), "select disk %d", &selected);
+        FakeDisk* disk = DiskByDevice(selected);
+        if (!disk || disk->path != UsbStickPath(3)) harm.push_back(L"diskpart on disk " + std::to_wstring(selected));
+        return FakeMachine::RunProcessAndWait(program, arguments);
+    }
+    static constexpr const wchar_t* kOther = L"\\\\?\\usbstor#disk&ven_other#4&0";
+
+private:
+    void Tick() {
+        if (++calls != swapAfter) return;
+        for (FakeDisk& d : disks) d.device = d.device == 3 ? 4 : d.device == 4 ? 3 : d.device;
+        for (FakeVolume& v : volumes) v.device = v.device == 3 ? 4 : v.device == 4 ? 3 : v.device;
+        // What was written stays on the disk it was written to.
+        std::swap(writtenSectors[3], writtenSectors[4]);
+    }
+    std::map<HANDLE, std::wstring> m_paths;
+};
+
+// Whenever the numbers change, between any two calls of a tool's run, no
+// tool writes, locks, dismounts or runs diskpart on the other stick: it
+// works on the disk it was told, or it stops with its reason.
+TEST_F(UsbTools, ADiskRenumberedBetweenAnyTwoCallsIsNeverTheOneWritten) {
+    struct Command {
+        const char* name;
+        ToolFunction tool;
+        std::vector<std::wstring> args;
+    } commands[] = {
+        {"prepare", RunPrepareTool, {L"3", L"/dismount"}},
+        {"clear", RunPartitionTool, {L"4", L"/del", L"/all", L"/y"}},
+        {"create the EFI partition", RunPartitionTool,
+         {L"4", L"/cre", L"/pri", L"/sz:850", L"/for", L"/align:1MB", L"/q", L"/v:EFI", L"/END", L"/y"}},
+        {"activate", RunPartitionTool, {L"4", L"/act", L"/p:1"}},
+        {"order", RunBootSectorTool, {L"/device=3", L"/partitions", L"/firstpart=0", L"/quiet"}},
+        {"boot record", RunBootSectorTool,
+         {L"/device=3", L"/mbr", L"/install", L"/type=GRUB4DOS", L"/boot_file=waldr", L"/quiet"}},
+        {"restore", RunDiskTool, {L"3", L"/restore"}},
+    };
+    for (const Command& command : commands) {
+        SCOPED_TRACE(command.name);
+        int callsOfARun = 0;
+        for (int swapAfter = -1; swapAfter <= callsOfARun + 1; ++swapAfter) {
+            SCOPED_TRACE(swapAfter);
+            RenumberingMachine r;
+            BuildUsbMachine(r, 3);
+            r.usbTools.active = false;
+            r.AddFolder(L"C:\\Work");
+            r.AddFile(L"C:\\Work\\kvtgrldr.mbr", 1024);
+            r.files[FakeMachine::Upper(L"C:\\Work\\kvtgrldr.mbr")].content = UsbBootRecordBytes();
+            FakeDisk other = r.disks[2];
+            other.path = RenumberingMachine::kOther;
+            other.device = 4;
+            r.disks.push_back(other);
+            FakeVolume g = r.volumes[2];
+            g.letter = L'G';
+            g.device = 4;
+            r.volumes.push_back(g);
+            r.swapAfter = swapAfter;
+            ToolRun run = RunTool(command.tool, r, context, command.args);
+            if (swapAfter == -1) {
+                // Undisturbed: the work is done, and its calls are counted.
+                EXPECT_EQ(0, run.code) << Utf16ToUtf8(run.message).GetString();
+                callsOfARun = r.calls;
+            }
+            for (const std::wstring& h : r.harm) ADD_FAILURE() << Utf16ToUtf8(h.c_str()).GetString();
+            EXPECT_EQ(1u, r.disks[3].partitions.size()) << "the other stick keeps its partition";
+            EXPECT_TRUE(r.volumes[3].present);
+            if (run.code != 0) {
+                EXPECT_EQ(kToolExitRefused, run.code) << Utf16ToUtf8(run.message).GetString();
+                EXPECT_FALSE(run.message.IsEmpty());
+            }
+        }
+        EXPECT_GT(callsOfARun, 5);
     }
 }
 
@@ -397,7 +592,11 @@ TEST_F(UsbTools, TheDiskToolLeavesOnePlainPartition) {
     ToolRun run = RunTool(RunDiskTool, m, context, {L"3", L"/restore"});
     EXPECT_EQ(0, run.code);
     ExpectOneDiskpartRun();
-    EXPECT_EQ("select disk 3\r\nclean\r\nconvert mbr\r\ncreate partition primary align=1024\r\n"
+    // The disk is cleared through its handle; diskpart only lays out the new partition.
+    EXPECT_EQ((std::vector<std::wstring>{L"lock F:", L"dismount F:", L"delete layout " + UsbStickPath(3),
+                                         L"create disk " + UsbStickPath(3), L"layout 3 ", L"run /s \"" + ScriptPath() + L"\""}),
+              m.log);
+    EXPECT_EQ("select disk 3\r\ncreate partition primary align=1024\r\n"
               "format fs=fat32 quick label=USBDISK\r\nactive\r\nassign\r\n",
               Script());
     // Above 32 GiB the one partition is NTFS.
@@ -430,7 +629,7 @@ TEST(UsbToolContext, DiskpartComesFromTheRealSystemFolder) {
 TEST_F(UsbTools, TheRunNamesDiskpartByItsFullSystemPath) {
     ToolContext own = OwnToolContext();
     context.diskpartPath = own.diskpartPath;
-    ToolRun run = RunTool(RunPartitionTool, m, context, {L"4", L"/del", L"/all", L"/y"});
+    ToolRun run = RunTool(RunPartitionTool, m, context, {L"4", L"/cre", L"/pri", L"/for", L"/NTFS", L"/align:1MB", L"/q", L"/v:DATA", L"/y"});
     ASSERT_EQ(0, run.code) << Utf16ToUtf8(run.message).GetString();
     ASSERT_EQ(1u, m.runs.size());
     EXPECT_EQ(std::wstring(own.diskpartPath.GetString()) + L"|/s \"" + ScriptPath() + L"\"", m.runs[0]);
@@ -491,6 +690,23 @@ TEST(HeldScript, TheWin32HoldNeverTakesOverAnExistingFile) {
     EXPECT_TRUE(Win32BootHost().ReadFileBytes(path.c_str(), back, sizeof(back), &got));
     EXPECT_EQ(std::string("planted"), std::string(back, got));
     RemoveTree(folder);
+}
+
+TEST(UsbToolContext, TheDiskIdentityTravelsThroughTheEnvironment) {
+    for (const wchar_t* serial : {L"", L"AA0012"}) {
+        UsbDiskIdentity identity;
+        identity.interfacePath = UsbStickPath(3).c_str();
+        identity.serial = serial;
+        PublishDiskIdentity(identity);
+        UsbDiskIdentity read;
+        ReadDiskIdentityFromEnvironment(read);
+        EXPECT_EQ(identity.interfacePath, read.interfacePath);
+        EXPECT_EQ(identity.serial, read.serial);
+    }
+    PublishDiskIdentity(UsbDiskIdentity());
+    UsbDiskIdentity none;
+    ReadDiskIdentityFromEnvironment(none);
+    EXPECT_TRUE(none.IsEmpty());
 }
 
 TEST(UsbToolContext, ProtectedPathsTravelThroughTheEnvironment) {

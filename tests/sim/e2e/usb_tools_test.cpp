@@ -51,6 +51,14 @@ CString Arguments(const wchar_t* format, int number) {
     return text;
 }
 
+// The usb scenario's stick (device 1), as the writer hands it to the tools:
+// its interface path; it has no serial number.
+UsbDiskIdentity SimStickIdentity() {
+    UsbDiskIdentity identity;
+    identity.interfacePath = L"\\\\?\\usbstor#disk&ven_sim#1#{53FE1D7A-5350-4B56-8D00-53494D000000}";
+    return identity;
+}
+
 struct ToolCase {
     const char* name;
     const wchar_t* tool;
@@ -69,10 +77,13 @@ TEST(SimUsbTools, AcceptTheUsbDiskAndRefuseEveryOther) {
     const ToolCase cases[] = {
         {"prepare the stick", FixedText::kUsbPrepareTool, Arguments(FixedText::kUsbPrepareArgsFormat, 1), nullptr, 0,
          false},
-        {"clear the stick", FixedText::kUsbPartitionTool, Arguments(FixedText::kUsbClearArgsFormat, 2), nullptr, 0,
-         true},
-        {"activate on the stick", FixedText::kUsbPartitionTool, Arguments(FixedText::kUsbActivateArgsFormat, 2),
-         nullptr, 0, true},
+        // Before the clearing, while the stick still has its partition 1.
+        {"activate on the stick (through its handle)", FixedText::kUsbPartitionTool,
+         Arguments(FixedText::kUsbActivateArgsFormat, 2), nullptr, 0, false},
+        {"clear the stick (through its handle)", FixedText::kUsbPartitionTool,
+         Arguments(FixedText::kUsbClearArgsFormat, 2), nullptr, 0, false},
+        {"create the data partition on the stick", FixedText::kUsbPartitionTool,
+         Arguments(FixedText::kUsbCreateDataArgsFormat, 2), nullptr, 0, true},
         {"restore the stick", FixedText::kUsbDiskTool, Arguments(FixedText::kUsbDiskToolArgsFormat, 1), nullptr, 0,
          true},
         {"order the stick's table", FixedText::kUsbBootSectorTool, Arguments(FixedText::kUsbOrderArgsFormat, 1),
@@ -96,6 +107,8 @@ TEST(SimUsbTools, AcceptTheUsbDiskAndRefuseEveryOther) {
     };
     wchar_t own[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, own, MAX_PATH);
+    // Every tool is told which disk it is to write: the stick.
+    PublishDiskIdentity(SimStickIdentity());
     for (const ToolCase& c : cases) {
         SCOPED_TRACE(c.name);
         SetEnvironmentVariableW(FixedText::kProtectedPathsVariable, c.protectedPaths);
@@ -105,6 +118,12 @@ TEST(SimUsbTools, AcceptTheUsbDiskAndRefuseEveryOther) {
         EXPECT_EQ(c.runsDiskpart ? before + 1 : before, DiskpartRuns());
     }
     SetEnvironmentVariableW(FixedText::kProtectedPathsVariable, nullptr);
+    // Told nothing, a tool refuses even the stick.
+    PublishDiskIdentity(UsbDiskIdentity());
+    const int before = DiskpartRuns();
+    EXPECT_EQ(kToolExitRefused, RunProcessAndWait(CString(KAVETTA_SIM_TOOLS_DIR) + L"\\" + FixedText::kUsbPartitionTool,
+                                                  Arguments(FixedText::kUsbCreateDataArgsFormat, 2)));
+    EXPECT_EQ(before, DiskpartRuns());
 }
 
 // What the simulated machine records of a partitioning run: diskpart started
@@ -113,10 +132,11 @@ TEST(SimUsbTools, AcceptTheUsbDiskAndRefuseEveryOther) {
 TEST(SimUsbTools, DiskpartRunsByItsSystemPathOnAHeldScriptInTheToolsFolder) {
     if (ScenarioPath().empty()) GTEST_SKIP() << "no scenario in the environment (run through with_scenario.sh)";
     SetEnvironmentVariableW(FixedText::kProtectedPathsVariable, nullptr);
+    PublishDiskIdentity(SimStickIdentity());
     const size_t before = JournalLines().size();
     const CString program = CString(KAVETTA_SIM_TOOLS_DIR) + L"\\" + FixedText::kUsbPartitionTool;
     for (int i = 0; i < 2; ++i)
-        ASSERT_EQ(0, RunProcessAndWait(program, Arguments(FixedText::kUsbActivateArgsFormat, 2)));
+        ASSERT_EQ(0, RunProcessAndWait(program, Arguments(FixedText::kUsbCreateDataArgsFormat, 2)));
     std::vector<std::string> lines = JournalLines();
     ASSERT_GE(lines.size(), before);
     lines.erase(lines.begin(), lines.begin() + before);
