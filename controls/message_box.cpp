@@ -140,14 +140,15 @@ void CMyMessageBox::OnClickedSecond() { OnCancel(); }
 BOOL CMyMessageBox::PreTranslateMessage(MSG* pMsg) {
     // Enter answers with the focused button. The dialog manager would send
     // IDOK, which is Yes, even while the focus is on No; owner-drawn buttons
-    // never become the default button themselves. Without a focused button,
-    // Enter means the default button (No in a Yes/No box).
+    // never become the default button themselves. Without a focused button
+    // (an Enter that arrives as the box appears, before it is active, or
+    // while another window holds the activation) Enter means what it means
+    // where the focus starts, on the first button: Yes or OK. Only a focus
+    // the user moved to No answers No.
     if (pMsg->message == WM_KEYDOWN && pMsg->wParam == VK_RETURN && m_hWnd &&
         (pMsg->hwnd == m_hWnd || ::IsChild(m_hWnd, pMsg->hwnd))) {
         HWND focus = ::GetFocus();
-        if (focus == m_firstButton.m_hWnd && focus) OnOK();
-        else if (focus == m_secondButton.m_hWnd && focus) OnCancel();
-        else if (IsYesNo()) OnCancel();
+        if (focus && focus == m_secondButton.m_hWnd) OnCancel();
         else OnOK();
         return TRUE;
     }

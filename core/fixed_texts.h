@@ -1112,6 +1112,11 @@ constexpr const wchar_t* kDownloadResumeTooltip = L"继续下载";
 constexpr const wchar_t* kDownloadProgressTooltip = L"下载进度";
 constexpr const wchar_t* kDownloadRestartQuestion = L"所需文件已准备就绪，是否立即重启电脑并开始安装系统？";
 constexpr const wchar_t* kDownloadStopQuestion = L"正在下载系统文件，返回上一步将停止下载。\n确定要返回吗？";
+// The run ended without optional files whose every mirror failed: the
+// status row, and the notice naming them (one title a line) before the
+// page goes on.
+constexpr const wchar_t* kDownloadFilesLeftOutStatus = L"有文件跳过";
+constexpr const wchar_t* kDownloadFilesLeftOutNotice = L"以下可选文件的所有下载地址均失败，已跳过，不会用于本次安装：\n%s";
 constexpr const wchar_t* kSkinDownloadBanner = L"kvs_banner_download.png";
 constexpr const wchar_t* kSkinPause[4] = {L"kvs_btn_pause_n.png", L"kvs_btn_pause_d.png", L"kvs_btn_pause_h.png",
                                           L"kvs_btn_pause_x.png"};

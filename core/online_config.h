@@ -28,16 +28,18 @@ enum DownloadResult {
 // not one, and no more than this is ever written to disk.
 const DWORD kConfigMaxBytes = 4u << 20;
 
-// GET of `url` into the file `path`. A status of 200 writes the body (an
-// existing file is truncated); any other status leaves the file untouched
-// and still answers kDownloadDone. A body past `maxBytes` (a configuration's
-// cap unless the caller fetches something else) ends the transfer with
-// kDownloadTooLarge, the file holding at most that many bytes.
-// An https URL has its certificate verified against the Windows store. Every path releases the connection and
-// the buffer. `statusCode` (when given) receives the HTTP status, 0 when none.
-// The whole request, body included, ends by `deadlineMs` (each read waits
-// at most what is left of it) with kDownloadTimedOut: a server that trickles
-// its answer cannot hold the caller.
+// GET of `url` into the file `path`. A status of 200 writes the whole body
+// once it has arrived (an existing file is replaced); any other status
+// leaves the file untouched and still answers kDownloadDone. A body past
+// `maxBytes` (a configuration's cap unless the caller fetches something
+// else) ends the transfer with kDownloadTooLarge, the file untouched.
+// An https URL has its certificate verified against the Windows store. Every
+// path releases the connection and the buffer. `statusCode` (when given)
+// receives the HTTP status, 0 when none. The request runs on a worker; the
+// whole of it, connection, hand-shake, header and body, ends by `deadlineMs`
+// with kDownloadTimedOut: the session is closed then, which makes WinINet
+// abort the call it blocks in, and the caller returns at once, so a server
+// that trickles its answer or stalls the hand-shake cannot hold the caller.
 int DownloadUrlToFile(const CString& url, const CString& path, DWORD* statusCode = nullptr,
                       DWORD maxBytes = kConfigMaxBytes, DWORD deadlineMs = FixedText::kConfigFetchDeadlineMs);
 

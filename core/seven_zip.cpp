@@ -1,6 +1,8 @@
 #include "core/seven_zip.h"
 
 #include <io.h>
+
+#include <atomic>
 #include <new>
 
 using namespace SevenZip;
@@ -8,6 +10,8 @@ using namespace SevenZip;
 namespace {
 
 const WCHAR kItemWithoutPath[] = L"[Content]";
+
+std::atomic<ExtractProgressObserver> g_extractProgressObserver{nullptr};
 // One WriteFile is cut to this many bytes.
 const UINT32 kMaxWriteChunk = 0x2000000;
 // Attributes that SetFileAttributesW accepts for a file or folder. An archive
@@ -224,7 +228,8 @@ ArchiveExtractCallBack::ArchiveExtractCallBack()
       m_timeDefined(false),
       m_outStream(nullptr),
       m_errorCode(kErrorNone),
-      m_extractMode(0) {}
+      m_extractMode(0),
+      m_stop(nullptr) {}
 
 void ArchiveExtractCallBack::Init(IInArchive* archive, const CString& outputFolder) {
     m_archive = archive;
@@ -247,7 +252,18 @@ STDMETHODIMP_(ULONG) ArchiveExtractCallBack::Release() {
     return ReleaseOf<ArchiveExtractCallBack>(this, [](ArchiveExtractCallBack* s) { delete s; });
 }
 STDMETHODIMP ArchiveExtractCallBack::SetTotal(UINT64) { return S_OK; }
-STDMETHODIMP ArchiveExtractCallBack::SetCompleted(const UINT64*) { return S_OK; }
+STDMETHODIMP ArchiveExtractCallBack::SetCompleted(const UINT64*) {
+    if (ExtractProgressObserver observer = g_extractProgressObserver) observer();
+    if (m_stop && *m_stop) {
+        m_errorCode = kErrorStopped;
+        return E_ABORT;
+    }
+    return S_OK;
+}
+
+ExtractProgressObserver SetExtractProgressObserver(ExtractProgressObserver observer) {
+    return g_extractProgressObserver.exchange(observer);
+}
 
 STDMETHODIMP ArchiveExtractCallBack::GetStream(UINT32 index, ISequentialOutStream** outStream, INT32 askExtractMode) {
     if (!outStream) return E_POINTER;
@@ -400,9 +416,10 @@ HRESULT SevenZipClient::OpenMemory(const BYTE* data, UINT64 size) {
     return m_archive->Open(m_inStreamRef, nullptr, m_openCallbackRef);
 }
 
-int SevenZipClient::Extract(const CString& folder) {
+int SevenZipClient::Extract(const CString& folder, const volatile LONG* stop) {
     if (!m_archive || !m_extractCallback) return kExtractFailed;
     m_extractCallback->Init(m_archive, folder);
+    m_extractCallback->m_stop = stop;
     HRESULT hr = m_archive->Extract(nullptr, 0xFFFFFFFFu, 0, m_extractCallbackRef);
     if (hr == S_OK && m_extractCallback->m_errorCode == ArchiveExtractCallBack::kErrorNone) return kExtractOk;
     return m_extractCallback->m_errorCode ? m_extractCallback->m_errorCode : kExtractFailed;
@@ -436,11 +453,12 @@ BOOL CResourceP7z::ExtractTo(const CString& folder, int* attempts) {
     if (attempts) *attempts = 0;
     if (!m_loaded) return FALSE;
     for (int attempt = 1; attempt <= kMaxAttempts; ++attempt) {
+        if (m_stop && *m_stop) return FALSE;
         if (attempts) *attempts = attempt;
         SevenZipClient client;
         bool done = client.Load(m_libraryPath) == SevenZipClient::kLoadOk && m_data && m_size > 0 &&
                     client.OpenMemory(m_data, (UINT64)m_size) == S_OK &&
-                    client.Extract(folder) == SevenZipClient::kExtractOk;
+                    client.Extract(folder, m_stop) == SevenZipClient::kExtractOk;
         client.Release();
         if (done) return TRUE;
     }

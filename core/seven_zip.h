@@ -105,6 +105,7 @@ public:
         kErrorCannotCreate = 2,   // the output file could not be created
         kErrorPassword = 3,       // the archive asked for a password
         kErrorDamagedItem = 5,    // the library delivered an item with an error result
+        kErrorStopped = 6,        // the stop flag was set: the extraction ends at the next report
     };
 
     ArchiveExtractCallBack();
@@ -116,6 +117,8 @@ public:
     STDMETHODIMP_(ULONG) AddRef() override;
     STDMETHODIMP_(ULONG) Release() override;
     STDMETHODIMP SetTotal(UINT64 total) override;
+    // The library's progress report: E_ABORT once the stop flag is set,
+    // which ends the extraction.
     STDMETHODIMP SetCompleted(const UINT64* completeValue) override;
     STDMETHODIMP GetStream(UINT32 index, SevenZip::ISequentialOutStream** outStream, INT32 askExtractMode) override;
     STDMETHODIMP PrepareOperation(INT32 askExtractMode) override;
@@ -140,6 +143,8 @@ public:
     CString m_diskPath;
     int m_errorCode;
     int m_extractMode;
+    // Set (to nonzero) by another thread to stop the extraction; may be null.
+    const volatile LONG* m_stop;
 
 private:
     ~ArchiveExtractCallBack() {}
@@ -156,6 +161,7 @@ public:
         kExtractPassword = 3,
         kExtractFailed = 4,
         kExtractDamagedItem = 5,
+        kExtractStopped = 6,
     };
 
     SevenZipClient();
@@ -167,8 +173,9 @@ public:
     // Points the stream at the archive bytes and opens the archive: S_OK when
     // the library recognised and read it.
     HRESULT OpenMemory(const BYTE* data, UINT64 size);
-    // Extracts every item into the folder.
-    int Extract(const CString& folder);
+    // Extracts every item into the folder; a nonzero `*stop` (set by
+    // another thread) ends it at the library's next progress report.
+    int Extract(const CString& folder, const volatile LONG* stop = nullptr);
     // Releases the callbacks, the stream and the handler, then frees the library.
     void Release();
 
@@ -196,8 +203,17 @@ public:
 
     // Extracts the whole archive into the folder, with up to five attempts
     // (each with a fresh client). TRUE when an attempt extracted every item;
-    // `attempts` (when given) receives the number of attempts made.
+    // `attempts` (when given) receives the number of attempts made. Once
+    // m_stop is set the running attempt ends at the library's next progress
+    // report and no other begins.
     BOOL ExtractTo(const CString& folder, int* attempts = nullptr);
 
     CString m_libraryPath;
+    const volatile LONG* m_stop = nullptr;
 };
+
+// Called on the extracting thread at each progress report of the library,
+// before the stop flag is looked at. None by default; the tests pace an
+// extraction with it. Returns the observer it replaces.
+using ExtractProgressObserver = void (*)();
+ExtractProgressObserver SetExtractProgressObserver(ExtractProgressObserver observer);

@@ -4,6 +4,7 @@
 
 #include <curl/curl.h>
 #include <json/json.h>
+#include <openssl/crypto.h>
 
 #include <memory>
 
@@ -32,7 +33,12 @@ void SetCommonOptions(CURL* curl, const ShareLinkLimits& limits) {
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, limits.connectSeconds);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT, limits.totalSeconds);
+    // The request's own bound or what is left of the whole resolution's,
+    // whichever ends first; libcurl ends the transfer there, in whatever
+    // phase (connect, hand-shake, header, body) it is.
+    long long totalMs = (long long)limits.totalSeconds * 1000;
+    if (limits.deadlineMs < totalMs) totalMs = limits.deadlineMs;
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, (long)(totalMs > 0 ? totalMs : 1));
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     // An announced body past the cap is not begun; an unannounced one ends
     // at the cap in the write callback.
@@ -104,8 +110,12 @@ size_t CurlWriteToString(void* data, size_t size, size_t count, void* body) {
     return count;
 }
 
+void KeepTlsLibraryUntilTheProcessEnds() { OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr); }
+
 bool HttpGetToString(const std::string& url, SharePage& page, const ShareLinkLimits& limits) {
     page.body.clear();
+    if (limits.deadlineMs <= 0) return false;
+    KeepTlsLibraryUntilTheProcessEnds();
     curl_global_init(CURL_GLOBAL_ALL);
     CURL* curl = curl_easy_init();
     if (!curl) {
@@ -142,6 +152,8 @@ bool RequestDownloadUrl(ShareTokens& tokens, SharePage& response, const ShareLin
     url.replace(at, 3 + tokens.shortUrl.size(), "share/downloadfile");
 
     response.body.clear();
+    if (limits.deadlineMs <= 0) return false;
+    KeepTlsLibraryUntilTheProcessEnds();
     curl_global_init(CURL_GLOBAL_ALL);
     CURL* curl = curl_easy_init();
     if (!curl) {
@@ -192,11 +204,19 @@ bool ShareLinkResolver(const CString& shareUrl, CString& directUrl, const ShareL
     // "not resolved", never the end of the program.
     try {
         if (!IsPlainHttpUrl(shareUrl)) return false;
+        const ULONGLONG started = GetTickCount64();
+        // What is left of the whole resolution's deadline.
+        auto left = [&] {
+            ShareLinkLimits rest = limits;
+            const ULONGLONG spent = GetTickCount64() - started;
+            rest.deadlineMs = spent >= (ULONGLONG)limits.deadlineMs ? 0 : (long)(limits.deadlineMs - spent);
+            return rest;
+        };
         SharePage page;
-        if (!HttpGetToString(ToThreadAnsi(shareUrl), page, limits)) return false;
+        if (!HttpGetToString(ToThreadAnsi(shareUrl), page, left())) return false;
         ShareTokens tokens;
         if (!ExtractShareTokens(page, tokens)) return false;
-        if (!RequestDownloadUrl(tokens, page, limits)) return false;
+        if (!RequestDownloadUrl(tokens, page, left())) return false;
         // JSON texts are UTF-8. The link goes to the download engine: only a
         // plain http(s) URL that fits its task is taken.
         CString link = Utf8ToUtf16(tokens.downloadUrl.c_str(), (int)tokens.downloadUrl.size());

@@ -23,11 +23,15 @@ struct ShareTokens {
     std::string downloadUrl;  // the result, UTF-8 as the reply carries it
 };
 
-// Bounds of each request: a silent server must not hold the window.
+// Bounds of each request: a silent server must not hold the window. The
+// whole resolution (the page with its redirects, then the form POST) ends by
+// `deadlineMs`, however slowly a server trickles its answers: each request
+// gets at most what is left of it.
 struct ShareLinkLimits {
     long connectSeconds = 10;
     long totalSeconds = 30;
     long maxRedirects = 5;
+    long deadlineMs = 45000;
 };
 
 // Bounds on what the service may send: a page or reply past the cap ends
@@ -47,6 +51,13 @@ bool IsPlainHttpUrl(const CString& url);
 // True with the direct link in `directUrl`; false when any step fails (the
 // out text is then not to be used).
 bool ShareLinkResolver(const CString& shareUrl, CString& directUrl, const ShareLinkLimits& limits = ShareLinkLimits());
+
+// Makes the TLS library leave its clean-up to the process end: OpenSSL
+// would otherwise clean up from the C run-time's exit handlers, which run
+// while other threads (a resolution that is never waited for) may still be
+// inside a TLS call. The first initialisation decides; every libcurl
+// initialisation of the program calls this first.
+void KeepTlsLibraryUntilTheProcessEnds();
 
 // GET of `url`, following redirects; true when the transfer completed,
 // whatever the HTTP status.

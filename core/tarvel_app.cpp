@@ -17,7 +17,9 @@ UINT RegisterActivateInstanceMessage() { return RegisterWindowMessageW(FixedText
 namespace {
 // The finder's copy of the hand-shake message id.
 const UINT s_activateInstanceMessage = RegisterActivateInstanceMessage();
-// How long the exit waits for an unpack that is still running.
+// How long the exit waits for the unpack it stopped: 7-Zip looks at the stop
+// at each progress report, so only a thread that hangs (in the library or
+// on the disk) takes longer.
 const DWORD kUnpackExitWaitMs = 30000;
 
 // What the session did while the program waited for the restart.
@@ -184,6 +186,9 @@ CTarvelApp::CTarvelApp()
       m_payloadModule(nullptr),
       m_toolsReady(nullptr),
       m_toolsUnpacked(0),
+      m_unpackStop(0),
+      m_unpackExitWaitMs(kUnpackExitWaitMs),
+      m_unpackOutlived(false),
       m_keepWorkFolder(false),
       m_restartNotice(nullptr), m_keepWorkerState(false) {
     m_is64BitSystem = DetectWow64(FixedText::kWow64QueryModule, FixedText::kWow64QueryFunction);
@@ -202,8 +207,12 @@ CTarvelApp::CTarvelApp()
 }
 
 CTarvelApp::~CTarvelApp() {
-    // The unpack thread works on this object: let it end first (bounded).
-    if (m_toolsReady && WaitForSingleObject(m_toolsReady, kUnpackExitWaitMs) == WAIT_OBJECT_0) {
+    // The unpack thread reports its end to this object: let it end first
+    // (bounded; not again when the exit already waited it out). A thread
+    // that still runs keeps the event; it uses none of what the members own.
+    InterlockedExchange(&m_unpackStop, 1);
+    if (m_toolsReady &&
+        WaitForSingleObject(m_toolsReady, m_unpackOutlived ? 0 : m_unpackExitWaitMs) == WAIT_OBJECT_0) {
         CloseHandle(m_toolsReady);
         m_toolsReady = nullptr;
         if (m_unpackThread) CloseHandle(m_unpackThread);
@@ -303,7 +312,19 @@ void CTarvelApp::RestartNotDone() {
     m_restartNotice = UndoNextBoot(*this) ? FixedText::kRestartUndoneNotice : FixedText::kRestartUndoIncompleteNotice;
 }
 
+bool CTarvelApp::StopUnpack() {
+    InterlockedExchange(&m_unpackStop, 1);
+    if (!m_toolsReady || WaitForSingleObject(m_toolsReady, m_unpackExitWaitMs) == WAIT_OBJECT_0) return true;
+    // 7-Zip may still write into the work folder: it stays.
+    m_unpackOutlived = true;
+    m_keepWorkFolder = true;
+    return false;
+}
+
 int CTarvelApp::ExitInstance() {
+    // Before anything is deleted or freed: the unpack thread ends its
+    // extraction at the library's next progress report.
+    StopUnpack();
     if (m_gdiplusToken) {
         Gdiplus::GdiplusShutdown(m_gdiplusToken);
         m_gdiplusToken = 0;
@@ -315,8 +336,6 @@ int CTarvelApp::ExitInstance() {
         delete m_downloadEngine;  // unloads the library
         m_downloadEngine = nullptr;
     }
-    // The unpack thread may still be writing into the work folder.
-    if (m_toolsReady) WaitForSingleObject(m_toolsReady, kUnpackExitWaitMs);
     // The held handle would keep the folder itself from going.
     if (m_workFolderHandle != INVALID_HANDLE_VALUE) {
         CloseHandle(m_workFolderHandle);

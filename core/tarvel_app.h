@@ -138,6 +138,19 @@ public:
     // extracted the tools.
     HANDLE m_toolsReady;
     volatile LONG m_toolsUnpacked;
+    // Set by the exit: the unpack thread ends its extraction at the 7-Zip
+    // library's next progress report and begins nothing more.
+    volatile LONG m_unpackStop;
+    // How long the exit waits for the unpack thread it stopped
+    // (kUnpackExitWaitMs); past it the work folder stays and the thread is
+    // left to end on its own.
+    DWORD m_unpackExitWaitMs;
+    // Set when the unpack thread outlived that wait.
+    bool m_unpackOutlived;
+    // Stops the unpack thread and waits for it, at most m_unpackExitWaitMs;
+    // true when it has ended. Past the bound the work folder is kept
+    // (m_keepWorkFolder) and m_unpackOutlived set.
+    bool StopUnpack();
     // Set when a worker still ran after the main window ended: the work
     // folder (its tools) stays, and the machine is not restarted under it.
     bool m_keepWorkFolder;

@@ -193,6 +193,7 @@ void CTarvelApp::PrepareWorkFolder() {
     if (!m_toolsReady) m_toolsReady = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     ResetEvent(m_toolsReady);
     InterlockedExchange(&m_toolsUnpacked, 0);
+    InterlockedExchange(&m_unpackStop, 0);
     m_unpackThread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, UnpackThreadProc, this, 0, nullptr));
     if (!m_unpackThread) FinishUnpack(FALSE);  // nothing will be unpacked: do not keep anyone waiting
 
@@ -213,9 +214,17 @@ BOOL CTarvelApp::WaitForTools(DWORD milliseconds) {
 BOOL UnpackToolsThread(CTarvelApp* app) {
     // Never write into a folder that this process did not create.
     if (!app->m_workFolderCreated) return FALSE;
+    // The thread's own copies: an exit that gives up waiting for it frees
+    // the application's texts while it still runs. Of the object it then
+    // reads only the stop flag and reports its end through the event.
+    const CString workFolder = app->m_workFolder;
+    const CString keyText = app->m_payloadKeyText;
+    const HMODULE module = app->m_payloadModule;
+    const volatile LONG* stop = &app->m_unpackStop;
+    if (*stop) return FALSE;
     CResourceFile library;
-    if (!LoadLibraryPayload(library, app->m_payloadKeyText, app->m_payloadModule)) return FALSE;
-    CString libraryPath = app->m_workFolder + FixedText::kSevenZipLibraryFileName;
+    if (!LoadLibraryPayload(library, keyText, module)) return FALSE;
+    CString libraryPath = workFolder + FixedText::kSevenZipLibraryFileName;
     HANDLE file = CreateFileW(libraryPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return FALSE;
     DWORD written = 0;
@@ -225,9 +234,10 @@ BOOL UnpackToolsThread(CTarvelApp* app) {
     library.Close();
 
     BOOL extracted = FALSE;
-    if (complete) {  // a library cut short must not be loaded
+    if (complete && !*stop) {  // a library cut short must not be loaded
         CResourceP7z tools(libraryPath);
-        if (LoadToolsPayload(tools, app->m_payloadKeyText, app->m_payloadModule)) extracted = tools.ExtractTo(app->m_workFolder);
+        tools.m_stop = stop;
+        if (LoadToolsPayload(tools, keyText, module) && !*stop) extracted = tools.ExtractTo(workFolder);
     }
     DWORD attributes = GetFileAttributesW(libraryPath);
     if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {

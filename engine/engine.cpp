@@ -24,6 +24,15 @@ const char kUserAgent[] = "KavettaEngine/1.0";
 // one such block while it transfers (the pages run one task at a time).
 const long kReceiveBuffer = 10 * 1024 * 1024;
 const long kConnectTimeoutSeconds = 30;
+// The connect and header phase of an attempt (name, connection, TLS
+// hand-shake, request, every header up to the final answer's end) ends by
+// this, however slowly a peer trickles it; the body has no deadline here:
+// its stalls are the caller's to judge. A test build sets a short one.
+#ifdef KVT_ENGINE_TEST_HEADER_DEADLINE_MS
+const DWORD kHeaderDeadlineMs = KVT_ENGINE_TEST_HEADER_DEADLINE_MS;
+#else
+const DWORD kHeaderDeadlineMs = 60000;
+#endif
 const long kMaxRedirects = 10;
 // A test build of the engine sets a small cap, so that a test can reach it.
 #ifdef KVT_ENGINE_TEST_LENGTH_CAP
@@ -111,6 +120,14 @@ struct Transfer {
     LONGLONG bodyBytes = 0;    // written in this attempt
     bool tooLong = false;      // passed the cap without a known length
     bool noSpace = false;      // announced more than the volume can hold
+    // The connect and header phase: when it began, the latest response's
+    // status and whether it names a place to go on to, and whether the
+    // final answer's headers have all arrived.
+    DWORD startTick = GetTickCount();
+    long responseCode = 0;
+    bool redirects = false;
+    bool headersDone = false;
+    bool headerTimedOut = false;  // the phase passed kHeaderDeadlineMs
 };
 
 // Whether `bytes` more fit on the volume of `folder`, beside `reclaimed`
@@ -141,6 +158,17 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
         x->rangeStart = -1;  // a new response (after a redirect or a 100)
         x->http1 = line.compare(0, 7, "HTTP/1.") == 0 || line.compare(0, 7, "HTTP/0.") == 0;
         x->chunked = false;
+        const size_t space = line.find(' ');
+        x->responseCode = space == std::string::npos ? 0 : strtol(line.c_str() + space + 1, nullptr, 10);
+        x->redirects = false;
+    } else if (line == "\r\n" || line == "\n") {
+        // The end of a response's headers: the final answer's ends the
+        // header phase; an interim one (1xx) or a redirect libcurl follows
+        // leads to another.
+        const long code = x->responseCode;
+        if (code >= 200 && !(code >= 300 && code < 400 && x->redirects)) x->headersDone = true;
+    } else if (line.size() > 9 && _strnicmp(line.c_str(), "Location:", 9) == 0) {
+        x->redirects = true;
     } else if (line.size() > 18 && _strnicmp(line.c_str(), "Transfer-Encoding:", 18) == 0) {
         std::string codings = line.substr(18);
         for (char& c : codings) c = (char)tolower((unsigned char)c);
@@ -241,10 +269,16 @@ size_t OnBodyFirst(char* data, size_t size, size_t count, void* user) {
     return OnBody(data, size, count, w->transfer);
 }
 
+// Called by libcurl about once a second at the least, also while it
+// connects or waits for a header.
 int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     Transfer* x = static_cast<Transfer*>(user);
     Task& t = *x->task;
     if (t.stop) return 1;
+    if (!x->headersDone && x->firstBody && GetTickCount() - x->startTick >= kHeaderDeadlineMs) {
+        x->headerTimedOut = true;
+        return 1;
+    }
     std::lock_guard<std::mutex> guard(t.lock);
     UpdateSpeed(t, GetTickCount());
     return 0;
@@ -341,6 +375,10 @@ bool RunAttempt(Task& t, bool allowResume) {
     }
     if (t.stop) {
         Finish(t, kTaskWaiting, 0);  // paused; the partial file stays for the next start
+        return false;
+    }
+    if (x.headerTimedOut) {
+        Finish(t, kTaskSourceFailed, kEngineCodeTransferBase + CURLE_OPERATION_TIMEDOUT);
         return false;
     }
     if (x.unframed) {

@@ -113,6 +113,7 @@ void COsDownloadDlg::CreateRows() {
 }
 
 BOOL COsDownloadDlg::BuildTaskQueue() {
+    if (m_downloadState == 0) m_skippedTitles.RemoveAll();
     // Next belongs to the run the picker asked for, whether or not it starts:
     // an earlier run's Next would lead to the restart with files never fetched.
     m_nextButton.EnableWindow(FALSE);
@@ -175,6 +176,29 @@ void COsDownloadDlg::EnableNextButton(BOOL enable) {
 
 BOOL COsDownloadDlg::IsAutoContinue() {
     return m_autoContinue.GetSafeHwnd() && m_autoContinue.SendMessage(BM_GETCHECK) == BST_CHECKED;
+}
+
+void COsDownloadDlg::OnEntrySkipped(const tagDownloadTaskItem& item) {
+    if (item.file) m_skippedTitles.Add(item.file->m_title);
+}
+
+void COsDownloadDlg::OnQueueEnd() {
+    if (m_skippedTitles.IsEmpty()) return CDownloadQueueHost::OnQueueEnd();
+    CString names;
+    for (INT_PTR i = 0; i < m_skippedTitles.GetSize(); ++i) {
+        if (i) names += FixedText::kMsgBoxLineSeparator;
+        names += m_skippedTitles[i];
+    }
+    m_skippedTitles.RemoveAll();
+    SetWorkingView(0);
+    EnableNextButton(TRUE);
+    ShowPauseButton(FALSE);
+    SetQueueRowText(kQueueStatusRow, FixedText::kDownloadFilesLeftOutStatus);
+    CString notice;
+    notice.Format(FixedText::kDownloadFilesLeftOutNotice, (LPCWSTR)names);
+    // Closes by itself, so a run that continues unattended still goes on.
+    MyMessageBox(MB_ICONWARNING, TRUE, notice, kLeftOutNoticeSeconds);
+    if (IsAutoContinue()) ContinueToNext();
 }
 
 // ---- commands ----

@@ -58,6 +58,10 @@ public:
     void EnableNextButton(BOOL enable) override;
     BOOL IsAutoContinue() override;
     void ContinueToNext() override { OnClickedNext(); }
+    void OnEntrySkipped(const tagDownloadTaskItem& item) override;
+    // Names the optional files this run gave up (a notice that closes by
+    // itself), then ends the run as the queue does.
+    void OnQueueEnd() override;
 
     CxSkinButton m_nextButton;
     CxSkinButton m_backButton;
@@ -72,6 +76,10 @@ public:
     std::atomic<int>& m_downloadState;
     // Set when the exit stopped a download of this page.
     bool m_stoppedByExit = false;
+    // The titles of the optional files the running run gave up.
+    CStringArray m_skippedTitles;
+    // How long the notice naming them stays before it closes by itself.
+    static const int kLeftOutNoticeSeconds = 10;
 
     void OnClickedNext();
     void OnClickedBack();

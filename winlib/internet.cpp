@@ -92,7 +92,13 @@ void CInternetFile::Close() {
     HINTERNET file = m_hFile;
     m_hFile = hFileNull;
     m_bCloseOnDelete = FALSE;
-    if (file != hFileNull && file && !InternetCloseHandle(file)) CInternetException::Throw(GetLastError(), m_dwContext);
+    if (file == hFileNull || !file || InternetCloseHandle(file)) return;
+    // Closing the session (from another thread, to end a call blocked on
+    // it) closes the handles below it too: a handle that is already gone
+    // is closed.
+    const DWORD error = GetLastError();
+    if (error == ERROR_INVALID_HANDLE || error == ERROR_INTERNET_INVALID_OPERATION) return;
+    CInternetException::Throw(error, m_dwContext);
 }
 
 void CInternetFile::Abort() {
@@ -138,19 +144,19 @@ CInternetSession::CInternetSession(LPCWSTR agent, DWORD_PTR context, DWORD acces
     if (!m_hSession) CInternetException::Throw(GetLastError(), context);
 }
 
-CInternetSession::~CInternetSession() {
-    if (m_hSession) InternetCloseHandle(m_hSession);
-    m_hSession = nullptr;
-}
+CInternetSession::~CInternetSession() { Close(); }
 
 void CInternetSession::Close() {
-    if (m_hSession) InternetCloseHandle(m_hSession);
-    m_hSession = nullptr;
+    // Another thread may close the session to end a call that blocks on it;
+    // the handle is taken once, so it is closed once.
+    HINTERNET session = static_cast<HINTERNET>(InterlockedExchangePointer(&m_hSession, nullptr));
+    if (session) InternetCloseHandle(session);
 }
 
 BOOL CInternetSession::SetOption(DWORD option, DWORD value) {
-    if (!m_hSession) return FALSE;
-    return InternetSetOptionW(m_hSession, option, &value, sizeof(value));
+    HINTERNET session = m_hSession;
+    if (!session) return FALSE;
+    return InternetSetOptionW(session, option, &value, sizeof(value));
 }
 
 INTERNET_SCHEME InternetUrlScheme(LPCWSTR url) {
@@ -171,13 +177,14 @@ OpenUrlObserver SetOpenUrlObserver(OpenUrlObserver observer) { return g_openUrlO
 
 CStdioFile* CInternetSession::OpenURL(LPCWSTR url, DWORD_PTR context, DWORD flags, LPCWSTR headers,
                                       DWORD headersLength) {
-    if (!m_hSession) CInternetException::Throw(ERROR_INVALID_HANDLE, context);
+    HINTERNET session = m_hSession;
+    if (!session) CInternetException::Throw(ERROR_INVALID_HANDLE, context);
     INTERNET_SCHEME scheme = InternetUrlScheme(url);
     if (scheme != INTERNET_SCHEME_HTTP && scheme != INTERNET_SCHEME_HTTPS)
         CInternetException::Throw(ERROR_INTERNET_UNRECOGNIZED_SCHEME, context);
     if (headers && headersLength == 0) headersLength = (DWORD)-1;  // a terminated text
     if (OpenUrlObserver observer = g_openUrlObserver) observer(url, flags);
-    HINTERNET file = InternetOpenUrlW(m_hSession, url, headers, headersLength, flags, context);
+    HINTERNET file = InternetOpenUrlW(session, url, headers, headersLength, flags, context);
     if (!file) CInternetException::Throw(GetLastError(), context);
     return new CHttpFile(file, url, this, context);
 }

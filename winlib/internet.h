@@ -85,13 +85,16 @@ public:
     CStdioFile* OpenURL(LPCWSTR url, DWORD_PTR context = 1, DWORD flags = INTERNET_FLAG_TRANSFER_ASCII,
                         LPCWSTR headers = nullptr, DWORD headersLength = 0);
     BOOL SetOption(DWORD option, DWORD value);
+    // Closes the session and every handle opened from it. May be called
+    // from another thread while a call on the session blocks (WinINet then
+    // aborts that call), and more than once.
     void Close();
 
     DWORD_PTR GetContext() const { return m_dwContext; }
     operator HINTERNET() const { return m_hSession; }
 
 private:
-    HINTERNET m_hSession;
+    HINTERNET volatile m_hSession;
     DWORD_PTR m_dwContext;
 };
 

@@ -41,6 +41,22 @@ public:
     bool Finish(DWORD ms) {
         return PumpUntil([&] { return WaitForSingleObject(m_thread, 0) == WAIT_OBJECT_0; }, ms);
     }
+    // The box thread's keyboard focus, null when it has none.
+    HWND Focus() const {
+        GUITHREADINFO gui = {sizeof(gui)};
+        return GetGUIThreadInfo(GetWindowThreadProcessId(m_box, nullptr), &gui) ? gui.hwndFocus : nullptr;
+    }
+    // Waits (pumping) until the keyboard focus is on `item`. Another test
+    // program's window may hold the activation of the run's display for a
+    // moment; once the box is active again, the dialog gives the focus back
+    // to the control it keeps.
+    bool WaitForFocus(HWND item) {
+        return PumpUntil([&] {
+            if (Focus() == item) return true;
+            SetForegroundWindow(m_box);
+            return false;
+        });
+    }
     HWND Item(int id) const { return ::GetDlgItem(m_box, id); }
     CRect ItemRectInBox(int id) const {
         CRect r;
@@ -106,19 +122,7 @@ TEST_F(BoxFixture, YesNoBoxFromAWorkerThreadHasItsSizeButtonsAndDisabledOwner) {
     EXPECT_EQ(CRect(W + 10, H - 55, W + 110, H - 20), box.ItemRectInBox(104));
     EXPECT_STREQ(FixedText::kMsgBoxYes, box.ItemText(103));
     EXPECT_STREQ(FixedText::kMsgBoxNo, box.ItemText(104));
-    // Another test program's window may hold the activation of this run's
-    // display for a moment; once the box is active again, the dialog gives
-    // the focus back to the control it keeps, so wait for that.
-    const DWORD boxThread = GetWindowThreadProcessId(h, nullptr);
-    HWND focus = nullptr;
-    PumpUntil([&] {
-        GUITHREADINFO gui = {sizeof(gui)};
-        focus = GetGUIThreadInfo(boxThread, &gui) ? gui.hwndFocus : nullptr;
-        if (focus) return true;
-        SetForegroundWindow(h);
-        return false;
-    });
-    EXPECT_EQ(box.Item(103), focus) << "the focus starts on Yes";
+    EXPECT_TRUE(box.WaitForFocus(box.Item(103))) << "the focus starts on Yes";
     EXPECT_EQ((LONG)BS_OWNERDRAW, ::GetWindowLongW(box.Item(104), GWL_STYLE) & 0x0F);
     ::PostMessageW(h, WM_COMMAND, MAKEWPARAM(104, BN_CLICKED), (LPARAM)box.Item(104));
     ASSERT_TRUE(box.Finish(5000));
@@ -145,10 +149,15 @@ TEST_F(BoxFixture, Answers) {
          IDYES},
         {"Escape in an OK box", MB_ICONERROR, [](WorkerBox& b) { PostKeyTo(b.Item(103), VK_ESCAPE); }, IDNO},
         {"Enter on the focused Yes", MB_ICONQUESTION | MB_YESNO,
-         [](WorkerBox& b) { PostKeyTo(b.Item(103), VK_RETURN); }, IDYES},
+         [](WorkerBox& b) {
+             EXPECT_TRUE(b.WaitForFocus(b.Item(103)));
+             PostKeyTo(b.Item(103), VK_RETURN);
+         },
+         IDYES},
         {"Enter with the focus moved to No", MB_ICONWARNING | MB_YESNO,
          [](WorkerBox& b) {
              ::PostMessageW(b.m_box, WM_NEXTDLGCTL, (WPARAM)b.Item(104), TRUE);
+             EXPECT_TRUE(b.WaitForFocus(b.Item(104)));
              PostKeyTo(b.Item(104), VK_RETURN);
          },
          IDNO},
@@ -160,6 +169,34 @@ TEST_F(BoxFixture, Answers) {
         c.act(box);
         ASSERT_TRUE(box.Finish(5000)) << c.what;
         EXPECT_EQ(c.expected, box.m_result) << c.what;
+    }
+}
+
+// An Enter that reaches the box while none of its buttons has the focus (as
+// the box appears, before it is active, or while another window holds the
+// activation) answers as the button the focus starts on: Yes, never No.
+TEST_F(BoxFixture, EnterWithoutAFocusedButtonAnswersWhereTheFocusStarts) {
+    struct Case {
+        int flags;
+        int expected;
+    } cases[] = {{MB_ICONQUESTION | MB_YESNO, IDYES}, {MB_ICONWARNING | MB_YESNO, IDYES}, {MB_ICONINFORMATION, IDOK}};
+    for (const Case& c : cases) {
+        WorkerBox box(c.flags, FALSE, L"回车", 0);
+        ASSERT_NE(nullptr, box.WaitForBox());
+        // A window of this thread takes the activation: the box's thread then
+        // has no focus.
+        CHostWnd other;
+        ASSERT_TRUE(other.CreateHost(700, 500, 100, 100));
+        ASSERT_TRUE(PumpUntil([&] {
+            if (box.Focus() == nullptr) return true;
+            SetForegroundWindow(other.m_hWnd);
+            other.SetFocus();
+            return false;
+        })) << "the box kept the focus";
+        PostKeyTo(box.m_box, VK_RETURN);
+        ASSERT_TRUE(box.Finish(10000));
+        EXPECT_EQ(c.expected, box.m_result) << c.flags;
+        other.DestroyWindow();
     }
 }
 

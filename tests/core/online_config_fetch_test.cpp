@@ -462,3 +462,47 @@ TEST(FetchConfigFromMirrors, ATricklingMirrorEndsAtTheDeadline) {
     for (const HttpRequest& r : server.Requests()) EXPECT_NE("/good", r.target) << "a mirror was tried past the deadline";
     EXPECT_EQ(0u, work.Count());
 }
+
+// A peer that holds the request before any body: it trickles its header a
+// byte at a time (each byte well within a receive time-out, so none of them
+// runs out), or says nothing at all to a TLS hand-shake. No request handle
+// exists yet; the fetch still ends at its deadline, long before the peer
+// would let it go.
+TEST(DownloadUrlToFile, APeerThatHoldsTheHeaderOrTheHandshakeEndsAtTheDeadline) {
+    const int kTrickleBytes = 750;  // at 5 a second: 150 s
+    std::atomic<long> trickled{0};
+    LocalHttpServer server([&](const HttpRequest&, HttpConnection& c) {
+        if (!c.Send("HTTP/1.1 200 OK\r\nX-Slow: ")) return;
+        while (!c.Stopping() && trickled.load() < kTrickleBytes && c.Send("a", 1)) {
+            ++trickled;
+            Sleep(200);
+        }
+    });
+    ASSERT_TRUE(server.Started());
+    const DWORD deadline = 3000;
+    TempFolder work;
+    const std::wstring out = work.File(L"out.bin");
+    const struct {
+        const char* what;
+        std::wstring url;
+    } cases[] = {
+        {"a header a byte at a time", server.WideUrl("/header")},
+        // The test server reads the client's hello as the start of a request
+        // and answers nothing.
+        {"a TLS hand-shake without an answer", L"https://127.0.0.1:" + std::to_wstring(server.Port()) + L"/tls"},
+    };
+    for (const auto& c : cases) {
+        const ULONGLONG started = GetTickCount64();
+        DWORD status = 77;
+        EXPECT_EQ(kDownloadTimedOut, DownloadUrlToFile(c.url.c_str(), out.c_str(), &status, kConfigMaxBytes, deadline))
+            << c.what;
+        const ULONGLONG took = GetTickCount64() - started;
+        EXPECT_GE(took, (ULONGLONG)deadline - 100) << c.what;
+        // The peer would hold a header for 150 s, a hand-shake for the
+        // receive time-out's 30 s.
+        EXPECT_LT(took, (ULONGLONG)deadline + 20000) << c.what << ": the deadline did not end the request";
+        EXPECT_EQ(0u, status) << c.what;
+        EXPECT_EQ(0u, work.Count()) << c.what << ": nothing is written before a status";
+    }
+    EXPECT_LT(trickled.load(), kTrickleBytes);
+}

@@ -879,6 +879,7 @@ TEST(FetchOnlineConfig, NoMirrorNoConfiguration) {
     TempFolder work;
     CTarvelApp app;
     app.m_workFolder = work.Path().c_str();
+    app.m_workFolderCreated = true;  // as PrepareWorkFolder leaves it, so the mirrors are asked
     PrepareCheck(app);
     app.m_mirrorUrls.RemoveAll();
     app.m_mirrorUrls.Add(server.WideUrl("/line2").c_str());
@@ -887,6 +888,9 @@ TEST(FetchOnlineConfig, NoMirrorNoConfiguration) {
     EXPECT_EQ(0, app.FetchOnlineConfig());
     EXPECT_EQ(0, app.m_configLoaded);
     EXPECT_EQ(0, app.m_osImages.GetSize());
+    // The first mirror answered (its marker is not on the first line), the
+    // second could not be reached, and the temporary file went.
+    EXPECT_EQ(std::vector<std::string>{"/line2"}, RequestedTargets(server));
     EXPECT_EQ(0u, work.Count());
     app.m_mirrorUrls.RemoveAll();
     EXPECT_EQ(0, app.FetchOnlineConfig());

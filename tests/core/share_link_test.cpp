@@ -12,6 +12,7 @@
 
 #include "core/catalogue.h"
 #include "core/share_link.h"
+#include "support/test_files.h"
 
 namespace {
 
@@ -27,6 +28,24 @@ std::string SharePageBody(const std::string& surl, const std::string& token, con
     return page;
 }
 
+// A connection whose answers go out with their header a byte at a time,
+// `pauseMs` apart (none: all at once).
+struct TricklingConnection {
+    HttpConnection& c;
+    DWORD pauseMs;
+    bool Respond(int status, const std::string& body, const std::string& extraHeaders = std::string()) {
+        if (!pauseMs) return c.Respond(status, body, extraHeaders);
+        const std::string header = "HTTP/1.1 " + std::to_string(status) + " X\r\nContent-Length: " +
+                                   std::to_string(body.size()) + "\r\n" + extraHeaders + "\r\n";
+        for (char byte : header) {
+            if (c.Stopping() || !c.Send(&byte, 1)) return false;
+            Sleep(pauseMs);
+        }
+        return c.Send(body);
+    }
+    operator HttpConnection&() { return c; }
+};
+
 // Far more than any page or reply the resolver takes in: "endless".
 const long long kEndlessLimit = 256ll << 20;
 
@@ -40,10 +59,12 @@ struct FakeShareService {
     bool cutReply = false;
     bool endlessPage = false;   // the page never ends (no length: the close would end it)
     bool endlessReply = false;  // the reply never ends (chunked)
+    DWORD trickleMs = 0;        // every answer's header goes a byte at a time, this far apart
     std::atomic<long long> sent{0};  // body bytes of the endless answers
     LocalHttpServer server{[this](const HttpRequest& r, HttpConnection& c) { Handle(r, c); }};
 
-    void Handle(const HttpRequest& r, HttpConnection& c) {
+    void Handle(const HttpRequest& r, HttpConnection& raw) {
+        TricklingConnection c{raw, trickleMs};
         if (r.method == "GET" && r.target.compare(0, 3, "/s/") == 0) {
             c.Respond(302, "", "Location: " + landing + "\r\n");
         } else if (r.method == "GET" && r.target == "/loop") {
@@ -237,6 +258,35 @@ TEST(ShareLinkResolver, SilentServerIsGivenUp) {
     start = GetTickCount();
     EXPECT_FALSE(RequestDownloadUrl(tokens, page, limits));
     EXPECT_LT(GetTickCount() - start, 8000u);
+}
+
+// A service that trickles each answer's header a byte at a time: every
+// request stays inside its own bound, but the resolution as a whole ends at
+// its deadline, long before the service would have answered everything.
+TEST(ShareLinkResolver, AServiceThatTricklesItsHeadersIsGivenUpAtTheDeadline) {
+    FakeShareService service;
+    service.trickleMs = 50;  // about 3 s an answer: 9 s for the redirect, the page and the reply
+    ShareLinkLimits limits;
+    limits.totalSeconds = 8;
+    limits.deadlineMs = 4000;
+    CString direct;
+    const ULONGLONG started = GetTickCount64();
+    EXPECT_FALSE(ShareLinkResolver(service.ShareUrl(), direct, limits));
+    const ULONGLONG took = GetTickCount64() - started;
+    EXPECT_GE(took, 3900u);
+    EXPECT_LT(took, 8000u) << "the resolution went on past its deadline";
+    // Given the time, the same service resolves.
+    limits.deadlineMs = 60000;
+    limits.totalSeconds = 30;
+    EXPECT_TRUE(ShareLinkResolver(service.ShareUrl(), direct, limits));
+}
+
+// The resolver's threads are never waited for: OpenSSL must not clean
+// itself up from the exit handlers, under a thread that may still be inside
+// a TLS call; the process end takes what it holds.
+TEST(ShareLinkResolver, TheTlsLibraryIsNotCleanedUpUnderThreadsAtTheExit) {
+    EXPECT_EQ(0, RunAndWait(TestProgramDirectory() + L"\\tls_exit.exe", L""))
+        << "3: OpenSSL cleaned up in the exit handlers";
 }
 
 TEST(ShareLinkResolver, UntrustedCertificateIsRefused) {

@@ -8,10 +8,13 @@
 #include <psapi.h>
 #include <sddl.h>
 
+#include <atomic>
 #include <map>
 #include <string>
 
 #include "core/fixed_texts.h"
+#include "core/process_file_utils.h"
+#include "core/seven_zip.h"
 #include "core/skin.h"
 #include "core/tarvel_app.h"
 #include "core/work_folder.h"
@@ -152,6 +155,104 @@ TEST(WorkFolder, TwoCopiesGetFoldersOfTheirOwnAndDeleteOnlyTheirs) {
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(first.m_workFolder + L"\\" + kToolsProbe));
     first.ExitInstance();
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(first.m_workFolder));
+}
+
+// The pace of an unpack, set through the 7-Zip library's progress reports:
+// each report signals `entered` and then waits for `release`, or (with
+// `untilStop`) for the application's stop as well. At most 120 s.
+struct UnpackPace {
+    static HANDLE entered, release;
+    static std::atomic<int> reports, reportsAfterStop;
+    static CTarvelApp* app;
+    static bool untilStop;
+    static void Report() {
+        ++reports;
+        if (app && app->m_unpackStop) ++reportsAfterStop;
+        SetEvent(entered);
+        const ULONGLONG start = GetTickCount64();
+        while (WaitForSingleObject(release, 20) == WAIT_TIMEOUT && GetTickCount64() - start < 120000)
+            if (untilStop && app && app->m_unpackStop) break;
+    }
+    UnpackPace(CTarvelApp& a, bool stop) {
+        entered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        reports = 0;
+        reportsAfterStop = 0;
+        app = &a;
+        untilStop = stop;
+        m_previous = SetExtractProgressObserver(Report);
+    }
+    ~UnpackPace() {
+        SetEvent(release);
+        SetExtractProgressObserver(m_previous);
+        app = nullptr;
+        CloseHandle(entered);
+        CloseHandle(release);
+    }
+    ExtractProgressObserver m_previous;
+};
+HANDLE UnpackPace::entered, UnpackPace::release;
+std::atomic<int> UnpackPace::reports, UnpackPace::reportsAfterStop;
+CTarvelApp* UnpackPace::app;
+bool UnpackPace::untilStop;
+
+// An application object whose unpack runs at the pace of UnpackPace, in a
+// temporary folder of its own; Start returns once the extraction reports.
+struct PacedUnpack {
+    PacedUnpack(const wchar_t* name, bool untilStop) : temp(name), vars(temp.Path()), pace(app, untilStop) {
+        app.m_payloadModule = program.Get();
+    }
+    ::testing::AssertionResult Start() {
+        app.PrepareWorkFolder();
+        if (!app.m_workFolderCreated) return ::testing::AssertionFailure() << "no work folder";
+        if (WaitForSingleObject(UnpackPace::entered, 60000) != WAIT_OBJECT_0)
+            return ::testing::AssertionFailure() << "the extraction never reported its progress";
+        return ::testing::AssertionSuccess();
+    }
+    ScratchFolder temp;
+    TempVariables vars;
+    ProgramModule program;
+    CTarvelApp app;
+    UnpackPace pace;
+};
+
+// The exit stops an unpack that is still running through the library's
+// progress report, waits for it to end and only then deletes the folder.
+TEST(WorkFolder, TheExitStopsTheUnpackAndWaitsForItBeforeTheFolderGoes) {
+    PacedUnpack unpack(L"work-stop", true);
+    CTarvelApp& app = unpack.app;
+    ASSERT_TRUE(unpack.Start());
+    const CString folder = app.m_workFolder;
+    const ULONGLONG started = GetTickCount64();
+    app.ExitInstance();
+    EXPECT_LT(GetTickCount64() - started, 60000u);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(app.m_toolsReady, 0)) << "the exit returned before the thread ended";
+    EXPECT_EQ(0, app.m_toolsUnpacked) << "the extraction went on past the stop";
+    EXPECT_LE(UnpackPace::reportsAfterStop.load(), 1) << "a report after the stop, or another attempt";
+    EXPECT_FALSE(app.m_unpackOutlived);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(folder));
+}
+
+// An unpack that takes longer than the exit's wait: the exit gives up at its
+// bound, and the work folder the library may still write into stays.
+TEST(WorkFolder, AnUnpackThatOutlivesTheExitsWaitKeepsTheWorkFolder) {
+    PacedUnpack unpack(L"work-outlived", false);
+    CTarvelApp& app = unpack.app;
+    app.m_unpackExitWaitMs = 2000;
+    ASSERT_TRUE(unpack.Start());
+    const CString folder = app.m_workFolder;
+    const ULONGLONG started = GetTickCount64();
+    app.ExitInstance();
+    EXPECT_GE(GetTickCount64() - started, 1900u) << "the exit waited its bound";
+    EXPECT_TRUE(app.m_unpackOutlived);
+    EXPECT_TRUE(app.m_keepWorkFolder);
+    EXPECT_TRUE(IsFolder(folder)) << "the folder went while the library could still write into it";
+    // Let the library report once more: it sees the stop and ends.
+    SetEvent(UnpackPace::release);
+    EXPECT_FALSE(app.WaitForTools(60000)) << "stopped, nothing more unpacked";
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(app.m_toolsReady, 0));
+    EXPECT_TRUE(IsFolder(folder));
+    DeleteFolderTree(folder);
 }
 
 // The allowed entries of a folder's access list, read back: SID text ->

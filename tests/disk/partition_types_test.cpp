@@ -43,7 +43,7 @@ TEST(PartitionTypes, MbrNamesAndTheOtherTypeFormat) {
     for (const Case& c : cases) EXPECT_STREQ(MbrTypeName(c.code), c.name) << (int)c.code;
     // All sixteen codes have their own name.
     const BYTE named[] = {0x04, 0x05, 0x06, 0x07, 0x0B, 0x0C, 0x0E, 0x0F, 0x15, 0x16, 0x17, 0x1B, 0x1C, 0x1D, 0x1F, 0x42};
-    for (BYTE code : named) EXPECT_NE(MbrTypeName(code).Find(L"0x"), 0) << (int)code;
+    for (BYTE code : named) EXPECT_EQ(-1, MbrTypeName(code).Find(L"0x")) << (int)code;
     for (BYTE code : named) EXPECT_STRNE(MbrTypeName(code).Left(4), L"其他类型") << (int)code;
 }
 

@@ -319,6 +319,50 @@ TEST_F(SmallCapEngineTest, DownloadOfUnknownLengthEndsAtTheCap) {
     EXPECT_TRUE(ReadWholeFile(PathOf(L"over.bin")) == overCap);
 }
 
+// The connect and header phase has a deadline (5 s in this build), however
+// slowly a peer trickles its header; the body has none: a body that comes
+// slower than that still arrives whole.
+TEST_F(SmallCapEngineTest, ATrickledHeaderEndsAtTheDeadlineATrickledBodyDoesNot) {
+    const DWORD kDeadlineMs = 5000;
+    const int kTrickleBytes = 600;  // at 5 a second: 120 s
+    std::atomic<int> trickled{0};
+    const std::string body(40, 'b');  // at 5 a second: 8 s, past the deadline
+    LocalHttpServer server([&](const HttpRequest& r, HttpConnection& c) {
+        if (r.target == "/header.bin") {
+            if (!c.Send("HTTP/1.1 200 OK\r\nX-Slow: ")) return;
+            while (!c.Stopping() && trickled.load() < kTrickleBytes && c.Send("a", 1)) {
+                ++trickled;
+                Sleep(200);
+            }
+            return;
+        }
+        if (!c.Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+                    "\r\nConnection: close\r\n\r\n"))
+            return;
+        for (char byte : body) {
+            if (c.Stopping() || !c.Send(&byte, 1)) return;
+            Sleep(200);
+        }
+    });
+    ASSERT_TRUE(server.Started());
+    int task = Create(server.WideUrl("/header.bin"), L"header.bin");
+    const DWORD started = GetTickCount();
+    ASSERT_EQ(1, m_engine.StartTask(task));
+    DownloadTaskInfo info = WaitForEnd(task, 60000);
+    const DWORD took = GetTickCount() - started;
+    EXPECT_EQ(kTaskSourceFailed, info.status);
+    EXPECT_EQ(kEngineCodeTransferBase + 28, info.code) << "timed out";  // CURLE_OPERATION_TIMEDOUT
+    EXPECT_GE(took, kDeadlineMs - 500);
+    EXPECT_LT(took, kDeadlineMs + 25000) << "the header phase went on past its deadline";
+    EXPECT_LT(trickled.load(), kTrickleBytes);
+
+    task = Create(server.WideUrl("/body.bin"), L"body.bin");
+    ASSERT_EQ(1, m_engine.StartTask(task));
+    info = WaitForEnd(task, 120000);
+    EXPECT_EQ(kTaskFinished, info.status) << "code " << info.code;
+    EXPECT_TRUE(ReadWholeFile(PathOf(L"body.bin")) == body);
+}
+
 // A mirror that announces more than the save folder's volume can hold would
 // fill it (the data partition, or C: when there is no other): such a reply is
 // refused before anything is written. For a resumed download what counts is

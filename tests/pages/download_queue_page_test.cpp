@@ -192,6 +192,27 @@ TEST_F(DownloadPageTest, ABackAnsweredOnceThePageIsNoLongerShownNavigatesNowhere
     EXPECT_EQ(std::make_pair((WPARAM)IDD_OS_DOWNLOAD, (LPARAM)0), m_host.m_navigations[0]);
 }
 
+// Next's restart question answers Yes by itself after 10 seconds; Back's stop
+// question waits for the user.
+TEST_F(DownloadPageTest, TheRestartQuestionCountsDownTenSecondsAndTheStopQuestionWaits) {
+    BoxAnswerer boxes;
+    boxes.script = {false, false};
+    m_page.m_nextButton.EnableWindow(TRUE);
+    m_page.m_nextButton.SendMessage(BM_CLICK);
+    m_page.m_downloadState = 1;
+    m_page.m_backButton.SendMessage(BM_CLICK);
+    m_page.m_downloadState = 0;
+    ASSERT_EQ(2u, boxes.shapes.size());
+    EXPECT_EQ(std::wstring(FixedText::kDownloadRestartQuestion), boxes.texts[0]);
+    EXPECT_EQ(MB_ICONQUESTION | MB_YESNO, boxes.shapes[0].flags);
+    EXPECT_TRUE(boxes.shapes[0].autoClose);
+    EXPECT_EQ(10, boxes.shapes[0].seconds);
+    EXPECT_EQ(std::wstring(FixedText::kDownloadStopQuestion), boxes.texts[1]);
+    EXPECT_EQ(MB_ICONQUESTION | MB_YESNO, boxes.shapes[1].flags);
+    EXPECT_FALSE(boxes.shapes[1].autoClose);
+    EXPECT_TRUE(m_host.m_navigations.empty()) << "No to both keeps the page";
+}
+
 TEST_F(DownloadPageTest, AFinishedRunAsksToRestartWhenItContinuesByItself) {
     CTarvelApp* app = GetTarvelApp();
     app->m_osImages.RemoveAll();
@@ -218,6 +239,43 @@ TEST_F(DownloadPageTest, AFinishedRunAsksToRestartWhenItContinuesByItself) {
             EXPECT_TRUE(m_host.m_navigations.empty()) << "No keeps the page";
         }
     }
+}
+
+// An optional file whose every mirror failed is given up; before the page
+// goes on (here by itself, to the restart question) a notice names it, and
+// the status row no longer says the run finished whole.
+TEST_F(DownloadPageTest, OptionalFilesThatEveryMirrorFailedAreNamedBeforeThePageGoesOn) {
+    CTarvelApp* app = GetTarvelApp();
+    COnlinefileinfo* image = Record("image", 1, {Mirror("good", "image")});
+    COnlinefileinfo* extra = Record("extra", 1, {Mirror("gone", "extra"), Mirror("small", "extra")}, 0);
+    extra->m_title = L"附加文件二";
+    // An earlier test's page, as it went, uninitialised the engine the
+    // pages share (as the program's page does at its exit): start it again.
+    ASSERT_TRUE(app->m_downloadEngine && app->m_downloadEngine->Initialize && app->m_downloadEngine->Initialize());
+    app->m_osImages.RemoveAll();
+    app->m_peImages.RemoveAll();
+    app->m_osImages.Add(*image);
+    app->m_selectedImageIndex = 0;
+    app->m_selectedPeIndex = -1;
+    app->m_selectedImageTab = 2;
+    app->m_extraFile2 = *extra;
+    ASSERT_EQ(BST_CHECKED, m_page.m_autoContinue.SendMessage(BM_GETCHECK));
+    BoxAnswerer boxes;
+    boxes.script = {true, false};  // the notice, then No to the restart
+    ASSERT_TRUE(m_page.BuildTaskQueue());
+    EXPECT_TRUE(PumpUntil([&] { return boxes.texts.size() >= 2; }, 120000));
+    ASSERT_EQ(2u, boxes.texts.size()) << "state " << m_page.m_downloadState.load() << ", title "
+                                      << CStringA(RowText(COsDownloadDlg::kTitleRow)).GetString() << ", status "
+                                      << CStringA(RowText(COsDownloadDlg::kStatusRow)).GetString();
+    EXPECT_NE(std::wstring::npos, boxes.texts[0].find(L"附加文件二")) << "the notice names the file";
+    EXPECT_EQ(0u, boxes.texts[0].find(std::wstring(FixedText::kDownloadFilesLeftOutNotice).substr(0, 8)));
+    EXPECT_TRUE(boxes.shapes[0].autoClose) << "an unattended run still goes on";
+    EXPECT_EQ(std::wstring(FixedText::kDownloadRestartQuestion), boxes.texts[1]) << "then the page goes on";
+    EXPECT_STREQ(FixedText::kDownloadFilesLeftOutStatus, RowText(COsDownloadDlg::kStatusRow));
+    EXPECT_EQ(3, app->m_osImages[0].m_checkState);
+    EXPECT_TRUE(m_page.m_nextButton.IsWindowEnabled());
+    EXPECT_TRUE(m_host.m_navigations.empty());
+    app->m_extraFile2 = COnlinefileinfo();
 }
 
 // The picker's OK on a page whose run cannot start (here: one is still

@@ -68,7 +68,10 @@ public:
         rows[row] = text;
         if (row == kQueueStatusRow) statusHistory.push_back(text);
     }
-    void SetQueueProgress(int percent) override { progress = percent; }
+    void SetQueueProgress(int percent) override {
+        progress = percent;
+        progressHistory.push_back(percent);
+    }
     void ShowBackButton(BOOL show) override { backVisible = show; }
     void ShowPauseButton(BOOL show) override { pauseVisible = show; }
     void SetPauseLook(BOOL paused) override { pausedLook = paused; }
@@ -137,6 +140,7 @@ public:
     std::map<int, CString> rows;
     std::vector<CString> statusHistory;
     int progress = -1;
+    std::vector<int> progressHistory;  // every position the bar was given, in order
     BOOL backVisible = TRUE, pauseVisible = TRUE, pausedLook = FALSE, nextEnabled = FALSE, autoContinue = FALSE;
     int continued = 0, entriesStarted = 0, ended = 0, recordBusy = 0, progressRounds = 0, verifyStarted = 0;
     // Called on the page's thread as the poller's page updates arrive.
@@ -707,7 +711,10 @@ TEST_F(ScriptedQueueTest, EngineCodeOneSkipsTheRemainingMirrors) {
 
 // The stall limit counts consecutive seconds of a transfer without speed: the
 // round after the limit's last such second gives the mirror up (code 0x40),
-// whatever its own speed; a second with speed starts the count again.
+// whatever its own speed; a second with speed starts the count again. The
+// engine's "waiting" status (5) counts on the same count: the first waiting
+// round starts it again, each later one adds to it, and the round that
+// reaches the limit gives the mirror up.
 TEST_F(ScriptedQueueTest, AStalledTransferIsGivenUpTheRoundAfterTheStallLimit) {
     const int limit = 3;
     const int s = 65536;  // a second with progress
@@ -715,11 +722,17 @@ TEST_F(ScriptedQueueTest, AStalledTransferIsGivenUpTheRoundAfterTheStallLimit) {
         const char* what;
         std::vector<int> speeds;
         bool givenUp;
+        int waitingRounds;  // answered "waiting" before the speeds
+        int queries;        // of the first mirror's task when given up; 0: the round after the limit's last stall
     } cases[] = {
-        {"as many stalled seconds as the limit", {s, 0, 0, 0, s, s}, true},
-        {"one stalled second fewer", {s, 0, 0, s, s}, false},
-        {"the count starts again after a second with speed", {0, 0, s, 0, 0, s, 0, 0, s}, false},
-        {"stalled from the start", {0, 0, 0, 0, 0, 0}, true},
+        {"as many stalled seconds as the limit", {s, 0, 0, 0, s, s}, true, 0, 0},
+        {"one stalled second fewer", {s, 0, 0, s, s}, false, 0, 0},
+        {"the count starts again after a second with speed", {0, 0, s, 0, 0, s, 0, 0, s}, false, 0, 0},
+        {"stalled from the start", {0, 0, 0, 0, 0, 0}, true, 0, 0},
+        {"waiting one round more than the limit", {}, true, limit + 1, limit + 1},
+        {"waiting as many rounds as the limit", {}, false, limit, 0},
+        {"waiting, then transferring without speed, on one count", {0, 0, s}, true, 2, 5},
+        {"waiting, then a second with speed starts the count again", {0, s, 0, s}, false, 2, 0},
     };
     GetTarvelApp()->m_stallLimit = limit;
     int n = 0;
@@ -728,6 +741,7 @@ TEST_F(ScriptedQueueTest, AStalledTransferIsGivenUpTheRoundAfterTheStallLimit) {
         const std::string name = "stall" + std::to_string(n++);
         ScriptedMirror stalling;
         stalling.speeds = c.speeds;
+        stalling.waitingRounds = c.waitingRounds;
         COnlinefileinfo* r = ScriptedRecord(name, 1, {stalling, ScriptedMirror()});
         TestHost host;
         Bind(host);
@@ -738,16 +752,49 @@ TEST_F(ScriptedQueueTest, AStalledTransferIsGivenUpTheRoundAfterTheStallLimit) {
         EXPECT_EQ(c.givenUp ? 1 : 0, engine.TasksOf(Url(name, 2))) << "the next mirror";
         for (const ScriptedTask& task : engine.Tasks()) {
             if (task.url != Url(name)) continue;
-            EXPECT_EQ(c.givenUp, task.deleted && task.status == kTaskTransferring) << "given up while transferring";
-            // Given up: the rounds up to the first that saw the limit reached.
-            if (c.givenUp) {
+            if (!c.waitingRounds)
+                EXPECT_EQ(c.givenUp, task.deleted && task.status == kTaskTransferring) << "given up while transferring";
+            if (!c.givenUp) continue;
+            int queries = c.queries;
+            if (!queries) {
+                // The rounds up to the first that saw the limit reached.
                 size_t stalled = 0, rounds = 0;
                 while (rounds < c.speeds.size() && stalled < (size_t)limit)
                     stalled = c.speeds[rounds++] == 0 ? stalled + 1 : 0;
-                EXPECT_EQ((int)rounds + 1, task.queries);
+                queries = (int)rounds + 1;
             }
+            EXPECT_EQ(queries, task.queries) << "given up at the round that reached the limit";
         }
         EXPECT_TRUE(HoldsItsContent(r));
+    }
+}
+
+// The bar shows the transfer's percentage truncated: 0.999 done is 99, not 100.
+TEST_F(ScriptedQueueTest, TheTransferPercentageIsTruncated) {
+    const struct {
+        float fraction;
+        int shown;
+    } cases[] = {{0.999f, 99}, {0.5f, 50}, {0.014f, 1}, {0.0f, 0}};
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fraction);
+        ScriptedMirror transfer;
+        transfer.speeds = {65536};
+        transfer.fraction = c.fraction;
+        COnlinefileinfo* r = ScriptedRecord("percent" + std::to_string(n++), 1, {transfer});
+        TestHost host;
+        Bind(host);
+        host.records = {r};
+        int transferRounds = 0;
+        host.onTransferFinished = [&](const tagDownloadTaskItem&) { transferRounds = host.progressRounds; };
+        RunQueue(host);
+        EXPECT_EQ(1, host.ended);
+        ASSERT_EQ(1, transferRounds) << "one round while transferring";
+        // The position given during that round is the last before the finish's 100.
+        std::vector<int> shown = host.progressHistory;
+        auto finished = std::find(shown.begin(), shown.end(), 100);
+        ASSERT_TRUE(finished != shown.begin() && finished != shown.end());
+        EXPECT_EQ(c.shown, *(finished - 1));
     }
 }
 

@@ -213,6 +213,17 @@ int __cdecl ScriptedEngine::QueryTask(int handle, DownloadTaskInfo* info) {
     int speed = 65536;
     auto it = e->m_mirrors.find(task->url);
     if (it != e->m_mirrors.end() && task->queries <= it->second.silentQueries) return 1;
+    if (it != e->m_mirrors.end() && task->queries <= it->second.silentQueries + it->second.waitingRounds &&
+        task->stops < task->starts) {
+        // Started, but the engine has not begun the transfer yet.
+        info->status = kTaskWaiting;
+        info->code = 0;
+        info->fileName[0] = 0;
+        info->totalBytes = info->doneBytes = 0;
+        info->fraction = 0.0f;
+        info->speed = 0;
+        return 1;
+    }
     if (task->status == kTaskTransferring && !task->held && task->stops < task->starts) {
         if (it != e->m_mirrors.end()) {
             const std::vector<int>& speeds = it->second.speeds;
@@ -227,6 +238,8 @@ int __cdecl ScriptedEngine::QueryTask(int handle, DownloadTaskInfo* info) {
     info->totalBytes = task->total;
     info->doneBytes = task->status == kTaskTransferring ? task->total / 2 : task->done;
     info->fraction = task->total > 0 ? (float)info->doneBytes / (float)task->total : 0.0f;
+    if (task->status == kTaskTransferring && it != e->m_mirrors.end() && it->second.fraction >= 0.0f)
+        info->fraction = it->second.fraction;
     info->speed = task->status == kTaskTransferring ? speed : 0;
     return 1;
 }

@@ -115,6 +115,8 @@ struct ScriptedMirror {
     // progress that second), then runs to its end at the next query.
     std::vector<int> speeds;
     LONGLONG announcedBytes = 0; // the length a held transfer announces (0: the content's)
+    int waitingRounds = 0;       // the queries after the silent ones answer "waiting" (status 5) first
+    float fraction = -1.0f;      // the fraction a transferring task reports (below 0: its half done)
 };
 
 struct ScriptedTask {

@@ -135,10 +135,10 @@ TEST_F(MainWindow, TabButtonControlEnablesAndClicks) {
 TEST_F(MainWindow, ARunningDownloadKeepsTheInstallTab) {
     Send(WM_TAB_BUTTON_CONTROL, 2, 1);
     dlg().m_downloadPage->m_downloadState = 1;
-    Send(WM_TAB_BUTTON_CONTROL, 2, 2);  // the click reaches the tab rule, which refuses
-    int answered = MessageBoxesAnswered();
-    AnswerNextMessageBox(true);
-    PumpUntil([&] { return MessageBoxesAnswered() > answered; }, 60000);
+    BoxAnswerer boxes;
+    Send(WM_TAB_BUTTON_CONTROL, 2, 2);  // the click reaches the tab rule, which refuses with its notice
+    ASSERT_TRUE(PumpUntil([&] { return boxes.texts.size() == 1; }, 60000)) << "no notice";
+    EXPECT_EQ(std::wstring(FixedText::kNoticeDownloadRunning), boxes.texts[0]);
     Pump(200);
     EXPECT_EQ(IDC_INSTALL_TAB, dlg().m_currentTabId);
     EXPECT_EQ(BST_CHECKED, dlg().m_installTab.SendMessage(BM_GETCHECK));
@@ -150,6 +150,42 @@ TEST_F(MainWindow, ARunningDownloadKeepsTheInstallTab) {
     Pump(200);
     EXPECT_EQ(IDC_USB_TAB, dlg().m_currentTabId);
     dlg().m_downloadPage->m_downloadState = 0;
+}
+
+// The USB and backup/restore pages hold their tab while their job runs: every
+// other tab is refused with the page's notice, and the page stays shown.
+TEST_F(MainWindow, AJobOfTheUsbOrBackupPageKeepsItsTab) {
+    Send(WM_TAB_BUTTON_CONTROL, 2, 1);
+    Send(WM_TAB_BUTTON_CONTROL, 3, 1);
+    struct Case {
+        const char* what;
+        int tab;
+        volatile LONG* running;
+        CWnd* page;
+        const wchar_t* notice;
+    } cases[] = {
+        {"USB", IDC_USB_TAB, &dlg().m_usbPage->m_jobRunning, (CWnd*)dlg().m_usbPage, FixedText::kNoticeUsbJobRunning},
+        {"backup/restore", IDC_BACKUP_TAB, &dlg().m_ghostPage->m_jobRunning, (CWnd*)dlg().m_ghostPage,
+         FixedText::kNoticeBackupJobRunning},
+    };
+    for (const Case& c : cases) {
+        dlg().SwitchTab(c.tab);
+        ASSERT_EQ(c.tab, dlg().m_currentTabId) << c.what;
+        *c.running = 1;
+        for (int other : {IDC_INSTALL_TAB, IDC_PICTURE_TAB, c.tab == IDC_USB_TAB ? IDC_BACKUP_TAB : IDC_USB_TAB}) {
+            BoxAnswerer boxes;
+            dlg().SwitchTab(other);
+            ASSERT_TRUE(PumpUntil([&] { return boxes.texts.size() == 1; }, 60000)) << c.what << " " << other;
+            EXPECT_EQ(std::wstring(c.notice), boxes.texts[0]) << c.what << " " << other;
+            EXPECT_EQ(c.tab, dlg().m_currentTabId) << c.what << " " << other;
+            EXPECT_EQ(c.page, dlg().m_shownPage) << c.what << " " << other;
+            EXPECT_EQ(BST_CHECKED, dlg().GetDlgItem(c.tab)->SendMessage(BM_GETCHECK)) << c.what << " " << other;
+        }
+        // Once the job has ended the tab lets go.
+        *c.running = 0;
+        dlg().SwitchTab(IDC_INSTALL_TAB);
+        EXPECT_EQ(IDC_INSTALL_TAB, dlg().m_currentTabId) << c.what;
+    }
 }
 
 TEST_F(MainWindow, BackupChoiceReadsTheBackupBoxes) {

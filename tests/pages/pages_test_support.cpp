@@ -136,6 +136,8 @@ void CALLBACK BoxAnswerer::Answer(HWND, UINT, UINT_PTR, DWORD) {
     self->m_last = box;
     CMyMessageBox* dialog = static_cast<CMyMessageBox*>(CWnd::FromHandlePermanent(box));
     self->texts.push_back(dialog ? std::wstring(dialog->m_message.GetString()) : L"");
+    self->shapes.push_back(dialog ? Shape{dialog->m_flags, dialog->m_autoClose, dialog->m_remainingSeconds}
+                                  : Shape{-1, FALSE, -1});
     if (self->onShown) self->onShown();
     bool first = true;
     if (!self->script.empty()) {

@@ -113,6 +113,15 @@ public:
     ~BoxAnswerer();
     std::deque<bool> script;
     std::vector<std::wstring> texts;
+    // Each box's style flags, and its countdown as it showed: whether it ends
+    // by itself and the seconds it had left (its whole countdown, unless a
+    // second passed before it was seen).
+    struct Shape {
+        int flags;
+        BOOL autoClose;
+        int seconds;
+    };
+    std::vector<Shape> shapes;
     // Called as each box shows (its text recorded), before it is answered.
     std::function<void()> onShown;
     // Whether a recorded text holds `part`.

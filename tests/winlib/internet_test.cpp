@@ -81,6 +81,27 @@ TEST(CInternetSession, OpensHttpAndReadsTheBody) {
     session.Close();
 }
 
+// Closing the session (another thread does so to end a call blocked on it)
+// closes the request handles opened from it; their own Close then finds the
+// handle gone and takes it as closed, without throwing.
+TEST(CInternetSession, AFileWhoseSessionWasClosedClosesWithoutThrowing) {
+    RouteTable routes;
+    LocalHttpServer server(routes.Handler());
+    ASSERT_TRUE(server.Started());
+    routes.Set("/small.txt", 200, "body");
+    CInternetSession session(L"KavettaTestAgent/1.0", 1, INTERNET_OPEN_TYPE_DIRECT);
+    std::unique_ptr<CHttpFile> file(
+        static_cast<CHttpFile*>(session.OpenURL(server.WideUrl("/small.txt").c_str(), 1, INTERNET_FLAG_RELOAD)));
+    session.Close();
+    EXPECT_EQ(nullptr, (HINTERNET)session);
+    EXPECT_EQ(0u, ThrownInternetError([&] { file->Close(); }));
+    EXPECT_EQ(0u, ThrownInternetError([&] { file->Close(); }));
+    session.Close();
+    // A session already closed opens nothing.
+    EXPECT_EQ((DWORD)ERROR_INVALID_HANDLE,
+              ThrownInternetError([&] { delete session.OpenURL(server.WideUrl("/small.txt").c_str()); }));
+}
+
 std::vector<std::pair<std::wstring, DWORD>> g_opened;
 void RecordOpened(LPCWSTR url, DWORD flags) { g_opened.push_back({url, flags}); }
 

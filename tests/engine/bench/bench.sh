@@ -8,10 +8,22 @@
 # the same buffer, both measured in this one run under the same emulation;
 # host curl (native code, not emulated) is printed for information.
 # Not a test; the normal build builds its programs:  bash tests/engine/bench/bench.sh
+#
+# With --smoke (the test command's bench_smoke entry) it only proves that the
+# benchmark still runs: each program (engine_bench, curl_bench with each
+# buffer, md5_bench) once, on a 1 MiB file, in the Wine prefix and build the
+# test command gives; it fails unless each one ends well, every fetched file
+# arrived whole and the digest program's digest is md5sum's. It asserts
+# nothing about speed.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../../.." && pwd)
 build="${KAVETTA_BUILD_DIR:-$root/build}"
-cmake --build "$build" --target engine_bench curl_bench kavetta_engine >/dev/null
+smoke=0
+if [ "${1:-}" = "--smoke" ]; then
+  smoke=1
+  KAVETTA_BENCH_MIB=1
+fi
+[ "$smoke" = 1 ] || cmake --build "$build" --target engine_bench curl_bench md5_bench kavetta_engine >/dev/null
 # The engine's own receive buffer (engine/engine.cpp), always among the sizes.
 engine_buffer=$(($(sed -n 's/^const long kReceiveBuffer = \(.*\);.*/\1/p' "$root/engine/engine.cpp")))
 buffers="${KAVETTA_BENCH_BUFFERS:-524288 1048576 2097152 4194304}"
@@ -42,8 +54,37 @@ PY
 server=$!
 for _ in $(seq 50); do [ -s "$work/port" ] && break; sleep 0.1; done
 url="http://127.0.0.1:$(cat "$work/port")/big.bin"
-export WINEARCH=win32 WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-"$root/scripts/wine-prefix.sh" "$WINEPREFIX"
+if [ "$smoke" = 1 ]; then
+  # The test command's prefix and session.
+  export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+else
+  export WINEARCH=win32 WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  "$root/scripts/wine-prefix.sh" "$WINEPREFIX"
+fi
+winpath() { printf 'Z:%s' "$(printf '%s' "$1" | tr / '\\')"; }
+if [ "$smoke" = 1 ]; then
+  failed=0
+  for size in $buffers; do
+    if ! (cd "$build/bin" && wine curl_bench.exe "$url" "$(winpath "$work/out/libcurl.bin")" "$size"); then
+      echo "FAILED: curl_bench with a $size-byte buffer did not end well"; failed=1
+    elif ! cmp -s "$work/big.bin" "$work/out/libcurl.bin"; then
+      echo "FAILED: curl_bench with a $size-byte buffer: the file did not arrive whole"; failed=1
+    fi
+    rm -f "$work/out/libcurl.bin"
+  done
+  if ! (cd "$build/bin" && wine engine_bench.exe "$url" "$(winpath "$work/out")" engine.bin); then
+    echo "FAILED: engine_bench did not end well"; failed=1
+  elif ! cmp -s "$work/big.bin" "$work/out/engine.bin"; then
+    echo "FAILED: engine_bench: the file did not arrive whole"; failed=1
+  fi
+  expected=$(md5sum "$work/big.bin" | cut -c1-32 | tr a-f A-F)
+  digest=$( (cd "$build/bin" && wine md5_bench.exe "$(winpath "$work/big.bin")") | tr -d '\r') || {
+    echo "FAILED: md5_bench did not end well"; failed=1; }
+  echo "$digest"
+  case "$digest" in "$expected "*) ;; *) echo "FAILED: md5_bench's digest is not md5sum's ($expected)"; failed=1 ;; esac
+  [ "$failed" = 0 ] && echo "every benchmark program ran once and its file arrived whole"
+  exit "$failed"
+fi
 # Three rounds each, alternating; dirty pages are flushed before each run.
 # Each run appends "name MB/s" to the results.
 results="$work/results"

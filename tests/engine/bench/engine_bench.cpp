@@ -13,7 +13,16 @@ int wmain(int argc, wchar_t** argv) {
         fwprintf(stderr, L"usage: engine_bench <url> <save folder> <file name>\n");
         return 2;
     }
-    DownWrapper engine(FixedText::kEngineLibraryName);
+    // The engine is loaded by its full path only: the one beside this program.
+    wchar_t library[MAX_PATH] = {};
+    DWORD length = GetModuleFileNameW(nullptr, library, MAX_PATH);
+    wchar_t* name = length && length < MAX_PATH ? wcsrchr(library, L'\\') : nullptr;
+    if (!name || (size_t)(name + 1 - library) + wcslen(FixedText::kEngineLibraryName) >= MAX_PATH) {
+        fwprintf(stderr, L"the program's folder cannot be told\n");
+        return 1;
+    }
+    wcscpy(name + 1, FixedText::kEngineLibraryName);
+    DownWrapper engine(library);
     if (!engine.Initialize || !engine.Initialize()) {
         fwprintf(stderr, L"the engine cannot be used\n");
         return 1;
