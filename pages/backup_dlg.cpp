@@ -31,7 +31,7 @@ BOOL CbackupDlg::OnInitDialog() {
     font.lfUnderline = TRUE;
     m_folderLink.SetFont(&font);
     m_folderLink.SetTransparent();
-    m_newWindowsNote.Create(FixedText::kBackupFolderNewWindowsNote, WS_CHILD | WS_VISIBLE, CRect(310, 88, 866, 108),
+    m_newWindowsNote.Create(FixedText::kBackupFolderNewWindowsNote, WS_CHILD | WS_VISIBLE, CRect(256, 102, 866, 122),
                             this, IDC_BACKUP_NEW_WINDOWS_NOTE);
     LOGFONTW newWindowsFont = PageFont(-13);
     m_newWindowsNote.SetFont(&newWindowsFont, TRUE);
