@@ -258,6 +258,32 @@ BOOL CreateFolderWith(const std::wstring& path, const std::wstring& sddl) {
 
 const wchar_t* const kAdministrators = L"S-1-5-32-544";
 
+// The owner the descriptors name, read as Windows reads them (Wine parses
+// them as Windows does, even where it cannot show a file's owner): a
+// descriptor without one leaves the token's default owner, which policy may
+// make the running account.
+TEST(FolderRule, TheDescriptorsNameAdministratorsAsOwner) {
+    const struct {
+        const char* what;
+        CString sddl;
+    } cases[] = {
+        {"the data folder's", OwnFolderSecurity()},
+        {"the work folder's", kWorkFolderSecurity},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(c.sddl, SDDL_REVISION_1, &descriptor, nullptr));
+        PSID owner = nullptr;
+        BOOL defaulted = TRUE;
+        ASSERT_TRUE(GetSecurityDescriptorOwner(descriptor, &owner, &defaulted));
+        ASSERT_TRUE(owner) << "an owner is named";
+        EXPECT_TRUE(IsWellKnownSid(owner, WinBuiltinAdministratorsSid));
+        EXPECT_FALSE(defaulted);
+        LocalFree(descriptor);
+    }
+}
+
 // Whatever the token's default owner is (policy may make it the running
 // account), the folders the program makes are owned by Administrators, and
 // a folder of the running account's is given to them.
@@ -271,13 +297,17 @@ TEST(FolderRule, TheProgramsFoldersAreOwnedByAdministrators) {
     ASSERT_TRUE(CreateFolderWith(root + L"\\probe-admins", L"O:BAD:(A;OICI;FA;;;BA)(A;OICI;FA;;;" + me + L")"));
     ASSERT_TRUE(CreateFolderWith(root + L"\\probe-mine", L"O:" + me + L"D:(A;OICI;FA;;;BA)(A;OICI;FA;;;" + me + L")"));
     const std::wstring shownAdmins = OwnerOf(root + L"\\probe-admins"), shownMine = OwnerOf(root + L"\\probe-mine");
+    IFolderRule& rule = Win32FolderRule();
+    // A folder the running account owns (Wine shows every folder so) is its,
+    // not a stranger's.
+    if (shownMine == me)
+        EXPECT_EQ(FolderState::kRunningAccountOwner, rule.JudgeFolder((root + L"\\probe-mine").c_str()));
     if (shownAdmins != kAdministrators || shownMine != me) {
         RemoveTree(root);
         GTEST_SKIP() << "this platform does not keep the owner a folder is made with (it shows "
                      << std::string(shownAdmins.begin(), shownAdmins.end()) << " and "
                      << std::string(shownMine.begin(), shownMine.end()) << ")";
     }
-    IFolderRule& rule = Win32FolderRule();
     const std::wstring data = root + L"\\KavettaData";
     ASSERT_TRUE(rule.CreateOwnFolder(data.c_str()));
     EXPECT_EQ(kAdministrators, OwnerOf(data)) << "the data folder names its owner";
