@@ -1160,6 +1160,9 @@ constexpr const wchar_t* kAccountDomainSeparator = L"\\";
 // are part of the pictures; the texts below name the windows.
 constexpr const wchar_t* kBackupFolderLinkInitial = L"备份位置：系统检测完成后确定";
 constexpr int kBackupFolderLinkHeight = -15;
+// Under the backup folder's link: the reinstalled Windows has accounts of
+// its own, and the folder is Administrators'.
+constexpr const wchar_t* kBackupFolderNewWindowsNote = L"重装后，请用新系统的管理员账户打开备份文件夹。";
 constexpr const wchar_t* kSkinSelectAll[4] = {L"kvs_chk_selectall_n.png", L"kvs_chk_selectall_d.png",
                                               L"kvs_chk_selectall_h.png", L"kvs_chk_selectall_x.png"};
 constexpr const wchar_t* kSkinBoxDesktop[4] = {L"kvs_box_desktop_n.png", L"kvs_box_desktop_d.png",

@@ -118,7 +118,7 @@ FolderState Judge(const wchar_t* path, bool runningAccountTrusted) {
                                &owner, nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
         state = FolderState::kOthersWrite;  // no access list to read: FAT and the like
     } else if (!IsAdministratorsOrSystem(owner) && !(runningAccountTrusted && IsRunningAccount(owner))) {
-        state = FolderState::kOtherOwner;
+        state = IsRunningAccount(owner) ? FolderState::kRunningAccountOwner : FolderState::kOtherOwner;
     } else if (AccessListLetsOthersWrite(dacl, runningAccountTrusted)) {
         state = FolderState::kOthersWrite;
     }
@@ -127,8 +127,10 @@ FolderState Judge(const wchar_t* path, bool runningAccountTrusted) {
     return state;
 }
 
-// The data folder's access list: the work folder's, and read for the
-// running account, so that the folder can be opened from its desktop.
+}  // namespace
+
+// The data folder's owner and access list: the work folder's, and read for
+// the running account, so that the folder can be opened from its desktop.
 CString OwnFolderSecurity() {
     CString sddl = kWorkFolderSecurity;
     const CString own = RunningAccountSid();
@@ -136,21 +138,36 @@ CString OwnFolderSecurity() {
     return sddl;
 }
 
+namespace {
+
 bool OwnFolderDescriptor(PSECURITY_DESCRIPTOR* descriptor) {
     return ConvertStringSecurityDescriptorToSecurityDescriptorW(OwnFolderSecurity(), SDDL_REVISION_1, descriptor,
                                                                 nullptr) != FALSE;
 }
 
-// Puts the access list on the thing at the path (never through a link) and
-// on everything below it that is no link.
-bool ProtectTree(const CString& path, PACL dacl, int depth) {
-    HANDLE handle = OpenUnfollowed(path, WRITE_DAC | READ_CONTROL | FILE_READ_ATTRIBUTES);
+// Sets one part of the thing's descriptor through a handle on the thing
+// itself; `info` receives what the handle found (a link is refused).
+bool SetUnfollowed(const CString& path, DWORD access, SECURITY_INFORMATION part, PSID owner, PACL dacl,
+                   BY_HANDLE_FILE_INFORMATION& info) {
+    HANDLE handle = OpenUnfollowed(path, access | READ_CONTROL | FILE_READ_ATTRIBUTES);
     if (handle == INVALID_HANDLE_VALUE) return false;
-    BY_HANDLE_FILE_INFORMATION info = {};
-    bool ok = GetFileInformationByHandle(handle, &info) && !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-              SetSecurityInfo(handle, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                              nullptr, nullptr, dacl, nullptr) == ERROR_SUCCESS;
+    const bool ok = GetFileInformationByHandle(handle, &info) &&
+                    !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                    SetSecurityInfo(handle, SE_FILE_OBJECT, part, owner, nullptr, dacl, nullptr) == ERROR_SUCCESS;
     CloseHandle(handle);
+    return ok;
+}
+
+// Puts the access list, then the owner, on the thing at the path (never
+// through a link) and on everything below it that is no link. The list
+// first: the owner (the running account, say) may always change the list,
+// and the list then lets Administrators take the ownership.
+bool ProtectTree(const CString& path, PSID owner, PACL dacl, int depth) {
+    BY_HANDLE_FILE_INFORMATION info = {};
+    const bool ok =
+        SetUnfollowed(path, WRITE_DAC, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, dacl,
+                      info) &&
+        SetUnfollowed(path, WRITE_OWNER, OWNER_SECURITY_INFORMATION, owner, nullptr, info);
     if (!ok || !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || depth > 16) return ok;
     WIN32_FIND_DATAW found = {};
     HANDLE find = FindFirstFileW(path + L"\\*", &found);
@@ -158,7 +175,7 @@ bool ProtectTree(const CString& path, PACL dacl, int depth) {
     do {
         if (wcscmp(found.cFileName, L".") == 0 || wcscmp(found.cFileName, L"..") == 0) continue;
         if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;  // never followed
-        ProtectTree(path + L"\\" + found.cFileName, dacl, depth + 1);
+        ProtectTree(path + L"\\" + found.cFileName, owner, dacl, depth + 1);
     } while (FindNextFileW(find, &found));
     FindClose(find);
     return ok;
@@ -182,10 +199,12 @@ public:
     BOOL ProtectFolder(const wchar_t* path) override {
         PSECURITY_DESCRIPTOR descriptor = nullptr;
         if (!OwnFolderDescriptor(&descriptor)) return FALSE;
-        BOOL present = FALSE, defaulted = FALSE;
+        BOOL present = FALSE, defaulted = FALSE, ownerDefaulted = FALSE;
         PACL dacl = nullptr;
+        PSID owner = nullptr;
         bool ok = GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) && present &&
-                  ProtectTree(path, dacl, 0);
+                  GetSecurityDescriptorOwner(descriptor, &owner, &ownerDefaulted) && owner &&
+                  ProtectTree(path, owner, dacl, 0);
         LocalFree(descriptor);
         return ok ? TRUE : FALSE;
     }
@@ -306,8 +325,11 @@ OwnFolder EnsureOwnFolder(IFolderRule& rule, const CString& path) {
         if (!rule.MoveAside(path)) return OwnFolder::kFailed;
         break;
     case FolderState::kOthersWrite:
-        // Ours (the owner is Administrators or SYSTEM), but not closed. Once
-        // closed, nothing others planted before is left to be used.
+    case FolderState::kRunningAccountOwner:
+        // Ours (the owner is Administrators or SYSTEM), but not closed; or
+        // made by the running account where new objects are their creator's,
+        // whose access list is not known to be ours. Once closed, and owned by
+        // Administrators, nothing others planted before is left to be used.
         if (!rule.ProtectFolder(path) || !ClearPlanted(rule, path, 0)) return OwnFolder::kFailed;
         reprotected = true;
         break;

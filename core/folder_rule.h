@@ -16,7 +16,9 @@ enum class FolderState {
     kMissing,      // nothing at the path
     kLink,         // a reparse point (junction, symbolic link, mount point), judged without following it
     kNotFolder,    // a file
-    kOtherOwner,   // owned by someone other than Administrators or SYSTEM
+    kOtherOwner,   // owned by someone other than Administrators, SYSTEM or the running account
+    kRunningAccountOwner,  // owned by the running account: what it made where policy gives new objects
+                           // their creator as owner, not Administrators
     kOthersWrite,  // another account may write, delete or change permissions (or no access list at all)
     kTrusted,
 };
@@ -36,11 +38,13 @@ public:
     // account may write in the folder: its access list lets one, it is no
     // trusted plain folder, or its volume keeps no access lists (FAT).
     virtual bool OthersCanWrite(const wchar_t* folder) = 0;
-    // Creates the last level with the data folder's own access list (not
+    // Creates the last level owned by Administrators (named, never the
+    // token's default owner) with the data folder's own access list (not
     // inherited: Administrators and SYSTEM full control, read for the
     // running account).
     virtual BOOL CreateOwnFolder(const wchar_t* path) = 0;
-    // Puts that access list on an existing folder.
+    // Puts that access list and Administrators as owner on an existing
+    // folder and on what is in it (links are not followed).
     virtual BOOL ProtectFolder(const wchar_t* path) = 0;
     // Removes the link itself (never what it points at).
     virtual BOOL RemoveLink(const wchar_t* path) = 0;
@@ -70,20 +74,26 @@ IFolderRule* SetFolderRule(IFolderRule* rule);
 // list lets everyone.
 bool AccessListLetsOthersWrite(PACL dacl, bool runningAccountTrusted);
 
+// The descriptor the data folder is made with and protected by, as text:
+// the owner (Administrators) and the access list.
+CString OwnFolderSecurity();
+
 // How EnsureOwnFolder found the folder it leaves at the path.
 enum class OwnFolder {
     kFailed,       // no folder of ours could be had at the path
     kTrusted,      // an existing folder that passed the rule
     kCreated,      // made now (after removing a link or moving a stranger aside)
-    kReprotected,  // an existing folder of ours whose access list let others in: it has ours now,
-                   // but nothing already in it counts as verified
+    kReprotected,  // an existing folder of ours whose access list let others in, or that the running
+                   // account owned: it has our owner and access list now, but nothing already in it
+                   // counts as verified
 };
 
 // The one road to a folder the program writes into: a folder that passes the
 // rule is used; a link at the name is removed unfollowed; a file or folder of
-// another owner is moved aside; a folder of ours that lets others in gets our
-// access list, and then what others may have planted in it goes: every link
-// inside it is removed without being followed, and every partial download
-// is deleted (never resumed); then, when nothing is left at the name, the
-// folder is created with ours. The result is judged once more.
+// another owner is moved aside; a folder of ours that lets others in, or
+// one the running account owns, gets our owner and access list, and then
+// what others may have planted in it goes: every link inside it is removed
+// without being followed, and every partial download is deleted (never
+// resumed); then, when nothing is left at the name, the folder is created
+// with ours. The result is judged once more.
 OwnFolder EnsureOwnFolder(IFolderRule& rule, const CString& path);

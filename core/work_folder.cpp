@@ -68,7 +68,10 @@ int LoadSkinPayload(CResourceFile& target, const CString& keyText, HMODULE modul
     return LoadPayload(target, IDR_PAYLOAD_SKIN, keyText, module);
 }
 
-const wchar_t* const kWorkFolderSecurity = L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
+// The owner is named: a folder made without one takes the token's default
+// owner, which policy may make the running account rather than
+// Administrators (an elevated token may name Administrators).
+const wchar_t* const kWorkFolderSecurity = L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
 
 bool VolumeKeepsAccessLists(const CString& path) {
     wchar_t root[MAX_PATH] = {};

@@ -50,7 +50,8 @@ CString PathFromFinalName(const CString& name);
 // Whether the volume of `path` keeps access lists (FS_PERSISTENT_ACLS): on
 // FAT a folder's access list is silently dropped.
 bool VolumeKeepsAccessLists(const CString& path);
-// The access list of the work folder, as a security descriptor text.
+// The owner (Administrators) and access list of the work folder, as a
+// security descriptor text.
 extern const wchar_t* const kWorkFolderSecurity;
 
 // The skin archive's reader: the first entry of the application's skin

@@ -31,6 +31,11 @@ BOOL CbackupDlg::OnInitDialog() {
     font.lfUnderline = TRUE;
     m_folderLink.SetFont(&font);
     m_folderLink.SetTransparent();
+    m_newWindowsNote.Create(FixedText::kBackupFolderNewWindowsNote, WS_CHILD | WS_VISIBLE, CRect(256, 102, 866, 122),
+                            this, IDC_BACKUP_NEW_WINDOWS_NOTE);
+    LOGFONTW newWindowsFont = PageFont(-13);
+    m_newWindowsNote.SetFont(&newWindowsFont, TRUE);
+    m_newWindowsNote.SetTextColor(kNoteColor);
 
     // The boxes start unchecked: nothing is backed up unless the user asks.
     const struct {

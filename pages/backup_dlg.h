@@ -3,8 +3,9 @@
 // reinstall; a select-all box sets all three at once. The page does no work
 // itself: the boxes' check states are its only output, read by the main
 // window when the restart worker asks for each choice. It also shows the
-// backup folder as a link (filled in by the main window), and, when the
-// folders cannot be read as the signed-in user's, whose folders they are.
+// backup folder as a link (filled in by the main window) with who may open
+// it after the reinstall, and, when the folders cannot be read as the
+// signed-in user's, whose folders they are.
 #pragma once
 
 #include "controls/color_text.h"
@@ -19,6 +20,7 @@
 #define IDC_BACKUP_ALL 1023
 #define IDC_BACKUP_FOLDER_LINK 10141
 #define IDC_BACKUP_ACCOUNT_NOTE 10142
+#define IDC_BACKUP_NEW_WINDOWS_NOTE 10143
 
 class CbackupDlg : public CFlowPage {
 public:
@@ -38,6 +40,9 @@ public:
     // names the account whose folders are copied (in red, with the account
     // signed in, when the two differ).
     CColorText_Static m_accountNote;
+    // Under the folder link, always shown: after the reinstall the backup
+    // folder opens for an administrator of the new Windows.
+    CColorText_Static m_newWindowsNote;
     static constexpr COLORREF kNoteColor = 0x333333;
     static constexpr COLORREF kOtherAccountColor = 0x0000FF;
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/folder_rule.h"
+#include "core/work_folder.h"
 #include "support/test_files.h"
 
 namespace {
@@ -225,6 +226,104 @@ TEST(FolderRule, TheDataFolderGetsAnAccessListOfItsOwn) {
                                                           nullptr, nullptr, &dacl, nullptr, &descriptor));
     EXPECT_FALSE(AccessListLetsOthersWrite(dacl, false));
     LocalFree(descriptor);
+    RemoveTree(root);
+}
+
+// The owner of the thing at the path as SID text; empty when it cannot be read.
+std::wstring OwnerOf(const std::wstring& path) {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    std::wstring text;
+    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                              nullptr, &descriptor) != ERROR_SUCCESS)
+        return text;
+    wchar_t* sid = nullptr;
+    if (owner && ConvertSidToStringSidW(owner, &sid)) {
+        text = sid;
+        LocalFree(sid);
+    }
+    LocalFree(descriptor);
+    return text;
+}
+
+BOOL CreateFolderWith(const std::wstring& path, const std::wstring& sddl) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
+        return FALSE;
+    SECURITY_ATTRIBUTES security = {sizeof security, descriptor, FALSE};
+    const BOOL created = CreateDirectoryW(path.c_str(), &security);
+    LocalFree(descriptor);
+    return created;
+}
+
+const wchar_t* const kAdministrators = L"S-1-5-32-544";
+
+// The owner the descriptors name, read as Windows reads them (Wine parses
+// them as Windows does, even where it cannot show a file's owner): a
+// descriptor without one leaves the token's default owner, which policy may
+// make the running account.
+TEST(FolderRule, TheDescriptorsNameAdministratorsAsOwner) {
+    const struct {
+        const char* what;
+        CString sddl;
+    } cases[] = {
+        {"the data folder's", OwnFolderSecurity()},
+        {"the work folder's", kWorkFolderSecurity},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(c.sddl, SDDL_REVISION_1, &descriptor, nullptr));
+        PSID owner = nullptr;
+        BOOL defaulted = TRUE;
+        ASSERT_TRUE(GetSecurityDescriptorOwner(descriptor, &owner, &defaulted));
+        ASSERT_TRUE(owner) << "an owner is named";
+        EXPECT_TRUE(IsWellKnownSid(owner, WinBuiltinAdministratorsSid));
+        EXPECT_FALSE(defaulted);
+        LocalFree(descriptor);
+    }
+}
+
+// Whatever the token's default owner is (policy may make it the running
+// account), the folders the program makes are owned by Administrators, and
+// a folder of the running account's is given to them.
+TEST(FolderRule, TheProgramsFoldersAreOwnedByAdministrators) {
+    const std::wstring me = OwnSid();
+    ASSERT_FALSE(me.empty());
+    const std::wstring root = MakeTempFolder(L"folder_rule_owner");
+    // Whether the platform keeps an owner named at creation, and one other
+    // than the default: Windows does; Wine keeps a descriptor only where the
+    // file system holds extended attributes, and else answers the Unix owner.
+    ASSERT_TRUE(CreateFolderWith(root + L"\\probe-admins", L"O:BAD:(A;OICI;FA;;;BA)(A;OICI;FA;;;" + me + L")"));
+    ASSERT_TRUE(CreateFolderWith(root + L"\\probe-mine", L"O:" + me + L"D:(A;OICI;FA;;;BA)(A;OICI;FA;;;" + me + L")"));
+    const std::wstring shownAdmins = OwnerOf(root + L"\\probe-admins"), shownMine = OwnerOf(root + L"\\probe-mine");
+    IFolderRule& rule = Win32FolderRule();
+    // A folder the running account owns (Wine shows every folder so) is its,
+    // not a stranger's.
+    if (shownMine == me)
+        EXPECT_EQ(FolderState::kRunningAccountOwner, rule.JudgeFolder((root + L"\\probe-mine").c_str()));
+    if (shownAdmins != kAdministrators || shownMine != me) {
+        RemoveTree(root);
+        GTEST_SKIP() << "this platform does not keep the owner a folder is made with (it shows "
+                     << std::string(shownAdmins.begin(), shownAdmins.end()) << " and "
+                     << std::string(shownMine.begin(), shownMine.end()) << ")";
+    }
+    const std::wstring data = root + L"\\KavettaData";
+    ASSERT_TRUE(rule.CreateOwnFolder(data.c_str()));
+    EXPECT_EQ(kAdministrators, OwnerOf(data)) << "the data folder names its owner";
+    EXPECT_EQ(FolderState::kTrusted, rule.JudgeFolder(data.c_str()));
+    CString work;
+    ASSERT_TRUE(CreateFreshFolder(CString((root + L"\\").c_str()), 5, work));
+    EXPECT_EQ(kAdministrators, OwnerOf(work.GetString())) << "the work folder names its owner";
+    // A folder the running account owns is judged as such, and given to
+    // Administrators with our access list, what is in it too.
+    const std::wstring mine = root + L"\\probe-mine";
+    ASSERT_TRUE(CreateFolderWith(mine + L"\\inner", L"O:" + me + L"D:(A;OICI;FA;;;BA)(A;OICI;FA;;;" + me + L")"));
+    EXPECT_EQ(FolderState::kRunningAccountOwner, rule.JudgeFolder(mine.c_str()));
+    EXPECT_EQ(OwnFolder::kReprotected, EnsureOwnFolder(rule, mine.c_str()));
+    EXPECT_EQ(kAdministrators, OwnerOf(mine));
+    EXPECT_EQ(kAdministrators, OwnerOf(mine + L"\\inner"));
+    EXPECT_EQ(FolderState::kTrusted, rule.JudgeFolder(mine.c_str()));
     RemoveTree(root);
 }
 

@@ -277,4 +277,75 @@ TEST_F(DiskTest, PickStorageFolderPassesOverVolumesTheBootEnvironmentCannotRead)
     EXPECT_EQ(0, encryption.script().reads);
 }
 
+// Two data disks, C: the system's; the data folder goes to D:.
+void TwoDrives(FakeMachine& m, CDiskInventory& inventory) {
+    for (const wchar_t* letter : {L"C:", L"D:"}) {
+        total_partition_info p;
+        p.disk_number = 0;
+        p.bus_type = BusTypeSata;
+        p.letter = letter;
+        p.mapped_letter = FixedText::kNoMapping;
+        p.file_system = L"NTFS";
+        p.free_mb = 90000;
+        inventory.m_totalPartitions.Add(p);
+        m.volumes.push_back(Volume(letter[0], 0, letter[0] == L'C' ? 9 : 1, L"NTFS", 0));
+    }
+}
+
+// Where policy makes the creator the owner of what an administrator makes,
+// the folder the program makes is still owned by Administrators: the next
+// run finds the same folder trusted and keeps what is in it.
+TEST_F(DiskTest, ADataFolderMadeWhereTheCreatorOwnsNewObjectsIsKeptAcrossRuns) {
+    FakeMachine m;
+    m.creatorOwnsNewObjects = true;
+    app.m_systemDrive = L"C:";
+    for (int run = 1; run <= 2; ++run) {
+        SCOPED_TRACE(run);
+        CDiskInventory inventory(&m, &m);
+        TwoDrives(m, inventory);
+        CString result = inventory.PickStorageFolder(L"KavettaData", 0, 10240.0);
+        EXPECT_STREQ(L"D:\\KavettaData", result);
+        EXPECT_EQ(1, app.m_storagePass);
+        EXPECT_EQ(FolderState::kTrusted, m.JudgeFolder(L"D:\\KavettaData")) << "owned by Administrators";
+        EXPECT_FALSE(inventory.m_dataFolderReprotected) << "a folder of ours, made by this program";
+        if (run == 1) {
+            m.AddFile(L"D:\\KavettaData\\image.iso", 4096);
+            m.log.clear();
+        }
+        m.volumes.clear();
+    }
+    EXPECT_TRUE(m.HasFile(L"D:\\KavettaData\\image.iso")) << "the download of the first run is kept";
+    EXPECT_FALSE(m.HasFile(L"D:\\KavettaData.ASIDE1")) << "nothing moved aside";
+    EXPECT_TRUE(m.log.empty()) << "the second run uses the folder as it is";
+}
+
+// A data folder an earlier version left owned by the running account is
+// adopted: Administrators become its owner and it gets our access list; the
+// downloads stay (to be checked again), what others planted goes.
+TEST_F(DiskTest, ADataFolderOwnedByTheRunningAccountIsAdopted) {
+    FakeMachine m;
+    m.creatorOwnsNewObjects = true;
+    app.m_systemDrive = L"C:";
+    CDiskInventory inventory(&m, &m);
+    TwoDrives(m, inventory);
+    m.AddFolder(L"D:\\KavettaData");
+    m.files[FakeMachine::Upper(L"D:\\KavettaData")].runningAccountOwner = true;
+    m.AddFolder(L"D:\\KavettaData\\Backup");
+    m.files[FakeMachine::Upper(L"D:\\KavettaData\\Backup")].runningAccountOwner = true;
+    m.AddFile(L"D:\\KavettaData\\image.iso", 4096);
+    m.AddFile(L"D:\\KavettaData\\boot.wim.kvtpart", 100);
+    m.AddFolder(L"C:\\Users");
+    m.AddLink(L"D:\\KavettaData\\planted", L"C:\\Users");
+    CString result = inventory.PickStorageFolder(L"KavettaData", 0, 10240.0);
+    EXPECT_STREQ(L"D:\\KavettaData", result);
+    EXPECT_EQ(FolderState::kTrusted, m.JudgeFolder(L"D:\\KavettaData"));
+    EXPECT_EQ(FolderState::kTrusted, m.JudgeFolder(L"D:\\KavettaData\\Backup")) << "what is in it is ours too";
+    EXPECT_TRUE(inventory.m_dataFolderReprotected) << "nothing already in it counts as verified in this run";
+    EXPECT_TRUE(m.HasFile(L"D:\\KavettaData\\image.iso")) << "kept, to be checked again";
+    EXPECT_FALSE(m.HasFile(L"D:\\KavettaData\\boot.wim.kvtpart")) << "a partial download is never resumed";
+    EXPECT_FALSE(m.HasFile(L"D:\\KavettaData\\planted")) << "a link inside is removed unfollowed";
+    EXPECT_TRUE(m.HasFile(L"C:\\Users"));
+    EXPECT_FALSE(m.HasFile(L"D:\\KavettaData.ASIDE1")) << "not moved aside";
+}
+
 }  // namespace

@@ -87,6 +87,7 @@ TEST_F(BackupPage, ControlsSitWhereTheyShouldAndTheBoxesStartUnchecked) {
         {IDC_BACKUP_DESKTOP, {330, 160, 430, 240}, CxSkinButton::kCheck},
         {IDC_BACKUP_DOCUMENTS, {510, 160, 610, 240}, CxSkinButton::kCheck},
         {IDC_BACKUP_FAVORITES, {690, 160, 790, 240}, CxSkinButton::kCheck},
+        {IDC_BACKUP_NEW_WINDOWS_NOTE, {256, 102, 866, 122}, -1},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(CRect(c.rect), RectInPage(page, c.id)) << c.id;
@@ -148,6 +149,30 @@ TEST_F(BackupPage, EnterAndEscapeDoNothing) {
     }
     EXPECT_TRUE(page.IsWindowVisible());
     EXPECT_TRUE(host.m_navigations.empty());
+}
+
+// The reinstalled Windows has accounts of its own: the page says, under the
+// folder link, that the backup folder opens for an administrator there, on
+// one line that fits its box.
+TEST_F(BackupPage, SaysTheBackupFolderOpensForAnAdministratorOfTheNewWindows) {
+    HWND note = ::GetDlgItem(page.GetSafeHwnd(), IDC_BACKUP_NEW_WINDOWS_NOTE);
+    ASSERT_TRUE(note);
+    EXPECT_TRUE(::IsWindowVisible(note));
+    EXPECT_EQ(CString(FixedText::kBackupFolderNewWindowsNote), WindowText(note));
+    const CRect box = RectInPage(page, IDC_BACKUP_NEW_WINDOWS_NOTE);
+    CRect overlap;
+    for (UINT id : {IDC_BACKUP_FOLDER_LINK, IDC_BACKUP_ALL, IDC_BACKUP_DESKTOP})
+        EXPECT_FALSE(overlap.IntersectRect(box, RectInPage(page, id))) << id;
+    ASSERT_TRUE(page.m_newWindowsNote.m_font) << "the note's own font";
+    HDC dc = ::GetDC(note);
+    HGDIOBJ old = ::SelectObject(dc, page.m_newWindowsNote.m_font->GetSafeHandle());
+    SIZE size = {};
+    ASSERT_TRUE(::GetTextExtentPoint32W(dc, FixedText::kBackupFolderNewWindowsNote,
+                                        (int)wcslen(FixedText::kBackupFolderNewWindowsNote), &size));
+    ::SelectObject(dc, old);
+    ::ReleaseDC(note, dc);
+    EXPECT_LE(size.cx, box.Width()) << "one line, whole";
+    EXPECT_LE(size.cy, box.Height());
 }
 
 TEST_F(BackupPage, Screenshot) {

@@ -1,5 +1,7 @@
 #include "support/fake_machine.h"
 
+#include <sddl.h>
+
 #include <stddef.h>
 #include <wctype.h>
 
@@ -487,6 +489,7 @@ BOOL FakeMachine::CreateFolder(const wchar_t* path) {
         if (Upper(refused) == p) return FALSE;
     if (files.count(p) || !ParentExists(p)) return FALSE;
     files[p] = FakeFile{true, FILE_ATTRIBUTE_DIRECTORY};
+    files[p].runningAccountOwner = creatorOwnsNewObjects;
     log.push_back(L"mkdir " + std::wstring(path));
     return TRUE;
 }
@@ -671,7 +674,10 @@ BOOL FakeMachine::CreateFolderTree(const wchar_t* path) {
         if (Upper(refused) == upper) return FALSE;
     for (size_t at = upper.find(L'\\', 3); ; at = upper.find(L'\\', at + 1)) {
         std::wstring folder = at == std::wstring::npos ? upper : upper.substr(0, at);
-        if (folder.size() > 3 && !files.count(folder)) files[folder] = FakeFile{true, FILE_ATTRIBUTE_DIRECTORY};
+        if (folder.size() > 3 && !files.count(folder)) {
+            files[folder] = FakeFile{true, FILE_ATTRIBUTE_DIRECTORY};
+            files[folder].runningAccountOwner = creatorOwnsNewObjects;
+        }
         if (at == std::wstring::npos) break;
     }
     return TRUE;
@@ -769,6 +775,7 @@ FolderState FakeMachine::JudgeFolder(const wchar_t* path) {
     if (f.link) return FolderState::kLink;
     if (!f.folder) return FolderState::kNotFolder;
     if (f.otherOwner) return FolderState::kOtherOwner;
+    if (f.runningAccountOwner) return FolderState::kRunningAccountOwner;
     if (f.othersWrite) return FolderState::kOthersWrite;
     return FolderState::kTrusted;
 }
@@ -783,12 +790,45 @@ bool FakeMachine::OthersCanWrite(const wchar_t* folder) {
     return JudgeFolder(folder) != FolderState::kTrusted;
 }
 
-BOOL FakeMachine::CreateOwnFolder(const wchar_t* path) { return CreateFolder(path); }
+namespace {
+
+// Whether the program's own folder descriptor names Administrators as the
+// owner, read as Windows reads it; a descriptor without an owner leaves the
+// token's default owner.
+bool OwnDescriptorNamesAdministrators() {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(OwnFolderSecurity(), SDDL_REVISION_1, &descriptor,
+                                                              nullptr))
+        return false;
+    PSID owner = nullptr;
+    BOOL defaulted = FALSE;
+    const bool named = GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) && owner &&
+                       IsWellKnownSid(owner, WinBuiltinAdministratorsSid);
+    LocalFree(descriptor);
+    return named;
+}
+
+}  // namespace
+
+BOOL FakeMachine::CreateOwnFolder(const wchar_t* path) {
+    if (!CreateFolder(path)) return FALSE;
+    files[Upper(path)].runningAccountOwner = creatorOwnsNewObjects && !OwnDescriptorNamesAdministrators();
+    return TRUE;
+}
 
 BOOL FakeMachine::ProtectFolder(const wchar_t* path) {
-    auto it = files.find(Upper(path));
+    const std::wstring from = Upper(path);
+    auto it = files.find(from);
     if (it == files.end() || it->second.link) return FALSE;
     it->second.othersWrite = false;
+    // The owner goes with the list, on the folder and what is below it (a
+    // link's target is not reached).
+    if (OwnDescriptorNamesAdministrators()) {
+        for (auto& entry : files) {
+            const bool below = entry.first == from || entry.first.compare(0, from.size() + 1, from + L"\\") == 0;
+            if (below && !entry.second.link) entry.second.runningAccountOwner = false;
+        }
+    }
     log.push_back(L"protect " + std::wstring(path));
     return TRUE;
 }

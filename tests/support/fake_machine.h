@@ -91,6 +91,7 @@ struct FakeFile {
     // write, delete or change permissions.
     bool link = false;
     bool otherOwner = false;
+    bool runningAccountOwner = false;  // owned by the running account (made where new objects are their creator's)
     bool othersWrite = false;
     std::wstring finalPath;  // where the path really leads; empty: the path itself
     DWORD reparseTag = 0;    // with FILE_ATTRIBUTE_REPARSE_POINT: the tag a listing shows
@@ -189,6 +190,13 @@ public:
     bool copyFaultsOnce = false;              // each of those fails or arrives short only once
     FakeUsbToolScript usbTools;
     bool realHostRule = false;
+    // The token's default owner for what it makes without naming one: false,
+    // Administrators (Windows' own default for administrators); true, the
+    // running account, as the policy "System objects: Default owner for
+    // objects created by members of the Administrators group" set to the
+    // object creator makes it. The folder rule's own folders take the owner
+    // their descriptor (OwnFolderSecurity) names, and that only.
+    bool creatorOwnsNewObjects = false;
     DWORD waitedMs = 0;
     // What the boot-sector tool was asked to write: record type and boot file per device.
     std::map<int, std::wstring> bootRecords;
