@@ -130,8 +130,10 @@ TEST(BootEntryTool, NoEditorIsAClearFailure) {
     error.Empty();
     EXPECT_EQ(ForwardToEditor(L"", L"/enum", error), kExitEditorMissing);
     EXPECT_FALSE(error.IsEmpty());
-    // A file that is no program cannot be started.
-    CString notAProgram = TestFolder() + L"\\not a program.exe";
+    // A file that is no program cannot be started. It lies in this run's own
+    // folder: the three runs share the program folder, and another run's
+    // clean-up would otherwise take it away under this one.
+    CString notAProgram = CString(TestRunDirectory().c_str()) + L"\\not a program.exe";
     FILE* f = _wfopen(notAProgram, L"wb");
     ASSERT_NE(f, nullptr);
     fputs("text", f);
