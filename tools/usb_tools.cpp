@@ -522,6 +522,42 @@ ULONGLONG UsbDiskLength(IStorageCalls& storage, int deviceNumber) { return DiskL
 
 namespace {
 
+// Whether the volume of a GUID path lies, in one extent, at `offset` of disk `device`.
+bool VolumeLiesAt(IStorageCalls& storage, const CString& guidPath, int device, LONGLONG offset) {
+    // The volume itself opens by its GUID path without the trailing separator.
+    CString path = guidPath;
+    path.TrimRight(L'\\');
+    HANDLE volume = storage.OpenDeviceForQuery(path);
+    if (volume == INVALID_HANDLE_VALUE) return false;
+    BYTE buffer[sizeof(VOLUME_DISK_EXTENTS) + 7 * sizeof(DISK_EXTENT)] = {};
+    DWORD returned = 0;
+    const BOOL ok = storage.IoControl(volume, IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0, buffer,
+                                      sizeof(buffer), &returned);
+    storage.CloseDevice(volume);
+    VOLUME_DISK_EXTENTS extents = {};
+    if (!ok || returned < sizeof(extents)) return false;
+    memcpy(&extents, buffer, sizeof(extents));
+    return extents.NumberOfDiskExtents == 1 && (int)extents.Extents[0].DiskNumber == device &&
+           extents.Extents[0].StartingOffset.QuadPart == offset;
+}
+
+}  // namespace
+
+CString WaitForPartitionVolume(IStorageCalls& storage, IBootHost& host, HANDLE disk, LONGLONG offset) {
+    for (int slice = 0;; ++slice) {
+        const int device = HeldDiskNumber(storage, disk);
+        std::vector<CString> paths;
+        if (device >= 0 && storage.EnumerateVolumeGuidPaths(paths)) {
+            for (const CString& path : paths)
+                if (VolumeLiesAt(storage, path, device, offset) && HeldDiskNumber(storage, disk) == device) return path;
+        }
+        if (slice + 1 >= kNewVolumeWaitSlices) return CString();
+        host.Wait(kNewVolumeWaitSliceMs);
+    }
+}
+
+namespace {
+
 // Orders the MBR table: the partitions by their place on the disk, the one
 // at position `first` (0-based, in disk order) in the first slot.
 int OrderPartitions(IStorageCalls& storage, HANDLE disk, int first, CString& message) {

@@ -72,6 +72,17 @@ BOOL PrepareBootRecord(const BYTE* record, DWORD recordSize, const BYTE* sector0
 // interface path), as the partitioning tool reads it; 0 when unknown.
 ULONGLONG UsbDiskLength(IStorageCalls& storage, int deviceNumber);
 
+// The system mounts the volume of a partition some time after the layout
+// that made it: a tool waits for it up to this many slices of this length.
+const int kNewVolumeWaitSlices = 60;
+const DWORD kNewVolumeWaitSliceMs = 500;
+// The volume GUID path ("\\?\Volume{...}\") of the volume that lies at byte
+// `offset` of the held disk and on that disk alone, once it has arrived;
+// empty when it has not within the bound. A volume counts as the disk's
+// only when the disk answers the same number right after its extents were
+// read, so a disk renumbered meanwhile lends it none of its volumes.
+CString WaitForPartitionVolume(IStorageCalls& storage, IBootHost& host, HANDLE disk, LONGLONG offset);
+
 // The programs' entry: binds the platform seams (InstallPlatformSeams: the
 // Win32 calls in the shipped tools, the scenario in the simulated machine's
 // build), runs the tool with them and its own context, prints the message

@@ -88,6 +88,17 @@ HANDLE FakeMachine::OpenDevice(const wchar_t* path) {
         ++openHandles;
         return reinterpret_cast<HANDLE>((INT_PTR)h);
     }
+    // A volume by its GUID path, which opens the volume only without the
+    // trailing separator (with it, Windows opens the volume's root folder).
+    for (size_t i = 0; i < volumes.size(); ++i) {
+        const std::wstring guid = FakeVolumeGuidPath(i);
+        if (p != guid.substr(0, guid.size() - 1)) continue;
+        if (!volumes[i].present || volumes[i].hiddenWaits > 0 || volumes[i].openFails) return INVALID_HANDLE_VALUE;
+        int h = m_nextHandle++;
+        m_open[h] = OpenThing{false, (int)i};
+        ++openHandles;
+        return reinterpret_cast<HANDLE>((INT_PTR)h);
+    }
     wchar_t letter = p.compare(0, 4, L"\\\\.\\") == 0 ? DriveOf(p) : 0;
     if (letter) {
         const FakeVolume* v = VolumeForLetter(letter);
@@ -116,6 +127,22 @@ BOOL FakeMachine::IoControl(HANDLE device, DWORD code, const void* in, DWORD inS
             const wchar_t* what = code == FSCTL_LOCK_VOLUME ? L"lock " : code == FSCTL_DISMOUNT_VOLUME ? L"dismount " : L"unlock ";
             log.push_back(what + std::wstring(1, v.letter) + L":");
             return TRUE;
+        }
+        if (code == IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS) {
+            // One extent: the volume's partition, where its disk has it now.
+            const FakeDisk* d = DiskByDevice(v.device);
+            const FakePartition* on = nullptr;
+            if (d)
+                for (const FakePartition& p : d->partitions)
+                    if (p.present && p.number == v.partition) on = &p;
+            if (!on || !v.answersNumber) return FALSE;
+            VOLUME_DISK_EXTENTS extents = {};
+            extents.NumberOfDiskExtents = 1;
+            extents.Extents[0].DiskNumber = (DWORD)v.device;
+            extents.Extents[0].StartingOffset.QuadPart = on->startBytes;
+            extents.Extents[0].ExtentLength.QuadPart = on->lengthBytes;
+            std::vector<BYTE> answer((BYTE*)&extents, (BYTE*)&extents + sizeof(extents));
+            return Copy(out, outSize, answer, returned);
         }
         if (code != IOCTL_STORAGE_GET_DEVICE_NUMBER || !v.answersNumber) return FALSE;
         STORAGE_DEVICE_NUMBER n = {FILE_DEVICE_DISK, (DWORD)v.device, (DWORD)v.partition};
@@ -365,6 +392,13 @@ std::wstring FakeVolumeGuidPath(size_t index) {
     wchar_t path[64] = {};
     swprintf(path, 64, L"\\\\?\\Volume{4b565400-0000-0000-0000-%012x}\\", (unsigned)index);
     return path;
+}
+
+BOOL FakeMachine::EnumerateVolumeGuidPaths(std::vector<CString>& paths) {
+    paths.clear();
+    for (size_t i = 0; i < volumes.size(); ++i)
+        if (volumes[i].present && volumes[i].hiddenWaits <= 0) paths.push_back(FakeVolumeGuidPath(i).c_str());
+    return TRUE;
 }
 
 DWORD FakeMachine::VolumeGuidPath(const wchar_t* root, CString& path) {

@@ -248,6 +248,9 @@ public:
     BOOL WriteDevice(HANDLE device, LONGLONG offset, const void* buffer, DWORD size) override;
     BOOL SetVolumeLabel(const wchar_t* root, const wchar_t* label) override;
     BOOL SystemPartitionDevice(CString& device) override;
+    // The present volumes that have arrived (hiddenWaits run out), lettered
+    // or not, by FakeVolumeGuidPath of their index.
+    BOOL EnumerateVolumeGuidPaths(std::vector<CString>& paths) override;
 
     // IBootHost
     BOOL PathExists(const wchar_t* path) override;

@@ -17,6 +17,8 @@
 
 namespace {
 
+std::string Text(const wchar_t* text) { return Utf16ToUtf8(CString(text)).GetString(); }
+
 struct ToolRun {
     int code;
     CString message;
@@ -382,6 +384,10 @@ public:
         Tick();
         return FakeMachine::EnumerateDiskInterfaces(paths, maxPaths);
     }
+    BOOL EnumerateVolumeGuidPaths(std::vector<CString>& paths) override {
+        Tick();
+        return FakeMachine::EnumerateVolumeGuidPaths(paths);
+    }
     DWORD LogicalDriveStrings(DWORD length, wchar_t* buffer) override {
         Tick();
         return FakeMachine::LogicalDriveStrings(length, buffer);
@@ -435,6 +441,20 @@ private:
     std::map<HANDLE, std::wstring> m_paths;
 };
 
+// The USB machine with a second stick (device 4, its volume G) beside the
+// stick (device 3, its volume F), its partition where the stick has its own.
+void BuildTwoSticks(RenumberingMachine& r) {
+    BuildUsbMachine(r, 3);
+    FakeDisk other = r.disks[2];
+    other.path = RenumberingMachine::kOther;
+    other.device = 4;
+    r.disks.push_back(other);
+    FakeVolume g = r.volumes[2];
+    g.letter = L'G';
+    g.device = 4;
+    r.volumes.push_back(g);
+}
+
 // Whenever the numbers change, between any two calls of a tool's run, no
 // tool writes, locks, dismounts or runs diskpart on the other stick: it
 // works on the disk it was told, or it stops with its reason.
@@ -460,19 +480,11 @@ TEST_F(UsbTools, ADiskRenumberedBetweenAnyTwoCallsIsNeverTheOneWritten) {
         for (int swapAfter = -1; swapAfter <= callsOfARun + 1; ++swapAfter) {
             SCOPED_TRACE(swapAfter);
             RenumberingMachine r;
-            BuildUsbMachine(r, 3);
+            BuildTwoSticks(r);
             r.usbTools.active = false;
             r.AddFolder(L"C:\\Work");
             r.AddFile(L"C:\\Work\\kvtgrldr.mbr", 1024);
             r.files[FakeMachine::Upper(L"C:\\Work\\kvtgrldr.mbr")].content = UsbBootRecordBytes();
-            FakeDisk other = r.disks[2];
-            other.path = RenumberingMachine::kOther;
-            other.device = 4;
-            r.disks.push_back(other);
-            FakeVolume g = r.volumes[2];
-            g.letter = L'G';
-            g.device = 4;
-            r.volumes.push_back(g);
             r.swapAfter = swapAfter;
             ToolRun run = RunTool(command.tool, r, context, command.args);
             if (swapAfter == -1) {
@@ -490,6 +502,73 @@ TEST_F(UsbTools, ADiskRenumberedBetweenAnyTwoCallsIsNeverTheOneWritten) {
         }
         EXPECT_GT(callsOfARun, 5);
     }
+}
+
+// The volume of a new partition arrives some time after its layout: it is
+// awaited, with a bound, and only the one on the held disk at the
+// partition's offset is taken.
+TEST_F(UsbTools, TheVolumeOfANewPartitionIsAwaitedWithABound) {
+    const LONGLONG kAt = 1LL << 20;  // where the stick's partition (and its volume F) lies
+    struct Case {
+        const char* name;
+        int arrivesAfterWaits;  // of the stick's volume; -1: it never arrives
+        LONGLONG offset;        // asked for
+        bool onOtherDisk;       // the volume at the offset is another disk's
+        bool found;
+        DWORD waitedMs;
+    } cases[] = {
+        {"there at once", 0, kAt, false, true, 0},
+        {"arrives late, within the bound", 3, kAt, false, true, 3 * kNewVolumeWaitSliceMs},
+        {"arrives just within the bound", kNewVolumeWaitSlices - 1, kAt, false, true,
+         (kNewVolumeWaitSlices - 1) * kNewVolumeWaitSliceMs},
+        {"arrives past the bound", kNewVolumeWaitSlices, kAt, false, false,
+         (kNewVolumeWaitSlices - 1) * kNewVolumeWaitSliceMs},
+        {"never arrives", -1, kAt, false, false, (kNewVolumeWaitSlices - 1) * kNewVolumeWaitSliceMs},
+        {"another offset", 0, 2 * kAt, false, false, (kNewVolumeWaitSlices - 1) * kNewVolumeWaitSliceMs},
+        {"the same offset on another disk", 0, kAt, true, false, (kNewVolumeWaitSlices - 1) * kNewVolumeWaitSliceMs},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        FakeVolume& f = m.volumes[2];
+        ASSERT_EQ(3, f.device);
+        ASSERT_EQ(kAt, m.disks[2].partitions[0].startBytes);
+        ASSERT_EQ(kAt, m.disks[1].partitions[0].startBytes);
+        f.present = c.arrivesAfterWaits >= 0;
+        f.hiddenWaits = c.arrivesAfterWaits;
+        // The SATA disks' volumes C and D lie at that offset of their disks.
+        if (c.onOtherDisk) f.present = false;
+        HANDLE disk = m.OpenDevice(context.identity.interfacePath);
+        ASSERT_NE(INVALID_HANDLE_VALUE, disk);
+        CString path = WaitForPartitionVolume(m, m, disk, c.offset);
+        m.CloseDevice(disk);
+        EXPECT_EQ(c.found ? Text(FakeVolumeGuidPath(2).c_str()) : std::string(), Text(path));
+        EXPECT_EQ(c.waitedMs, m.waitedMs);
+        EXPECT_EQ(0, m.openHandles);
+    }
+}
+
+// Whenever the numbers change while the volume is awaited, the other
+// stick's volume at the same offset is never taken for the stick's.
+TEST_F(UsbTools, TheVolumeAwaitedIsNeverADiskRenumberedMeanwhile) {
+    int callsOfARun = 0;
+    for (int swapAfter = -1; swapAfter <= callsOfARun + 1; ++swapAfter) {
+        SCOPED_TRACE(swapAfter);
+        RenumberingMachine r;
+        BuildTwoSticks(r);
+        // The stick's own volume arrives after two waits; the other's is there.
+        r.volumes[2].hiddenWaits = 2;
+        HANDLE disk = r.OpenDevice(context.identity.interfacePath);
+        ASSERT_NE(INVALID_HANDLE_VALUE, disk);
+        r.swapAfter = swapAfter < 0 ? -1 : r.calls + swapAfter;
+        const int before = r.calls;
+        CString path = WaitForPartitionVolume(r, r, disk, r.disks[2].partitions[0].startBytes);
+        if (swapAfter == -1) callsOfARun = r.calls - before;
+        EXPECT_NE(Text(FakeVolumeGuidPath(3).c_str()), Text(path)) << "the other stick's volume";
+        EXPECT_EQ(Text(FakeVolumeGuidPath(2).c_str()), Text(path)) << "the stick's volume, once it is there";
+        r.CloseDevice(disk);
+    }
+    EXPECT_GT(callsOfARun, 5);
 }
 
 TEST_F(UsbTools, PrepareLocksAndDismountsEveryVolumeOfTheDisk) {
