@@ -71,6 +71,13 @@ public:
         paths.clear();
         return FALSE;
     }
+    // Gives a volume a drive letter: SetVolumeMountPointW of a root ("G:\")
+    // and the volume's GUID path.
+    virtual BOOL MountVolume(const wchar_t* root, const wchar_t* guidPath) {
+        (void)root;
+        (void)guidPath;
+        return FALSE;
+    }
 };
 
 class IBootHost {

@@ -129,6 +129,9 @@ public:
         FindVolumeClose(find);
         return whole;
     }
+    BOOL MountVolume(const wchar_t* root, const wchar_t* guidPath) override {
+        return SetVolumeMountPointW(root, guidPath);
+    }
 
 private:
     static BOOL Transfer(HANDLE device, LONGLONG offset, void* buffer, DWORD size, bool write) {

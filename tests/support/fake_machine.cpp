@@ -202,6 +202,33 @@ BOOL FakeMachine::IoControl(HANDLE device, DWORD code, const void* in, DWORD inS
                     table.push_back(moved);
                 }
             }
+            // An entry at no partition's place is a new partition; its volume
+            // arrives after newVolumeWaits host waits (never when negative).
+            for (DWORD e = 0; e < layout->PartitionCount; ++e) {
+                const PARTITION_INFORMATION_EX& entry = layout->PartitionEntry[e];
+                if (entry.PartitionLength.QuadPart == 0) continue;
+                bool known = false;
+                for (const FakePartition& p : d.partitions)
+                    known = known || (p.present && p.startBytes == entry.StartingOffset.QuadPart);
+                if (known) continue;
+                FakePartition made;
+                made.number = (int)e + 1;
+                made.startBytes = entry.StartingOffset.QuadPart;
+                made.lengthBytes = entry.PartitionLength.QuadPart;
+                made.mbrType = entry.Mbr.PartitionType;
+                made.active = entry.Mbr.BootIndicator != 0;
+                made.hiddenSectors = entry.Mbr.HiddenSectors;
+                table.push_back(made);
+                order += L"+" + std::to_wstring(made.number);
+                FakeVolume volume;
+                volume.device = d.device;
+                volume.partition = made.number;
+                volume.driveType = d.removable ? DRIVE_REMOVABLE : DRIVE_FIXED;
+                volume.fileSystem = L"RAW";
+                volume.present = newVolumeWaits >= 0;
+                volume.hiddenWaits = newVolumeWaits > 0 ? newVolumeWaits : 0;
+                volumes.push_back(volume);
+            }
             // Partitions the layout does not show yet (or any more) stay as they are.
             for (const FakePartition& p : d.partitions)
                 if (!p.present) table.push_back(p);
@@ -392,6 +419,18 @@ std::wstring FakeVolumeGuidPath(size_t index) {
     wchar_t path[64] = {};
     swprintf(path, 64, L"\\\\?\\Volume{4b565400-0000-0000-0000-%012x}\\", (unsigned)index);
     return path;
+}
+
+BOOL FakeMachine::MountVolume(const wchar_t* root, const wchar_t* guidPath) {
+    std::wstring r = root;
+    if (r.size() != 3 || r[1] != L':' || r[2] != L'\\' || VolumeForLetter(r[0])) return FALSE;
+    for (size_t i = 0; i < volumes.size(); ++i) {
+        if (FakeVolumeGuidPath(i) != guidPath || !volumes[i].present || volumes[i].hiddenWaits > 0) continue;
+        volumes[i].letter = (wchar_t)towupper(r[0]);
+        log.push_back(L"mount " + r + L" " + guidPath);
+        return TRUE;
+    }
+    return FALSE;
 }
 
 BOOL FakeMachine::EnumerateVolumeGuidPaths(std::vector<CString>& paths) {
