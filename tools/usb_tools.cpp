@@ -324,9 +324,9 @@ int LayOutNewPartition(IStorageCalls& storage, HANDLE disk, int sizeMb, bool atE
             const PARTITION_INFORMATION_EX& e = layout->PartitionEntry[i];
             if (e.PartitionLength.QuadPart <= 0) continue;
             used.push_back(e);
-            const DWORD slot = e.PartitionNumber >= 1 && e.PartitionNumber <= 4 ? e.PartitionNumber - 1 : 4;
-            if (slot < 4 && slots[slot].PartitionLength.QuadPart == 0) slots[slot] = e;
-            else used.back().PartitionNumber = 0;  // placed below, in a free slot
+            // An MBR layout lists the table's four slots in order.
+            if (i < 4) slots[i] = e;
+            else used.back().PartitionNumber = 0;  // an extended table's entry
         }
     } else if (layout->PartitionStyle != PARTITION_STYLE_RAW) {
         message.Format(FixedText::kToolDiskIoFailed, L"MBR");
@@ -359,7 +359,7 @@ int LayOutNewPartition(IStorageCalls& storage, HANDLE disk, int sizeMb, bool atE
     int free = -1;
     for (int i = 3; i >= 0; --i)
         if (slots[i].PartitionLength.QuadPart == 0) free = i;
-    for (const PARTITION_INFORMATION_EX& e : used) fits = fits && e.PartitionNumber != 0;  // no table of five
+    for (const PARTITION_INFORMATION_EX& e : used) fits = fits && e.PartitionNumber != 0;  // none past the four slots
     if (!fits || free < 0) {
         message.Format(FixedText::kToolDiskIoFailed, atEnd ? L"/END" : L"/cre");
         return kToolExitFailed;
@@ -425,7 +425,9 @@ int MakeHeldPartition(IStorageCalls& storage, IBootHost& host, HANDLE disk, cons
         message = FixedText::kToolNewVolumeMissing;
         return kToolExitFailed;
     }
-    CString arguments = L"\"" + volume + L"\" /FS:" + made.fileSystem + (made.quick ? L" /Q" : L"") + L" /V:" + made.label + L" /Y";
+    // The GUID path goes unquoted: it holds no space, and a backslash before
+    // a closing quote would read as an escaped quote.
+    CString arguments = volume + L" /FS:" + made.fileSystem + (made.quick ? L" /Q" : L"") + L" /V:" + made.label + L" /Y";
     std::string output;
     code = host.RunProcessAndRead(context.formatPath, arguments, output);
     // A formatter that outlived the wait still writes the stick: this tool

@@ -56,8 +56,8 @@ protected:
     }
     // The formatter's one run, on the volume of index `volume`.
     void ExpectOneFormatRun(size_t volume, const std::wstring& switches) const {
-        EXPECT_EQ((std::vector<std::wstring>{L"C:\\Windows\\System32\\format.com|\"" + FakeVolumeGuidPath(volume) +
-                                             L"\" " + switches}),
+        EXPECT_EQ((std::vector<std::wstring>{L"C:\\Windows\\System32\\format.com|" + FakeVolumeGuidPath(volume) +
+                                             L" " + switches}),
                   m.reads);
     }
     // The script path the last diskpart run was given ("/s \"<path>\"").
@@ -135,7 +135,7 @@ TEST_F(UsbTools, PartitioningCommandsLayOutAndFormatThroughTheHeldDisk) {
         ExpectOneFormatRun(volume, c.switches);
         EXPECT_EQ((std::vector<std::wstring>{L"layout 3 " + std::wstring(made == 2 ? L"1" : L"") + L"+" +
                                                  std::to_wstring(made),
-                                             L"read \"" + FakeVolumeGuidPath(volume) + L"\" " + c.switches,
+                                             L"read " + FakeVolumeGuidPath(volume) + L" " + c.switches,
                                              L"mount " + std::wstring(c.root) + L" " + FakeVolumeGuidPath(volume)}),
                   m.log);
         EXPECT_EQ(c.root[0], m.volumes[volume].letter);
@@ -736,7 +736,7 @@ TEST_F(UsbTools, TheDiskToolLeavesOnePlainPartition) {
     const std::wstring volume = FakeVolumeGuidPath(3);
     EXPECT_EQ((std::vector<std::wstring>{L"lock F:", L"dismount F:", L"delete layout " + UsbStickPath(3),
                                          L"create disk " + UsbStickPath(3), L"layout 3 ", L"layout 3 +1",
-                                         L"read \"" + volume + L"\" /FS:FAT32 /Q /V:USBDISK /Y",
+                                         L"read " + volume + L" /FS:FAT32 /Q /V:USBDISK /Y",
                                          L"mount E:\\ " + volume}),
               m.log);
     ASSERT_EQ(1u, m.disks[2].partitions.size());
@@ -781,7 +781,7 @@ TEST_F(UsbTools, TheFormatterIsNamedByItsFullSystemPath) {
     ToolRun run = RunTool(RunPartitionTool, m, context, {L"4", L"/cre", L"/pri", L"/for", L"/NTFS", L"/align:1MB", L"/q", L"/v:DATA", L"/y"});
     ASSERT_EQ(0, run.code) << Utf16ToUtf8(run.message).GetString();
     ASSERT_EQ(1u, m.reads.size());
-    EXPECT_EQ(0u, m.reads[0].find(std::wstring(own.formatPath.GetString()) + L"|\"\\\\?\\Volume{"));
+    EXPECT_EQ(0u, m.reads[0].find(std::wstring(own.formatPath.GetString()) + L"|\\\\?\\Volume{"));
     ASSERT_GT(own.formatPath.GetLength(), 3);
     EXPECT_EQ(CString(L":\\"), own.formatPath.Mid(1, 2)) << "a full path, never a name the search path resolves";
 }

@@ -102,7 +102,7 @@ TEST_F(SimUsbPage, MakesABootDiskWithAnImageThroughOurTools) {
     int diskpartRuns = 0, formatRuns = 0;
     for (const std::string& line : journal) {
         if (line.compare(0, 4, "run ") == 0 && line.find("diskpart") != std::string::npos) ++diskpartRuns;
-        if (line.compare(0, 4, "run ") == 0 && line.find("format.com|\"\\\\?\\Volume{") != std::string::npos) ++formatRuns;
+        if (line.compare(0, 4, "run ") == 0 && line.find("format.com|\\\\?\\Volume{") != std::string::npos) ++formatRuns;
         EXPECT_EQ(std::string::npos, line.find("-> 101")) << line;
     }
     EXPECT_EQ(0, diskpartRuns);

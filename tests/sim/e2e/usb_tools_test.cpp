@@ -152,7 +152,7 @@ TEST(SimUsbTools, TheFormatterRunsByItsSystemPathOnTheNewVolume) {
     for (const std::string& line : lines) {
         SCOPED_TRACE(line);
         EXPECT_EQ(std::string::npos, line.find("diskpart"));
-        const std::string run = "run " + format + "|\"\\\\?\\Volume{";
+        const std::string run = "run " + format + "|\\\\?\\Volume{";
         if (line.compare(0, run.size(), run) == 0) ++formats;
     }
     EXPECT_EQ(2, formats) << "one format run per tool run, by its full path";
