@@ -878,12 +878,16 @@ constexpr const char* kStandInMarker = "Kavetta stand-in";
 // Our tools: the system's disk-partitioning command interpreter and how they
 // report a refusal (UTF-8 on the error output).
 constexpr const wchar_t* kDiskpartProgram = L"diskpart.exe";
+// The system's formatter, run on a new volume by its volume GUID path.
+constexpr const wchar_t* kFormatProgram = L"format.com";
 // The diskpart script in the tool's own folder: process, clock and a running
 // number make the name new each time (it is created only when it is free).
 constexpr const wchar_t* kDiskpartScriptNameFormat = L"kvtdiskpart-%lx-%lx-%ld.txt";
 constexpr const wchar_t* kToolUsage = L"命令行无效：%s\n";
 constexpr const wchar_t* kToolRefused = L"%s\n";
 constexpr const wchar_t* kToolDiskpartFailed = L"磁盘分区命令失败，返回代码 %d\n";
+constexpr const wchar_t* kToolFormatFailed = L"格式化新分区失败，返回代码 %d\n";
+constexpr const wchar_t* kToolNewVolumeMissing = L"新分区的卷未在限定时间内出现，已停止\n";
 constexpr const wchar_t* kToolRecordUnusable = L"引导记录文件不可用：%s\n";
 constexpr const wchar_t* kToolDiskIoFailed = L"读写磁盘失败：%s\n";
 // The disk tool's data partition: FAT32 up to this size, NTFS above; its label.

@@ -63,6 +63,21 @@ public:
     // Windows from ("\Device\HarddiskVolume1"): the SystemPartition value
     // under HKLM\SYSTEM\Setup. FALSE when it cannot be read.
     virtual BOOL SystemPartitionDevice(CString& device) = 0;
+    // The volume GUID paths ("\\?\Volume{...}\") of every volume the system
+    // knows at this moment (FindFirstVolumeW, FindNextVolumeW), lettered or
+    // not; FALSE when they cannot be listed. A volume of a partition just
+    // laid out arrives some time later, not with the layout call.
+    virtual BOOL EnumerateVolumeGuidPaths(std::vector<CString>& paths) {
+        paths.clear();
+        return FALSE;
+    }
+    // Gives a volume a drive letter: SetVolumeMountPointW of a root ("G:\")
+    // and the volume's GUID path.
+    virtual BOOL MountVolume(const wchar_t* root, const wchar_t* guidPath) {
+        (void)root;
+        (void)guidPath;
+        return FALSE;
+    }
 };
 
 class IBootHost {

@@ -117,6 +117,21 @@ public:
         device = value;
         return !device.IsEmpty();
     }
+    BOOL EnumerateVolumeGuidPaths(std::vector<CString>& paths) override {
+        paths.clear();
+        wchar_t name[MAX_PATH] = {};  // 49 characters and a terminator are enough
+        HANDLE find = FindFirstVolumeW(name, MAX_PATH);
+        if (find == INVALID_HANDLE_VALUE) return FALSE;
+        do {
+            paths.push_back(name);
+        } while (FindNextVolumeW(find, name, MAX_PATH));
+        const BOOL whole = GetLastError() == ERROR_NO_MORE_FILES;
+        FindVolumeClose(find);
+        return whole;
+    }
+    BOOL MountVolume(const wchar_t* root, const wchar_t* guidPath) override {
+        return SetVolumeMountPointW(root, guidPath);
+    }
 
 private:
     static BOOL Transfer(HANDLE device, LONGLONG offset, void* buffer, DWORD size, bool write) {

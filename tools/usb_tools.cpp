@@ -217,51 +217,6 @@ ULONGLONG DiskLength(IStorageCalls& storage, int device) {
     return length;
 }
 
-// Names tried for one script before the tool gives up.
-const int kScriptNameAttempts = 8;
-
-// Writes the script under a new name in the script folder, holds it against
-// writes while diskpart runs on it and returns diskpart's own result.
-int RunDiskpart(IStorageCalls& storage, IBootHost& host, HANDLE disk, int device, const ToolContext& context,
-                const CStringA& script, CString& message) {
-    if (context.diskpartPath.IsEmpty() || context.scriptFolder.IsEmpty()) {
-        message.Format(FixedText::kToolDiskIoFailed, FixedText::kDiskpartProgram);
-        return kToolExitFailed;
-    }
-    CString folder = context.scriptFolder;
-    if (folder.Right(1) != L"\\") folder += L"\\";
-    static LONG s_scripts = 0;
-    CString path;
-    HANDLE hold = INVALID_HANDLE_VALUE;
-    for (int attempt = 0; attempt < kScriptNameAttempts && hold == INVALID_HANDLE_VALUE; ++attempt) {
-        CString name;
-        name.Format(FixedText::kDiskpartScriptNameFormat, (unsigned long)GetCurrentProcessId(),
-                    (unsigned long)GetTickCount(), (long)InterlockedIncrement(&s_scripts));
-        path = folder + name;
-        hold = host.HoldNewTextFile(path, script);
-    }
-    if (hold == INVALID_HANDLE_VALUE) {
-        message.Format(FixedText::kToolDiskIoFailed, path.GetString());
-        return kToolExitFailed;
-    }
-    // The script selects the disk by its number: right before it runs, the
-    // number must still lead to the disk held open, and that must still be
-    // the disk of the identity.
-    if (Refusal(CheckIdentifiedDisk(storage, disk, device, context), device, message)) {
-        host.ReleaseHeldFile(hold, path);
-        return kToolExitRefused;
-    }
-    CString arguments = L"/s \"" + path + L"\"";
-    int code = host.RunProcessAndWait(context.diskpartPath, arguments);
-    // A diskpart that outlived the wait is still working on the disk: this
-    // tool does not end (nor let its script go) before it has, so the
-    // program that waits for this tool never sees the job end under it.
-    if (code == STILL_ACTIVE) WaitForRunningTools(INFINITE);
-    host.ReleaseHeldFile(hold, path);
-    if (code != 0) message.Format(FixedText::kToolDiskpartFailed, code);
-    return code;
-}
-
 // The layout of an open disk, read into `buffer`: null unless the answer
 // holds the whole header and every entry its count claims (and no more than
 // the buffer); the message names the call then.
@@ -341,6 +296,150 @@ bool PlainLabel(const CString& label) {
     return true;
 }
 
+// A new partition of the held disk: where it lies, its type, its file
+// system and label (empty: it is not formatted) and whether it is active.
+struct NewPartition {
+    LONGLONG start = 0, length = 0;
+    BYTE type = 0x07;
+    bool active = false;
+    bool quick = false;
+    CString fileSystem, label;
+};
+
+// Places a partition of `sizeMb` (0: the whole free region) on the held
+// disk's MBR table: at its end when `atEnd` (one MiB kept free behind it),
+// otherwise in the first free region from the first MiB, on a MiB boundary.
+// The table is written with the partition in its first free slot, the
+// others where they were. FALSE with the message when it does not fit.
+int LayOutNewPartition(IStorageCalls& storage, HANDLE disk, int sizeMb, bool atEnd, NewPartition& made,
+                       CString& message) {
+    std::vector<BYTE> buffer;
+    const DRIVE_LAYOUT_INFORMATION_EX* layout = ReadLayout(storage, disk, buffer, message);
+    if (!layout) return kToolExitFailed;
+    const LONGLONG diskBytes = (LONGLONG)OpenDiskLength(storage, disk);
+    PARTITION_INFORMATION_EX slots[4] = {};
+    std::vector<PARTITION_INFORMATION_EX> used;
+    if (layout->PartitionStyle == PARTITION_STYLE_MBR) {
+        for (DWORD i = 0; i < layout->PartitionCount; ++i) {
+            const PARTITION_INFORMATION_EX& e = layout->PartitionEntry[i];
+            if (e.PartitionLength.QuadPart <= 0) continue;
+            used.push_back(e);
+            // An MBR layout lists the table's four slots in order.
+            if (i < 4) slots[i] = e;
+            else used.back().PartitionNumber = 0;  // an extended table's entry
+        }
+    } else if (layout->PartitionStyle != PARTITION_STYLE_RAW) {
+        message.Format(FixedText::kToolDiskIoFailed, L"MBR");
+        return kToolExitFailed;
+    }
+    const LONGLONG mib = (LONGLONG)kMiB;
+    const LONGLONG end = diskBytes / mib * mib;
+    LONGLONG start = -1, length = (LONGLONG)sizeMb * mib;
+    if (atEnd) {
+        start = diskBytes / mib * mib - mib - length;
+    } else {
+        std::stable_sort(used.begin(), used.end(), [](const PARTITION_INFORMATION_EX& a, const PARTITION_INFORMATION_EX& b) {
+            return a.StartingOffset.QuadPart < b.StartingOffset.QuadPart;
+        });
+        LONGLONG cursor = mib;
+        for (size_t i = 0; i <= used.size() && start < 0; ++i) {
+            const LONGLONG regionEnd = i < used.size() ? used[i].StartingOffset.QuadPart : end;
+            const LONGLONG from = (cursor + mib - 1) / mib * mib;
+            if (regionEnd - from >= (sizeMb ? length : mib)) {
+                start = from;
+                if (!sizeMb) length = regionEnd - from;
+            }
+            if (i < used.size()) cursor = std::max(cursor, used[i].StartingOffset.QuadPart + used[i].PartitionLength.QuadPart);
+        }
+    }
+    bool fits = start >= mib && length > 0 && start + length <= diskBytes;
+    for (const PARTITION_INFORMATION_EX& e : used)
+        fits = fits && (start + length <= e.StartingOffset.QuadPart ||
+                        start >= e.StartingOffset.QuadPart + e.PartitionLength.QuadPart);
+    int free = -1;
+    for (int i = 3; i >= 0; --i)
+        if (slots[i].PartitionLength.QuadPart == 0) free = i;
+    for (const PARTITION_INFORMATION_EX& e : used) fits = fits && e.PartitionNumber != 0;  // none past the four slots
+    if (!fits || free < 0) {
+        message.Format(FixedText::kToolDiskIoFailed, atEnd ? L"/END" : L"/cre");
+        return kToolExitFailed;
+    }
+    PARTITION_INFORMATION_EX& entry = slots[free];
+    entry.StartingOffset.QuadPart = start;
+    entry.PartitionLength.QuadPart = length;
+    entry.Mbr.PartitionType = made.type;
+    entry.Mbr.BootIndicator = made.active;
+    entry.Mbr.RecognizedPartition = TRUE;
+    entry.Mbr.HiddenSectors = (DWORD)(start / kSector);
+    std::vector<BYTE> out(offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry) + 4 * sizeof(PARTITION_INFORMATION_EX));
+    DRIVE_LAYOUT_INFORMATION_EX* table = reinterpret_cast<DRIVE_LAYOUT_INFORMATION_EX*>(out.data());
+    table->PartitionStyle = PARTITION_STYLE_MBR;
+    table->PartitionCount = 4;
+    table->Mbr.Signature = layout->PartitionStyle == PARTITION_STYLE_MBR ? layout->Mbr.Signature : NewDiskSignature();
+    for (DWORD i = 0; i < 4; ++i) {
+        table->PartitionEntry[i] = slots[i];
+        table->PartitionEntry[i].PartitionStyle = PARTITION_STYLE_MBR;
+        table->PartitionEntry[i].PartitionNumber = i + 1;
+        table->PartitionEntry[i].RewritePartition = TRUE;
+    }
+    made.start = start;
+    made.length = length;
+    return WriteLayout(storage, disk, out, message);
+}
+
+// Gives the volume the first free drive letter from C, unless it has one.
+int GiveVolumeALetter(IStorageCalls& storage, const CString& guidPath, CString& message) {
+    wchar_t roots[27 * 4 + 1] = {};
+    const DWORD n = storage.LogicalDriveStrings(27 * 4, roots);
+    bool taken[26] = {};
+    for (const wchar_t* root = roots; n > 0 && n <= 27 * 4 && *root; root += wcslen(root) + 1) {
+        const wchar_t letter = (wchar_t)towupper(root[0]);
+        if (letter < L'A' || letter > L'Z') continue;
+        taken[letter - L'A'] = true;
+        CString path;
+        if (storage.VolumeGuidPath(root, path) == ERROR_SUCCESS && !path.CompareNoCase(guidPath)) return 0;
+    }
+    for (int i = 2; i < 26; ++i) {
+        if (taken[i]) continue;
+        const wchar_t root[4] = {(wchar_t)(L'A' + i), L':', L'\\', 0};
+        if (storage.MountVolume(root, guidPath)) return 0;
+    }
+    message.Format(FixedText::kToolDiskIoFailed, L"SetVolumeMountPoint");
+    return kToolExitFailed;
+}
+
+// Lays the partition out through the held disk's handle, waits for its
+// volume and formats that by its volume GUID path (the formatter reads an
+// input that ends at once, so no question of its waits for an answer), then
+// gives it a letter. No disk number is named on the way.
+int MakeHeldPartition(IStorageCalls& storage, IBootHost& host, HANDLE disk, const ToolContext& context, int sizeMb,
+                      bool atEnd, NewPartition& made, CString& message) {
+    if (!made.fileSystem.IsEmpty() && context.formatPath.IsEmpty()) {
+        message.Format(FixedText::kToolDiskIoFailed, FixedText::kFormatProgram);
+        return kToolExitFailed;
+    }
+    int code = LayOutNewPartition(storage, disk, sizeMb, atEnd, made, message);
+    if (code != 0 || made.fileSystem.IsEmpty()) return code;
+    const CString volume = WaitForPartitionVolume(storage, host, disk, made.start);
+    if (volume.IsEmpty()) {
+        message = FixedText::kToolNewVolumeMissing;
+        return kToolExitFailed;
+    }
+    // The GUID path goes unquoted: it holds no space, and a backslash before
+    // a closing quote would read as an escaped quote.
+    CString arguments = volume + L" /FS:" + made.fileSystem + (made.quick ? L" /Q" : L"") + L" /V:" + made.label + L" /Y";
+    std::string output;
+    code = host.RunProcessAndRead(context.formatPath, arguments, output);
+    // A formatter that outlived the wait still writes the stick: this tool
+    // does not end before it has.
+    if (code == STILL_ACTIVE) WaitForRunningTools(INFINITE);
+    if (code != 0) {
+        message.Format(FixedText::kToolFormatFailed, code);
+        return code;
+    }
+    return GiveVolumeALetter(storage, volume, message);
+}
+
 }  // namespace
 
 ToolContext OwnToolContext() {
@@ -357,6 +456,7 @@ ToolContext OwnToolContext() {
     // administrators and the system may change.
     context.scriptFolder = context.toolFolder;
     context.diskpartPath = OwnSystemProgramPath(FixedText::kDiskpartProgram);
+    context.formatPath = OwnSystemProgramPath(FixedText::kFormatProgram);
     return context;
 }
 
@@ -476,9 +576,20 @@ int RunPartitionTool(int argc, wchar_t** argv, IStorageCalls& storage, IBootHost
         ParseNumber(TokenValue(tokens, L"/p:"), partition);  // checked with the command line
         return ActivatePartition(storage, disk.Handle(), partition, message);
     }
-    CStringA script = PartitionScript(device, tokens, OpenDiskLength(storage, disk.Handle()), reason);
-    if (script.IsEmpty()) return Usage(argc, argv, message);
-    return RunDiskpart(storage, host, disk.Handle(), device, context, script, message);
+    if (PartitionScript(device, tokens, OpenDiskLength(storage, disk.Handle()), reason).IsEmpty())
+        return Usage(argc, argv, message);
+    // The partition is made and formatted through the held disk too.
+    int sizeMb = 0;
+    if (!TokenValue(tokens, L"/sz:").IsEmpty()) ParseNumber(TokenValue(tokens, L"/sz:"), sizeMb);
+    NewPartition made;
+    if (HasToken(tokens, L"/for")) {
+        const bool ntfs = HasToken(tokens, L"/NTFS");
+        made.fileSystem = ntfs ? L"NTFS" : L"FAT32";
+        made.type = ntfs ? 0x07 : 0x0C;
+        made.quick = HasToken(tokens, L"/q");
+        made.label = TokenValue(tokens, L"/v:");
+    }
+    return MakeHeldPartition(storage, host, disk.Handle(), context, sizeMb, HasToken(tokens, L"/END"), made, message);
 }
 
 BOOL PrepareBootRecord(const BYTE* record, DWORD recordSize, const BYTE* sector0, const CString& bootFile,
@@ -519,6 +630,42 @@ BOOL PrepareBootRecord(const BYTE* record, DWORD recordSize, const BYTE* sector0
 }
 
 ULONGLONG UsbDiskLength(IStorageCalls& storage, int deviceNumber) { return DiskLength(storage, deviceNumber); }
+
+namespace {
+
+// Whether the volume of a GUID path lies, in one extent, at `offset` of disk `device`.
+bool VolumeLiesAt(IStorageCalls& storage, const CString& guidPath, int device, LONGLONG offset) {
+    // The volume itself opens by its GUID path without the trailing separator.
+    CString path = guidPath;
+    path.TrimRight(L'\\');
+    HANDLE volume = storage.OpenDeviceForQuery(path);
+    if (volume == INVALID_HANDLE_VALUE) return false;
+    BYTE buffer[sizeof(VOLUME_DISK_EXTENTS) + 7 * sizeof(DISK_EXTENT)] = {};
+    DWORD returned = 0;
+    const BOOL ok = storage.IoControl(volume, IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0, buffer,
+                                      sizeof(buffer), &returned);
+    storage.CloseDevice(volume);
+    VOLUME_DISK_EXTENTS extents = {};
+    if (!ok || returned < sizeof(extents)) return false;
+    memcpy(&extents, buffer, sizeof(extents));
+    return extents.NumberOfDiskExtents == 1 && (int)extents.Extents[0].DiskNumber == device &&
+           extents.Extents[0].StartingOffset.QuadPart == offset;
+}
+
+}  // namespace
+
+CString WaitForPartitionVolume(IStorageCalls& storage, IBootHost& host, HANDLE disk, LONGLONG offset) {
+    for (int slice = 0;; ++slice) {
+        const int device = HeldDiskNumber(storage, disk);
+        std::vector<CString> paths;
+        if (device >= 0 && storage.EnumerateVolumeGuidPaths(paths)) {
+            for (const CString& path : paths)
+                if (VolumeLiesAt(storage, path, device, offset) && HeldDiskNumber(storage, disk) == device) return path;
+        }
+        if (slice + 1 >= kNewVolumeWaitSlices) return CString();
+        host.Wait(kNewVolumeWaitSliceMs);
+    }
+}
 
 namespace {
 
@@ -639,19 +786,21 @@ int RunDiskTool(int argc, wchar_t** argv, IStorageCalls& storage, IBootHost& hos
     HeldDisk disk(storage, device, context, message);
     if (!disk.IsOpen()) return kToolExitRefused;
     // Nothing is cleared that the layout step after it could not finish.
-    if (context.diskpartPath.IsEmpty() || context.scriptFolder.IsEmpty() || !host.IsFolder(context.scriptFolder)) {
-        message.Format(FixedText::kToolDiskIoFailed, context.scriptFolder.GetString());
+    if (context.formatPath.IsEmpty()) {
+        message.Format(FixedText::kToolDiskIoFailed, FixedText::kFormatProgram);
         return kToolExitFailed;
     }
     const int erased = EraseHeldDisk(storage, disk.Handle(), message);
     if (erased != 0) return erased;
     const ULONGLONG length = OpenDiskLength(storage, disk.Handle());
-    CStringA script = Line("select disk %d", device) + Line("create partition primary align=1024") +
-                      Line("format fs=%s quick label=%s",
-                           length > 0 && length <= FixedText::kDiskToolFat32LimitBytes ? "fat32" : "ntfs",
-                           Utf16ToUtf8(FixedText::kDiskToolVolumeLabel).GetString()) +
-                      Line("active") + Line("assign");
-    return RunDiskpart(storage, host, disk.Handle(), device, context, script, message);
+    NewPartition made;
+    const bool fat32 = length > 0 && length <= FixedText::kDiskToolFat32LimitBytes;
+    made.fileSystem = fat32 ? L"FAT32" : L"NTFS";
+    made.type = fat32 ? 0x0C : 0x07;
+    made.quick = true;
+    made.active = true;
+    made.label = FixedText::kDiskToolVolumeLabel;
+    return MakeHeldPartition(storage, host, disk.Handle(), context, 0, false, made, message);
 }
 
 int ToolMain(ToolFunction tool, int argc, wchar_t** argv) {

@@ -3,7 +3,7 @@
 // thin console program in the tools archive:
 //
 //   kvtprep.exe  <device> /dismount        locks and dismounts the disk's volumes
-//   kvtpart.exe  <disk> ...                partitions through the system's diskpart
+//   kvtpart.exe  <disk> ...                clears, lays out, formats and activates partitions
 //   kvtmbr.exe   /device=<device> ...      orders the partition table, writes the boot record
 //   kvtdisk.exe  <device> /restore         returns the disk to one plain data partition
 //
@@ -16,9 +16,10 @@
 // is never trusted: the parent hands down the identity of the disk it
 // confirmed (its interface path and serial number, in the environment), the
 // tool opens the disk by that path and checks on the handle that it is the
-// disk of the identity and has the number of the command line. It erases
-// through that handle; a later step that still names the disk by its number
-// (a diskpart script) checks the identity again right before it.
+// disk of the identity and has the number of the command line. It clears
+// and lays out through that handle, waits for the new partition's volume
+// and formats that by its volume GUID path: no step names the disk by its
+// number.
 #pragma once
 
 #include "disk/disk_calls.h"
@@ -39,6 +40,7 @@ struct ToolContext {
     CString toolFolder;           // the tool's own folder (the boot record lies there)
     CString scriptFolder;         // where the diskpart script is written (the tool's own folder)
     CString diskpartPath;         // the system's diskpart
+    CString formatPath;           // the system's formatter
 };
 
 // The context of the running tool: the Windows folder and its own path, the
@@ -60,7 +62,8 @@ int RunDiskTool(int argc, wchar_t** argv, IStorageCalls& storage, IBootHost& hos
 
 // The diskpart script of a partitioning command line (after the disk
 // number), for a disk of `diskBytes`; empty with the reason when the command
-// is not one the tool accepts.
+// is not one the tool accepts. The tool checks its command lines with it;
+// it runs no diskpart.
 CStringA PartitionScript(int deviceNumber, const CStringArray& tokens, ULONGLONG diskBytes, CString& reason);
 // The boot record prepared for the disk: the record file's sectors with the
 // disk's own signature and partition table (from `sector0`) and the boot
@@ -71,6 +74,17 @@ BOOL PrepareBootRecord(const BYTE* record, DWORD recordSize, const BYTE* sector0
 // The length of a disk in bytes (IOCTL_DISK_GET_LENGTH_INFO through its
 // interface path), as the partitioning tool reads it; 0 when unknown.
 ULONGLONG UsbDiskLength(IStorageCalls& storage, int deviceNumber);
+
+// The system mounts the volume of a partition some time after the layout
+// that made it: a tool waits for it up to this many slices of this length.
+const int kNewVolumeWaitSlices = 60;
+const DWORD kNewVolumeWaitSliceMs = 500;
+// The volume GUID path ("\\?\Volume{...}\") of the volume that lies at byte
+// `offset` of the held disk and on that disk alone, once it has arrived;
+// empty when it has not within the bound. A volume counts as the disk's
+// only when the disk answers the same number right after its extents were
+// read, so a disk renumbered meanwhile lends it none of its volumes.
+CString WaitForPartitionVolume(IStorageCalls& storage, IBootHost& host, HANDLE disk, LONGLONG offset);
 
 // The programs' entry: binds the platform seams (InstallPlatformSeams: the
 // Win32 calls in the shipped tools, the scenario in the simulated machine's

@@ -90,6 +90,17 @@ HANDLE FakeMachine::OpenDevice(const wchar_t* path) {
         ++openHandles;
         return reinterpret_cast<HANDLE>((INT_PTR)h);
     }
+    // A volume by its GUID path, which opens the volume only without the
+    // trailing separator (with it, Windows opens the volume's root folder).
+    for (size_t i = 0; i < volumes.size(); ++i) {
+        const std::wstring guid = FakeVolumeGuidPath(i);
+        if (p != guid.substr(0, guid.size() - 1)) continue;
+        if (!volumes[i].present || volumes[i].hiddenWaits > 0 || volumes[i].openFails) return INVALID_HANDLE_VALUE;
+        int h = m_nextHandle++;
+        m_open[h] = OpenThing{false, (int)i};
+        ++openHandles;
+        return reinterpret_cast<HANDLE>((INT_PTR)h);
+    }
     wchar_t letter = p.compare(0, 4, L"\\\\.\\") == 0 ? DriveOf(p) : 0;
     if (letter) {
         const FakeVolume* v = VolumeForLetter(letter);
@@ -118,6 +129,22 @@ BOOL FakeMachine::IoControl(HANDLE device, DWORD code, const void* in, DWORD inS
             const wchar_t* what = code == FSCTL_LOCK_VOLUME ? L"lock " : code == FSCTL_DISMOUNT_VOLUME ? L"dismount " : L"unlock ";
             log.push_back(what + std::wstring(1, v.letter) + L":");
             return TRUE;
+        }
+        if (code == IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS) {
+            // One extent: the volume's partition, where its disk has it now.
+            const FakeDisk* d = DiskByDevice(v.device);
+            const FakePartition* on = nullptr;
+            if (d)
+                for (const FakePartition& p : d->partitions)
+                    if (p.present && p.number == v.partition) on = &p;
+            if (!on || !v.answersNumber) return FALSE;
+            VOLUME_DISK_EXTENTS extents = {};
+            extents.NumberOfDiskExtents = 1;
+            extents.Extents[0].DiskNumber = (DWORD)v.device;
+            extents.Extents[0].StartingOffset.QuadPart = on->startBytes;
+            extents.Extents[0].ExtentLength.QuadPart = on->lengthBytes;
+            std::vector<BYTE> answer((BYTE*)&extents, (BYTE*)&extents + sizeof(extents));
+            return Copy(out, outSize, answer, returned);
         }
         if (code != IOCTL_STORAGE_GET_DEVICE_NUMBER || !v.answersNumber) return FALSE;
         STORAGE_DEVICE_NUMBER n = {FILE_DEVICE_DISK, (DWORD)v.device, (DWORD)v.partition};
@@ -176,6 +203,33 @@ BOOL FakeMachine::IoControl(HANDLE device, DWORD code, const void* in, DWORD inS
                     order += std::to_wstring(p.number);
                     table.push_back(moved);
                 }
+            }
+            // An entry at no partition's place is a new partition; its volume
+            // arrives after newVolumeWaits host waits (never when negative).
+            for (DWORD e = 0; e < layout->PartitionCount; ++e) {
+                const PARTITION_INFORMATION_EX& entry = layout->PartitionEntry[e];
+                if (entry.PartitionLength.QuadPart == 0) continue;
+                bool known = false;
+                for (const FakePartition& p : d.partitions)
+                    known = known || (p.present && p.startBytes == entry.StartingOffset.QuadPart);
+                if (known) continue;
+                FakePartition made;
+                made.number = (int)e + 1;
+                made.startBytes = entry.StartingOffset.QuadPart;
+                made.lengthBytes = entry.PartitionLength.QuadPart;
+                made.mbrType = entry.Mbr.PartitionType;
+                made.active = entry.Mbr.BootIndicator != 0;
+                made.hiddenSectors = entry.Mbr.HiddenSectors;
+                table.push_back(made);
+                order += L"+" + std::to_wstring(made.number);
+                FakeVolume volume;
+                volume.device = d.device;
+                volume.partition = made.number;
+                volume.driveType = d.removable ? DRIVE_REMOVABLE : DRIVE_FIXED;
+                volume.fileSystem = L"RAW";
+                volume.present = newVolumeWaits >= 0;
+                volume.hiddenWaits = newVolumeWaits > 0 ? newVolumeWaits : 0;
+                volumes.push_back(volume);
             }
             // Partitions the layout does not show yet (or any more) stay as they are.
             for (const FakePartition& p : d.partitions)
@@ -367,6 +421,25 @@ std::wstring FakeVolumeGuidPath(size_t index) {
     wchar_t path[64] = {};
     swprintf(path, 64, L"\\\\?\\Volume{4b565400-0000-0000-0000-%012x}\\", (unsigned)index);
     return path;
+}
+
+BOOL FakeMachine::MountVolume(const wchar_t* root, const wchar_t* guidPath) {
+    std::wstring r = root;
+    if (r.size() != 3 || r[1] != L':' || r[2] != L'\\' || VolumeForLetter(r[0])) return FALSE;
+    for (size_t i = 0; i < volumes.size(); ++i) {
+        if (FakeVolumeGuidPath(i) != guidPath || !volumes[i].present || volumes[i].hiddenWaits > 0) continue;
+        volumes[i].letter = (wchar_t)towupper(r[0]);
+        log.push_back(L"mount " + r + L" " + guidPath);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+BOOL FakeMachine::EnumerateVolumeGuidPaths(std::vector<CString>& paths) {
+    paths.clear();
+    for (size_t i = 0; i < volumes.size(); ++i)
+        if (volumes[i].present && volumes[i].hiddenWaits <= 0) paths.push_back(FakeVolumeGuidPath(i).c_str());
+    return TRUE;
 }
 
 DWORD FakeMachine::VolumeGuidPath(const wchar_t* root, CString& path) {

@@ -198,6 +198,9 @@ public:
     // their descriptor (OwnFolderSecurity) names, and that only.
     bool creatorOwnsNewObjects = false;
     DWORD waitedMs = 0;
+    // The host waits after which the volume of a partition a layout made
+    // arrives; negative: it never does.
+    int newVolumeWaits = 0;
     // What the boot-sector tool was asked to write: record type and boot file per device.
     std::map<int, std::wstring> bootRecords;
     // Raw sectors written per device (offset -> bytes).
@@ -256,6 +259,11 @@ public:
     BOOL WriteDevice(HANDLE device, LONGLONG offset, const void* buffer, DWORD size) override;
     BOOL SetVolumeLabel(const wchar_t* root, const wchar_t* label) override;
     BOOL SystemPartitionDevice(CString& device) override;
+    // The present volumes that have arrived (hiddenWaits run out), lettered
+    // or not, by FakeVolumeGuidPath of their index.
+    BOOL EnumerateVolumeGuidPaths(std::vector<CString>& paths) override;
+    // Gives a present volume without that letter taken the letter.
+    BOOL MountVolume(const wchar_t* root, const wchar_t* guidPath) override;
 
     // IBootHost
     BOOL PathExists(const wchar_t* path) override;

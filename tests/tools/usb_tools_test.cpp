@@ -17,6 +17,8 @@
 
 namespace {
 
+std::string Text(const wchar_t* text) { return Utf16ToUtf8(CString(text)).GetString(); }
+
 struct ToolRun {
     int code;
     CString message;
@@ -43,8 +45,20 @@ protected:
         context.toolFolder = L"C:\\Work";
         context.scriptFolder = L"C:\\Work";
         context.diskpartPath = L"C:\\Windows\\System32\\diskpart.exe";
+        context.formatPath = L"C:\\Windows\\System32\\format.com";
         // The stick the parent confirmed, as it hands it down.
         context.identity.interfacePath = UsbStickPath(3).c_str();
+    }
+    // The stick as the clearing leaves it: an empty MBR table, no volume.
+    void ClearStick() {
+        m.disks[2].partitions.clear();
+        m.volumes[2].present = false;
+    }
+    // The formatter's one run, on the volume of index `volume`.
+    void ExpectOneFormatRun(size_t volume, const std::wstring& switches) const {
+        EXPECT_EQ((std::vector<std::wstring>{L"C:\\Windows\\System32\\format.com|" + FakeVolumeGuidPath(volume) +
+                                             L" " + switches}),
+                  m.reads);
     }
     // The script path the last diskpart run was given ("/s \"<path>\"").
     std::wstring ScriptPath() const {
@@ -83,71 +97,97 @@ protected:
     ToolContext context;
 };
 
-TEST_F(UsbTools, PartitioningCommandsBecomeTheirDiskpartScripts) {
+// The partitioning commands lay the partition out through the handle of
+// the disk identified, wait for its volume, format that by its volume GUID
+// path and give it a letter: no diskpart, no disk number.
+TEST_F(UsbTools, PartitioningCommandsLayOutAndFormatThroughTheHeldDisk) {
     // The stick: 1000 x 255 x 63 sectors of 512 bytes = 7844 MiB (and a bit).
+    const LONGLONG kMiB = 1LL << 20;
+    // The first free letters: E, then F (the stick's old volume went with the clearing).
+    ClearStick();
     struct Case {
         std::vector<std::wstring> args;
-        const char* script;
+        LONGLONG start, length;
+        BYTE type;
+        const wchar_t* switches;
+        const wchar_t* root;
     } cases[] = {
         {{L"4", L"/cre", L"/pri", L"/sz:850", L"/for", L"/align:1MB", L"/q", L"/v:EFI", L"/END", L"/y"},
-         "select disk 3\r\ncreate partition primary size=850 offset=7160832 align=1024\r\n"
-         "format fs=fat32 quick label=EFI\r\nassign\r\n"},
+         (7844 - 1 - 850) * kMiB, 850 * kMiB, 0x0C, L"/FS:FAT32 /Q /V:EFI /Y", L"E:\\"},
         {{L"4", L"/cre", L"/pri", L"/for", L"/NTFS", L"/align:1MB", L"/q", L"/v:DATA", L"/y"},
-         "select disk 3\r\ncreate partition primary align=1024\r\nformat fs=ntfs quick label=DATA\r\nassign\r\n"},
+         kMiB, (7844 - 1 - 850 - 1) * kMiB, 0x07, L"/FS:NTFS /Q /V:DATA /Y", L"F:\\"},
+    };
+    size_t made = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Text(c.switches));
+        m.log.clear();
+        m.reads.clear();
+        ToolRun run = RunTool(RunPartitionTool, m, context, c.args);
+        ASSERT_EQ(0, run.code) << Utf16ToUtf8(run.message).GetString();
+        EXPECT_TRUE(m.runs.empty()) << "no diskpart";
+        ASSERT_EQ(++made, m.disks[2].partitions.size());
+        const FakePartition& p = m.disks[2].partitions.back();
+        EXPECT_EQ(c.start, p.startBytes);
+        EXPECT_EQ(c.length, p.lengthBytes);
+        EXPECT_EQ(c.type, p.mbrType);
+        EXPECT_EQ((int)made, p.number) << "the next slot, as diskpart numbers it";
+        const size_t volume = m.volumes.size() - 1;
+        ExpectOneFormatRun(volume, c.switches);
+        EXPECT_EQ((std::vector<std::wstring>{L"layout 3 " + std::wstring(made == 2 ? L"1" : L"") + L"+" +
+                                                 std::to_wstring(made),
+                                             L"read " + FakeVolumeGuidPath(volume) + L" " + c.switches,
+                                             L"mount " + std::wstring(c.root) + L" " + FakeVolumeGuidPath(volume)}),
+                  m.log);
+        EXPECT_EQ(c.root[0], m.volumes[volume].letter);
+        EXPECT_EQ(0, m.openHandles);
+    }
+}
+
+// The volume of a new partition that arrives late, within the bound, is
+// formatted; one that never arrives stops the tool with its reason, and
+// nothing is formatted or given a letter.
+TEST_F(UsbTools, ANewVolumeIsFormattedOnceItArrivesAndNeverWithout) {
+    struct Case {
+        const char* name;
+        int waits;
+        int code;
+    } cases[] = {
+        {"at once", 0, 0},
+        {"late, within the bound", 7, 0},
+        {"never", -1, kToolExitFailed},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.script);
-        m.runs.clear();
-        ToolRun run = RunTool(RunPartitionTool, m, context, c.args);
-        EXPECT_EQ(0, run.code) << Utf16ToUtf8(run.message).GetString();
-        ExpectOneDiskpartRun();
-        EXPECT_EQ(c.script, Script());
-        EXPECT_FALSE(m.HasFile(ScriptPath())) << "the script is removed again";
-        EXPECT_TRUE(m.heldFiles.empty());
+        SCOPED_TRACE(c.name);
+        SetUp();
+        ClearStick();
+        m.newVolumeWaits = c.waits;
+        const size_t volumesBefore = m.volumes.size();
+        ToolRun run = RunTool(RunPartitionTool, m, context,
+                              {L"4", L"/cre", L"/pri", L"/sz:850", L"/for", L"/align:1MB", L"/q", L"/v:EFI", L"/END", L"/y"});
+        EXPECT_EQ(c.code, run.code) << Utf16ToUtf8(run.message).GetString();
+        EXPECT_TRUE(m.runs.empty()) << "no diskpart";
+        ASSERT_EQ(volumesBefore + 1, m.volumes.size());
+        if (c.code == 0) {
+            ExpectOneFormatRun(volumesBefore, L"/FS:FAT32 /Q /V:EFI /Y");
+            EXPECT_EQ(L'E', m.volumes.back().letter);
+            EXPECT_EQ((DWORD)c.waits * kNewVolumeWaitSliceMs, m.waitedMs);
+        } else {
+            EXPECT_EQ(CString(FixedText::kToolNewVolumeMissing), run.message);
+            EXPECT_TRUE(m.reads.empty()) << "nothing formatted";
+            EXPECT_EQ(0, m.volumes.back().letter);
+            EXPECT_EQ((DWORD)(kNewVolumeWaitSlices - 1) * kNewVolumeWaitSliceMs, m.waitedMs) << "the bound";
+            for (const std::wstring& line : m.log) EXPECT_EQ(std::wstring::npos, line.find(L"mount"));
+        }
+        EXPECT_EQ(0, m.openHandles);
     }
 }
 
-// While diskpart runs, its script is held; before and after, it is not.
-class WatchingMachine : public FakeMachine {
-public:
-    int RunProcessAndWait(const wchar_t* program, const wchar_t* arguments) override {
-        std::wstring args = arguments;
-        size_t open = args.find(L'"'), close = args.rfind(L'"');
-        std::wstring script = open < close ? args.substr(open + 1, close - open - 1) : std::wstring();
-        heldDuringRun.push_back(heldFiles.count(Upper(script)) != 0);
-        return FakeMachine::RunProcessAndWait(program, arguments);
-    }
-    std::vector<bool> heldDuringRun;
-};
-
-TEST_F(UsbTools, EachScriptIsANewFileInTheWorkFolderHeldWhileDiskpartRuns) {
-    WatchingMachine watched;
-    BuildUsbMachine(watched, 3);
-    watched.usbTools.active = false;
-    watched.AddFolder(L"C:\\Work");
-    std::vector<std::wstring> scripts;
-    for (int i = 0; i < 2; ++i) {
-        ToolRun run = RunTool(RunPartitionTool, watched, context, {L"4", L"/cre", L"/pri", L"/for", L"/NTFS", L"/align:1MB", L"/q", L"/v:DATA", L"/y"});
-        ASSERT_EQ(0, run.code) << Utf16ToUtf8(run.message).GetString();
-        ASSERT_EQ((size_t)i + 1, watched.heldNames.size());
-        scripts.push_back(watched.heldNames.back());
-        EXPECT_EQ(0u, scripts.back().find(L"C:\\Work\\kvtdiskpart-")) << Utf16ToUtf8(scripts.back().c_str()).GetString();
-        EXPECT_EQ(std::wstring::npos, scripts.back().find(L'\\', 8)) << "directly in the work folder";
-        EXPECT_EQ(L"C:\\Windows\\System32\\diskpart.exe|/s \"" + scripts.back() + L"\"", watched.runs.back());
-        EXPECT_FALSE(watched.HasFile(scripts.back()));
-    }
-    EXPECT_NE(scripts[0], scripts[1]) << "a new name for every script";
-    EXPECT_EQ((std::vector<bool>{true, true}), watched.heldDuringRun);
-    EXPECT_TRUE(watched.heldFiles.empty()) << "released after each run";
-}
-
-TEST_F(UsbTools, AScriptThatCannotBeHeldRunsNoDiskpart) {
-    // No such folder: nothing can be created there.
-    context.scriptFolder = L"C:\\Gone";
+TEST_F(UsbTools, TheDiskToolWithoutAFormatterClearsNothing) {
+    context.formatPath.Empty();
     ToolRun run = RunTool(RunDiskTool, m, context, {L"3", L"/restore"});
     EXPECT_EQ(kToolExitFailed, run.code);
     EXPECT_TRUE(m.runs.empty());
-    EXPECT_TRUE(m.heldNames.empty());
+    EXPECT_TRUE(m.reads.empty());
     EXPECT_TRUE(m.log.empty()) << "the disk is not cleared either";
     EXPECT_EQ(1u, m.disks[2].partitions.size());
 }
@@ -181,8 +221,9 @@ TEST_F(UsbTools, TheBootSectorToolRefusesLayoutAnswersThatFallShort) {
     }
 }
 
-TEST_F(UsbTools, DiskpartsOwnResultIsTheToolsResult) {
-    m.exitCodes[1] = 5;
+TEST_F(UsbTools, TheFormattersOwnResultIsTheToolsResult) {
+    ClearStick();
+    m.readCode = 5;
     ToolRun run = RunTool(RunPartitionTool, m, context, {L"4", L"/cre", L"/pri", L"/for", L"/NTFS", L"/align:1MB", L"/q", L"/v:DATA", L"/y"});
     EXPECT_EQ(5, run.code);
     EXPECT_NE(-1, run.message.Find(L"5"));
@@ -382,6 +423,10 @@ public:
         Tick();
         return FakeMachine::EnumerateDiskInterfaces(paths, maxPaths);
     }
+    BOOL EnumerateVolumeGuidPaths(std::vector<CString>& paths) override {
+        Tick();
+        return FakeMachine::EnumerateVolumeGuidPaths(paths);
+    }
     DWORD LogicalDriveStrings(DWORD length, wchar_t* buffer) override {
         Tick();
         return FakeMachine::LogicalDriveStrings(length, buffer);
@@ -422,6 +467,18 @@ public:
         if (!disk || disk->path != UsbStickPath(3)) harm.push_back(L"diskpart on disk " + std::to_wstring(selected));
         return FakeMachine::RunProcessAndWait(program, arguments);
     }
+    // The formatter and the letters go by volume GUID path: never the other stick's (volume G, index 3).
+    int RunProcessAndRead(const wchar_t* program, const wchar_t* arguments, std::string& output) override {
+        Tick();
+        if (std::wstring(arguments).find(FakeVolumeGuidPath(3)) != std::wstring::npos)
+            harm.push_back(L"format of the other stick's volume");
+        return FakeMachine::RunProcessAndRead(program, arguments, output);
+    }
+    BOOL MountVolume(const wchar_t* root, const wchar_t* guidPath) override {
+        Tick();
+        if (FakeVolumeGuidPath(3) == guidPath) harm.push_back(L"letter for the other stick's volume");
+        return FakeMachine::MountVolume(root, guidPath);
+    }
     static constexpr const wchar_t* kOther = L"\\\\?\\usbstor#disk&ven_other#4&0";
 
 private:
@@ -435,6 +492,20 @@ private:
     std::map<HANDLE, std::wstring> m_paths;
 };
 
+// The USB machine with a second stick (device 4, its volume G) beside the
+// stick (device 3, its volume F), its partition where the stick has its own.
+void BuildTwoSticks(RenumberingMachine& r) {
+    BuildUsbMachine(r, 3);
+    FakeDisk other = r.disks[2];
+    other.path = RenumberingMachine::kOther;
+    other.device = 4;
+    r.disks.push_back(other);
+    FakeVolume g = r.volumes[2];
+    g.letter = L'G';
+    g.device = 4;
+    r.volumes.push_back(g);
+}
+
 // Whenever the numbers change, between any two calls of a tool's run, no
 // tool writes, locks, dismounts or runs diskpart on the other stick: it
 // works on the disk it was told, or it stops with its reason.
@@ -443,16 +514,19 @@ TEST_F(UsbTools, ADiskRenumberedBetweenAnyTwoCallsIsNeverTheOneWritten) {
         const char* name;
         ToolFunction tool;
         std::vector<std::wstring> args;
+        bool cleared;  // the stick as the clearing left it
     } commands[] = {
-        {"prepare", RunPrepareTool, {L"3", L"/dismount"}},
-        {"clear", RunPartitionTool, {L"4", L"/del", L"/all", L"/y"}},
+        {"prepare", RunPrepareTool, {L"3", L"/dismount"}, false},
+        {"clear", RunPartitionTool, {L"4", L"/del", L"/all", L"/y"}, false},
         {"create the EFI partition", RunPartitionTool,
-         {L"4", L"/cre", L"/pri", L"/sz:850", L"/for", L"/align:1MB", L"/q", L"/v:EFI", L"/END", L"/y"}},
-        {"activate", RunPartitionTool, {L"4", L"/act", L"/p:1"}},
-        {"order", RunBootSectorTool, {L"/device=3", L"/partitions", L"/firstpart=0", L"/quiet"}},
+         {L"4", L"/cre", L"/pri", L"/sz:850", L"/for", L"/align:1MB", L"/q", L"/v:EFI", L"/END", L"/y"}, true},
+        {"create the data partition", RunPartitionTool,
+         {L"4", L"/cre", L"/pri", L"/for", L"/NTFS", L"/align:1MB", L"/q", L"/v:DATA", L"/y"}, true},
+        {"activate", RunPartitionTool, {L"4", L"/act", L"/p:1"}, false},
+        {"order", RunBootSectorTool, {L"/device=3", L"/partitions", L"/firstpart=0", L"/quiet"}, false},
         {"boot record", RunBootSectorTool,
-         {L"/device=3", L"/mbr", L"/install", L"/type=GRUB4DOS", L"/boot_file=waldr", L"/quiet"}},
-        {"restore", RunDiskTool, {L"3", L"/restore"}},
+         {L"/device=3", L"/mbr", L"/install", L"/type=GRUB4DOS", L"/boot_file=waldr", L"/quiet"}, false},
+        {"restore", RunDiskTool, {L"3", L"/restore"}, false},
     };
     for (const Command& command : commands) {
         SCOPED_TRACE(command.name);
@@ -460,19 +534,17 @@ TEST_F(UsbTools, ADiskRenumberedBetweenAnyTwoCallsIsNeverTheOneWritten) {
         for (int swapAfter = -1; swapAfter <= callsOfARun + 1; ++swapAfter) {
             SCOPED_TRACE(swapAfter);
             RenumberingMachine r;
-            BuildUsbMachine(r, 3);
+            BuildTwoSticks(r);
             r.usbTools.active = false;
             r.AddFolder(L"C:\\Work");
             r.AddFile(L"C:\\Work\\kvtgrldr.mbr", 1024);
             r.files[FakeMachine::Upper(L"C:\\Work\\kvtgrldr.mbr")].content = UsbBootRecordBytes();
-            FakeDisk other = r.disks[2];
-            other.path = RenumberingMachine::kOther;
-            other.device = 4;
-            r.disks.push_back(other);
-            FakeVolume g = r.volumes[2];
-            g.letter = L'G';
-            g.device = 4;
-            r.volumes.push_back(g);
+            if (command.cleared) {
+                r.disks[2].partitions.clear();
+                r.volumes[2].present = false;
+            }
+            // Its new volume arrives only after the tool has waited for it.
+            r.newVolumeWaits = 2;
             r.swapAfter = swapAfter;
             ToolRun run = RunTool(command.tool, r, context, command.args);
             if (swapAfter == -1) {
@@ -481,6 +553,7 @@ TEST_F(UsbTools, ADiskRenumberedBetweenAnyTwoCallsIsNeverTheOneWritten) {
                 callsOfARun = r.calls;
             }
             for (const std::wstring& h : r.harm) ADD_FAILURE() << Utf16ToUtf8(h.c_str()).GetString();
+            EXPECT_TRUE(r.runs.empty()) << "no diskpart, which would name the disk by its number";
             EXPECT_EQ(1u, r.disks[3].partitions.size()) << "the other stick keeps its partition";
             EXPECT_TRUE(r.volumes[3].present);
             if (run.code != 0) {
@@ -490,6 +563,73 @@ TEST_F(UsbTools, ADiskRenumberedBetweenAnyTwoCallsIsNeverTheOneWritten) {
         }
         EXPECT_GT(callsOfARun, 5);
     }
+}
+
+// The volume of a new partition arrives some time after its layout: it is
+// awaited, with a bound, and only the one on the held disk at the
+// partition's offset is taken.
+TEST_F(UsbTools, TheVolumeOfANewPartitionIsAwaitedWithABound) {
+    const LONGLONG kAt = 1LL << 20;  // where the stick's partition (and its volume F) lies
+    struct Case {
+        const char* name;
+        int arrivesAfterWaits;  // of the stick's volume; -1: it never arrives
+        LONGLONG offset;        // asked for
+        bool onOtherDisk;       // the volume at the offset is another disk's
+        bool found;
+        DWORD waitedMs;
+    } cases[] = {
+        {"there at once", 0, kAt, false, true, 0},
+        {"arrives late, within the bound", 3, kAt, false, true, 3 * kNewVolumeWaitSliceMs},
+        {"arrives just within the bound", kNewVolumeWaitSlices - 1, kAt, false, true,
+         (kNewVolumeWaitSlices - 1) * kNewVolumeWaitSliceMs},
+        {"arrives past the bound", kNewVolumeWaitSlices, kAt, false, false,
+         (kNewVolumeWaitSlices - 1) * kNewVolumeWaitSliceMs},
+        {"never arrives", -1, kAt, false, false, (kNewVolumeWaitSlices - 1) * kNewVolumeWaitSliceMs},
+        {"another offset", 0, 2 * kAt, false, false, (kNewVolumeWaitSlices - 1) * kNewVolumeWaitSliceMs},
+        {"the same offset on another disk", 0, kAt, true, false, (kNewVolumeWaitSlices - 1) * kNewVolumeWaitSliceMs},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        FakeVolume& f = m.volumes[2];
+        ASSERT_EQ(3, f.device);
+        ASSERT_EQ(kAt, m.disks[2].partitions[0].startBytes);
+        ASSERT_EQ(kAt, m.disks[1].partitions[0].startBytes);
+        f.present = c.arrivesAfterWaits >= 0;
+        f.hiddenWaits = c.arrivesAfterWaits;
+        // The SATA disks' volumes C and D lie at that offset of their disks.
+        if (c.onOtherDisk) f.present = false;
+        HANDLE disk = m.OpenDevice(context.identity.interfacePath);
+        ASSERT_NE(INVALID_HANDLE_VALUE, disk);
+        CString path = WaitForPartitionVolume(m, m, disk, c.offset);
+        m.CloseDevice(disk);
+        EXPECT_EQ(c.found ? Text(FakeVolumeGuidPath(2).c_str()) : std::string(), Text(path));
+        EXPECT_EQ(c.waitedMs, m.waitedMs);
+        EXPECT_EQ(0, m.openHandles);
+    }
+}
+
+// Whenever the numbers change while the volume is awaited, the other
+// stick's volume at the same offset is never taken for the stick's.
+TEST_F(UsbTools, TheVolumeAwaitedIsNeverADiskRenumberedMeanwhile) {
+    int callsOfARun = 0;
+    for (int swapAfter = -1; swapAfter <= callsOfARun + 1; ++swapAfter) {
+        SCOPED_TRACE(swapAfter);
+        RenumberingMachine r;
+        BuildTwoSticks(r);
+        // The stick's own volume arrives after two waits; the other's is there.
+        r.volumes[2].hiddenWaits = 2;
+        HANDLE disk = r.OpenDevice(context.identity.interfacePath);
+        ASSERT_NE(INVALID_HANDLE_VALUE, disk);
+        r.swapAfter = swapAfter < 0 ? -1 : r.calls + swapAfter;
+        const int before = r.calls;
+        CString path = WaitForPartitionVolume(r, r, disk, r.disks[2].partitions[0].startBytes);
+        if (swapAfter == -1) callsOfARun = r.calls - before;
+        EXPECT_NE(Text(FakeVolumeGuidPath(3).c_str()), Text(path)) << "the other stick's volume";
+        EXPECT_EQ(Text(FakeVolumeGuidPath(2).c_str()), Text(path)) << "the stick's volume, once it is there";
+        r.CloseDevice(disk);
+    }
+    EXPECT_GT(callsOfARun, 5);
 }
 
 TEST_F(UsbTools, PrepareLocksAndDismountsEveryVolumeOfTheDisk) {
@@ -590,20 +730,28 @@ TEST(BootRecord, BootFileNamesLongerThanTheLoadersAreRefused) {
 
 TEST_F(UsbTools, TheDiskToolLeavesOnePlainPartition) {
     ToolRun run = RunTool(RunDiskTool, m, context, {L"3", L"/restore"});
-    EXPECT_EQ(0, run.code);
-    ExpectOneDiskpartRun();
-    // The disk is cleared through its handle; diskpart only lays out the new partition.
+    EXPECT_EQ(0, run.code) << Utf16ToUtf8(run.message).GetString();
+    EXPECT_TRUE(m.runs.empty()) << "no diskpart";
+    // Cleared, laid out, formatted and given a letter, all through the disk's handle and its new volume.
+    const std::wstring volume = FakeVolumeGuidPath(3);
     EXPECT_EQ((std::vector<std::wstring>{L"lock F:", L"dismount F:", L"delete layout " + UsbStickPath(3),
-                                         L"create disk " + UsbStickPath(3), L"layout 3 ", L"run /s \"" + ScriptPath() + L"\""}),
+                                         L"create disk " + UsbStickPath(3), L"layout 3 ", L"layout 3 +1",
+                                         L"read " + volume + L" /FS:FAT32 /Q /V:USBDISK /Y",
+                                         L"mount E:\\ " + volume}),
               m.log);
-    EXPECT_EQ("select disk 3\r\ncreate partition primary align=1024\r\n"
-              "format fs=fat32 quick label=USBDISK\r\nactive\r\nassign\r\n",
-              Script());
+    ASSERT_EQ(1u, m.disks[2].partitions.size());
+    const FakePartition& p = m.disks[2].partitions[0];
+    EXPECT_EQ(1LL << 20, p.startBytes);
+    EXPECT_EQ(UsbStickBytes() / (1LL << 20) * (1LL << 20) - (1LL << 20), p.lengthBytes);
+    EXPECT_TRUE(p.active);
+    EXPECT_EQ(0x0C, p.mbrType);
     // Above 32 GiB the one partition is NTFS.
-    m.runs.clear();
+    SetUp();
     m.disks[2].cylinders = 10000;
     RunTool(RunDiskTool, m, context, {L"3", L"/restore"});
-    EXPECT_NE(std::string::npos, Script().find("format fs=ntfs quick label=USBDISK"));
+    ExpectOneFormatRun(3, L"/FS:NTFS /Q /V:USBDISK /Y");
+    ASSERT_EQ(1u, m.disks[2].partitions.size());
+    EXPECT_EQ(0x07, m.disks[2].partitions[0].mbrType);
 }
 
 TEST(UsbToolContext, DiskpartComesFromTheRealSystemFolder) {
@@ -613,6 +761,7 @@ TEST(UsbToolContext, DiskpartComesFromTheRealSystemFolder) {
     BOOL wow64 = FALSE;
     IsWow64Process(GetCurrentProcess(), &wow64);
     EXPECT_EQ(CString(windows) + (wow64 ? L"\\Sysnative" : L"\\System32") + L"\\diskpart.exe", context.diskpartPath);
+    EXPECT_EQ(CString(windows) + (wow64 ? L"\\Sysnative" : L"\\System32") + L"\\format.com", context.formatPath);
     // A 32-bit tool on 64-bit Windows reaches the real System32 through Sysnative.
     EXPECT_EQ(CString(L"C:\\Windows\\Sysnative\\diskpart.exe"),
               SystemProgramPath(L"C:\\Windows\\", true, FixedText::kDiskpartProgram));
@@ -624,17 +773,17 @@ TEST(UsbToolContext, DiskpartComesFromTheRealSystemFolder) {
     EXPECT_EQ(context.toolFolder, context.scriptFolder) << "the script lives in the tool's own folder";
 }
 
-// The run a tool records is diskpart by its full system path, with the
-// script in the tool's own folder.
-TEST_F(UsbTools, TheRunNamesDiskpartByItsFullSystemPath) {
+// The formatter a tool runs is named by its full system path.
+TEST_F(UsbTools, TheFormatterIsNamedByItsFullSystemPath) {
     ToolContext own = OwnToolContext();
-    context.diskpartPath = own.diskpartPath;
+    context.formatPath = own.formatPath;
+    ClearStick();
     ToolRun run = RunTool(RunPartitionTool, m, context, {L"4", L"/cre", L"/pri", L"/for", L"/NTFS", L"/align:1MB", L"/q", L"/v:DATA", L"/y"});
     ASSERT_EQ(0, run.code) << Utf16ToUtf8(run.message).GetString();
-    ASSERT_EQ(1u, m.runs.size());
-    EXPECT_EQ(std::wstring(own.diskpartPath.GetString()) + L"|/s \"" + ScriptPath() + L"\"", m.runs[0]);
-    ASSERT_GT(own.diskpartPath.GetLength(), 3);
-    EXPECT_EQ(CString(L":\\"), own.diskpartPath.Mid(1, 2)) << "a full path, never a name the search path resolves";
+    ASSERT_EQ(1u, m.reads.size());
+    EXPECT_EQ(0u, m.reads[0].find(std::wstring(own.formatPath.GetString()) + L"|\\\\?\\Volume{"));
+    ASSERT_GT(own.formatPath.GetLength(), 3);
+    EXPECT_EQ(CString(L":\\"), own.formatPath.Mid(1, 2)) << "a full path, never a name the search path resolves";
 }
 
 // The Win32 hold, on this machine's file system: readers get in, writers,

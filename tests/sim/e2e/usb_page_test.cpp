@@ -95,16 +95,18 @@ TEST_F(SimUsbPage, MakesABootDiskWithAnImageThroughOurTools) {
 
     // Every command of the writer succeeded, in order, on the stick (device 1).
     EXPECT_EQ(BootDiskCommandsOnTheStick(), Lines(SimStatePath()));
-    // The partitioning ran diskpart inside the tools' own processes (EFI,
-    // data; the clearing and the active flag go through the stick's handle),
-    // and nothing ran on the system disk.
+    // The partitioning ran no diskpart: the tools lay out, clear and
+    // activate through the stick's handle and format the two new volumes
+    // (EFI, data) by their GUID paths; nothing ran on the system disk.
     const std::vector<std::string> journal = Lines(SimJournalPath());
-    int diskpartRuns = 0;
+    int diskpartRuns = 0, formatRuns = 0;
     for (const std::string& line : journal) {
         if (line.compare(0, 4, "run ") == 0 && line.find("diskpart") != std::string::npos) ++diskpartRuns;
+        if (line.compare(0, 4, "run ") == 0 && line.find("format.com|\\\\?\\Volume{") != std::string::npos) ++formatRuns;
         EXPECT_EQ(std::string::npos, line.find("-> 101")) << line;
     }
-    EXPECT_EQ(2, diskpartRuns);
+    EXPECT_EQ(0, diskpartRuns);
+    EXPECT_EQ(2, formatRuns);
     EXPECT_NE(journal.end(), std::find(journal.begin(), journal.end(), "gone E:"));
 
     // The files on their partitions: the boot files and the boot environment

@@ -83,9 +83,9 @@ TEST(SimUsbTools, AcceptTheUsbDiskAndRefuseEveryOther) {
         {"clear the stick (through its handle)", FixedText::kUsbPartitionTool,
          Arguments(FixedText::kUsbClearArgsFormat, 2), nullptr, 0, false},
         {"create the data partition on the stick", FixedText::kUsbPartitionTool,
-         Arguments(FixedText::kUsbCreateDataArgsFormat, 2), nullptr, 0, true},
+         Arguments(FixedText::kUsbCreateDataArgsFormat, 2), nullptr, 0, false},
         {"restore the stick", FixedText::kUsbDiskTool, Arguments(FixedText::kUsbDiskToolArgsFormat, 1), nullptr, 0,
-         true},
+         false},
         {"order the stick's table", FixedText::kUsbBootSectorTool, Arguments(FixedText::kUsbOrderArgsFormat, 1),
          nullptr, 0, false},
         {"prepare no disk", FixedText::kUsbPrepareTool, Arguments(FixedText::kUsbPrepareArgsFormat, 7), nullptr,
@@ -126,10 +126,10 @@ TEST(SimUsbTools, AcceptTheUsbDiskAndRefuseEveryOther) {
     EXPECT_EQ(before, DiskpartRuns());
 }
 
-// What the simulated machine records of a partitioning run: diskpart started
-// by its full system path, on a script with a new name in the tools' own
-// folder, held before the run and released after it.
-TEST(SimUsbTools, DiskpartRunsByItsSystemPathOnAHeldScriptInTheToolsFolder) {
+// What the simulated machine records of a partitioning run: no diskpart,
+// and the system's formatter started by its full system path on the new
+// volume's GUID path.
+TEST(SimUsbTools, TheFormatterRunsByItsSystemPathOnTheNewVolume) {
     if (ScenarioPath().empty()) GTEST_SKIP() << "no scenario in the environment (run through with_scenario.sh)";
     SetEnvironmentVariableW(FixedText::kProtectedPathsVariable, nullptr);
     PublishDiskIdentity(SimStickIdentity());
@@ -143,24 +143,17 @@ TEST(SimUsbTools, DiskpartRunsByItsSystemPathOnAHeldScriptInTheToolsFolder) {
 
     wchar_t windows[MAX_PATH] = {};
     ASSERT_GT(GetSystemWindowsDirectoryW(windows, MAX_PATH), 0u);
-    // A 32-bit tool on 64-bit Windows reaches the 64-bit diskpart through Sysnative.
+    // A 32-bit tool on 64-bit Windows reaches the 64-bit formatter through Sysnative.
     BOOL wow64 = FALSE;
     IsWow64Process(GetCurrentProcess(), &wow64);
-    const std::string diskpart =
-        Utf16ToUtf8(CString(windows) + (wow64 ? L"\\Sysnative" : L"\\System32") + L"\\diskpart.exe").GetString();
-    std::vector<std::string> scripts;
-    for (size_t i = 0; i < lines.size(); ++i) {
-        const std::string run = "run " + diskpart + "|/s \"";
-        if (lines[i].compare(0, run.size(), run) != 0) continue;
-        const std::string script = lines[i].substr(run.size(), lines[i].find('"', run.size()) - run.size());
-        SCOPED_TRACE(script);
-        EXPECT_NE(std::string::npos, script.find("sim-tools\\kvtdiskpart-")) << "in the tools' own folder";
-        ASSERT_GT(i, 0u);
-        EXPECT_EQ("held " + script, lines[i - 1]);
-        ASSERT_LT(i + 1, lines.size());
-        EXPECT_EQ("released " + script, lines[i + 1]);
-        scripts.push_back(script);
+    const std::string format =
+        Utf16ToUtf8(CString(windows) + (wow64 ? L"\\Sysnative" : L"\\System32") + L"\\format.com").GetString();
+    int formats = 0;
+    for (const std::string& line : lines) {
+        SCOPED_TRACE(line);
+        EXPECT_EQ(std::string::npos, line.find("diskpart"));
+        const std::string run = "run " + format + "|\\\\?\\Volume{";
+        if (line.compare(0, run.size(), run) == 0) ++formats;
     }
-    ASSERT_EQ(2u, scripts.size()) << "one diskpart run per tool run, by its full path";
-    EXPECT_NE(scripts[0], scripts[1]);
+    EXPECT_EQ(2, formats) << "one format run per tool run, by its full path";
 }
