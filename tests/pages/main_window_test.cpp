@@ -1069,6 +1069,37 @@ TEST_F(MainWindow, ASessionEndWaitsForAToolThatRunsAndIsLetThroughAfterIt) {
     EXPECT_EQ(calls.size(), power.BlockCalls().size());
 }
 
+// The USB job's disk writes keep a session end waiting the same way; while
+// the job only waits for its image nothing is written and the end may come.
+TEST_F(MainWindow, ASessionEndWaitsWhileTheUsbJobWritesTheDisk) {
+    ScriptedPowerControl power(ScriptedPowerControl::kEnd);
+    PowerScope scope(&power);
+    const DWORD windowThread = GetWindowThreadProcessId(dlg().GetSafeHwnd(), nullptr);
+    CUsbMaker& usb = *dlg().m_usbPage;
+    usb.m_makingDisk = 1;
+    {
+        SessionEndDelivery end(windowThread, false);
+        ASSERT_TRUE(PumpUntil([&] { return end.Done(); }, 120000));
+        EXPECT_TRUE(end.refused) << "the session end was let through during a disk write";
+        EXPECT_EQ(std::wstring(FixedText::kSessionBlockDiskWrite), power.BlockReason());
+    }
+    usb.m_waitingForFile = 1;
+    {
+        SessionEndDelivery end(windowThread, false);
+        ASSERT_TRUE(PumpUntil([&] { return end.Done(); }, 120000));
+        EXPECT_FALSE(end.refused) << "refused while the job only waits for its image";
+        EXPECT_EQ(L"", power.BlockReason());
+    }
+    usb.m_waitingForFile = 0;
+    Send(WM_SESSION_STEP);
+    EXPECT_EQ(std::wstring(FixedText::kSessionBlockDiskWrite), power.BlockReason());
+    // The write ends without a word: the main window looks again by itself.
+    usb.m_makingDisk = 0;
+    EXPECT_TRUE(PumpUntil([&] { return power.BlockReason().empty(); }, 60000)) << "the reason stayed after the write";
+    const std::vector<std::wstring> calls = power.BlockCalls();
+    EXPECT_EQ(calls.end(), std::find(calls.begin(), calls.end(), L"refused"));
+}
+
 TEST_F(MainWindow, ACheckFirstForgetsTheListsThatPointIntoTheCatalogue) {
     CTarvelApp* app = GetTarvelApp();
     const int savedStart1 = app->m_recommend1Start, savedStart2 = app->m_recommend2Start,

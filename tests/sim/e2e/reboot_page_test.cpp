@@ -491,6 +491,48 @@ TEST_F(RebootPageTest, ASessionEndForcedDuringTheBootSetupIsUndoneBeforeTheProce
     EXPECT_NE(CRebootDlg::kRestartRequested, page->LastOutcome());
 }
 
+namespace {
+// The scenario's host, with a session end that comes in the middle of the
+// first file the user backup copies.
+class SessionEndDuringBackupHost : public PassingBootHost {
+public:
+    SessionEndDuringBackupHost(IBootHost& inner, DWORD windowThread) : PassingBootHost(inner), m_thread(windowThread) {}
+    DWORD CopyUserFile(const wchar_t* source, const wchar_t* target, bool* readFailed) override {
+        if (!end) {
+            end.reset(new SessionEndDelivery(m_thread, false));
+            end->Wait(120000);
+        }
+        return m_inner.CopyUserFile(source, target, readFailed);
+    }
+    std::unique_ptr<SessionEndDelivery> end;
+
+private:
+    DWORD m_thread;
+};
+}  // namespace
+
+// A shutdown while the user backup copies files is refused, naming the
+// backup, and the road goes on; the reason goes when the road has ended.
+TEST_F(RebootPageTest, ASessionEndWaitsForTheUserBackup) {
+    Choose(true, false, false);
+    ScriptedPowerControl power(ScriptedPowerControl::kCancel);
+    IPowerControl* previousPower = SetPowerControl(&power);
+    SessionEndDuringBackupHost host(CurrentBootHost(), GetWindowThreadProcessId(dlg->GetSafeHwnd(), nullptr));
+    IBootHost* previous = SetBootHost(&host);
+    RunWorker();
+    SetBootHost(previous);
+    ASSERT_TRUE(host.end) << "nothing was copied";
+    EXPECT_TRUE(host.end->refused) << "the session end was let through during the backup";
+    EXPECT_FALSE(host.end->ended);
+    EXPECT_TRUE(PumpUntil([&] { return power.BlockReason().empty(); }, 60000)) << "the reason stayed";
+    SetPowerControl(previousPower);
+    const std::vector<std::wstring> calls = power.BlockCalls();
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(std::wstring(L"create ") + FixedText::kSessionBlockUserBackup, calls.front());
+    EXPECT_EQ(calls.end(), std::find(calls.begin(), calls.end(), L"refused"));
+    EXPECT_EQ(1, power.requests) << "the road did not go on to its restart request";
+}
+
 TEST_F(RebootPageTest, TheRoadEndsInOneRestart) {
     Choose(true, true, false);
     // A backup over an older one: same paths replaced, others kept.
