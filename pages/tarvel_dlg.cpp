@@ -688,8 +688,10 @@ LRESULT CTarvelDlg::OnEndSession(WPARAM wParam, LPARAM) {
     for (int i = 0; i < kPageCount; ++i) arming = arming || PageAt(i)->ArmsNextBoot();
     if (!arming) return 0;
     for (int i = 0; i < kPageCount; ++i) PageAt(i)->StopJobs();
-    // The worker ends the tool it runs and undoes on its own way out; waited
-    // for, pumping (it talks to its page), bounded: the session will not wait long.
+    // The worker cuts no command of the boot setup: it runs it to its end,
+    // sees the stop and undoes on its way out. Waited for, pumping (it talks
+    // to its page), bounded: the session will not wait long. The undo here
+    // finds nothing left then, or what a worker that outlived the wait armed.
     WaitForWorkers(m_forcedEndWaitMs);
     UndoNextBoot(*app);
     return 0;

@@ -483,7 +483,8 @@ TEST_F(RebootPageTest, ASessionEndForcedDuringTheBootSetupIsUndoneBeforeTheProce
         if (runs[i].find(FixedText::kUndoBootSequenceCommand) != std::wstring::npos ||
             runs[i].find(FixedText::kUndoDeleteEntryCommand) != std::wstring::npos)
             firstUndo = i;
-    ASSERT_LT(firstUndo, runs.size()) << "nothing was undone";
+    ASSERT_LT(firstUndo, runs.size()) << "nothing was undone; the page's outcome " << (int)page->LastOutcome()
+                                      << ", its line " << Utf8Of((const wchar_t*)Status());
     EXPECT_NE(std::wstring::npos, runs[firstUndo].find(FixedText::kUndoBootSequenceCommand))
         << "the one-time boot sequence goes first";
     EXPECT_EQ(0, power.requests) << "a restart was asked after the session ended";
