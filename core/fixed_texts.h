@@ -971,6 +971,22 @@ constexpr unsigned long kExitDiskJobWaitMs = 30 * 60 * 1000;
 // After a restart request Windows accepted: how long (ms) the program waits
 // for the session to end before it takes the restart as not happening.
 constexpr unsigned long kRestartEndWaitMs = 5 * 60 * 1000;
+// The steps a session end must not cut, as Windows names them to a user
+// who shuts down meanwhile (ShutdownBlockReasonCreate; short, as Windows
+// shows a few words). The calls live in user32.dll from Vista on, looked up
+// at run time so that the program still starts on XP.
+constexpr const wchar_t* kSessionBlockModule = L"user32.dll";
+constexpr const char* kSessionBlockCreateFunction = "ShutdownBlockReasonCreate";
+constexpr const char* kSessionBlockDestroyFunction = "ShutdownBlockReasonDestroy";
+constexpr const wchar_t* kSessionBlockBootEntries = L"正在写入启动项，中途关机可能使电脑无法启动。";
+constexpr const wchar_t* kSessionBlockUserBackup = L"正在备份用户资料，请等待备份完成。";
+constexpr const wchar_t* kSessionBlockDiskWrite = L"正在写入磁盘，中途关机可能损坏磁盘。";
+constexpr const wchar_t* kSessionBlockTool = L"磁盘工具正在运行，请等待它完成。";
+// How often (ms) the main window looks again at a step it blocks the
+// session end for, and how long a forced end waits for the worker that
+// arms the next boot before it undoes what that worker armed.
+constexpr unsigned long kSessionBlockRecheckMs = 1000;
+constexpr unsigned long kForcedEndArmingWaitMs = 20000;
 // The hidden window that hears the session end while the program waits for the restart.
 constexpr const wchar_t* kSessionWindowClass = L"KavettaRestartWatch";
 // The restart did not happen and what armed the next boot is undone.

@@ -31,6 +31,11 @@
 const LRESULT kRestartAccepted = 0x4B52;
 // The main window to itself, posted once it took a restart request.
 #define WM_RESTART_NOW (WM_USER + 0x16)
+// Posted to the main window by whatever begins or ends a step that a
+// session end must not cut (a tool run, a disk write, the user backup, the
+// boot setup): it looks again at what blocks the session end and registers
+// or withdraws its reason on its own thread (TellSessionStep).
+#define WM_SESSION_STEP (WM_USER + 0x17)
 // A downloading page to itself: run the next queue step.
 #define WM_TASK_STEP (WM_USER + 200)
 // A skinned radio button to the other buttons of its group: uncheck yourself.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/fixed_texts.h"
+#include "core/messages.h"
 #include "core/tarvel_app.h"
 #include "core/work_folder.h"
 
@@ -29,6 +30,23 @@ public:
         return ok;
     }
     BOOL RequestRestart() override { return ExitWindowsEx(kRestartFlags, kRestartReason); }
+    BOOL CreateShutdownBlockReason(HWND window, const wchar_t* reason) override {
+        typedef BOOL(WINAPI * CreateFn)(HWND, LPCWSTR);
+        CreateFn create = reinterpret_cast<CreateFn>(BlockFunction(FixedText::kSessionBlockCreateFunction));
+        return create ? create(window, reason) : FALSE;
+    }
+    BOOL DestroyShutdownBlockReason(HWND window) override {
+        typedef BOOL(WINAPI * DestroyFn)(HWND);
+        DestroyFn destroy = reinterpret_cast<DestroyFn>(BlockFunction(FixedText::kSessionBlockDestroyFunction));
+        return destroy ? destroy(window) : FALSE;
+    }
+
+private:
+    // Looked up at run time: XP has neither call.
+    static void* BlockFunction(const char* name) {
+        HMODULE user = GetModuleHandleW(FixedText::kSessionBlockModule);
+        return user ? reinterpret_cast<void*>(GetProcAddress(user, name)) : nullptr;
+    }
 };
 
 Win32PowerControl g_win32Power;
@@ -125,6 +143,18 @@ IPowerControl* SetPowerControl(IPowerControl* control) {
     IPowerControl* previous = g_power;
     g_power = control ? control : &g_win32Power;
     return previous;
+}
+
+BOOL CreateShutdownBlockReason(HWND window, const wchar_t* reason) {
+    return g_power->CreateShutdownBlockReason(window, reason);
+}
+
+BOOL DestroyShutdownBlockReason(HWND window) { return g_power->DestroyShutdownBlockReason(window); }
+
+void TellSessionStep() {
+    CWinApp* app = AfxGetApp();
+    HWND main = app && app->m_pMainWnd ? app->m_pMainWnd->GetSafeHwnd() : nullptr;
+    if (main) PostMessageW(main, WM_SESSION_STEP, 0, 0);
 }
 
 BOOL RebootMachine() {
@@ -269,8 +299,14 @@ int RunProcessAndWait(const wchar_t* program, const wchar_t* arguments) {
     return result;
 }
 
-RunningToolScope::RunningToolScope() { ++g_toolsInWait; }
-RunningToolScope::~RunningToolScope() { --g_toolsInWait; }
+RunningToolScope::RunningToolScope() {
+    ++g_toolsInWait;
+    TellSessionStep();
+}
+RunningToolScope::~RunningToolScope() {
+    --g_toolsInWait;
+    TellSessionStep();
+}
 
 int RunningToolCount() {
     std::lock_guard<std::mutex> hold(g_leftRunningLock);

@@ -164,6 +164,13 @@ public:
     virtual void Wait(DWORD milliseconds) = 0;
     virtual BOOL EnableShutdownPrivilege() = 0;
     virtual BOOL RequestRestart() = 0;
+    // Registers why the session must not end now: Windows names it to a
+    // user who shuts down or restarts meanwhile. Windows takes it only from
+    // the thread that made `window` (ERROR_ACCESS_DENIED otherwise); a
+    // second call replaces the text. FALSE before Vista, which has no such call.
+    virtual BOOL CreateShutdownBlockReason(HWND window, const wchar_t* reason) = 0;
+    // Withdraws it (from the same thread); nothing when none is registered.
+    virtual BOOL DestroyShutdownBlockReason(HWND window) = 0;
 };
 // Installs another power control and returns the previous one; null puts the
 // real one back.
@@ -173,3 +180,13 @@ IPowerControl* SetPowerControl(IPowerControl* control);
 // (kRestartFlags, kRestartReason). Returns the result of the restart request:
 // FALSE when Windows refused it.
 BOOL RebootMachine();
+
+// The block reason of the session end, through the power control (see
+// IPowerControl); call them on the thread that made `window`.
+BOOL CreateShutdownBlockReason(HWND window, const wchar_t* reason);
+BOOL DestroyShutdownBlockReason(HWND window);
+
+// Tells the application's main window that a step a session end must not
+// cut began or ended (a tool run, a disk write, the boot setup): it posts
+// WM_SESSION_STEP, so any thread may call it. Nothing without a main window.
+void TellSessionStep();

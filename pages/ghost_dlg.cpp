@@ -74,6 +74,10 @@ CGhostDlg::CGhostDlg(CWnd* pParent)
     m_formatButtons[0].m_backColor = m_formatButtons[1].m_backColor = GetSysColor(COLOR_BTNFACE);
 }
 
+const wchar_t* CGhostDlg::SessionEndBlocker() {
+    return m_armingNextBoot ? FixedText::kSessionBlockBootEntries : nullptr;
+}
+
 CGhostDlg::~CGhostDlg() {
     // A thread still running is never closed under it.
     if (m_finishThread && !ThreadStillRunning(m_finishThread)) CloseHandle(m_finishThread);
@@ -442,6 +446,9 @@ void CGhostDlg::FinishTask() {
         Refuse(kRefusedProtection, protection);
         return;
     }
+    // From here on a session end waits, and one that comes anyway undoes
+    // what this worker armed.
+    SetSessionStep(m_armingNextBoot, 1);
     // The flag first, then the look at the exit request: an exit that comes
     // later sees the flag and waits for the boot setup.
     InterlockedExchange(&m_writingBootFiles, 1);
@@ -509,6 +516,8 @@ void CGhostDlg::FinishTask() {
     // Refused while another page's job writes a disk: nothing restarts.
     if (::SendMessageW(mainWindow, WM_REQUEST_REBOOT, 0, 0) != kRestartAccepted)
         Refuse(kRefusedDiskJob, FixedText::kRebootRefusedDiskJob, true);
+    // Taken: the restart is the main window's now.
+    SetSessionStep(m_armingNextBoot, 0);
 }
 
 bool CGhostDlg::ShowRestartNotDone(const CString& text) {
@@ -520,6 +529,8 @@ bool CGhostDlg::ShowRestartNotDone(const CString& text) {
 void CGhostDlg::Refuse(Outcome outcome, const CString& text, bool undoNextBoot) {
     CTarvelApp* app = GetTarvelApp();
     const bool undone = !undoNextBoot || !app || UndoNextBoot(*app);
+    // Undone (or never armed): a session end may come.
+    SetSessionStep(m_armingNextBoot, 0);
     m_outcome = outcome;
     RunOnPage([&] {
         SwitchView(1);

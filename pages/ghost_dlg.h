@@ -77,6 +77,8 @@ public:
     void StopJobs() override;
     bool WorkersRunning() override;
     bool WritesDisk() override { return m_writingBootFiles != 0; }
+    const wchar_t* SessionEndBlocker() override;
+    bool ArmsNextBoot() override { return m_armingNextBoot != 0; }
     // A download the exit stopped leaves the progress view for the first;
     // a running worker ends its own way.
     void ResumeAfterRefusedExit() override;
@@ -172,5 +174,8 @@ private:
     CString m_digestTitle;
     std::atomic<int> m_outcome;
     volatile LONG m_writingBootFiles;
+    // 1 while the finishing worker arms the next boot (the boot setup, the
+    // INI and the marker, up to the answer to its restart request).
+    volatile LONG m_armingNextBoot = 0;
     volatile LONG m_stopRequested;
 };

@@ -1,6 +1,7 @@
 #include "pages/page_dialog.h"
 
 #include "core/messages.h"
+#include "core/process_file_utils.h"
 
 BEGIN_MESSAGE_MAP(CPageDialog, CDialogEx)
     ON_MESSAGE(WM_PAGE_UI_CALL, OnPageUiCall)
@@ -27,4 +28,9 @@ void CPageDialog::RunOnPage(const std::function<void()>& call) {
     if (!page || !::IsWindow(page)) return;
     if (GetWindowThreadProcessId(page, nullptr) == GetCurrentThreadId()) call();
     else ::SendMessageW(page, WM_PAGE_UI_CALL, 0, reinterpret_cast<LPARAM>(&call));
+}
+
+void SetSessionStep(volatile LONG& flag, LONG value) {
+    InterlockedExchange(&flag, value);
+    TellSessionStep();
 }

@@ -22,6 +22,14 @@ public:
     // Whether a running job writes a disk or boot partitions: such a job is
     // never cut short by an exit.
     virtual bool WritesDisk() { return false; }
+    // Why a session end must wait now: the reason text of the page's step
+    // that must not be cut (a disk write, the user backup, the boot setup),
+    // or null. Whoever begins or ends such a step says so (TellSessionStep).
+    virtual const wchar_t* SessionEndBlocker() { return nullptr; }
+    // Whether the page's worker arms the next boot now (from the boot setup
+    // until the restart request is answered): a session end that comes
+    // anyway must undo what it armed.
+    virtual bool ArmsNextBoot() { return false; }
     // The exit asked the page to stop and was then refused (a worker did not
     // end in time): the page clears its stop request, or lets its stopped job
     // end its way, so that it can go on.
@@ -36,6 +44,9 @@ protected:
     LRESULT OnPageUiCall(WPARAM, LPARAM lParam);
     DECLARE_MESSAGE_MAP()
 };
+
+// Sets a page's step flag (see SessionEndBlocker) and tells the main window.
+void SetSessionStep(volatile LONG& flag, LONG value);
 
 // Whether a thread handle names a thread that is still running.
 bool ThreadStillRunning(HANDLE thread);

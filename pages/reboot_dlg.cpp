@@ -143,7 +143,13 @@ END_MESSAGE_MAP()
 
 CRebootDlg::CRebootDlg(CWnd* pParent)
     : CFlowPage(IDD_REBOOT, 5, pParent), m_prepareRebootThread(nullptr), m_mainWindow(nullptr), m_outcome(kNotRun),
-      m_writingBootFiles(0), m_stopRequested(0) {}
+      m_writingBootFiles(0), m_stopRequested(0), m_copyingBackup(0), m_armingNextBoot(0) {}
+
+const wchar_t* CRebootDlg::SessionEndBlocker() {
+    if (m_armingNextBoot) return FixedText::kSessionBlockBootEntries;
+    if (m_copyingBackup) return FixedText::kSessionBlockUserBackup;
+    return nullptr;
+}
 
 CRebootDlg::~CRebootDlg() {
     // A thread still running is never closed under it.
@@ -274,6 +280,9 @@ void CRebootDlg::Run(CTarvelApp& app) {
     }
 
     SetStatus(FixedText::kRebootStatusBootSetup);
+    // From here on a session end waits, and one that comes anyway undoes
+    // what this worker armed.
+    SetSessionStep(m_armingNextBoot, 1);
     // The flag first, then the look at the exit request: an exit that comes
     // later sees the flag and waits.
     InterlockedExchange(&m_writingBootFiles, 1);
@@ -326,6 +335,8 @@ void CRebootDlg::Run(CTarvelApp& app) {
     // then nothing restarts and what armed the next boot is undone.
     if (::SendMessageW(m_mainWindow, WM_REQUEST_REBOOT, 0, 0) != kRestartAccepted)
         Refuse(kRefusedDiskJob, FixedText::kRebootRefusedDiskJob, true);
+    // Taken: the restart is the main window's now.
+    SetSessionStep(m_armingNextBoot, 0);
 }
 
 bool CRebootDlg::ShowRestartNotDone(const CString& text) {
@@ -365,13 +376,16 @@ bool CRebootDlg::FinishBackup(UserBackup& backup) {
             return false;
         }
     }
-    return CopyUserBackup(CurrentBootHost(), backup, [this](const CString& name, int done, int total) {
+    SetSessionStep(m_copyingBackup, 1);
+    const bool copied = CopyUserBackup(CurrentBootHost(), backup, [this](const CString& name, int done, int total) {
         if (Stopping()) return false;
         CString progress;
         progress.Format(FixedText::kRebootBackupCountFormat, done, total);
         SetStatus(FixedText::kRebootBackupPrefix + name + FixedText::kRebootBackupInfix + progress);
         return true;
     });
+    SetSessionStep(m_copyingBackup, 0);
+    return copied;
 }
 
 void CRebootDlg::RefuseBackup(const UserBackup& backup, const CString& displayName) {
@@ -390,6 +404,8 @@ void CRebootDlg::RefuseBackup(const UserBackup& backup, const CString& displayNa
 void CRebootDlg::Refuse(Outcome outcome, const CString& text, bool undoNextBoot) {
     CTarvelApp* app = GetTarvelApp();
     const bool undone = !undoNextBoot || !app || UndoNextBoot(*app);
+    // Undone (or never armed): a session end may come.
+    SetSessionStep(m_armingNextBoot, 0);
     InterlockedExchange(&m_outcome, outcome);
     // What could not be undone matters more than why the road stopped.
     SetStatus(undone ? text : CString(FixedText::kRestartUndoIncompleteNotice), kFailColor);

@@ -95,6 +95,8 @@ public:
     bool WorkersRunning() override;
     // The boot setup writes the boot partitions: the exit waits for it.
     bool WritesDisk() override { return m_writingBootFiles != 0; }
+    const wchar_t* SessionEndBlocker() override;
+    bool ArmsNextBoot() override { return m_armingNextBoot != 0; }
     Outcome LastOutcome() const { return static_cast<Outcome>(m_outcome); }
     // The main window's restart, which this page asked for, did not happen
     // and what armed the next boot was undone (`text` says how far): the
@@ -132,5 +134,10 @@ private:
     volatile LONG m_outcome;
     volatile LONG m_writingBootFiles;
     volatile LONG m_stopRequested;
+    // 1 while the user backup copies files, and while the worker arms the
+    // next boot (the boot setup, the INI and the marker, up to the answer
+    // to its restart request).
+    volatile LONG m_copyingBackup;
+    volatile LONG m_armingNextBoot;
     CString m_backupRefusal;
 };

@@ -27,6 +27,10 @@ namespace {
 // The main window's copy of the hand-shake message id.
 const UINT s_activateInstanceMessage = RegisterActivateInstanceMessage();
 
+// The timer that looks again at a blocked session end (a tool that outlived
+// its wait ends without telling anyone).
+const UINT_PTR kSessionBlockTimer = 0x5E55;
+
 const GUID kUsbDeviceInterface = {0xa5dcbf10, 0x6530, 0x11d2, {0x90, 0x1f, 0x00, 0xc0, 0x4f, 0xb9, 0x51, 0xed}};
 const GUID kDiskInterface = {0x53f56307, 0xb6bf, 0x11d0, {0x94, 0xf2, 0x00, 0xa0, 0xc9, 0x1e, 0xfb, 0x8b}};
 
@@ -73,6 +77,10 @@ BEGIN_MESSAGE_MAP(CTarvelDlg, CPageDialog)
     ON_MESSAGE(WM_BACKUP_DEFAULT_PATH, OnBackupDefaultPath)
     ON_MESSAGE(WM_REQUEST_REBOOT, OnRequestReboot)
     ON_MESSAGE(WM_RESTART_NOW, OnRestartNow)
+    ON_MESSAGE(WM_QUERYENDSESSION, OnQueryEndSession)
+    ON_MESSAGE(WM_ENDSESSION, OnEndSession)
+    ON_MESSAGE(WM_SESSION_STEP, OnSessionStep)
+    ON_WM_TIMER()
     ON_REGISTERED_MESSAGE(s_activateInstanceMessage, OnActivateInstance)
 END_MESSAGE_MAP()
 
@@ -86,6 +94,7 @@ CTarvelDlg::CTarvelDlg(CWnd* pParent)
       m_keepPagesAlive(false),
       m_exitWaitMs(FixedText::kExitWorkerWaitMs),
       m_restartEndWaitMs(FixedText::kRestartEndWaitMs),
+      m_forcedEndWaitMs(FixedText::kForcedEndArmingWaitMs),
       m_ending(false) {
     m_hIcon = LoadIconW(AfxGetInstanceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME));
     m_keepPosition = true;  // the frame sits at the screen's top left corner
@@ -617,7 +626,81 @@ void CTarvelDlg::OnCancel() { EndMainWindow(IDCANCEL); }
 
 void CTarvelDlg::OnOK() { EndMainWindow(IDOK); }
 
+// ---- the session end ----
+
+const wchar_t* CTarvelDlg::SessionEndBlocker() {
+    CTarvelApp* app = GetTarvelApp();
+    // Our own restart is asked only once nothing runs; its end is never refused.
+    if (app && app->m_rebootAtExit) return nullptr;
+    // Arming the next boot first: the most harmful step to cut.
+    for (int i = 0; i < kPageCount; ++i)
+        if (PageAt(i)->ArmsNextBoot()) return PageAt(i)->SessionEndBlocker();
+    for (int i = 0; i < kPageCount; ++i)
+        if (const wchar_t* reason = PageAt(i)->SessionEndBlocker()) return reason;
+    if (RunningToolCount() > 0) return FixedText::kSessionBlockTool;
+    return nullptr;
+}
+
+void CTarvelDlg::UpdateSessionEndBlock() {
+    if (!GetSafeHwnd()) return;
+    const wchar_t* reason = SessionEndBlocker();
+    const CString now = reason ? reason : L"";
+    if (now == m_sessionBlockReason) return;
+    // On this window's thread: Windows refuses both calls from any other.
+    if (reason) CreateShutdownBlockReason(m_hWnd, reason);
+    else DestroyShutdownBlockReason(m_hWnd);
+    m_sessionBlockReason = now;
+    // A tool left running ends without a word: looked at again while blocked.
+    if (reason) SetTimer(kSessionBlockTimer, FixedText::kSessionBlockRecheckMs, nullptr);
+    else KillTimer(kSessionBlockTimer);
+}
+
+LRESULT CTarvelDlg::OnSessionStep(WPARAM, LPARAM) {
+    UpdateSessionEndBlock();
+    return 0;
+}
+
+void CTarvelDlg::OnTimer(UINT_PTR nIDEvent) {
+    if (nIDEvent == kSessionBlockTimer) UpdateSessionEndBlock();
+    else Default();
+}
+
+LRESULT CTarvelDlg::OnQueryEndSession(WPARAM, LPARAM) {
+    // Answered at once, as Windows asks: a step that must not be cut says no
+    // and names itself; the user may still end the session anyway.
+    UpdateSessionEndBlock();
+    return m_sessionBlockReason.IsEmpty() ? TRUE : FALSE;
+}
+
+LRESULT CTarvelDlg::OnEndSession(WPARAM wParam, LPARAM) {
+    if (!wParam) {
+        // The end was cancelled: the steps go on, the reason stays as it is.
+        UpdateSessionEndBlock();
+        return 0;
+    }
+    CTarvelApp* app = GetTarvelApp();
+    // The session ends whatever we answered, and the process with it once
+    // this returns. Our own restart keeps what it armed; a worker that arms
+    // the next boot now would leave it half armed: it stops, and what it
+    // armed is undone (the one-time boot sequence first) before we return.
+    if (!app || app->m_rebootAtExit) return 0;
+    bool arming = false;
+    for (int i = 0; i < kPageCount; ++i) arming = arming || PageAt(i)->ArmsNextBoot();
+    if (!arming) return 0;
+    for (int i = 0; i < kPageCount; ++i) PageAt(i)->StopJobs();
+    // The worker cuts no command of the boot setup: it runs it to its end,
+    // sees the stop and undoes on its way out. Waited for, pumping (it talks
+    // to its page), bounded: the session will not wait long. The undo here
+    // finds nothing left then, or what a worker that outlived the wait armed.
+    WaitForWorkers(m_forcedEndWaitMs);
+    UndoNextBoot(*app);
+    return 0;
+}
+
 void CTarvelDlg::OnDestroy() {
+    KillTimer(kSessionBlockTimer);
+    if (!m_sessionBlockReason.IsEmpty()) DestroyShutdownBlockReason(m_hWnd);
+    m_sessionBlockReason.Empty();
     for (HDEVNOTIFY& notification : m_deviceNotifications) {
         if (notification) UnregisterDeviceNotification(notification);
         notification = nullptr;

@@ -79,6 +79,19 @@ public:
     // Waits, pumping messages, while a job of any page writes a disk, at
     // most `ms`; true when none does.
     bool WaitForDiskJobs(DWORD ms);
+    // The reason a session end waits for now: the first page step that must
+    // not be cut (the boot setup, the user backup, a disk write), else a tool
+    // the program started that still runs; null when nothing blocks, and
+    // while our own restart request is under way.
+    const wchar_t* SessionEndBlocker();
+    // Registers that reason with Windows on this window's thread, replaces
+    // it, or withdraws it, as SessionEndBlocker says now.
+    void UpdateSessionEndBlock();
+    // The reason registered now (empty: none).
+    CString m_sessionBlockReason;
+    // How long a forced session end waits for the worker that arms the next
+    // boot before it undoes what was armed.
+    DWORD m_forcedEndWaitMs;
     // How long an exit waits for the workers it stopped.
     DWORD m_exitWaitMs;
     // After Windows took the restart request: how long the window waits for
@@ -140,6 +153,12 @@ protected:
     LRESULT OnBackupDefaultPath(WPARAM wParam, LPARAM lParam);
     LRESULT OnRequestReboot(WPARAM wParam, LPARAM lParam);
     LRESULT OnRestartNow(WPARAM wParam, LPARAM lParam);
+    // The session end: refused while a step must not be cut; a forced end
+    // while the next boot is being armed undoes it first.
+    LRESULT OnQueryEndSession(WPARAM wParam, LPARAM lParam);
+    LRESULT OnEndSession(WPARAM wParam, LPARAM lParam);
+    LRESULT OnSessionStep(WPARAM wParam, LPARAM lParam);
+    void OnTimer(UINT_PTR nIDEvent);
     DECLARE_MESSAGE_MAP()
 
 private:

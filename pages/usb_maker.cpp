@@ -419,6 +419,10 @@ void CUsbMaker::ResumeAfterRefusedExit() {
     if (m_view == 3 && !m_makingDisk && m_downloadState == 0) SwitchView(1, 0);
 }
 
+const wchar_t* CUsbMaker::SessionEndBlocker() {
+    return WritesDisk() ? FixedText::kSessionBlockDiskWrite : nullptr;
+}
+
 bool CUsbMaker::WorkersRunning() {
     return m_queue.IsBusy() || ThreadStillRunning(m_makerThread) || ThreadStillRunning(m_toolThread);
 }

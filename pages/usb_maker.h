@@ -55,6 +55,8 @@ public:
     // the extra file nothing is written, and the exit stops the job as it
     // stops a download.
     bool WritesDisk() override { return m_makingDisk != 0 && m_waitingForFile == 0; }
+    // The same writes keep a session end waiting.
+    const wchar_t* SessionEndBlocker() override;
     // A download the exit stopped before the maker began leaves the progress
     // view for the first; a running maker or tool ends its own way.
     void ResumeAfterRefusedExit() override;

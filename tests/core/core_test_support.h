@@ -18,6 +18,14 @@ public:
         steps.push_back("restart");
         return TRUE;
     }
+    BOOL CreateShutdownBlockReason(HWND, const wchar_t*) override {
+        steps.push_back("block");
+        return TRUE;
+    }
+    BOOL DestroyShutdownBlockReason(HWND) override {
+        steps.push_back("unblock");
+        return TRUE;
+    }
 };
 
 RecordingPowerControl& TestPower();

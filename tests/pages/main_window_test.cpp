@@ -6,6 +6,7 @@
 #include <dbt.h>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <string>
 #include <vector>
@@ -1000,6 +1001,103 @@ TEST_F(MainWindow, AnAcceptedRestartThatAWorkerOutlivesLeavesNothingArmed) {
     dlg().m_keepPagesAlive = false;
     again.ExpectUndone();
     EXPECT_STREQ(FixedText::kRestartUndoneNotice, app->m_restartNotice);
+}
+
+namespace {
+
+// A scripted tool run on a worker thread, counted as RunProcessAndWait
+// counts the tool it waits for; Windows ends the session in its middle.
+struct ScriptedToolRun {
+    DWORD windowThread = 0;
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<bool> delivered{false};
+    bool refused = false, ended = false;
+    int asked = 0;
+    ~ScriptedToolRun() { CloseHandle(release); }
+    static DWORD WINAPI Proc(void* self) {
+        ScriptedToolRun& run = *static_cast<ScriptedToolRun*>(self);
+        RunningToolScope tool;
+        {
+            SessionEndDelivery end(run.windowThread, false);
+            end.Wait(120000);
+            run.refused = end.refused;
+            run.ended = end.ended;
+            run.asked = end.asked;
+        }
+        run.delivered = true;
+        // The tool goes on until the test lets it end.
+        WaitForSingleObject(run.release, 120000);
+        return 0;
+    }
+};
+
+}  // namespace
+
+// A shutdown while a tool the program started runs (a USB job's disk tool,
+// the boot-entry tool) is refused: the main window answers no and, on its
+// own thread, names the step to Windows; the reason goes once the tool has
+// ended, and the next session end is let through.
+TEST_F(MainWindow, ASessionEndWaitsForAToolThatRunsAndIsLetThroughAfterIt) {
+    ScriptedPowerControl power(ScriptedPowerControl::kEnd);
+    PowerScope scope(&power);
+    ASSERT_EQ(0, RunningToolCount());
+    ScriptedToolRun run;
+    run.windowThread = GetWindowThreadProcessId(dlg().GetSafeHwnd(), nullptr);
+    HANDLE thread = CreateThread(nullptr, 0, ScriptedToolRun::Proc, &run, 0, nullptr);
+    ASSERT_TRUE(thread);
+    ASSERT_TRUE(PumpUntil([&] { return run.delivered.load(); }, 120000)) << "the session end was not answered";
+    EXPECT_GE(run.asked, 1);
+    EXPECT_TRUE(run.refused) << "the session end was let through while a tool runs";
+    EXPECT_FALSE(run.ended);
+    EXPECT_EQ(std::wstring(FixedText::kSessionBlockTool), power.BlockReason()) << "no reason named";
+    EXPECT_TRUE(dlg().IsWindowVisible());
+    SetEvent(run.release);
+    EXPECT_TRUE(PumpUntil([&] { return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0; }, 120000));
+    CloseHandle(thread);
+    EXPECT_TRUE(PumpUntil([&] { return power.BlockReason().empty(); }, 60000)) << "the reason stayed after the tool";
+    const std::vector<std::wstring> calls = power.BlockCalls();
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(std::wstring(L"create ") + FixedText::kSessionBlockTool, calls.front());
+    EXPECT_EQ(L"destroy", calls.back());
+    EXPECT_EQ(calls.end(), std::find(calls.begin(), calls.end(), L"refused"))
+        << "a block reason was asked from another thread than the window's";
+    // Nothing runs any more: the next end is let through and ends nothing of ours.
+    SessionEndDelivery after(run.windowThread, false);
+    ASSERT_TRUE(PumpUntil([&] { return after.Done(); }, 120000));
+    EXPECT_FALSE(after.refused);
+    EXPECT_TRUE(after.ended);
+    EXPECT_EQ(calls.size(), power.BlockCalls().size());
+}
+
+// The USB job's disk writes keep a session end waiting the same way; while
+// the job only waits for its image nothing is written and the end may come.
+TEST_F(MainWindow, ASessionEndWaitsWhileTheUsbJobWritesTheDisk) {
+    ScriptedPowerControl power(ScriptedPowerControl::kEnd);
+    PowerScope scope(&power);
+    const DWORD windowThread = GetWindowThreadProcessId(dlg().GetSafeHwnd(), nullptr);
+    CUsbMaker& usb = *dlg().m_usbPage;
+    usb.m_makingDisk = 1;
+    {
+        SessionEndDelivery end(windowThread, false);
+        ASSERT_TRUE(PumpUntil([&] { return end.Done(); }, 120000));
+        EXPECT_TRUE(end.refused) << "the session end was let through during a disk write";
+        EXPECT_EQ(std::wstring(FixedText::kSessionBlockDiskWrite), power.BlockReason());
+    }
+    usb.m_waitingForFile = 1;
+    {
+        SessionEndDelivery end(windowThread, false);
+        ASSERT_TRUE(PumpUntil([&] { return end.Done(); }, 120000));
+        EXPECT_FALSE(end.refused) << "refused while the job only waits for its image";
+        EXPECT_EQ(L"", power.BlockReason());
+    }
+    usb.m_waitingForFile = 0;
+    Send(WM_SESSION_STEP);
+    EXPECT_EQ(std::wstring(FixedText::kSessionBlockDiskWrite), power.BlockReason());
+    // The write ends without a word: the main window looks again by itself.
+    usb.m_makingDisk = 0;
+    EXPECT_TRUE(PumpUntil([&] { return power.BlockReason().empty(); }, 60000)) << "the reason stayed after the write";
+    const std::vector<std::wstring> calls = power.BlockCalls();
+    EXPECT_EQ(calls.end(), std::find(calls.begin(), calls.end(), L"refused"));
 }
 
 TEST_F(MainWindow, ACheckFirstForgetsTheListsThatPointIntoTheCatalogue) {

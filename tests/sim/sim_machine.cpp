@@ -550,6 +550,24 @@ public:
         PostSessionEnd(answer == SimRestartAnswer::kEnds);
         return TRUE;
     }
+    // The session end's block reason, journalled; Windows takes it only
+    // from the thread that made the window.
+    BOOL CreateShutdownBlockReason(HWND window, const wchar_t* reason) override {
+        if (GetWindowThreadProcessId(window, nullptr) != GetCurrentThreadId()) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+        Journal(std::wstring(L"session block ") + reason);
+        return TRUE;
+    }
+    BOOL DestroyShutdownBlockReason(HWND window) override {
+        if (GetWindowThreadProcessId(window, nullptr) != GetCurrentThreadId()) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+        Journal(L"session unblock");
+        return TRUE;
+    }
     // Set by the test's thread, read by whichever thread asks for the restart.
     std::atomic<SimRestartAnswer> m_answer{SimRestartAnswer::kEnds};
 };

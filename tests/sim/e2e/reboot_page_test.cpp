@@ -36,6 +36,8 @@
 #include "support/boot_store_model.h"
 #include "support/fake_shell.h"
 #include "support/no_restart.h"
+#include "support/scripted_power.h"
+#include "support/session_end.h"
 #include "support/scripted_encryption.h"
 #include "support/test_files.h"
 #include "user_folders.h"
@@ -429,6 +431,107 @@ TEST_F(RebootPageTest, ARestartThatDoesNotHappenIsUndoneAndSaidOnThePage) {
         EXPECT_GT(CaptureWindow(dlg->GetSafeHwnd(), shot.c_str()), 20);
         ExpectBackLeadsToDownloadPage();
     }
+}
+
+// A session end forced in the middle of the boot-entry sequence (a user's
+// "restart anyway", an update's restart): the main window refused it,
+// naming the boot setup, but the session ends all the same. Before the
+// main window returns from hearing that, what the sequence armed is undone,
+// the one-time boot sequence first, and no restart of ours is asked.
+TEST_F(RebootPageTest, ASessionEndForcedDuringTheBootSetupIsUndoneBeforeTheProcessEnds) {
+    Choose(false, false, false);
+    ScriptedPowerControl power(ScriptedPowerControl::kEnd);
+    IPowerControl* previousPower = SetPowerControl(&power);
+    const DWORD windowThread = GetWindowThreadProcessId(dlg->GetSafeHwnd(), nullptr);
+    FaultyBootHost host(CurrentBootHost(), nullptr);
+    std::unique_ptr<SessionEndDelivery> end;
+    size_t runsBefore = 0;
+    // In the middle of the sequence: a few commands have run, the one-time
+    // boot sequence among them or not.
+    host.onRun = [&] {
+        if (end || host.runs < 4) return;
+        runsBefore = GetSimRecords().processRuns.size();
+        end.reset(new SessionEndDelivery(windowThread, true));
+        end->WaitQueried(120000);
+    };
+    CDiskInventory* real = app->m_diskInventory;
+    std::unique_ptr<CDiskInventory> watched(new CDiskInventory(nullptr, &host));
+    watched->Refresh();
+    app->m_diskInventory = watched.get();
+    RunWorker();
+    ASSERT_TRUE(end) << "the boot setup ran fewer than four tool runs";
+    ASSERT_TRUE(PumpUntil([&] { return end->Done(); }, 300000));
+    // Read at once: the process may end as soon as the main window returned.
+    const std::vector<std::wstring> runs = GetSimRecords().processRuns;
+    const bool markerLeft = Exists(marker), iniLeft = Exists(RestartIniPath(*app));
+    app->m_diskInventory = real;
+    watched.reset();
+    SetPowerControl(previousPower);
+
+    EXPECT_TRUE(end->refused) << "the session end was let through during the boot setup";
+    EXPECT_TRUE(end->ended);
+    const std::vector<std::wstring> calls = power.BlockCalls();
+    EXPECT_NE(calls.end(), std::find(calls.begin(), calls.end(),
+                                     std::wstring(L"create ") + FixedText::kSessionBlockBootEntries));
+    EXPECT_EQ(calls.end(), std::find(calls.begin(), calls.end(), L"refused"));
+    EXPECT_EQ(L"", BootStoreModel::Of(runs).Armed()) << "the next boot stays armed";
+    EXPECT_FALSE(markerLeft);
+    EXPECT_FALSE(iniLeft);
+    // The undo's first command removes the one-time boot sequence.
+    size_t firstUndo = runs.size();
+    for (size_t i = runsBefore; i < runs.size() && firstUndo == runs.size(); ++i)
+        if (runs[i].find(FixedText::kUndoBootSequenceCommand) != std::wstring::npos ||
+            runs[i].find(FixedText::kUndoDeleteEntryCommand) != std::wstring::npos)
+            firstUndo = i;
+    ASSERT_LT(firstUndo, runs.size()) << "nothing was undone; the page's outcome " << (int)page->LastOutcome()
+                                      << ", its line " << Utf8Of((const wchar_t*)Status());
+    EXPECT_NE(std::wstring::npos, runs[firstUndo].find(FixedText::kUndoBootSequenceCommand))
+        << "the one-time boot sequence goes first";
+    EXPECT_EQ(0, power.requests) << "a restart was asked after the session ended";
+    EXPECT_EQ(0, app->m_rebootAtExit);
+    EXPECT_NE(CRebootDlg::kRestartRequested, page->LastOutcome());
+}
+
+namespace {
+// The scenario's host, with a session end that comes in the middle of the
+// first file the user backup copies.
+class SessionEndDuringBackupHost : public PassingBootHost {
+public:
+    SessionEndDuringBackupHost(IBootHost& inner, DWORD windowThread) : PassingBootHost(inner), m_thread(windowThread) {}
+    DWORD CopyUserFile(const wchar_t* source, const wchar_t* target, bool* readFailed) override {
+        if (!end) {
+            end.reset(new SessionEndDelivery(m_thread, false));
+            end->Wait(120000);
+        }
+        return m_inner.CopyUserFile(source, target, readFailed);
+    }
+    std::unique_ptr<SessionEndDelivery> end;
+
+private:
+    DWORD m_thread;
+};
+}  // namespace
+
+// A shutdown while the user backup copies files is refused, naming the
+// backup, and the road goes on; the reason goes when the road has ended.
+TEST_F(RebootPageTest, ASessionEndWaitsForTheUserBackup) {
+    Choose(true, false, false);
+    ScriptedPowerControl power(ScriptedPowerControl::kCancel);
+    IPowerControl* previousPower = SetPowerControl(&power);
+    SessionEndDuringBackupHost host(CurrentBootHost(), GetWindowThreadProcessId(dlg->GetSafeHwnd(), nullptr));
+    IBootHost* previous = SetBootHost(&host);
+    RunWorker();
+    SetBootHost(previous);
+    ASSERT_TRUE(host.end) << "nothing was copied";
+    EXPECT_TRUE(host.end->refused) << "the session end was let through during the backup";
+    EXPECT_FALSE(host.end->ended);
+    EXPECT_TRUE(PumpUntil([&] { return power.BlockReason().empty(); }, 60000)) << "the reason stayed";
+    SetPowerControl(previousPower);
+    const std::vector<std::wstring> calls = power.BlockCalls();
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(std::wstring(L"create ") + FixedText::kSessionBlockUserBackup, calls.front());
+    EXPECT_EQ(calls.end(), std::find(calls.begin(), calls.end(), L"refused"));
+    EXPECT_EQ(1, power.requests) << "the road did not go on to its restart request";
 }
 
 TEST_F(RebootPageTest, TheRoadEndsInOneRestart) {
