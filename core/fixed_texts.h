@@ -127,6 +127,16 @@ constexpr const wchar_t* kPathSeparator = L"\\";
 constexpr const wchar_t* kWildcard = L"*";
 constexpr const wchar_t* kCurrentFolderEntry = L".";
 constexpr const wchar_t* kParentFolderEntry = L"..";
+// Where a tool's output and errors go when nobody reads them.
+constexpr const wchar_t* kNullDevice = L"NUL";
+// What ends the answer a tool is handed on its input.
+constexpr const char* kAnswerLineEnd = "\r\n";
+// The calls that let a started tool inherit only its own handles (Vista and
+// later), bound at run time: XP lacks them.
+constexpr const wchar_t* kAttributeListModule = L"kernel32.dll";
+constexpr const char* kInitializeAttributeListFunction = "InitializeProcThreadAttributeList";
+constexpr const char* kUpdateAttributeFunction = "UpdateProcThreadAttribute";
+constexpr const char* kDeleteAttributeListFunction = "DeleteProcThreadAttributeList";
 
 // INI files. The placeholder holds no hexadecimal digit, so it can never
 // pass for an enciphered value.
@@ -1375,6 +1385,10 @@ constexpr const wchar_t* kUsbVolumeToolWorking = L"正在把U盘分区转换为N
 constexpr const wchar_t* kUsbVolumeTool = L"convert.exe";
 constexpr const wchar_t* kUsbVolumeToolMissing = L"找不到系统的分区转换程序，未做转换。";
 constexpr const wchar_t* kUsbVolumeLetterChanged = L"U盘的盘符已经变化，未做转换。请重新插拔U盘后再试。";
+// The converter asks for the volume's label in the console's (OEM) code
+// page, which cannot hold this label: it could not be answered.
+constexpr const wchar_t* kUsbVolumeLabelUnanswerable =
+    L"U盘分区的卷标中有分区转换程序无法识别的字符，未做转换。请先修改或删除卷标后再试。";
 constexpr const wchar_t* kUsbVolumeToolArgsFormat = L"%s /fs:ntfs /x";
 constexpr const wchar_t* kUsbVolumeToolSucceeded = L"U盘分区已转换为NTFS格式，文件均已保留。";
 constexpr const wchar_t* kUsbVolumeToolFailed = L"U盘分区转换失败。";

@@ -10,6 +10,7 @@
 #include "core/fixed_texts.h"
 #include "core/messages.h"
 #include "core/tarvel_app.h"
+#include "core/tool_start.h"
 #include "core/work_folder.h"
 
 namespace {
@@ -217,32 +218,63 @@ void DrainPipe(HANDLE pipe, std::string& output) {
 
 }  // namespace
 
-int RunProcessAndRead(const wchar_t* program, const wchar_t* arguments, std::string& output) {
-    output.clear();
+namespace {
+
+// The size of the input pipe's buffer: an answer fits it, so that writing it
+// never waits for the tool to read.
+const DWORD kInputPipeBuffer = 4096;
+
+// Writes all of `bytes`; a tool that ended without reading them breaks the pipe.
+void WriteAll(HANDLE pipe, const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD wrote = 0;
+        if (!WriteFile(pipe, bytes.data() + done, (DWORD)(bytes.size() - done), &wrote, nullptr) || !wrote) return;
+        done += wrote;
+    }
+}
+
+// Runs a tool and waits for it, as RunProcessAndWait says. Its input is a
+// pipe holding `input` that ends right after it; its output and errors go
+// into `output` when that is given, else to the null device.
+int RunTool(const wchar_t* program, const wchar_t* arguments, const std::string& input, std::string* output) {
+    if (output) output->clear();
     CString commandLine = ProcessCommandLine(program, arguments);
-    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-    HANDLE readEnd = nullptr, writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) return -1;
-    // Only the tool's ends are inherited: it writes the pipe and reads nothing.
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    HANDLE input = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
-                               OPEN_EXISTING, 0, nullptr);
+    HANDLE inputRead = nullptr, inputWrite = nullptr;
+    const DWORD inputSize = input.size() < kInputPipeBuffer ? kInputPipeBuffer : (DWORD)input.size();
+    if (!CreatePipe(&inputRead, &inputWrite, nullptr, inputSize)) return -1;
+    HANDLE outputRead = nullptr, outputWrite = nullptr;
+    if (output) {
+        if (!CreatePipe(&outputRead, &outputWrite, nullptr, 0)) outputRead = outputWrite = nullptr;
+    } else {
+        outputWrite = CreateFileW(FixedText::kNullDevice, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+        if (outputWrite == INVALID_HANDLE_VALUE) outputWrite = nullptr;
+    }
+    if (!outputWrite) {
+        CloseHandle(inputRead);
+        CloseHandle(inputWrite);
+        return -1;
+    }
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = input;
-    startup.hStdOutput = writeEnd;
-    startup.hStdError = writeEnd;
+    startup.hStdInput = inputRead;
+    startup.hStdOutput = outputWrite;
+    startup.hStdError = outputWrite;
     HideUnlessDebugging(startup);
     PROCESS_INFORMATION process = {};
-    const BOOL started = CreateProcessW(nullptr, commandLine.GetBuffer(), nullptr, nullptr, TRUE, 0, nullptr,
-                                       nullptr, &startup, &process);
+    // CreateProcessW may write into the command line, so it gets its own buffer.
+    const BOOL started = StartToolProcess(nullptr, commandLine.GetBuffer(), startup, process);
     commandLine.ReleaseBuffer();
-    // Ours go, so that the pipe ends when the tool (and what it started) has.
-    CloseHandle(writeEnd);
-    if (input != INVALID_HANDLE_VALUE) CloseHandle(input);
+    // The tool's ends go, so that its input ends after the answer and its
+    // output when the tool (and what it started) has ended.
+    CloseHandle(inputRead);
+    CloseHandle(outputWrite);
+    if (started) WriteAll(inputWrite, input);
+    CloseHandle(inputWrite);
     if (!started) {
-        CloseHandle(readEnd);
+        if (outputRead) CloseHandle(outputRead);
         return -1;
     }
     DWORD code = 0;
@@ -250,43 +282,19 @@ int RunProcessAndRead(const wchar_t* program, const wchar_t* arguments, std::str
     {
         RunningToolScope running;
         const DWORD limit = g_processWaitLimit.load();
-        const DWORD start = GetTickCount();
         bool ended = false;
-        for (;;) {
-            DrainPipe(readEnd, output);
-            if (ended) break;
-            ended = WaitForSingleObject(process.hProcess, 50) == WAIT_OBJECT_0;
-            if (!ended && GetTickCount() - start >= limit) break;
+        if (output) {
+            const DWORD start = GetTickCount();
+            for (;;) {
+                DrainPipe(outputRead, *output);
+                if (ended) break;
+                ended = WaitForSingleObject(process.hProcess, 50) == WAIT_OBJECT_0;
+                if (!ended && GetTickCount() - start >= limit) break;
+            }
+            CloseHandle(outputRead);
+        } else {
+            ended = WaitForSingleObject(process.hProcess, limit) == WAIT_OBJECT_0;
         }
-        result = GetExitCodeProcess(process.hProcess, &code) ? (int)code : -2;
-        CloseHandle(process.hThread);
-        CloseHandle(readEnd);
-        if (!ended) {
-            LeaveRunning(process.hProcess);
-            return result;
-        }
-    }
-    CloseHandle(process.hProcess);
-    return result;
-}
-
-int RunProcessAndWait(const wchar_t* program, const wchar_t* arguments) {
-    CString commandLine = ProcessCommandLine(program, arguments);
-
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    HideUnlessDebugging(startup);
-    PROCESS_INFORMATION process = {};
-    // CreateProcessW may write into the command line, so it gets its own buffer.
-    if (!CreateProcessW(nullptr, commandLine.GetBuffer(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process))
-        return -1;
-    commandLine.ReleaseBuffer();
-    DWORD code = 0;
-    int result;
-    {
-        RunningToolScope running;
-        const bool ended = WaitForSingleObject(process.hProcess, g_processWaitLimit.load()) == WAIT_OBJECT_0;
         result = GetExitCodeProcess(process.hProcess, &code) ? (int)code : -2;
         CloseHandle(process.hThread);
         if (!ended) {
@@ -297,6 +305,44 @@ int RunProcessAndWait(const wchar_t* program, const wchar_t* arguments) {
     }
     CloseHandle(process.hProcess);
     return result;
+}
+
+}  // namespace
+
+int RunProcessAndRead(const wchar_t* program, const wchar_t* arguments, std::string& output) {
+    return RunTool(program, arguments, std::string(), &output);
+}
+
+int RunProcessAndWait(const wchar_t* program, const wchar_t* arguments) {
+    return RunTool(program, arguments, std::string(), nullptr);
+}
+
+int RunProcessWithInput(const wchar_t* program, const wchar_t* arguments, const std::string& input) {
+    return RunTool(program, arguments, input, nullptr);
+}
+
+bool AnswerLineInOemCodePage(const wchar_t* text, std::string& line) {
+    line.clear();
+    const int length = text ? (int)wcslen(text) : 0;
+    if (length > 0) {
+        // UTF-8 (Windows' optional worldwide setting) holds every text and
+        // takes neither the flag nor the question.
+        const UINT codePage = GetOEMCP();
+        const bool utf8 = codePage == CP_UTF8;
+        const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+        BOOL defaulted = FALSE;
+        const int size = WideCharToMultiByte(CP_OEMCP, flags, text, length, nullptr, 0, nullptr, nullptr);
+        if (size <= 0) return false;
+        line.resize((size_t)size);
+        if (WideCharToMultiByte(CP_OEMCP, flags, text, length, &line[0], size, nullptr,
+                                utf8 ? nullptr : &defaulted) != size ||
+            defaulted) {
+            line.clear();
+            return false;
+        }
+    }
+    line += FixedText::kAnswerLineEnd;
+    return true;
 }
 
 RunningToolScope::RunningToolScope() {

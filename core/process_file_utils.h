@@ -24,11 +24,23 @@ struct _File_PATH_INFO {
 // code; -1 when the program did not start; -2 when no exit code could be read;
 // 259 (STILL_ACTIVE) when it still runs after the wait limit: it is then left
 // running.
+// A tool never waits on a question: its input is a pipe that has ended (a
+// question nobody expected fails at once, where a hidden console would wait
+// for ever), its output and errors go to the null device, and it inherits
+// no other handle of ours (StartToolProcess).
 int RunProcessAndWait(const wchar_t* program, const wchar_t* arguments);
-// The same, with the program's standard output and error read into `output`
-// (its bytes as written, at most 1 MiB; its input is the null device). The
-// wait limit, the result codes and a program left running are as above.
+// The same, handing the program `input` (the answer it will ask for, a few
+// lines at most) on its input, which ends right after it.
+int RunProcessWithInput(const wchar_t* program, const wchar_t* arguments, const std::string& input);
+// The same as RunProcessAndWait, with the program's standard output and
+// error read into `output` (its bytes as written, at most 1 MiB). The wait
+// limit, the result codes and a program left running are as above.
 int RunProcessAndRead(const wchar_t* program, const wchar_t* arguments, std::string& output);
+// The answer to a tool's question as it reads it: `text` in the OEM code
+// page (the console's, in which system tools read and write), then a line
+// end. False when that code page cannot hold the text exactly (no
+// look-alike characters): such an answer would be another text.
+bool AnswerLineInOemCodePage(const wchar_t* text, std::string& line);
 // The full path of a program of the Windows folder itself (explorer.exe):
 // the system's Windows folder (GetSystemWindowsDirectoryW, the real one also
 // on a terminal server) and the name. Empty when the folder cannot be read.

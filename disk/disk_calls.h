@@ -104,6 +104,15 @@ public:
         output.clear();
         return -1;
     }
+    // The same as RunProcessAndWait, handing the program `input` (the answer
+    // it will ask for) on its standard input, which ends right after it. A
+    // host that cannot hand input answers -1, as for a program that did not start.
+    virtual int RunProcessWithInput(const wchar_t* program, const wchar_t* arguments, const std::string& input) {
+        (void)program;
+        (void)arguments;
+        (void)input;
+        return -1;
+    }
     virtual void LocalTime(SYSTEMTIME* time) = 0;
     // The debug box (information icon, no auto-close); runs on the calling thread.
     virtual void ShowDebugBox(const wchar_t* text) = 0;

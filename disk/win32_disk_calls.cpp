@@ -162,6 +162,7 @@ public:
                         const wchar_t* value) override;
     int RunProcessAndWait(const wchar_t* program, const wchar_t* arguments) override;
     int RunProcessAndRead(const wchar_t* program, const wchar_t* arguments, std::string& output) override;
+    int RunProcessWithInput(const wchar_t* program, const wchar_t* arguments, const std::string& input) override;
     void LocalTime(SYSTEMTIME* time) override { GetLocalTime(time); }
     void ShowDebugBox(const wchar_t* text) override;
     BOOL ReadFileBytes(const wchar_t* path, void* buffer, DWORD size, DWORD* got) override;
@@ -317,6 +318,10 @@ CString Win32Host::FileUsers(const wchar_t* path) {
 
 int Win32Host::RunProcessAndRead(const wchar_t* program, const wchar_t* arguments, std::string& output) {
     return ::RunProcessAndRead(program, arguments, output);
+}
+
+int Win32Host::RunProcessWithInput(const wchar_t* program, const wchar_t* arguments, const std::string& input) {
+    return ::RunProcessWithInput(program, arguments, input);
 }
 
 // The program's own message box over the main window, without a countdown.

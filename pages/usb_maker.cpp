@@ -630,6 +630,14 @@ void CUsbMaker::RunVolumeTool() {
         EndWorker(MB_ICONINFORMATION, FixedText::kUsbVolumeNotConvertible, kNoticeSeconds, 0);
         return;
     }
+    // The converter asks for the label of a volume that has one before it
+    // changes anything, and reads it in the console's code page: it gets the
+    // label as its answer. A label that code page cannot hold has no answer.
+    std::string answer;
+    if (label[0] && !AnswerLineInOemCodePage(label, answer)) {
+        EndWorker(MB_ICONERROR, FixedText::kUsbVolumeLabelUnanswerable, kNoticeSeconds);
+        return;
+    }
     // The disk is checked once more right before the tool touches it.
     UsbWriteJob job = ConfirmedJob();
     UsbDiskCheck check = CheckUsbDiskForWriting(m_usbInventory.Storage(), m_deviceNumber, m_confirmedPath,
@@ -653,7 +661,7 @@ void CUsbMaker::RunVolumeTool() {
     SetStatus(m_statusText, FixedText::kUsbVolumeToolWorking);
     CString arguments;
     arguments.Format(FixedText::kUsbVolumeToolArgsFormat, (LPCWSTR)drive);
-    if (CurrentBootHost().RunProcessAndWait(program, arguments) == 0)
+    if (CurrentBootHost().RunProcessWithInput(program, arguments, answer) == 0)
         EndWorker(MB_ICONINFORMATION, FixedText::kUsbVolumeToolSucceeded, kNoticeSeconds);
     else
         EndWorker(MB_ICONERROR, FixedText::kUsbVolumeToolFailed, kNoticeSeconds);

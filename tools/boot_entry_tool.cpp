@@ -3,6 +3,7 @@
 #include <shlwapi.h>
 
 #include "core/fixed_texts.h"
+#include "core/tool_start.h"
 
 CString SystemProgramPath(const wchar_t* windowsFolder, bool wow64, const wchar_t* program) {
     CString path = windowsFolder;
@@ -52,11 +53,17 @@ int ForwardToEditor(const CString& editor, const CString& arguments, CString& er
     }
     CString line = L"\"" + editor + L"\"";
     if (!arguments.IsEmpty()) line += L" " + arguments;
+    // The editor gets our own standard handles and no other: its input is
+    // the one the program gave us, which ends, so it never waits on a question.
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    si.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION pi = {};
     wchar_t* buffer = line.GetBuffer();
-    BOOL started = CreateProcessW(editor, buffer, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+    BOOL started = StartToolProcess(editor, buffer, si, pi);
     DWORD startError = GetLastError();
     line.ReleaseBuffer();
     if (!started) {

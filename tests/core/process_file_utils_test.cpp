@@ -172,6 +172,186 @@ TEST_F(ProcessTest, ProgramStillRunningAfterTheWaitIsLeftRunning) {
     EXPECT_TRUE(ReadRecord(m_record, record)) << "the program ran to its end and wrote its record";
 }
 
+namespace {
+
+// The helper that stands in for a tool asking on its input.
+CString ToolInputHelper() { return TestProgramFolder() + L"\\tool_input.exe"; }
+
+// Text as its bytes in hexadecimal, for the helper's command line.
+CString Hex(const std::string& bytes) {
+    CString hex;
+    for (unsigned char c : bytes) hex.AppendFormat(L"%02X", c);
+    return hex;
+}
+
+// An inheritable pipe in place of one of this process's standard handles.
+// For the input: a console nobody types into, as a tool started from the
+// window program gets one (hidden) when it is handed no input of its own;
+// the pipe never ends while it lives. For the output: whatever a tool
+// writes where it was not told to lands in the pipe.
+class StandardPipe {
+public:
+    explicit StandardPipe(DWORD which) : m_which(which), m_saved(GetStdHandle(which)) {
+        SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+        if (CreatePipe(&m_read, &m_write, &inheritable, 1 << 16))
+            SetStdHandle(m_which, m_which == STD_INPUT_HANDLE ? m_read : m_write);
+    }
+    // Puts the process's own handle back; the bytes that arrived.
+    std::string Restore() {
+        std::string got;
+        if (!m_read) return got;
+        SetStdHandle(m_which, m_saved);
+        CloseHandle(m_write);
+        if (m_which != STD_INPUT_HANDLE) {
+            DWORD available = 0;
+            char buffer[4096];
+            DWORD n = 0;
+            while (PeekNamedPipe(m_read, nullptr, 0, nullptr, &available, nullptr) && available &&
+                   ReadFile(m_read, buffer, sizeof buffer, &n, nullptr) && n)
+                got.append(buffer, n);
+        }
+        CloseHandle(m_read);
+        m_read = m_write = nullptr;
+        return got;
+    }
+    ~StandardPipe() { Restore(); }
+
+private:
+    DWORD m_which;
+    HANDLE m_saved;
+    HANDLE m_read = nullptr;
+    HANDLE m_write = nullptr;
+};
+
+// Ends a helper a failed test left waiting, so that nothing outlives the test.
+void EndLeftHelper(const CString& program) {
+    while (HANDLE left = OpenRunningProgram(program)) {
+        TerminateProcess(left, 1);
+        WaitForSingleObject(left, 60000);
+        CloseHandle(left);
+    }
+    WaitForRunningTools(60000);
+}
+
+// The three ways the program starts a tool.
+enum class RunKind { kWait, kRead, kWithInput };
+
+int RunTheTool(RunKind kind, const CString& program, const CString& arguments, const std::string& input) {
+    std::string output;
+    switch (kind) {
+    case RunKind::kWait: return RunProcessAndWait(program, arguments);
+    case RunKind::kRead: return RunProcessAndRead(program, arguments, output);
+    default: return RunProcessWithInput(program, arguments, input);
+    }
+}
+
+const struct {
+    const char* name;
+    RunKind kind;
+} kRunKinds[] = {{"RunProcessAndWait", RunKind::kWait},
+                 {"RunProcessAndRead", RunKind::kRead},
+                 {"RunProcessWithInput", RunKind::kWithInput}};
+
+// Far below the 300 s of a real run, far above what a helper that does not
+// wait needs even on a loaded machine.
+const DWORD kToolInputWaitLimit = 120000;
+
+}  // namespace
+
+TEST(ToolInput, AToolThatPromptsUnexpectedlyFailsAtOnce) {
+    for (const auto& run : kRunKinds) {
+        SCOPED_TRACE(run.name);
+        const DWORD previous = SetProcessWaitLimit(kToolInputWaitLimit);
+        StandardPipe console(STD_INPUT_HANDLE);
+        StandardPipe ourOutput(STD_OUTPUT_HANDLE);
+        // An answer does not help a tool that asks something else after it.
+        const int code = RunTheTool(run.kind, ToolInputHelper(), L"prompt", "Y\r\n");
+        const std::string leaked = ourOutput.Restore();
+        console.Restore();
+        SetProcessWaitLimit(previous);
+        EndLeftHelper(ToolInputHelper());
+        EXPECT_EQ(2, code) << "the tool waited on its question instead of seeing its input end";
+        EXPECT_EQ(0, RunningToolCount());
+        EXPECT_EQ("", leaked) << "the tool's question went to our own output";
+    }
+}
+
+TEST(ToolInput, AToolGetsTheAnswerItAsksFor) {
+    const std::string label = "KAVETTA USB";
+    struct {
+        const char* name;
+        std::string input;
+        int code;
+    } cases[] = {
+        {"the label and a line end", label + "\r\n", 0},
+        {"a bare new line ends it too", label + "\n", 0},
+        {"another label", "OTHER\r\n", 1},
+        {"no line end: the input ends first", label, 2},
+        {"no answer at all", "", 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const DWORD previous = SetProcessWaitLimit(kToolInputWaitLimit);
+        StandardPipe console(STD_INPUT_HANDLE);
+        const int code = RunProcessWithInput(ToolInputHelper(), L"answer " + Hex(label), c.input);
+        console.Restore();
+        SetProcessWaitLimit(previous);
+        EndLeftHelper(ToolInputHelper());
+        EXPECT_EQ(c.code, code);
+    }
+    EXPECT_EQ(0, RunningToolCount());
+}
+
+TEST(ToolInput, AToolInheritsOnlyTheHandlesMeantForIt) {
+    // A pipe another thread of ours holds, inheritable, at the moment a tool starts.
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, &inheritable, 1 << 16));
+    CString arguments;
+    arguments.Format(L"leak %lX", (unsigned long)(ULONG_PTR)writeEnd);
+    for (const auto& run : kRunKinds) {
+        SCOPED_TRACE(run.name);
+        // Whether the write went through decides nothing: the value may name
+        // another handle in the tool. What arrives in our pipe does.
+        const int code = RunTheTool(run.kind, ToolInputHelper(), arguments, "answer\r\n");
+        EXPECT_TRUE(code == 0 || code == 1) << code;
+        DWORD available = 0;
+        ASSERT_TRUE(PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr));
+        EXPECT_EQ(0u, available) << "the tool wrote into a pipe it was never given";
+        char buffer[64];
+        DWORD n = 0;
+        if (available) ReadFile(readEnd, buffer, sizeof buffer, &n, nullptr);
+    }
+    CloseHandle(writeEnd);
+    CloseHandle(readEnd);
+}
+
+TEST(ToolInput, TheAnswerIsTheTextInTheOemCodePage) {
+    const UINT oem = GetOEMCP();
+    if (oem != 437 && oem != 936)
+        GTEST_SKIP() << "the known answers are for OEM code pages 437 and 936 (this run has " << oem << ")";
+    struct {
+        const wchar_t* text;
+        const char* in437;  // null: refused
+        const char* in936;
+    } cases[] = {
+        {L"KAVETTA USB", "KAVETTA USB\r\n", "KAVETTA USB\r\n"},
+        {L"", "\r\n", "\r\n"},
+        {L"\u6570\u636E", nullptr, "\xCA\xFD\xBE\xDD\r\n"},  // 数据
+        {L"M\u00FCLLER", "M\x81LLER\r\n", "M\xA8\xB9LLER\r\n"},  // MüLLER
+        // Neither holds it; a look-alike would be another label.
+        {L"\u0100BC", nullptr, nullptr},  // ĀBC: 437 would write ABC
+        {L"\u0E01", nullptr, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Utf16ToUtf8(c.text).GetString());
+        const char* expected = oem == 437 ? c.in437 : c.in936;
+        std::string line = "left over";
+        EXPECT_EQ(expected != nullptr, AnswerLineInOemCodePage(c.text, line));
+        EXPECT_EQ(expected ? std::string(expected) : std::string(), line);
+    }
+}
+
 TEST(IsPlainFileName, Table) {
     struct {
         const wchar_t* name;

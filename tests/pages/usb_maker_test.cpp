@@ -890,6 +890,50 @@ TEST_F(UsbMakerPage, VolumeToolConvertsOnlyTheSecondKnownFileSystem) {
     }
 }
 
+TEST_F(UsbMakerPage, VolumeToolAnswersTheConvertersLabelQuestion) {
+    // The converter (the fake runs it as Windows' does) asks for the label of
+    // a labelled volume and fails unless its input holds it, in the OEM code
+    // page. A label that code page cannot hold is refused before it runs.
+    const UINT oem = GetOEMCP();
+    if (oem != 437 && oem != 936)
+        GTEST_SKIP() << "the known answers are for OEM code pages 437 and 936 (this run has " << oem << ")";
+    struct Case {
+        const wchar_t* label;
+        const char* answer;  // null: refused before the converter runs
+        const char* answer936;
+    } cases[] = {
+        {L"", "", ""},
+        {L"KAVETTA", "KAVETTA\r\n", "KAVETTA\r\n"},
+        {L"\u6570\u636E", nullptr, "\xCA\xFD\xBE\xDD\r\n"},  // 数据: no answer in 437
+        {L"\u0E01", nullptr, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Utf16ToUtf8(c.label).GetString());
+        const char* answer = oem == 437 ? c.answer : c.answer936;
+        machine.volumes[2].fileSystem = L"FAT32";
+        machine.volumes[2].label = c.label;
+        machine.runs.clear();
+        machine.inputs.clear();
+        machine.exitCodes.clear();
+        boxes.texts.clear();
+        page().SendMessage(WM_COMMAND, MAKEWPARAM(IDC_USB_VOLUME_TOOL, BN_CLICKED), 0);
+        ASSERT_TRUE(BackInViewOne());
+        ASSERT_EQ(1u, boxes.texts.size());
+        if (answer) {
+            EXPECT_EQ(FixedText::kUsbVolumeToolSucceeded, boxes.texts[0]);
+            ASSERT_EQ(1u, machine.runs.size());
+            EXPECT_EQ(SystemConverterPath() + L"|F: /fs:ntfs /x", machine.runs[0]);
+            EXPECT_EQ(std::string(answer), machine.inputs[0]);
+            EXPECT_EQ(L"NTFS", machine.volumes[2].fileSystem);
+        } else {
+            EXPECT_EQ(FixedText::kUsbVolumeLabelUnanswerable, boxes.texts[0]);
+            EXPECT_TRUE(machine.runs.empty()) << "refused before the converter ran";
+            EXPECT_EQ(L"FAT32", machine.volumes[2].fileSystem);
+        }
+        EXPECT_EQ(0, RunningToolCount());
+    }
+}
+
 TEST_F(UsbMakerPage, VolumeToolRechecksItsDriveRightBeforeItRuns) {
     // The list was read with F: on the stick; by the time the tool would run,
     // F: is a volume of another disk.

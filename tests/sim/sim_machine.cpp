@@ -299,6 +299,12 @@ public:
         }
         return ScenarioAnswer(run);
     }
+    // A run handed an answer (the system's converter) is recorded and
+    // answered as the other runs are; the scenario says how it ends.
+    int RunProcessWithInput(const wchar_t* program, const wchar_t* arguments, const std::string& input) override {
+        (void)input;
+        return RunProcessAndWait(program, arguments);
+    }
     // Recorded as the other runs and answered from the scenario; a listing
     // of the boot manager reads as a Chinese Windows' editor prints it.
     int RunProcessAndRead(const wchar_t* program, const wchar_t* arguments, std::string& output) override {

@@ -664,10 +664,47 @@ std::wstring FakeMachine::BootManagerDescription(const std::wstring& store) cons
 }
 
 int FakeMachine::RunProcessAndWait(const wchar_t* program, const wchar_t* arguments) {
+    return RunProcessWithInput(program, arguments, std::string());
+}
+
+namespace {
+
+// Whether a program path names the system's converter.
+bool IsConverter(const std::wstring& program) {
+    const size_t slash = program.find_last_of(L"\\/");
+    return FakeMachine::Upper(program.substr(slash == std::wstring::npos ? 0 : slash + 1)) ==
+           FakeMachine::Upper(FixedText::kUsbVolumeTool);
+}
+
+}  // namespace
+
+int FakeMachine::SimulateConverter(const std::wstring& arguments, const std::string& input) {
+    FakeVolume* volume = arguments.size() >= 2 && arguments[1] == L':'
+                             ? const_cast<FakeVolume*>(VolumeForLetter(arguments[0]))
+                             : nullptr;
+    if (!volume) return kFakeConverterNoLabel;
+    if (!volume->label.empty()) {
+        // The console's code page is the OEM one; the answer ends at the line end.
+        const std::wstring& label = volume->label;
+        const int size = WideCharToMultiByte(CP_OEMCP, 0, label.data(), (int)label.size(), nullptr, 0, nullptr, nullptr);
+        std::string expected(size > 0 ? size : 0, '\0');
+        if (size > 0) WideCharToMultiByte(CP_OEMCP, 0, label.data(), (int)label.size(), &expected[0], size, nullptr, nullptr);
+        const size_t end = input.find("\r\n");
+        if (end == std::string::npos || input.substr(0, end) != expected) return kFakeConverterNoLabel;
+    }
+    volume->fileSystem = L"NTFS";
+    return 0;
+}
+
+int FakeMachine::RunProcessWithInput(const wchar_t* program, const wchar_t* arguments, const std::string& input) {
     runs.push_back(std::wstring(program) + L"|" + arguments);
+    inputs.push_back(input);
     log.push_back(L"run " + std::wstring(arguments));
     auto it = exitCodes.find((int)runs.size());
-    const int code = it != exitCodes.end() ? it->second : usbTools.active ? SimulateUsbTool(program, arguments) : 0;
+    const int code = it != exitCodes.end() ? it->second
+                     : IsConverter(program)  ? SimulateConverter(arguments, input)
+                     : usbTools.active       ? SimulateUsbTool(program, arguments)
+                                             : 0;
     // What the editor does to the boot manager's description.
     const std::wstring store = StoreOfRun(arguments);
     const std::wstring set = L"\" /set {bootmgr} description ";

@@ -168,6 +168,7 @@ public:
     std::map<std::wstring, std::wstring> iniValues;  // "PATH|section|key" -> value
     std::vector<std::wstring> log;
     std::vector<std::wstring> runs;  // "program|arguments"
+    std::vector<std::string> inputs;  // what each run was handed on its input (empty: an input that ends at once)
     std::map<int, int> exitCodes;    // 1-based run number -> exit code (0 otherwise)
     // The boot manager's description per store (upper-case path), as the
     // boot-entry tool's runs leave it; a store not listed has the default.
@@ -275,6 +276,13 @@ public:
                         const wchar_t* value) override;
     int RunProcessAndWait(const wchar_t* program, const wchar_t* arguments) override;
     int RunProcessAndRead(const wchar_t* program, const wchar_t* arguments, std::string& output) override;
+    // The system's converter (convert.exe, by any path) runs as Windows'
+    // does: on a volume that has a label it asks for that label and reads it
+    // from its input, in the OEM code page, up to a line end; a missing or
+    // other answer fails it (kFakeConverterNoLabel). Else it makes the
+    // volume NTFS and ends with 0.
+    int RunProcessWithInput(const wchar_t* program, const wchar_t* arguments, const std::string& input) override;
+    static const int kFakeConverterNoLabel = 1;
     void LocalTime(SYSTEMTIME* time) override { *time = now; }
     void ShowDebugBox(const wchar_t* text) override { debugBoxes.push_back(text); }
     BOOL ReadFileBytes(const wchar_t* path, void* buffer, DWORD size, DWORD* got) override;
@@ -324,6 +332,7 @@ public:
     // The simulated tools (fake_usb_tools.cpp): called for every run when
     // usbTools.active; returns the exit code.
     int SimulateUsbTool(const std::wstring& program, const std::wstring& arguments);
+    int SimulateConverter(const std::wstring& arguments, const std::string& input);
     // The disk with this device number, or null.
     FakeDisk* DiskByDevice(int device);
     // The first letter from C: on that no drive uses.

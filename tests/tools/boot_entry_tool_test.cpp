@@ -122,6 +122,29 @@ TEST(BootEntryTool, TheEditorsListingGoesWhereTheToolsOutputGoes) {
     EXPECT_EQ(std::string(Utf16ToUtf8(listing).GetString()), got);
 }
 
+TEST(BootEntryTool, TheEditorInheritsOnlyTheToolsStandardHandles) {
+    // A pipe the tool holds, inheritable, that was never meant for the
+    // editor; the helper stands in for the editor and writes to it if it can.
+    CString folder = CString(TestRunDirectory().c_str()) + L"\\leak editor folder";
+    CreateDirectoryW(folder, nullptr);
+    CString editor = folder + L"\\bcdedit.exe";
+    ASSERT_TRUE(CopyFileW(TestFolder() + L"\\tool_input.exe", editor, FALSE));
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, &inheritable, 1 << 16));
+    CString arguments;
+    arguments.Format(L"leak %lX", (unsigned long)(ULONG_PTR)writeEnd);
+    CString error;
+    const int code = ForwardToEditor(editor, arguments, error);
+    DWORD available = 0;
+    const BOOL peeked = PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr);
+    CloseHandle(writeEnd);
+    CloseHandle(readEnd);
+    ASSERT_TRUE(peeked);
+    EXPECT_TRUE(code == 0 || code == 1) << code;
+    EXPECT_EQ(0u, available) << "the editor wrote into a pipe it was never given";
+}
+
 TEST(BootEntryTool, NoEditorIsAClearFailure) {
     CString error;
     CString missing = TestFolder() + L"\\no such folder\\bcdedit.exe";

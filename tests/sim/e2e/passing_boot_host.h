@@ -26,6 +26,9 @@ public:
     int RunProcessAndRead(const wchar_t* program, const wchar_t* arguments, std::string& output) override {
         return m_inner.RunProcessAndRead(program, arguments, output);
     }
+    int RunProcessWithInput(const wchar_t* program, const wchar_t* arguments, const std::string& input) override {
+        return m_inner.RunProcessWithInput(program, arguments, input);
+    }
     void LocalTime(SYSTEMTIME* time) override { m_inner.LocalTime(time); }
     void ShowDebugBox(const wchar_t* text) override { m_inner.ShowDebugBox(text); }
     BOOL ReadFileBytes(const wchar_t* path, void* buffer, DWORD size, DWORD* got) override {
